@@ -1,0 +1,89 @@
+#pragma once
+// Tpro: the parallel-port pin layer and the engine interface of thirteen operations that every
+// chip-family engine overrides. A plain Tpro is a working pin layer whose operations do nothing.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "common/ChipRecord.h"
+#include "port/Clock.h"
+#include "port/PortIo.h"
+
+namespace tondrel {
+
+// What an engine works with: the port back end, the clock and the current chip record. Owned by
+// whoever owns the session; the port may be swapped (another LPT, another back end) between
+// operations.
+struct EngineEnv {
+    PortIo* Io = nullptr;
+    Clock* Clk = nullptr;
+    const CurrentChip* Chip = nullptr;
+};
+
+class Tpro {
+public:
+    explicit Tpro(EngineEnv& env) : env_(env) {}
+    virtual ~Tpro() = default;
+    Tpro(const Tpro&) = delete;
+    Tpro& operator=(const Tpro&) = delete;
+
+    // ---- pin layer ----
+    void SetPortBase(int32_t base);
+    uint8_t ReadStatusPort();
+    void WriteDataPort(uint8_t value);
+    void WriteControlPort(uint8_t value);
+    bool SetPin(uint8_t pin, bool level);
+    bool GetPin(uint8_t pin);
+
+    // ---- engine interface, in slot order ----
+    virtual void ReadSignature(std::string& text) { (void)text; }         // 0
+    virtual bool EnterProgramming() { return false; }                     // 1
+    virtual bool LeaveProgramming() { return false; }                     // 2
+    virtual void EraseChip() {}                                           // 3
+    virtual void InitPinMap() {}                                          // 4
+    virtual bool WriteFlashByte(int32_t address, uint8_t value) {         // 5
+        (void)address, (void)value;
+        return false;
+    }
+    virtual uint8_t ReadFlashByte(int32_t address) {                      // 6
+        (void)address;
+        return 0;
+    }
+    virtual bool WriteEepromByte(int32_t address, uint8_t value) {        // 7
+        (void)address, (void)value;
+        return true;
+    }
+    virtual uint8_t ReadEepromByte(int32_t address) {                     // 8
+        (void)address;
+        return 0;
+    }
+    virtual uint16_t RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {  // 9
+        (void)b1, (void)b2, (void)b3, (void)b4;
+        return 0;
+    }
+    virtual void SetAutoVerify(bool on) { (void)on; }                     // 10
+    virtual void SetWriteBlank(bool on) { (void)on; }                     // 11
+    virtual void SetBitDelay(int32_t count) { (void)count; }              // 12
+
+    // Class name as the catalogue's method code names it ("Tpro", "T89s", "Tavr", ...).
+    virtual const char* ClassName() const { return "Tpro"; }
+
+    std::string LastSignature;
+    int32_t DataPort = 0;
+    int32_t StatusPort = 0;
+    int32_t ControlPort = 0;
+
+protected:
+    // The bit-delay countdown after a clock edge: BitDelay + 1 iterations, none when negative.
+    void BitDelayCountdown(int32_t bitDelay);
+    // The read-back poll: true as soon as `matches` does, false once more than 1000 ms passed.
+    bool PollReadBack(const std::function<bool()>& matches);
+    void Sleep(uint32_t ms);
+    Clock& Clk() { return *env_.Clk; }
+    PortIo& Io() { return *env_.Io; }
+    const CurrentChip& Chip() const { return *env_.Chip; }
+
+    EngineEnv& env_;
+};
+
+}  // namespace tondrel

@@ -1,0 +1,21 @@
+#pragma once
+// The five operations of a PC port-I/O library, on 16-bit register addresses (base, base+1,
+// base+2). Only the pin layer of the engines calls them.
+#include <cstdint>
+#include <string>
+
+namespace tondrel {
+
+class PortIo {
+public:
+    virtual ~PortIo() = default;
+    virtual uint8_t PortIn(uint16_t address) = 0;
+    virtual void PortOut(uint16_t address, uint8_t value) = 0;
+    virtual void SetPortBit(uint16_t address, uint8_t bit) = 0;
+    virtual void ClrPortBit(uint16_t address, uint8_t bit) = 0;
+    virtual bool GetPortBit(uint16_t address, uint8_t bit) = 0;
+    // Human-readable name of the back end, e.g. "ppdev /dev/parport0" or "sim:ATmega16".
+    virtual std::string Describe() const = 0;
+};
+
+}  // namespace tondrel

@@ -1,0 +1,8 @@
+#include "sim/TargetChip.h"
+
+namespace tondrel::sim {
+
+// Placeholder until this family's model lands.
+std::unique_ptr<TargetChip> CreateAt89s5xChip(const std::string&) { return nullptr; }
+
+}  // namespace tondrel::sim
