@@ -21,10 +21,7 @@ void SystemClock::SleepMs(uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-uint64_t VirtualClock::NowNs() {
-    now_ += kTimeQueryNs;
-    return now_;
-}
+uint64_t VirtualClock::NowNs() { return now_; }
 
 void VirtualClock::SleepMs(uint32_t ms) { now_ += uint64_t{ms} * 1000000u; }
 

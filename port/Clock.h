@@ -30,7 +30,6 @@ class VirtualClock : public Clock {
 public:
     static constexpr uint64_t kPortAccessNs = 1000;  // one access on a real port costs ~1 us
     static constexpr uint64_t kSpinStepNs = 2;       // one countdown iteration
-    static constexpr uint64_t kTimeQueryNs = 100;    // asking the time costs a little too
 
     uint64_t NowNs() override;
     void SleepMs(uint32_t ms) override;
