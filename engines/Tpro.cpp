@@ -61,10 +61,12 @@ void Tpro::BitDelayCountdown(int32_t bitDelay) {
 }
 
 bool Tpro::PollReadBack(const std::function<bool()>& matches) {
-    const uint64_t start = Clk().NowMs();
+    // Nanoseconds, not truncated milliseconds, so "more than 1000 ms" means exactly that.
+    constexpr uint64_t kLimitNs = 1000ull * 1000000ull;
+    const uint64_t start = Clk().NowNs();
     for (;;) {
         if (matches()) return true;
-        if (Clk().NowMs() - start > 1000) return false;
+        if (Clk().NowNs() - start > kLimitNs) return false;
     }
 }
 

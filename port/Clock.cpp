@@ -7,7 +7,10 @@ namespace tondrel {
 
 void Clock::Spin(int64_t iterations) {
     // volatile keeps the optimiser from removing the loop: it is the serial clock's only delay.
-    for (volatile int64_t i = iterations; i > 0; i = i - 1) {
+    volatile int64_t i = iterations;
+    while (i > 0) {
+        const int64_t next = i - 1;
+        i = next;
     }
 }
 
