@@ -1,0 +1,372 @@
+#include "config/ConfigForm.h"
+
+#include <cctype>
+#include <cstdio>
+#include <stdexcept>
+
+namespace tondrel::config {
+namespace {
+
+std::string Hex2(uint16_t v) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%02X", static_cast<unsigned>(v & 0xFF));
+    return buf;
+}
+
+std::string Hex4(uint16_t v) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(v));
+    return buf;
+}
+
+bool IsHexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+std::string Trim(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    const auto last = s.find_last_not_of(" \t");
+    return s.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+uint8_t HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
+    const char up = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return static_cast<uint8_t>(up - 'A' + 10);
+}
+
+uint8_t HexPairToByte(char c1, char c2) {
+    return static_cast<uint8_t>(16 * HexDigitValue(c1) + HexDigitValue(c2));
+}
+
+ConfigForm::ConfigForm(const LayoutDesc& layout, Tpro& engine, int32_t portBase,
+                       ConfigPrompts& prompts)
+    : layout_(layout), engine_(engine), portBase_(portBase), prompts_(prompts) {
+    for (const GroupDesc& g : layout_.Groups) {
+        std::vector<BoxState> states;
+        for (const BoxDesc& b : g.Boxes) states.push_back({false, !b.Disabled});
+        boxes_.push_back(std::move(states));
+        if (g.Kind == GroupKind::PicUserIds) edits_.assign(g.Edits.size(), std::string());
+    }
+}
+
+void ConfigForm::Open() {
+    engine_.SetPortBase(portBase_);
+    engine_.InitPinMap();
+    for (const std::string& g : layout_.OpenOrder) Refresh(g);
+}
+
+// ---- lookup ----
+
+size_t ConfigForm::GroupIndex(const std::string& name) const {
+    for (size_t i = 0; i < layout_.Groups.size(); ++i)
+        if (layout_.Groups[i].Name == name) return i;
+    throw std::out_of_range("no group " + name + " in " + layout_.ClassName);
+}
+
+const GroupDesc& ConfigForm::Group(const std::string& name) const {
+    return layout_.Groups[GroupIndex(name)];
+}
+
+bool ConfigForm::HasGroup(const std::string& name) const {
+    for (const GroupDesc& g : layout_.Groups)
+        if (g.Name == name) return true;
+    return false;
+}
+
+bool ConfigForm::Find(const std::string& boxName, Where& where) const {
+    for (size_t g = 0; g < layout_.Groups.size(); ++g)
+        for (size_t b = 0; b < layout_.Groups[g].Boxes.size(); ++b)
+            if (layout_.Groups[g].Boxes[b].Name == boxName) {
+                where = {g, b};
+                return true;
+            }
+    return false;
+}
+
+bool ConfigForm::HasBox(const std::string& boxName) const {
+    Where w{};
+    return Find(boxName, w);
+}
+
+const BoxState& ConfigForm::Box(const std::string& boxName) const {
+    Where w{};
+    if (!Find(boxName, w)) throw std::out_of_range("no box " + boxName + " in " + layout_.ClassName);
+    return boxes_[w.Group][w.Box];
+}
+
+// ---- chip access ----
+
+uint16_t ConfigForm::Bracketed(const Command& c) {
+    engine_.EnterProgramming();
+    const uint16_t reply = engine_.RawCommand(c.B1, c.B2, c.B3, c.B4);
+    engine_.LeaveProgramming();
+    return reply;
+}
+
+uint16_t ConfigForm::Send(const Command& c) {
+    // The PIC engines enter and leave programming mode inside each RawCommand themselves.
+    if (layout_.Fam == Family::Pic) return engine_.RawCommand(c.B1, c.B2, c.B3, c.B4);
+    return Bracketed(c);
+}
+
+// ---- reads ----
+
+void ConfigForm::ShowBits(size_t group, size_t read, uint16_t value) {
+    const GroupDesc& g = layout_.Groups[group];
+    for (size_t i = 0; i < g.Boxes.size(); ++i) {
+        const BoxDesc& b = g.Boxes[i];
+        if (static_cast<size_t>(b.Read) != read) continue;
+        const bool one = ((value >> b.ReadBit) & 1u) != 0;
+        boxes_[group][i].Ticked = g.TickOnOne ? one : !one;
+    }
+}
+
+void ConfigForm::RefreshLockBits(size_t group) {
+    auto& states = boxes_[group];
+    for (BoxState& s : states) s = {true, true};
+    const uint16_t v = Bracketed(layout_.Groups[group].Reads.at(0));
+    // A programmed lock bit can only be returned to 1 by a chip erase: it stays ticked and the
+    // user cannot untick it, so a later write sends it as 0 again.
+    const GroupDesc& g = layout_.Groups[group];
+    for (size_t i = 0; i < g.Boxes.size(); ++i) {
+        if ((v >> g.Boxes[i].ReadBit) & 1u)
+            states[i].Ticked = false;
+        else
+            states[i].Enabled = false;
+    }
+}
+
+void ConfigForm::RefreshUserIds(size_t group) {
+    const GroupDesc& g = layout_.Groups[group];
+    for (size_t n = 0; n < g.Reads.size() && n < edits_.size(); ++n)
+        edits_[n] = Hex4(Send(g.Reads[n]));
+}
+
+void ConfigForm::Refresh(const std::string& groupName) {
+    const size_t gi = GroupIndex(groupName);
+    const GroupDesc& g = layout_.Groups[gi];
+    switch (g.Kind) {
+        case GroupKind::LockBits: RefreshLockBits(gi); return;
+        case GroupKind::PicUserIds: RefreshUserIds(gi); return;
+        default:
+            for (size_t r = 0; r < g.Reads.size(); ++r) ShowBits(gi, r, Send(g.Reads[r]));
+    }
+}
+
+// ---- writes ----
+
+uint16_t ConfigForm::ValueToWrite(const std::string& groupName) const {
+    const size_t gi = GroupIndex(groupName);
+    const GroupDesc& g = layout_.Groups[gi];
+    uint16_t v = g.WriteBase;
+    // Disabled boxes count like the others: a programmed lock bit and SPIEN go back as read.
+    for (size_t i = 0; i < g.Boxes.size(); ++i)
+        if (boxes_[gi][i].Ticked) v = static_cast<uint16_t>(v & ~g.Boxes[i].WriteMask);
+    return v;
+}
+
+std::string ConfigForm::SerialHazards(size_t group) const {
+    const GroupDesc& g = layout_.Groups[group];
+    std::string names;
+    for (size_t i = 0; i < g.Boxes.size(); ++i) {
+        const bool ticked = boxes_[group][i].Ticked;
+        const Hazard h = g.Boxes[i].Danger;
+        if ((h == Hazard::EndsSerialWhenTicked && ticked) ||
+            (h == Hazard::EndsSerialWhenUnticked && !ticked)) {
+            if (!names.empty()) names += ", ";
+            names += g.Boxes[i].Caption + (ticked ? "=0" : "=1");
+        }
+    }
+    return names;
+}
+
+void ConfigForm::WriteUserIds(size_t group) {
+    const GroupDesc& g = layout_.Groups[group];
+    for (size_t n = 0; n < edits_.size(); ++n) {
+        std::string t = Trim(edits_[n]);
+        if (t.size() < 4) t.insert(0, 4 - t.size(), '0');
+        const uint8_t high = HexPairToByte(t[0], t[1]);
+        const uint8_t low = HexPairToByte(t[2], t[3]);
+        engine_.RawCommand(static_cast<uint8_t>(g.Write.B1 + n), high, low, 0);
+    }
+}
+
+bool ConfigForm::Write(const std::string& groupName) {
+    const size_t gi = GroupIndex(groupName);
+    const GroupDesc& g = layout_.Groups[gi];
+    if (g.Form == WriteForm::None) return false;
+
+    if (g.Kind == GroupKind::PicUserIds) {
+        WriteUserIds(gi);
+        Refresh(groupName);
+        prompts_.Inform(kMsgDone);
+        return true;
+    }
+    if (g.Kind == GroupKind::LockBits && !prompts_.AskYesNo(kMsgLockConfirm)) return false;
+    if (g.Kind == GroupKind::Fuse) {
+        const std::string hazards = SerialHazards(gi);
+        if (!hazards.empty() &&
+            !prompts_.AskYesNo("写入 " + hazards +
+                               " 后芯片将无法再用串行方式编程(serial programming will be disabled "
+                               "after this write: " +
+                               hazards + ")，是否继续？"))
+            return false;
+    }
+
+    const uint16_t v = ValueToWrite(groupName);
+    Command c = g.Write;
+    switch (g.Form) {
+        case WriteForm::ValueInB4: c.B4 = static_cast<uint8_t>(v); break;
+        case WriteForm::ValueInB2: c.B2 = static_cast<uint8_t>(v); break;
+        case WriteForm::PicWord:
+            c.B2 = static_cast<uint8_t>(v >> 8);
+            c.B3 = static_cast<uint8_t>(v & 0xFF);
+            c.B4 = 0;
+            break;
+        case WriteForm::None: return false;
+    }
+    Send(c);
+
+    switch (g.Kind) {
+        case GroupKind::PicConfigWord:
+            // The PIC dialogs re-read before they report.
+            Refresh(groupName);
+            prompts_.Inform(kMsgDone);
+            break;
+        case GroupKind::LockModeStatus:
+            // The lock-mode fuse write reports nothing; the status shows the result.
+            Refresh(groupName);
+            break;
+        default:
+            prompts_.Inform(kMsgDone);
+            Refresh(groupName);
+    }
+    return true;
+}
+
+// ---- user actions ----
+
+bool ConfigForm::Click(const std::string& boxName) {
+    Where w{};
+    if (!Find(boxName, w)) return false;
+    BoxState& s = boxes_[w.Group][w.Box];
+    if (!s.Enabled) return false;
+    s.Ticked = !s.Ticked;
+    const BoxDesc& b = layout_.Groups[w.Group].Boxes[w.Box];
+    if (b.Immediate) {
+        // Ticked programs the fuse (0xBE), unticked leaves it unprogrammed (0xBF).
+        Bracketed({0xAC, static_cast<uint8_t>(s.Ticked ? 0xBE : 0xBF), 0x00, 0x00});
+        Refresh(layout_.Groups[w.Group].Name);
+    }
+    return true;
+}
+
+bool ConfigForm::SelectMode(size_t index) {
+    if (!layout_.Modes || index >= layout_.Modes->Modes.size()) return false;
+    mode_ = index;
+    return true;
+}
+
+const std::string& ConfigForm::SetEditText(size_t index, const std::string& text) {
+    std::string& box = edits_.at(index);
+    box.clear();
+    for (char c : text)
+        if (IsHexDigit(c) && box.size() < 4) box.push_back(c);
+    return box;
+}
+
+std::string ConfigForm::ReadCalibration() {
+    const int count = layout_.CalibrationCount;
+    std::string text;
+    if (count == 1) {
+        text = "校准字节(Calibration Byte)值为：: 0x" + Hex2(Bracketed({0x38, 0x00, 0x00, 0x00}));
+    } else if (count == 2 || count == 4) {
+        for (int a = 0; a < count; ++a) {
+            const std::string hh =
+                Hex2(Bracketed({0x38, 0x00, static_cast<uint8_t>(a), 0x00}));
+            if (count == 4)
+                text += "0x00" + std::to_string(a) + "校准字节(Calibration Byte)值为：: 0x" + hh +
+                        "\n";
+            else
+                text += "地址" + std::to_string(a) + "的校准字节(Calibration Byte)值为：0x" + hh +
+                        "\n";
+        }
+    } else {
+        return text;  // the layout has no calibration button
+    }
+    prompts_.Inform(text);
+    return text;
+}
+
+bool ConfigForm::ApplyMode() {
+    if (!layout_.Modes) return false;
+    const ModeGroupDesc& m = *layout_.Modes;
+    const ModeDesc& mode = m.Modes.at(mode_);
+    if (m.Style == ModeStyle::At89) {
+        prompts_.AppendMessage("");
+        if (!prompts_.AskYesNo(mode.Caption + "\n" + kMsgContinue)) return false;
+        if (m.ReinitBefore) {
+            engine_.InitPinMap();
+            engine_.SetPortBase(portBase_);
+        }
+        for (const Command& c : mode.Commands) Bracketed(c);
+        if (!m.RefreshAfter.empty()) Refresh(m.RefreshAfter);
+        prompts_.Inform(kMsgLockDone);
+        return true;
+    }
+    // The older AVRs take the lock command inside one programming session, unconfirmed.
+    engine_.EnterProgramming();
+    for (const Command& c : mode.Commands) engine_.RawCommand(c.B1, c.B2, c.B3, c.B4);
+    engine_.LeaveProgramming();
+    if (!m.RefreshAfter.empty()) Refresh(m.RefreshAfter);
+    prompts_.Inform(kMsgModeDone);
+    return true;
+}
+
+bool ConfigForm::FullErase() {
+    if (layout_.Fam != Family::Pic) return false;
+    if (!prompts_.AskYesNo(layout_.EraseConfirm)) return false;
+    engine_.RawCommand(0x14, 0, 0, 0);
+    prompts_.Inform(kMsgDone);
+    return true;
+}
+
+bool ConfigForm::Press(const std::string& button) {
+    if (button.empty()) return false;
+    for (const GroupDesc& g : layout_.Groups) {
+        if (g.RefreshButton.Name == button) {
+            Refresh(g.Name);
+            return true;
+        }
+        if (g.WriteButton.Name == button) {
+            Write(g.Name);
+            return true;
+        }
+    }
+    if (layout_.Calibration.Name == button) {
+        ReadCalibration();
+        return true;
+    }
+    if (layout_.Modes && layout_.Modes->Ok.Name == button) {
+        ApplyMode();
+        return true;
+    }
+    if (layout_.Erase.Name == button) {
+        FullErase();
+        return true;
+    }
+    return layout_.Close.Name == button;  // closing is the window's business
+}
+
+std::unique_ptr<ConfigForm> OpenConfigForm(int32_t chipId, Tpro& engine, int32_t portBase,
+                                           ConfigPrompts& prompts) {
+    const LayoutDesc* layout = FindLayout(chipId);
+    if (!layout) return nullptr;
+    auto form = std::make_unique<ConfigForm>(*layout, engine, portBase, prompts);
+    form->Open();
+    return form;
+}
+
+}  // namespace tondrel::config

@@ -1,0 +1,126 @@
+#pragma once
+// The configuration-bit layouts as data. One LayoutDesc per dialog class; the window (Qt) and the
+// command line render the same descriptor, and ConfigForm runs the algorithms on it.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tondrel::config {
+
+// The caption every configuration window shares.
+inline constexpr const char* kWindowCaption = "芯片其它操作(other operations)";
+
+// One four-byte RawCommand (on PIC engines b1 is the operation code).
+struct Command {
+    uint8_t B1 = 0, B2 = 0, B3 = 0, B4 = 0;
+    bool operator==(const Command&) const = default;
+};
+
+enum class Family { Avr, At89, Pic };
+
+enum class GroupKind {
+    LockBits,        // AVR lock byte: programmed bits ticked and disabled, confirmed writes
+    Fuse,            // AVR fuse byte (low, high, extended, or the only one)
+    LockModeStatus,  // status group of the lock-mode layouts (AT90S..., ATmega103, ATtiny22)
+    At89Display,     // AT89S lock bits read with 0x24, a reply bit of 1 ticks
+    UserFuse,        // AT89S8253 user fuses
+    PicUserIds,      // four edit boxes, user IDs 0x2000..0x2003
+    PicConfigWord,   // configuration word 0x2007
+};
+
+// Where a group's write puts its value.
+enum class WriteForm {
+    None,       // the group is never written as a whole
+    ValueInB4,  // Write.B1 Write.B2 Write.B3 v
+    ValueInB2,  // Write.B1 v Write.B3 Write.B4
+    PicWord,    // Write.B1 = operation code, word high byte, low byte, 0
+};
+
+// A box whose state, once written, leaves the chip unreachable over the serial interface.
+enum class Hazard { None, EndsSerialWhenTicked, EndsSerialWhenUnticked };
+
+struct BoxDesc {
+    std::string Name;
+    std::string Caption;
+    int ReadBit = 0;         // bit of the reply that fills it
+    int Read = 0;            // which of the group's reads (0 or 1) fills it
+    uint16_t WriteMask = 0;  // bits a ticked box clears in the written value; 0 = not written
+    bool Disabled = false;   // disabled by the layout: shown, never changed by the user
+    bool Immediate = false;  // written to the chip as soon as the user toggles it
+    Hazard Danger = Hazard::None;
+};
+
+struct ButtonDesc {
+    std::string Name;  // empty = no such button
+    std::string Caption;
+};
+
+struct EditDesc {
+    std::string Name;   // edt2000 ...
+    std::string Label;  // "0x2000" ...
+};
+
+struct GroupDesc {
+    std::string Name;
+    std::string Caption;
+    GroupKind Kind = GroupKind::Fuse;
+    std::vector<Command> Reads;  // bracketed on AVR/AT89S; PIC groups read by operation code
+    bool TickOnOne = false;      // AT89S polarity: a reply bit of 1 ticks the box
+    WriteForm Form = WriteForm::None;
+    Command Write;
+    uint16_t WriteBase = 0xFF;  // the written value before ticked boxes clear their bits
+    ButtonDesc RefreshButton;
+    ButtonDesc WriteButton;
+    std::vector<BoxDesc> Boxes;  // in the layout's order
+    std::vector<EditDesc> Edits;
+};
+
+struct ModeDesc {
+    std::string Name;
+    std::string Caption;
+    std::string Note;  // the English note beside it, if any
+    std::vector<Command> Commands;
+};
+
+enum class ModeStyle {
+    At89,  // confirmation, each command bracketed, ">>加密完成！"
+    Avr,   // one programming session around the command, "命令已完成！"
+};
+
+struct ModeGroupDesc {
+    std::string Name;
+    std::string Caption;
+    ModeStyle Style = ModeStyle::Avr;
+    std::vector<ModeDesc> Modes;  // the first is selected at opening
+    ButtonDesc Ok;
+    bool ReinitBefore = false;  // InitPinMap and SetPortBase again before the commands
+    std::string RefreshAfter;   // group re-read after the commands; empty = none
+};
+
+struct LabelDesc {
+    std::string Name;
+    std::string Caption;
+};
+
+struct LayoutDesc {
+    std::string ClassName;
+    std::vector<int32_t> ChipIds;
+    Family Fam = Family::Avr;
+    std::vector<GroupDesc> Groups;       // display order
+    std::vector<std::string> OpenOrder;  // groups read at opening, in order
+    std::optional<ModeGroupDesc> Modes;
+    std::vector<LabelDesc> Labels;
+    int CalibrationCount = 0;  // 0 = no calibration button; else 1, 2 or 4
+    ButtonDesc Calibration;
+    ButtonDesc Erase;  // PIC full erase
+    std::string EraseConfirm;
+    ButtonDesc Close;
+};
+
+// All 27 layouts.
+const std::vector<LayoutDesc>& AllLayouts();
+// The layout that serves a catalogue key, or nullptr (7, 47, below 4, above 54).
+const LayoutDesc* FindLayout(int32_t chipId);
+
+}  // namespace tondrel::config
