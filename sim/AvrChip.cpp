@@ -1,8 +1,380 @@
-#include "sim/TargetChip.h"
+#include "sim/AvrChip.h"
+
+#include <algorithm>
+#include <istream>
+#include <optional>
+#include <ostream>
+#include <sstream>
 
 namespace tondrel::sim {
 
-// Placeholder until this family's model lands.
-std::unique_ptr<TargetChip> CreateAvrChip(const std::string&) { return nullptr; }
+namespace {
+
+constexpr const char* kStateTag = "tondrel-avr-state";
+
+std::string ToHex(const std::vector<uint8_t>& bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string s;
+    s.reserve(bytes.size() * 2);
+    for (uint8_t b : bytes) {
+        s += kDigits[b >> 4];
+        s += kDigits[b & 0x0F];
+    }
+    return s;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+bool FromHex(const std::string& s, size_t expected, std::vector<uint8_t>& out) {
+    if (s.size() != expected * 2) return false;
+    out.assign(expected, 0);
+    for (size_t i = 0; i < expected; ++i) {
+        const int hi = HexDigit(s[2 * i]);
+        const int lo = HexDigit(s[2 * i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        out[i] = static_cast<uint8_t>(hi << 4 | lo);
+    }
+    return true;
+}
+
+// Reads "<tag> <count> <hex>" from one line.
+bool ReadMemoryLine(std::istream& in, const char* tag, size_t size, std::vector<uint8_t>& out) {
+    std::string line, word, hex;
+    size_t count = 0;
+    if (!std::getline(in, line)) return false;
+    std::istringstream ls(line);
+    if (!(ls >> word) || word != tag || !(ls >> count) || count != size) return false;
+    if (size == 0) return true;
+    return (ls >> hex) && FromHex(hex, size, out);
+}
+
+}  // namespace
+
+AvrChip::AvrChip(const AvrFacts& facts)
+    : facts_(facts),
+      flash_(static_cast<size_t>(facts.FlashSize), 0xFF),
+      eeprom_(static_cast<size_t>(facts.EepromSize), 0xFF),
+      pageBuffer_(static_cast<size_t>(std::max(facts.PageSize, 0)), 0xFF),
+      fuseLow_(facts.FuseLow),
+      fuseHigh_(facts.FuseHigh),
+      fuseExt_(facts.FuseExt),
+      lock_(0xFF) {}
+
+// ---- serial interface ----
+
+void AvrChip::SetLines(const TargetLines& lines, uint64_t nowNs) {
+    // With the adapter's drivers off, /RESET is pulled up: the chip runs its program.
+    const bool resetLow = lines.Connected && !lines.Rst;
+    const bool sck = lines.Connected && lines.Sck;
+    const bool prevSck = lines_.Connected && lines_.Sck;
+    if (!resetLow) {
+        inReset_ = false;
+        enabled_ = false;
+    } else if (!inReset_) {
+        inReset_ = true;
+        EnterReset();
+        lastSckEdgeNs_ = nowNs;
+    }
+    if (inReset_ && sck != prevSck) {
+        if (nowNs - lastSckEdgeNs_ < Faults.MinPhaseNs) phaseTooShort_ = true;
+        lastSckEdgeNs_ = nowNs;
+        if (sck) {
+            RisingEdge(lines.Mosi, nowNs);
+        } else if (loadOutOnFall_) {
+            outReg_ = nextOut_;
+            loadOutOnFall_ = false;
+        } else {
+            outReg_ = static_cast<uint8_t>(outReg_ << 1 | 1);
+        }
+    }
+    lines_ = lines;
+}
+
+bool AvrChip::DataOut(uint64_t) {
+    if (!inReset_) return true;  // MISO is a port pin of the running program, pulled up
+    return (outReg_ & 0x80) != 0;
+}
+
+void AvrChip::EnterReset() {
+    enabled_ = false;
+    bitInFrame_ = 0;
+    shiftIn_ = 0;
+    frame_ = {};
+    outReg_ = 0xFF;
+    nextOut_ = 0xFF;
+    loadOutOnFall_ = false;
+    phaseTooShort_ = false;
+    std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);  // the page buffer is volatile
+}
+
+void AvrChip::RisingEdge(bool mosi, uint64_t nowNs) {
+    bool bit = mosi;
+    if (phaseTooShort_) {
+        bit = !bit;  // a clock phase too short for the chip: it latches the wrong level
+        phaseTooShort_ = false;
+    }
+    shiftIn_ = static_cast<uint8_t>(shiftIn_ << 1 | (bit ? 1 : 0));
+    ++bitInFrame_;
+    if (bitInFrame_ % 8 == 0) ByteDone(nowNs);
+}
+
+void AvrChip::ByteDone(uint64_t nowNs) {
+    const int index = bitInFrame_ / 8 - 1;
+    frame_[static_cast<size_t>(index)] = shiftIn_;
+    // The output shift register hands back the byte just received, unless a read has put its
+    // answer there; this is where the 0x53 echo of programming enable comes from.
+    uint8_t out = shiftIn_;
+    if (!enabled_ && !facts_.EchoesEnable) out = 0xFF;
+    if (index == 2 && enabled_) {
+        if (const auto answer = ReadAnswerFor(nowNs)) out = *answer;
+    }
+    nextOut_ = out;
+    loadOutOnFall_ = true;
+    if (index == 3) {
+        Execute(nowNs);
+        bitInFrame_ = 0;
+    }
+}
+
+// ---- reads ----
+
+std::optional<uint8_t> AvrChip::ReadAnswerFor(uint64_t nowNs) const {
+    const uint8_t op = frame_[0], b1 = frame_[1], b2 = frame_[2];
+    switch (op) {
+        case 0x30:
+            return (b2 & 3) < 3 ? facts_.Signature[b2 & 3] : uint8_t{0xFF};
+        case 0x20:
+        case 0x28: {
+            if (ReadProtected()) return std::nullopt;  // verify disabled: nothing is loaded
+            if (IsBusy(Busy::Flash, nowNs)) return uint8_t{0xFF};
+            const int32_t word = ((b1 << 8) | b2) & FlashWordMask();
+            return flash_[static_cast<size_t>(word * 2 + (op == 0x28 ? 1 : 0))];
+        }
+        case 0xA0: {
+            if (eeprom_.empty() || ReadProtected()) return std::nullopt;
+            if (IsBusy(Busy::Eeprom, nowNs)) return uint8_t{0xFF};
+            return eeprom_[static_cast<size_t>(((b1 << 8) | b2) & (facts_.EepromSize - 1))];
+        }
+        default:
+            break;
+    }
+
+    const uint8_t lockRead = static_cast<uint8_t>(lock_ | ~facts_.LockUsed);
+    switch (facts_.Style) {
+        case AvrConfigStyle::LockWriteOnly:
+            return std::nullopt;
+        case AvrConfigStyle::CombinedStatus:
+            if (op != 0x58) return std::nullopt;
+            return static_cast<uint8_t>(((lock_ >> 1) & 1) << 7 | ((lock_ >> 2) & 1) << 6 |
+                                        (fuseLow_ & 0x21) | 0x1E);
+        case AvrConfigStyle::FuseInByte2:
+        case AvrConfigStyle::Tiny12:
+            if (op == 0x50) return ReadFuse(fuseLow_, facts_.LowUsed);
+            if (op == 0x58) return lockRead;
+            break;
+        case AvrConfigStyle::Modern:
+            if (op == 0x58 && b1 == 0x00) return lockRead;
+            if (op == 0x58 && b1 == 0x08) return ReadFuse(fuseHigh_, facts_.HighUsed);
+            if (op == 0x50 && b1 == 0x00) return ReadFuse(fuseLow_, facts_.LowUsed);
+            if (op == 0x50 && b1 == 0x08) return ReadFuse(fuseExt_, facts_.ExtUsed);
+            break;
+    }
+    if (op == 0x38 && facts_.CalCount > 0) return facts_.Cal[b2 & (facts_.CalCount - 1)];
+    return std::nullopt;
+}
+
+// ---- commands ----
+
+void AvrChip::Execute(uint64_t nowNs) {
+    const uint8_t op = frame_[0], b1 = frame_[1], b2 = frame_[2], b3 = frame_[3];
+    if (!enabled_) {
+        if (op == 0xAC && b1 == 0x53) enabled_ = true;
+        return;  // nothing else is obeyed before programming enable
+    }
+    const int32_t word = ((b1 << 8) | b2) & FlashWordMask();
+    switch (op) {
+        case 0xAC:
+            ExecuteAc(nowNs);
+            break;
+        case 0x40:
+        case 0x48: {
+            const int32_t byteAddress = word * 2 + (op == 0x48 ? 1 : 0);
+            if (facts_.PageSize > 0) {
+                pageBuffer_[static_cast<size_t>(byteAddress % facts_.PageSize)] = b3;
+            } else if (!IsBusy(nowNs) && !WriteProtected()) {
+                ProgramFlashByte(byteAddress, b3);
+                StartBusy(Busy::Flash, nowNs, kByteWriteNs);
+            }
+            break;
+        }
+        case 0x4C: {
+            if (facts_.PageSize <= 0 || IsBusy(nowNs) || WriteProtected()) break;
+            const int32_t pageStart = (word * 2) / facts_.PageSize * facts_.PageSize;
+            for (int32_t i = 0; i < facts_.PageSize; ++i)
+                ProgramFlashByte(pageStart + i, pageBuffer_[static_cast<size_t>(i)]);
+            std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
+            StartBusy(Busy::Flash, nowNs, kPageWriteNs);
+            break;
+        }
+        case 0xC0: {
+            if (eeprom_.empty() || IsBusy(nowNs) || WriteProtected()) break;
+            // The self-timed EEPROM write erases the byte first, so any value can be written.
+            eeprom_[static_cast<size_t>(((b1 << 8) | b2) & (facts_.EepromSize - 1))] = b3;
+            StartBusy(Busy::Eeprom, nowNs, kEepromWriteNs);
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void AvrChip::ExecuteAc(uint64_t nowNs) {
+    const uint8_t b1 = frame_[1], b3 = frame_[3];
+    if (b1 == 0x53) return;
+    if ((b1 & 0xE0) == 0x80) {
+        ChipErase(nowNs);
+        return;
+    }
+    switch (facts_.Style) {
+        case AvrConfigStyle::LockWriteOnly:
+            if ((b1 & 0xF9) == 0xF9) WriteLockFromByte2(b1);
+            break;
+        case AvrConfigStyle::CombinedStatus:
+            if ((b1 & 0xF9) == 0xF9) {
+                WriteLockFromByte2(b1);
+            } else if ((b1 & 0xFE) == 0xBE && facts_.CombinedFuseWritable) {
+                fuseLow_ = static_cast<uint8_t>((fuseLow_ & ~1) | (b1 & 1));
+            }
+            break;
+        case AvrConfigStyle::FuseInByte2:
+            if ((b1 & 0xF9) == 0xF9) {
+                WriteLockFromByte2(b1);
+            } else if ((b1 & 0xE0) == 0xA0) {
+                WriteFuse(fuseLow_, b1, static_cast<uint8_t>(~facts_.LowUsed | facts_.LowFixed));
+            }
+            break;
+        case AvrConfigStyle::Tiny12:
+            if ((b1 & 0xF9) == 0xF9) {
+                WriteLockFromByte2(b1);
+            } else if ((b1 & 0xE0) == 0xA0) {
+                WriteFuse(fuseLow_, b3, facts_.LowFixed);
+            }
+            break;
+        case AvrConfigStyle::Modern:
+            if ((b1 & 0xE0) == 0xE0) {
+                // A lock bit can only be programmed; only chip erase returns it to 1.
+                lock_ &= static_cast<uint8_t>(b3 | ~facts_.LockUsed);
+            } else if (WriteProtected()) {
+                // Lock mode 2 and 3 also freeze the fuses.
+            } else if (b1 == 0xA0) {
+                WriteFuse(fuseLow_, b3, facts_.LowFixed);
+            } else if (b1 == 0xA8 && facts_.HighUsed != 0) {
+                WriteFuse(fuseHigh_, b3, facts_.HighFixed);
+            } else if (b1 == 0xA4 && facts_.ExtUsed != 0) {
+                WriteFuse(fuseExt_, b3, 0x00);
+            }
+            break;
+    }
+}
+
+void AvrChip::ChipErase(uint64_t nowNs) {
+    if (IsBusy(nowNs)) return;
+    std::fill(flash_.begin(), flash_.end(), 0xFF);
+    if (!EesaveProgrammed()) std::fill(eeprom_.begin(), eeprom_.end(), 0xFF);
+    lock_ = 0xFF;
+    StartBusy(Busy::Erase, nowNs, kChipEraseNs);
+}
+
+void AvrChip::WriteLockFromByte2(uint8_t v) {
+    lock_ &= static_cast<uint8_t>(v | ~facts_.LockUsed);
+}
+
+void AvrChip::WriteFuse(uint8_t& fuse, uint8_t v, uint8_t fixed) {
+    fuse = static_cast<uint8_t>((fuse & fixed) | (v & ~fixed));
+}
+
+void AvrChip::ProgramFlashByte(int32_t byteAddress, uint8_t value) {
+    if (byteAddress == Faults.StuckAddress) return;
+    // Programming only clears bits; erased cells are 1.
+    flash_[static_cast<size_t>(byteAddress)] &= value;
+}
+
+void AvrChip::StartBusy(Busy kind, uint64_t nowNs, uint64_t durationNs) {
+    busy_ = kind;
+    busyUntil_ = nowNs + durationNs;
+}
+
+bool AvrChip::IsBusy(Busy kind, uint64_t nowNs) const {
+    return nowNs < busyUntil_ && (busy_ == kind || busy_ == Busy::Erase);
+}
+
+uint8_t AvrChip::Lb1Mask() const { return facts_.Style == AvrConfigStyle::Modern ? 0x01 : 0x02; }
+uint8_t AvrChip::Lb2Mask() const { return facts_.Style == AvrConfigStyle::Modern ? 0x02 : 0x04; }
+
+bool AvrChip::WriteProtected() const { return (lock_ & Lb1Mask()) == 0; }
+
+bool AvrChip::ReadProtected() const { return (lock_ & (Lb1Mask() | Lb2Mask())) == 0; }
+
+bool AvrChip::EesaveProgrammed() const {
+    switch (facts_.EesaveByte) {
+        case AvrFuseByte::Low: return ((fuseLow_ >> facts_.EesaveBit) & 1) == 0;
+        case AvrFuseByte::High: return ((fuseHigh_ >> facts_.EesaveBit) & 1) == 0;
+        case AvrFuseByte::Ext: return ((fuseExt_ >> facts_.EesaveBit) & 1) == 0;
+        case AvrFuseByte::None: break;
+    }
+    return false;
+}
+
+// ---- state file ----
+
+void AvrChip::SaveState(std::ostream& out) const {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    auto hex2 = [](uint8_t b) { return std::string{kDigits[b >> 4], kDigits[b & 0x0F]}; };
+    out << kStateTag << ' ' << facts_.Name << '\n';
+    out << "flash " << flash_.size() << ' ' << ToHex(flash_) << '\n';
+    out << "eeprom " << eeprom_.size() << ' ' << ToHex(eeprom_) << '\n';
+    out << "config " << hex2(fuseLow_) << ' ' << hex2(fuseHigh_) << ' ' << hex2(fuseExt_) << ' '
+        << hex2(lock_) << '\n';
+}
+
+bool AvrChip::LoadState(std::istream& in) {
+    std::string line, tag, name;
+    if (!std::getline(in, line)) return false;
+    std::istringstream header(line);
+    if (!(header >> tag >> name) || tag != kStateTag || name != facts_.Name) return false;
+
+    std::vector<uint8_t> flash, eeprom;
+    if (!ReadMemoryLine(in, "flash", flash_.size(), flash)) return false;
+    if (!ReadMemoryLine(in, "eeprom", eeprom_.size(), eeprom)) return false;
+    if (!std::getline(in, line)) return false;
+    std::istringstream cs(line);
+    std::string word, hex[4];
+    if (!(cs >> word >> hex[0] >> hex[1] >> hex[2] >> hex[3]) || word != "config") return false;
+    std::vector<uint8_t> config(4);
+    for (size_t i = 0; i < 4; ++i) {
+        std::vector<uint8_t> one;
+        if (!FromHex(hex[i], 1, one)) return false;
+        config[i] = one[0];
+    }
+
+    flash_ = std::move(flash);
+    eeprom_ = std::move(eeprom);
+    fuseLow_ = config[0];
+    fuseHigh_ = config[1];
+    fuseExt_ = config[2];
+    lock_ = config[3];
+    return true;
+}
+
+std::unique_ptr<TargetChip> CreateAvrChip(const std::string& upperName) {
+    const AvrFacts* facts = FindAvrFacts(upperName);
+    if (facts == nullptr) return nullptr;
+    return std::make_unique<AvrChip>(*facts);
+}
 
 }  // namespace tondrel::sim

@@ -1,0 +1,128 @@
+#pragma once
+// One simulated AVR, parameterised by the facts of the chip it stands for: signature, memory
+// sizes, page or byte mode, fuse/lock layout and defaults, calibration bytes. It follows the
+// datasheets' serial programming interface: /RESET low enters programming mode, commands are
+// 32-bit frames clocked in on rising SCK (SPI mode 0), the output shift register echoes the
+// previous byte unless a read puts data there, Flash and EEPROM writes are self-timed.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/TargetChip.h"
+
+namespace tondrel::sim {
+
+// How the chip reads and writes its configuration bits in serial mode.
+enum class AvrConfigStyle : uint8_t {
+    LockWriteOnly,   // AT90S1200/2313/4414/8515: 0xAC 1111 1ii1 only, nothing readable
+    CombinedStatus,  // AT90S2323/2343/4434/8535, ATtiny22: 0x58 gives LB1 LB2 SPIEN x x x x F
+    FuseInByte2,     // AT90S2333/4433, ATmega103: 0xAC 101i iiii writes the fuse byte
+    Tiny12,          // ATtiny12/15: one fuse byte by 0xAC 0xA0, lock bits by 0xAC 1111 1ii1
+    Modern,          // ATmega/ATtiny/AT90CAN: low/high/extended fuse and lock bytes
+};
+
+enum class AvrFuseByte : uint8_t { None, Low, High, Ext };
+
+struct AvrFacts {
+    const char* Name;
+    std::array<uint8_t, 3> Signature;
+    int32_t FlashSize;   // bytes
+    int32_t EepromSize;  // bytes
+    int32_t PageSize;    // bytes; 0 = byte mode
+    AvrConfigStyle Style;
+    // Factory values; a byte the chip does not have is absent from UsedMask (reads 0xFF).
+    uint8_t FuseLow, FuseHigh, FuseExt;
+    uint8_t LowUsed, HighUsed, ExtUsed;
+    uint8_t LockUsed;  // Modern: bits 1..0 = LB2 LB1 (+ boot lock bits); others: bits 2..1
+    // Bits the serial interface cannot change (SPIEN) in the low and high fuse byte.
+    uint8_t LowFixed, HighFixed;
+    // Low-fuse bit 0 of a CombinedStatus chip (FSTRT/RCEN) is writable by 0xAC 0xBE/0xBF.
+    bool CombinedFuseWritable;
+    AvrFuseByte EesaveByte;
+    uint8_t EesaveBit;
+    uint8_t CalCount;
+    std::array<uint8_t, 4> Cal;
+    bool EchoesEnable;  // false only on the AT90S1200
+};
+
+// The facts of every AVR in the catalogue; nullptr for a name that is not an AVR.
+const AvrFacts* FindAvrFacts(const std::string& upperName);
+const std::vector<AvrFacts>& AllAvrFacts();
+
+class AvrChip : public TargetChip {
+public:
+    // Self-timed operations (ns).
+    static constexpr uint64_t kPageWriteNs = 4'500'000;
+    static constexpr uint64_t kByteWriteNs = 4'000'000;
+    static constexpr uint64_t kEepromWriteNs = 9'000'000;
+    static constexpr uint64_t kChipEraseNs = 9'000'000;
+
+    explicit AvrChip(const AvrFacts& facts);
+
+    std::string Name() const override { return facts_.Name; }
+    void SetLines(const TargetLines& lines, uint64_t nowNs) override;
+    bool DataOut(uint64_t nowNs) override;
+    void SaveState(std::ostream& out) const override;
+    bool LoadState(std::istream& in) override;
+
+    const AvrFacts& Facts() const { return facts_; }
+    // Memory and configuration as the chip holds them (what a parallel programmer would see).
+    const std::vector<uint8_t>& Flash() const { return flash_; }
+    const std::vector<uint8_t>& Eeprom() const { return eeprom_; }
+    uint8_t FuseLow() const { return fuseLow_; }
+    uint8_t FuseHigh() const { return fuseHigh_; }
+    uint8_t FuseExt() const { return fuseExt_; }
+    uint8_t Lock() const { return lock_; }
+    bool InProgrammingMode() const { return inReset_ && enabled_; }
+
+private:
+    enum class Busy : uint8_t { None, Flash, Eeprom, Erase };
+
+    void EnterReset();
+    void RisingEdge(bool mosi, uint64_t nowNs);
+    void ByteDone(uint64_t nowNs);
+    // The answer a read puts into the fourth byte of the current frame; none = plain echo.
+    std::optional<uint8_t> ReadAnswerFor(uint64_t nowNs) const;
+    void Execute(uint64_t nowNs);
+    void ExecuteAc(uint64_t nowNs);
+    void ChipErase(uint64_t nowNs);
+    void WriteLockFromByte2(uint8_t v);
+    void StartBusy(Busy kind, uint64_t nowNs, uint64_t durationNs);
+    bool IsBusy(Busy kind, uint64_t nowNs) const;
+    bool IsBusy(uint64_t nowNs) const { return nowNs < busyUntil_; }
+    bool WriteProtected() const;
+    bool ReadProtected() const;
+    uint8_t Lb1Mask() const;
+    uint8_t Lb2Mask() const;
+    uint8_t ReadFuse(uint8_t value, uint8_t used) const { return value | static_cast<uint8_t>(~used); }
+    void WriteFuse(uint8_t& fuse, uint8_t v, uint8_t fixed);
+    bool EesaveProgrammed() const;
+    int32_t FlashWordMask() const { return facts_.FlashSize / 2 - 1; }
+    void ProgramFlashByte(int32_t byteAddress, uint8_t value);
+
+    AvrFacts facts_;
+    std::vector<uint8_t> flash_;
+    std::vector<uint8_t> eeprom_;
+    std::vector<uint8_t> pageBuffer_;
+    uint8_t fuseLow_, fuseHigh_, fuseExt_, lock_;
+
+    // Serial interface.
+    TargetLines lines_{};
+    bool inReset_ = false;  // /RESET low while the adapter drives it
+    bool enabled_ = false;  // programming enable accepted
+    int bitInFrame_ = 0;
+    uint8_t shiftIn_ = 0;
+    std::array<uint8_t, 4> frame_{};
+    uint8_t outReg_ = 0xFF;
+    uint8_t nextOut_ = 0xFF;
+    bool loadOutOnFall_ = false;
+    uint64_t lastSckEdgeNs_ = 0;
+    bool phaseTooShort_ = false;
+
+    Busy busy_ = Busy::None;
+    uint64_t busyUntil_ = 0;
+};
+
+}  // namespace tondrel::sim
