@@ -1,0 +1,609 @@
+// The configuration layouts on a recording engine: exact commands, bracketing, prompts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "config/ConfigCommands.h"
+#include "config/ConfigForm.h"
+
+namespace tondrel::config {
+namespace {
+
+// One log for engine calls and prompts, so a test can see their order.
+using Log = std::vector<std::string>;
+
+std::string Cmd(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "R %02X %02X %02X %02X", b1, b2, b3, b4);
+    return buf;
+}
+
+EngineEnv& NoEnv() {
+    static EngineEnv env;  // the recording engine never touches a port
+    return env;
+}
+
+class RecordingEngine : public Tpro {
+public:
+    explicit RecordingEngine(Log& log) : Tpro(NoEnv()), log_(log) {}
+    bool EnterProgramming() override {
+        log_.push_back("E");
+        return true;
+    }
+    bool LeaveProgramming() override {
+        log_.push_back("L");
+        return true;
+    }
+    void InitPinMap() override { log_.push_back("I"); }
+    uint16_t RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) override {
+        log_.push_back(Cmd(b1, b2, b3, b4));
+        const auto it = replies.find({b1, b2, b3});
+        return it == replies.end() ? fallback : it->second;
+    }
+    // Replies by the first three bytes; anything else gets `fallback`.
+    std::map<std::vector<uint8_t>, uint16_t> replies;
+    uint16_t fallback = 0xFF;
+
+private:
+    Log& log_;
+};
+
+class RecordingPrompts : public ConfigPrompts {
+public:
+    explicit RecordingPrompts(Log& log) : log_(log) {}
+    bool AskYesNo(const std::string& text) override {
+        log_.push_back("ask " + text);
+        questions.push_back(text);
+        if (answers.empty()) return true;
+        const bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    void Inform(const std::string& text) override { log_.push_back("info " + text); }
+    void AppendMessage(const std::string& line) override { log_.push_back("msg " + line); }
+    std::deque<bool> answers;
+    std::vector<std::string> questions;
+
+private:
+    Log& log_;
+};
+
+struct Bench {
+    Log log;
+    RecordingEngine engine{log};
+    RecordingPrompts prompts{log};
+    std::unique_ptr<ConfigForm> form;
+
+    ConfigForm& Open(int32_t chipId) {
+        form = OpenConfigForm(chipId, engine, 0x378, prompts);
+        return *form;
+    }
+    Log Take() {
+        Log out;
+        out.swap(log);
+        return out;
+    }
+};
+
+Log Bracket(const std::string& cmd) { return {"E", cmd, "L"}; }
+Log Cat(std::initializer_list<Log> parts) {
+    Log out;
+    for (const Log& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+TEST(ConfigDispatch, EveryKeyHasItsLayoutAndTheGapsOpenNothing) {
+    std::set<std::string> classes;
+    for (int32_t id = 4; id <= 54; ++id) {
+        const LayoutDesc* l = FindLayout(id);
+        if (id == 7 || id == 47) {
+            EXPECT_EQ(l, nullptr) << id;
+            continue;
+        }
+        ASSERT_NE(l, nullptr) << id;
+        classes.insert(l->ClassName);
+    }
+    EXPECT_EQ(classes.size(), 27u);
+    EXPECT_EQ(AllLayouts().size(), 27u);
+    EXPECT_EQ(FindLayout(5)->ClassName, "Tmega16otherFrm");
+    EXPECT_EQ(FindLayout(40)->ClassName, "Tat89s53otherFrm");
+    EXPECT_EQ(FindLayout(49)->ClassName, "TTiny22otherFrm");
+
+    for (int32_t id : {7, 47, 0, 55, 3, -1}) {
+        Bench b;
+        EXPECT_EQ(OpenConfigForm(id, b.engine, 0x378, b.prompts), nullptr);
+        EXPECT_TRUE(b.log.empty()) << id;
+    }
+}
+
+TEST(ConfigDispatch, BoxNamesAreUniqueAndReadGroupsExist) {
+    for (const LayoutDesc& l : AllLayouts()) {
+        std::set<std::string> names;
+        for (const GroupDesc& g : l.Groups)
+            for (const BoxDesc& b : g.Boxes) {
+                EXPECT_TRUE(names.insert(b.Name).second) << l.ClassName << " " << b.Name;
+                EXPECT_LT(static_cast<size_t>(b.Read), g.Reads.size()) << b.Name;
+            }
+        for (const std::string& name : l.OpenOrder) {
+            bool found = false;
+            for (const GroupDesc& g : l.Groups) found = found || g.Name == name;
+            EXPECT_TRUE(found) << l.ClassName << " " << name;
+        }
+    }
+}
+
+TEST(ConfigMega16, OpeningSetsThePortAndReadsLockHighLowInOrder) {
+    Bench b;
+    b.engine.replies[{0x58, 0x08, 0x00}] = 0x99;
+    b.engine.replies[{0x50, 0x00, 0x00}] = 0xE1;
+    ConfigForm& f = b.Open(5);
+    EXPECT_EQ(b.engine.DataPort, 0x378);
+    EXPECT_EQ(b.Take(), Cat({{"I"}, Bracket(Cmd(0x58, 0, 0, 0)), Bracket(Cmd(0x58, 8, 0, 0)),
+                             Bracket(Cmd(0x50, 0, 0, 0))}));
+    // 0x99 = 1001 1001: bits 6, 5, 2, 1 programmed.
+    for (const char* on : {"fh6", "fh5", "fh2", "fh1", "FL4", "FL3", "FL2", "FL1"})
+        EXPECT_TRUE(f.Box(on).Ticked) << on;
+    for (const char* off : {"fh7", "fh4", "fh3", "fh0", "FL7", "FL6", "FL5", "FL0"})
+        EXPECT_FALSE(f.Box(off).Ticked) << off;
+}
+
+TEST(ConfigMega16, LockWriteIsConfirmedAndNoSendsNothing) {
+    Bench b;
+    ConfigForm& f = b.Open(5);  // lock reads 0xFF: nothing programmed
+    b.Take();
+    b.prompts.answers = {false};
+    EXPECT_FALSE(f.Write("GroupBox2"));
+    EXPECT_EQ(b.Take(), Log{"ask " + std::string(kMsgLockConfirm)});
+
+    EXPECT_TRUE(f.Press("Button2"));
+    EXPECT_EQ(b.Take(), Cat({{"ask " + std::string(kMsgLockConfirm)},
+                             Bracket(Cmd(0xAC, 0xFF, 0x00, 0xFF)),
+                             {"info 命令完成！"},
+                             Bracket(Cmd(0x58, 0, 0, 0))}));
+}
+
+TEST(ConfigMega16, ProgrammedLockBitStaysTickedDisabledAndIsWrittenAsZero) {
+    Bench b;
+    b.engine.replies[{0x58, 0x00, 0x00}] = 0x3E;  // LB1 programmed; bits 7, 6 have no box
+    ConfigForm& f = b.Open(5);
+    EXPECT_TRUE(f.Box("LBN0").Ticked);
+    EXPECT_FALSE(f.Box("LBN0").Enabled);
+    EXPECT_FALSE(f.Box("LBN1").Ticked);
+    EXPECT_TRUE(f.Box("LBN1").Enabled);
+    EXPECT_FALSE(f.Click("LBN0"));
+    EXPECT_TRUE(f.Box("LBN0").Ticked);
+
+    ASSERT_TRUE(f.Click("LBN1"));
+    b.Take();
+    f.Write("GroupBox2");
+    const Log log = b.Take();
+    EXPECT_EQ(log[2], Cmd(0xAC, 0xFF, 0x00, 0xFC));
+    // A refresh first enables and ticks every box, so the re-read decides alone.
+    b.engine.replies[{0x58, 0x00, 0x00}] = 0xFF;
+    f.Refresh("GroupBox2");
+    EXPECT_FALSE(f.Box("LBN0").Ticked);
+    EXPECT_TRUE(f.Box("LBN0").Enabled);
+}
+
+TEST(ConfigMega16, FuseWriteAfterRefreshSendsTheByteReadAndSpienAsRead) {
+    Bench b;
+    b.engine.replies[{0x58, 0x08, 0x00}] = 0x99;
+    ConfigForm& f = b.Open(5);
+    EXPECT_FALSE(f.Click("fh5"));  // SPIEN: fixed by the layout
+    EXPECT_TRUE(f.Box("fh5").Ticked);
+    b.Take();
+    f.Write("GroupBox1");
+    EXPECT_EQ(b.Take(), Cat({Bracket(Cmd(0xAC, 0xA8, 0x00, 0x99)), {"info 命令完成！"},
+                             Bracket(Cmd(0x58, 0x08, 0, 0))}));
+
+    // ATmega163: bits 7..3 of its high fuse have no box; they go out as 1.
+    Bench c;
+    c.engine.replies[{0x58, 0x08, 0x00}] = 0x02;
+    ConfigForm& g = c.Open(22);
+    c.Take();
+    g.Write("GroupBox1");
+    EXPECT_EQ(c.Take()[1], Cmd(0xAC, 0xA8, 0x00, 0xFA));
+}
+
+TEST(ConfigMega16, UserTicksClearBitsInTheFuseLowWrite) {
+    Bench b;
+    ConfigForm& f = b.Open(5);  // fuse low reads 0xFF
+    f.Click("FL7");
+    f.Click("FL0");
+    b.Take();
+    f.Press("Button6");
+    EXPECT_EQ(b.Take()[1], Cmd(0xAC, 0xA0, 0x00, 0x7E));
+}
+
+TEST(ConfigCalibration, OneTwoAndFourByteTexts) {
+    Bench b;
+    b.engine.replies[{0x38, 0x00, 0x00}] = 0x5A;
+    b.engine.replies[{0x38, 0x00, 0x01}] = 0xA7;
+    b.engine.replies[{0x38, 0x00, 0x02}] = 0x03;
+    b.engine.replies[{0x38, 0x00, 0x03}] = 0xB0;
+
+    b.Open(5);
+    b.Take();
+    EXPECT_EQ(b.form->ReadCalibration(), "校准字节(Calibration Byte)值为：: 0x5A");
+    EXPECT_EQ(b.Take(), Cat({Bracket(Cmd(0x38, 0, 0, 0)),
+                             {"info 校准字节(Calibration Byte)值为：: 0x5A"}}));
+
+    b.Open(24);  // ATmega88: two bytes
+    b.Take();
+    EXPECT_EQ(b.form->ReadCalibration(),
+              "地址0的校准字节(Calibration Byte)值为：0x5A\n"
+              "地址1的校准字节(Calibration Byte)值为：0xA7\n");
+
+    for (int32_t id : {30, 18, 36}) {  // ATmega8535, ATmega64, ATtiny26: four bytes
+        b.Open(id);
+        b.Take();
+        EXPECT_EQ(b.form->ReadCalibration(),
+                  "0x000校准字节(Calibration Byte)值为：: 0x5A\n"
+                  "0x001校准字节(Calibration Byte)值为：: 0xA7\n"
+                  "0x002校准字节(Calibration Byte)值为：: 0x03\n"
+                  "0x003校准字节(Calibration Byte)值为：: 0xB0\n")
+            << id;
+        EXPECT_EQ(b.Take().size(), 13u);  // four bracketed reads and one box
+    }
+
+    b.Open(17);  // ATmega161: no button, no read
+    b.Take();
+    EXPECT_EQ(b.form->ReadCalibration(), "");
+    EXPECT_TRUE(b.log.empty());
+    EXPECT_FALSE(b.form->HasGroup("GroupBox1"));
+}
+
+TEST(ConfigAvrLayouts, ExtendedWritesKeepBoxlessBitsAtOne) {
+    Bench b;
+    ConfigForm& m162 = b.Open(21);
+    for (const char* n : {"LEF3", "LEF2", "LEF1"}) m162.Click(n);
+    b.Take();
+    m162.Write("groupbox4");
+    EXPECT_EQ(b.Take()[1], Cmd(0xAC, 0xA4, 0x00, 0xF1));
+
+    ConfigForm& m64 = b.Open(18);
+    m64.Click("Lm103c");
+    m64.Click("Lwdton");
+    b.Take();
+    m64.Write("groupbox4");
+    EXPECT_EQ(b.Take()[1], Cmd(0xAC, 0xA4, 0x00, 0xFC));
+}
+
+TEST(ConfigTiny12, LockBitsTravelInTheSecondByte) {
+    Bench b;
+    ConfigForm& f = b.Open(32);
+    // Fuse first, then the lock bits.
+    EXPECT_EQ(b.Take(), Cat({{"I"}, Bracket(Cmd(0x50, 0, 0, 0)), Bracket(Cmd(0x58, 0, 0, 0))}));
+    f.Write("GroupBox2");
+    EXPECT_EQ(b.Take()[2], Cmd(0xAC, 0xFF, 0x00, 0x00));
+    f.Click("LB2");
+    f.Click("LB1");
+    f.Write("GroupBox2");
+    const Log log = b.Take();
+    EXPECT_EQ(log[0], "ask " + std::string(kMsgLockConfirm));
+    EXPECT_EQ(log[2], Cmd(0xAC, 0xF9, 0x00, 0x00));
+}
+
+TEST(ConfigSerialSafety, FuseWritesThatEndSerialProgrammingAskOnceMore) {
+    Bench b;
+    b.engine.replies[{0x50, 0x00, 0x00}] = 0x52;  // ATtiny12 default: SPIEN programmed
+    ConfigForm& f = b.Open(32);
+    b.Take();
+    f.Write("GroupBox3");  // as read: serial programming stays on, no question
+    EXPECT_TRUE(b.prompts.questions.empty());
+    EXPECT_EQ(b.Take()[1], Cmd(0xAC, 0xA0, 0x00, 0x52));
+
+    ASSERT_TRUE(f.Click("FL5"));  // SPIEN unticked: the chip would leave serial mode for good
+    b.prompts.answers = {false};
+    EXPECT_FALSE(f.Write("GroupBox3"));
+    const Log refused = b.Take();
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_NE(refused[0].find("SPIEN"), std::string::npos);
+    EXPECT_NE(refused[0].find("serial programming will be disabled"), std::string::npos);
+    EXPECT_TRUE(f.Write("GroupBox3"));
+    EXPECT_EQ(b.Take()[2], Cmd(0xAC, 0xA0, 0x00, 0x72));
+
+    // RSTDISBL and DWEN ticked on an ATmega88.
+    ConfigForm& m88 = b.Open(24);
+    m88.Click("fh7");
+    b.Take();
+    b.prompts.questions.clear();
+    b.prompts.answers = {false};
+    EXPECT_FALSE(m88.Write("GroupBox1"));
+    ASSERT_EQ(b.prompts.questions.size(), 1u);
+    EXPECT_NE(b.prompts.questions[0].find("RSTDISBL"), std::string::npos);
+    m88.Click("fh7");
+    m88.Click("fh6");
+    b.prompts.answers = {false};
+    EXPECT_FALSE(m88.Write("GroupBox1"));
+    EXPECT_NE(b.prompts.questions[1].find("DWEN"), std::string::npos);
+
+    // SPIEN fixed by the layout: an ordinary fuse write asks nothing.
+    ConfigForm& m16 = b.Open(5);
+    b.prompts.questions.clear();
+    m16.Click("fh0");
+    EXPECT_TRUE(m16.Write("GroupBox1"));
+    EXPECT_TRUE(b.prompts.questions.empty());
+}
+
+TEST(ConfigLockMode, At90s2333AndMega103FuseWritesStartFrom0xBF) {
+    Bench b;
+    ConfigForm& f = b.Open(11);
+    EXPECT_EQ(b.Take(), Cat({{"I"}, Bracket(Cmd(0x50, 0, 0, 0)), Bracket(Cmd(0x58, 0, 0, 0))}));
+    f.Press("BitBtn3");
+    EXPECT_EQ(b.Take(), Cat({Bracket(Cmd(0xAC, 0xBF, 0, 0)), Bracket(Cmd(0x50, 0, 0, 0)),
+                             Bracket(Cmd(0x58, 0, 0, 0))}));  // no message
+    for (const char* n : {"fb7", "fb6", "fb5", "fb4", "fb3"}) ASSERT_TRUE(f.Click(n));
+    EXPECT_FALSE(f.Click("fb8"));
+    f.Write("GroupBox2");
+    EXPECT_EQ(b.Take()[1], Cmd(0xAC, 0xA0, 0, 0));
+
+    b.engine.fallback = 0x00;  // everything programmed, SPIEN included: bit 5 still goes out as 1
+    ConfigForm& m103 = b.Open(19);
+    EXPECT_TRUE(m103.Box("FB5").Ticked);
+    EXPECT_TRUE(m103.Box("LB2").Ticked);
+    b.Take();
+    m103.Write("GroupBox2");
+    EXPECT_EQ(b.Take()[1], Cmd(0xAC, 0xB4, 0, 0));
+}
+
+TEST(ConfigLockMode, At90s1200Mode2IsOneSessionAndNothingIsRead) {
+    Bench b;
+    ConfigForm& f = b.Open(4);
+    EXPECT_EQ(b.Take(), Log{"I"});
+    ASSERT_TRUE(f.SelectMode(1));
+    EXPECT_FALSE(f.SelectMode(2));
+    f.Press("BitBtn1");
+    EXPECT_EQ(b.Take(), (Log{"E", Cmd(0xAC, 0xF9, 0, 0), "L", "info 命令已完成！"}));
+
+    // The AT90S2343 and ATtiny22 re-read their status after the lock write.
+    ConfigForm& t22 = b.Open(49);
+    b.Take();
+    t22.ApplyMode();
+    EXPECT_EQ(b.Take(), (Log{"E", Cmd(0xAC, 0xFD, 0, 0), "L", "E", Cmd(0x58, 0, 0, 0), "L",
+                             "info 命令已完成！"}));
+}
+
+TEST(ConfigLockMode, At90s2323StatusAndTheImmediateFstrtWrite) {
+    Bench b;
+    b.engine.replies[{0x58, 0x00, 0x00}] = 0xDF;
+    ConfigForm& f = b.Open(9);
+    EXPECT_FALSE(f.Box("Lb1").Ticked);
+    EXPECT_FALSE(f.Box("LB2").Ticked);
+    EXPECT_TRUE(f.Box("spien").Ticked);
+    EXPECT_FALSE(f.Box("Fstrt").Ticked);
+
+    b.engine.replies[{0x58, 0x00, 0x00}] = 0x1E;
+    f.Refresh("GroupBox2");
+    for (const char* n : {"Lb1", "LB2", "spien", "Fstrt"}) EXPECT_TRUE(f.Box(n).Ticked) << n;
+    EXPECT_FALSE(f.Click("spien"));
+
+    b.Take();
+    b.engine.replies[{0x58, 0x00, 0x00}] = 0x1F;
+    ASSERT_TRUE(f.Click("Fstrt"));  // unticking a programmed FSTRT
+    EXPECT_EQ(b.Take(), Cat({Bracket(Cmd(0xAC, 0xBF, 0, 0)), Bracket(Cmd(0x58, 0, 0, 0))}));
+    EXPECT_FALSE(f.Box("Fstrt").Ticked);
+    ASSERT_TRUE(f.Click("Fstrt"));
+    EXPECT_EQ(b.Take()[1], Cmd(0xAC, 0xBE, 0, 0));
+}
+
+TEST(ConfigAt89, S51Mode3SendsFourCommandsThenOneRead) {
+    Bench b;
+    b.engine.replies[{0x24, 0x00, 0x00}] = 0x1C;
+    ConfigForm& f = b.Open(38);
+    for (const char* n : {"lb3", "lb2", "lb1"}) {
+        EXPECT_TRUE(f.Box(n).Ticked) << n;
+        EXPECT_FALSE(f.Box(n).Enabled) << n;
+    }
+    b.engine.replies[{0x24, 0x00, 0x00}] = 0x00;
+    f.Refresh("GroupBox1");
+    EXPECT_FALSE(f.Box("lb1").Ticked);
+
+    b.Take();
+    f.SelectMode(2);
+    f.Press("BitBtn3");
+    const std::string caption = f.Layout().Modes->Modes[2].Caption;
+    EXPECT_EQ(b.Take(), Cat({{"msg ", "ask " + caption + "\n是否继续？", "I"},
+                             Bracket(Cmd(0xAC, 0xE0, 0, 0)), Bracket(Cmd(0xAC, 0xE1, 0, 0)),
+                             Bracket(Cmd(0xAC, 0xE2, 0, 0)), Bracket(Cmd(0xAC, 0xE3, 0, 0)),
+                             Bracket(Cmd(0x24, 0, 0, 0)), {"info >>加密完成！"}}));
+
+    f.SelectMode(1);
+    b.prompts.answers = {false};
+    EXPECT_FALSE(f.ApplyMode());
+    EXPECT_EQ(b.Take().size(), 2u);  // the empty line and the question, nothing sent
+    f.ApplyMode();
+    const Log mode2 = b.Take();
+    EXPECT_EQ(std::count_if(mode2.begin(), mode2.end(),
+                            [](const std::string& s) { return s.rfind("R AC", 0) == 0; }),
+              2);
+}
+
+TEST(ConfigAt89, S53Mode1IsOneCommandAndOpeningReadsNothing) {
+    Bench b;
+    ConfigForm& f = b.Open(39);
+    EXPECT_EQ(b.Take(), Log{"I"});
+    EXPECT_EQ(f.SelectedMode(), 0u);
+    f.ApplyMode();
+    const Log log = b.Take();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "E"), 1);
+    EXPECT_EQ(log[3], Cmd(0xAC, 0x7F, 0, 0));
+    EXPECT_EQ(log.back(), "info >>加密完成！");
+}
+
+TEST(ConfigAt89, S8253FuseAndLockWrites) {
+    Bench b;
+    b.engine.replies[{0x21, 0x00, 0x00}] = 0x1C;
+    b.engine.replies[{0x24, 0x00, 0x00}] = 0x00;
+    ConfigForm& f = b.Open(41);
+    EXPECT_EQ(b.Take(), Cat({{"I"}, Bracket(Cmd(0x24, 0, 0, 0)), Bracket(Cmd(0x21, 0, 0, 0))}));
+    for (const char* n : {"f3", "f2", "f1"}) EXPECT_TRUE(f.Box(n).Ticked);
+    f.Write("GroupBox2");
+    EXPECT_EQ(b.Take(), Cat({Bracket(Cmd(0xAC, 0x88, 0, 0)), {"info 命令完成！"},
+                             Bracket(Cmd(0x21, 0, 0, 0))}));
+    for (const char* n : {"f3", "f2", "f1"}) f.Click(n);
+    f.Write("GroupBox2");
+    EXPECT_EQ(b.Take()[1], Cmd(0xAC, 0x8F, 0, 0));
+
+    // The lock write takes its bits from the lock boxes, not from the fuse boxes.
+    f.Click("f1");
+    f.Click("lb2");
+    f.Write("GroupBox1");
+    EXPECT_EQ(b.Take(), Cat({Bracket(Cmd(0xAC, 0xE5, 0, 0)), {"info 命令完成！"},
+                             Bracket(Cmd(0x24, 0, 0, 0))}));
+}
+
+TEST(ConfigPic, UserIdsArePaddedHexPairsAndNeverBracketed) {
+    Bench b;
+    b.engine.replies[{0x00, 0x00, 0x00}] = 0x007F;
+    b.engine.replies[{0x07, 0x00, 0x00}] = 0x3FFF;
+    ConfigForm& f = b.Open(6);
+    EXPECT_EQ(b.Take(), (Log{"I", Cmd(0, 0, 0, 0), Cmd(1, 0, 0, 0), Cmd(2, 0, 0, 0),
+                             Cmd(3, 0, 0, 0), Cmd(7, 0, 0, 0)}));
+    EXPECT_EQ(f.EditText(0), "007F");
+    EXPECT_EQ(f.EditText(1), "00FF");
+
+    f.SetEditText(0, "");
+    f.SetEditText(1, "3F");
+    f.SetEditText(2, "abcd");
+    f.SetEditText(3, "ABCD");
+    f.Press("Button3");
+    const Log log = b.Take();
+    ASSERT_EQ(log.size(), 9u);
+    EXPECT_EQ(log[0], Cmd(10, 0x00, 0x00, 0));
+    EXPECT_EQ(log[1], Cmd(11, 0x00, 0x3F, 0));
+    EXPECT_EQ(log[2], Cmd(12, 0xAB, 0xCD, 0));
+    EXPECT_EQ(log[3], Cmd(13, 0xAB, 0xCD, 0));
+    EXPECT_EQ(log[4], Cmd(0, 0, 0, 0));  // re-read before the box
+    EXPECT_EQ(log[8], "info 命令完成！");
+
+    // The boxes take hexadecimal digits only, four at most.
+    EXPECT_EQ(f.SetEditText(0, " 1g2-34z56"), "1234");
+}
+
+TEST(ConfigPic, ConfigurationWords) {
+    struct Case {
+        int32_t Chip;
+        std::vector<std::string> Ticks;
+        uint16_t Word;
+    };
+    for (const Case& c : std::vector<Case>{{6, {"cfg13"}, 0x1FDF},
+                                           {6, {"cfg13", "cfg12"}, 0x0FCF},
+                                           {42, {}, 0x3FFF},
+                                           {53, {"cfg13"}, 0x1FFF},
+                                           {50, {"cfg11"}, 0x37FF}}) {
+        Bench b;
+        ConfigForm& f = b.Open(c.Chip);  // reads 0xFF = 0x00FF: low boxes ticked, clear them
+        for (const BoxDesc& box : f.Layout().Groups[1].Boxes)
+            if (f.Box(box.Name).Ticked) f.Click(box.Name);
+        for (const std::string& n : c.Ticks) f.Click(n);
+        b.Take();
+        f.Press("Button4");
+        const Log log = b.Take();
+        ASSERT_EQ(log.size(), 3u);
+        EXPECT_EQ(log[0], Cmd(0x11, c.Word >> 8, c.Word & 0xFF, 0)) << c.Chip;
+        EXPECT_EQ(log[1], Cmd(7, 0, 0, 0));
+        EXPECT_EQ(log[2], "info 命令完成！");
+    }
+
+    Bench b;
+    b.engine.fallback = 0x0000;
+    ConfigForm& f = b.Open(50);
+    for (const BoxDesc& box : f.Layout().Groups[1].Boxes) EXPECT_TRUE(f.Box(box.Name).Ticked);
+    b.engine.fallback = 0x3FFF;
+    f.Refresh("GroupBox2");
+    for (const BoxDesc& box : f.Layout().Groups[1].Boxes) EXPECT_FALSE(f.Box(box.Name).Ticked);
+}
+
+TEST(ConfigPic, FullEraseAsksFirstAndDoesNotRefresh) {
+    Bench b;
+    ConfigForm& f = b.Open(52);
+    b.Take();
+    b.prompts.answers = {false};
+    EXPECT_FALSE(f.FullErase());
+    EXPECT_EQ(b.Take(), Log{"ask " + f.Layout().EraseConfirm});
+    EXPECT_NE(f.Layout().EraseConfirm.find("测试区"), std::string::npos);
+    f.Press("Button5");
+    EXPECT_EQ(b.Take(), (Log{"ask " + f.Layout().EraseConfirm, Cmd(0x14, 0, 0, 0),
+                             "info 命令完成！"}));
+}
+
+// ---- command-line operations ----
+
+TEST(ConfigCommands, ShowListsGroupsAndBoxesInOrder) {
+    Bench b;
+    b.engine.replies[{0x58, 0x08, 0x00}] = 0x99;
+    ConfigForm& f = b.Open(5);
+    const std::string text = DescribeForm(f);
+    const auto lock = text.find("GroupBox2");
+    const auto high = text.find("GroupBox1");
+    const auto low = text.find("GroupBox3");
+    EXPECT_LT(lock, high);
+    EXPECT_LT(high, low);
+    EXPECT_NE(text.find("  fh5  \"SPIEN\"  on  (disabled)\n"), std::string::npos);
+    EXPECT_NE(text.find("  fh7  \"OCDEN\"  off\n"), std::string::npos);
+    EXPECT_NE(text.find("write value 0x99"), std::string::npos);
+}
+
+TEST(ConfigCommands, WriteSettingsActAsClicksAndRejectBeforeSending) {
+    Bench b;
+    b.engine.replies[{0x58, 0x08, 0x00}] = 0x99;
+    ConfigForm& f = b.Open(5);
+    b.Take();
+    EXPECT_FALSE(WriteGroupSettings(f, "GroupBox1", {"fh7=on", "fh5=off"}).Ok);
+    EXPECT_FALSE(WriteGroupSettings(f, "GroupBox1", {"fh9=on"}).Ok);
+    EXPECT_FALSE(WriteGroupSettings(f, "GroupBox1", {"fh7=maybe"}).Ok);
+    EXPECT_FALSE(WriteGroupSettings(f, "GroupBox7", {}).Ok);
+    EXPECT_TRUE(b.log.empty());
+    EXPECT_FALSE(f.Box("fh7").Ticked);
+
+    // 0x99 = 1001 1001: OCDEN programmed clears bit 7, JTAGEN unprogrammed sets bit 6.
+    ASSERT_TRUE(WriteGroupSettings(f, "GroupBox1", {"fh7=on", "fh6=off", "fh5=on"}).Ok);
+    EXPECT_EQ(b.Take()[1], Cmd(0xAC, 0xA8, 0x00, 0x59));
+
+    b.prompts.answers = {false};
+    const CommandResult no = WriteGroupSettings(f, "groupbox2", {"LBN0=on"});
+    EXPECT_FALSE(no.Ok);
+    EXPECT_EQ(b.Take().size(), 1u);  // the question only
+}
+
+TEST(ConfigCommands, ModesCalibrationUserIdsWordAndErase) {
+    Bench b;
+    ConfigForm& s53 = b.Open(39);
+    b.Take();
+    EXPECT_FALSE(ApplyLockMode(s53, 4).Ok);
+    ASSERT_TRUE(ApplyLockMode(s53, 3).Ok);
+    EXPECT_EQ(b.Take()[3], Cmd(0xAC, 0x1F, 0, 0));
+    std::string text;
+    EXPECT_FALSE(ReadCalibrationBytes(s53, text).Ok);
+    EXPECT_FALSE(EraseAll(s53).Ok);
+
+    ConfigForm& pic = b.Open(6);
+    b.Take();
+    EXPECT_FALSE(WriteUserId(pic, "4", "12").Ok);
+    EXPECT_FALSE(WriteUserId(pic, "1", "12345").Ok);
+    EXPECT_FALSE(WriteUserId(pic, "1", "12G").Ok);
+    EXPECT_TRUE(b.log.empty());
+    ASSERT_TRUE(WriteUserId(pic, "0x2002", "3f").Ok);
+    const Log ids = b.Take();
+    EXPECT_EQ(ids[1], Cmd(11, 0x00, 0xFF, 0));  // the others go back as read
+    EXPECT_EQ(ids[2], Cmd(12, 0x00, 0x3F, 0));
+
+    EXPECT_FALSE(WriteConfigWord(pic, "0x3BFF").Ok);  // bit 10 has no box here
+    EXPECT_FALSE(WriteConfigWord(pic, "0x1FFF").Ok);  // CP1 without its copy at bit 5
+    EXPECT_TRUE(b.log.empty());
+    ASSERT_TRUE(WriteConfigWord(pic, "0FCF").Ok);
+    EXPECT_EQ(b.Take()[0], Cmd(0x11, 0x0F, 0xCF, 0));
+
+    ASSERT_TRUE(EraseAll(pic).Ok);
+    EXPECT_EQ(b.Take()[1], Cmd(0x14, 0, 0, 0));
+}
+
+}  // namespace
+}  // namespace tondrel::config
