@@ -1,0 +1,24 @@
+#pragma once
+// The direct back end: inb/outb on the port's real I/O addresses after ioperm (x86 Linux only).
+// The fastest path, but it needs root or the CAP_SYS_RAWIO capability.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "port/PortIo.h"
+
+namespace tondrel {
+
+// The permission call, as ioperm(2): from, count, turn_on -> 0 or -1 with errno set.
+using IopermFunction = std::function<int(unsigned long, unsigned long, int)>;
+
+// Gains access to base..base+2 and returns the port; nullptr with one message naming the
+// addresses and the fix otherwise. `ioperm` replaces the system call (tests make it refuse).
+std::unique_ptr<PortIo> OpenDirect(uint16_t base, bool shadow, std::string& error,
+                                   IopermFunction ioperm = {});
+
+// True when this build can do direct port I/O at all (x86 and x86-64).
+bool DirectIoSupported();
+
+}  // namespace tondrel
