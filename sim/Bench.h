@@ -1,0 +1,69 @@
+#pragma once
+// The simulated bench: a PC parallel-port connector with an adapter (or a plain cable, or
+// nothing) plugged in, and a simulated chip on the adapter's target lines.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "port/Clock.h"
+#include "sim/TargetChip.h"
+
+namespace tondrel::sim {
+
+enum class AdapterKind {
+    Gen1Fw1,        // generation one, controller firmware 1.0
+    Gen1Fw2,        // generation one, controller firmware 2.0
+    Gen2,           // generation two
+    ByteBlaster,    // Altera cable without controller: pin 12 loops back D7
+    ByteBlasterMV,  // as ByteBlaster, and pin 15 held high
+    Nothing,        // nothing plugged in: every status line floats high
+};
+
+struct BenchOptions {
+    AdapterKind Adapter = AdapterKind::Gen2;
+    std::string ChipName;           // catalogue name for CreateChip; empty = adapter with no chip
+    std::string StateFile;          // loaded at construction when it exists, saved by SaveState()
+    std::optional<bool> MisoStuck;  // fault: the data-in line stuck high (true) or low (false)
+    ChipFaults Faults;              // copied into the chip
+};
+
+class Bench {
+public:
+    // Never throws: an unknown chip or an unusable state file leaves a message in Error().
+    Bench(Clock& clock, BenchOptions options);
+    ~Bench();
+    Bench(const Bench&) = delete;
+    Bench& operator=(const Bench&) = delete;
+
+    // Registers exactly as a PC parallel port presents them to a ppdev client.
+    uint8_t ReadData();
+    void WriteData(uint8_t value);
+    // Bits 7..3 from pins 11 (inverted), 10, 12, 13, 15; bits 2..0 read 1.
+    uint8_t ReadStatus();
+    // Bits 0..3 only, as written (the port keeps the inversions of bits 0, 1 and 3).
+    uint8_t ReadControl();
+    // Bits 0..3 drive pins 1, 14, 16, 17; bit 5 set turns the data lines into inputs.
+    void WriteControl(uint8_t value);
+    // Reverse = data lines are inputs; reading the data register then gives the floating lines.
+    void SetDataReverse(bool reverse);
+
+    TargetChip* Chip();
+    int DownloadMode() const;            // mode code of the last mode command (0 = none yet)
+    bool TargetConnected() const;        // enable pin 14 at its active (low) level
+    bool SaveState(std::string& error);  // writes the chip memory to StateFile
+    const std::string& Error() const;    // empty when the bench was built as asked
+    std::string Name() const;            // "sim:AT89S52@gen2", "sim:none", ...
+    const BenchOptions& Options() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// "sim:ATmega16", "sim:AT89S52@gen1" (@gen1 = generation one firmware 1.0, @gen1v2 = firmware
+// 2.0, @gen2 the default), "sim:empty" (adapter, no chip), "sim:none" (nothing connected),
+// "sim:byteblaster", "sim:byteblastermv". Keywords are case-insensitive.
+bool ParseBenchName(const std::string& text, BenchOptions& out, std::string& error);
+
+}  // namespace tondrel::sim
