@@ -1,0 +1,287 @@
+#include "data/FileLoad.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+
+#include "data/LineReader.h"
+
+namespace tondrel {
+
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// The byte written at line[pos], line[pos + 1]; false when either is missing or no hex digit.
+bool ReadByte(std::string_view line, size_t pos, uint8_t& out) {
+    if (pos + 1 >= line.size()) return false;
+    const int hi = HexDigit(line[pos]);
+    const int lo = HexDigit(line[pos + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out = static_cast<uint8_t>(hi * 16 + lo);
+    return true;
+}
+
+std::vector<uint8_t>& BufferOf(Buffers& b, BufferSide side) {
+    return side == BufferSide::Flash ? b.FlashBuffer : b.EEPROMBuffer;
+}
+
+int32_t& DataEndOf(Buffers& b, BufferSide side) {
+    return side == BufferSide::Flash ? b.Chip.FlashDataEnd : b.Chip.EEPROMDataEnd;
+}
+
+const char* Key(BufferSide side, const char* flashKey, const char* eepromKey) {
+    return side == BufferSide::Flash ? flashKey : eepromKey;
+}
+
+// A piece of a user's file quoted in a message: short, and not cut inside a UTF-8 character.
+std::string Quote(std::string_view text) {
+    constexpr size_t kMax = 60;
+    if (text.size() <= kMax) return std::string(text);
+    size_t n = kMax;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    return std::string(text.substr(0, n)) + "...";
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+// A decimal 32-bit integer with an optional sign, blanks around it allowed.
+std::optional<int32_t> ParseIdfInteger(std::string_view text) {
+    text = Trim(text);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
+    }
+    int32_t value = 0;
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+    if (ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::string ErrorText(int err) {
+    return std::strerror(err != 0 ? err : EIO);
+}
+
+}  // namespace
+
+FileKind FileKindOf(std::string_view path, BufferSide side) {
+    const size_t slash = path.find_last_of('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    if (dot == std::string_view::npos) return FileKind::Idf;
+    std::string ext(name.substr(dot));
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (ext == ".hex") return FileKind::IntelHex;
+    if (ext == ".eep" && side == BufferSide::EEPROM) return FileKind::IntelHex;
+    if (ext == ".bin") return FileKind::Binary;
+    return FileKind::Idf;
+}
+
+std::string HexLineParser::NotHexLine() const {
+    return Tr(Key(Side, "FlashNotHexLine", "EEPROMNotHexLine"), Lang);
+}
+
+std::string HexLineParser::CapacityError(BufferSide side) const {
+    // The size named is the chip's own memory, not the PIC buffer's configuration-area reach.
+    return side == BufferSide::Flash ? TrFormat("FlashCapacity", Lang, Bufs.Chip.FlashSize)
+                                     : TrFormat("EEPROMCapacity", Lang, Bufs.Chip.EEPROMSize);
+}
+
+std::string HexLineParser::ParseHexLine(std::string_view line) {
+    uint8_t count = 0, addrHigh = 0, addrLow = 0, type = 0;
+    if (line.size() < 9 || line[0] != ':' || !ReadByte(line, 1, count) ||
+        !ReadByte(line, 3, addrHigh) || !ReadByte(line, 5, addrLow) || !ReadByte(line, 7, type))
+        return NotHexLine();
+    if (type == 0x01) return {};  // end of file; later lines are still read
+    if (type == 0x02 || type == 0x04) {
+        uint8_t d0 = 0, d1 = 0;
+        if (!ReadByte(line, 9, d0) || !ReadByte(line, 11, d1)) return NotHexLine();
+        const int64_t value = d0 * 256 + d1;
+        HexBase = type == 0x02 ? value * 16 : value * 65536;
+    }
+    if (type == 0x00) {
+        // Data and checksum must all be there before a single byte is stored.
+        if (line.size() < 11 + 2 * static_cast<size_t>(count)) return NotHexLine();
+        uint8_t b = 0;
+        for (size_t k = 0; k < count; ++k)
+            if (!ReadByte(line, 9 + 2 * k, b)) return NotHexLine();
+        if (!ReadByte(line, line.size() - 2, b)) return NotHexLine();
+    }
+    const int64_t start = addrHigh * 256 + addrLow + HexBase;
+    if (Side == BufferSide::Flash && IsPicMethod(Bufs.Chip.CurrentMethodCode) &&
+        start >= PicEEPROMImageStart)
+        return ParseIntoEEPROMImage(line, start, count, type, count + addrHigh + addrLow + type);
+
+    std::vector<uint8_t>& buf = BufferOf(Bufs, Side);
+    if (start + count > static_cast<int64_t>(buf.size())) return CapacityError(Side);
+    // Raised only for an accepted record, so the data end always stays inside the buffer.
+    int32_t& dataEnd = DataEndOf(Bufs, Side);
+    dataEnd = std::max<int32_t>(dataEnd, static_cast<int32_t>(start + count - 1));
+    if (type != 0x00) return {};  // 02, 03, 04, 05 and unknown types store nothing
+
+    unsigned sum = count + addrHigh + addrLow + type;
+    for (size_t k = 0; k < count; ++k) {
+        uint8_t b = 0;
+        ReadByte(line, 9 + 2 * k, b);
+        buf[static_cast<size_t>(start) + k] = b;
+        sum += b;
+    }
+    uint8_t checksum = 0;
+    ReadByte(line, line.size() - 2, checksum);
+    if (((sum + checksum) & 0xFF) != 0)
+        return Tr(Key(Side, "FlashChecksum", "EEPROMChecksum"), Lang);
+    return {};
+}
+
+// A PIC Flash file's data-EEPROM records: byte k of the EEPROM is the low byte of the word at
+// 0x4200 + 2k. The first such record replaces the EEPROM buffer's content, as loading an
+// EEPROM file would.
+std::string HexLineParser::ParseIntoEEPROMImage(std::string_view line, int64_t start, int count,
+                                                int type, unsigned headerSum) {
+    const int64_t offset = start - PicEEPROMImageStart;
+    if (offset + count > 2 * static_cast<int64_t>(Bufs.EEPROMCapacity()))
+        return CapacityError(BufferSide::EEPROM);
+    if (!EEPROMTouched) {
+        Bufs.BlankFillEEPROM();
+        Bufs.Chip.EEPROMDataEnd = 0;
+        EEPROMTouched = true;
+    }
+    if (count > 0)
+        Bufs.Chip.EEPROMDataEnd = std::max<int32_t>(Bufs.Chip.EEPROMDataEnd,
+                                                    static_cast<int32_t>((offset + count - 1) / 2));
+    if (type != 0x00) return {};
+
+    unsigned sum = headerSum;
+    for (int k = 0; k < count; ++k) {
+        uint8_t b = 0;
+        ReadByte(line, 9 + 2 * static_cast<size_t>(k), b);
+        if (((offset + k) & 1) == 0) Bufs.EEPROMBuffer[static_cast<size_t>((offset + k) / 2)] = b;
+        sum += b;
+    }
+    uint8_t checksum = 0;
+    ReadByte(line, line.size() - 2, checksum);
+    if (((sum + checksum) & 0xFF) != 0) return Tr("FlashChecksum", Lang);
+    return {};
+}
+
+std::string LocalTimeText() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+namespace {
+
+bool LoadInto(Buffers& b, BufferSide side, const std::string& path, FileKind kind, Language lang,
+              const BoardSink& board) {
+    const bool flash = side == BufferSide::Flash;
+    board("");
+    board(Tr(Key(side, "OpenFlashFile", "OpenEEPROMFile"), lang));
+    int32_t& dataEnd = DataEndOf(b, side);
+    dataEnd = 0;
+    std::string& lastError = flash ? b.FlashLoadError : b.EEPROMLoadError;
+    lastError.clear();
+    if (flash) b.FlashFileHadEEPROM = false;
+    if (flash)
+        b.BlankFillFlash();
+    else
+        b.BlankFillEEPROM();
+    std::vector<uint8_t>& buf = BufferOf(b, side);
+
+    FilePtr file = OpenFile(path, "rb");
+    if (!file) {
+        board(TrFormat("FileCannotOpen", lang, path, ErrorText(errno)));
+        return false;
+    }
+    auto fail = [&](std::string message) {
+        lastError = message;
+        board(message);
+        return false;
+    };
+
+    HexLineParser parser(b, side, lang);
+    if (kind == FileKind::Binary) {
+        std::vector<uint8_t> data(buf.size() + 1);
+        const size_t got = std::fread(data.data(), 1, data.size(), file.get());
+        if (std::ferror(file.get()))
+            return fail(TrFormat("FileCannotRead", lang, path, ErrorText(errno)));
+        if (got > buf.size()) {
+            std::error_code ec;
+            const auto total = std::filesystem::file_size(path, ec);
+            return fail(TrFormat("BinaryTooBig", lang, ec ? static_cast<uintmax_t>(got) : total,
+                                 static_cast<int64_t>(buf.size())));
+        }
+        std::copy_n(data.begin(), got, buf.begin());
+        dataEnd = got > 0 ? static_cast<int32_t>(got - 1) : 0;
+    } else {
+        LineReader reader(file.get());
+        std::string_view line;
+        size_t lineNo = 0;
+        while (reader.Next(line)) {
+            if (kind == FileKind::IntelHex) {
+                std::string message = parser.ParseHexLine(line);
+                if (!message.empty()) return fail(std::move(message));
+            } else {
+                if (lineNo >= buf.size())
+                    return fail(
+                        TrFormat("IdfTooManyLines", lang, static_cast<int64_t>(buf.size())));
+                const std::optional<int32_t> value = ParseIdfInteger(line);
+                if (!value) return fail(TrFormat("IdfNotInteger", lang, lineNo + 1, Quote(line)));
+                buf[lineNo] = static_cast<uint8_t>(static_cast<uint32_t>(*value) & 0xFF);
+            }
+            ++lineNo;
+        }
+        if (reader.Error() != 0)
+            return fail(TrFormat("FileCannotRead", lang, path, ErrorText(reader.Error())));
+    }
+    file.reset();
+
+    board(TrFormat("FilePosition", lang, path));
+    board(TrFormat("FileSize", lang, static_cast<int64_t>(dataEnd) + 1));
+    if (parser.EEPROMTouched) {
+        b.FlashFileHadEEPROM = true;
+        board(
+            TrFormat("EEPROMFromFlashFile", lang, static_cast<int64_t>(b.Chip.EEPROMDataEnd) + 1));
+    }
+    board(TrFormat("FileOpenTime", lang, LocalTimeText()));
+    board(Tr(Key(side, "FlashFileOpened", "EEPROMFileOpened"), lang));
+    return true;
+}
+
+}  // namespace
+
+bool LoadFlashFile(Buffers& buffers, const std::string& path, Language lang,
+                   const BoardSink& board) {
+    return LoadInto(buffers, BufferSide::Flash, path, FileKindOf(path, BufferSide::Flash), lang,
+                    board);
+}
+
+bool LoadEEPROMFile(Buffers& buffers, const std::string& path, Language lang,
+                    const BoardSink& board) {
+    return LoadInto(buffers, BufferSide::EEPROM, path, FileKindOf(path, BufferSide::EEPROM), lang,
+                    board);
+}
+
+bool LoadBinary(Buffers& buffers, BufferSide side, const std::string& path, Language lang,
+                const BoardSink& board) {
+    return LoadInto(buffers, side, path, FileKind::Binary, lang, board);
+}
+
+}  // namespace tondrel

@@ -1,0 +1,43 @@
+#pragma once
+// Saving a buffer: the decimal list (idf), Intel HEX and raw binary. Every save goes through a
+// temporary file and a rename, so a failed save never leaves a half file where a good one stood.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/Messages.h"
+#include "data/Buffers.h"
+#include "data/FileLoad.h"
+
+namespace tondrel {
+
+// The blank value of a buffer byte by its address; Intel HEX leaves blank lines out.
+using BlankAt = std::function<uint8_t(size_t)>;
+
+// One decimal value per byte, each line ended by CR LF, the whole buffer.
+std::string IdfText(const std::vector<uint8_t>& buffer);
+// 16-byte data records on 16-byte boundaries, a type 04 record before the first record of every
+// 64 KiB segment above the first, records whose bytes are all blank left out, the EOF record.
+// Lines end with CR LF.
+std::string IntelHexText(const std::vector<uint8_t>& buffer, const BlankAt& blankAt);
+
+// Writes content to path; on failure returns false with errno's value in err and leaves any
+// existing file at path as it was.
+bool WriteFileReplacing(const std::string& path, std::string_view content, int& err);
+
+// Each reports on the board: an empty line, then where the file went or why it could not be
+// written.
+bool SaveIdf(const std::vector<uint8_t>& buffer, const std::string& path, Language lang,
+             const BoardSink& board);
+bool SaveIntelHex(const std::vector<uint8_t>& buffer, const BlankAt& blankAt,
+                  const std::string& path, Language lang, const BoardSink& board);
+bool SaveBinary(const std::vector<uint8_t>& buffer, const std::string& path, Language lang,
+                const BoardSink& board);
+
+// The buffer's own blank values: PIC words 0x3FFF where the chip blanks them, else 0xFF.
+BlankAt FlashBlankOf(const Buffers& buffers);
+BlankAt EEPROMBlank();
+
+}  // namespace tondrel

@@ -1,0 +1,144 @@
+#include "data/GridText.h"
+
+#include <cstdio>
+
+namespace tondrel {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+std::string HexByte(uint8_t b) {
+    return {kHexDigits[b >> 4], kHexDigits[b & 0xF]};
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+void AppendChar(std::string& out, uint8_t b) {
+    if (b >= 0x20 && b < 0x7F) {
+        out += static_cast<char>(b);
+    } else if (b >= 0xA0) {
+        out += static_cast<char>(0xC0 | (b >> 6));
+        out += static_cast<char>(0x80 | (b & 0x3F));
+    } else {
+        out += '.';
+    }
+}
+
+}  // namespace
+
+GridMode FlashGridMode(int32_t methodCode) {
+    return methodCode >= 1 && methodCode <= 4 ? GridMode::Byte : GridMode::Word;
+}
+
+int BytesPerRow(GridMode mode) {
+    return mode == GridMode::Byte ? 16 : 32;
+}
+
+int32_t DataRowCount(size_t bufferSize, GridMode mode) {
+    const auto per = static_cast<size_t>(BytesPerRow(mode));
+    return static_cast<int32_t>((bufferSize + per - 1) / per);
+}
+
+std::string HeaderText(int column) {
+    if (column >= 1 && column <= 16) return std::string(1, kHexDigits[column - 1]);
+    if (column == GridAsciiColumn) return "ASCII";
+    return {};
+}
+
+int ColumnWidth(int column, GridMode mode) {
+    if (column == 0) return 45;
+    if (column == GridAsciiColumn) return 150;
+    return mode == GridMode::Byte ? 20 : 30;
+}
+
+std::string RowHeader(int32_t row) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%03X0", static_cast<unsigned>(row - 1));
+    return text;
+}
+
+std::optional<int32_t> CellPosition(size_t bufferSize, GridMode mode, int32_t row, int column) {
+    if (row < 1 || column < 1 || column > 16) return std::nullopt;
+    const int64_t p = 16 * (static_cast<int64_t>(row) - 1) + (column - 1);
+    const int64_t lastByte = mode == GridMode::Byte ? p : 2 * p + 1;
+    if (lastByte >= static_cast<int64_t>(bufferSize)) return std::nullopt;
+    return static_cast<int32_t>(p);
+}
+
+std::string EditorText(const std::vector<uint8_t>& buffer, GridMode mode, int32_t position) {
+    const auto p = static_cast<size_t>(position);
+    if (mode == GridMode::Byte) return HexByte(buffer[p]);
+    return HexByte(buffer[2 * p + 1]) + HexByte(buffer[2 * p]);
+}
+
+std::string CellText(const std::vector<uint8_t>& buffer, GridMode mode, int32_t row, int column) {
+    const std::optional<int32_t> p = CellPosition(buffer.size(), mode, row, column);
+    return p ? EditorText(buffer, mode, *p) : std::string();
+}
+
+std::string AsciiText(const std::vector<uint8_t>& buffer, GridMode mode, int32_t row) {
+    std::string out;
+    for (int column = 1; column <= 16; ++column) {
+        const std::optional<int32_t> p = CellPosition(buffer.size(), mode, row, column);
+        if (!p) break;
+        const auto i = static_cast<size_t>(*p);
+        if (mode == GridMode::Byte) {
+            AppendChar(out, buffer[i]);
+        } else {
+            AppendChar(out, buffer[2 * i + 1]);
+            AppendChar(out, buffer[2 * i]);
+        }
+        out += ' ';
+    }
+    return out;
+}
+
+int EditorMaxLength(GridMode mode) {
+    return mode == GridMode::Byte ? 2 : 4;
+}
+
+bool EditorAcceptsKey(char32_t key) {
+    return key == U'\b' || (key < 0x80 && HexDigit(static_cast<char>(key)) >= 0);
+}
+
+std::string EditorTitle(BufferSide side) {
+    // The design caption carries both languages.
+    return Tr(side == BufferSide::Flash ? "ModifyFlashDataTitle" : "ModifyEEPROMDataTitle",
+              Language::Chinese);
+}
+
+std::string EditorCaption(BufferSide side, GridMode mode, int32_t position, Language lang) {
+    (void)mode;  // the position already is a byte address or a word index
+    char address[16];
+    std::snprintf(address, sizeof address, "%02X", static_cast<unsigned>(position));
+    return TrFormat(side == BufferSide::Flash ? "ModifyFlashDataAt" : "ModifyEEPROMDataAt", lang,
+                    std::string_view(address));
+}
+
+std::string ApplyEdit(std::vector<uint8_t>& buffer, GridMode mode, int32_t position,
+                      std::string_view text) {
+    std::string digits;
+    for (char c : text)
+        if (HexDigit(c) >= 0) digits += c;
+    const auto p = static_cast<size_t>(position);
+    if (mode == GridMode::Byte) {
+        unsigned value = 0;
+        for (size_t i = 0; i < digits.size() && i < 2; ++i)
+            value = value * 16 + static_cast<unsigned>(HexDigit(digits[i]));
+        buffer[p] = static_cast<uint8_t>(value);
+    } else {
+        if (digits.size() > 4) digits.resize(4);
+        digits.insert(0, 4 - digits.size(), '0');
+        buffer[2 * p + 1] = static_cast<uint8_t>(HexDigit(digits[0]) * 16 + HexDigit(digits[1]));
+        buffer[2 * p] = static_cast<uint8_t>(HexDigit(digits[2]) * 16 + HexDigit(digits[3]));
+    }
+    return EditorText(buffer, mode, position);
+}
+
+}  // namespace tondrel
