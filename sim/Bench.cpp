@@ -166,9 +166,17 @@ struct Bench::Impl {
 };
 
 Bench::Bench(Clock& clock, BenchOptions options)
+    : Bench(clock, std::move(options), nullptr) {}
+
+Bench::Bench(Clock& clock, BenchOptions options, std::unique_ptr<TargetChip> chip)
     : impl_(std::make_unique<Impl>(clock, std::move(options))) {
     auto& o = impl_->Options;
-    if (!o.ChipName.empty()) {
+    if (chip) {
+        impl_->Target = std::move(chip);
+        impl_->Target->Faults = o.Faults;
+        o.ChipName = impl_->Target->Name();
+        if (!HasController(o.Adapter)) impl_->Error = "a chip needs an adapter";
+    } else if (!o.ChipName.empty()) {
         if (!HasController(o.Adapter)) {
             impl_->Error = "a chip needs an adapter; " + o.ChipName + " is not connected";
         } else {

@@ -32,6 +32,9 @@ class Bench {
 public:
     // Never throws: an unknown chip or an unusable state file leaves a message in Error().
     Bench(Clock& clock, BenchOptions options);
+    // With a chip model of the caller's own (options.ChipName is then ignored); for tests that
+    // need a probe or a model the factory does not know.
+    Bench(Clock& clock, BenchOptions options, std::unique_ptr<TargetChip> chip);
     ~Bench();
     Bench(const Bench&) = delete;
     Bench& operator=(const Bench&) = delete;

@@ -1,0 +1,337 @@
+// The bench at connector level: register inversions, the adapter's controller, the cables,
+// target gating, the state file and the virtual connector's shadow registers.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "engines/Tpro.h"
+#include "sim/Bench.h"
+#include "sim/SimPort.h"
+
+namespace tondrel::sim {
+namespace {
+
+// Remembers every set of lines the adapter presents.
+class ProbeChip : public TargetChip {
+public:
+    explicit ProbeChip(std::vector<TargetLines>& log) : log_(log) {}
+    std::string Name() const override { return "PROBE"; }
+    void SetLines(const TargetLines& lines, uint64_t) override { log_.push_back(lines); }
+    bool DataOut(uint64_t) override { return Out; }
+    void SaveState(std::ostream&) const override {}
+    bool LoadState(std::istream&) override { return true; }
+    bool Out = false;
+
+private:
+    std::vector<TargetLines>& log_;
+};
+
+struct Rig {
+    explicit Rig(BenchOptions options, std::unique_ptr<TargetChip> chip = nullptr, bool shadow = true)
+        : BenchObj(Clock, std::move(options), std::move(chip)), Port(BenchObj, &Clock, shadow) {
+        Env.Io = &Port;
+        Env.Clk = &Clock;
+        Env.Chip = &Current;
+        Pins.SetPortBase(0x378);
+    }
+    VirtualClock Clock;
+    Bench BenchObj;
+    SimPort Port;
+    CurrentChip Current;
+    EngineEnv Env;
+    Tpro Pins{Env};
+};
+
+BenchOptions With(AdapterKind kind) {
+    BenchOptions o;
+    o.Adapter = kind;
+    return o;
+}
+
+void Handshake(Tpro& pins, uint8_t code) {
+    pins.WriteControlPort(code);
+    pins.WriteDataPort(0xAC);
+    pins.WriteDataPort(0xAA);
+    pins.WriteDataPort(0x00);
+    pins.WriteControlPort(0x00);
+}
+
+// The hardware detection's classification of what answers on the port.
+enum class Seen { Gen1Fw1, Gen1Fw2, Gen2, ByteBlaster, ByteBlasterMV, Nothing };
+Seen Detect(Tpro& pins) {
+    Handshake(pins, 14);
+    switch (pins.ReadStatusPort() & 0xF8) {
+        case 0x00: return Seen::Gen1Fw1;
+        case 0x08: return Seen::Gen1Fw2;
+        case 0xA0: return Seen::Gen2;
+        default: break;
+    }
+    pins.SetPin(9, true);
+    const uint8_t a = pins.ReadStatusPort() & 0x28;
+    pins.SetPin(9, false);
+    const uint8_t b = pins.ReadStatusPort() & 0x28;
+    if (a == 0x20 && b == 0x00) return Seen::ByteBlaster;
+    pins.SetPin(9, true);
+    const uint8_t x = pins.ReadStatusPort() & 0x28;
+    pins.SetPin(9, false);
+    const uint8_t y = pins.ReadStatusPort() & 0x28;
+    if (x == 0x28 && y == 0x08) return Seen::ByteBlasterMV;
+    return Seen::Nothing;
+}
+
+TEST(BenchConnector, ControlInversionsAndTargetLines) {
+    std::vector<TargetLines> log;
+    Rig rig(With(AdapterKind::Gen2), std::make_unique<ProbeChip>(log));
+    rig.Pins.WriteControlPort(0);
+    EXPECT_EQ(rig.BenchObj.ReadControl(), 0x0B);  // all four pins low
+    EXPECT_TRUE(rig.BenchObj.TargetConnected());
+
+    rig.Pins.SetPin(14, true);  // enable pin to its idle level
+    EXPECT_EQ(rig.BenchObj.ReadControl(), 0x09);
+    EXPECT_FALSE(rig.BenchObj.TargetConnected());
+    EXPECT_FALSE(log.back().Connected);
+    EXPECT_EQ(log.back(), TargetLines{});
+
+    rig.Pins.SetPin(14, false);
+    rig.Pins.SetPin(16, true);
+    rig.Pins.SetPin(1, true);
+    rig.Pins.SetPin(17, true);
+    EXPECT_EQ(rig.BenchObj.ReadControl(), 0x06);  // pin 14 low keeps bit 1 set
+
+    rig.Pins.SetPin(2, true);  // D0 = SCK
+    rig.Pins.SetPin(3, true);  // D1 = RST
+    rig.Pins.SetPin(8, true);  // D6 = MOSI
+    EXPECT_EQ(rig.BenchObj.ReadData(), 0x43);
+    TargetLines want;
+    want.Connected = want.Sck = want.Rst = want.Mosi = true;
+    EXPECT_EQ(log.back(), want);
+    rig.Pins.SetPin(4, true);  // D2 = PIC mode line
+    EXPECT_TRUE(log.back().Mode);
+
+    // Data lines turned into inputs float: the target sees them high, the register reads 0xFF.
+    rig.BenchObj.SetDataReverse(true);
+    EXPECT_EQ(rig.BenchObj.ReadData(), 0xFF);
+    rig.BenchObj.SetDataReverse(false);
+    EXPECT_EQ(rig.BenchObj.ReadData(), 0x47);
+}
+
+TEST(BenchConnector, MisoOnPin11WithBusyInversion) {
+    std::vector<TargetLines> log;
+    auto chip = std::make_unique<ProbeChip>(log);
+    ProbeChip* probe = chip.get();
+    Rig rig(With(AdapterKind::Gen1Fw1), std::move(chip));
+    rig.Pins.WriteControlPort(0);
+    probe->Out = true;
+    EXPECT_EQ(rig.BenchObj.ReadStatus(), 0x07);  // BUSY high reads 0 in the register
+    EXPECT_TRUE(rig.Pins.GetPin(11));
+    probe->Out = false;
+    EXPECT_EQ(rig.BenchObj.ReadStatus(), 0x87);
+    EXPECT_FALSE(rig.Pins.GetPin(11));
+    // Disconnected, the line floats high whatever the chip drives.
+    rig.Pins.SetPin(14, true);
+    EXPECT_TRUE(rig.Pins.GetPin(11));
+}
+
+TEST(BenchAdapter, DetectionRecognisesEveryKind) {
+    const std::pair<AdapterKind, Seen> cases[] = {
+        {AdapterKind::Gen1Fw1, Seen::Gen1Fw1},         {AdapterKind::Gen1Fw2, Seen::Gen1Fw2},
+        {AdapterKind::Gen2, Seen::Gen2},               {AdapterKind::ByteBlaster, Seen::ByteBlaster},
+        {AdapterKind::ByteBlasterMV, Seen::ByteBlasterMV}, {AdapterKind::Nothing, Seen::Nothing},
+    };
+    for (const auto& [kind, seen] : cases) {
+        for (const char* chip : {"", "AT89S52"}) {
+            BenchOptions o = With(kind);
+            if (kind != AdapterKind::ByteBlaster && kind != AdapterKind::ByteBlasterMV &&
+                kind != AdapterKind::Nothing)
+                o.ChipName = chip;
+            Rig rig(o);
+            ASSERT_EQ(rig.BenchObj.Error(), "");
+            EXPECT_EQ(Detect(rig.Pins), seen) << static_cast<int>(kind) << " chip '" << chip << "'";
+        }
+    }
+}
+
+TEST(BenchAdapter, EmptyPortFloatsHigh) {
+    Rig rig(With(AdapterKind::Nothing));
+    EXPECT_EQ(rig.BenchObj.ReadStatus(), 0x7F);
+    EXPECT_EQ(rig.Pins.ReadStatusPort(), 0xFF);
+}
+
+TEST(BenchAdapter, AnswerLastsUntilTheLinesChange) {
+    Rig rig(With(AdapterKind::Gen2));
+    Handshake(rig.Pins, 14);
+    EXPECT_EQ(rig.Pins.ReadStatusPort() & 0xF8, 0xA0);
+    EXPECT_EQ(rig.Pins.ReadStatusPort() & 0xF8, 0xA0);  // reading does not end it
+    rig.Pins.WriteDataPort(0x00);                      // same level: the controller sees nothing
+    EXPECT_EQ(rig.Pins.ReadStatusPort() & 0xF8, 0xA0);
+    rig.Pins.SetPin(2, true);
+    EXPECT_EQ(rig.Pins.ReadStatusPort() & 0xF8, 0x80);  // back to MISO floating high
+}
+
+TEST(BenchAdapter, BrokenHandshakeIsIgnored) {
+    Rig rig(With(AdapterKind::Gen1Fw2));
+    rig.Pins.WriteControlPort(14);
+    rig.Pins.WriteDataPort(0xAC);
+    rig.Pins.WriteDataPort(0xAB);
+    rig.Pins.WriteDataPort(0x00);
+    rig.Pins.WriteControlPort(0);
+    EXPECT_EQ(rig.Pins.ReadStatusPort() & 0xF8, 0x80);
+    // A data change between the last data write and the final control write breaks it too.
+    rig.Pins.WriteControlPort(1);
+    rig.Pins.WriteDataPort(0xAC);
+    rig.Pins.WriteDataPort(0xAA);
+    rig.Pins.WriteDataPort(0x00);
+    rig.Pins.WriteDataPort(0x01);
+    rig.Pins.WriteControlPort(0);
+    EXPECT_EQ(rig.BenchObj.DownloadMode(), 0);
+}
+
+TEST(BenchAdapter, RemembersTheModeItWasTold) {
+    Rig rig(With(AdapterKind::Gen2));
+    EXPECT_EQ(rig.BenchObj.DownloadMode(), 0);
+    for (uint8_t code : {3, 8, 11, 10, 9, 1}) {
+        Handshake(rig.Pins, code);
+        EXPECT_EQ(rig.BenchObj.DownloadMode(), code);
+    }
+    Handshake(rig.Pins, 14);  // identification leaves the mode alone
+    EXPECT_EQ(rig.BenchObj.DownloadMode(), 1);
+    // A mode with no code: only data 0 and control 0 go out.
+    rig.Pins.WriteDataPort(0);
+    rig.Pins.WriteControlPort(0);
+    EXPECT_EQ(rig.BenchObj.DownloadMode(), 1);
+
+    Rig cable(With(AdapterKind::ByteBlaster));
+    Handshake(cable.Pins, 1);
+    EXPECT_EQ(cable.BenchObj.DownloadMode(), 0);  // a cable has no controller to tell
+}
+
+TEST(BenchNames, ParseEveryForm) {
+    struct Case {
+        const char* Text;
+        AdapterKind Kind;
+        const char* Chip;
+    } cases[] = {
+        {"sim:AT89S52", AdapterKind::Gen2, "AT89S52"},
+        {"SIM:at89s51@GEN1", AdapterKind::Gen1Fw1, "at89s51"},
+        {"sim:AT89S52@gen1v2", AdapterKind::Gen1Fw2, "AT89S52"},
+        {"sim:AT89S52@gen2", AdapterKind::Gen2, "AT89S52"},
+        {"sim:empty", AdapterKind::Gen2, ""},
+        {"sim:empty@gen1", AdapterKind::Gen1Fw1, ""},
+        {"sim:none", AdapterKind::Nothing, ""},
+        {"sim:ByteBlaster", AdapterKind::ByteBlaster, ""},
+        {"sim:byteblastermv", AdapterKind::ByteBlasterMV, ""},
+    };
+    for (const auto& c : cases) {
+        BenchOptions o;
+        o.StateFile = "kept";
+        std::string error;
+        ASSERT_TRUE(ParseBenchName(c.Text, o, error)) << c.Text << ": " << error;
+        EXPECT_EQ(o.Adapter, c.Kind) << c.Text;
+        EXPECT_EQ(o.ChipName, c.Chip) << c.Text;
+        EXPECT_EQ(o.StateFile, "kept");
+    }
+    for (const char* bad : {"AT89S52", "sim:", "sim:NOSUCHCHIP", "sim:AT89S52@gen3",
+                            "sim:none@gen1", "lpt1"}) {
+        BenchOptions o;
+        std::string error;
+        EXPECT_FALSE(ParseBenchName(bad, o, error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+    }
+}
+
+TEST(BenchNames, UnknownChipIsAnErrorNotACrash) {
+    VirtualClock clock;
+    BenchOptions o;
+    o.ChipName = "AT89C2051";
+    Bench bench(clock, o);
+    EXPECT_NE(bench.Error().find("AT89C2051"), std::string::npos);
+    EXPECT_EQ(bench.Chip(), nullptr);
+    EXPECT_EQ(bench.ReadStatus() & 0x80, 0);  // MISO floats high
+}
+
+// The same pin sequence through a literal read-modify-write port and a shadowing one must put
+// the same levels on the connector; the shadowing one must need fewer accesses.
+TEST(SimPortShadow, SameLevelsFewerAccesses) {
+    Rig literal(With(AdapterKind::Gen2), nullptr, false);
+    Rig shadow(With(AdapterKind::Gen2), nullptr, true);
+    const std::pair<uint8_t, bool> steps[] = {{14, false}, {3, true}, {2, true},  {2, true},
+                                              {8, true},   {2, false}, {8, false}, {16, true},
+                                              {1, true},   {17, true}, {14, true}, {9, true}};
+    for (Rig* r : {&literal, &shadow}) r->Pins.WriteControlPort(0), r->Port.ResetCounters();
+    for (const auto& [pin, level] : steps) {
+        const uint64_t l0 = literal.Port.Accesses(), s0 = shadow.Port.Accesses();
+        literal.Pins.SetPin(pin, level);
+        shadow.Pins.SetPin(pin, level);
+        EXPECT_EQ(literal.BenchObj.ReadData(), shadow.BenchObj.ReadData());
+        EXPECT_EQ(literal.BenchObj.ReadControl(), shadow.BenchObj.ReadControl());
+        EXPECT_EQ(literal.Port.Accesses() - l0, 2u);
+        EXPECT_LE(shadow.Port.Accesses() - s0, 1u);
+    }
+    // Pin 14 already low and the repeated SCK high cost the shadowing port nothing.
+    EXPECT_EQ(shadow.Port.Accesses(), 10u);
+    EXPECT_EQ(literal.Clock.Peek(), (1 + 24) * VirtualClock::kPortAccessNs);  // with WriteControlPort(0)
+}
+
+TEST(BenchState, RoundTripAndRefusals) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("tondrel-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string file = (dir / "chip.state").string();
+    std::filesystem::remove(file);
+
+    VirtualClock clock;
+    BenchOptions o;
+    o.ChipName = "AT89S52";
+    o.StateFile = file;
+    {
+        Bench fresh(clock, o);
+        EXPECT_EQ(fresh.Error(), "");  // no file yet: a blank chip
+        std::string error;
+        ASSERT_TRUE(fresh.SaveState(error)) << error;
+    }
+    {
+        Bench again(clock, o);
+        EXPECT_EQ(again.Error(), "");
+    }
+    BenchOptions other = o;
+    other.ChipName = "AT89S51";
+    {
+        Bench wrong(clock, other);
+        EXPECT_NE(wrong.Error().find("AT89S52"), std::string::npos) << wrong.Error();
+    }
+    // A truncated file is refused as a whole.
+    std::string text;
+    {
+        std::ifstream in(file);
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    {
+        std::ofstream out(file, std::ios::trunc);
+        out << text.substr(0, text.size() / 2);
+    }
+    {
+        Bench damaged(clock, o);
+        EXPECT_NE(damaged.Error().find("damaged"), std::string::npos) << damaged.Error();
+    }
+    {
+        std::ofstream out(file, std::ios::trunc);
+        out << "hello\n";
+    }
+    {
+        Bench foreign(clock, o);
+        EXPECT_NE(foreign.Error().find("not a simulated-bench state file"), std::string::npos);
+    }
+    BenchOptions noFile;
+    noFile.ChipName = "AT89S52";
+    Bench unsaved(clock, noFile);
+    std::string error;
+    EXPECT_FALSE(unsaved.SaveState(error));
+    EXPECT_FALSE(error.empty());
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tondrel::sim
