@@ -8,7 +8,9 @@
 namespace tondrel::config {
 namespace {
 
-CommandResult Fail(std::string why) { return {false, std::move(why)}; }
+CommandResult Fail(std::string why) {
+    return {false, std::move(why)};
+}
 
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
@@ -43,7 +45,8 @@ const GroupDesc* FindGroup(const LayoutDesc& l, const std::string& name) {
 
 // Up to `maxDigits` hexadecimal digits, with or without 0x.
 bool ParseHex(std::string text, size_t maxDigits, unsigned& value) {
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text = text.substr(2);
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        text = text.substr(2);
     if (text.empty() || text.size() > maxDigits) return false;
     value = 0;
     for (char c : text) {

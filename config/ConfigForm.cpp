@@ -19,7 +19,9 @@ std::string Hex4(uint16_t v) {
     return buf;
 }
 
-bool IsHexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+bool IsHexDigit(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 std::string Trim(const std::string& s) {
     const auto first = s.find_first_not_of(" \t");
@@ -92,7 +94,8 @@ bool ConfigForm::HasBox(const std::string& boxName) const {
 
 const BoxState& ConfigForm::Box(const std::string& boxName) const {
     Where w{};
-    if (!Find(boxName, w)) throw std::out_of_range("no box " + boxName + " in " + layout_.ClassName);
+    if (!Find(boxName, w))
+        throw std::out_of_range("no box " + boxName + " in " + layout_.ClassName);
     return boxes_[w.Group][w.Box];
 }
 
@@ -148,8 +151,12 @@ void ConfigForm::Refresh(const std::string& groupName) {
     const size_t gi = GroupIndex(groupName);
     const GroupDesc& g = layout_.Groups[gi];
     switch (g.Kind) {
-        case GroupKind::LockBits: RefreshLockBits(gi); return;
-        case GroupKind::PicUserIds: RefreshUserIds(gi); return;
+        case GroupKind::LockBits:
+            RefreshLockBits(gi);
+            return;
+        case GroupKind::PicUserIds:
+            RefreshUserIds(gi);
+            return;
         default:
             for (size_t r = 0; r < g.Reads.size(); ++r) ShowBits(gi, r, Send(g.Reads[r]));
     }
@@ -218,14 +225,19 @@ bool ConfigForm::Write(const std::string& groupName) {
     const uint16_t v = ValueToWrite(groupName);
     Command c = g.Write;
     switch (g.Form) {
-        case WriteForm::ValueInB4: c.B4 = static_cast<uint8_t>(v); break;
-        case WriteForm::ValueInB2: c.B2 = static_cast<uint8_t>(v); break;
+        case WriteForm::ValueInB4:
+            c.B4 = static_cast<uint8_t>(v);
+            break;
+        case WriteForm::ValueInB2:
+            c.B2 = static_cast<uint8_t>(v);
+            break;
         case WriteForm::PicWord:
             c.B2 = static_cast<uint8_t>(v >> 8);
             c.B3 = static_cast<uint8_t>(v & 0xFF);
             c.B4 = 0;
             break;
-        case WriteForm::None: return false;
+        case WriteForm::None:
+            return false;
     }
     Send(c);
 
@@ -284,14 +296,13 @@ std::string ConfigForm::ReadCalibration() {
         text = "校准字节(Calibration Byte)值为：: 0x" + Hex2(Bracketed({0x38, 0x00, 0x00, 0x00}));
     } else if (count == 2 || count == 4) {
         for (int a = 0; a < count; ++a) {
-            const std::string hh =
-                Hex2(Bracketed({0x38, 0x00, static_cast<uint8_t>(a), 0x00}));
+            const std::string hh = Hex2(Bracketed({0x38, 0x00, static_cast<uint8_t>(a), 0x00}));
             if (count == 4)
-                text += "0x00" + std::to_string(a) + "校准字节(Calibration Byte)值为：: 0x" + hh +
-                        "\n";
+                text +=
+                    "0x00" + std::to_string(a) + "校准字节(Calibration Byte)值为：: 0x" + hh + "\n";
             else
-                text += "地址" + std::to_string(a) + "的校准字节(Calibration Byte)值为：0x" + hh +
-                        "\n";
+                text +=
+                    "地址" + std::to_string(a) + "的校准字节(Calibration Byte)值为：0x" + hh + "\n";
         }
     } else {
         return text;  // the layout has no calibration button

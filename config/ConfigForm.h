@@ -13,10 +13,10 @@ namespace tondrel::config {
 
 // The two standard boxes and the message board, as the session offers them.
 class ConfigPrompts {
-public:
+  public:
     virtual ~ConfigPrompts() = default;
-    virtual bool AskYesNo(const std::string& text) = 0;  // confirmation box; true only for Yes
-    virtual void Inform(const std::string& text) = 0;    // information box
+    virtual bool AskYesNo(const std::string& text) = 0;       // confirmation box; true only for Yes
+    virtual void Inform(const std::string& text) = 0;         // information box
     virtual void AppendMessage(const std::string& line) = 0;  // a main-window message-board line
 };
 
@@ -24,8 +24,7 @@ public:
 inline constexpr const char* kMsgDone = "命令完成！";
 inline constexpr const char* kMsgModeDone = "命令已完成！";
 inline constexpr const char* kMsgLockDone = ">>加密完成！";
-inline constexpr const char* kMsgLockConfirm =
-    "本锁定位一旦设置，只能通过擦除命令恢复，是否继续？";
+inline constexpr const char* kMsgLockConfirm = "本锁定位一旦设置，只能通过擦除命令恢复，是否继续？";
 inline constexpr const char* kMsgContinue = "是否继续？";
 
 struct BoxState {
@@ -34,7 +33,7 @@ struct BoxState {
 };
 
 class ConfigForm {
-public:
+  public:
     ConfigForm(const LayoutDesc& layout, Tpro& engine, int32_t portBase, ConfigPrompts& prompts);
 
     const LayoutDesc& Layout() const { return layout_; }
@@ -76,7 +75,7 @@ public:
     // The word a PIC configuration write or the byte an AVR/AT89S group write would send now.
     uint16_t ValueToWrite(const std::string& groupName) const;
 
-private:
+  private:
     struct Where {
         size_t Group;
         size_t Box;

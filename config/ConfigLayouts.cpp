@@ -25,9 +25,9 @@ const char* const kRefresh = "刷新refresh";
 const char* const kWrite = "重写write";
 
 // Markers for the bit lists below.
-constexpr int D = 1;           // disabled by the layout
-constexpr int Ticked = 2;      // programming it ends serial programming (RSTDISBL, DWEN)
-constexpr int Unticked = 4;    // leaving it unprogrammed ends serial programming (SPIEN)
+constexpr int D = 1;         // disabled by the layout
+constexpr int Ticked = 2;    // programming it ends serial programming (RSTDISBL, DWEN)
+constexpr int Unticked = 4;  // leaving it unprogrammed ends serial programming (SPIEN)
 
 struct Bit {
     int N;
@@ -65,9 +65,10 @@ GroupDesc AvrGroup(GroupKind kind, const char* name, const char* caption, Comman
 }
 
 GroupDesc Lock6(const char* caption = kLockCaption) {
-    return AvrGroup(GroupKind::LockBits, "GroupBox2", caption, kReadLock, kWriteLock,
-                    WriteForm::ValueInB4, "Button1", "Button2", "LBN",
-                    {{5, "BLB12"}, {4, "BLB11"}, {3, "BLB02"}, {2, "BLB01"}, {1, "LB2"}, {0, "LB1"}});
+    return AvrGroup(
+        GroupKind::LockBits, "GroupBox2", caption, kReadLock, kWriteLock, WriteForm::ValueInB4,
+        "Button1", "Button2", "LBN",
+        {{5, "BLB12"}, {4, "BLB11"}, {3, "BLB02"}, {2, "BLB01"}, {1, "LB2"}, {0, "LB1"}});
 }
 
 GroupDesc Lock2() {
@@ -99,23 +100,23 @@ GroupDesc Extended(std::initializer_list<Bit> bits) {
                     WriteForm::ValueInB4, "Button8", "Button9", "LEF", bits);
 }
 
-const std::initializer_list<Bit> kHighMega16 = {
-    {7, "OCDEN"}, {6, "JTAGEN"}, {5, "SPIEN", D}, {4, "CKOPT"},
-    {3, "EESAVE"}, {2, "BOOTSZ1"}, {1, "BOOTSZ0"}, {0, "BOOTRST"}};
-const std::initializer_list<Bit> kHighCan128 = {
-    {7, "OCDEN"}, {6, "JTAGEN"}, {5, "SPIEN", D}, {4, "WDTON"},
-    {3, "EESAVE"}, {2, "BOOTSZ1"}, {1, "BOOTSZ0"}, {0, "BOOTRST"}};
+const std::initializer_list<Bit> kHighMega16 = {{7, "OCDEN"},   {6, "JTAGEN"}, {5, "SPIEN", D},
+                                                {4, "CKOPT"},   {3, "EESAVE"}, {2, "BOOTSZ1"},
+                                                {1, "BOOTSZ0"}, {0, "BOOTRST"}};
+const std::initializer_list<Bit> kHighCan128 = {{7, "OCDEN"},   {6, "JTAGEN"}, {5, "SPIEN", D},
+                                                {4, "WDTON"},   {3, "EESAVE"}, {2, "BOOTSZ1"},
+                                                {1, "BOOTSZ0"}, {0, "BOOTRST"}};
 const std::initializer_list<Bit> kHighMega88 = {
-    {7, "RSTDISBL", Ticked}, {6, "DWEN", Ticked}, {5, "SPIEN", D}, {4, "WDTON"},
-    {3, "EESAVE"}, {2, "BODLEVEL2"}, {1, "BODLEVEL1"}, {0, "BODLEVEL0"}};
-const std::initializer_list<Bit> kLowMega16 = {
-    {7, "BODLEVEL"}, {6, "BODEN"}, {5, "SUT1"}, {4, "SUT0"},
-    {3, "CKSEL3"}, {2, "CKSEL2"}, {1, "CKSEL1"}, {0, "CKSEL0"}};
-const std::initializer_list<Bit> kLowCkdiv8 = {
-    {7, "CKDIV8"}, {6, "CKOUT"}, {5, "SUT1"}, {4, "SUT0"},
-    {3, "CKSEL3"}, {2, "CKSEL2"}, {1, "CKSEL1"}, {0, "CKSEL0"}};
-const std::initializer_list<Bit> kLowMega163 = {
-    {7, "BODLEVEL"}, {6, "BODEN"}, {3, "CKSEL3"}, {2, "CKSEL2"}, {1, "CKSEL1"}, {0, "CKSEL0"}};
+    {7, "RSTDISBL", Ticked}, {6, "DWEN", Ticked}, {5, "SPIEN", D},  {4, "WDTON"},
+    {3, "EESAVE"},           {2, "BODLEVEL2"},    {1, "BODLEVEL1"}, {0, "BODLEVEL0"}};
+const std::initializer_list<Bit> kLowMega16 = {{7, "BODLEVEL"}, {6, "BODEN"},  {5, "SUT1"},
+                                               {4, "SUT0"},     {3, "CKSEL3"}, {2, "CKSEL2"},
+                                               {1, "CKSEL1"},   {0, "CKSEL0"}};
+const std::initializer_list<Bit> kLowCkdiv8 = {{7, "CKDIV8"}, {6, "CKOUT"},  {5, "SUT1"},
+                                               {4, "SUT0"},   {3, "CKSEL3"}, {2, "CKSEL2"},
+                                               {1, "CKSEL1"}, {0, "CKSEL0"}};
+const std::initializer_list<Bit> kLowMega163 = {{7, "BODLEVEL"}, {6, "BODEN"},  {3, "CKSEL3"},
+                                                {2, "CKSEL2"},   {1, "CKSEL1"}, {0, "CKSEL0"}};
 
 LayoutDesc ByteLayout(const char* cls, std::vector<int32_t> ids, std::vector<GroupDesc> groups,
                       int calibration, const char* close = "关闭close") {
@@ -133,14 +134,16 @@ LayoutDesc ByteLayout(const char* cls, std::vector<int32_t> ids, std::vector<Gro
 
 // ---- lock-mode layouts ----
 
-ModeGroupDesc AvrModes(const char* caption, const char* mode1, const char* note1,
-                       const char* note2, const char* ok, const char* refreshAfter) {
+ModeGroupDesc AvrModes(const char* caption, const char* mode1, const char* note1, const char* note2,
+                       const char* ok, const char* refreshAfter) {
     ModeGroupDesc m;
     m.Name = "GroupBox1";
     m.Caption = caption;
     m.Style = ModeStyle::Avr;
     m.Modes = {{"Mode1", mode1, note1, {{0xAC, 0xFD, 0x00, 0x00}}},
-               {"Mode2", "再次编程FLASH和EEPROM被禁止，校验也被禁止！", note2,
+               {"Mode2",
+                "再次编程FLASH和EEPROM被禁止，校验也被禁止！",
+                note2,
                 {{0xAC, 0xF9, 0x00, 0x00}}}};
     m.Ok = {"BitBtn1", ok};
     m.RefreshAfter = refreshAfter;
@@ -223,11 +226,11 @@ ModeGroupDesc At89Modes(const char* caption, std::vector<std::vector<Command>> c
     m.Name = "GroupBox2";
     m.Caption = caption;
     m.Style = ModeStyle::At89;
-    m.Modes = {{"rb2", "（模式1）Lock Bit1被编程，编程禁止，MOVC不可用！", "", commands[0]},
-               {"rb3", "（模式2）Lock Bit1,Lock Bit2 被编程，同模式1，但校验也被禁止！", "",
-                commands[1]},
-               {"rb4", "（模式3）Lock Bit 1,2, 3  被编程，同模式2，但外部执行也被禁止！", "",
-                commands[2]}};
+    m.Modes = {
+        {"rb2", "（模式1）Lock Bit1被编程，编程禁止，MOVC不可用！", "", commands[0]},
+        {"rb3", "（模式2）Lock Bit1,Lock Bit2 被编程，同模式1，但校验也被禁止！", "", commands[1]},
+        {"rb4", "（模式3）Lock Bit 1,2, 3  被编程，同模式2，但外部执行也被禁止！", "",
+         commands[2]}};
     m.Ok = {"BitBtn3", "确定ok"};
     return m;
 }
@@ -275,8 +278,8 @@ LayoutDesc PicLayout(const char* cls, std::vector<int32_t> ids, const char* idCa
     ids1.Write = {10, 0, 0, 0};
     ids1.RefreshButton = {"Button2", kRefresh};
     ids1.WriteButton = {"Button3", kWrite};
-    ids1.Edits = {{"edt2000", "0x2000"}, {"edt2001", "0x2001"}, {"edt2002", "0x2002"},
-                  {"edt2003", "0x2003"}};
+    ids1.Edits = {
+        {"edt2000", "0x2000"}, {"edt2001", "0x2001"}, {"edt2002", "0x2002"}, {"edt2003", "0x2003"}};
 
     GroupDesc word;
     word.Name = "GroupBox2";
@@ -315,9 +318,14 @@ std::vector<LayoutDesc> BuildLayouts() {
                              {Lock6(), FuseHigh(kHighMega16), FuseLow(kLowMega16)}, 1));
     all.push_back(ByteLayout("Tmega8otherFrm", {54},
                              {Lock6(),
-                              FuseHigh({{7, "RSTDISBL", Ticked}, {6, "WDTON"}, {5, "SPIEN", D},
-                                        {4, "CKOPT"}, {3, "EESAVE"}, {2, "BOOTSZ1"},
-                                        {1, "BOOTSZ0"}, {0, "BOOTRST"}}),
+                              FuseHigh({{7, "RSTDISBL", Ticked},
+                                        {6, "WDTON"},
+                                        {5, "SPIEN", D},
+                                        {4, "CKOPT"},
+                                        {3, "EESAVE"},
+                                        {2, "BOOTSZ1"},
+                                        {1, "BOOTSZ0"},
+                                        {0, "BOOTRST"}}),
                               FuseLow(kLowMega16)},
                              1));
     all.push_back(ByteLayout("Tmega8535otherFrm", {30},
@@ -333,74 +341,102 @@ std::vector<LayoutDesc> BuildLayouts() {
                                   return g;
                               }()},
                              4));
-    all.push_back(ByteLayout("Tat90can128otherFrm", {20},
-                             {Lock6(), FuseHigh(kHighCan128), FuseLow(kLowCkdiv8),
-                              Extended({{3, "BODLEVEL2"}, {2, "BODLEVEL1"}, {1, "BODLEVEL0"},
-                                        {0, "TA0SEL"}})},
-                             1));
     all.push_back(ByteLayout(
-        "Tmega162otherFrm", {21, 26},
+        "Tat90can128otherFrm", {20},
         {Lock6(), FuseHigh(kHighCan128), FuseLow(kLowCkdiv8),
-         Extended({{3, "BODLEVEL2"}, {2, "BODLEVEL1"}, {1, "BODLEVEL0"}})},
+         Extended({{3, "BODLEVEL2"}, {2, "BODLEVEL1"}, {1, "BODLEVEL0"}, {0, "TA0SEL"}})},
         1));
+    all.push_back(ByteLayout("Tmega162otherFrm", {21, 26},
+                             {Lock6(), FuseHigh(kHighCan128), FuseLow(kLowCkdiv8),
+                              Extended({{3, "BODLEVEL2"}, {2, "BODLEVEL1"}, {1, "BODLEVEL0"}})},
+                             1));
     all.push_back(ByteLayout(
         "Tmega163otherFrm", {22},
         {Lock6(), FuseHigh({{2, "BOOTSZ1"}, {1, "BOOTSZ0"}, {0, "BOOTRST"}}), FuseLow(kLowMega163)},
         1, "关闭Close"));
     all.push_back(ByteLayout("Tmega323otherFrm", {31},
                              {Lock6(),
-                              FuseHigh({{7, "OCDEN"}, {6, "JTAGEN"}, {3, "EESAVE"},
-                                        {2, "BOOTSZ1"}, {1, "BOOTSZ0"}, {0, "BOOTRST"}}),
+                              FuseHigh({{7, "OCDEN"},
+                                        {6, "JTAGEN"},
+                                        {3, "EESAVE"},
+                                        {2, "BOOTSZ1"},
+                                        {1, "BOOTSZ0"},
+                                        {0, "BOOTRST"}}),
                               FuseLow(kLowMega163)},
                              1));
     all.push_back(ByteLayout("Tmega161otherFrm", {17},
                              {Lock6("[Lock bits]锁定位，打勾表示0，即已编程，否则表示1"),
-                              FuseLow({{6, "BOOTRST"}, {5, "SPIEN", D}, {4, "BODLEVEL"},
-                                       {3, "BODEN"}, {2, "CKSEL2"}, {1, "CKSEL1"},
+                              FuseLow({{6, "BOOTRST"},
+                                       {5, "SPIEN", D},
+                                       {4, "BODLEVEL"},
+                                       {3, "BODEN"},
+                                       {2, "CKSEL2"},
+                                       {1, "CKSEL1"},
                                        {0, "CKSEL0"}},
                                       "[fuse low bits]熔丝低位，打勾表示0，即已编程，否则表示1")},
                              0, "关闭Close"));
+    all.push_back(ByteLayout("Tmega88otherFrm", {24, 25},
+                             {Lock6(), FuseHigh(kHighMega88), FuseLow(kLowCkdiv8),
+                              Extended({{2, "BOOTSZ1"}, {1, "BOOTSZ0"}, {0, "BOOTRST"}})},
+                             2));
     all.push_back(ByteLayout(
-        "Tmega88otherFrm", {24, 25},
-        {Lock6(), FuseHigh(kHighMega88), FuseLow(kLowCkdiv8),
-         Extended({{2, "BOOTSZ1"}, {1, "BOOTSZ0"}, {0, "BOOTRST"}})},
-        2));
-    all.push_back(ByteLayout("Tmega48otherFrm", {23},
-                             {Lock2(), FuseHigh(kHighMega88), FuseLow(kLowCkdiv8),
-                              Extended({{0, "SELFPRGEN"}})},
-                             2));
-    all.push_back(ByteLayout("TTiny2313otherFrm", {35},
-                             {Lock2(), FuseHigh(kHighMega88), FuseLow(kLowCkdiv8),
-                              Extended({{0, "SELFPRGEN"}})},
-                             2));
+        "Tmega48otherFrm", {23},
+        {Lock2(), FuseHigh(kHighMega88), FuseLow(kLowCkdiv8), Extended({{0, "SELFPRGEN"}})}, 2));
+    all.push_back(ByteLayout(
+        "TTiny2313otherFrm", {35},
+        {Lock2(), FuseHigh(kHighMega88), FuseLow(kLowCkdiv8), Extended({{0, "SELFPRGEN"}})}, 2));
     all.push_back(ByteLayout("TTiny13otherFrm", {33},
                              {Lock2(),
-                              FuseHigh({{4, "SELFPRGEN"}, {3, "DWEN", Ticked},
-                                        {2, "BODLEVEL1"}, {1, "BODLEVEL0"},
+                              FuseHigh({{4, "SELFPRGEN"},
+                                        {3, "DWEN", Ticked},
+                                        {2, "BODLEVEL1"},
+                                        {1, "BODLEVEL0"},
                                         {0, "RSTDISBL", Ticked}}),
-                              FuseLow({{7, "SPIEN", D}, {6, "EESAVE"}, {5, "WDTON"},
-                                       {4, "CKDIV8"}, {3, "SUT1"}, {2, "SUT0"}, {1, "CKSEL1"},
+                              FuseLow({{7, "SPIEN", D},
+                                       {6, "EESAVE"},
+                                       {5, "WDTON"},
+                                       {4, "CKDIV8"},
+                                       {3, "SUT1"},
+                                       {2, "SUT0"},
+                                       {1, "CKSEL1"},
                                        {0, "CKSEL0"}})},
                              1));
     all.push_back(ByteLayout("TTiny26otherFrm", {36},
                              {Lock2(),
-                              FuseHigh({{4, "RSTDISBL", Ticked}, {3, "SPIED", Unticked},
-                                        {2, "EESAVE"}, {1, "BODLEVEL"}, {0, "BODEN"}}),
-                              FuseLow({{7, "PLLCK", D}, {6, "CKOPT"}, {5, "SUT1"}, {4, "SUT0"},
-                                       {3, "CKSEL3"}, {2, "CKSEL2"}, {1, "CKSEL1"},
+                              FuseHigh({{4, "RSTDISBL", Ticked},
+                                        {3, "SPIED", Unticked},
+                                        {2, "EESAVE"},
+                                        {1, "BODLEVEL"},
+                                        {0, "BODEN"}}),
+                              FuseLow({{7, "PLLCK", D},
+                                       {6, "CKOPT"},
+                                       {5, "SUT1"},
+                                       {4, "SUT0"},
+                                       {3, "CKSEL3"},
+                                       {2, "CKSEL2"},
+                                       {1, "CKSEL1"},
                                        {0, "CKSEL0"}})},
                              4));
     const char* tinyFuse = "Fuse（熔丝低位，打勾表示0，即已编程，否则表示1)";
     all.push_back(ByteLayout("Ttiny12otherFrm", {32},
-                             {FuseLow({{7, "BODLEVEL"}, {6, "BODEN"}, {5, "SPIEN", Unticked},
-                                       {4, "RSTDISBL", Ticked}, {3, "CKSEL3"}, {2, "CKSEL2"},
-                                       {1, "CKSEL1"}, {0, "CKSEL0"}},
+                             {FuseLow({{7, "BODLEVEL"},
+                                       {6, "BODEN"},
+                                       {5, "SPIEN", Unticked},
+                                       {4, "RSTDISBL", Ticked},
+                                       {3, "CKSEL3"},
+                                       {2, "CKSEL2"},
+                                       {1, "CKSEL1"},
+                                       {0, "CKSEL0"}},
                                       tinyFuse),
                               LockTiny12()},
                              1));
     all.push_back(ByteLayout("TTiny15otherFrm", {34},
-                             {FuseLow({{7, "BODLEVEL"}, {6, "BODEN"}, {5, "SPIEN", Unticked},
-                                       {4, "RSTDISBL", Ticked}, {1, "CKSEL1"}, {0, "CKSEL0"}},
+                             {FuseLow({{7, "BODLEVEL"},
+                                       {6, "BODEN"},
+                                       {5, "SPIEN", Unticked},
+                                       {4, "RSTDISBL", Ticked},
+                                       {1, "CKSEL1"},
+                                       {0, "CKSEL0"}},
                                       tinyFuse),
                               LockTiny12()},
                              1));
@@ -412,35 +448,36 @@ std::vector<LayoutDesc> BuildLayouts() {
                  "further programming is disabled, verify is also disabled!", "确定ok", ""),
         std::nullopt, false));
     const char* chipStatus = "[chip status]当前芯片状态（打勾表示0，即被编程，否则表示1）";
-    all.push_back(LockModeLayout(
-        "Tat90s2323otherFrm", {9, 15, 16},
-        AvrModes("[lock mode]锁定位保护模式", kMode1, kNote1, kNote2, "确定ok", ""),
-        ChipStatus(chipStatus, "Fstrt", "FSTRT FUSE")));
-    all.push_back(LockModeLayout(
-        "Tat90s2343otherFrm", {10},
-        AvrModes("[lock mode]锁定位保护模式", kMode1, "", "", "确定", "GroupBox2"),
-        ChipStatus(chipStatus, "rcen", "RCEN FUSE")));
+    all.push_back(
+        LockModeLayout("Tat90s2323otherFrm", {9, 15, 16},
+                       AvrModes("[lock mode]锁定位保护模式", kMode1, kNote1, kNote2, "确定ok", ""),
+                       ChipStatus(chipStatus, "Fstrt", "FSTRT FUSE")));
+    all.push_back(
+        LockModeLayout("Tat90s2343otherFrm", {10},
+                       AvrModes("[lock mode]锁定位保护模式", kMode1, "", "", "确定", "GroupBox2"),
+                       ChipStatus(chipStatus, "rcen", "RCEN FUSE")));
     all.push_back(LockModeLayout(
         "TTiny22otherFrm", {49},
-        AvrModes("protect mode(锁定位保护模式)", "再次编程FLASH和EEPROM被禁止(program is disabled)！",
-                 "", "(program and verify are disabled)", "确定ok", "GroupBox2"),
+        AvrModes("protect mode(锁定位保护模式)",
+                 "再次编程FLASH和EEPROM被禁止(program is disabled)！", "",
+                 "(program and verify are disabled)", "确定ok", "GroupBox2"),
         ChipStatus("Chip status当前芯片状态（打勾表示0，即被编程，否则表示1）", nullptr, nullptr)));
-    all.push_back(LockModeLayout(
-        "Tat90s2333otherFrm", {11, 12},
-        AvrModes("[lock bits]锁定位保护模式", kMode1, kNote1, kNote2, "确定ok", ""),
-        FuseStatus({StatusBox("fb8", "SPIEN FUSE", 5, 0, 0, true),
-                    StatusBox("fb7", "BODLEVEL FUSE", 4, 0, 0x10, false),
-                    StatusBox("fb6", "BODEN FUSE", 3, 0, 0x08, false),
-                    StatusBox("fb5", "CKSEL2 FUSE", 2, 0, 0x04, false),
-                    StatusBox("fb4", "CKSEL1 FUSE", 1, 0, 0x02, false),
-                    StatusBox("fb3", "CKSEL0 FUSE", 0, 0, 0x01, false)})));
-    all.push_back(LockModeLayout(
-        "Tmega103otherFrm", {19},
-        AvrModes("[lock mode]锁定位保护模式", kMode1, "", "", "确定ok", ""),
-        FuseStatus({StatusBox("FB5", "SPIEN FUSE", 5, 0, 0, true),
-                    StatusBox("FB6", "EESAVE FUSE", 3, 0, 0x08, false),
-                    StatusBox("FB4", "SUT1 FUSE", 1, 0, 0x02, false),
-                    StatusBox("FB3", "SUT0 FUSE", 0, 0, 0x01, false)})));
+    all.push_back(
+        LockModeLayout("Tat90s2333otherFrm", {11, 12},
+                       AvrModes("[lock bits]锁定位保护模式", kMode1, kNote1, kNote2, "确定ok", ""),
+                       FuseStatus({StatusBox("fb8", "SPIEN FUSE", 5, 0, 0, true),
+                                   StatusBox("fb7", "BODLEVEL FUSE", 4, 0, 0x10, false),
+                                   StatusBox("fb6", "BODEN FUSE", 3, 0, 0x08, false),
+                                   StatusBox("fb5", "CKSEL2 FUSE", 2, 0, 0x04, false),
+                                   StatusBox("fb4", "CKSEL1 FUSE", 1, 0, 0x02, false),
+                                   StatusBox("fb3", "CKSEL0 FUSE", 0, 0, 0x01, false)})));
+    all.push_back(
+        LockModeLayout("Tmega103otherFrm", {19},
+                       AvrModes("[lock mode]锁定位保护模式", kMode1, "", "", "确定ok", ""),
+                       FuseStatus({StatusBox("FB5", "SPIEN FUSE", 5, 0, 0, true),
+                                   StatusBox("FB6", "EESAVE FUSE", 3, 0, 0x08, false),
+                                   StatusBox("FB4", "SUT1 FUSE", 1, 0, 0x02, false),
+                                   StatusBox("FB3", "SUT0 FUSE", 0, 0, 0x01, false)})));
 
     // ---- AT89S ----
     {
@@ -448,14 +485,14 @@ std::vector<LayoutDesc> BuildLayouts() {
         l.ClassName = "TS51otherFrm";
         l.ChipIds = {37, 38};
         l.Fam = Family::At89;
-        l.Groups = {At89LockDisplay("read lock bits读取锁定位信息（打勾表示0，被编程，否则相反）",
-                                    false)};
+        l.Groups = {
+            At89LockDisplay("read lock bits读取锁定位信息（打勾表示0，被编程，否则相反）", false)};
         l.OpenOrder = {"GroupBox1"};
-        l.Modes = At89Modes("lock mode 加密",
-                            {{{0xAC, 0xE1, 0, 0}},
-                             {{0xAC, 0xE1, 0, 0}, {0xAC, 0xE2, 0, 0}},
-                             {{0xAC, 0xE0, 0, 0}, {0xAC, 0xE1, 0, 0}, {0xAC, 0xE2, 0, 0},
-                              {0xAC, 0xE3, 0, 0}}});
+        l.Modes = At89Modes(
+            "lock mode 加密",
+            {{{0xAC, 0xE1, 0, 0}},
+             {{0xAC, 0xE1, 0, 0}, {0xAC, 0xE2, 0, 0}},
+             {{0xAC, 0xE0, 0, 0}, {0xAC, 0xE1, 0, 0}, {0xAC, 0xE2, 0, 0}, {0xAC, 0xE3, 0, 0}}});
         l.Modes->ReinitBefore = true;
         l.Modes->RefreshAfter = "GroupBox1";
         l.Labels = {{"Label1", "Mode1:  instruction MOVC is disabled"},
@@ -469,9 +506,8 @@ std::vector<LayoutDesc> BuildLayouts() {
         l.ClassName = "Tat89s53otherFrm";
         l.ChipIds = {39, 40};
         l.Fam = Family::At89;
-        l.Modes = At89Modes("[lock mode]加密", {{{0xAC, 0x7F, 0, 0}},
-                                                 {{0xAC, 0x3F, 0, 0}},
-                                                 {{0xAC, 0x1F, 0, 0}}});
+        l.Modes = At89Modes("[lock mode]加密",
+                            {{{0xAC, 0x7F, 0, 0}}, {{0xAC, 0x3F, 0, 0}}, {{0xAC, 0x1F, 0, 0}}});
         l.Labels = {{"Label3", "Mode1:  instruction MOVC is disabled!"},
                     {"Label1", "Mode2:  same as Mode1, but verify is also disabled!"},
                     {"Label2", "Mode3:  same as Mode2, but external execution is also diabled!"}};

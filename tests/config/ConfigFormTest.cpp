@@ -30,7 +30,7 @@ EngineEnv& NoEnv() {
 }
 
 class RecordingEngine : public Tpro {
-public:
+  public:
     explicit RecordingEngine(Log& log) : Tpro(NoEnv()), log_(log) {}
     bool EnterProgramming() override {
         log_.push_back("E");
@@ -50,12 +50,12 @@ public:
     std::map<std::vector<uint8_t>, uint16_t> replies;
     uint16_t fallback = 0xFF;
 
-private:
+  private:
     Log& log_;
 };
 
 class RecordingPrompts : public ConfigPrompts {
-public:
+  public:
     explicit RecordingPrompts(Log& log) : log_(log) {}
     bool AskYesNo(const std::string& text) override {
         log_.push_back("ask " + text);
@@ -70,7 +70,7 @@ public:
     std::deque<bool> answers;
     std::vector<std::string> questions;
 
-private:
+  private:
     Log& log_;
 };
 
@@ -91,7 +91,9 @@ struct Bench {
     }
 };
 
-Log Bracket(const std::string& cmd) { return {"E", cmd, "L"}; }
+Log Bracket(const std::string& cmd) {
+    return {"E", cmd, "L"};
+}
 Log Cat(std::initializer_list<Log> parts) {
     Log out;
     for (const Log& p : parts) out.insert(out.end(), p.begin(), p.end());
@@ -144,7 +146,9 @@ TEST(ConfigMega16, OpeningSetsThePortAndReadsLockHighLowInOrder) {
     b.engine.replies[{0x50, 0x00, 0x00}] = 0xE1;
     ConfigForm& f = b.Open(5);
     EXPECT_EQ(b.engine.DataPort, 0x378);
-    EXPECT_EQ(b.Take(), Cat({{"I"}, Bracket(Cmd(0x58, 0, 0, 0)), Bracket(Cmd(0x58, 8, 0, 0)),
+    EXPECT_EQ(b.Take(), Cat({{"I"},
+                             Bracket(Cmd(0x58, 0, 0, 0)),
+                             Bracket(Cmd(0x58, 8, 0, 0)),
                              Bracket(Cmd(0x50, 0, 0, 0))}));
     // 0x99 = 1001 1001: bits 6, 5, 2, 1 programmed.
     for (const char* on : {"fh6", "fh5", "fh2", "fh1", "FL4", "FL3", "FL2", "FL1"})
@@ -199,7 +203,8 @@ TEST(ConfigMega16, FuseWriteAfterRefreshSendsTheByteReadAndSpienAsRead) {
     EXPECT_TRUE(f.Box("fh5").Ticked);
     b.Take();
     f.Write("GroupBox1");
-    EXPECT_EQ(b.Take(), Cat({Bracket(Cmd(0xAC, 0xA8, 0x00, 0x99)), {"info 命令完成！"},
+    EXPECT_EQ(b.Take(), Cat({Bracket(Cmd(0xAC, 0xA8, 0x00, 0x99)),
+                             {"info 命令完成！"},
                              Bracket(Cmd(0x58, 0x08, 0, 0))}));
 
     // ATmega163: bits 7..3 of its high fuse have no box; they go out as 1.
@@ -231,8 +236,8 @@ TEST(ConfigCalibration, OneTwoAndFourByteTexts) {
     b.Open(5);
     b.Take();
     EXPECT_EQ(b.form->ReadCalibration(), "校准字节(Calibration Byte)值为：: 0x5A");
-    EXPECT_EQ(b.Take(), Cat({Bracket(Cmd(0x38, 0, 0, 0)),
-                             {"info 校准字节(Calibration Byte)值为：: 0x5A"}}));
+    EXPECT_EQ(b.Take(),
+              Cat({Bracket(Cmd(0x38, 0, 0, 0)), {"info 校准字节(Calibration Byte)值为：: 0x5A"}}));
 
     b.Open(24);  // ATmega88: two bytes
     b.Take();
@@ -410,9 +415,12 @@ TEST(ConfigAt89, S51Mode3SendsFourCommandsThenOneRead) {
     f.Press("BitBtn3");
     const std::string caption = f.Layout().Modes->Modes[2].Caption;
     EXPECT_EQ(b.Take(), Cat({{"msg ", "ask " + caption + "\n是否继续？", "I"},
-                             Bracket(Cmd(0xAC, 0xE0, 0, 0)), Bracket(Cmd(0xAC, 0xE1, 0, 0)),
-                             Bracket(Cmd(0xAC, 0xE2, 0, 0)), Bracket(Cmd(0xAC, 0xE3, 0, 0)),
-                             Bracket(Cmd(0x24, 0, 0, 0)), {"info >>加密完成！"}}));
+                             Bracket(Cmd(0xAC, 0xE0, 0, 0)),
+                             Bracket(Cmd(0xAC, 0xE1, 0, 0)),
+                             Bracket(Cmd(0xAC, 0xE2, 0, 0)),
+                             Bracket(Cmd(0xAC, 0xE3, 0, 0)),
+                             Bracket(Cmd(0x24, 0, 0, 0)),
+                             {"info >>加密完成！"}}));
 
     f.SelectMode(1);
     b.prompts.answers = {false};
@@ -445,8 +453,9 @@ TEST(ConfigAt89, S8253FuseAndLockWrites) {
     EXPECT_EQ(b.Take(), Cat({{"I"}, Bracket(Cmd(0x24, 0, 0, 0)), Bracket(Cmd(0x21, 0, 0, 0))}));
     for (const char* n : {"f3", "f2", "f1"}) EXPECT_TRUE(f.Box(n).Ticked);
     f.Write("GroupBox2");
-    EXPECT_EQ(b.Take(), Cat({Bracket(Cmd(0xAC, 0x88, 0, 0)), {"info 命令完成！"},
-                             Bracket(Cmd(0x21, 0, 0, 0))}));
+    EXPECT_EQ(
+        b.Take(),
+        Cat({Bracket(Cmd(0xAC, 0x88, 0, 0)), {"info 命令完成！"}, Bracket(Cmd(0x21, 0, 0, 0))}));
     for (const char* n : {"f3", "f2", "f1"}) f.Click(n);
     f.Write("GroupBox2");
     EXPECT_EQ(b.Take()[1], Cmd(0xAC, 0x8F, 0, 0));
@@ -455,8 +464,9 @@ TEST(ConfigAt89, S8253FuseAndLockWrites) {
     f.Click("f1");
     f.Click("lb2");
     f.Write("GroupBox1");
-    EXPECT_EQ(b.Take(), Cat({Bracket(Cmd(0xAC, 0xE5, 0, 0)), {"info 命令完成！"},
-                             Bracket(Cmd(0x24, 0, 0, 0))}));
+    EXPECT_EQ(
+        b.Take(),
+        Cat({Bracket(Cmd(0xAC, 0xE5, 0, 0)), {"info 命令完成！"}, Bracket(Cmd(0x24, 0, 0, 0))}));
 }
 
 TEST(ConfigPic, UserIdsArePaddedHexPairsAndNeverBracketed) {
@@ -530,8 +540,8 @@ TEST(ConfigPic, FullEraseAsksFirstAndDoesNotRefresh) {
     EXPECT_EQ(b.Take(), Log{"ask " + f.Layout().EraseConfirm});
     EXPECT_NE(f.Layout().EraseConfirm.find("测试区"), std::string::npos);
     f.Press("Button5");
-    EXPECT_EQ(b.Take(), (Log{"ask " + f.Layout().EraseConfirm, Cmd(0x14, 0, 0, 0),
-                             "info 命令完成！"}));
+    EXPECT_EQ(b.Take(),
+              (Log{"ask " + f.Layout().EraseConfirm, Cmd(0x14, 0, 0, 0), "info 命令完成！"}));
 }
 
 // ---- command-line operations ----

@@ -20,7 +20,7 @@ namespace tondrel::config {
 namespace {
 
 class YesPrompts : public ConfigPrompts {
-public:
+  public:
     bool AskYesNo(const std::string& text) override {
         asked.push_back(text);
         return true;
@@ -62,8 +62,12 @@ const ChipRecord kMega16{5, 5, "ATmega16", "1E9403", 16384, 512, 128};
 const ChipRecord kPic877{6, 0, "PIC16F877", "09A0", 16384, 256, 0};
 const ChipRecord kPic877A{53, 6, "PIC16F877A", "0E20", 16384, 256, 0};
 
-sim::AvrChip& Avr(sim::Bench& bench) { return dynamic_cast<sim::AvrChip&>(*bench.Chip()); }
-sim::PicChip& Pic(sim::Bench& bench) { return dynamic_cast<sim::PicChip&>(*bench.Chip()); }
+sim::AvrChip& Avr(sim::Bench& bench) {
+    return dynamic_cast<sim::AvrChip&>(*bench.Chip());
+}
+sim::PicChip& Pic(sim::Bench& bench) {
+    return dynamic_cast<sim::PicChip&>(*bench.Chip());
+}
 
 TEST(ConfigOnSimulatedAvr, FusesWrittenAreReadBackByAFreshOpening) {
     Rig<Tavr> rig("ATmega16", kMega16);
