@@ -126,10 +126,14 @@ void AvrChip::RisingEdge(bool mosi, uint64_t nowNs) {
 void AvrChip::ByteDone(uint64_t nowNs) {
     const int index = bitInFrame_ / 8 - 1;
     frame_[static_cast<size_t>(index)] = shiftIn_;
-    // The output shift register hands back the byte just received, unless a read has put its
-    // answer there; this is where the 0x53 echo of programming enable comes from.
+    // Once enabled, the output shift register hands back the byte just received, unless a read
+    // has put its answer there. Before that the chip drives MISO only to echo 0x53, and only
+    // when its own framing saw 0xAC 0x53: that is how a programmer knows it is in step.
     uint8_t out = shiftIn_;
-    if (!enabled_ && !facts_.EchoesEnable) out = 0xFF;
+    if (!enabled_) {
+        const bool inStep = index == 1 && frame_[0] == 0xAC && frame_[1] == 0x53;
+        out = inStep && facts_.EchoesEnable ? 0x53 : 0xFF;
+    }
     if (index == 2 && enabled_) {
         if (const auto answer = ReadAnswerFor(nowNs)) out = *answer;
     }

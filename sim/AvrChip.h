@@ -6,6 +6,7 @@
 // previous byte unless a read puts data there, Flash and EEPROM writes are self-timed.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,6 +51,8 @@ struct AvrFacts {
 // The facts of every AVR in the catalogue; nullptr for a name that is not an AVR.
 const AvrFacts* FindAvrFacts(const std::string& upperName);
 const std::vector<AvrFacts>& AllAvrFacts();
+// The AVR family's part of CreateChip: nullptr for a name that is not an AVR.
+std::unique_ptr<TargetChip> CreateAvrChip(const std::string& upperName);
 
 class AvrChip : public TargetChip {
 public:

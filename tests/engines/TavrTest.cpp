@@ -1,0 +1,276 @@
+// Tavr framing on the recording port: the exact commands, the commit rules of page mode, the
+// waits, and the checked programming enable.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+#include "engines/Tavr.h"
+#include "tests/support/RecordingPort.h"
+
+namespace tondrel {
+namespace {
+
+using testsupport::Bytes;
+using testsupport::RecordingPort;
+
+// Virtual time that also remembers each sleep the engine asked for.
+class SleepLogClock : public VirtualClock {
+public:
+    void SleepMs(uint32_t ms) override {
+        Sleeps.push_back(ms);
+        VirtualClock::SleepMs(ms);
+    }
+    std::vector<uint32_t> Sleeps;
+};
+
+// A scripted AVR on the far side of the recording port: echoes programming enable (unless told
+// not to) and answers reads from the maps below. It is deliberately dumb: timing and page
+// buffers belong to the simulated chip, these tests pin the engine's framing.
+struct FakeAnswers {
+    bool Echo = true;
+    std::map<int32_t, uint8_t> Flash;  // byte address -> value read back
+    std::map<int32_t, uint8_t> Eeprom;
+    uint8_t Signature[3] = {0x1E, 0x94, 0x03};
+    uint8_t Raw = 0x5A;
+
+    uint8_t Answer(const Bytes& c, size_t index) const {
+        if (index == 2 && c[0] == 0xAC && c[1] == 0x53) return Echo ? 0x53 : 0xFF;
+        if (index != 3) return 0x00;
+        const int32_t word = c[1] << 8 | c[2];
+        auto from = [](const std::map<int32_t, uint8_t>& m, int32_t a) {
+            auto it = m.find(a);
+            return it == m.end() ? uint8_t{0xFF} : it->second;
+        };
+        switch (c[0]) {
+            case 0x20: return from(Flash, word * 2);
+            case 0x28: return from(Flash, word * 2 + 1);
+            case 0xA0: return from(Eeprom, word);
+            case 0x30: return Signature[c[2] % 3];
+            case 0x58: return Raw;
+            default: return 0x00;
+        }
+    }
+};
+
+class TavrFraming : public ::testing::Test {
+protected:
+    TavrFraming() : env{&port, &clock, &chip}, avr(env) {
+        port.AttachClock(&clock);
+        port.SetResponder([this](const Bytes& c, size_t i) { return fake.Answer(c, i); });
+        avr.InitPinMap();
+        avr.SetPortBase(0x378);
+    }
+    void UsePages(int32_t pageSize, int32_t dataEnd) {
+        chip.CurrentPageSize = pageSize;
+        chip.FlashDataEnd = dataEnd;
+    }
+    std::vector<Bytes> Commands() const { return port.Commands(); }
+    static bool IsLoad(const Bytes& c) { return c[0] == 0x40 || c[0] == 0x48; }
+
+    RecordingPort port;
+    SleepLogClock clock;
+    CurrentChip chip;
+    EngineEnv env;
+    Tavr avr;
+    FakeAnswers fake;
+};
+
+TEST_F(TavrFraming, LoadAndReadCommandsSelectTheByteOfTheWord) {
+    UsePages(0, 0);
+    avr.SetAutoVerify(false);
+    EXPECT_TRUE(avr.WriteFlashByte(0x1235, 0xA7));
+    EXPECT_TRUE(avr.WriteFlashByte(0x1234, 0x3C));
+    fake.Flash[0x1235] = 0x66;
+    EXPECT_EQ(avr.ReadFlashByte(0x1235), 0x66);
+    avr.ReadFlashByte(0x1234);
+    const auto c = Commands();
+    ASSERT_EQ(c.size(), 4u);
+    EXPECT_EQ(c[0], (Bytes{0x48, 0x09, 0x1A, 0xA7}));
+    EXPECT_EQ(c[1], (Bytes{0x40, 0x09, 0x1A, 0x3C}));
+    EXPECT_EQ(c[2], (Bytes{0x28, 0x09, 0x1A, 0x3C}));  // fourth byte kept from the last command
+    EXPECT_EQ(c[3], (Bytes{0x20, 0x09, 0x1A, 0x3C}));
+}
+
+TEST_F(TavrFraming, FullPageCommitsAfterItsLastByteAndPollsTheHighestNonBlankByte) {
+    UsePages(128, 0x3FFF);
+    // Addresses 126 and 127 are blank: the poll must go to 125, the last byte with data.
+    for (int32_t a = 0; a < 128; ++a) {
+        const uint8_t v = a >= 126 ? 0xFF : static_cast<uint8_t>(a);
+        fake.Flash[a] = v;
+        ASSERT_TRUE(avr.WriteFlashByte(a, v)) << a;
+    }
+    const auto c = Commands();
+    ASSERT_EQ(c.size(), 130u);
+    for (size_t i = 0; i < 128; ++i) ASSERT_TRUE(IsLoad(c[i])) << i;
+    EXPECT_EQ(c[127], (Bytes{0x48, 0x00, 0x3F, 0xFF}));
+    EXPECT_EQ(c[128], (Bytes{0x4C, 0x00, 0x3F, 0xFF}));
+    EXPECT_EQ(c[129][0], 0x28);
+    EXPECT_EQ(c[129][1], 0x00);
+    EXPECT_EQ(c[129][2], 0x3E);
+    EXPECT_EQ(avr.PendingAddress, -1);
+}
+
+TEST_F(TavrFraming, BlankPageIsLoadedButNeverCommitted) {
+    UsePages(128, 0x3FFF);
+    for (int32_t a = 128; a < 256; ++a) ASSERT_TRUE(avr.WriteFlashByte(a, 0xFF));
+    const auto c = Commands();
+    ASSERT_EQ(c.size(), 128u);
+    for (const auto& cmd : c) EXPECT_TRUE(IsLoad(cmd));
+    EXPECT_TRUE(clock.Sleeps.empty());
+}
+
+TEST_F(TavrFraming, DataEndCommitsMidPageWithPollOrFifteenMilliseconds) {
+    UsePages(128, 9);
+    fake.Flash[8] = 0x08;
+    for (int32_t a = 0; a <= 9; ++a) {
+        ASSERT_TRUE(avr.WriteFlashByte(a, a == 8 ? 0x08 : 0xFF));
+    }
+    auto c = Commands();
+    ASSERT_EQ(c.size(), 12u);
+    EXPECT_EQ(c[10], (Bytes{0x4C, 0x00, 0x04, 0xFF}));
+    EXPECT_EQ(c[11][0], 0x20);
+    EXPECT_EQ(c[11][2], 0x04);
+    EXPECT_TRUE(clock.Sleeps.empty());
+
+    // The same end on a blank page: committed all the same, then a fixed 15 ms.
+    port.ClearLog();
+    UsePages(128, 128 + 9);
+    for (int32_t a = 128; a <= 128 + 9; ++a) ASSERT_TRUE(avr.WriteFlashByte(a, 0xFF));
+    c = Commands();
+    ASSERT_EQ(c.size(), 11u);
+    EXPECT_EQ(c[10], (Bytes{0x4C, 0x00, 0x44, 0xFF}));
+    EXPECT_EQ(clock.Sleeps, (std::vector<uint32_t>{15}));
+}
+
+TEST_F(TavrFraming, PageModePollsWithAutoVerifyOffAndFailsWhenTheByteNeverComes) {
+    UsePages(32, 0x3FF);
+    avr.SetAutoVerify(false);
+    port.KeepLog = false;
+    fake.Flash[30] = 0x00;  // reads back wrong for ever
+    for (int32_t a = 0; a < 31; ++a) ASSERT_TRUE(avr.WriteFlashByte(a, 0x11));
+    const uint64_t start = clock.NowNs();
+    EXPECT_FALSE(avr.WriteFlashByte(31, 0xFF));  // commit; the poll targets address 30
+    EXPECT_GT(clock.NowNs() - start, 1000'000'000u);
+    EXPECT_LT(clock.NowNs() - start, 1100'000'000u);
+    EXPECT_EQ(avr.PendingAddress, -1);
+    const auto c = Commands();
+    EXPECT_EQ(c[32], (Bytes{0x4C, 0x00, 0x0F, 0xFF}));
+    EXPECT_EQ(c[33], (Bytes{0x20, 0x00, 0x0F, 0xFF}));
+}
+
+TEST_F(TavrFraming, ByteModeWaitsFiveMillisecondsForBlankAndPollsOthers) {
+    UsePages(0, 0);
+    EXPECT_TRUE(avr.WriteFlashByte(0x20, 0xFF));
+    EXPECT_EQ(clock.Sleeps, (std::vector<uint32_t>{5}));
+    EXPECT_EQ(Commands().size(), 1u);
+
+    fake.Flash[0x21] = 0x42;
+    EXPECT_TRUE(avr.WriteFlashByte(0x21, 0x42));
+    auto c = Commands();
+    ASSERT_EQ(c.size(), 3u);
+    EXPECT_EQ(c[1], (Bytes{0x48, 0x00, 0x10, 0x42}));
+    EXPECT_EQ(c[2], (Bytes{0x28, 0x00, 0x10, 0x42}));
+
+    avr.SetAutoVerify(false);
+    EXPECT_TRUE(avr.WriteFlashByte(0x22, 0x99));  // no poll, no wait
+    EXPECT_EQ(Commands().size(), 4u);
+    EXPECT_EQ(clock.Sleeps.size(), 1u);
+}
+
+TEST_F(TavrFraming, EepromWritesWaitOrPoll) {
+    EXPECT_TRUE(avr.WriteEepromByte(0x1FF, 0xFF));
+    EXPECT_EQ(clock.Sleeps, (std::vector<uint32_t>{10}));
+    fake.Eeprom[0x1FE] = 0x24;
+    EXPECT_TRUE(avr.WriteEepromByte(0x1FE, 0x24));
+    auto c = Commands();
+    ASSERT_EQ(c.size(), 3u);
+    EXPECT_EQ(c[0], (Bytes{0xC0, 0x01, 0xFF, 0xFF}));
+    EXPECT_EQ(c[1], (Bytes{0xC0, 0x01, 0xFE, 0x24}));
+    EXPECT_EQ(c[2], (Bytes{0xA0, 0x01, 0xFE, 0x24}));
+
+    avr.SetAutoVerify(false);
+    EXPECT_TRUE(avr.WriteEepromByte(3, 0xFF));
+    EXPECT_EQ(clock.Sleeps.size(), 1u);
+    EXPECT_EQ(Commands().size(), 4u);
+}
+
+TEST_F(TavrFraming, EnterProgrammingChecksTheEcho) {
+    EXPECT_TRUE(avr.EnterProgramming());
+    auto c = Commands();
+    ASSERT_EQ(c.size(), 1u);
+    EXPECT_EQ(c[0][0], 0xAC);
+    EXPECT_EQ(c[0][1], 0x53);
+    EXPECT_EQ(clock.Sleeps, (std::vector<uint32_t>{20, 1, 25, 25}));
+    // Reset went high then low (programming), and the adapter drivers are on (pin 14 low).
+    EXPECT_FALSE(port.OutputPin(3));
+    EXPECT_FALSE(port.OutputPin(14));
+
+    port.ClearLog();
+    fake.Echo = false;
+    EXPECT_FALSE(avr.EnterProgramming());
+    // 32 commands of 32 bits, one positive SCK pulse before each retry and one more to
+    // restore the original framing (the decoder's byte boundaries drift with the pulses).
+    EXPECT_EQ(port.RisingEdges(), Tavr::kEnableAttempts * 32u + 32u);
+    c = Commands();
+    EXPECT_EQ(c[0][0], 0xAC);
+    EXPECT_EQ(c[0][1], 0x53);
+    EXPECT_EQ(clock.Sleeps.size(), 8u);  // no extra waits between the tries
+}
+
+TEST_F(TavrFraming, At90s1200IsEnteredWithoutAnEcho) {
+    fake.Echo = false;
+    chip.CurrentChipId = 4;
+    EXPECT_TRUE(avr.EnterProgramming());
+    EXPECT_EQ(Commands().size(), 1u);
+    chip.CurrentChipId = 0;
+    chip.CurrentChipName = "at90s1200";
+    port.ClearLog();
+    EXPECT_TRUE(avr.EnterProgramming());
+    EXPECT_EQ(Commands().size(), 1u);
+}
+
+TEST_F(TavrFraming, KeptBytesSignatureRawCommandAndLeave) {
+    avr.ReadEepromByte(0x0123);
+    avr.EnterProgramming();
+    auto c = Commands();
+    EXPECT_EQ(c[1], (Bytes{0xAC, 0x53, 0x23, c[0][3]}));
+
+    std::string sig;
+    avr.ReadSignature(sig);
+    EXPECT_EQ(sig, "1E9403");
+    EXPECT_EQ(avr.LastSignature, "1E9403");
+    c = Commands();
+    EXPECT_EQ(c[2], (Bytes{0x30, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(c[4], (Bytes{0x30, 0x00, 0x02, 0x00}));
+
+    clock.Sleeps.clear();
+    EXPECT_EQ(avr.RawCommand(0x58, 0x00, 0x00, 0x00), 0x5A);
+    EXPECT_EQ(clock.Sleeps, (std::vector<uint32_t>{20}));
+
+    avr.EraseChip();
+    EXPECT_EQ(Commands().back()[1], 0x80);
+    EXPECT_EQ(clock.Sleeps.back(), 500u);
+
+    EXPECT_TRUE(avr.LeaveProgramming());
+    EXPECT_TRUE(port.OutputPin(3));
+    EXPECT_TRUE(port.OutputPin(2));
+    EXPECT_TRUE(port.OutputPin(8));
+    EXPECT_TRUE(port.OutputPin(14));  // drivers off
+}
+
+TEST_F(TavrFraming, InitPinMapRestoresFlagsAndForgetsThePendingByte) {
+    UsePages(128, 0x3FFF);
+    avr.SetAutoVerify(false);
+    avr.SetWriteBlank(true);
+    avr.WriteFlashByte(5, 0x12);
+    EXPECT_EQ(avr.PendingAddress, 5);
+    avr.InitPinMap();
+    EXPECT_EQ(avr.AutoVerify, 1);
+    EXPECT_EQ(avr.WriteBlank, 0);
+    EXPECT_EQ(avr.PendingAddress, -1);
+    EXPECT_STREQ(avr.ClassName(), "Tavr");
+}
+
+}  // namespace
+}  // namespace tondrel
