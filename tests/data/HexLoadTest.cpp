@@ -1,0 +1,299 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "DataTestSupport.h"
+#include "data/FileLoad.h"
+
+namespace tondrel {
+namespace {
+
+using testing::Board;
+using ::testing::ElementsAre;
+using testing::MakeChip;
+using testing::ScratchDir;
+
+// One Intel HEX record with its checksum, written the way the format defines it.
+std::string Rec(unsigned address, unsigned type, const std::vector<uint8_t>& data) {
+    char field[16];
+    std::string s = ":";
+    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + type;
+    std::snprintf(field, sizeof field, "%02X%04X%02X", static_cast<unsigned>(data.size()),
+                  address & 0xFFFF, type);
+    s += field;
+    for (uint8_t b : data) {
+        std::snprintf(field, sizeof field, "%02X", b);
+        s += field;
+        sum += b;
+    }
+    std::snprintf(field, sizeof field, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+    return s + field + "\r\n";
+}
+
+std::vector<uint8_t> Bytes(size_t n, uint8_t first) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(first + i);
+    return v;
+}
+
+class HexLoad : public ::testing::Test {
+  protected:
+    void UseChip(int32_t method, int32_t flash, int32_t eeprom) {
+        Chip = MakeChip(method, flash, eeprom);
+        Bufs.RecreateFlash();
+        Bufs.RecreateEEPROM();
+    }
+    bool LoadFlash(const std::string& name, const std::string& content,
+                   Language lang = Language::English) {
+        return LoadFlashFile(Bufs, Dir.Write(name, content), lang, Out.Sink());
+    }
+    bool LoadEEPROM(const std::string& name, const std::string& content,
+                    Language lang = Language::English) {
+        return LoadEEPROMFile(Bufs, Dir.Write(name, content), lang, Out.Sink());
+    }
+
+    ScratchDir Dir;
+    Board Out;
+    CurrentChip Chip = MakeChip(1, 8192, 0);
+    Buffers Bufs{Chip};
+};
+
+TEST_F(HexLoad, ReportsInBothLanguages) {
+    UseChip(1, 8192, 0);
+    const std::string hex =
+        Rec(0, 0, Bytes(16, 0)) + Rec(0x1FF0, 0, Bytes(16, 0)) + ":00000001FF\n";
+    ASSERT_TRUE(LoadFlash("a.hex", hex, Language::Chinese));
+    const std::string path = Dir.File("a.hex");
+    ASSERT_EQ(Out.Lines.size(), 6u);
+    EXPECT_EQ(Out.Lines[0], "");
+    EXPECT_EQ(Out.Lines[1], ">>打开FLASHROM文件");
+    EXPECT_EQ(Out.Lines[2], "文件位置：" + path);
+    EXPECT_EQ(Out.Lines[3], "文件大小:8192Bytes");
+    EXPECT_TRUE(std::regex_match(
+        Out.Lines[4], std::regex("文件打开时间:\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d")))
+        << Out.Lines[4];
+    EXPECT_EQ(Out.Lines[5], ">>成功打开文件！");
+
+    Out.Lines.clear();
+    ASSERT_TRUE(LoadFlash("a.hex", hex, Language::English));
+    EXPECT_EQ(Out.Lines[1], ">>open FLASH file");
+    EXPECT_EQ(Out.Lines[2], "file position：" + path);
+    EXPECT_EQ(Out.Lines[3], "file size:8192Bytes");
+    EXPECT_EQ(Out.Lines[4].rfind("time:", 0), 0u);
+    EXPECT_EQ(Out.Lines[5], ">>open Flash file already！");
+
+    UseChip(5, 8192, 512);
+    Out.Lines.clear();
+    ASSERT_TRUE(LoadEEPROM("e.eep", Rec(0, 0, {1, 2}), Language::English));
+    EXPECT_EQ(Out.Lines[1], ">>open EEPROM file");
+    EXPECT_EQ(Out.Lines[3], "file size:2Bytes");
+    EXPECT_EQ(Out.Last(), ">>open file already！");
+}
+
+TEST_F(HexLoad, EndOfFileRecordInMidFileChangesNothing) {
+    UseChip(1, 4096, 0);
+    Bufs.FlashBuffer[0x100] = 0;  // a load blanks first
+    ASSERT_TRUE(LoadFlash("a.hex", Rec(0, 0, {1, 2}) + ":00000001FF\r\n" + Rec(0x10, 0, {3})));
+    EXPECT_EQ(Bufs.FlashBuffer[0], 1);
+    EXPECT_EQ(Bufs.FlashBuffer[1], 2);
+    EXPECT_EQ(Bufs.FlashBuffer[0x10], 3);
+    EXPECT_EQ(Bufs.FlashBuffer[0x100], 0xFF);
+    EXPECT_EQ(Chip.FlashDataEnd, 0x10);
+}
+
+TEST_F(HexLoad, ExtendedAddressRecords) {
+    UseChip(5, 131072, 4096);  // ATmega128
+    ASSERT_TRUE(LoadFlash("a.hex", ":020000040000FA\n"));
+    EXPECT_EQ(Chip.FlashDataEnd, 1);
+
+    // Type 04 0001 and type 02 1000 both move the base to 65536.
+    for (const char* base : {":020000040001F9\n", ":020000021000EC\n"}) {
+        ASSERT_TRUE(LoadFlash("a.hex", std::string(base) + Rec(0x0010, 0, {0xAB}))) << base;
+        EXPECT_EQ(Bufs.FlashBuffer[65536 + 0x10], 0xAB);
+        EXPECT_EQ(Bufs.FlashBuffer[0x10], 0xFF);
+        EXPECT_EQ(Chip.FlashDataEnd, 65536 + 0x10);
+    }
+
+    // On a 64 KiB chip the base record itself lies beyond the chip.
+    UseChip(5, 65536, 2048);
+    Out.Lines.clear();
+    EXPECT_FALSE(LoadFlash("a.hex", ":020000040001F9\n", Language::Chinese));
+    EXPECT_EQ(Out.Last(), "FlashROM文件大于芯片容量65536,装载失败!");
+    EXPECT_EQ(Bufs.FlashLoadError, Out.Last());
+
+    // The largest base cannot overflow the address arithmetic.
+    EXPECT_FALSE(LoadFlash("a.hex", ":02000004FFFFFC\n" + Rec(0xFFF0, 0, Bytes(16, 1))));
+    EXPECT_EQ(Out.Last(), "Flash File size is bigger than chip size, load file fail!");
+}
+
+TEST_F(HexLoad, LastByteOfChipAcceptedOneHigherRefusedWithNothingStored) {
+    UseChip(1, 8192, 0);
+    ASSERT_TRUE(LoadFlash("a.hex", Rec(0x1FF0, 0, Bytes(16, 0x40))));
+    EXPECT_EQ(Bufs.FlashBuffer[0x1FFF], 0x4F);
+    EXPECT_EQ(Chip.FlashDataEnd, 0x1FFF);
+
+    EXPECT_FALSE(LoadFlash("a.hex", Rec(0, 0, {7}) + Rec(0x1FF1, 0, Bytes(16, 0x40))));
+    EXPECT_EQ(Out.Last(), "Flash File size is bigger than chip size, load file fail!");
+    EXPECT_EQ(Bufs.FlashBuffer[0], 7);  // lines before the failure stay applied
+    for (size_t i = 0x1FF1; i < 0x2000; ++i) EXPECT_EQ(Bufs.FlashBuffer[i], 0xFF) << i;
+    EXPECT_LT(Chip.FlashDataEnd, 8192);
+}
+
+TEST_F(HexLoad, WrongChecksumStoresBytesThenFails) {
+    UseChip(5, 8192, 512);
+    EXPECT_FALSE(LoadEEPROM("e.hex", ":0300100011223300\n" + Rec(0x20, 0, {9})));
+    EXPECT_EQ(Out.Last(), "verified error,please check the File!");
+    EXPECT_EQ(Bufs.EEPROMBuffer[0x10], 0x11);
+    EXPECT_EQ(Bufs.EEPROMBuffer[0x12], 0x33);
+    EXPECT_EQ(Bufs.EEPROMBuffer[0x20], 0xFF);  // the load stopped at the bad line
+    EXPECT_FALSE(LoadFlash("a.hex", ":0300100011223300\n"));
+    EXPECT_EQ(Out.Last(), "verified error,please check HEX file!");
+    EXPECT_FALSE(LoadFlash("a.hex", ":0300100011223300\n", Language::Chinese));
+    EXPECT_EQ(Out.Last(), "校验错误,请检查HEX文件!");
+}
+
+TEST_F(HexLoad, Types03And05AreCheckedRaiseDataEndAndStoreNothing) {
+    UseChip(1, 4096, 0);
+    // Start-address records with deliberately wrong checksums.
+    ASSERT_TRUE(LoadFlash("a.hex", ":0400000300001234FF\n:04020005000000CD00\n"));
+    EXPECT_EQ(Chip.FlashDataEnd, 0x203);
+    EXPECT_EQ(Bufs.FlashBuffer, std::vector<uint8_t>(4096, 0xFF));
+    EXPECT_FALSE(LoadFlash("a.hex", ":04FFFE0300001234FF\n"));
+    EXPECT_EQ(Out.Last(), "Flash File size is bigger than chip size, load file fail!");
+}
+
+TEST_F(HexLoad, LowerCaseDigitsAndLineEnds) {
+    UseChip(1, 4096, 0);
+    std::string lower = Rec(0x0AB0, 0, {0xAB, 0xCD, 0xEF});
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // CR LF, lone LF, and a last line without any line end.
+    ASSERT_TRUE(LoadFlash("a.hex", lower + Rec(0, 0, {1}).substr(0, 13) + "\n" + ":0100010002FC"));
+    EXPECT_EQ(Bufs.FlashBuffer[0xAB0], 0xAB);
+    EXPECT_EQ(Bufs.FlashBuffer[0xAB2], 0xEF);
+    EXPECT_EQ(Bufs.FlashBuffer[0], 1);
+    EXPECT_EQ(Bufs.FlashBuffer[1], 2);
+}
+
+TEST_F(HexLoad, MalformedLinesAreRefusedWithoutReadingPastTheirEnd) {
+    UseChip(1, 4096, 0);
+    const std::vector<std::string> bad = {
+        "",                   // empty line
+        "0100000001FE",       // no colon
+        ":01000000",          // data record cut before its data
+        ":0400000001020304",  // data present, checksum missing
+        ":02000004000",       // extended address cut inside its value
+        ":01000000G1FE",      // not a hex digit
+        ":0100 00000AF5",     // blank inside a field
+    };
+    for (const std::string& line : bad) {
+        Out.Lines.clear();
+        EXPECT_FALSE(LoadFlash("a.hex", line + "\n")) << line;
+        EXPECT_EQ(Out.Last(), "error,check the File!") << line;
+        EXPECT_EQ(Bufs.FlashBuffer[0], 0xFF) << line;
+    }
+    UseChip(5, 2048, 128);
+    EXPECT_FALSE(LoadEEPROM("e.hex", "x\n", Language::English));
+    EXPECT_EQ(Out.Last(), "error,please check the file!");
+    EXPECT_FALSE(LoadEEPROM("e.hex", "x\n", Language::Chinese));
+    EXPECT_EQ(Out.Last(), "第一个字母不为\":\",不是HEX文件！");
+}
+
+TEST_F(HexLoad, ExtensionChoosesTheReader) {
+    EXPECT_EQ(FileKindOf("/x/A.HEX", BufferSide::Flash), FileKind::IntelHex);
+    EXPECT_EQ(FileKindOf("/x/a.eep", BufferSide::EEPROM), FileKind::IntelHex);
+    EXPECT_EQ(FileKindOf("/x/a.eep", BufferSide::Flash), FileKind::Idf);
+    EXPECT_EQ(FileKindOf("/x.hex/noext", BufferSide::Flash), FileKind::Idf);
+    EXPECT_EQ(FileKindOf("/x/a.txt", BufferSide::Flash), FileKind::Idf);
+    EXPECT_EQ(FileKindOf("/x/a.Bin", BufferSide::EEPROM), FileKind::Binary);
+
+    UseChip(1, 4096, 0);
+    ASSERT_TRUE(LoadFlash("UPPER.HEX", Rec(0, 0, {0x5A})));
+    EXPECT_EQ(Bufs.FlashBuffer[0], 0x5A);
+    ASSERT_TRUE(LoadFlash("list.txt", "17\r\n300\n-1\n"));
+    EXPECT_THAT(std::vector<uint8_t>(Bufs.FlashBuffer.begin(), Bufs.FlashBuffer.begin() + 4),
+                ElementsAre(17, 300 & 0xFF, 0xFF, 0xFF));
+}
+
+TEST_F(HexLoad, IdfReading) {
+    UseChip(5, 2048, 16);
+    ASSERT_TRUE(LoadEEPROM("e.idf", "1\r\n2\r\n 255 \r\n", Language::Chinese));
+    EXPECT_THAT(std::vector<uint8_t>(Bufs.EEPROMBuffer.begin(), Bufs.EEPROMBuffer.begin() + 4),
+                ElementsAre(1, 2, 255, 0xFF));
+    EXPECT_EQ(Out.Lines[3], "文件大小:1Bytes");  // idf reading leaves the data end at 0
+
+    // A line that is not an integer ends the load, naming the line and its text.
+    EXPECT_FALSE(LoadEEPROM("e.idf", "4\n5\nabc\n6\n"));
+    EXPECT_EQ(Out.Last(), "line 3 is not an integer: \"abc\", load file fail!");
+    EXPECT_THAT(std::vector<uint8_t>(Bufs.EEPROMBuffer.begin(), Bufs.EEPROMBuffer.begin() + 4),
+                ElementsAre(4, 5, 0xFF, 0xFF));
+    for (const char* text : {"\n", "1.5\n", "0x10\n", "99999999999\n", "+-3\n"}) {
+        EXPECT_FALSE(LoadEEPROM("e.idf", text)) << text;
+        EXPECT_EQ(Out.Last().rfind("line 1 is not an integer", 0), 0u) << Out.Last();
+    }
+
+    // One line more than the chip holds is refused.
+    std::string lines;
+    for (int i = 0; i < 17; ++i) lines += "0\r\n";
+    EXPECT_FALSE(LoadEEPROM("e.idf", lines));
+    EXPECT_EQ(Out.Last(), "the file has more lines than the chip size 16, load file fail!");
+    EXPECT_TRUE(LoadEEPROM("e.idf", lines.substr(3)));
+}
+
+TEST_F(HexLoad, FileThatCannotBeOpenedIsReportedAndLeavesTheBlankFill) {
+    UseChip(1, 4096, 0);
+    Bufs.FlashBuffer[0] = 0;
+    EXPECT_FALSE(LoadFlashFile(Bufs, Dir.File("missing.hex"), Language::English, Out.Sink()));
+    EXPECT_THAT(Out.Last(), ::testing::HasSubstr("cannot open file " + Dir.File("missing.hex")));
+    EXPECT_EQ(Bufs.FlashBuffer[0], 0xFF);
+    // A folder opens but cannot be read.
+    EXPECT_FALSE(LoadFlashFile(Bufs, Dir.Path.string() + "/.", Language::Chinese, Out.Sink()));
+    EXPECT_THAT(Out.Last(), ::testing::StartsWith(">>"));
+}
+
+TEST_F(HexLoad, BinaryFiles) {
+    UseChip(5, 1024, 64);
+    ASSERT_TRUE(LoadFlash("img.bin", std::string("\x01\x00\x02", 3)));
+    EXPECT_EQ(Bufs.FlashBuffer[1], 0);
+    EXPECT_EQ(Bufs.FlashBuffer[3], 0xFF);
+    EXPECT_EQ(Chip.FlashDataEnd, 2);
+    EXPECT_FALSE(LoadFlash("big.bin", std::string(1025, '\0')));
+    EXPECT_EQ(Out.Last(), "file size 1025Bytes is bigger than chip size 1024, load file fail!");
+    EXPECT_EQ(Bufs.FlashBuffer, std::vector<uint8_t>(1024, 0xFF));
+}
+
+TEST_F(HexLoad, PicEEPROMRecordsOfAFlashFile) {
+    UseChip(0, 2048, 64);  // PIC16F84A
+    Bufs.EEPROMBuffer[40] = 0x99;
+    ASSERT_TRUE(LoadFlash("p.hex", Rec(0x4200, 0, {0xA1, 0, 0xA2, 0}) + Rec(0x427E, 0, {0xAF, 0})));
+    EXPECT_TRUE(Bufs.FlashFileHadEEPROM);
+    EXPECT_EQ(Bufs.EEPROMBuffer[0], 0xA1);
+    EXPECT_EQ(Bufs.EEPROMBuffer[1], 0xA2);
+    EXPECT_EQ(Bufs.EEPROMBuffer[63], 0xAF);
+    EXPECT_EQ(Bufs.EEPROMBuffer[40], 0xFF);  // the file's EEPROM data replaced the old content
+    EXPECT_EQ(Chip.EEPROMDataEnd, 63);
+    EXPECT_EQ(Chip.FlashDataEnd, 0);
+    EXPECT_THAT(Out.Lines,
+                ::testing::Contains("EEPROM data loaded into the EEPROM buffer:64Bytes"));
+
+    // Past the last EEPROM byte, or between the configuration word and 0x4200: refused.
+    EXPECT_FALSE(LoadFlash("p.hex", Rec(0x4280, 0, {1, 0})));
+    EXPECT_EQ(Out.Last(), "EEProm File size is bigger than chip size, load file fail!");
+    EXPECT_FALSE(LoadFlash("p.hex", Rec(0x4100, 0, {1, 0})));
+    EXPECT_EQ(Out.Last(), "Flash File size is bigger than chip size, load file fail!");
+
+    // A Flash file without EEPROM records leaves the EEPROM buffer alone.
+    Bufs.EEPROMBuffer[2] = 0x42;
+    ASSERT_TRUE(LoadFlash("p.hex", Rec(0, 0, {0x28, 0x30})));
+    EXPECT_FALSE(Bufs.FlashFileHadEEPROM);
+    EXPECT_EQ(Bufs.EEPROMBuffer[2], 0x42);
+
+    // Other chips know no such area.
+    UseChip(5, 32768, 1024);
+    EXPECT_TRUE(LoadFlash("p.hex", Rec(0x4200, 0, {1, 0})));
+    EXPECT_EQ(Bufs.FlashBuffer[0x4200], 1);
+    EXPECT_EQ(Bufs.EEPROMBuffer[0], 0xFF);
+}
+
+}  // namespace
+}  // namespace tondrel
