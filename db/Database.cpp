@@ -33,7 +33,9 @@ ChipRecord RowToChip(const Statement& row) {
 }
 
 // Blanks and control characters, as the detection step trims a signature or a name.
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
 
 std::string Trim(const std::string& text) {
     size_t begin = 0;
@@ -54,12 +56,14 @@ std::string EscapeLike(const std::string& text) {
     return out;
 }
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+std::string Quoted(const std::string& path) {
+    return "'" + path + "'";
+}
 
 // A write transaction that rolls back unless committed. IMMEDIATE takes the write lock at once,
 // so a competing writer is noticed before anything is read.
 class Transaction {
-public:
+  public:
     explicit Transaction(Connection& conn) : conn_(conn) {
         begun_ = conn_.Execute("BEGIN IMMEDIATE");
     }
@@ -75,7 +79,7 @@ public:
         return done_;
     }
 
-private:
+  private:
     Connection& conn_;
     bool begun_ = false;
     bool done_ = false;
@@ -129,8 +133,8 @@ const std::array<MigrationStep, SchemaVersion>& Migrations() {
 
 struct FileState {
     int Version = 0;
-    int Tables = 0;      // user tables of any name
-    int OurTables = 0;   // how many of chip, speed, settings, path, support exist
+    int Tables = 0;     // user tables of any name
+    int OurTables = 0;  // how many of chip, speed, settings, path, support exist
 };
 
 std::optional<FileState> ReadFileState(Connection& conn) {
@@ -165,7 +169,8 @@ std::string ResolveDatabasePath(const std::string& explicitPath, const std::stri
     if (!xdgDataHome.empty() && fs::path(xdgDataHome).is_absolute()) {
         return (fs::path(xdgDataHome) / "tondrel" / "chip.db").string();
     }
-    if (!home.empty()) return (fs::path(home) / ".local" / "share" / "tondrel" / "chip.db").string();
+    if (!home.empty())
+        return (fs::path(home) / ".local" / "share" / "tondrel" / "chip.db").string();
     return "chip.db";
 }
 
@@ -260,8 +265,8 @@ std::unique_ptr<Database> Database::Open(const std::string& path, std::string& e
         int version = state->Version;
         if (version > SchemaVersion) {
             error = Quoted(path) + " was written by a newer release of tondrel (schema version " +
-                    std::to_string(version) + ", this one knows " +
-                    std::to_string(SchemaVersion) + "); it was left untouched.";
+                    std::to_string(version) + ", this one knows " + std::to_string(SchemaVersion) +
+                    "); it was left untouched.";
             return nullptr;
         }
         if (version == 0 && state->Tables > 0) {
@@ -311,7 +316,8 @@ std::vector<ChipRecord> Database::QueryChips(Statement& statement) {
         return chips;
     }
     Statement::StepResult r;
-    while ((r = statement.Step()) == Statement::StepResult::Row) chips.push_back(RowToChip(statement));
+    while ((r = statement.Step()) == Statement::StepResult::Row)
+        chips.push_back(RowToChip(statement));
     if (r == Statement::StepResult::Error) {
         Fail("chip list", statement.Error());
         chips.clear();

@@ -37,7 +37,9 @@ struct Settings {
     int Lpt = 0;  // 1 LPT1, 2 LPT2, 3 LPT3
 };
 
-inline bool IsOn(int flag) { return (flag & 0xFF) == 1; }
+inline bool IsOn(int flag) {
+    return (flag & 0xFF) == 1;
+}
 
 // Where the database lives: the explicit path when given; else chip.db beside the executable
 // when one already lies there (portable use); else $XDG_DATA_HOME/tondrel/chip.db, with
@@ -51,11 +53,10 @@ std::string ResolveDatabasePath(const std::string& explicitPath, const std::stri
 // "\n"; note the historical spellings such as "isupdateFlash" and "isEraseall"). Execution
 // binds the values instead; this text is kept for logs and comparison.
 std::string SettingsUpdateText(int language, bool sound, bool isUpdateFlash, bool isUpdateEEProm,
-                               bool isEraseAll, bool isProgramFlash, bool isProgramEEProm,
-                               int lpt);
+                               bool isEraseAll, bool isProgramFlash, bool isProgramEEProm, int lpt);
 
 class Database {
-public:
+  public:
     // Opens the database at path, creating it (and its folder) when missing and bringing an
     // older file up to the current schema. Refuses, with one clear message in error, a file
     // that is not a database, a database of another program, one from a newer release, a
@@ -111,7 +112,7 @@ public:
     // The underlying connection, for maintenance tools and tests.
     Connection& Raw() { return conn_; }
 
-private:
+  private:
     Database(std::string path, Connection conn) : path_(std::move(path)), conn_(std::move(conn)) {}
 
     bool Fail(const std::string& what, const std::string& why);

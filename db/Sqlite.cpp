@@ -41,9 +41,13 @@ void Connection::SetBusyTimeout(int milliseconds) {
     if (db_) sqlite3_busy_timeout(db_.get(), milliseconds);
 }
 
-bool Connection::IsReadOnly() const { return db_ && sqlite3_db_readonly(db_.get(), "main") == 1; }
+bool Connection::IsReadOnly() const {
+    return db_ && sqlite3_db_readonly(db_.get(), "main") == 1;
+}
 
-int Connection::Changes() const { return db_ ? sqlite3_changes(db_.get()) : 0; }
+int Connection::Changes() const {
+    return db_ ? sqlite3_changes(db_.get()) : 0;
+}
 
 std::string Connection::ErrorMessage() const {
     if (!db_) return openError_.empty() ? "database not open" : openError_;
@@ -55,7 +59,9 @@ int Connection::ErrorCode() const {
     return sqlite3_extended_errcode(db_.get());
 }
 
-void Statement::Finalizer::operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+void Statement::Finalizer::operator()(sqlite3_stmt* stmt) const {
+    sqlite3_finalize(stmt);
+}
 
 Statement::Statement(Connection& connection, std::string_view sql) : db_(connection.Handle()) {
     if (db_ == nullptr) {
@@ -108,7 +114,9 @@ bool Statement::Run() {
     return r == StepResult::Done;
 }
 
-int Statement::ColumnCount() const { return stmt_ ? sqlite3_column_count(stmt_.get()) : 0; }
+int Statement::ColumnCount() const {
+    return stmt_ ? sqlite3_column_count(stmt_.get()) : 0;
+}
 
 std::string Statement::ColumnName(int column) const {
     const char* name = stmt_ ? sqlite3_column_name(stmt_.get(), column) : nullptr;
@@ -145,8 +153,12 @@ std::string Statement::Text(int column) const {
                        static_cast<size_t>(sqlite3_column_bytes(stmt_.get(), column)));
 }
 
-int Statement::Int(std::string_view name) const { return Int(ColumnIndex(name)); }
+int Statement::Int(std::string_view name) const {
+    return Int(ColumnIndex(name));
+}
 
-std::string Statement::Text(std::string_view name) const { return Text(ColumnIndex(name)); }
+std::string Statement::Text(std::string_view name) const {
+    return Text(ColumnIndex(name));
+}
 
 }  // namespace tondrel::db

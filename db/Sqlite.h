@@ -11,7 +11,7 @@ struct sqlite3_stmt;
 namespace tondrel::db {
 
 class Connection {
-public:
+  public:
     Connection() = default;
     Connection(Connection&&) noexcept = default;
     Connection& operator=(Connection&&) noexcept = default;
@@ -34,7 +34,7 @@ public:
 
     sqlite3* Handle() const { return db_.get(); }
 
-private:
+  private:
     struct Closer {
         void operator()(sqlite3* db) const;
     };
@@ -44,7 +44,7 @@ private:
 };
 
 class Statement {
-public:
+  public:
     enum class StepResult { Row, Done, Error };
 
     // Prepares sql on the connection; check Ok() before use.
@@ -75,7 +75,7 @@ public:
     int Int(std::string_view name) const;
     std::string Text(std::string_view name) const;
 
-private:
+  private:
     struct Finalizer {
         void operator()(sqlite3_stmt* stmt) const;
     };

@@ -1,0 +1,234 @@
+// The catalogue as the rest of the program sees it: detection lookup, the chip dialog's lists
+// and the facts the engines and configuration dialogs rely on.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "db/Database.h"
+#include "tests/db/TempDir.h"
+
+namespace tondrel::db {
+namespace {
+
+using tondrel::testing::TempDir;
+
+class Catalogue : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string error;
+        db_ = Database::Open(dir_.File("chip.db"), error);
+        ASSERT_TRUE(db_) << error;
+    }
+    static std::vector<std::string> Names(const std::vector<ChipRecord>& chips) {
+        std::vector<std::string> names;
+        for (const auto& c : chips) names.push_back(c.Name);
+        return names;
+    }
+    TempDir dir_;
+    std::unique_ptr<Database> db_;
+};
+
+TEST_F(Catalogue, SelectStarGivesTheSevenColumnsWithTheNameAtPositionTwo) {
+    const std::vector<std::string> expected = {
+        "chipid",       "芯片编程方法代号",    "芯片名称",
+        "芯片特征码",   "芯片FLASHROM容量(B)", "芯片EEPROM容量(B)",
+        "页面大小(AVR)"};
+    EXPECT_EQ(db_->ChipColumns(), expected);
+}
+
+TEST_F(Catalogue, DetectionMatchesMethodCodeAndSignatureSubstring) {
+    auto mega16 = db_->FindChip(5, "1E9403");
+    ASSERT_TRUE(mega16);
+    EXPECT_EQ(mega16->ChipId, 5);
+    EXPECT_EQ(mega16->Name, "ATmega16");
+    EXPECT_EQ(mega16->FlashSize, 16384);
+    EXPECT_EQ(mega16->EEPROMSize, 512);
+    EXPECT_EQ(mega16->PageSize, 128);
+
+    auto s52 = db_->FindChip(1, "1E5206");
+    ASSERT_TRUE(s52);
+    EXPECT_EQ(s52->Name, "AT89S52");
+    auto pic = db_->FindChip(6, "0E20");
+    ASSERT_TRUE(pic);
+    EXPECT_EQ(pic->ChipId, 53);
+
+    // The same signature under another method code is not this engine's chip.
+    EXPECT_FALSE(db_->FindChip(0, "1E9403"));
+    EXPECT_FALSE(db_->FindChip(0, "0E20"));  // A-family IDs belong to method 6 only
+    EXPECT_TRUE(db_->LastError().empty());
+
+    // A floating data line must not find anything.
+    for (const char* noise : {"FFFFFF", "000000", "3FE0", "0000"}) {
+        for (int method = 0; method <= 6; ++method) {
+            EXPECT_FALSE(db_->FindChip(method, noise)) << noise << " method " << method;
+        }
+    }
+}
+
+TEST_F(Catalogue, DetectionTakesTheFirstRowWhenSeveralMatch) {
+    // "1E90" is part of the AT90S1200 (4), ATtiny12 (32), ATtiny13 (33) and ATtiny15 (34).
+    auto first = db_->FindChip(5, "1E90");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->ChipId, 4);
+
+    // A row may hold several signatures; it matches any of them, but an earlier row still wins.
+    ASSERT_TRUE(db_->Raw().Execute(
+        "insert into chip values (90, 5, '  Combo  ', '1E9404/1E9499', 16384, 512, 128)"));
+    auto combo = db_->FindChip(5, "1E9499");
+    ASSERT_TRUE(combo);
+    EXPECT_EQ(combo->ChipId, 90);
+    EXPECT_EQ(combo->Name, "Combo");  // detection trims the name
+    EXPECT_EQ(db_->FindChip(5, "1E9404")->ChipId, 21);
+}
+
+TEST_F(Catalogue, DetectionIgnoresEmptySignaturesAndTreatsWildcardsAsText) {
+    // Methods 2-4 store an empty signature; an engine that reads nothing must not pick them.
+    for (int method = 2; method <= 4; ++method) {
+        EXPECT_FALSE(db_->FindChip(method, ""));
+        EXPECT_FALSE(db_->FindChip(method, " \r\n"));
+    }
+    EXPECT_FALSE(db_->FindChip(5, "%"));
+    EXPECT_FALSE(db_->FindChip(5, "1E9_03"));
+    EXPECT_FALSE(db_->FindChip(5, "1E9403' or '1'='1"));
+}
+
+TEST_F(Catalogue, NameSearchIgnoresLetterCase) {
+    const auto found = Names(db_->SearchChips("mega8"));
+    EXPECT_EQ(found, (std::vector<std::string>{"ATmega8", "ATmega8515", "ATmega8535", "ATmega88"}));
+    EXPECT_EQ(Names(db_->SearchChips("MEGA8")), found);
+    EXPECT_EQ(db_->SearchChips("").size(), 51u);
+    EXPECT_TRUE(db_->SearchChips("zz").empty());
+    EXPECT_TRUE(db_->LastError().empty());
+}
+
+TEST_F(Catalogue, QuotesAndWildcardsInASearchAreLiteralText) {
+    EXPECT_TRUE(db_->SearchChips("O'Brien").empty());
+    EXPECT_TRUE(db_->LastError().empty());
+    EXPECT_TRUE(db_->SearchChips("%").empty());
+    EXPECT_TRUE(db_->SearchChips("AT_0").empty());
+    ASSERT_TRUE(db_->Raw().Execute("insert into chip values (91, 5, 'O''Brien 50%', '', 0, 0, 0)"));
+    EXPECT_EQ(Names(db_->SearchChips("o'brien")), std::vector<std::string>{"O'Brien 50%"});
+    EXPECT_EQ(Names(db_->SearchChips("50%")), std::vector<std::string>{"O'Brien 50%"});
+}
+
+TEST_F(Catalogue, CategoryFilterListsExactlyTheChipsHoldingItOrderedByMethodThenName) {
+    const auto at89 = db_->SearchChips("AT89");
+    EXPECT_EQ(Names(at89), (std::vector<std::string>{"AT89S51", "AT89S52", "AT89S53", "AT89S8252",
+                                                     "AT89S8253"}));
+    for (const char* family : {"PIC", "AT89", "AT90", "ATMEGA"}) {
+        const auto chips = db_->SearchChips(family);
+        std::string lowerFamily(family);
+        std::transform(lowerFamily.begin(), lowerFamily.end(), lowerFamily.begin(), ::tolower);
+        size_t holding = 0;
+        for (const auto& c : db_->ListChips()) {
+            std::string lowerName = c.Name;
+            std::transform(lowerName.begin(), lowerName.end(), lowerName.begin(), ::tolower);
+            holding += lowerName.find(lowerFamily) != std::string::npos;
+        }
+        EXPECT_EQ(chips.size(), holding) << family;
+        EXPECT_TRUE(std::is_sorted(chips.begin(), chips.end(), [](const auto& a, const auto& b) {
+            return a.MethodCode != b.MethodCode ? a.MethodCode < b.MethodCode : a.Name < b.Name;
+        })) << family;
+    }
+    // PIC rows of method 0 come before the A family of method 6.
+    const auto pics = db_->SearchChips("PIC");
+    ASSERT_EQ(pics.size(), 13u);
+    EXPECT_EQ(pics.front().MethodCode, 0);
+    EXPECT_EQ(pics.back().Name, "PIC16F877A");
+}
+
+TEST_F(Catalogue, LookupByIdAndByNameIgnoringCase) {
+    EXPECT_EQ(db_->ChipById(54)->Name, "ATmega8");
+    EXPECT_FALSE(db_->ChipById(3));
+    EXPECT_EQ(db_->ChipByName("atmega8")->ChipId, 54);
+    EXPECT_EQ(db_->ChipByName("PIC16F877A")->ChipId, 53);
+    EXPECT_FALSE(db_->ChipByName("ATmega"));
+}
+
+TEST_F(Catalogue, EveryRowFitsItsEngine) {
+    const auto chips = db_->ListChips();
+    std::set<int> methods;
+    std::set<std::pair<int, std::string>> signatures;
+    for (const auto& c : chips) {
+        SCOPED_TRACE(c.Name);
+        ASSERT_GE(c.MethodCode, 0);
+        ASSERT_LE(c.MethodCode, 6);
+        methods.insert(c.MethodCode);
+        // What ReadSignature renders: 4 hex digits for PIC, 6 for AT89S51/52 and AVR, nothing
+        // for the three AT89S engines that cannot identify a chip.
+        const size_t length = (c.MethodCode == 0 || c.MethodCode == 6)   ? 4
+                              : (c.MethodCode == 1 || c.MethodCode == 5) ? 6
+                                                                         : 0;
+        EXPECT_EQ(c.Signature.size(), length);
+        EXPECT_EQ(c.Signature.find_first_not_of("0123456789ABCDEF"), std::string::npos);
+        if (length > 0) {
+            EXPECT_TRUE(signatures.insert({c.MethodCode, c.Signature}).second) << "duplicate";
+            // Detection of this chip's own signature must land on this row.
+            auto found = db_->FindChip(c.MethodCode, c.Signature);
+            ASSERT_TRUE(found);
+            EXPECT_EQ(found->ChipId, c.ChipId);
+        }
+        EXPECT_GT(c.FlashSize, 0);
+        const bool wordChip = c.MethodCode == 0 || c.MethodCode == 5 || c.MethodCode == 6;
+        if (wordChip) {
+            EXPECT_EQ(c.FlashSize % 2, 0);
+        }
+        EXPECT_GE(c.EEPROMSize, 0);
+        EXPECT_EQ(c.EEPROMSize % 16, 0);  // the EEPROM grid has 16 bytes a row
+        EXPECT_GE(c.PageSize, 0);
+        if (c.PageSize > 0) {
+            EXPECT_EQ(c.MethodCode, 5) << "only the AVR engine writes pages";
+            EXPECT_EQ(c.FlashSize % c.PageSize, 0);
+        }
+        if (c.MethodCode == 4) {
+            EXPECT_EQ(c.EEPROMSize, 0) << "the method-4 engine has no EEPROM";
+        }
+    }
+    EXPECT_EQ(methods, (std::set<int>{0, 1, 2, 3, 4, 5, 6}));
+}
+
+TEST_F(Catalogue, HoldsEveryChipTheConfigurationDialogsAndPicSizeGuardExpect) {
+    // Keys of the configuration-dialog dispatch table.
+    const std::set<int> dialogKeys = {4,  5,  6,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17,
+                                      18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30,
+                                      31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43,
+                                      44, 45, 46, 48, 49, 50, 51, 52, 53, 54};
+    for (int id : dialogKeys) EXPECT_TRUE(db_->ChipById(id)) << "chipid " << id;
+
+    // Each dialog drives one engine family; the key's row must be of that family.
+    auto method = [&](int id) { return db_->ChipById(id)->MethodCode; };
+    for (int id : {6, 42, 43, 44, 45, 46, 48}) EXPECT_EQ(method(id), 0) << id;
+    for (int id : {50, 51, 52, 53}) EXPECT_EQ(method(id), 6) << id;
+    for (int id : {37, 38}) EXPECT_EQ(method(id), 1) << id;
+    EXPECT_EQ(method(39), 2);
+    EXPECT_EQ(method(40), 3);
+    EXPECT_EQ(method(41), 4);
+    for (int id : dialogKeys) {
+        if ((id <= 36 && id != 6) || id == 49 || id == 54) {
+            EXPECT_EQ(method(id), 5) << id;
+        }
+    }
+
+    // The PIC engine refuses words at and above 0x800 for keys 42-44 and 0x1000 for 45-46:
+    // exactly the end of those chips' program memory (2 bytes a word).
+    for (int id : {42, 43, 44}) EXPECT_EQ(db_->ChipById(id)->FlashSize, 0x800 * 2) << id;
+    for (int id : {45, 46}) EXPECT_EQ(db_->ChipById(id)->FlashSize, 0x1000 * 2) << id;
+}
+
+TEST_F(Catalogue, AdapterTextsListTheChipsEachKindServes) {
+    const std::string gen1 = db_->SupportText(1);
+    const std::string gen2 = db_->SupportText(2);
+    const std::string cable = db_->SupportText(3);
+    for (const auto& c : db_->ListChips()) {
+        EXPECT_NE(gen1.find(c.Name), std::string::npos) << c.Name;
+        EXPECT_NE(gen2.find(c.Name), std::string::npos) << c.Name;
+        const bool atmel = c.MethodCode >= 1 && c.MethodCode <= 5;
+        EXPECT_EQ(cable.find(c.Name) != std::string::npos, atmel) << c.Name;
+    }
+    EXPECT_EQ(db_->SupportText(0), "");
+    EXPECT_TRUE(db_->LastError().empty());
+}
+
+}  // namespace
+}  // namespace tondrel::db
