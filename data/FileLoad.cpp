@@ -127,7 +127,7 @@ std::string HexLineParser::ParseHexLine(std::string_view line) {
         return ParseIntoEEPROMImage(line, start, count, type, count + addrHigh + addrLow + type);
 
     std::vector<uint8_t>& buf = BufferOf(Bufs, Side);
-    if (start + count > static_cast<int64_t>(buf.size())) return CapacityError(Side);
+    if (!Fits(start, count)) return CapacityError(Side);
     // Raised only for an accepted record, so the data end always stays inside the buffer.
     int32_t& dataEnd = DataEndOf(Bufs, Side);
     dataEnd = std::max<int32_t>(dataEnd, static_cast<int32_t>(start + count - 1));
@@ -145,6 +145,18 @@ std::string HexLineParser::ParseHexLine(std::string_view line) {
     if (((sum + checksum) & 0xFF) != 0)
         return Tr(Key(Side, "FlashChecksum", "EEPROMChecksum"), Lang);
     return {};
+}
+
+// Whether a record lies in the buffer. A PIC buffer has a hole between the end of program
+// memory and the ID words: nothing may load there, or the write would run past the chip's
+// program memory, whose address counter wraps round onto its first words.
+bool HexLineParser::Fits(int64_t start, int count) const {
+    const int64_t end = start + count;
+    const auto size = static_cast<int64_t>(BufferOf(Bufs, Side).size());
+    if (Side == BufferSide::Flash && IsPicMethod(Bufs.Chip.CurrentMethodCode))
+        return end <= std::min<int64_t>(Bufs.Chip.FlashSize, size) ||
+               (start >= PicConfigAreaStart && end <= size);
+    return end <= size;
 }
 
 // A PIC Flash file's data-EEPROM records: byte k of the EEPROM is the low byte of the word at

@@ -36,6 +36,7 @@ class HexLineParser {
     bool EEPROMTouched = false;
 
   private:
+    bool Fits(int64_t start, int count) const;
     std::string NotHexLine() const;
     std::string CapacityError(BufferSide side) const;
     std::string ParseIntoEEPROMImage(std::string_view line, int64_t start, int count, int type,

@@ -281,6 +281,13 @@ TEST_F(HexLoad, PicEEPROMRecordsOfAFlashFile) {
     EXPECT_EQ(Out.Last(), "EEProm File size is bigger than chip size, load file fail!");
     EXPECT_FALSE(LoadFlash("p.hex", Rec(0x4100, 0, {1, 0})));
     EXPECT_EQ(Out.Last(), "Flash File size is bigger than chip size, load file fail!");
+    // Beyond program memory but short of the ID words: refused, not parked in the buffer.
+    EXPECT_FALSE(LoadFlash("p.hex", Rec(0x07FE, 0, {1, 0, 2, 0})));
+    EXPECT_EQ(Out.Last(), "Flash File size is bigger than chip size, load file fail!");
+    EXPECT_FALSE(LoadFlash("p.hex", Rec(0x3FFE, 0, {1, 0, 2, 0}), Language::Chinese));
+    EXPECT_EQ(Out.Last(), "FlashROM文件大于芯片容量2048,装载失败!");
+    EXPECT_EQ(Bufs.FlashBuffer[0x0800], 0xFF);
+    EXPECT_TRUE(LoadFlash("p.hex", Rec(0x07FE, 0, {1, 0}) + Rec(0x4000, 0, {1, 0})));
 
     // A Flash file without EEPROM records leaves the EEPROM buffer alone.
     Bufs.EEPROMBuffer[2] = 0x42;
