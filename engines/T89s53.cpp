@@ -41,7 +41,9 @@ void T89s53::InitPinMap() {
 }
 
 // The chip cannot be identified: nothing is sent.
-void T89s53::ReadSignature(std::string& text) { text.clear(); }
+void T89s53::ReadSignature(std::string& text) {
+    text.clear();
+}
 
 bool T89s53::EnterProgramming() {
     WriteControlPort(0);

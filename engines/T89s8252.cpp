@@ -39,7 +39,9 @@ void T89s8252::InitPinMap() {
 }
 
 // The chip cannot be identified: nothing is sent.
-void T89s8252::ReadSignature(std::string& text) { text.clear(); }
+void T89s8252::ReadSignature(std::string& text) {
+    text.clear();
+}
 
 bool T89s8252::EnterProgramming() {
     WriteControlPort(0);

@@ -11,7 +11,7 @@
 namespace tondrel {
 
 class T89s8252 : public Tpro {
-public:
+  public:
     using Tpro::Tpro;
 
     // Operation codes in the low three bits of the first command byte.
@@ -50,7 +50,7 @@ public:
     std::array<uint8_t, 3> RxBytes{};
     std::array<uint8_t, 3> TxBytes{};
 
-private:
+  private:
     void SetRst(bool level) { SetPin(static_cast<uint8_t>(RstPin), level); }
     void SetMosi(bool level) { SetPin(static_cast<uint8_t>(MosiPin), level); }
     void SetSck(bool level);

@@ -34,7 +34,9 @@ void T89s8253::InitPinMap() {
 }
 
 // The chip is not identified by this engine: nothing is sent.
-void T89s8253::ReadSignature(std::string& text) { text.clear(); }
+void T89s8253::ReadSignature(std::string& text) {
+    text.clear();
+}
 
 bool T89s8253::EnterProgramming() {
     WriteControlPort(0);

@@ -11,7 +11,7 @@
 namespace tondrel {
 
 class T89s8253 : public Tpro {
-public:
+  public:
     using Tpro::Tpro;
 
     void ReadSignature(std::string& text) override;
@@ -40,7 +40,7 @@ public:
     std::array<uint8_t, 4> RxBytes{};
     std::array<uint8_t, 4> TxBytes{};
 
-private:
+  private:
     void SetRst(bool level) { SetPin(static_cast<uint8_t>(RstPin), level); }
     void SetMosi(bool level) { SetPin(static_cast<uint8_t>(MosiPin), level); }
     void SetSck(bool level);

@@ -38,7 +38,7 @@ struct ChipTiming {
 constexpr ChipTiming kTiming{500 * kUs, 2500 * kUs, 16 * kMs};
 
 class At89SerialChip : public TargetChip {
-public:
+  public:
     At89SerialChip(std::string name, size_t frameLength, size_t flashSize, size_t eepromSize)
         : name_(std::move(name)),
           frameLength_(frameLength),
@@ -95,7 +95,8 @@ public:
             if (!std::getline(in, line)) return false;
             std::istringstream fields(line);
             fields >> word;
-            if (word == "flash" && (fields >> text) && FromHex(text, flash_.size(), flash)) continue;
+            if (word == "flash" && (fields >> text) && FromHex(text, flash_.size(), flash))
+                continue;
             if (word == "eeprom") {
                 text.clear();
                 fields >> text;  // an empty memory has no digits
@@ -115,7 +116,7 @@ public:
         return true;
     }
 
-protected:
+  protected:
     using Frame = std::array<uint8_t, 4>;
 
     // The byte the chip shifts out while command byte `index` comes in; bytes 0..index-1 of
@@ -130,7 +131,9 @@ protected:
 
     // What a read shows while a self-timed cycle runs: the written byte with its top bit
     // inverted (data polling), or nothing useful during an erase.
-    uint8_t BusyAnswer() const { return busyErase_ ? 0x00 : static_cast<uint8_t>(busyValue_ ^ 0x80); }
+    uint8_t BusyAnswer() const {
+        return busyErase_ ? 0x00 : static_cast<uint8_t>(busyValue_ ^ 0x80);
+    }
 
     uint8_t ReadCode(uint32_t address, uint64_t nowNs) const {
         if (Busy(nowNs)) return BusyAnswer();
@@ -179,7 +182,7 @@ protected:
     uint8_t locks_ = 0;     // kLb1 | kLb2 | kLb3 when programmed
     uint8_t fuses_ = 0x0F;  // AT89S8253 user fuses, as read (0 = programmed)
 
-private:
+  private:
     void StartCycle(uint8_t value, uint64_t lengthNs, uint64_t nowNs) {
         busyErase_ = false;
         busyValue_ = value;
@@ -298,10 +301,10 @@ void ThreeByteControl(uint8_t b2, uint64_t nowNs, const std::function<void(uint6
 
 // AT89S53: 12 KiB; first byte A12..A8 in bits 7..3, A13 in bit 2, 01 read / 10 write.
 class At89s53Chip final : public At89SerialChip {
-public:
+  public:
     At89s53Chip() : At89SerialChip("AT89S53", 3, 12 * 1024, 0) {}
 
-private:
+  private:
     static uint32_t Address(const Frame& f) {
         return uint32_t(f[0] >> 3) << 8 | uint32_t((f[0] >> 2) & 1u) << 13 | f[1];
     }
@@ -324,19 +327,22 @@ private:
 
 // AT89S8252: 8 KiB code, 2 KiB EEPROM; first byte address bits in 7..3, operation in 2..0.
 class At89s8252Chip final : public At89SerialChip {
-public:
+  public:
     At89s8252Chip() : At89SerialChip("AT89S8252", 3, 8 * 1024, 2 * 1024) {}
 
-private:
+  private:
     static uint32_t CodeAddress(const Frame& f) { return uint32_t(f[0] >> 3) << 8 | f[1]; }
     static uint32_t DataAddress(const Frame& f) { return uint32_t((f[0] >> 3) & 0x07) << 8 | f[1]; }
 
     uint8_t Answer(const Frame& f, size_t index, uint64_t nowNs) override {
         if (index != 2 || f[0] == 0xAC) return 0xFF;
         switch (f[0] & 0x07) {
-            case 1: return ReadCode(CodeAddress(f), nowNs);
-            case 5: return ReadData(DataAddress(f), nowNs);
-            default: return 0xFF;
+            case 1:
+                return ReadCode(CodeAddress(f), nowNs);
+            case 5:
+                return ReadData(DataAddress(f), nowNs);
+            default:
+                return 0xFF;
         }
     }
 
@@ -348,9 +354,14 @@ private:
             return;
         }
         switch (f[0] & 0x07) {
-            case 2: WriteCode(CodeAddress(f), f[2], nowNs); break;
-            case 6: WriteData(DataAddress(f), f[2], nowNs); break;
-            default: break;
+            case 2:
+                WriteCode(CodeAddress(f), f[2], nowNs);
+                break;
+            case 6:
+                WriteData(DataAddress(f), f[2], nowNs);
+                break;
+            default:
+                break;
         }
     }
 };
@@ -359,10 +370,10 @@ private:
 // memory (0xA0 / 0xC0), user fuses (read 0x21, write 0xAC 0001ffff) and lock bits (read 0x24,
 // write 0xAC 11100LLL; in both a 0 is a programmed bit).
 class At89s8253Chip final : public At89SerialChip {
-public:
+  public:
     At89s8253Chip() : At89SerialChip("AT89S8253", 4, 12 * 1024, 2 * 1024) {}
 
-private:
+  private:
     static uint32_t CodeAddress(const Frame& f) { return uint32_t(f[1] & 0x3F) << 8 | f[2]; }
     static uint32_t DataAddress(const Frame& f) { return uint32_t(f[1] & 0x07) << 8 | f[2]; }
 
@@ -371,23 +382,32 @@ private:
     uint8_t Answer(const Frame& f, size_t index, uint64_t nowNs) override {
         if (index != 3) return 0xFF;
         switch (f[0]) {
-            case 0x20: return ReadCode(CodeAddress(f), nowNs);
-            case 0xA0: return ReadData(DataAddress(f), nowNs);
-            case 0x21: return static_cast<uint8_t>(0xF0 | fuses_);
-            case 0x24: return static_cast<uint8_t>(0xF8 | (~locks_ & 0x07));
+            case 0x20:
+                return ReadCode(CodeAddress(f), nowNs);
+            case 0xA0:
+                return ReadData(DataAddress(f), nowNs);
+            case 0x21:
+                return static_cast<uint8_t>(0xF0 | fuses_);
+            case 0x24:
+                return static_cast<uint8_t>(0xF8 | (~locks_ & 0x07));
             case 0x28: {
                 // Identification bytes at 0x30 and 0x31 (manufacturer, device).
                 const uint32_t a = uint32_t(f[1]) << 8 | f[2];
                 return a == 0x30 ? 0x1E : a == 0x31 ? 0x73 : 0xFF;
             }
-            default: return 0xFF;
+            default:
+                return 0xFF;
         }
     }
 
     void Execute(const Frame& f, uint64_t nowNs) override {
         switch (f[0]) {
-            case 0x40: WriteCode(CodeAddress(f), f[3], nowNs); break;
-            case 0xC0: WriteData(DataAddress(f), f[3], nowNs); break;
+            case 0x40:
+                WriteCode(CodeAddress(f), f[3], nowNs);
+                break;
+            case 0xC0:
+                WriteData(DataAddress(f), f[3], nowNs);
+                break;
             case 0xAC:
                 if ((f[1] & 0xE0) == 0x80) {
                     Erase(nowNs);
@@ -397,7 +417,8 @@ private:
                     fuses_ = f[1] & 0x0F;  // user fuses can be set and cleared freely
                 }
                 break;
-            default: break;
+            default:
+                break;
         }
     }
 };

@@ -87,12 +87,24 @@ std::vector<uint8_t> S53Write(uint32_t a, uint8_t v) {
 std::vector<uint8_t> S53Read(uint32_t a) {
     return {uint8_t((a >> 8 & 0x1F) << 3 | (a >> 13 & 1) << 2 | 1), uint8_t(a), 0};
 }
-std::vector<uint8_t> S8252Write(uint32_t a, uint8_t v) { return {uint8_t(a >> 8 << 3 | 2), uint8_t(a), v}; }
-std::vector<uint8_t> S8252Read(uint32_t a) { return {uint8_t(a >> 8 << 3 | 1), uint8_t(a), 0}; }
-std::vector<uint8_t> S8252WriteData(uint32_t a, uint8_t v) { return {uint8_t(a >> 8 << 3 | 6), uint8_t(a), v}; }
-std::vector<uint8_t> S8252ReadData(uint32_t a) { return {uint8_t(a >> 8 << 3 | 5), uint8_t(a), 0}; }
-std::vector<uint8_t> S8253Write(uint32_t a, uint8_t v) { return {0x40, uint8_t(a >> 8), uint8_t(a), v}; }
-std::vector<uint8_t> S8253Read(uint32_t a) { return {0x20, uint8_t(a >> 8), uint8_t(a), 0}; }
+std::vector<uint8_t> S8252Write(uint32_t a, uint8_t v) {
+    return {uint8_t(a >> 8 << 3 | 2), uint8_t(a), v};
+}
+std::vector<uint8_t> S8252Read(uint32_t a) {
+    return {uint8_t(a >> 8 << 3 | 1), uint8_t(a), 0};
+}
+std::vector<uint8_t> S8252WriteData(uint32_t a, uint8_t v) {
+    return {uint8_t(a >> 8 << 3 | 6), uint8_t(a), v};
+}
+std::vector<uint8_t> S8252ReadData(uint32_t a) {
+    return {uint8_t(a >> 8 << 3 | 5), uint8_t(a), 0};
+}
+std::vector<uint8_t> S8253Write(uint32_t a, uint8_t v) {
+    return {0x40, uint8_t(a >> 8), uint8_t(a), v};
+}
+std::vector<uint8_t> S8253Read(uint32_t a) {
+    return {0x20, uint8_t(a >> 8), uint8_t(a), 0};
+}
 
 const Model kModels[] = {
     {"AT89S53", 3, 12 * 1024, 0, S53Write, S53Read, {0xAC, 0x04, 0x00}},

@@ -1,0 +1,381 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engines/T89s53.h"
+#include "engines/T89s8252.h"
+#include "engines/T89s8253.h"
+#include "sim/Bench.h"
+#include "sim/SimPort.h"
+#include "tests/support/RecordingPort.h"
+
+namespace tondrel {
+namespace {
+
+using testsupport::Bytes;
+using testsupport::PortOp;
+using testsupport::RecordingPort;
+
+constexpr uint64_t kMs = 1000000;
+
+// An engine on a recording port; `answer` gives each command's last byte (the answer byte).
+template <class Engine>
+struct Rig {
+    RecordingPort port{0x378};
+    VirtualClock clock;
+    CurrentChip chip;
+    EngineEnv env{&port, &clock, &chip};
+    Engine engine{env};
+
+    explicit Rig(size_t frame) {
+        port.BytesPerCommand = frame;
+        port.AttachClock(&clock);
+        engine.InitPinMap();
+        engine.SetPortBase(0x378);
+    }
+    // `last(command)` is shifted out during the command's final byte; other bytes read 0.
+    void Answer(std::function<uint8_t(const Bytes&)> last) {
+        const size_t frame = port.BytesPerCommand;
+        port.SetResponder([last, frame](const Bytes& cmd, size_t index) -> uint8_t {
+            return index + 1 == frame ? last(cmd) : 0x00;
+        });
+    }
+};
+
+TEST(T89sOtherFraming, At89s53FirstByteCarriesA13AndTheOperation) {
+    const struct {
+        int32_t Address;
+        uint8_t Write, Read;
+    } rows[] = {
+        {0x2345, 0x1E, 0x1D}, {0x0100, 0x0A, 0x09}, {0x2FFF, 0x7E, 0x7D}, {0x0000, 0x02, 0x01}};
+    for (const auto& r : rows) {
+        Rig<T89s53> rig(3);
+        rig.engine.SetAutoVerify(false);
+        rig.Answer([](const Bytes&) { return uint8_t{0xC3}; });
+        EXPECT_TRUE(rig.engine.WriteFlashByte(r.Address, 0x11));
+        EXPECT_EQ(rig.engine.ReadFlashByte(r.Address), 0xC3);
+        ASSERT_EQ(rig.port.SentBytes().size(), 6u) << std::hex << r.Address;
+        EXPECT_EQ(rig.port.Commands()[0], (Bytes{r.Write, uint8_t(r.Address), 0x11}));
+        // The read's third byte is not set: it keeps the written value.
+        EXPECT_EQ(rig.port.Commands()[1], (Bytes{r.Read, uint8_t(r.Address), 0x11}));
+    }
+}
+
+TEST(T89sOtherFraming, At89s8252FirstByteCarriesAddressAndCode) {
+    Rig<T89s8252> rig(3);
+    rig.engine.SetAutoVerify(false);
+    rig.Answer([](const Bytes& c) { return uint8_t(c[1] ^ 0x5A); });
+    EXPECT_TRUE(rig.engine.WriteFlashByte(0x0ABC, 0x77));
+    EXPECT_EQ(rig.engine.ReadFlashByte(0x1FFF), 0xFF ^ 0x5A);
+    EXPECT_TRUE(rig.engine.WriteEepromByte(0x0123, 0x44));
+    EXPECT_EQ(rig.engine.ReadEepromByte(0x0123), 0x23 ^ 0x5A);
+    EXPECT_EQ(rig.port.Commands(),
+              (std::vector<Bytes>{
+                  {0x52, 0xBC, 0x77}, {0xF9, 0xFF, 0x77}, {0x0E, 0x23, 0x44}, {0x0D, 0x23, 0x44}}));
+}
+
+TEST(T89sOtherFraming, At89s8253UsesFourByteCommands) {
+    Rig<T89s8253> rig(4);
+    rig.engine.SetAutoVerify(false);
+    rig.Answer([](const Bytes& c) { return c[0] == 0x20 ? uint8_t{0x96} : uint8_t{0}; });
+    EXPECT_TRUE(rig.engine.WriteFlashByte(0x1234, 0x5A));
+    EXPECT_EQ(rig.engine.ReadFlashByte(0x2FFF), 0x96);
+    rig.engine.EraseChip();
+    EXPECT_EQ(rig.port.Commands(),
+              (std::vector<Bytes>{
+                  {0x40, 0x12, 0x34, 0x5A}, {0x20, 0x2F, 0xFF, 0x5A}, {0xAC, 0x80, 0xFF, 0x5A}}));
+    EXPECT_EQ(rig.port.RisingEdges(), 3u * 32u);
+}
+
+// RawCommand: three bytes on the three-byte engines whatever b4 is, four on the AT89S8253;
+// the answer is the last byte clocked in, after a 20 ms wait.
+TEST(T89sOtherFraming, RawCommandLengthAndAnswer) {
+    auto check = [](auto& rig, size_t bytes) {
+        rig.Answer([](const Bytes& c) { return uint8_t(c.back() + 1); });
+        const uint64_t before = rig.clock.Peek();
+        const uint16_t got = rig.engine.RawCommand(0xAC, 0x07, 0x00, 0x55);
+        EXPECT_EQ(rig.port.RisingEdges(), 8 * bytes);
+        EXPECT_GE(rig.clock.Peek() - before, 20 * kMs);
+        return got;
+    };
+    Rig<T89s53> s53(3);
+    EXPECT_EQ(check(s53, 3), 0x08);  // answer to 0xAC 0x07 0x00: computed from byte 2
+    EXPECT_EQ(s53.port.SentBytes(), (Bytes{0xAC, 0x07, 0x00}));
+    Rig<T89s8252> s8252(3);
+    EXPECT_EQ(check(s8252, 3), 0x08);
+    EXPECT_EQ(s8252.port.SentBytes(), (Bytes{0xAC, 0x07, 0x00}));
+    Rig<T89s8253> s8253(4);
+    EXPECT_EQ(check(s8253, 4), 0x01);
+    EXPECT_EQ(s8253.port.SentBytes(), (Bytes{0xAC, 0x07, 0x00, 0x55}));
+}
+
+TEST(T89sOtherFraming, SignatureIsEmptyWithoutPortActivity) {
+    Rig<T89s53> a(3);
+    Rig<T89s8252> b(3);
+    Rig<T89s8253> c(4);
+    for (Tpro* e : {static_cast<Tpro*>(&a.engine), static_cast<Tpro*>(&b.engine),
+                    static_cast<Tpro*>(&c.engine)}) {
+        std::string text = "1E5206";
+        e->ReadSignature(text);
+        EXPECT_EQ(text, "") << e->ClassName();
+    }
+    EXPECT_EQ(a.port.Accesses() + b.port.Accesses() + c.port.Accesses(), 0u);
+    EXPECT_EQ(a.clock.Peek() + b.clock.Peek() + c.clock.Peek(), 0u);
+}
+
+TEST(T89sOtherFraming, EnterAndLeaveSequence) {
+    Rig<T89s8252> rig(3);
+    rig.engine.SetAutoVerify(false);
+    rig.engine.WriteFlashByte(0x0100, 0x23);  // leaves 0x23 in the third command byte
+    rig.port.ClearLog();
+    const uint64_t start = rig.clock.Peek();
+    EXPECT_TRUE(rig.engine.EnterProgramming());
+    EXPECT_EQ(rig.port.SentBytes(), (Bytes{0xAC, 0x53, 0x23}));
+
+    // Drivers on first, RST high only after 20 + 10 ms, the command 20 ms after that.
+    const auto& ev = rig.port.Events();
+    ASSERT_FALSE(ev.empty());
+    EXPECT_EQ(ev[0].Op, PortOp::Out);
+    EXPECT_EQ(ev[0].Address, 0x37A);
+    EXPECT_EQ(ev[0].Arg, 0x0B);
+    EXPECT_EQ(ev[1].Op, PortOp::SetBit);  // pin 14 low: control bit 1 set
+    EXPECT_EQ(ev[1].Arg, 1);
+    uint64_t rstHigh = 0;
+    for (const auto& e : ev)
+        if (e.Op == PortOp::SetBit && e.Address == 0x378 && e.Arg == 1) rstHigh = e.TimeNs;
+    EXPECT_GE(rstHigh - start, 30 * kMs);
+    EXPECT_GE(rig.port.CommandEndNs(0) - rstHigh, 20 * kMs);
+
+    rig.port.ClearLog();
+    const uint64_t leave = rig.clock.Peek();
+    EXPECT_TRUE(rig.engine.LeaveProgramming());
+    ASSERT_EQ(rig.port.Events().size(), 2u);
+    EXPECT_EQ(rig.port.Events()[0].Op, PortOp::ClrBit);  // RST low
+    EXPECT_EQ(rig.port.Events()[0].Arg, 1);
+    EXPECT_EQ(rig.port.Events()[1].Op, PortOp::ClrBit);  // pin 14 high: control bit 1 cleared
+    EXPECT_EQ(rig.port.Events()[1].Address, 0x37A);
+    EXPECT_GE(rig.clock.Peek() - leave, 20 * kMs);
+}
+
+TEST(T89sOtherFraming, ThreeByteEraseWaitsHalfASecond) {
+    Rig<T89s53> rig(3);
+    rig.engine.EraseChip();
+    EXPECT_EQ(rig.port.SentBytes(), (Bytes{0xAC, 0x04, 0x00}));
+    EXPECT_GE(rig.clock.Peek(), 500 * kMs);
+}
+
+TEST(T89sOtherFraming, FlashSkipRuleAndVerifyPoll) {
+    // 0xFF over a location that reads 0xFF: only the read goes out.
+    Rig<T89s53> blank(3);
+    blank.Answer([](const Bytes&) { return uint8_t{0xFF}; });
+    EXPECT_TRUE(blank.engine.WriteFlashByte(0x0010, 0xFF));
+    EXPECT_EQ(blank.port.SentBytes(), (Bytes{0x01, 0x10, 0x00}));
+
+    // A location that never reads back the value: the poll gives up after one second.
+    Rig<T89s8252> stuck(3);
+    stuck.Answer([](const Bytes&) { return uint8_t{0x00}; });
+    stuck.port.KeepLog = false;
+    EXPECT_FALSE(stuck.engine.WriteFlashByte(0x0010, 0xFF));
+    EXPECT_EQ(stuck.port.Commands()[0], (Bytes{0x01, 0x10, 0x00}));
+    EXPECT_EQ(stuck.port.Commands()[1], (Bytes{0x02, 0x10, 0xFF}));
+    EXPECT_GT(stuck.clock.Peek(), 1000 * kMs);
+    EXPECT_LT(stuck.clock.Peek(), 1010 * kMs);
+}
+
+TEST(T89sOtherFraming, At89s8252EepromHasNoSkipRuleAndWaitsForFF) {
+    Rig<T89s8252> rig(3);
+    rig.Answer([](const Bytes&) { return uint8_t{0xFF}; });
+    // 0xFF is always written, never polled: a fixed 10 ms instead.
+    const uint64_t t0 = rig.clock.Peek();
+    EXPECT_TRUE(rig.engine.WriteEepromByte(0x07FF, 0xFF));
+    EXPECT_EQ(rig.port.SentBytes(), (Bytes{0x3E, 0xFF, 0xFF}));
+    EXPECT_GE(rig.clock.Peek() - t0, 10 * kMs);
+
+    // Other values are polled through the EEPROM read until they match.
+    rig.port.ClearLog();
+    int reads = 0;
+    rig.Answer([&reads](const Bytes& c) {
+        return (c[0] & 7) == 5 && ++reads >= 3 ? uint8_t{0x42} : uint8_t{0x00};
+    });
+    EXPECT_TRUE(rig.engine.WriteEepromByte(0x0001, 0x42));
+    EXPECT_EQ(rig.port.Commands().size(), 4u);
+    EXPECT_EQ(rig.port.Commands()[0], (Bytes{0x06, 0x01, 0x42}));
+    EXPECT_EQ(rig.port.Commands()[3], (Bytes{0x05, 0x01, 0x42}));
+
+    // Without verification neither the poll nor the 10 ms wait.
+    rig.port.ClearLog();
+    rig.engine.SetAutoVerify(false);
+    const uint64_t t1 = rig.clock.Peek();
+    EXPECT_TRUE(rig.engine.WriteEepromByte(0x0002, 0xFF));
+    EXPECT_EQ(rig.port.Commands().size(), 1u);
+    EXPECT_LT(rig.clock.Peek() - t1, 1 * kMs);
+}
+
+TEST(T89sOtherFraming, EepromSlotsDoNothingWithoutEeprom) {
+    Rig<T89s53> a(3);
+    Rig<T89s8253> b(4);
+    EXPECT_TRUE(a.engine.WriteEepromByte(1, 2));
+    EXPECT_TRUE(b.engine.WriteEepromByte(1, 2));
+    EXPECT_EQ(a.engine.ReadEepromByte(1), 0);
+    EXPECT_EQ(b.engine.ReadEepromByte(1), 0);
+    EXPECT_EQ(a.port.Accesses() + b.port.Accesses(), 0u);
+}
+
+TEST(T89sOtherFraming, InitPinMapDefaults) {
+    Rig<T89s8253> rig(4);
+    rig.engine.SetAutoVerify(false);
+    rig.engine.SetWriteBlank(true);
+    rig.engine.SetBitDelay(77);
+    rig.engine.InitPinMap();
+    EXPECT_EQ(rig.engine.AutoVerify, 1);
+    EXPECT_EQ(rig.engine.WriteBlank, 0);
+    EXPECT_EQ(rig.engine.BitDelay, 77);
+    EXPECT_EQ(rig.engine.RstPin, 3);
+    EXPECT_EQ(rig.engine.MosiPin, 8);
+    EXPECT_EQ(rig.engine.MisoPin, 11);
+    EXPECT_EQ(rig.engine.SckPin, 2);
+    EXPECT_EQ(rig.engine.EnablePin, 14);
+    EXPECT_EQ(std::string(rig.engine.ClassName()), "T89s8253");
+}
+
+// ---- whole operations on the simulated bench ----
+
+struct BenchRun {
+    VirtualClock clock;
+    sim::Bench bench;
+    sim::SimPort port;
+    CurrentChip chip;
+    EngineEnv env{&port, &clock, &chip};
+    std::unique_ptr<Tpro> engine;
+
+    BenchRun(const std::string& name, std::unique_ptr<Tpro> (*make)(EngineEnv&))
+        : bench(clock, sim::BenchOptions{sim::AdapterKind::Gen2, name, "", {}, {}}),
+          port(bench, &clock) {
+        engine = make(env);
+        engine->InitPinMap();
+        engine->SetPortBase(0x378);
+    }
+};
+
+template <class E>
+std::unique_ptr<Tpro> Make(EngineEnv& env) {
+    return std::make_unique<E>(env);
+}
+
+std::vector<uint8_t> Image(size_t size, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::vector<uint8_t> image(size);
+    for (auto& b : image) b = static_cast<uint8_t>(gen());
+    for (size_t i = 0; i < size; i += 97) image[i] = 0xFF;  // some blank bytes on the way
+    return image;
+}
+
+struct ChipRow {
+    const char* Chip;
+    std::unique_ptr<Tpro> (*MakeEngine)(EngineEnv&);
+    size_t FlashSize;
+};
+
+class T89sOtherFullImage : public ::testing::TestWithParam<ChipRow> {};
+
+TEST_P(T89sOtherFullImage, EraseWriteVerifyReadBack) {
+    const ChipRow& r = GetParam();
+    BenchRun run(r.Chip, r.MakeEngine);
+    ASSERT_NE(run.bench.Chip(), nullptr) << run.bench.Error();
+    Tpro& e = *run.engine;
+    const auto image = Image(r.FlashSize, 7);
+
+    // Something there already: without the erase the new image could not be written.
+    ASSERT_TRUE(e.EnterProgramming());
+    ASSERT_TRUE(e.WriteFlashByte(5, 0x00));
+    e.EraseChip();
+    for (size_t a = 0; a < image.size(); ++a)
+        ASSERT_TRUE(e.WriteFlashByte(int32_t(a), image[a])) << "at " << a;
+    e.LeaveProgramming();
+
+    ASSERT_TRUE(e.EnterProgramming());
+    std::vector<uint8_t> back(image.size());
+    for (size_t a = 0; a < back.size(); ++a) back[a] = e.ReadFlashByte(int32_t(a));
+    e.LeaveProgramming();
+    EXPECT_EQ(back, image);
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, T89sOtherFullImage,
+                         ::testing::Values(ChipRow{"AT89S53", Make<T89s53>, 12 * 1024},
+                                           ChipRow{"AT89S8252", Make<T89s8252>, 8 * 1024},
+                                           ChipRow{"AT89S8253", Make<T89s8253>, 12 * 1024}),
+                         [](const auto& info) { return std::string(info.param.Chip); });
+
+TEST(T89sOtherOnBench, At89s8252Eeprom) {
+    BenchRun run("AT89S8252", Make<T89s8252>);
+    Tpro& e = *run.engine;
+    const auto data = Image(2 * 1024, 11);
+    ASSERT_TRUE(e.EnterProgramming());
+    for (size_t a = 0; a < data.size(); ++a)
+        ASSERT_TRUE(e.WriteEepromByte(int32_t(a), data[a])) << a;
+    // Overwriting EEPROM needs no erase, 0xFF included.
+    ASSERT_TRUE(e.WriteEepromByte(3, 0xFF));
+    ASSERT_TRUE(e.WriteEepromByte(4, 0x00));
+    e.LeaveProgramming();
+
+    ASSERT_TRUE(e.EnterProgramming());
+    auto expected = data;
+    expected[3] = 0xFF;
+    expected[4] = 0x00;
+    std::vector<uint8_t> back(data.size());
+    for (size_t a = 0; a < back.size(); ++a) back[a] = e.ReadEepromByte(int32_t(a));
+    // The program memory is untouched by the EEPROM writes.
+    EXPECT_EQ(e.ReadFlashByte(3), 0xFF);
+    e.LeaveProgramming();
+    EXPECT_EQ(back, expected);
+}
+
+TEST(T89sOtherOnBench, LockModesThroughRawCommand) {
+    // AT89S53: mode 1 (0xAC 0x7F) stops programming; the chip has no lock read.
+    BenchRun s53("AT89S53", Make<T89s53>);
+    ASSERT_TRUE(s53.engine->EnterProgramming());
+    ASSERT_TRUE(s53.engine->WriteFlashByte(0, 0x12));
+    s53.engine->RawCommand(0xAC, 0x7F, 0x00, 0x00);
+    EXPECT_FALSE(s53.engine->WriteFlashByte(1, 0x34));
+    EXPECT_EQ(s53.engine->ReadFlashByte(0), 0x12);
+    s53.engine->LeaveProgramming();
+
+    // AT89S8253: lock bits written as 0xE7 less the chosen bits, read back by 0x24.
+    BenchRun s8253("AT89S8253", Make<T89s8253>);
+    Tpro& e = *s8253.engine;
+    ASSERT_TRUE(e.EnterProgramming());
+    EXPECT_EQ(e.RawCommand(0x24, 0, 0, 0) & 0x07, 0x07);
+    e.RawCommand(0xAC, 0xE7 & ~0x03, 0x00, 0x00);
+    EXPECT_EQ(e.RawCommand(0x24, 0, 0, 0) & 0x07, 0x04);
+    e.EraseChip();
+    EXPECT_EQ(e.RawCommand(0x24, 0, 0, 0) & 0x07, 0x07);
+    e.LeaveProgramming();
+}
+
+TEST(T89sOtherOnBench, TooFastAClockFailsTheVerify) {
+    VirtualClock clock;
+    sim::ChipFaults slow;
+    slow.MinPhaseNs = 3000;  // each SCK phase needs 3 us; a bare port access takes 1 us
+    sim::Bench bench(clock, sim::BenchOptions{sim::AdapterKind::Gen2, "AT89S8252", "", {}, slow});
+    sim::SimPort port(bench, &clock);
+    CurrentChip chip;
+    EngineEnv env{&port, &clock, &chip};
+    T89s8252 e(env);
+    e.InitPinMap();
+    e.SetPortBase(0x378);
+    ASSERT_TRUE(e.EnterProgramming());
+    EXPECT_FALSE(e.WriteFlashByte(0x10, 0x5A));
+    e.LeaveProgramming();
+
+    e.SetBitDelay(2000);  // 2001 countdown steps of 2 ns: over 4 us per phase
+    ASSERT_TRUE(e.EnterProgramming());
+    EXPECT_TRUE(e.WriteFlashByte(0x10, 0x5A));
+    e.LeaveProgramming();
+}
+
+}  // namespace
+}  // namespace tondrel
