@@ -6,19 +6,27 @@ namespace tondrel {
 
 namespace {
 // Pin numbers are 16-bit fields; only values that fit a DB-25 pin can name one.
-uint8_t PinNumber(uint16_t pin) { return pin > 0xFF ? 0 : static_cast<uint8_t>(pin); }
+uint8_t PinNumber(uint16_t pin) {
+    return pin > 0xFF ? 0 : static_cast<uint8_t>(pin);
+}
 }  // namespace
 
-void T89s::SetRst(bool level) { SetPin(PinNumber(RstPin), level); }
+void T89s::SetRst(bool level) {
+    SetPin(PinNumber(RstPin), level);
+}
 
-void T89s::SetMosi(bool level) { SetPin(PinNumber(MosiPin), level); }
+void T89s::SetMosi(bool level) {
+    SetPin(PinNumber(MosiPin), level);
+}
 
 void T89s::SetSck(bool level) {
     SetPin(PinNumber(SckPin), level);
     BitDelayCountdown(BitDelay);
 }
 
-bool T89s::GetMiso() { return GetPin(PinNumber(MisoPin)); }
+bool T89s::GetMiso() {
+    return GetPin(PinNumber(MisoPin));
+}
 
 void T89s::TransferBytes(int n) {
     if (n > 4) n = 4;

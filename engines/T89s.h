@@ -9,7 +9,7 @@
 namespace tondrel {
 
 class T89s : public Tpro {
-public:
+  public:
     using Tpro::Tpro;
 
     void ReadSignature(std::string& text) override;
@@ -42,7 +42,7 @@ public:
     uint8_t RxBytes[4] = {};
     uint8_t TxBytes[4] = {};
 
-private:
+  private:
     void SetRst(bool level);
     void SetMosi(bool level);
     void SetSck(bool level);

@@ -11,7 +11,7 @@
 namespace tondrel {
 
 class CountingPort : public PortIo {
-public:
+  public:
     enum Op : size_t { kIn, kOut, kSetBit, kClrBit, kGetBit, kOpCount };
 
     explicit CountingPort(PortIo& inner) : inner_(inner) {}
@@ -51,7 +51,7 @@ public:
     }
     void Reset() { counts_ = {}; }
 
-private:
+  private:
     PortIo& inner_;
     std::array<uint64_t, kOpCount> counts_{};
 };

@@ -21,11 +21,13 @@ std::string Hex(unsigned v) {
     return text;
 }
 
-std::string Range(uint16_t base) { return "I/O ports " + Hex(base) + "-" + Hex(base + 2u); }
+std::string Range(uint16_t base) {
+    return "I/O ports " + Hex(base) + "-" + Hex(base + 2u);
+}
 
 #ifdef TONDREL_HAVE_PORT_IO
 class DirectPort : public RegisterPort {
-public:
+  public:
     DirectPort(uint16_t base, bool shadow, IopermFunction ioperm)
         : RegisterPort(shadow), base_(base), ioperm_(std::move(ioperm)) {
         LoadShadows();
@@ -36,7 +38,7 @@ public:
 
     std::string Describe() const override { return "direct " + Hex(base_); }
 
-protected:
+  protected:
     // Only the three granted addresses: any other would fault the process.
     Register RegisterOf(uint16_t address) const override {
         if (address < base_ || address > base_ + 2u) return kNone;
@@ -49,7 +51,7 @@ protected:
         outb(value, static_cast<unsigned short>(base_ + reg));
     }
 
-private:
+  private:
     uint16_t base_;
     IopermFunction ioperm_;
 };
@@ -65,8 +67,9 @@ std::string Refused(uint16_t base, int err) {
                    "cap_sys_rawio+ep on the program; a kernel in lockdown mode refuses it "
                    "always). Use the ppdev back end instead (/dev/parport0, group lp).";
         case EINVAL:
-            return what + ": the kernel does not accept this address range. Check the port "
-                          "base, or use the ppdev back end (/dev/parport0).";
+            return what +
+                   ": the kernel does not accept this address range. Check the port "
+                   "base, or use the ppdev back end (/dev/parport0).";
         default:
             return what + ": " + std::strerror(err) + ". Use the ppdev back end instead.";
     }
@@ -91,14 +94,16 @@ std::unique_ptr<PortIo> OpenDirect(uint16_t base, bool shadow, std::string& erro
         return nullptr;
     }
     if (base == 0 || base > 0xFFFD) {
-        error = "Port base " + Hex(base) + " is not a parallel port address (LPT1 0x378, "
+        error = "Port base " + Hex(base) +
+                " is not a parallel port address (LPT1 0x378, "
                 "LPT2 0x278, LPT3 0x3BC).";
         return nullptr;
     }
 #ifdef TONDREL_HAVE_PORT_IO
-    if (!ioperm) ioperm = [](unsigned long from, unsigned long num, int on) {
-        return ::ioperm(from, num, on);
-    };
+    if (!ioperm)
+        ioperm = [](unsigned long from, unsigned long num, int on) {
+            return ::ioperm(from, num, on);
+        };
     errno = 0;
     if (ioperm(base, 3, 1) != 0) {
         error = Refused(base, errno);

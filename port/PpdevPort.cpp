@@ -16,7 +16,7 @@ namespace tondrel {
 namespace {
 
 class PpdevPort : public RegisterPort {
-public:
+  public:
     PpdevPort(int fd, std::string device, bool shadow)
         : RegisterPort(shadow), fd_(fd), device_(std::move(device)) {
         LoadShadows();
@@ -30,22 +30,27 @@ public:
 
     std::string Describe() const override { return "ppdev " + device_; }
 
-protected:
+  protected:
     // The device is the port, whatever base the caller uses: 0x378, 0x278 and 0x3BC all keep
     // their registers at base + 0, 1, 2.
     Register RegisterOf(uint16_t address) const override {
         switch (address & 3u) {
-            case 0: return kData;
-            case 1: return kStatus;
-            case 2: return kControl;
-            default: return kNone;
+            case 0:
+                return kData;
+            case 1:
+                return kStatus;
+            case 2:
+                return kControl;
+            default:
+                return kNone;
         }
     }
 
     uint8_t ReadRegister(Register reg) override {
         unsigned char v = 0xFF;
-        const unsigned long request =
-            reg == kData ? PPRDATA : reg == kStatus ? PPRSTATUS : PPRCONTROL;
+        const unsigned long request = reg == kData     ? PPRDATA
+                                      : reg == kStatus ? PPRSTATUS
+                                                       : PPRCONTROL;
         ioctl(fd_, request, &v);
         return v;
     }
@@ -55,7 +60,7 @@ protected:
         ioctl(fd_, reg == kData ? PPWDATA : PPWCONTROL, &v);
     }
 
-private:
+  private:
     int fd_;
     std::string device_;
 };
@@ -77,8 +82,9 @@ std::string OpenFailure(const std::string& device, int err) {
                    ". Load the kernel module parport_pc (sudo modprobe parport_pc), check "
                    "that the port is enabled in the BIOS, or choose another port.";
         case EISDIR:
-            return device + " is a directory, not a parallel port device. Give a device "
-                            "node such as /dev/parport0.";
+            return device +
+                   " is a directory, not a parallel port device. Give a device "
+                   "node such as /dev/parport0.";
         case EBUSY:
             return "Parallel port " + device +
                    " is busy: another program holds it. Close that program (or unload the "
@@ -141,10 +147,14 @@ std::string PpdevDeviceForLpt(int lpt) {
 
 std::string PpdevDeviceForBase(int base) {
     switch (base) {
-        case 0x378: return PpdevDeviceForLpt(1);
-        case 0x278: return PpdevDeviceForLpt(2);
-        case 0x3BC: return PpdevDeviceForLpt(3);
-        default: return {};
+        case 0x378:
+            return PpdevDeviceForLpt(1);
+        case 0x278:
+            return PpdevDeviceForLpt(2);
+        case 0x3BC:
+            return PpdevDeviceForLpt(3);
+        default:
+            return {};
     }
 }
 

@@ -38,15 +38,18 @@ void RegisterPort::PortOut(uint16_t address, uint8_t value) {
 void RegisterPort::ChangeBit(uint16_t address, uint8_t bit, bool set) {
     const Register reg = RegisterOf(address);
     if (reg == kNone || reg == kStatus || bit > 7) return;
-    const uint8_t current =
-        shadow_ ? (reg == kData ? shadowData_ : shadowControl_) : Read(reg);
+    const uint8_t current = shadow_ ? (reg == kData ? shadowData_ : shadowControl_) : Read(reg);
     const auto mask = static_cast<uint8_t>(1u << bit);
     Write(reg, static_cast<uint8_t>(set ? (current | mask) : (current & ~mask)));
 }
 
-void RegisterPort::SetPortBit(uint16_t address, uint8_t bit) { ChangeBit(address, bit, true); }
+void RegisterPort::SetPortBit(uint16_t address, uint8_t bit) {
+    ChangeBit(address, bit, true);
+}
 
-void RegisterPort::ClrPortBit(uint16_t address, uint8_t bit) { ChangeBit(address, bit, false); }
+void RegisterPort::ClrPortBit(uint16_t address, uint8_t bit) {
+    ChangeBit(address, bit, false);
+}
 
 bool RegisterPort::GetPortBit(uint16_t address, uint8_t bit) {
     if (bit > 7) return false;

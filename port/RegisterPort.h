@@ -12,7 +12,7 @@
 namespace tondrel {
 
 class RegisterPort : public PortIo {
-public:
+  public:
     enum Register : int { kData = 0, kStatus = 1, kControl = 2, kNone = -1 };
 
     uint8_t PortIn(uint16_t address) override;
@@ -26,7 +26,7 @@ public:
     uint64_t RegisterReads() const { return reads_; }
     uint64_t RegisterWrites() const { return writes_; }
 
-protected:
+  protected:
     explicit RegisterPort(bool shadow) : shadow_(shadow) {}
     // Which register an address names; kNone for addresses this port does not own.
     virtual Register RegisterOf(uint16_t address) const = 0;
@@ -35,7 +35,7 @@ protected:
     // Seeds the shadows from the hardware; a back end calls it once the port is usable.
     void LoadShadows();
 
-private:
+  private:
     uint8_t Read(Register reg);
     void Write(Register reg, uint8_t value);
     void ChangeBit(uint16_t address, uint8_t bit, bool set);

@@ -27,15 +27,18 @@ struct FakeAt89 {
         if (index == 3) {
             const uint16_t addr = static_cast<uint16_t>((cmd[1] << 8) | cmd[2]);
             switch (cmd[0]) {
-                case 0xAC: return cmd[1] == 0x53 && Echo ? 0x69 : 0x00;
-                case 0x28: return cmd[1] == 0 ? 0x1E : cmd[1] == 1 ? 0x05 : 0xA0;
+                case 0xAC:
+                    return cmd[1] == 0x53 && Echo ? 0x69 : 0x00;
+                case 0x28:
+                    return cmd[1] == 0 ? 0x1E : cmd[1] == 1 ? 0x05 : 0xA0;
                 case 0x20:
                     if (pendingReads > 0) {
                         --pendingReads;
                         return 0x00;
                     }
                     return Flash.count(addr) ? Flash[addr] : 0xFF;
-                default: break;
+                default:
+                    break;
             }
         }
         return 0x00;

@@ -21,10 +21,10 @@ struct PinBench {
 
 // Exposes the protected helpers every engine builds on.
 class ProbeTpro : public Tpro {
-public:
-    using Tpro::Tpro;
+  public:
     using Tpro::BitDelayCountdown;
     using Tpro::PollReadBack;
+    using Tpro::Tpro;
 };
 
 TEST(TproPinLayer, RegisterAddressesFollowTheBase) {
@@ -79,13 +79,13 @@ TEST(TproPinLayer, SetPinIsOneBitOperationOnTheRightRegister) {
         uint8_t Bit;
     };
     const std::vector<Row> rows = {
-        {1, true, PortOp::ClrBit, 0x37A, 0},   {1, false, PortOp::SetBit, 0x37A, 0},
-        {14, true, PortOp::ClrBit, 0x37A, 1},  {14, false, PortOp::SetBit, 0x37A, 1},
-        {16, true, PortOp::SetBit, 0x37A, 2},  {16, false, PortOp::ClrBit, 0x37A, 2},
-        {17, true, PortOp::ClrBit, 0x37A, 3},  {17, false, PortOp::SetBit, 0x37A, 3},
-        {2, true, PortOp::SetBit, 0x378, 0},   {2, false, PortOp::ClrBit, 0x378, 0},
-        {5, true, PortOp::SetBit, 0x378, 3},   {8, false, PortOp::ClrBit, 0x378, 6},
-        {9, true, PortOp::SetBit, 0x378, 7},   {9, false, PortOp::ClrBit, 0x378, 7},
+        {1, true, PortOp::ClrBit, 0x37A, 0},  {1, false, PortOp::SetBit, 0x37A, 0},
+        {14, true, PortOp::ClrBit, 0x37A, 1}, {14, false, PortOp::SetBit, 0x37A, 1},
+        {16, true, PortOp::SetBit, 0x37A, 2}, {16, false, PortOp::ClrBit, 0x37A, 2},
+        {17, true, PortOp::ClrBit, 0x37A, 3}, {17, false, PortOp::SetBit, 0x37A, 3},
+        {2, true, PortOp::SetBit, 0x378, 0},  {2, false, PortOp::ClrBit, 0x378, 0},
+        {5, true, PortOp::SetBit, 0x378, 3},  {8, false, PortOp::ClrBit, 0x378, 6},
+        {9, true, PortOp::SetBit, 0x378, 7},  {9, false, PortOp::ClrBit, 0x378, 7},
     };
     for (const Row& r : rows) {
         PinBench b;
@@ -104,8 +104,8 @@ TEST(TproPinLayer, SetPinIsOneBitOperationOnTheRightRegister) {
         EXPECT_EQ(e.Address, r.Address) << int(r.Pin);
         EXPECT_EQ(e.Arg, r.Bit) << int(r.Pin);
         EXPECT_EQ(b.port.OutputPin(r.Pin), r.Level) << int(r.Pin);
-        const uint8_t changed = static_cast<uint8_t>((b.port.Data() ^ dataBefore) |
-                                                     (b.port.Control() ^ controlBefore));
+        const uint8_t changed =
+            static_cast<uint8_t>((b.port.Data() ^ dataBefore) | (b.port.Control() ^ controlBefore));
         EXPECT_EQ(changed, 1u << r.Bit) << int(r.Pin);
     }
 }
@@ -127,8 +127,8 @@ TEST(TproPinLayer, GetPinReadsPhysicalLevels) {
         uint8_t Bit;
         bool Inverted;
     };
-    for (const Row r : {Row{10, 6, false}, Row{11, 7, true}, Row{12, 5, false},
-                        Row{13, 4, false}, Row{15, 3, false}}) {
+    for (const Row r : {Row{10, 6, false}, Row{11, 7, true}, Row{12, 5, false}, Row{13, 4, false},
+                        Row{15, 3, false}}) {
         PinBench b;
         Tpro pro(b.env);
         pro.SetPortBase(0x378);

@@ -40,7 +40,7 @@ struct PortEvent {
 };
 
 class RecordingPort : public PortIo {
-public:
+  public:
     // Answer byte for byte `index` of the current command; `command` holds the bytes of this
     // command already received (exactly `index` of them), so a fake chip can answer a read.
     using Responder = std::function<uint8_t(const Bytes& command, size_t index)>;
@@ -66,11 +66,14 @@ public:
     // Raw status register value (as the port reads it: bit 7 is the inverted BUSY line).
     void SetStatusRaw(uint8_t raw) { statusRaw_ = raw; }
     // Each status read takes the next value; once empty, SetStatusRaw's value is read.
-    void QueueStatusRaw(const Bytes& raws) { statusQueue_.insert(statusQueue_.end(), raws.begin(), raws.end()); }
+    void QueueStatusRaw(const Bytes& raws) {
+        statusQueue_.insert(statusQueue_.end(), raws.begin(), raws.end());
+    }
     // Answers per command, in order; a command without a queued answer gets MisoIdle bytes.
     void QueueAnswers(const std::vector<Bytes>& answers) {
         answerQueue_.insert(answerQueue_.end(), answers.begin(), answers.end());
-        if (!responder_) responder_ = [this](const Bytes&, size_t index) { return FromQueue(index); };
+        if (!responder_)
+            responder_ = [this](const Bytes&, size_t index) { return FromQueue(index); };
     }
     void SetResponder(Responder r) { responder_ = std::move(r); }
     void SetMisoSource(MisoSource s) { misoSource_ = std::move(s); }
@@ -113,11 +116,16 @@ public:
     bool OutputPin(uint8_t pin) const {
         const uint8_t c = Control();
         switch (pin) {
-            case 1: return !(c & 0x01);
-            case 14: return !(c & 0x02);
-            case 16: return (c & 0x04) != 0;
-            case 17: return !(c & 0x08);
-            default: return pin >= 2 && pin <= 9 && ((Data() >> (pin - 2)) & 1u);
+            case 1:
+                return !(c & 0x01);
+            case 14:
+                return !(c & 0x02);
+            case 16:
+                return (c & 0x04) != 0;
+            case 17:
+                return !(c & 0x08);
+            default:
+                return pin >= 2 && pin <= 9 && ((Data() >> (pin - 2)) & 1u);
         }
     }
 
@@ -158,21 +166,29 @@ public:
         return out;
     }
     // Clock time at which command k's last bit was clocked (needs an attached clock).
-    uint64_t CommandEndNs(size_t k) const { return byteTimes_.at(k * BytesPerCommand + BytesPerCommand - 1); }
+    uint64_t CommandEndNs(size_t k) const {
+        return byteTimes_.at(k * BytesPerCommand + BytesPerCommand - 1);
+    }
     // The bytes presented on MISO so far, per byte position (responder answers).
     const Bytes& PresentedBytes() const { return answers_; }
 
-private:
+  private:
     bool IsStatus(uint16_t a) const { return a == static_cast<uint16_t>(Base + 1); }
 
     static int StatusBit(uint8_t pin) {
         switch (pin) {
-            case 10: return 6;
-            case 11: return 7;
-            case 12: return 5;
-            case 13: return 4;
-            case 15: return 3;
-            default: return -1;
+            case 10:
+                return 6;
+            case 11:
+                return 7;
+            case 12:
+                return 5;
+            case 13:
+                return 4;
+            case 15:
+                return 3;
+            default:
+                return -1;
         }
     }
 

@@ -1,0 +1,157 @@
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "port/DirectPort.h"
+#include "port/PpdevPort.h"
+
+namespace tondrel {
+namespace {
+
+using ::testing::HasSubstr;
+
+size_t OpenDescriptors() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+class PpdevErrors : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ =
+            std::filesystem::temp_directory_path() / ("tondrel-ppdev-" + std::to_string(getpid()));
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    std::filesystem::path dir_;
+};
+
+TEST_F(PpdevErrors, MissingDeviceNamesItAndTheModules) {
+    const std::string device = (dir_ / "parport7").string();
+    std::string error;
+    EXPECT_EQ(OpenPpdev(device, true, error), nullptr);
+    EXPECT_THAT(error, HasSubstr(device));
+    EXPECT_THAT(error, HasSubstr("parport_pc"));
+    EXPECT_THAT(error, HasSubstr("ppdev"));
+}
+
+TEST_F(PpdevErrors, FilesThatAreNotPortsAreRefusedWithoutLeakingTheDescriptor) {
+    const std::string file = (dir_ / "image.bin").string();
+    std::ofstream(file) << "not a port";
+    const size_t before = OpenDescriptors();
+    for (const std::string& device : {file, std::string("/dev/null")}) {
+        std::string error;
+        EXPECT_EQ(OpenPpdev(device, false, error), nullptr) << device;
+        EXPECT_THAT(error, HasSubstr(device));
+        EXPECT_THAT(error, HasSubstr("not a parallel port device"));
+        EXPECT_THAT(error, HasSubstr("/dev/parport0"));
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST_F(PpdevErrors, DirectoryIsNotADevice) {
+    const std::string device = dir_.string();
+    std::string error;
+    EXPECT_EQ(OpenPpdev(device, true, error), nullptr);
+    EXPECT_THAT(error, HasSubstr(device));
+    EXPECT_THAT(error, HasSubstr("directory"));
+    EXPECT_THAT(error, HasSubstr("/dev/parport0"));
+}
+
+TEST_F(PpdevErrors, PermissionDeniedPointsToGroupLp) {
+    // Root opens anything on a normal file system; a read-only sysfs attribute still refuses.
+    std::string device = (dir_ / "locked").string();
+    std::ofstream(device) << "";
+    chmod(device.c_str(), 0);
+    const int probe = open(device.c_str(), O_RDWR);
+    if (probe >= 0) {
+        close(probe);
+        device = "/sys/kernel/uevent_seqnum";
+        const int fd = open(device.c_str(), O_RDWR);
+        if (fd >= 0) close(fd);
+        if (fd >= 0 || errno != EACCES) GTEST_SKIP() << "no file here refuses write access";
+    }
+    std::string error;
+    EXPECT_EQ(OpenPpdev(device, true, error), nullptr);
+    EXPECT_THAT(error, HasSubstr(device));
+    EXPECT_THAT(error, HasSubstr("group lp"));
+}
+
+TEST(PpdevNames, LptNumbersAndBasesMapToParportNodes) {
+    EXPECT_EQ(PpdevDeviceForLpt(1), "/dev/parport0");
+    EXPECT_EQ(PpdevDeviceForLpt(3), "/dev/parport2");
+    EXPECT_EQ(PpdevDeviceForLpt(0), "");
+    EXPECT_EQ(PpdevDeviceForLpt(4), "");
+    EXPECT_EQ(PpdevDeviceForBase(0x378), "/dev/parport0");
+    EXPECT_EQ(PpdevDeviceForBase(0x278), "/dev/parport1");
+    EXPECT_EQ(PpdevDeviceForBase(0x3BC), "/dev/parport2");
+    EXPECT_EQ(PpdevDeviceForBase(0x379), "");
+    std::string error;
+    EXPECT_EQ(OpenPpdev("", true, error), nullptr);
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(DirectErrors, RefusedIopermExplainsRootCapabilityAndPpdev) {
+    if (!DirectIoSupported()) GTEST_SKIP() << "not x86";
+    std::vector<std::tuple<unsigned long, unsigned long, int>> calls;
+    auto refuse = [&](int err) {
+        return [&calls, err](unsigned long from, unsigned long num, int on) {
+            calls.emplace_back(from, num, on);
+            errno = err;
+            return -1;
+        };
+    };
+    std::string error;
+    EXPECT_EQ(OpenDirect(0x278, true, error, refuse(EPERM)), nullptr);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], std::make_tuple(0x278ul, 3ul, 1));
+    EXPECT_THAT(error, HasSubstr("0x278"));
+    EXPECT_THAT(error, HasSubstr("root"));
+    EXPECT_THAT(error, HasSubstr("CAP_SYS_RAWIO"));
+    EXPECT_THAT(error, HasSubstr("ppdev"));
+
+    EXPECT_EQ(OpenDirect(0x3BC, true, error, refuse(EINVAL)), nullptr);
+    EXPECT_THAT(error, HasSubstr("0x3BC"));
+    EXPECT_THAT(error, HasSubstr("ppdev"));
+}
+
+TEST(DirectErrors, ImpossibleBaseIsRefusedBeforeAskingTheKernel) {
+    if (!DirectIoSupported()) GTEST_SKIP() << "not x86";
+    int calls = 0;
+    auto count = [&](unsigned long, unsigned long, int) { return ++calls, 0; };
+    std::string error;
+    EXPECT_EQ(OpenDirect(0, true, error, count), nullptr);
+    EXPECT_THAT(error, HasSubstr("0x378"));
+    EXPECT_EQ(OpenDirect(0xFFFE, true, error, count), nullptr);
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(DirectErrors, GrantedAccessIsGivenBackOnClose) {
+    if (!DirectIoSupported()) GTEST_SKIP() << "not x86";
+    std::vector<std::tuple<unsigned long, unsigned long, int>> calls;
+    auto grant = [&](unsigned long from, unsigned long num, int on) {
+        calls.emplace_back(from, num, on);
+        return 0;
+    };
+    std::string error;
+    // Unshadowed: nothing touches the registers until asked, so no real port is read here.
+    auto port = OpenDirect(0x378, false, error, grant);
+    ASSERT_NE(port, nullptr) << error;
+    EXPECT_TRUE(error.empty());
+    EXPECT_EQ(port->Describe(), "direct 0x378");
+    port.reset();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1], std::make_tuple(0x378ul, 3ul, 0));
+}
+
+}  // namespace
+}  // namespace tondrel
