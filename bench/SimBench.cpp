@@ -111,7 +111,12 @@ void FullChip(benchmark::State& state) {
     }
     state.counters["sim_ms"] = simMs;
 }
-BENCHMARK(FullChip)->Arg(0)->Arg(1)->ArgName("shadow")->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(FullChip)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("shadow")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
 
 }  // namespace
 

@@ -27,13 +27,13 @@ namespace tondrel::sim {
 
 namespace {
 
-constexpr uint64_t kWriteCycleNs = 1'000'000;   // byte write
-constexpr uint64_t kEraseNs = 400'000'000;      // chip erase
+constexpr uint64_t kWriteCycleNs = 1'000'000;  // byte write
+constexpr uint64_t kEraseNs = 400'000'000;     // chip erase
 constexpr uint8_t kLb1 = 1, kLb2 = 2, kLb3 = 4;
 constexpr int kHexBytesPerLine = 32;
 
 class At89s5xChip : public TargetChip {
-public:
+  public:
     At89s5xChip(std::string name, size_t flashSize, uint8_t signature1)
         : name_(std::move(name)), flash_(flashSize, 0xFF), signature1_(signature1) {}
 
@@ -108,7 +108,7 @@ public:
         return true;
     }
 
-private:
+  private:
     enum class Op { WriteByte, Erase, WriteLock };
     struct Pending {
         Op Kind;
@@ -119,12 +119,16 @@ private:
 
     static void Apply(const Pending& p, std::vector<uint8_t>& flash, uint8_t& locks) {
         switch (p.Kind) {
-            case Op::WriteByte: flash[p.Address] &= p.Value; break;
+            case Op::WriteByte:
+                flash[p.Address] &= p.Value;
+                break;
             case Op::Erase:
                 std::fill(flash.begin(), flash.end(), uint8_t{0xFF});
                 locks = 0;
                 break;
-            case Op::WriteLock: locks |= p.Value; break;
+            case Op::WriteLock:
+                locks |= p.Value;
+                break;
         }
     }
 
@@ -150,8 +154,10 @@ private:
         if (c[0] == 0xAC && c[1] == 0x53) return 0x69;
         if (!enabled_ || (busy_ && busy_->Kind == Op::Erase)) return std::nullopt;
         switch (c[0]) {
-            case 0x20: return ReadFlash(FlashAddress(c[1], c[2]));
-            case 0x24: return static_cast<uint8_t>(locks_ << 2);
+            case 0x20:
+                return ReadFlash(FlashAddress(c[1], c[2]));
+            case 0x24:
+                return static_cast<uint8_t>(locks_ << 2);
             case 0x28: {
                 const uint32_t address = (uint32_t{c[1] & 0x1Fu} << 8) | (c[2] & 0x80u);
                 if (address == 0x000) return 0x1E;
@@ -159,7 +165,8 @@ private:
                 if (address == 0x200) return 0x06;
                 return 0xFF;
             }
-            default: return std::nullopt;
+            default:
+                return std::nullopt;
         }
     }
 

@@ -23,16 +23,20 @@ std::string Lower(std::string text) {
 }
 
 bool HasController(AdapterKind kind) {
-    return kind == AdapterKind::Gen1Fw1 || kind == AdapterKind::Gen1Fw2 || kind == AdapterKind::Gen2;
+    return kind == AdapterKind::Gen1Fw1 || kind == AdapterKind::Gen1Fw2 ||
+           kind == AdapterKind::Gen2;
 }
 
 // What the controller puts on status bits 7..3 (physical levels of pins 11, 10, 12, 13, 15)
 // after an identification request.
 uint8_t IdentAnswer(AdapterKind kind) {
     switch (kind) {
-        case AdapterKind::Gen1Fw2: return 0x08;
-        case AdapterKind::Gen2: return 0xA0;
-        default: return 0x00;
+        case AdapterKind::Gen1Fw2:
+            return 0x08;
+        case AdapterKind::Gen2:
+            return 0xA0;
+        default:
+            return 0x00;
     }
 }
 
@@ -44,9 +48,9 @@ struct Bench::Impl {
     std::unique_ptr<TargetChip> Target;
     std::string Error;
 
-    uint8_t Data = 0;       // data latch
-    uint8_t Control = 0;    // control register bits 0..3 as written (before the inversion)
-    bool Reverse = false;   // data lines are inputs
+    uint8_t Data = 0;      // data latch
+    uint8_t Control = 0;   // control register bits 0..3 as written (before the inversion)
+    bool Reverse = false;  // data lines are inputs
 
     // Handshake recogniser: the controller watches the lines, so it follows changes of the
     // data and control levels, not register writes (a rewrite of the same value is invisible).
@@ -60,7 +64,9 @@ struct Bench::Impl {
     Impl(Clock& clock, BenchOptions options) : Clk(clock), Options(std::move(options)) {}
 
     uint8_t DataLines() const { return Reverse ? 0xFF : Data; }  // undriven lines float high
-    uint8_t ControlLevels() const { return static_cast<uint8_t>((Control ^ kControlInverted) & 0x0F); }
+    uint8_t ControlLevels() const {
+        return static_cast<uint8_t>((Control ^ kControlInverted) & 0x0F);
+    }
     bool Connected() const {
         return HasController(Options.Adapter) && (ControlLevels() & 0x02) == 0;  // pin 14 low
     }
@@ -114,7 +120,8 @@ struct Bench::Impl {
     // Physical levels of pins 11, 10, 12, 13, 15 as status bits 7..3.
     uint8_t StatusLevels() {
         switch (Options.Adapter) {
-            case AdapterKind::Nothing: return 0xF8;
+            case AdapterKind::Nothing:
+                return 0xF8;
             case AdapterKind::ByteBlaster:
             case AdapterKind::ByteBlasterMV: {
                 // The cable's data-out line idles high without a target; pin 12 loops back D7,
@@ -125,7 +132,8 @@ struct Bench::Impl {
                 if (Options.Adapter == AdapterKind::ByteBlasterMV) s |= 0x08;
                 return s;
             }
-            default: break;
+            default:
+                break;
         }
         if (Answer) return *Answer;
         bool miso = true;  // nothing drives the line: it floats high
@@ -165,8 +173,7 @@ struct Bench::Impl {
     }
 };
 
-Bench::Bench(Clock& clock, BenchOptions options)
-    : Bench(clock, std::move(options), nullptr) {}
+Bench::Bench(Clock& clock, BenchOptions options) : Bench(clock, std::move(options), nullptr) {}
 
 Bench::Bench(Clock& clock, BenchOptions options, std::unique_ptr<TargetChip> chip)
     : impl_(std::make_unique<Impl>(clock, std::move(options))) {
@@ -194,7 +201,9 @@ Bench::Bench(Clock& clock, BenchOptions options, std::unique_ptr<TargetChip> chi
 
 Bench::~Bench() = default;
 
-uint8_t Bench::ReadData() { return impl_->DataLines(); }
+uint8_t Bench::ReadData() {
+    return impl_->DataLines();
+}
 
 void Bench::WriteData(uint8_t value) {
     const uint8_t before = impl_->DataLines();
@@ -206,7 +215,9 @@ uint8_t Bench::ReadStatus() {
     return static_cast<uint8_t>((impl_->StatusLevels() ^ kStatusInverted) | kStatusUnused);
 }
 
-uint8_t Bench::ReadControl() { return impl_->Control; }
+uint8_t Bench::ReadControl() {
+    return impl_->Control;
+}
 
 void Bench::WriteControl(uint8_t value) {
     const uint8_t dataBefore = impl_->DataLines();
@@ -222,21 +233,37 @@ void Bench::SetDataReverse(bool reverse) {
     impl_->LinesChanged(impl_->DataLines() != before, false);
 }
 
-TargetChip* Bench::Chip() { return impl_->Target.get(); }
-int Bench::DownloadMode() const { return impl_->Mode; }
-bool Bench::TargetConnected() const { return impl_->Connected(); }
-const std::string& Bench::Error() const { return impl_->Error; }
-const BenchOptions& Bench::Options() const { return impl_->Options; }
+TargetChip* Bench::Chip() {
+    return impl_->Target.get();
+}
+int Bench::DownloadMode() const {
+    return impl_->Mode;
+}
+bool Bench::TargetConnected() const {
+    return impl_->Connected();
+}
+const std::string& Bench::Error() const {
+    return impl_->Error;
+}
+const BenchOptions& Bench::Options() const {
+    return impl_->Options;
+}
 
 std::string Bench::Name() const {
     const auto& o = impl_->Options;
     switch (o.Adapter) {
-        case AdapterKind::Nothing: return "sim:none";
-        case AdapterKind::ByteBlaster: return "sim:byteblaster";
-        case AdapterKind::ByteBlasterMV: return "sim:byteblastermv";
-        case AdapterKind::Gen1Fw1: return "sim:" + (o.ChipName.empty() ? "empty" : o.ChipName) + "@gen1";
-        case AdapterKind::Gen1Fw2: return "sim:" + (o.ChipName.empty() ? "empty" : o.ChipName) + "@gen1v2";
-        case AdapterKind::Gen2: break;
+        case AdapterKind::Nothing:
+            return "sim:none";
+        case AdapterKind::ByteBlaster:
+            return "sim:byteblaster";
+        case AdapterKind::ByteBlasterMV:
+            return "sim:byteblastermv";
+        case AdapterKind::Gen1Fw1:
+            return "sim:" + (o.ChipName.empty() ? "empty" : o.ChipName) + "@gen1";
+        case AdapterKind::Gen1Fw2:
+            return "sim:" + (o.ChipName.empty() ? "empty" : o.ChipName) + "@gen1v2";
+        case AdapterKind::Gen2:
+            break;
     }
     return "sim:" + (o.ChipName.empty() ? std::string("empty") : o.ChipName);
 }

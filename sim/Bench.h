@@ -29,7 +29,7 @@ struct BenchOptions {
 };
 
 class Bench {
-public:
+  public:
     // Never throws: an unknown chip or an unusable state file leaves a message in Error().
     Bench(Clock& clock, BenchOptions options);
     // With a chip model of the caller's own (options.ChipName is then ignored); for tests that
@@ -59,7 +59,7 @@ public:
     std::string Name() const;            // "sim:AT89S52@gen2", "sim:none", ...
     const BenchOptions& Options() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

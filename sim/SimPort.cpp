@@ -16,10 +16,14 @@ uint8_t SimPort::Read(int reg) {
     ++reads_;
     if (clock_) clock_->PortAccess();
     switch (reg) {
-        case kData: return bench_.ReadData();
-        case kStatus: return bench_.ReadStatus();
-        case kControl: return bench_.ReadControl();
-        default: return 0xFF;  // no register at base+3
+        case kData:
+            return bench_.ReadData();
+        case kStatus:
+            return bench_.ReadStatus();
+        case kControl:
+            return bench_.ReadControl();
+        default:
+            return 0xFF;  // no register at base+3
     }
 }
 
@@ -37,9 +41,13 @@ void SimPort::Write(int reg, uint8_t value) {
     }
 }
 
-uint8_t SimPort::PortIn(uint16_t address) { return Read(address & 3); }
+uint8_t SimPort::PortIn(uint16_t address) {
+    return Read(address & 3);
+}
 
-void SimPort::PortOut(uint16_t address, uint8_t value) { Write(address & 3, value); }
+void SimPort::PortOut(uint16_t address, uint8_t value) {
+    Write(address & 3, value);
+}
 
 void SimPort::ChangeBit(uint16_t address, uint8_t bit, bool set) {
     const int reg = address & 3;
@@ -57,13 +65,19 @@ void SimPort::ChangeBit(uint16_t address, uint8_t bit, bool set) {
     Write(reg, static_cast<uint8_t>(set ? (old | mask) : (old & ~mask)));
 }
 
-void SimPort::SetPortBit(uint16_t address, uint8_t bit) { ChangeBit(address, bit, true); }
-void SimPort::ClrPortBit(uint16_t address, uint8_t bit) { ChangeBit(address, bit, false); }
+void SimPort::SetPortBit(uint16_t address, uint8_t bit) {
+    ChangeBit(address, bit, true);
+}
+void SimPort::ClrPortBit(uint16_t address, uint8_t bit) {
+    ChangeBit(address, bit, false);
+}
 
 bool SimPort::GetPortBit(uint16_t address, uint8_t bit) {
     return ((Read(address & 3) >> (bit & 7)) & 1) != 0;
 }
 
-std::string SimPort::Describe() const { return bench_.Name(); }
+std::string SimPort::Describe() const {
+    return bench_.Name();
+}
 
 }  // namespace tondrel::sim

@@ -15,7 +15,7 @@
 namespace tondrel::sim {
 
 class SimPort : public PortIo {
-public:
+  public:
     // clock may be null; otherwise each register access advances it by one port access.
     SimPort(Bench& bench, VirtualClock* clock, bool shadow = true);
 
@@ -32,7 +32,7 @@ public:
     void ResetCounters() { reads_ = writes_ = 0; }
     Bench& GetBench() { return bench_; }
 
-private:
+  private:
     uint8_t Read(int reg);
     void Write(int reg, uint8_t value);
     void ChangeBit(uint16_t address, uint8_t bit, bool set);

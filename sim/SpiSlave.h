@@ -9,7 +9,7 @@
 namespace tondrel::sim {
 
 class SpiSlave {
-public:
+  public:
     // Back to a byte boundary with nothing to send (MISO high), e.g. when the chip leaves reset.
     void Reset(bool sck) {
         sck_ = sck;
@@ -68,7 +68,7 @@ public:
     // True between two bytes (the next rising edge starts a new byte).
     bool AtByteBoundary() const { return inBits_ == 0; }
 
-private:
+  private:
     bool sck_ = false;
     uint8_t inShift_ = 0;
     int inBits_ = 0;

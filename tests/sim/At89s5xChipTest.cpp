@@ -55,7 +55,8 @@ struct Master {
     }
 
     uint8_t Read(uint16_t address) {
-        return Send({0x20, static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address), 0})[3];
+        return Send(
+            {0x20, static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address), 0})[3];
     }
     void Write(uint16_t address, uint8_t value) {
         Send({0x40, static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address), value});

@@ -16,7 +16,7 @@ namespace {
 
 // Remembers every set of lines the adapter presents.
 class ProbeChip : public TargetChip {
-public:
+  public:
     explicit ProbeChip(std::vector<TargetLines>& log) : log_(log) {}
     std::string Name() const override { return "PROBE"; }
     void SetLines(const TargetLines& lines, uint64_t) override { log_.push_back(lines); }
@@ -25,12 +25,13 @@ public:
     bool LoadState(std::istream&) override { return true; }
     bool Out = false;
 
-private:
+  private:
     std::vector<TargetLines>& log_;
 };
 
 struct Rig {
-    explicit Rig(BenchOptions options, std::unique_ptr<TargetChip> chip = nullptr, bool shadow = true)
+    explicit Rig(BenchOptions options, std::unique_ptr<TargetChip> chip = nullptr,
+                 bool shadow = true)
         : BenchObj(Clock, std::move(options), std::move(chip)), Port(BenchObj, &Clock, shadow) {
         Env.Io = &Port;
         Env.Clk = &Clock;
@@ -64,10 +65,14 @@ enum class Seen { Gen1Fw1, Gen1Fw2, Gen2, ByteBlaster, ByteBlasterMV, Nothing };
 Seen Detect(Tpro& pins) {
     Handshake(pins, 14);
     switch (pins.ReadStatusPort() & 0xF8) {
-        case 0x00: return Seen::Gen1Fw1;
-        case 0x08: return Seen::Gen1Fw2;
-        case 0xA0: return Seen::Gen2;
-        default: break;
+        case 0x00:
+            return Seen::Gen1Fw1;
+        case 0x08:
+            return Seen::Gen1Fw2;
+        case 0xA0:
+            return Seen::Gen2;
+        default:
+            break;
     }
     pins.SetPin(9, true);
     const uint8_t a = pins.ReadStatusPort() & 0x28;
@@ -137,9 +142,12 @@ TEST(BenchConnector, MisoOnPin11WithBusyInversion) {
 
 TEST(BenchAdapter, DetectionRecognisesEveryKind) {
     const std::pair<AdapterKind, Seen> cases[] = {
-        {AdapterKind::Gen1Fw1, Seen::Gen1Fw1},         {AdapterKind::Gen1Fw2, Seen::Gen1Fw2},
-        {AdapterKind::Gen2, Seen::Gen2},               {AdapterKind::ByteBlaster, Seen::ByteBlaster},
-        {AdapterKind::ByteBlasterMV, Seen::ByteBlasterMV}, {AdapterKind::Nothing, Seen::Nothing},
+        {AdapterKind::Gen1Fw1, Seen::Gen1Fw1},
+        {AdapterKind::Gen1Fw2, Seen::Gen1Fw2},
+        {AdapterKind::Gen2, Seen::Gen2},
+        {AdapterKind::ByteBlaster, Seen::ByteBlaster},
+        {AdapterKind::ByteBlasterMV, Seen::ByteBlasterMV},
+        {AdapterKind::Nothing, Seen::Nothing},
     };
     for (const auto& [kind, seen] : cases) {
         for (const char* chip : {"", "AT89S52"}) {
@@ -165,7 +173,7 @@ TEST(BenchAdapter, AnswerLastsUntilTheLinesChange) {
     Handshake(rig.Pins, 14);
     EXPECT_EQ(rig.Pins.ReadStatusPort() & 0xF8, 0xA0);
     EXPECT_EQ(rig.Pins.ReadStatusPort() & 0xF8, 0xA0);  // reading does not end it
-    rig.Pins.WriteDataPort(0x00);                      // same level: the controller sees nothing
+    rig.Pins.WriteDataPort(0x00);                       // same level: the controller sees nothing
     EXPECT_EQ(rig.Pins.ReadStatusPort() & 0xF8, 0xA0);
     rig.Pins.SetPin(2, true);
     EXPECT_EQ(rig.Pins.ReadStatusPort() & 0xF8, 0x80);  // back to MISO floating high
@@ -233,8 +241,8 @@ TEST(BenchNames, ParseEveryForm) {
         EXPECT_EQ(o.ChipName, c.Chip) << c.Text;
         EXPECT_EQ(o.StateFile, "kept");
     }
-    for (const char* bad : {"AT89S52", "sim:", "sim:NOSUCHCHIP", "sim:AT89S52@gen3",
-                            "sim:none@gen1", "lpt1"}) {
+    for (const char* bad :
+         {"AT89S52", "sim:", "sim:NOSUCHCHIP", "sim:AT89S52@gen3", "sim:none@gen1", "lpt1"}) {
         BenchOptions o;
         std::string error;
         EXPECT_FALSE(ParseBenchName(bad, o, error)) << bad;
@@ -257,7 +265,7 @@ TEST(BenchNames, UnknownChipIsAnErrorNotACrash) {
 TEST(SimPortShadow, SameLevelsFewerAccesses) {
     Rig literal(With(AdapterKind::Gen2), nullptr, false);
     Rig shadow(With(AdapterKind::Gen2), nullptr, true);
-    const std::pair<uint8_t, bool> steps[] = {{14, false}, {3, true}, {2, true},  {2, true},
+    const std::pair<uint8_t, bool> steps[] = {{14, false}, {3, true},  {2, true},  {2, true},
                                               {8, true},   {2, false}, {8, false}, {16, true},
                                               {1, true},   {17, true}, {14, true}, {9, true}};
     for (Rig* r : {&literal, &shadow}) r->Pins.WriteControlPort(0), r->Port.ResetCounters();
@@ -272,12 +280,13 @@ TEST(SimPortShadow, SameLevelsFewerAccesses) {
     }
     // Pin 14 already low and the repeated SCK high cost the shadowing port nothing.
     EXPECT_EQ(shadow.Port.Accesses(), 10u);
-    EXPECT_EQ(literal.Clock.Peek(), (1 + 24) * VirtualClock::kPortAccessNs);  // with WriteControlPort(0)
+    EXPECT_EQ(literal.Clock.Peek(),
+              (1 + 24) * VirtualClock::kPortAccessNs);  // with WriteControlPort(0)
 }
 
 TEST(BenchState, RoundTripAndRefusals) {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("tondrel-bench-" + std::to_string(::getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("tondrel-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::string file = (dir / "chip.state").string();
     std::filesystem::remove(file);

@@ -12,7 +12,8 @@ namespace tondrel::sim {
 namespace {
 
 struct Desk {
-    explicit Desk(BenchOptions options) : BenchObj(Clock, std::move(options)), Port(BenchObj, &Clock) {
+    explicit Desk(BenchOptions options)
+        : BenchObj(Clock, std::move(options)), Port(BenchObj, &Clock) {
         Current.CurrentChipName = "AT89S52";
         Current.CurrentMethodCode = 1;
         Current.FlashSize = 8192;
