@@ -12,7 +12,7 @@ namespace tondrel {
 
 // What Tpic and TpicA share; they differ only in the chip erase and raw operation 20.
 class PicEngine : public Tpro {
-public:
+  public:
     using Tpro::Tpro;
 
     void ReadSignature(std::string& text) override;
@@ -60,7 +60,7 @@ public:
     uint16_t EnableActiveLevel = 0;
     uint16_t EnableIdleLevel = 0;
 
-protected:
+  protected:
     // Raw operation 20: the family's way to wipe a chip whatever its code protection.
     virtual void ForcedErase() = 0;
 
@@ -74,18 +74,18 @@ protected:
     // Load Configuration with `word`: the counter jumps to 0x2000.
     void LoadConfiguration(uint16_t word);
 
-private:
+  private:
     // Program words the current chip holds; 0 when the chip record does not say.
     int32_t ProgramWords() const;
 };
 
 class Tpic final : public PicEngine {
-public:
+  public:
     using PicEngine::PicEngine;
     void EraseChip() override;
     const char* ClassName() const override { return "Tpic"; }
 
-protected:
+  protected:
     void ForcedErase() override;
 };
 

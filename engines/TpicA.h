@@ -6,12 +6,12 @@
 namespace tondrel {
 
 class TpicA final : public PicEngine {
-public:
+  public:
     using PicEngine::PicEngine;
     void EraseChip() override;
     const char* ClassName() const override { return "TpicA"; }
 
-protected:
+  protected:
     void ForcedErase() override;
 };
 

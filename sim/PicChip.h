@@ -33,7 +33,7 @@ struct PicChipFacts {
 };
 
 class PicChip final : public TargetChip {
-public:
+  public:
     explicit PicChip(const PicChipFacts& facts);
 
     std::string Name() const override { return facts_.Name; }
@@ -42,7 +42,7 @@ public:
     void SaveState(std::ostream& out) const override;
     bool LoadState(std::istream& in) override;
 
-    // The cells as they are, past any protection, for tests and inspection.
+    // The cells as they are, past any protection, for tests and state checks.
     uint16_t ProgramCell(uint32_t word) const { return program_.at(word); }
     uint16_t ConfigCell(uint32_t offset) const;  // offset 0..7 from 0x2000
     uint8_t DataCell(uint32_t address) const { return data_.at(address); }
@@ -53,10 +53,19 @@ public:
     static constexpr uint64_t kProgramCycleNs = 4'000'000;
     static constexpr uint64_t kEraseCycleNs = 8'000'000;
 
-private:
+  private:
     enum class Phase { Command, DataIn, DataOut };
     enum class LoadKind { Program, Data };
-    enum class Work { None, Program, Config, Data, EraseProgram, EraseProgramConfig, EraseData, EraseAll };
+    enum class Work {
+        None,
+        Program,
+        Config,
+        Data,
+        EraseProgram,
+        EraseProgramConfig,
+        EraseData,
+        EraseAll
+    };
 
     void FinishPending(uint64_t nowNs);
     void Enter();
@@ -98,8 +107,8 @@ private:
     uint8_t dataLatch_ = 0xFF;
     LoadKind lastLoad_ = LoadKind::Program;
     uint8_t previousCommand_ = 0xFF;
-    bool eraseSetup_ = false;     // toggled by command 1 followed by command 7
-    uint8_t bulkArmed_ = 0;       // 9 or 11 waiting for Begin Programming
+    bool eraseSetup_ = false;  // toggled by command 1 followed by command 7
+    uint8_t bulkArmed_ = 0;    // 9 or 11 waiting for Begin Programming
 
     Work work_ = Work::None;
     uint64_t workDone_ = 0;

