@@ -10,7 +10,7 @@
 namespace tondrel {
 
 class Tavr : public Tpro {
-public:
+  public:
     explicit Tavr(EngineEnv& env) : Tpro(env) {}
 
     void ReadSignature(std::string& text) override;
@@ -48,7 +48,7 @@ public:
     uint8_t RxBytes[4] = {};
     uint8_t TxBytes[4] = {};
 
-private:
+  private:
     void SetRst(bool level) { SetPin(static_cast<uint8_t>(RstPin), level); }
     void SetMosi(bool level) { SetPin(static_cast<uint8_t>(MosiPin), level); }
     void SetSck(bool level);

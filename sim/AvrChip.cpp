@@ -317,19 +317,31 @@ bool AvrChip::IsBusy(Busy kind, uint64_t nowNs) const {
     return nowNs < busyUntil_ && (busy_ == kind || busy_ == Busy::Erase);
 }
 
-uint8_t AvrChip::Lb1Mask() const { return facts_.Style == AvrConfigStyle::Modern ? 0x01 : 0x02; }
-uint8_t AvrChip::Lb2Mask() const { return facts_.Style == AvrConfigStyle::Modern ? 0x02 : 0x04; }
+uint8_t AvrChip::Lb1Mask() const {
+    return facts_.Style == AvrConfigStyle::Modern ? 0x01 : 0x02;
+}
+uint8_t AvrChip::Lb2Mask() const {
+    return facts_.Style == AvrConfigStyle::Modern ? 0x02 : 0x04;
+}
 
-bool AvrChip::WriteProtected() const { return (lock_ & Lb1Mask()) == 0; }
+bool AvrChip::WriteProtected() const {
+    return (lock_ & Lb1Mask()) == 0;
+}
 
-bool AvrChip::ReadProtected() const { return (lock_ & (Lb1Mask() | Lb2Mask())) == 0; }
+bool AvrChip::ReadProtected() const {
+    return (lock_ & (Lb1Mask() | Lb2Mask())) == 0;
+}
 
 bool AvrChip::EesaveProgrammed() const {
     switch (facts_.EesaveByte) {
-        case AvrFuseByte::Low: return ((fuseLow_ >> facts_.EesaveBit) & 1) == 0;
-        case AvrFuseByte::High: return ((fuseHigh_ >> facts_.EesaveBit) & 1) == 0;
-        case AvrFuseByte::Ext: return ((fuseExt_ >> facts_.EesaveBit) & 1) == 0;
-        case AvrFuseByte::None: break;
+        case AvrFuseByte::Low:
+            return ((fuseLow_ >> facts_.EesaveBit) & 1) == 0;
+        case AvrFuseByte::High:
+            return ((fuseHigh_ >> facts_.EesaveBit) & 1) == 0;
+        case AvrFuseByte::Ext:
+            return ((fuseExt_ >> facts_.EesaveBit) & 1) == 0;
+        case AvrFuseByte::None:
+            break;
     }
     return false;
 }

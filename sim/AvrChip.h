@@ -55,7 +55,7 @@ const std::vector<AvrFacts>& AllAvrFacts();
 std::unique_ptr<TargetChip> CreateAvrChip(const std::string& upperName);
 
 class AvrChip : public TargetChip {
-public:
+  public:
     // Self-timed operations (ns).
     static constexpr uint64_t kPageWriteNs = 4'500'000;
     static constexpr uint64_t kByteWriteNs = 4'000'000;
@@ -80,7 +80,7 @@ public:
     uint8_t Lock() const { return lock_; }
     bool InProgrammingMode() const { return inReset_ && enabled_; }
 
-private:
+  private:
     enum class Busy : uint8_t { None, Flash, Eeprom, Erase };
 
     void EnterReset();
@@ -99,7 +99,9 @@ private:
     bool ReadProtected() const;
     uint8_t Lb1Mask() const;
     uint8_t Lb2Mask() const;
-    uint8_t ReadFuse(uint8_t value, uint8_t used) const { return value | static_cast<uint8_t>(~used); }
+    uint8_t ReadFuse(uint8_t value, uint8_t used) const {
+        return value | static_cast<uint8_t>(~used);
+    }
     void WriteFuse(uint8_t& fuse, uint8_t v, uint8_t fixed);
     bool EesaveProgrammed() const;
     int32_t FlashWordMask() const { return facts_.FlashSize / 2 - 1; }

@@ -183,7 +183,7 @@ TEST(TavrOnBench, ConfigurationBytesThroughRawCommand) {
 // Passes everything to an AVR model, but adds spurious SCK pulses right after the first time
 // /RESET goes low, as a noisy cable would: the chip starts out of step with the programmer.
 class GlitchingChip : public sim::TargetChip {
-public:
+  public:
     GlitchingChip(std::unique_ptr<sim::TargetChip> inner, int pulses)
         : inner_(std::move(inner)), pulses_(pulses) {}
     std::string Name() const override { return inner_->Name(); }
@@ -206,7 +206,7 @@ public:
     void SaveState(std::ostream& out) const override { inner_->SaveState(out); }
     bool LoadState(std::istream& in) override { return inner_->LoadState(in); }
 
-private:
+  private:
     std::unique_ptr<sim::TargetChip> inner_;
     int pulses_;
     sim::TargetLines last_{};

@@ -16,7 +16,7 @@ using testsupport::RecordingPort;
 
 // Virtual time that also remembers each sleep the engine asked for.
 class SleepLogClock : public VirtualClock {
-public:
+  public:
     void SleepMs(uint32_t ms) override {
         Sleeps.push_back(ms);
         VirtualClock::SleepMs(ms);
@@ -43,18 +43,24 @@ struct FakeAnswers {
             return it == m.end() ? uint8_t{0xFF} : it->second;
         };
         switch (c[0]) {
-            case 0x20: return from(Flash, word * 2);
-            case 0x28: return from(Flash, word * 2 + 1);
-            case 0xA0: return from(Eeprom, word);
-            case 0x30: return Signature[c[2] % 3];
-            case 0x58: return Raw;
-            default: return 0x00;
+            case 0x20:
+                return from(Flash, word * 2);
+            case 0x28:
+                return from(Flash, word * 2 + 1);
+            case 0xA0:
+                return from(Eeprom, word);
+            case 0x30:
+                return Signature[c[2] % 3];
+            case 0x58:
+                return Raw;
+            default:
+                return 0x00;
         }
     }
 };
 
 class TavrFraming : public ::testing::Test {
-protected:
+  protected:
     TavrFraming() : env{&port, &clock, &chip}, avr(env) {
         port.AttachClock(&clock);
         port.SetResponder([this](const Bytes& c, size_t i) { return fake.Answer(c, i); });

@@ -13,7 +13,7 @@ namespace {
 using Frame = std::array<uint8_t, 4>;
 
 class Driver {
-public:
+  public:
     explicit Driver(AvrChip& chip) : chip_(chip) {
         lines_.Connected = true;
         lines_.Rst = true;
@@ -88,7 +88,7 @@ public:
         Apply();
     }
 
-private:
+  private:
     void SetSck(bool level) {
         Advance(500);
         lines_.Sck = level;
@@ -110,13 +110,13 @@ std::unique_ptr<AvrChip> Make(const std::string& name) {
 }
 
 TEST(AvrChipFactory, EveryCatalogueAvrIsBuiltAndOthersAreNot) {
-    for (const char* name : {"AT90S1200", "ATmega16", "AT90S2313", "AT90S2323", "AT90S2343",
-                             "AT90S2333", "AT90S4433", "AT90S4414", "AT90S8515", "AT90S4434",
-                             "AT90S8535", "ATmega161", "ATmega64", "ATmega103", "AT90CAN128",
-                             "ATmega162", "ATmega163", "ATmega48", "ATmega88", "ATmega168",
-                             "ATmega169", "ATmega32", "ATmega128", "ATmega8515", "ATmega8535",
-                             "ATmega323", "ATtiny12", "ATtiny13", "ATtiny15", "ATtiny2313",
-                             "ATtiny26", "ATtiny22", "ATmega8"}) {
+    for (const char* name :
+         {"AT90S1200",  "ATmega16",  "AT90S2313",  "AT90S2323", "AT90S2343", "AT90S2333",
+          "AT90S4433",  "AT90S4414", "AT90S8515",  "AT90S4434", "AT90S8535", "ATmega161",
+          "ATmega64",   "ATmega103", "AT90CAN128", "ATmega162", "ATmega163", "ATmega48",
+          "ATmega88",   "ATmega168", "ATmega169",  "ATmega32",  "ATmega128", "ATmega8515",
+          "ATmega8535", "ATmega323", "ATtiny12",   "ATtiny13",  "ATtiny15",  "ATtiny2313",
+          "ATtiny26",   "ATtiny22",  "ATmega8"}) {
         auto chip = Make(name);
         ASSERT_NE(chip, nullptr) << name;
         EXPECT_EQ(chip->Name(), name);
