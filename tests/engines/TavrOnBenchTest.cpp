@@ -166,20 +166,6 @@ TEST(TavrOnBench, LockedChipsRefuseWritesAndTheEngineSaysSo) {
     }
 }
 
-TEST(TavrOnBench, ConfigurationBytesThroughRawCommand) {
-    Desk desk("ATmega16");
-    ASSERT_TRUE(desk.Engine.EnterProgramming());
-    EXPECT_EQ(desk.Engine.RawCommand(0x58, 0x08, 0x00, 0x00), 0x99);
-    EXPECT_EQ(desk.Engine.RawCommand(0x50, 0x00, 0x00, 0x00), 0xE1);
-    desk.Engine.RawCommand(0xAC, 0xA0, 0x00, 0xE4);
-    desk.Engine.LeaveProgramming();
-    // Each dialog command is bracketed; the fuse must survive the re-entry.
-    ASSERT_TRUE(desk.Engine.EnterProgramming());
-    EXPECT_EQ(desk.Engine.RawCommand(0x50, 0x00, 0x00, 0x00), 0xE4);
-    EXPECT_EQ(desk.Engine.RawCommand(0x38, 0x00, 0x03, 0x00), desk.Chip().Facts().Cal[3]);
-    desk.Engine.LeaveProgramming();
-}
-
 // Passes everything to an AVR model, but adds spurious SCK pulses right after the first time
 // /RESET goes low, as a noisy cable would: the chip starts out of step with the programmer.
 class GlitchingChip : public sim::TargetChip {

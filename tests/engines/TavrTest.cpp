@@ -265,18 +265,5 @@ TEST_F(TavrFraming, KeptBytesSignatureRawCommandAndLeave) {
     EXPECT_TRUE(port.OutputPin(14));  // drivers off
 }
 
-TEST_F(TavrFraming, InitPinMapRestoresFlagsAndForgetsThePendingByte) {
-    UsePages(128, 0x3FFF);
-    avr.SetAutoVerify(false);
-    avr.SetWriteBlank(true);
-    avr.WriteFlashByte(5, 0x12);
-    EXPECT_EQ(avr.PendingAddress, 5);
-    avr.InitPinMap();
-    EXPECT_EQ(avr.AutoVerify, 1);
-    EXPECT_EQ(avr.WriteBlank, 0);
-    EXPECT_EQ(avr.PendingAddress, -1);
-    EXPECT_STREQ(avr.ClassName(), "Tavr");
-}
-
 }  // namespace
 }  // namespace tondrel
