@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <random>
 #include <regex>
 
 #include "DataTestSupport.h"
@@ -300,6 +301,30 @@ TEST_F(HexLoad, PicEEPROMRecordsOfAFlashFile) {
     EXPECT_TRUE(LoadFlash("p.hex", Rec(0x4200, 0, {1, 0})));
     EXPECT_EQ(Bufs.FlashBuffer[0x4200], 1);
     EXPECT_EQ(Bufs.EEPROMBuffer[0], 0xFF);
+}
+
+TEST_F(HexLoad, RandomLinesNeverLeaveTheBuffers) {
+    // Mutated records: truncated, with stray characters, huge bases. Whatever the parser
+    // decides, it must stay inside the line and the buffers (run under ASan in CI).
+    std::mt19937 rng(12345);
+    const std::string alphabet = "0123456789ABCDEFabcdef:G \t";
+    for (int32_t method : {0, 5, 6}) {
+        UseChip(method, 4096, 64);
+        HexLineParser parser(Bufs, BufferSide::Flash, Language::English);
+        for (int i = 0; i < 20000; ++i) {
+            std::string line = Rec(rng() & 0xFFFF, rng() % 6, Bytes(rng() % 20, 0));
+            line.resize(line.size() - 2);
+            if (rng() % 2) line.resize(rng() % (line.size() + 1));
+            if (rng() % 3 == 0 && !line.empty())
+                line[rng() % line.size()] = alphabet[rng() % alphabet.size()];
+            if (rng() % 4 == 0 && line.size() >= 3) line.replace(1, 2, "FF");
+            parser.ParseHexLine(line);
+            ASSERT_EQ(Bufs.FlashBuffer.size(), static_cast<size_t>(Bufs.FlashCapacity()));
+            ASSERT_EQ(Bufs.EEPROMBuffer.size(), 64u);
+            ASSERT_LT(Chip.FlashDataEnd, static_cast<int32_t>(Bufs.FlashBuffer.size()));
+            ASSERT_LT(Chip.EEPROMDataEnd, 64);
+        }
+    }
 }
 
 }  // namespace
