@@ -1,0 +1,161 @@
+#pragma once
+// The session: everything the main window knows and does, without drawing anything. The
+// window, the command-line tool and the tests each drive one Session through a View.
+//
+// Every operation runs synchronously to its end; between bytes it calls View::Breathe so a
+// window can repaint. Operations do not nest: one started while another runs returns false
+// at once and changes nothing.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common/ChipRecord.h"
+#include "common/Messages.h"
+#include "core/Ports.h"
+#include "core/View.h"
+#include "data/Buffers.h"
+#include "db/Database.h"
+#include "engines/Tpro.h"
+
+namespace tondrel::core {
+
+// Download modes: 1 microcontrollers (this program), 2 Altera, 3 Xilinx, 4 Lattice,
+// 5 Willem EPROM3, 6 ARM, 7 MSP430.
+inline constexpr int kModeMcu = 1;
+inline constexpr int kModeMsp430 = 7;
+// Adapter control code of a mode (the handshake's first write); -1 for an unknown mode.
+int ModeControlCode(int mode);
+// Table `path` keys: the name a lookup uses and the name an update uses (case differs).
+const char* ModeLookupName(int mode);
+const char* ModeUpdateName(int mode);
+// "MCU" ... "MSP430" (command-line names, any case) -> 1 ... 7; 0 when unknown.
+int ModeFromName(const std::string& name);
+
+inline constexpr int32_t kSpeedMax = 300000;
+inline constexpr uint8_t kBannerLimit = 50;
+
+class Session {
+  public:
+    // The database and the ports must outlive the session.
+    Session(View& view, db::Database& database, PortSet& ports);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // ---- start and end ----
+    // LoadSettings, the language choice, the engines, quiet port lines, the 500 ms wait, the
+    // chip controls disabled, then the start-up mode restore. False only when the settings
+    // could not be read (the reason is on the board and in the returned error).
+    bool Start(std::string& error);
+    bool LoadSettings(std::string& error);
+    // The settings update (language, sound, the five boxes, the port), then the adapter's rest
+    // handshake (control 14). False when the database refused the update (said on the board);
+    // the handshake is sent either way.
+    bool SaveSettings();
+
+    // ---- the language (the check marks Mchinese / Menglish) ----
+    Language CurrentLanguage() const { return Mchinese ? Language::Chinese : Language::English; }
+    std::string T(std::string_view key) const { return Tr(key, CurrentLanguage()); }
+    // MchineseClick / MenglishClick: both swap the two check marks.
+    void SwapLanguage();
+    void SetLanguageCode(int code);  // 1 English, 2 Chinese; other values change nothing
+
+    // ---- adapter (hardware detection, mode handshake, reset) ----
+    bool DetectHardware();
+    void SendModeCommand(int mode);
+    void ResetTarget();  // MresetClick
+
+    // ---- port choice (Mp1..Mp3) ----
+    // Sets PortBase and the check marks, then runs AutoSearch.
+    void ChoosePort(int lpt);
+
+    // ---- chip search and selection ----
+    bool SearchChip();
+    void ChipSelected();
+    bool AutoSearch();  // MautosearchClick: true when a chip was found
+    // The chip dialog's choice ("选定"): the record becomes current without touching the target.
+    void SelectChip(const ChipRecord& record);
+
+    // ---- engine options ----
+    void SetSpeed(int32_t position);  // speedbarChange (clamped to 0 .. kSpeedMax)
+    void ToggleAutoVerify();          // MisautoVerifyClick
+    void ToggleWriteBlank();          // Miswrite0xffClick
+    void SpeedRead();
+    bool SpeedWrite();
+
+    // ---- operations ----
+    void EraseTarget();
+    int32_t LastFlashAddress() const;
+    int32_t LastEEPROMAddress() const;
+    bool WriteFlash();
+    bool WriteEEPROM();
+    bool ReadFlash();
+    bool ReadEEPROM();
+    bool AutoProgram();
+    // Beyond the window's own commands: read the chip back and compare with the buffer up to
+    // the last byte a write would send; names the first differing addresses on the board.
+    bool VerifyFlash();
+    bool VerifyEEPROM();
+
+    // ---- files (the buffers' loaders with the session's messages and status panels) ----
+    bool LoadFlashFile(const std::string& path);
+    bool LoadEEPROMFile(const std::string& path);
+    bool SaveFlashFile(const std::string& path);  // idf, .hex or .bin by extension
+    bool SaveEEPROMFile(const std::string& path);
+
+    // ---- download modes and external tools ----
+    void ApplyModeControls(int mode);
+    void SwitchMode(int mode);
+    bool LaunchTool(int mode);   // starts the stored program detached, without a shell
+    bool SetToolPath(int mode);  // asks the View for the file, then stores it
+    bool SetToolPath(int mode, const std::string& path);
+    void ToggleRunProgram();     // MisRunProgramClick
+    void ShowSupport();          // MsupportClick
+
+    // ---- state the window shows ----
+    PortSet& Ports;
+    db::Database& Db;
+    CurrentChip Chip;
+    Buffers Bufs{Chip};
+    EngineEnv Env;
+
+    int32_t PortBase = 0;
+    int LanguageCode = 0;
+    int HardwareGen = 0;
+    uint8_t BannerCount = 0;
+    uint8_t BannerLimit = kBannerLimit;
+    int StoredLaunch = 0;  // "launch" as read at start
+    std::string FlashFileName;
+    std::string EEPROMFileName;
+    int32_t SpeedPosition = 0;
+
+    bool Msound = true;
+    bool Mp1 = true, Mp2 = false, Mp3 = false;
+    bool Mchinese = false, Menglish = false;
+    bool MisRunProgram = false;
+    bool MisautoVerify = true;
+    bool Miswrite0xff = false;
+    bool isUpdateFlashFile = false;
+    bool isUpdateEEPROMfile = false;
+    bool isEraseAll = true;
+    bool isWriteFlash = true;
+    bool isWriteEEPROM = true;
+    bool ChipCurrent = false;  // a chip has been found or chosen since start
+    bool Busy() const { return busy_; }
+
+    Tpro& CurrentEngine() { return *current_; }
+    // The engine of a method code (0 Tpic ... 6 TpicA); nullptr for any other code.
+    Tpro* EngineFor(int methodCode);
+
+  private:
+    View& view_;
+    Tpro* current_ = nullptr;
+    std::unique_ptr<Tpro> plain_;
+    std::array<std::unique_ptr<Tpro>, 7> engines_;
+    bool busy_ = false;
+    // (implementation helpers go here)
+};
+
+}  // namespace tondrel::core
