@@ -1,0 +1,208 @@
+// The preloaded half: open/close/ioctl of the C library, redirected for one device path to a
+// simulated bench. Every other path and descriptor goes straight to the real functions.
+#undef _FORTIFY_SOURCE  // the fortified inline open() would clash with the definitions below
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "preload/SimDevice.h"
+
+namespace {
+
+using tondrel::preload::DeviceConfig;
+using tondrel::preload::SimDevice;
+
+template <typename F>
+F Real(const char* name) {
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+using OpenFn = int (*)(const char*, int, ...);
+using OpenatFn = int (*)(int, const char*, int, ...);
+using CloseFn = int (*)(int);
+using IoctlFn = int (*)(int, unsigned long, ...);
+
+// Set once the table is gone at exit; later calls pass straight through.
+std::atomic<bool> tableGone{false};
+
+void Report(const std::string& text) {
+    std::fprintf(stderr, "tondrel sim device: %s\n", text.c_str());
+}
+
+// Open descriptors that stand for the bench. Recursive: saving a state file opens and closes
+// files, which come back through the functions below.
+struct Table {
+    std::recursive_mutex Lock;
+    std::map<int, std::unique_ptr<SimDevice>> Devices;
+
+    // A program that exits without closing the device still leaves its chip state behind, as
+    // a real chip keeps its memory.
+    ~Table() {
+        std::lock_guard guard(Lock);
+        tableGone = true;
+        for (auto& [fd, device] : Devices) {
+            std::string error;
+            if (!device->Close(error)) Report(error);
+        }
+    }
+};
+
+Table& Devices() {
+    static Table table;
+    return table;
+}
+
+bool NeedsMode(int flags) {
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+}
+
+bool IsBenchPath(int dirfd, const char* path) {
+    if (!path || tableGone) return false;
+    if (path[0] != '/' && dirfd != AT_FDCWD) return false;
+    const char* wanted = std::getenv("TONDREL_SIM_DEVICE");
+    return std::strcmp(path, wanted && *wanted ? wanted : "/dev/parport0") == 0;
+}
+
+// Stands a /dev/null descriptor in for the device, so close, poll and fcntl behave.
+int OpenBench(int flags) {
+    DeviceConfig config;
+    std::string error;
+    if (!tondrel::preload::ConfigFromEnvironment(std::getenv, config, error)) {
+        Report(error);
+        errno = EINVAL;
+        return -1;
+    }
+    auto device = std::make_unique<SimDevice>(std::move(config));
+    if (!device->Error().empty()) {
+        Report(device->Error());
+        errno = ENXIO;
+        return -1;
+    }
+    static const auto realOpen = Real<OpenFn>("open");
+    const int fd = realOpen("/dev/null", O_RDWR | (flags & O_CLOEXEC));
+    if (fd < 0) return -1;
+    auto& table = Devices();
+    std::lock_guard guard(table.Lock);
+    table.Devices[fd] = std::move(device);  // a stale entry left by dup2 onto it goes
+    return fd;
+}
+
+int OpenAt(const char* realName, int dirfd, const char* path, int flags, mode_t mode) {
+    if (IsBenchPath(dirfd, path)) return OpenBench(flags);
+    if (std::strcmp(realName, "openat") == 0 || std::strcmp(realName, "openat64") == 0) {
+        const auto real = Real<OpenatFn>(realName);
+        return real(dirfd, path, flags, mode);
+    }
+    const auto real = Real<OpenFn>(realName);
+    return real(path, flags, mode);
+}
+
+mode_t ModeArg(int flags, va_list& args) {
+    return NeedsMode(flags) ? static_cast<mode_t>(va_arg(args, unsigned int)) : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) int open(const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = ModeArg(flags, args);
+    va_end(args);
+    return OpenAt("open", AT_FDCWD, path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int open64(const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = ModeArg(flags, args);
+    va_end(args);
+    return OpenAt("open64", AT_FDCWD, path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int openat(int dirfd, const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = ModeArg(flags, args);
+    va_end(args);
+    return OpenAt("openat", dirfd, path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int openat64(int dirfd, const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = ModeArg(flags, args);
+    va_end(args);
+    return OpenAt("openat64", dirfd, path, flags, mode);
+}
+
+// The fortified entry points a program built with _FORTIFY_SOURCE calls instead of open().
+__attribute__((visibility("default"))) int __open_2(const char* path, int flags) {
+    return OpenAt("open", AT_FDCWD, path, flags, 0);
+}
+__attribute__((visibility("default"))) int __open64_2(const char* path, int flags) {
+    return OpenAt("open64", AT_FDCWD, path, flags, 0);
+}
+__attribute__((visibility("default"))) int __openat_2(int dirfd, const char* path, int flags) {
+    return OpenAt("openat", dirfd, path, flags, 0);
+}
+__attribute__((visibility("default"))) int __openat64_2(int dirfd, const char* path, int flags) {
+    return OpenAt("openat64", dirfd, path, flags, 0);
+}
+
+__attribute__((visibility("default"))) int close(int fd) {
+    static const auto realClose = Real<CloseFn>("close");
+    std::unique_ptr<SimDevice> device;
+    if (!tableGone) {
+        auto& table = Devices();
+        std::lock_guard guard(table.Lock);
+        if (auto it = table.Devices.find(fd); it != table.Devices.end()) {
+            device = std::move(it->second);
+            table.Devices.erase(it);
+        }
+    }
+    const int result = realClose(fd);
+    if (device) {
+        std::string error;
+        if (!device->Close(error)) {
+            Report(error);
+            errno = EIO;
+            return -1;
+        }
+    }
+    return result;
+}
+
+__attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, ...) noexcept {
+    va_list args;
+    va_start(args, request);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+    if (!tableGone) {
+        auto& table = Devices();
+        std::lock_guard guard(table.Lock);
+        if (auto it = table.Devices.find(fd); it != table.Devices.end()) {
+            const int r = it->second->Ioctl(request, arg);
+            if (r == 0) return 0;
+            errno = -r;
+            return -1;
+        }
+    }
+    static const auto realIoctl = Real<IoctlFn>("ioctl");
+    return realIoctl(fd, request, arg);
+}
+
+}  // extern "C"

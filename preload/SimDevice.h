@@ -1,0 +1,94 @@
+#pragma once
+// A simulated bench behind a ppdev file descriptor: the ioctls a parallel-port program sends to
+// /dev/parportN, answered with the kernel driver's rules (claim first, control bits 0-3 only,
+// direction by PPDATADIR) and counted by kind.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "port/Clock.h"
+#include "sim/Bench.h"
+
+namespace tondrel::preload {
+
+struct DeviceConfig {
+    std::string DevicePath = "/dev/parport0";
+    sim::BenchOptions Bench;
+    std::string CountsFile;  // written on close when set
+};
+
+// Reads the TONDREL_SIM_* variables through `lookup` (getenv in the library). Returns false with
+// one message naming the variable for a value that cannot be used.
+bool ConfigFromEnvironment(const std::function<const char*(const char*)>& lookup,
+                           DeviceConfig& config, std::string& error);
+
+// Real time as the client sees it, plus one microsecond per port access, so that a program
+// polling in a tight loop also moves the chip's time forward as a real port's cost would.
+class AccessClock : public Clock {
+  public:
+    uint64_t NowNs() override { return real_.NowNs() + extra_; }
+    void SleepMs(uint32_t ms) override { real_.SleepMs(ms); }
+    void PortAccess() { extra_ += VirtualClock::kPortAccessNs; }
+
+  private:
+    SystemClock real_;
+    uint64_t extra_ = 0;
+};
+
+class SimDevice {
+  public:
+    enum Kind : size_t {
+        kRData,
+        kWData,
+        kRStatus,
+        kRControl,
+        kWControl,
+        kFControl,
+        kOther,
+        kKinds
+    };
+
+    // The bench is built at once; Error() tells whether it could be.
+    explicit SimDevice(DeviceConfig config);
+    // For tests: simulated time, advanced by each port access.
+    SimDevice(DeviceConfig config, VirtualClock& clock);
+    ~SimDevice();
+    SimDevice(const SimDevice&) = delete;
+    SimDevice& operator=(const SimDevice&) = delete;
+
+    const std::string& Error() const;
+    // One ioctl: 0 on success, otherwise minus the errno the kernel would give.
+    int Ioctl(unsigned long request, void* arg);
+    // The device is closed: releases the port, saves the chip state and writes the counts.
+    // False with a message when either file could not be written.
+    bool Close(std::string& error);
+
+    uint64_t Count(Kind kind) const { return counts_[kind]; }
+    // Register accesses: the six data-moving requests together.
+    uint64_t Accesses() const;
+    // "PPRDATA 12\n..." one line per kind, in a fixed order.
+    std::string CountsText() const;
+    sim::Bench& GetBench() { return *bench_; }
+
+  private:
+    int Access(unsigned long request, void* arg);
+
+    std::unique_ptr<AccessClock> ownClock_;
+    Clock& clock_;
+    VirtualClock* virtualClock_ = nullptr;
+    DeviceConfig config_;
+    std::unique_ptr<sim::Bench> bench_;
+    std::array<uint64_t, kKinds> counts_{};
+    bool claimed_ = false;
+    bool everClaimed_ = false;
+    bool exclusive_ = false;
+    bool reverse_ = false;
+    bool closed_ = false;
+    int mode_;
+    int phase_;
+    int flags_ = 0;
+};
+
+}  // namespace tondrel::preload
