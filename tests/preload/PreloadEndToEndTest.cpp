@@ -172,6 +172,14 @@ TEST(PreloadChild, IoctlRules) {
     ASSERT_EQ(::stat(created.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u & ~0022u & 0777u);
 
+    // A program that exits with the device still open leaves its chip behind all the same.
+    setenv("TONDREL_SIM_BENCH", "sim:ATmega16", 1);
+    setenv("TONDREL_SIM_STATE",
+           (std::string(std::getenv("TONDREL_PRELOAD_DIR")) + "/left.state").c_str(), 1);
+    const int left = ::open(device, O_RDWR);
+    ASSERT_GE(left, 0);
+    EXPECT_EQ(ioctl(left, PPCLAIM), 0);
+
     // A bench that cannot be built makes the open fail instead of handing out a dead port.
     setenv("TONDREL_SIM_BENCH", "sim:NoSuchChip", 1);
     errno = 0;
@@ -189,6 +197,7 @@ TEST(PreloadedLibrary, IoctlRulesHoldInARealProcess) {
                           {"TONDREL_SIM_BENCH", "sim:empty"},
                           {"TONDREL_PRELOAD_DIR", dir.Path.string()}},
                          dir.Path / "log"));
+    EXPECT_TRUE(fs::exists(dir.Path / "left.state"));
 }
 
 struct JobCase {
