@@ -108,9 +108,11 @@ Traffic OverPpdev() {
     const std::string counts = (dir / "counts").string();
     std::vector<std::string> vars;
     for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "TONDREL_SIM_", 12) != 0 && std::strncmp(*e, "LD_PRELOAD=", 11) != 0)
+        if (std::strncmp(*e, "TONDREL_SIM_", 12) != 0 && std::strncmp(*e, "LD_PRELOAD=", 11) != 0 &&
+            std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0)
             vars.emplace_back(*e);
     vars.push_back(std::string("LD_PRELOAD=") + TONDREL_PRELOAD_LIBRARY);
+    vars.push_back("ASAN_OPTIONS=verify_asan_link_order=0");  // harmless in a sanitizer build
     vars.push_back("TONDREL_SIM_DEVICE=" + device);
     vars.push_back("TONDREL_SIM_BENCH=sim:ATmega16");
     vars.push_back("TONDREL_SIM_COUNTS=" + counts);

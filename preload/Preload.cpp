@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,8 @@ F Real(const char* name) {
 
 using OpenFn = int (*)(const char*, int, ...);
 using OpenatFn = int (*)(int, const char*, int, ...);
+using Open2Fn = int (*)(const char*, int);
+using Openat2Fn = int (*)(int, const char*, int);
 using CloseFn = int (*)(int);
 using IoctlFn = int (*)(int, unsigned long, ...);
 
@@ -54,7 +57,11 @@ struct Table {
         tableGone = true;
         for (auto& [fd, device] : Devices) {
             std::string error;
-            if (!device->Close(error)) Report(error);
+            try {
+                if (!device->Close(error)) Report(error);
+            } catch (const std::exception& e) {
+                Report(e.what());
+            }
         }
     }
 };
@@ -76,7 +83,7 @@ bool IsBenchPath(int dirfd, const char* path) {
 }
 
 // Stands a /dev/null descriptor in for the device, so close, poll and fcntl behave.
-int OpenBench(int flags) {
+int OpenBenchOrThrow(int flags) {
     DeviceConfig config;
     std::string error;
     if (!tondrel::preload::ConfigFromEnvironment(std::getenv, config, error)) {
@@ -99,14 +106,24 @@ int OpenBench(int flags) {
     return fd;
 }
 
-int OpenAt(const char* realName, int dirfd, const char* path, int flags, mode_t mode) {
-    if (IsBenchPath(dirfd, path)) return OpenBench(flags);
-    if (std::strcmp(realName, "openat") == 0 || std::strcmp(realName, "openat64") == 0) {
-        const auto real = Real<OpenatFn>(realName);
-        return real(dirfd, path, flags, mode);
+// Nothing may unwind into a C caller.
+int OpenBench(int flags) {
+    try {
+        return OpenBenchOrThrow(flags);
+    } catch (const std::exception& e) {
+        Report(e.what());
+    } catch (...) {
+        Report("the bench could not be opened");
     }
-    const auto real = Real<OpenFn>(realName);
-    return real(path, flags, mode);
+    errno = ENOMEM;
+    return -1;
+}
+
+// The bench for its path, the real function (looked up once by the caller) for any other.
+template <typename Call>
+int Redirect(int dirfd, const char* path, int flags, Call real) {
+    if (IsBenchPath(dirfd, path)) return OpenBench(flags);
+    return real();
 }
 
 mode_t ModeArg(int flags, va_list& args) {
@@ -122,7 +139,8 @@ __attribute__((visibility("default"))) int open(const char* path, int flags, ...
     va_start(args, flags);
     const mode_t mode = ModeArg(flags, args);
     va_end(args);
-    return OpenAt("open", AT_FDCWD, path, flags, mode);
+    static const auto real = Real<OpenFn>("open");
+    return Redirect(AT_FDCWD, path, flags, [&] { return real(path, flags, mode); });
 }
 
 __attribute__((visibility("default"))) int open64(const char* path, int flags, ...) {
@@ -130,7 +148,8 @@ __attribute__((visibility("default"))) int open64(const char* path, int flags, .
     va_start(args, flags);
     const mode_t mode = ModeArg(flags, args);
     va_end(args);
-    return OpenAt("open64", AT_FDCWD, path, flags, mode);
+    static const auto real = Real<OpenFn>("open64");
+    return Redirect(AT_FDCWD, path, flags, [&] { return real(path, flags, mode); });
 }
 
 __attribute__((visibility("default"))) int openat(int dirfd, const char* path, int flags, ...) {
@@ -138,7 +157,8 @@ __attribute__((visibility("default"))) int openat(int dirfd, const char* path, i
     va_start(args, flags);
     const mode_t mode = ModeArg(flags, args);
     va_end(args);
-    return OpenAt("openat", dirfd, path, flags, mode);
+    static const auto real = Real<OpenatFn>("openat");
+    return Redirect(dirfd, path, flags, [&] { return real(dirfd, path, flags, mode); });
 }
 
 __attribute__((visibility("default"))) int openat64(int dirfd, const char* path, int flags, ...) {
@@ -146,21 +166,26 @@ __attribute__((visibility("default"))) int openat64(int dirfd, const char* path,
     va_start(args, flags);
     const mode_t mode = ModeArg(flags, args);
     va_end(args);
-    return OpenAt("openat64", dirfd, path, flags, mode);
+    static const auto real = Real<OpenatFn>("openat64");
+    return Redirect(dirfd, path, flags, [&] { return real(dirfd, path, flags, mode); });
 }
 
 // The fortified entry points a program built with _FORTIFY_SOURCE calls instead of open().
 __attribute__((visibility("default"))) int __open_2(const char* path, int flags) {
-    return OpenAt("open", AT_FDCWD, path, flags, 0);
+    static const auto real = Real<Open2Fn>("__open_2");
+    return Redirect(AT_FDCWD, path, flags, [&] { return real(path, flags); });
 }
 __attribute__((visibility("default"))) int __open64_2(const char* path, int flags) {
-    return OpenAt("open64", AT_FDCWD, path, flags, 0);
+    static const auto real = Real<Open2Fn>("__open64_2");
+    return Redirect(AT_FDCWD, path, flags, [&] { return real(path, flags); });
 }
 __attribute__((visibility("default"))) int __openat_2(int dirfd, const char* path, int flags) {
-    return OpenAt("openat", dirfd, path, flags, 0);
+    static const auto real = Real<Openat2Fn>("__openat_2");
+    return Redirect(dirfd, path, flags, [&] { return real(dirfd, path, flags); });
 }
 __attribute__((visibility("default"))) int __openat64_2(int dirfd, const char* path, int flags) {
-    return OpenAt("openat64", dirfd, path, flags, 0);
+    static const auto real = Real<Openat2Fn>("__openat64_2");
+    return Redirect(dirfd, path, flags, [&] { return real(dirfd, path, flags); });
 }
 
 __attribute__((visibility("default"))) int close(int fd) {
@@ -177,7 +202,13 @@ __attribute__((visibility("default"))) int close(int fd) {
     const int result = realClose(fd);
     if (device) {
         std::string error;
-        if (!device->Close(error)) {
+        bool saved = false;
+        try {
+            saved = device->Close(error);
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        if (!saved) {
             Report(error);
             errno = EIO;
             return -1;
@@ -195,7 +226,12 @@ __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, 
         auto& table = Devices();
         std::lock_guard guard(table.Lock);
         if (auto it = table.Devices.find(fd); it != table.Devices.end()) {
-            const int r = it->second->Ioctl(request, arg);
+            int r = -EIO;
+            try {
+                r = it->second->Ioctl(request, arg);
+            } catch (...) {
+                Report("a request failed inside the bench");
+            }
             if (r == 0) return 0;
             errno = -r;
             return -1;

@@ -62,9 +62,14 @@ struct TempDir {
     std::vector<std::string> vars;
     for (char** e = environ; *e; ++e) {
         const std::string var = *e;
-        if (var.rfind("TONDREL_SIM_", 0) != 0 && var.rfind("LD_PRELOAD=", 0) != 0)
+        if (var.rfind("TONDREL_SIM_", 0) != 0 && var.rfind("LD_PRELOAD=", 0) != 0 &&
+            var.rfind("ASAN_OPTIONS=", 0) != 0)
             vars.push_back(var);
     }
+    // In a sanitizer build the library comes before the sanitizer runtime; that is harmless.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    vars.push_back(std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") +
+                   "verify_asan_link_order=0");
     vars.push_back(std::string("LD_PRELOAD=") + TONDREL_PRELOAD_LIBRARY);
     vars.push_back("TONDREL_PRELOAD_CHILD=1");
     for (const auto& [k, v] : env) vars.push_back(k + "=" + v);
