@@ -7,6 +7,7 @@
 // at once and changes nothing.
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -111,8 +112,8 @@ class Session {
     bool LaunchTool(int mode);   // starts the stored program detached, without a shell
     bool SetToolPath(int mode);  // asks the View for the file, then stores it
     bool SetToolPath(int mode, const std::string& path);
-    void ToggleRunProgram();     // MisRunProgramClick
-    void ShowSupport();          // MsupportClick
+    void ToggleRunProgram();  // MisRunProgramClick
+    void ShowSupport();       // MsupportClick
 
     // ---- state the window shows ----
     PortSet& Ports;
@@ -130,6 +131,9 @@ class Session {
     std::string FlashFileName;
     std::string EEPROMFileName;
     int32_t SpeedPosition = 0;
+    // A port base chosen outside the settings (the command line's --lpt or direct:0xBASE): it
+    // wins over the stored LPT at start; 0 = use the stored one.
+    int32_t PortBaseOverride = 0;
 
     bool Msound = true;
     bool Mp1 = true, Mp2 = false, Mp3 = false;
@@ -155,7 +159,32 @@ class Session {
     std::unique_ptr<Tpro> plain_;
     std::array<std::unique_ptr<Tpro>, 7> engines_;
     bool busy_ = false;
-    // (implementation helpers go here)
+    // Every engine reaches the port of its own base through this router, so the port menu
+    // choice and a base set by SetPortBase always meet the same connector.
+    std::unique_ptr<PortIo> router_;
+
+    class Scope;  // the no-nesting guard of an operation
+    void Line(const std::string& text);
+    void Say(std::string_view key);
+    void Sound(std::string_view name);
+    void SetBase();
+    bool Preamble();
+    void Handshake(uint8_t code);
+    void AlteraBanner();
+    void ReportNoHardware();
+    void EnableAll(std::initializer_list<std::string_view> controls, bool enabled);
+    void ApplyEngineOptions();
+    void ReadPicConfigWords(bool onlyWhereBlank);
+    bool DoSearchChip();
+    bool DoAutoSearch();
+    void DoEraseTarget();
+    bool DoWriteFlash();
+    bool DoWriteEEPROM();
+    bool DoReadFlash();
+    bool DoReadEEPROM();
+    bool DoSwitchMode(int mode);
+    bool DoVerify(bool flash);
+    std::string AddressText(int32_t index, bool flash) const;
 };
 
 }  // namespace tondrel::core

@@ -1,0 +1,546 @@
+// The session's life and its adapter: start-up and shut-down, language, hardware detection,
+// chip search and selection, speed and download modes. The programming operations and the
+// files are in SessionOps.cpp, the external tools in Launch.cpp.
+#include "core/Session.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "core/Maker.h"
+#include "core/SessionScope.h"
+#include "engines/T89s.h"
+#include "engines/T89s53.h"
+#include "engines/T89s8252.h"
+#include "engines/T89s8253.h"
+#include "engines/Tavr.h"
+#include "engines/Tpic.h"
+#include "engines/TpicA.h"
+
+namespace tondrel::core {
+
+namespace {
+
+// The identification request's control code; also the rest handshake at shut-down.
+constexpr uint8_t kIdentify = 14;
+
+// Forwards every register access to the port the set has at that register's base. Port bases
+// are multiples of four, so the base is the address with its register bits cleared.
+class RoutedPort : public PortIo {
+  public:
+    explicit RoutedPort(PortSet& set) : set_(set) {}
+    uint8_t PortIn(uint16_t a) override { return For(a).PortIn(a); }
+    void PortOut(uint16_t a, uint8_t v) override { For(a).PortOut(a, v); }
+    void SetPortBit(uint16_t a, uint8_t bit) override { For(a).SetPortBit(a, bit); }
+    void ClrPortBit(uint16_t a, uint8_t bit) override { For(a).ClrPortBit(a, bit); }
+    bool GetPortBit(uint16_t a, uint8_t bit) override { return For(a).GetPortBit(a, bit); }
+    std::string Describe() const override { return set_.Describe(); }
+
+  private:
+    PortIo& For(uint16_t address) {
+        const int32_t base = address & ~3;
+        if (base != lastBase_ || last_ == nullptr) {
+            last_ = &set_.At(base);
+            lastBase_ = base;
+        }
+        return *last_;
+    }
+    PortSet& set_;
+    int32_t lastBase_ = -1;
+    PortIo* last_ = nullptr;
+};
+
+std::string Trimmed(const std::string& s) {
+    size_t b = 0, e = s.size();
+    auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    while (b < e && blank(s[b])) ++b;
+    while (e > b && blank(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+}  // namespace
+
+// ---- modes ----
+
+int ModeControlCode(int mode) {
+    static constexpr int codes[] = {1, 1, 3, 8, 11, 10, 9};
+    return mode >= kModeMcu && mode <= kModeMsp430 ? codes[mode - 1] : -1;
+}
+
+const char* ModeLookupName(int mode) {
+    static const char* const names[] = {"mcu",    "altera", "xilinx", "lattice",
+                                        "EEProm", "ARM",    "Msp430"};
+    return mode >= kModeMcu && mode <= kModeMsp430 ? names[mode - 1] : "";
+}
+
+const char* ModeUpdateName(int mode) {
+    static const char* const names[] = {"mcu",    "altera", "xilinx", "lattice",
+                                        "eeprom", "arm",    "msp430"};
+    return mode >= kModeMcu && mode <= kModeMsp430 ? names[mode - 1] : "";
+}
+
+int ModeFromName(const std::string& name) {
+    static const char* const names[] = {"mcu",    "altera", "xilinx", "lattice",
+                                        "eprom3", "arm",    "msp430"};
+    std::string lower = name;
+    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (int i = 0; i < 7; ++i)
+        if (lower == names[i]) return i + 1;
+    return 0;
+}
+
+// ---- construction ----
+
+Session::Session(View& view, db::Database& database, PortSet& ports)
+    : Ports(ports), Db(database), view_(view) {
+    router_ = std::make_unique<RoutedPort>(ports);
+    Env.Io = router_.get();
+    Env.Clk = &ports.GetClock();
+    Env.Chip = &Chip;
+    plain_ = std::make_unique<Tpro>(Env);
+    engines_[0] = std::make_unique<Tpic>(Env);
+    engines_[1] = std::make_unique<T89s>(Env);
+    engines_[2] = std::make_unique<T89s53>(Env);
+    engines_[3] = std::make_unique<T89s8252>(Env);
+    engines_[4] = std::make_unique<T89s8253>(Env);
+    engines_[5] = std::make_unique<Tavr>(Env);
+    engines_[6] = std::make_unique<TpicA>(Env);
+    current_ = plain_.get();
+}
+
+Session::~Session() = default;
+
+Tpro* Session::EngineFor(int methodCode) {
+    if (methodCode < 0 || methodCode >= static_cast<int>(engines_.size())) return nullptr;
+    return engines_[static_cast<size_t>(methodCode)].get();
+}
+
+// ---- small helpers ----
+
+void Session::Line(const std::string& text) {
+    view_.AppendLine(text);
+}
+
+void Session::Say(std::string_view key) {
+    view_.AppendLine(T(key));
+}
+
+void Session::Sound(std::string_view name) {
+    if (Msound) view_.PlaySound(name);
+}
+
+void Session::SetBase() {
+    current_->SetPortBase(PortBase);
+}
+
+void Session::EnableAll(std::initializer_list<std::string_view> controls, bool enabled) {
+    for (auto c : controls) view_.SetEnabled(c, enabled);
+}
+
+// ---- start and end ----
+
+bool Session::Start(std::string& error) {
+    if (!LoadSettings(error)) return false;
+    current_ = plain_.get();
+    SetBase();
+    current_->WriteControlPort(0);
+    current_->WriteDataPort(0);
+    Ports.GetClock().SleepMs(500);
+    EnableAll({"Mfile", "Moper", "MSearchChip", "FlashToolBar", "EEPROMToolBar", "FlashDataBoard",
+               "EEPROMdataBoard"},
+              false);
+    // The adapter goes back to the mode it served last time.
+    if (DetectHardware()) {
+        int mode = StoredLaunch & 0xFF;
+        if (ModeControlCode(mode) < 0) mode = kModeMcu;  // a damaged value: this program's mode
+        DoSwitchMode(mode);
+    }
+    return true;
+}
+
+bool Session::LoadSettings(std::string& error) {
+    error.clear();
+    const db::Settings s = Db.ReadSettings();
+    if (!Db.LastError().empty()) {
+        error = Db.LastError();
+        Line(TrFormat("CoreSettingsReadFail", CurrentLanguage(), error));
+        return false;
+    }
+    StoredLaunch = s.Launch;
+    LanguageCode = s.Language;
+    Msound = db::IsOn(s.Sound);
+    view_.SetChecked("Msound", Msound);
+
+    // A stored port outside LPT1..3 would leave no base at all: LPT1 is where adapters sit.
+    const int lpt = (s.Lpt >= 1 && s.Lpt <= 3) ? s.Lpt : 1;
+    PortBase = PortBaseOverride != 0 ? PortBaseOverride : BaseForLpt(lpt);
+    const int shown = LptForBase(PortBase);
+    Mp1 = shown == 1;
+    Mp2 = shown == 2;
+    Mp3 = shown == 3;
+    view_.SetChecked("Mp1", Mp1);
+    view_.SetChecked("Mp2", Mp2);
+    view_.SetChecked("Mp3", Mp3);
+
+    isUpdateFlashFile = db::IsOn(s.IsUpdateFlash);
+    isUpdateEEPROMfile = db::IsOn(s.IsUpdateEEProm);
+    isEraseAll = db::IsOn(s.IsEraseAll);
+    isWriteFlash = db::IsOn(s.IsProgramFlash);
+    isWriteEEPROM = db::IsOn(s.IsProgramEEProm);
+    view_.SetChecked("isUpdateFlashFile", isUpdateFlashFile);
+    view_.SetChecked("isUpdateEEPROMfile", isUpdateEEPROMfile);
+    view_.SetChecked("isEraseAll", isEraseAll);
+    view_.SetChecked("isWriteFlash", isWriteFlash);
+    view_.SetChecked("isWriteEEPROM", isWriteEEPROM);
+
+    if (LanguageCode == 0) LanguageCode = view_.ChooseLanguage();
+    SetLanguageCode(LanguageCode);
+
+    MisRunProgram = db::IsOn(s.IsRunProgram);
+    view_.SetChecked("MisRunProgram", MisRunProgram);
+    view_.SetChecked("MisautoVerify", MisautoVerify);
+    view_.SetChecked("Miswrite0xff", Miswrite0xff);
+
+    BannerCount = 0;
+    BannerLimit = kBannerLimit;
+    FlashFileName.clear();
+    EEPROMFileName.clear();
+    Chip.FlashSize = 0;
+    Chip.EEPROMSize = 0;
+    HardwareGen = 0;
+    return true;
+}
+
+bool Session::SaveSettings() {
+    const int language = Mchinese ? 2 : (Menglish ? 1 : LanguageCode);
+    const int lpt = Mp1 ? 1 : Mp2 ? 2 : Mp3 ? 3 : 0;
+    const bool ok = Db.SaveSettings(language, Msound, isUpdateFlashFile, isUpdateEEPROMfile,
+                                    isEraseAll, isWriteFlash, isWriteEEPROM, lpt);
+    if (!ok) Line(TrFormat("CoreSettingsSaveFail", CurrentLanguage(), Db.LastError()));
+    // The adapter goes to rest whatever the database said.
+    Handshake(kIdentify);
+    return ok;
+}
+
+// ---- language ----
+
+void Session::SwapLanguage() {
+    Mchinese = !Mchinese;
+    Menglish = !Menglish;
+    view_.SetChecked("Mchinese", Mchinese);
+    view_.SetChecked("Menglish", Menglish);
+}
+
+void Session::SetLanguageCode(int code) {
+    if (code != 1 && code != 2) return;
+    LanguageCode = code;
+    Mchinese = code == 2;
+    Menglish = code == 1;
+    view_.SetChecked("Mchinese", Mchinese);
+    view_.SetChecked("Menglish", Menglish);
+}
+
+// ---- adapter ----
+
+void Session::Handshake(uint8_t code) {
+    current_->WriteControlPort(code);
+    current_->WriteDataPort(0xAC);
+    current_->WriteDataPort(0xAA);
+    current_->WriteDataPort(0x00);
+    current_->WriteControlPort(0x00);
+}
+
+void Session::SendModeCommand(int mode) {
+    const int code = ModeControlCode(mode);
+    if (code < 0) {
+        current_->WriteDataPort(0x00);
+        current_->WriteControlPort(0x00);
+        return;
+    }
+    Handshake(static_cast<uint8_t>(code));
+}
+
+bool Session::DetectHardware() {
+    Handshake(kIdentify);
+    const uint8_t s = current_->ReadStatusPort() & 0xF8;
+    if (s == 0x00 || s == 0x08) {
+        view_.SetLabel("HardwareVer", T("CoreHwBrisk"));
+        view_.SetLabel("hardware1", T("CoreHwVersion10"));
+        view_.SetLabel("hardware2", T(s == 0x00 ? "CoreHwKernel10" : "CoreHwKernel20"));
+        HardwareGen = 1;
+        EnableAll({"MEEProm3", "SbtnEEProm3"}, false);
+        return true;
+    }
+    if (s == 0xA0) {
+        view_.SetLabel("HardwareVer", T("CoreHwRegal"));
+        view_.SetLabel("hardware1", T("CoreHwVersion20"));
+        view_.SetLabel("hardware2", T("CoreHwKernel10"));
+        HardwareGen = 2;
+        EnableAll({"MEEProm3", "SbtnEEProm3"}, true);
+        return true;
+    }
+    // No controller answered: an Altera cable loops D7 back to the status lines.
+    auto loop = [this](uint8_t& high, uint8_t& low) {
+        current_->SetPin(9, true);
+        high = current_->ReadStatusPort() & 0x28;
+        current_->SetPin(9, false);
+        low = current_->ReadStatusPort() & 0x28;
+    };
+    uint8_t a = 0, b = 0;
+    loop(a, b);
+    std::string cable;
+    if (a == 0x20 && b == 0x00) {
+        cable = "ByteBlaster";
+    } else {
+        uint8_t x = 0, y = 0;
+        loop(x, y);
+        if (x == 0x28 && y == 0x08) cable = "ByteBlasterMV";
+    }
+    if (!cable.empty()) {
+        view_.SetLabel("HardwareVer", T("CoreHwAltera"));
+        view_.SetLabel("hardware1", T("CoreHwVersion"));
+        view_.SetLabel("hardware2", cable);
+        HardwareGen = 3;
+        EnableAll({"MEEProm3", "SbtnEEProm3"}, true);
+        AlteraBanner();
+        return true;
+    }
+    ReportNoHardware();
+    return false;
+}
+
+void Session::ReportNoHardware() {
+    Line("");
+    Say("CoreHwDisconnected");
+    view_.SetLabel("ispstatus", T("CoreHwNotLaunched"));
+    view_.SetLabel("HardwareVer", T("CoreHwUnknown"));
+    view_.SetLabel("hardware1", "");
+    view_.SetLabel("hardware2", "");
+    EnableAll({"Mfile", "Moper", "MSearchChip", "NormalBar", "FlashToolBar", "EEPROMToolBar",
+               "FlashDataBoard", "EEPROMdataBoard"},
+              false);
+    Sound("err");
+}
+
+void Session::AlteraBanner() {
+    ++BannerCount;
+    if (BannerCount < 2) {
+        Line("");
+        Say("CoreBannerRuleTop");
+        Say("CoreBannerLine1");
+        Say("CoreBannerLine2");
+        Line(TrFormat("CoreBannerAddress", CurrentLanguage(), kMakerAddress));
+        Say("CoreBannerRuleBottom");
+    }
+    if (BannerCount > BannerLimit) BannerCount = 0;
+}
+
+void Session::ResetTarget() {
+    Scope scope(*this, false);
+    if (!scope) return;
+    current_->EnterProgramming();
+    current_->LeaveProgramming();
+}
+
+// ---- port choice ----
+
+void Session::ChoosePort(int lpt) {
+    const int32_t base = BaseForLpt(lpt);
+    if (base == 0) return;
+    Scope scope(*this, false);
+    if (!scope) return;
+    PortBase = base;
+    Mp1 = lpt == 1;
+    Mp2 = lpt == 2;
+    Mp3 = lpt == 3;
+    view_.SetChecked("Mp1", Mp1);
+    view_.SetChecked("Mp2", Mp2);
+    view_.SetChecked("Mp3", Mp3);
+    DoAutoSearch();
+}
+
+// ---- chip search and selection ----
+
+bool Session::SearchChip() {
+    Scope scope(*this, false);
+    if (!scope) return false;
+    return DoSearchChip();
+}
+
+bool Session::DoSearchChip() {
+    for (int n = 0; n < static_cast<int>(engines_.size()); ++n) {
+        current_ = engines_[static_cast<size_t>(n)].get();
+        current_->InitPinMap();
+        SetBase();
+        if (!DetectHardware()) return false;
+        SendModeCommand(1);
+        current_->EnterProgramming();
+        std::string signature;
+        current_->ReadSignature(signature);
+        current_->LeaveProgramming();
+        if (Trimmed(signature).empty()) continue;
+        if (auto row = Db.FindChip(n, signature)) {
+            Chip.Assign(*row);
+            return true;
+        }
+    }
+    Line("");
+    Say("CoreNoChipFound");
+    return false;
+}
+
+bool Session::AutoSearch() {
+    Scope scope(*this, false);
+    if (!scope) return false;
+    return DoAutoSearch();
+}
+
+bool Session::DoAutoSearch() {
+    if (DoSearchChip()) {
+        ChipSelected();
+        return true;
+    }
+    EnableAll({"MopenFlashFile", "MopenEEPROMfile", "MsaveFlash", "MsaveEEProm", "Mfile", "Moper",
+               "FlashDataBoard", "EEPROMdataBoard", "FlashToolBar", "EEPROMToolBar"},
+              false);
+    Sound("err");
+    return false;
+}
+
+void Session::ApplyEngineOptions() {
+    // What the menu shows is what the engine does.
+    current_->SetAutoVerify(MisautoVerify);
+    current_->SetWriteBlank(Miswrite0xff);
+    current_->SetBitDelay(SpeedPosition);
+}
+
+void Session::ChipSelected() {
+    Line("");
+    Line(TrFormat("CoreChipDetected", CurrentLanguage(), Chip.CurrentChipName));
+    Sound("detect");
+    view_.SetLabel(kStatusChip,
+                   TrFormat("CoreStatusChip", CurrentLanguage(), Chip.CurrentChipName));
+    SpeedRead();
+    ApplyEngineOptions();
+    EnableAll({"Mfile", "Moper"}, true);
+
+    const bool flash = Bufs.RecreateFlash();
+    EnableAll({"FlashDataBoard", "MopenFlashFile", "MsaveFlash", "MFlash", "FlashToolBar"}, flash);
+    if (flash) view_.ShowFlashBuffer();
+
+    const bool eeprom = Bufs.RecreateEEPROM();
+    EnableAll({"EEPROMdataBoard", "MopenEEPROMfile", "MsaveEEProm", "Meeprom", "EEPROMToolBar"},
+              eeprom);
+    if (eeprom) view_.ShowEEPROMBuffer();
+    ChipCurrent = true;
+}
+
+void Session::SelectChip(const ChipRecord& record) {
+    Scope scope(*this, false);
+    if (!scope) return;
+    Chip.Assign(record);
+    Tpro* engine = EngineFor(record.MethodCode);
+    current_ = engine ? engine : plain_.get();
+    current_->InitPinMap();
+    SetBase();
+    current_->SetBitDelay(SpeedPosition);
+    ChipSelected();
+}
+
+// ---- engine options ----
+
+void Session::SetSpeed(int32_t position) {
+    SpeedPosition = std::clamp<int32_t>(position, 0, kSpeedMax);
+    current_->SetBitDelay(SpeedPosition);
+}
+
+void Session::ToggleAutoVerify() {
+    MisautoVerify = !MisautoVerify;
+    view_.SetChecked("MisautoVerify", MisautoVerify);
+    current_->SetAutoVerify(MisautoVerify);
+}
+
+void Session::ToggleWriteBlank() {
+    Miswrite0xff = !Miswrite0xff;
+    view_.SetChecked("Miswrite0xff", Miswrite0xff);
+    current_->SetWriteBlank(Miswrite0xff);
+}
+
+void Session::SpeedRead() {
+    const auto stored = Db.ReadSpeed(Chip.CurrentChipId);
+    if (!stored) return;
+    const int32_t position = std::clamp<int32_t>(*stored, 0, kSpeedMax);
+    if (position == SpeedPosition) return;
+    SpeedPosition = position;
+    view_.SetSpeedPosition(position);
+    current_->SetBitDelay(position);
+}
+
+bool Session::SpeedWrite() {
+    if (Db.WriteSpeed(Chip.CurrentChipId, SpeedPosition)) return true;
+    Line(TrFormat("CoreSpeedSaveFail", CurrentLanguage(), Db.LastError()));
+    return false;
+}
+
+// ---- download modes ----
+
+void Session::ApplyModeControls(int mode) {
+    if (mode == kModeMcu) {
+        EnableAll({"Mfile", "Moper"}, false);
+        EnableAll({"MSearchChip", "NormalBar"}, true);
+        EnableAll({"FlashToolBar", "EEPROMToolBar", "FlashDataBoard", "EEPROMdataBoard"}, false);
+    } else if (mode > kModeMcu && mode <= kModeMsp430) {
+        EnableAll({"Mfile", "Moper", "MSearchChip", "NormalBar", "FlashToolBar", "EEPROMToolBar",
+                   "FlashDataBoard", "EEPROMdataBoard"},
+                  false);
+    }
+}
+
+void Session::SwitchMode(int mode) {
+    Scope scope(*this, false);
+    if (!scope) return;
+    DoSwitchMode(mode);
+}
+
+bool Session::DoSwitchMode(int mode) {
+    ApplyModeControls(mode);
+    if (!DetectHardware()) return false;
+    // A mode the adapter does not know is neither stored nor sent.
+    if (ModeControlCode(mode) < 0) return false;
+    if (MisRunProgram) LaunchTool(mode);
+    Db.SetLaunch(mode);
+    SendModeCommand(mode);
+    const std::string n = std::to_string(mode);
+    Line("");
+    Say("CoreModeSwitched" + n);
+    view_.SetLabel("ispstatus", T("CoreModeState" + n));
+    Line("");
+    Say("CoreModeWarning");
+    return true;
+}
+
+bool Session::SetToolPath(int mode) {
+    if (ModeControlCode(mode) < 0) return false;
+    const auto path = view_.PickToolPath(mode);
+    if (!path) return false;
+    return SetToolPath(mode, *path);
+}
+
+bool Session::SetToolPath(int mode, const std::string& path) {
+    const bool ok = ModeControlCode(mode) >= 0 && Db.SetToolPath(ModeUpdateName(mode), path);
+    view_.Inform(T(ok ? "CoreToolPathSet" : "CoreToolPathFail"));
+    return ok;
+}
+
+void Session::ToggleRunProgram() {
+    MisRunProgram = !MisRunProgram;
+    view_.SetChecked("MisRunProgram", MisRunProgram);
+    Db.SetRunProgram(MisRunProgram);  // a refused update only loses the stored choice
+}
+
+void Session::ShowSupport() {
+    const std::string text = Db.SupportText(HardwareGen);
+    Line("");
+    Line(text);
+}
+
+}  // namespace tondrel::core

@@ -1,0 +1,404 @@
+// The programming operations of the session and its file commands.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "core/Session.h"
+#include "core/SessionScope.h"
+#include "data/FileLoad.h"
+#include "data/FileSave.h"
+
+namespace tondrel::core {
+
+namespace {
+
+std::string Hex2(int64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%02llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string LowerExtension(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = path.substr(dot);
+    for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+// Configuration-memory words a PIC keeps beside its program: the four IDs and the
+// configuration word, as RawCommand numbers them (word 0x2000 + n).
+constexpr int kPicConfigWords[] = {0, 1, 2, 3, 7};
+
+}  // namespace
+
+bool Session::Preamble() {
+    SetBase();
+    if (!DetectHardware()) return false;
+    SendModeCommand(1);
+    return true;
+}
+
+void Session::EraseTarget() {
+    Scope scope(*this, false);
+    if (!scope) return;
+    DoEraseTarget();
+}
+
+void Session::DoEraseTarget() {
+    Line("");
+    Say("CoreEraseBegin");
+    SetBase();
+    current_->EnterProgramming();
+    current_->EraseChip();
+    current_->LeaveProgramming();
+    Say("CoreEraseDone");
+}
+
+int32_t Session::LastFlashAddress() const {
+    // The whole buffer counts: a PIC buffer reaches into the configuration area, whose words
+    // are written too when they are not blank.
+    if (Chip.FlashSize < 1) return -1;
+    const auto& b = Bufs.FlashBuffer;
+    const auto s = static_cast<int32_t>(b.size());
+    if (s < 1) return -1;
+    auto at = [&b](int32_t i) { return b[static_cast<size_t>(i)]; };
+    if (IsPicMethod(Chip.CurrentMethodCode)) {
+        if (s < 2 || at(s - 1) != 0x3F || at(s - 2) != 0xFF) return s - 1;
+        for (int32_t i = s - 1; i >= 3; --i) {
+            if (at(i) == 0x3F && at(i - 1) == 0xFF && !(at(i - 2) == 0x3F && at(i - 3) == 0xFF))
+                return i - 2;
+        }
+        return -1;
+    }
+    if (at(s - 1) != 0xFF) return s - 1;
+    for (int32_t i = s - 2; i >= 0; --i) {
+        // An even count of bytes: the word chips take whole words.
+        if (at(i + 1) == 0xFF && at(i) != 0xFF) return (i % 2 != 0) ? i : i + 1;
+    }
+    return -1;
+}
+
+int32_t Session::LastEEPROMAddress() const {
+    if (Chip.EEPROMSize < 1) return -1;
+    const auto& b = Bufs.EEPROMBuffer;
+    const auto e = static_cast<int32_t>(b.size());
+    if (e < 1) return -1;
+    if (b[static_cast<size_t>(e - 1)] != 0xFF) return e - 1;
+    for (int32_t i = e - 2; i >= 0; --i) {
+        if (b[static_cast<size_t>(i + 1)] == 0xFF && b[static_cast<size_t>(i)] != 0xFF) return i;
+    }
+    return -1;
+}
+
+std::string Session::AddressText(int32_t index, bool flash) const {
+    const int code = Chip.CurrentMethodCode;
+    const bool byteAddress = !flash || (code >= 1 && code <= 4);
+    return Hex2(byteAddress ? index : index / 2);
+}
+
+void Session::ReadPicConfigWords(bool onlyWhereBlank) {
+    auto& b = Bufs.FlashBuffer;
+    for (int n : kPicConfigWords) {
+        const auto at = static_cast<size_t>(PicConfigAreaStart + 2 * n);
+        if (at + 1 >= b.size()) continue;
+        const uint16_t word = current_->RawCommand(static_cast<uint8_t>(n), 0, 0, 0) & 0x3FFF;
+        if (onlyWhereBlank && !(b[at] == 0xFF && b[at + 1] == 0x3F)) continue;
+        b[at] = static_cast<uint8_t>(word & 0xFF);
+        b[at + 1] = static_cast<uint8_t>(word >> 8);
+    }
+}
+
+bool Session::WriteFlash() {
+    Scope scope(*this, true);
+    if (!scope) return false;
+    return DoWriteFlash();
+}
+
+bool Session::DoWriteFlash() {
+    if (!Preamble()) return false;
+    Line("");
+    // A PIC keeps its IDs and configuration word unless the buffer brings new ones.
+    if (IsPicMethod(Chip.CurrentMethodCode)) ReadPicConfigWords(true);
+    Chip.FlashDataEnd = LastFlashAddress();
+    if (Chip.FlashDataEnd == -1) {
+        Say("CoreNoFlashData");
+        current_->LeaveProgramming();
+        return true;
+    }
+    Say("CoreWriteFlashBegin");
+    current_->EnterProgramming();
+    view_.SetProgressMax(Chip.FlashDataEnd);
+    for (int32_t i = 0; i <= Chip.FlashDataEnd; ++i) {
+        if (!current_->WriteFlashByte(i, Bufs.FlashBuffer[static_cast<size_t>(i)])) {
+            const int code = Chip.CurrentMethodCode;
+            const bool byteForm = code >= 1 && code <= 4;
+            Line(TrFormat(byteForm ? "CoreWriteFlashFailByte" : "CoreWriteFlashFailWord",
+                          CurrentLanguage(), AddressText(i, true)));
+            Sound("err");
+            return false;
+        }
+        view_.Breathe();
+        view_.SetProgress(i + 1);
+    }
+    current_->LeaveProgramming();
+    Say("CoreWriteFlashDone");
+    SpeedWrite();
+    current_->LeaveProgramming();
+    return true;
+}
+
+bool Session::WriteEEPROM() {
+    Scope scope(*this, true);
+    if (!scope) return false;
+    return DoWriteEEPROM();
+}
+
+bool Session::DoWriteEEPROM() {
+    if (!Preamble()) return false;
+    Line("");
+    Chip.EEPROMDataEnd = LastEEPROMAddress();
+    if (Chip.EEPROMDataEnd == -1) {
+        Say("CoreNoEEPROMData");
+        current_->LeaveProgramming();
+        return true;
+    }
+    Say("CoreWriteEEPROMBegin");
+    current_->EnterProgramming();
+    view_.SetProgressMax(Chip.EEPROMDataEnd);
+    for (int32_t i = 0; i <= Chip.EEPROMDataEnd; ++i) {
+        if (!current_->WriteEepromByte(i, Bufs.EEPROMBuffer[static_cast<size_t>(i)])) {
+            Line(TrFormat("CoreWriteEEPROMFail", CurrentLanguage(), AddressText(i, false)));
+            Sound("err");
+            return false;
+        }
+        view_.Breathe();
+        view_.SetProgress(i + 1);
+    }
+    current_->LeaveProgramming();
+    Say("CoreWriteEEPROMDone");
+    current_->LeaveProgramming();
+    return true;
+}
+
+bool Session::ReadFlash() {
+    Scope scope(*this, true);
+    if (!scope) return false;
+    return DoReadFlash();
+}
+
+bool Session::DoReadFlash() {
+    if (!Preamble()) return false;
+    Line("");
+    Say("CoreReadFlashBegin");
+    // The buffer always covers the chip, so a read never stores past its end.
+    const int32_t size = std::max<int32_t>(Chip.FlashSize, 0);
+    if (static_cast<int32_t>(Bufs.FlashBuffer.size()) < size) Bufs.BlankFillFlash();
+    current_->EnterProgramming();
+    view_.SetProgressMax(size);
+    for (int32_t i = 0; i < size; ++i) {
+        Bufs.FlashBuffer[static_cast<size_t>(i)] = current_->ReadFlashByte(i);
+        view_.Breathe();
+        view_.SetProgress(i + 1);
+    }
+    current_->LeaveProgramming();
+    // So that saving what was read keeps the chip's IDs and configuration word.
+    if (size > 0 && IsPicMethod(Chip.CurrentMethodCode)) ReadPicConfigWords(false);
+    Say("CoreReadFlashDone");
+    view_.ShowFlashBuffer();
+    view_.ShowTab("sheetFlash");
+    return true;
+}
+
+bool Session::ReadEEPROM() {
+    Scope scope(*this, true);
+    if (!scope) return false;
+    return DoReadEEPROM();
+}
+
+bool Session::DoReadEEPROM() {
+    if (!Preamble()) return false;
+    Line("");
+    Say("CoreReadEEPROMBegin");
+    const int32_t size = std::max<int32_t>(Chip.EEPROMSize, 0);
+    if (static_cast<int32_t>(Bufs.EEPROMBuffer.size()) < size) Bufs.BlankFillEEPROM();
+    current_->EnterProgramming();
+    view_.SetProgressMax(size);
+    for (int32_t i = 0; i < size; ++i) {
+        Bufs.EEPROMBuffer[static_cast<size_t>(i)] = current_->ReadEepromByte(i);
+        view_.Breathe();
+        view_.SetProgress(i + 1);
+    }
+    current_->LeaveProgramming();
+    Say("CoreReadEEPROMDone");
+    view_.ShowEEPROMBuffer();
+    view_.ShowTab("sheetEEPROM");
+    return true;
+}
+
+bool Session::AutoProgram() {
+    Scope scope(*this, true);
+    if (!scope) return false;
+    Line("");
+    SetBase();
+    if (!DetectHardware()) return false;
+    SendModeCommand(1);
+    if (!current_->EnterProgramming()) {
+        Say("CoreChipInitFail");
+        current_->LeaveProgramming();
+        return false;
+    }
+    current_->LeaveProgramming();
+
+    auto sink = [this](const std::string& line) { Line(line); };
+    if (isUpdateFlashFile) {
+        if (!FlashFileName.empty()) {
+            if (tondrel::LoadFlashFile(Bufs, FlashFileName, CurrentLanguage(), sink)) {
+                view_.ShowFlashBuffer();
+                if (Bufs.FlashFileHadEEPROM) view_.ShowEEPROMBuffer();
+            }
+        } else if (view_.AskYesNo(T("CoreAskNoFlashFile"))) {
+            Say("CoreAutoStoppedFlash");
+            return false;
+        }
+    }
+    if (isUpdateEEPROMfile) {
+        if (!EEPROMFileName.empty()) {
+            if (tondrel::LoadEEPROMFile(Bufs, EEPROMFileName, CurrentLanguage(), sink))
+                view_.ShowEEPROMBuffer();
+        } else if (view_.AskYesNo(T("CoreAskNoEEPROMFile"))) {
+            Say("CoreAutoStoppedEEPROM");
+            return false;
+        }
+    }
+    if (isEraseAll) DoEraseTarget();
+    if (isWriteFlash && Chip.FlashSize >= 1 && !DoWriteFlash()) return false;
+    if (isWriteEEPROM && Chip.EEPROMSize >= 1 && !DoWriteEEPROM()) return false;
+    Say("CoreAutoDone");
+    Sound("ok");
+    current_->LeaveProgramming();
+    return true;
+}
+
+bool Session::VerifyFlash() {
+    Scope scope(*this, true);
+    if (!scope) return false;
+    return DoVerify(true);
+}
+
+bool Session::VerifyEEPROM() {
+    Scope scope(*this, true);
+    if (!scope) return false;
+    return DoVerify(false);
+}
+
+bool Session::DoVerify(bool flash) {
+    if (!Preamble()) return false;
+    Line("");
+    Say(flash ? "CoreVerifyFlashBegin" : "CoreVerifyEEPROMBegin");
+    const int32_t end = flash ? LastFlashAddress() : LastEEPROMAddress();
+    if (end == -1) {
+        Say(flash ? "CoreNoFlashData" : "CoreNoEEPROMData");
+        return true;
+    }
+    const auto& buffer = flash ? Bufs.FlashBuffer : Bufs.EEPROMBuffer;
+    const bool pic = flash && IsPicMethod(Chip.CurrentMethodCode);
+    const bool words = flash && IsWordMethod(Chip.CurrentMethodCode);
+    // A PIC reads its program memory only in sequence; the configuration words come apart.
+    const int32_t sequentialEnd = pic ? std::min(end, Chip.FlashSize - 1) : end;
+
+    constexpr int kShown = 8;
+    int differences = 0;
+    std::string lastShown;
+    auto compare = [&](int32_t i, uint8_t got) {
+        const uint8_t want = buffer[static_cast<size_t>(i)];
+        if (got == want) return;
+        ++differences;
+        const std::string address = AddressText(i, flash);
+        if (differences > kShown || (words && address == lastShown)) return;
+        lastShown = address;
+        Line(TrFormat("CoreVerifyDiffers", CurrentLanguage(), address, Hex2(got), Hex2(want)));
+    };
+
+    current_->EnterProgramming();
+    view_.SetProgressMax(end);
+    for (int32_t i = 0; i <= sequentialEnd; ++i) {
+        compare(i, flash ? current_->ReadFlashByte(i) : current_->ReadEepromByte(i));
+        view_.Breathe();
+        view_.SetProgress(i + 1);
+    }
+    current_->LeaveProgramming();
+    if (pic && end >= PicConfigAreaStart) {
+        for (int n : kPicConfigWords) {
+            const int32_t at = PicConfigAreaStart + 2 * n;
+            if (at + 1 > end) continue;
+            const uint16_t word = current_->RawCommand(static_cast<uint8_t>(n), 0, 0, 0) & 0x3FFF;
+            compare(at, static_cast<uint8_t>(word & 0xFF));
+            compare(at + 1, static_cast<uint8_t>(word >> 8));
+        }
+        view_.SetProgress(end);
+    }
+    if (differences > kShown)
+        Line(TrFormat("CoreVerifyMore", CurrentLanguage(), differences - kShown));
+    if (differences == 0) {
+        Say(flash ? "CoreVerifyFlashOk" : "CoreVerifyEEPROMOk");
+        return true;
+    }
+    Say(flash ? "CoreVerifyFlashFail" : "CoreVerifyEEPROMFail");
+    Sound("err");
+    return false;
+}
+
+// ---- files ----
+
+bool Session::LoadFlashFile(const std::string& path) {
+    Scope scope(*this, false);
+    if (!scope) return false;
+    auto sink = [this](const std::string& line) { Line(line); };
+    if (!tondrel::LoadFlashFile(Bufs, path, CurrentLanguage(), sink)) {
+        Sound("err");
+        return false;
+    }
+    FlashFileName = path;
+    view_.ShowFlashBuffer();
+    if (Bufs.FlashFileHadEEPROM) view_.ShowEEPROMBuffer();
+    view_.ShowTab("sheetFlash");
+    view_.SetLabel(kStatusFlashFile, TrFormat("CoreStatusFlashFile", CurrentLanguage(), path));
+    return true;
+}
+
+bool Session::LoadEEPROMFile(const std::string& path) {
+    Scope scope(*this, false);
+    if (!scope) return false;
+    auto sink = [this](const std::string& line) { Line(line); };
+    if (!tondrel::LoadEEPROMFile(Bufs, path, CurrentLanguage(), sink)) {
+        Sound("err");
+        return false;
+    }
+    EEPROMFileName = path;
+    view_.ShowEEPROMBuffer();
+    view_.ShowTab("sheetEEPROM");
+    view_.SetLabel(kStatusEEPROMFile, TrFormat("CoreStatusEEPROMFile", CurrentLanguage(), path));
+    return true;
+}
+
+bool Session::SaveFlashFile(const std::string& path) {
+    auto sink = [this](const std::string& line) { Line(line); };
+    const std::string ext = LowerExtension(path);
+    if (ext == ".hex")
+        return SaveIntelHex(Bufs.FlashBuffer, FlashBlankOf(Bufs), path, CurrentLanguage(), sink);
+    if (ext == ".bin") return SaveBinary(Bufs.FlashBuffer, path, CurrentLanguage(), sink);
+    return SaveIdf(Bufs.FlashBuffer, path, CurrentLanguage(), sink);
+}
+
+bool Session::SaveEEPROMFile(const std::string& path) {
+    auto sink = [this](const std::string& line) { Line(line); };
+    const std::string ext = LowerExtension(path);
+    if (ext == ".hex" || ext == ".eep")
+        return SaveIntelHex(Bufs.EEPROMBuffer, EEPROMBlank(), path, CurrentLanguage(), sink);
+    if (ext == ".bin") return SaveBinary(Bufs.EEPROMBuffer, path, CurrentLanguage(), sink);
+    return SaveIdf(Bufs.EEPROMBuffer, path, CurrentLanguage(), sink);
+}
+
+}  // namespace tondrel::core
