@@ -1,0 +1,134 @@
+// What the session adds on top of an engine: a full ATmega16 Flash write (16 KiB) through
+// Session::WriteFlash (adapter detection, the port router, one View::Breathe and progress call
+// per byte) against the same write by the bare engine on the same simulated bench.
+// Reported: wall-time ratio session/engine and the port accesses the session adds per byte.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <vector>
+
+#include "core/Session.h"
+#include "engines/Tavr.h"
+#include "sim/Bench.h"
+#include "sim/SimPort.h"
+
+namespace {
+
+using namespace tondrel;
+
+class QuietView : public core::View {
+  public:
+    void AppendLine(const std::string&) override {}
+    void ClearBoard() override {}
+    void SetLabel(std::string_view, const std::string&) override {}
+    void SetEnabled(std::string_view, bool) override {}
+    void SetChecked(std::string_view, bool) override {}
+    void SetSpeedPosition(int32_t) override {}
+    void SetProgressMax(int32_t) override {}
+    void SetProgress(int32_t) override {}
+    void Breathe() override {}
+    void OperationRunning(bool) override {}
+    void ShowFlashBuffer() override {}
+    void ShowEEPROMBuffer() override {}
+    void ShowTab(std::string_view) override {}
+    void PlaySound(std::string_view) override {}
+    bool AskYesNo(const std::string&) override { return false; }
+    void Inform(const std::string&) override {}
+    int ChooseLanguage() override { return 1; }
+    std::optional<std::string> PickToolPath(int) override { return {}; }
+};
+
+std::vector<uint8_t> Image(size_t size) {
+    std::vector<uint8_t> image(size);
+    std::mt19937 random(16);
+    for (auto& b : image) b = static_cast<uint8_t>(random());
+    image.back() = 0x00;  // the whole Flash is written
+    return image;
+}
+
+// Seconds of one full write by the bare engine; accesses through `accesses`.
+double EngineWrite(const std::vector<uint8_t>& image, uint64_t& accesses) {
+    VirtualClock clock;
+    sim::BenchOptions options;
+    options.ChipName = "ATmega16";
+    sim::Bench bench(clock, options);
+    sim::SimPort port(bench, &clock);
+    CurrentChip chip;
+    chip.CurrentChipName = "ATmega16";
+    chip.CurrentMethodCode = 5;
+    chip.FlashSize = static_cast<int32_t>(image.size());
+    chip.CurrentPageSize = 128;
+    chip.FlashDataEnd = chip.FlashSize - 1;
+    EngineEnv env{&port, &clock, &chip};
+    Tavr engine(env);
+    engine.InitPinMap();
+    engine.SetPortBase(0x378);
+    engine.EnterProgramming();
+    engine.EraseChip();
+    engine.LeaveProgramming();
+    port.ResetCounters();
+    const auto start = std::chrono::steady_clock::now();
+    engine.EnterProgramming();
+    for (int32_t i = 0; i < chip.FlashSize; ++i)
+        if (!engine.WriteFlashByte(i, image[static_cast<size_t>(i)])) return -1;
+    engine.LeaveProgramming();
+    const auto end = std::chrono::steady_clock::now();
+    accesses = port.Accesses();
+    return std::chrono::duration<double>(end - start).count();
+}
+
+double SessionWrite(const std::vector<uint8_t>& image, const std::string& dbPath,
+                    uint64_t& accesses) {
+    std::string error;
+    auto db = db::Database::Open(dbPath, error);
+    core::PortOptions options;
+    options.Port = "sim:ATmega16";
+    auto ports = core::PortSet::Open(options, error);
+    if (!db || !ports) return -1;
+    QuietView view;
+    core::Session session(view, *db, *ports);
+    if (!session.Start(error) || !session.AutoSearch()) return -1;
+    session.EraseTarget();
+    session.Bufs.FlashBuffer = image;
+    auto* port = static_cast<sim::SimPort*>(&ports->At(ports->HomeBase()));
+    port->ResetCounters();
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = session.WriteFlash();
+    const auto end = std::chrono::steady_clock::now();
+    accesses = port->Accesses();
+    return ok ? std::chrono::duration<double>(end - start).count() : -1;
+}
+
+void FullWriteSessionOverEngine(benchmark::State& state) {
+    const auto image = Image(16384);
+    const auto dir = std::filesystem::temp_directory_path() / "tondrel-session-bench";
+    std::filesystem::create_directories(dir);
+    const std::string dbPath = (dir / "chip.db").string();
+    double engineSeconds = 0, sessionSeconds = 0;
+    uint64_t engineAccesses = 0, sessionAccesses = 0;
+    for (auto _ : state) {
+        const double e = EngineWrite(image, engineAccesses);
+        const double s = SessionWrite(image, dbPath, sessionAccesses);
+        if (e < 0 || s < 0) {
+            state.SkipWithError("a write failed");
+            break;
+        }
+        engineSeconds += e;
+        sessionSeconds += s;
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    if (engineSeconds > 0)
+        state.counters["wall_ratio_session_per_engine"] = sessionSeconds / engineSeconds;
+    state.counters["extra_accesses_per_byte"] =
+        (static_cast<double>(sessionAccesses) - static_cast<double>(engineAccesses)) /
+        static_cast<double>(image.size());
+}
+
+BENCHMARK(FullWriteSessionOverEngine)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
