@@ -82,6 +82,14 @@ class SimSet : public PortSet {
     std::string FallBackReason() const override { return reason_; }
     sim::Bench* GetBench() override { return bench_.get(); }
     int32_t HomeBase() const override { return home_; }
+    void FollowStoredLpt(int lpt) override {
+        const int32_t base = BaseForLpt(lpt);
+        if (!homeFromSettings_ || base == 0 || base == home_) return;
+        // The connector that stood at the new base (if one was asked for) is now the old home.
+        others_.erase(base);
+        home_ = base;
+    }
+    void SetHomeFromSettings(bool on) { homeFromSettings_ = on; }
     bool Close(std::string& error) override {
         // A bench without a chip has no memory to keep.
         if (bench_->Options().StateFile.empty() || bench_->Chip() == nullptr) return true;
@@ -95,6 +103,7 @@ class SimSet : public PortSet {
     std::map<int32_t, std::pair<std::unique_ptr<sim::Bench>, std::unique_ptr<sim::SimPort>>>
         others_;
     int32_t home_;
+    bool homeFromSettings_ = false;
     bool shadow_;
     bool fellBack_;
     std::string reason_;
@@ -177,6 +186,7 @@ std::unique_ptr<PortSet> OpenSim(const std::string& name, const PortOptions& opt
     if (!sim::ParseBenchName(name, bench, error)) return nullptr;
     bench.StateFile = options.SimState;
     auto set = std::make_unique<SimSet>(bench, home, options.Shadow, fellBack, reason);
+    set->SetHomeFromSettings(options.Lpt == 0);
     if (!set->BenchError().empty()) {
         error = set->BenchError();
         return nullptr;

@@ -51,6 +51,10 @@ class PortSet {
     virtual int32_t HomeBase() const = 0;
     // Saves the simulated chip state when one was asked for; false with a message on failure.
     virtual bool Close(std::string& error) = 0;
+    // The LPT stored in the settings, told by the session once it has read them. A set opened
+    // with Lpt 0 ("the stored choice") moves its home there, so a simulated bench sits on the
+    // port the session will use; a set opened for an explicit LPT or base ignores it.
+    virtual void FollowStoredLpt(int lpt) { (void)lpt; }
 };
 
 // 1 -> 0x378, 2 -> 0x278, 3 -> 0x3BC; 0 for anything else.

@@ -38,14 +38,18 @@ class RoutedPort : public PortIo {
   private:
     PortIo& For(uint16_t address) {
         const int32_t base = address & ~3;
-        if (base != lastBase_ || last_ == nullptr) {
+        // The set's home can move once (FollowStoredLpt), so the cache is keyed on it too.
+        const int32_t home = set_.HomeBase();
+        if (base != lastBase_ || home != lastHome_ || last_ == nullptr) {
             last_ = &set_.At(base);
             lastBase_ = base;
+            lastHome_ = home;
         }
         return *last_;
     }
     PortSet& set_;
     int32_t lastBase_ = -1;
+    int32_t lastHome_ = -1;
     PortIo* last_ = nullptr;
 };
 
@@ -172,6 +176,7 @@ bool Session::LoadSettings(std::string& error) {
 
     // A stored port outside LPT1..3 would leave no base at all: LPT1 is where adapters sit.
     const int lpt = (s.Lpt >= 1 && s.Lpt <= 3) ? s.Lpt : 1;
+    Ports.FollowStoredLpt(lpt);
     PortBase = PortBaseOverride != 0 ? PortBaseOverride : BaseForLpt(lpt);
     const int shown = LptForBase(PortBase);
     Mp1 = shown == 1;
