@@ -1,0 +1,127 @@
+// The port set: what each --port text opens, how bases without hardware read, the bench that
+// follows the stored LPT, and the chip state kept between runs.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "core/Ports.h"
+#include "sim/Bench.h"
+#include "tests/db/TempDir.h"
+
+namespace tondrel::core {
+namespace {
+
+PortOptions Opts(std::string port, int lpt = 0, std::string state = {}, bool fallBack = false) {
+    PortOptions o;
+    o.Port = std::move(port);
+    o.Lpt = lpt;
+    o.SimState = std::move(state);
+    o.FallBackToBench = fallBack;
+    return o;
+}
+
+std::unique_ptr<PortSet> OpenOk(PortOptions options) {
+    std::string error;
+    auto set = PortSet::Open(options, error);
+    EXPECT_NE(set, nullptr) << error;
+    EXPECT_TRUE(set == nullptr || error.empty()) << error;
+    return set;
+}
+
+std::string OpenError(PortOptions options) {
+    std::string error;
+    auto set = PortSet::Open(options, error);
+    EXPECT_EQ(set, nullptr);
+    return error;
+}
+
+// The status register at a base, as the PC reads it.
+uint8_t Status(PortSet& set, int32_t base) {
+    return set.At(base).PortIn(static_cast<uint16_t>(base + 1));
+}
+
+TEST(PortSet, RefusesWhatItCannotOpenWithOneClearMessage) {
+    EXPECT_NE(OpenError(Opts("lpt9")).find("unknown port"), std::string::npos);
+    EXPECT_NE(OpenError(Opts("sim:ATmega16", 4)).find("LPT4"), std::string::npos);
+    EXPECT_NE(OpenError(Opts("sim:NoSuchChip")).find("NoSuchChip"), std::string::npos);
+    // Port bases are multiples of four: the router relies on it.
+    EXPECT_NE(OpenError(Opts("direct:0x379")).find("0x379"), std::string::npos);
+    EXPECT_NE(OpenError(Opts("direct:lpt1")).find("lpt1"), std::string::npos);
+    if (!std::filesystem::exists("/dev/parport7")) {
+        const std::string error = OpenError(Opts("ppdev:/dev/parport7"));
+        EXPECT_NE(error.find("/dev/parport7"), std::string::npos) << error;
+        EXPECT_NE(error.find("modprobe"), std::string::npos) << error;
+    }
+}
+
+TEST(PortSet, FallsBackToTheBenchOnlyWhenAskedAndNoPortWasNamed) {
+    if (std::filesystem::exists("/dev/parport0")) GTEST_SKIP() << "a real port is present";
+    const std::string error = OpenError(Opts(""));
+    EXPECT_NE(error.find("/dev/parport0"), std::string::npos) << error;
+
+    auto set = OpenOk(Opts("", 0, {}, true));
+    ASSERT_NE(set, nullptr);
+    EXPECT_TRUE(set->Simulated());
+    EXPECT_TRUE(set->FellBack());
+    EXPECT_NE(set->FallBackReason().find("/dev/parport0"), std::string::npos);
+    EXPECT_NE(set->Describe().find("ATmega16"), std::string::npos);
+
+    // A named port never falls back.
+    OpenError(Opts("ppdev:/dev/parport7", 0, {}, true));
+}
+
+TEST(PortSet, BenchSitsAtItsLptAndOtherBasesReadLikeAnEmptyConnector) {
+    auto set = OpenOk(Opts("sim:AT89S52", 2));
+    ASSERT_NE(set, nullptr);
+    EXPECT_FALSE(set->FellBack());
+    EXPECT_EQ(set->HomeBase(), 0x278);
+    EXPECT_EQ(&set->At(0x278), &set->At(0x278));
+    EXPECT_NE(&set->At(0x378), &set->At(0x278));
+    // Nothing plugged in: every status line floats high (pin 11 arrives inverted in bit 7).
+    EXPECT_EQ(Status(*set, 0x378) & 0xF8, 0x78);
+    EXPECT_EQ(Status(*set, 0x3BC) & 0xF8, 0x78);
+    // An explicit LPT stays where it was put, whatever the settings say.
+    set->FollowStoredLpt(3);
+    EXPECT_EQ(set->HomeBase(), 0x278);
+}
+
+TEST(PortSet, BenchOpenedForTheStoredLptMovesThere) {
+    auto set = OpenOk(Opts("sim:ATmega16"));
+    ASSERT_NE(set, nullptr);
+    EXPECT_EQ(set->HomeBase(), 0x378);
+    PortIo& bench = set->At(0x378);
+    set->At(0x278);  // an empty connector was handed out for LPT2 before the move
+    set->FollowStoredLpt(2);
+    EXPECT_EQ(set->HomeBase(), 0x278);
+    EXPECT_EQ(&set->At(0x278), &bench);
+    EXPECT_NE(&set->At(0x378), &bench);
+    set->FollowStoredLpt(0);  // not an LPT: ignored
+    EXPECT_EQ(set->HomeBase(), 0x278);
+}
+
+TEST(PortSet, ChipStateIsLoadedAtOpenAndSavedByClose) {
+    testing::TempDir dir;
+    const std::string state = dir.File("bench.state");
+    {
+        auto set = OpenOk(Opts("sim:AT89S52", 0, state));
+        ASSERT_NE(set, nullptr);
+        ASSERT_NE(set->GetBench(), nullptr);
+        std::string error;
+        EXPECT_TRUE(set->Close(error)) << error;
+    }
+    EXPECT_TRUE(std::filesystem::exists(state));
+    {
+        auto set = OpenOk(Opts("sim:AT89S52", 0, state));
+        ASSERT_NE(set, nullptr);
+        EXPECT_TRUE(set->GetBench()->Error().empty());
+    }
+    // An adapter without a chip has nothing to keep: closing is not a failure.
+    auto empty = OpenOk(Opts("sim:empty", 0, dir.File("empty.state")));
+    ASSERT_NE(empty, nullptr);
+    std::string error;
+    EXPECT_TRUE(empty->Close(error)) << error;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("empty.state")));
+}
+
+}  // namespace
+}  // namespace tondrel::core
