@@ -1,0 +1,38 @@
+#pragma once
+// The command line of tondrel-cli: options, one command and its arguments.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tondrel::cli {
+
+struct CliArgs {
+    std::string Port;      // --port
+    int Lpt = 0;           // --lpt 1|2|3, 0 = stored
+    std::string SimState;  // --sim-state
+    std::string Database;  // --database
+    int Language = 0;      // --lang: 1 English, 2 Chinese, 0 = stored
+    std::optional<int> Speed;
+    std::string ChipName;  // --chip
+    bool NoVerify = false;
+    bool WriteFF = false;
+    std::optional<bool> Answer;  // --yes / --no
+    bool Quiet = false;
+    bool Help = false;
+
+    std::string Command;
+    std::vector<std::string> Args;
+
+    // auto: files and the five flow options (unset = the stored choice)
+    std::string AutoFlash;
+    std::string AutoEEPROM;
+    std::optional<bool> UpdateFlash, UpdateEEPROM, Erase, WriteFlash, WriteEEPROM;
+};
+
+// Parses argv[1..]. On a usage error returns false with one line in error.
+bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& error);
+
+// The text --help prints.
+std::string UsageText();
+
+}  // namespace tondrel::cli

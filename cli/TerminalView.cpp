@@ -1,0 +1,97 @@
+#include "cli/TerminalView.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace tondrel::cli {
+
+TerminalView::TerminalView(TerminalOptions options, std::FILE* out, std::FILE* err, std::FILE* in)
+    : options_(options), out_(out), err_(err), in_(in) {}
+
+void TerminalView::EndProgressLine() {
+    if (!barOnScreen_) return;
+    std::fputc('\n', err_);
+    std::fflush(err_);
+    barOnScreen_ = false;
+}
+
+void TerminalView::AppendLine(const std::string& line) {
+    if (options_.Quiet) return;
+    EndProgressLine();
+    std::fprintf(out_, "%s\n", line.c_str());
+    std::fflush(out_);
+}
+
+void TerminalView::SetLabel(std::string_view name, const std::string& text) {
+    labels_[std::string(name)] = text;
+}
+
+std::string TerminalView::Label(const std::string& name) const {
+    auto it = labels_.find(name);
+    return it == labels_.end() ? std::string() : it->second;
+}
+
+void TerminalView::SetProgressMax(int32_t max) {
+    max_ = max;
+    shownPercent_ = -1;
+}
+
+void TerminalView::SetProgress(int32_t position) {
+    if (!options_.ProgressBar || options_.Quiet || max_ <= 0) return;
+    const int percent =
+        static_cast<int>(std::clamp<int64_t>(int64_t{position} * 100 / (int64_t{max_} + 1), 0, 100));
+    if (percent == shownPercent_) return;  // redraw only when the figure changes
+    shownPercent_ = percent;
+    constexpr int kWidth = 40;
+    const int filled = percent * kWidth / 100;
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.resize(kWidth, '.');
+    std::fprintf(err_, "\r[%s] %3d%%", bar.c_str(), percent);
+    std::fflush(err_);
+    barOnScreen_ = true;
+}
+
+void TerminalView::OperationRunning(bool running) {
+    if (!running) EndProgressLine();
+}
+
+bool TerminalView::AskYesNo(const std::string& text) {
+    EndProgressLine();
+    if (options_.Answer) {
+        if (!options_.Quiet)
+            std::fprintf(out_, "%s %s\n", text.c_str(), *options_.Answer ? "[yes]" : "[no]");
+        return *options_.Answer;
+    }
+    if (options_.AskOnTerminal && in_) {
+        std::fprintf(err_, "%s [y/N] ", text.c_str());
+        std::fflush(err_);
+        char buffer[64] = {};
+        if (!std::fgets(buffer, sizeof buffer, in_)) return false;
+        return std::tolower(static_cast<unsigned char>(buffer[0])) == 'y';
+    }
+    // Nobody to ask: the cautious answer, and say how to give the other one.
+    std::fprintf(err_, "%s [no: give --yes to answer yes]\n", text.c_str());
+    return false;
+}
+
+void TerminalView::Inform(const std::string& text) {
+    Result(text);
+}
+
+int TerminalView::ChooseLanguage() {
+    return options_.Language != 0 ? options_.Language : 1;
+}
+
+void TerminalView::Result(const std::string& line) {
+    EndProgressLine();
+    std::fprintf(out_, "%s\n", line.c_str());
+    std::fflush(out_);
+}
+
+void TerminalView::Error(const std::string& line) {
+    EndProgressLine();
+    std::fprintf(err_, "tondrel-cli: %s\n", line.c_str());
+    std::fflush(err_);
+}
+
+}  // namespace tondrel::cli
