@@ -39,8 +39,8 @@ const std::vector<std::pair<std::string, Arity>>& Commands() {
 }
 
 const std::set<std::string>& ConfigVerbs() {
-    static const std::set<std::string> verbs = {"show",   "write",  "mode", "calibration",
-                                                "userid", "word",   "erase"};
+    static const std::set<std::string> verbs = {"show",   "write", "mode", "calibration",
+                                                "userid", "word",  "erase"};
     return verbs;
 }
 
@@ -112,11 +112,13 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
     };
     struct Flag {
         const char* Name;
-        std::optional<bool> CliArgs::* Member;
+        std::optional<bool> CliArgs::*Member;
     };
     static const Flag flags[] = {
-        {"update-flash", &CliArgs::UpdateFlash}, {"update-eeprom", &CliArgs::UpdateEEPROM},
-        {"erase", &CliArgs::Erase},              {"write-flash", &CliArgs::WriteFlash},
+        {"update-flash", &CliArgs::UpdateFlash},
+        {"update-eeprom", &CliArgs::UpdateEEPROM},
+        {"erase", &CliArgs::Erase},
+        {"write-flash", &CliArgs::WriteFlash},
         {"write-eeprom", &CliArgs::WriteEEPROM},
     };
 
@@ -243,9 +245,11 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
             error = "unknown config operation " + verb + " (try --help)";
             return false;
         }
-        const size_t need_args = verb == "write" ? 2 : verb == "mode" ? 2 : verb == "userid" ? 3
-                                                   : verb == "word"               ? 2
-                                                                                  : 1;
+        const size_t need_args = verb == "write"    ? 2
+                                 : verb == "mode"   ? 2
+                                 : verb == "userid" ? 3
+                                 : verb == "word"   ? 2
+                                                    : 1;
         const bool open = verb == "write";
         if (out.Args.size() < need_args || (!open && out.Args.size() != need_args)) {
             error = "wrong number of arguments for config " + verb + " (try --help)";

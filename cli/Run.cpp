@@ -55,8 +55,7 @@ class Runner {
         // One-off flags of this run; the stored choices are put back before the settings are
         // written, so a flag never changes the next run's defaults.
         const bool stored[5] = {session_.isUpdateFlashFile, session_.isUpdateEEPROMfile,
-                                session_.isEraseAll, session_.isWriteFlash,
-                                session_.isWriteEEPROM};
+                                session_.isEraseAll, session_.isWriteFlash, session_.isWriteEEPROM};
         const int status = Command();
         session_.isUpdateFlashFile = stored[0];
         session_.isUpdateEEPROMfile = stored[1];
@@ -200,8 +199,8 @@ class Runner {
     int Config() {
         TerminalPrompts prompts(view_);
         Tpro& engine = session_.CurrentEngine();
-        auto form = config::OpenConfigForm(session_.Chip.CurrentChipId, engine, session_.PortBase,
-                                           prompts);
+        auto form =
+            config::OpenConfigForm(session_.Chip.CurrentChipId, engine, session_.PortBase, prompts);
         if (!form) {
             view_.Error(session_.Chip.CurrentChipName + " has no configuration bits to show");
             return kFailed;

@@ -38,8 +38,8 @@ void TerminalView::SetProgressMax(int32_t max) {
 
 void TerminalView::SetProgress(int32_t position) {
     if (!options_.ProgressBar || options_.Quiet || max_ <= 0) return;
-    const int percent =
-        static_cast<int>(std::clamp<int64_t>(int64_t{position} * 100 / (int64_t{max_} + 1), 0, 100));
+    const int percent = static_cast<int>(
+        std::clamp<int64_t>(int64_t{position} * 100 / (int64_t{max_} + 1), 0, 100));
     if (percent == shownPercent_) return;  // redraw only when the figure changes
     shownPercent_ = percent;
     constexpr int kWidth = 40;

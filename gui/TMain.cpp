@@ -1,0 +1,931 @@
+#include "gui/TMain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "common/Messages.h"
+#include "core/Maker.h"
+#include "data/FileLoad.h"
+#include "data/GridText.h"
+#include "gui/BufferGridModel.h"
+#include "gui/Sounds.h"
+
+namespace tondrel::gui {
+
+namespace {
+
+// The captions the language switch sets, by component name ("Cap.<name>" in the table).
+constexpr const char* kCaptioned[] = {
+    "Mfunction",
+    "MsetPath",
+    "MisRunProgram",
+    "MmcuPath",
+    "MalteraPath",
+    "MxilinxPath",
+    "MlatticePath",
+    "MARMpath",
+    "Meprom3Path",
+    "Mclear",
+    "Msupport",
+    "Mquit",
+    "Mfile",
+    "MopenFlashFile",
+    "MopenEEPROMfile",
+    "MsaveFlash",
+    "MsaveEEProm",
+    "MSearchChip",
+    "Mautosearch",
+    "Mmaunal",
+    "Moper",
+    "MautoProgram",
+    "Mearse",
+    "MreadFlash",
+    "MwriteFlash",
+    "Mreadeeprom",
+    "MwriteEEProm",
+    "Mother",
+    "Mreset",
+    "Moption",
+    "MisautoVerify",
+    "Miswrite0xff",
+    "Mlpt",
+    "Msound",
+    "Mhelp",
+    "Mabout",
+    "GBinfo",
+    "GBspeed",
+    "Label5",
+    "Label6",
+    "Label1",
+    "TabSheet1",
+    "sheetEEPROM",
+    "sheetFlash",
+    "GBauto",
+    "isUpdateFlashFile",
+    "isUpdateEEPROMfile",
+    "isEraseAll",
+    "isWriteFlash",
+    "isWriteEEPROM",
+};
+
+// The controls an operation must not be started from while another one runs.
+constexpr const char* kOperationControls[] = {
+    "Language1", "Mfunction",      "Mfile",           "MSearchChip",  "Moper",
+    "Moption",   "ToolBar1",       "NormalBar",       "FlashToolBar", "EEPROMToolBar",
+    "speedbar",  "FlashDataBoard", "EEPROMdataBoard", "GBauto",
+};
+
+void SetCaption(QObject* o, const QString& text) {
+    if (auto* a = qobject_cast<QAction*>(o)) {
+        a->setText(text);
+    } else if (auto* m = qobject_cast<QMenu*>(o)) {
+        m->setTitle(text);
+    } else if (auto* g = qobject_cast<QGroupBox*>(o)) {
+        g->setTitle(text);
+    } else if (auto* l = qobject_cast<QLabel*>(o)) {
+        l->setText(text);
+    } else if (auto* c = qobject_cast<QCheckBox*>(o)) {
+        c->setText(text);
+    }
+}
+
+}  // namespace
+
+TMain::TMain(TMainOptions options, QWidget* parent)
+    : QMainWindow(parent), options_(std::move(options)), sounds_(std::make_unique<Sounds>()) {
+    setObjectName("TMain");
+    setWindowTitle("tondrel");
+    resize(729, 466);
+    BuildMenus();
+    BuildToolBars();
+    BuildCentre();
+    breath_.start();
+}
+
+TMain::~TMain() = default;
+
+QString TMain::T(std::string_view key) const {
+    const Language lang = session_ ? session_->CurrentLanguage() : Language::Chinese;
+    return QString::fromStdString(Tr(key, lang));
+}
+
+void TMain::Register(const std::string& name, QObject* object) {
+    object->setObjectName(QString::fromStdString(name));
+    byName_[name] = object;
+}
+
+QObject* TMain::Find(std::string_view name) const {
+    auto it = byName_.find(name);
+    return it == byName_.end() ? nullptr : it->second;
+}
+
+QAction* TMain::Item(QMenu* menu, const char* name, const char* caption, void (TMain::*slot)(),
+                     const QKeySequence& key, bool checkable) {
+    auto* a = menu->addAction(QString::fromUtf8(caption));
+    Register(name, a);
+    a->setShortcut(key);
+    a->setCheckable(checkable);
+    if (slot) connect(a, &QAction::triggered, this, slot);
+    return a;
+}
+
+void TMain::BuildMenus() {
+    auto* bar = menuBar();
+    auto menu = [&](const char* name, const char* caption, QMenu* parent = nullptr) {
+        QMenu* m = parent ? parent->addMenu(QString::fromUtf8(caption))
+                          : bar->addMenu(QString::fromUtf8(caption));
+        Register(name, m);
+        return m;
+    };
+    QMenu* lang = menu("Language1", "语言Language");
+    Item(lang, "Mchinese", "简体中文", &TMain::MchineseClick, {}, true);
+    Item(lang, "Menglish", "English Version", &TMain::MenglishClick, {}, true);
+
+    QMenu* fn = menu("Mfunction", "功能选择");
+    Item(fn, "Mmcu", "MCU", &TMain::MmcuClick, Qt::Key_F1);
+    Item(fn, "Maltera", "Altera", &TMain::MalteraClick, Qt::Key_F2);
+    Item(fn, "Mxilinx", "Xilinx", &TMain::MxilinxClick, Qt::Key_F3);
+    Item(fn, "MLattice", "Lattice", &TMain::MLatticeClick, Qt::Key_F4);
+    Item(fn, "ARM1", "ARM", &TMain::ARM1Click, Qt::Key_F5);
+    Item(fn, "MEEProm3", "Willem EPROM3", &TMain::MEEProm3Click, Qt::Key_F6);
+    fn->addSeparator();
+    QMenu* paths = menu("MsetPath", "手动设置路径", fn);
+    Item(paths, "MisRunProgram", "切换下载状态时是否启动相应程序", &TMain::MisRunProgramClick, {},
+         true);
+    paths->addSeparator();
+    Item(paths, "MmcuPath", "手动设置单片机程序路径", &TMain::MmcuPathClick);
+    Item(paths, "MalteraPath", "手动设置Altera程序路径", &TMain::MalteraPathClick);
+    Item(paths, "MxilinxPath", "手动设置Xilinx程序路径", &TMain::MxilinxPathClick);
+    Item(paths, "MlatticePath", "手动设置Lattice程序路径", &TMain::MlatticePathClick);
+    Item(paths, "MARMpath", "手动设置ARM程序路径", &TMain::MARMpathClick);
+    Item(paths, "Meprom3Path", "手动设置<多功能编程器>程序路径", &TMain::Meprom3PathClick);
+    fn->addSeparator();
+    Item(fn, "Mclear", "清除信息", &TMain::MclearClick);
+    Item(fn, "Msupport", "显示支持芯片信息", &TMain::MsupportClick)->setEnabled(false);
+    fn->addSeparator();
+    Item(fn, "Mquit", "退出", &TMain::MquitClick);
+
+    QMenu* file = menu("Mfile", "文件");
+    // F11 belongs to the reset command: a key that could erase a buffer by accident would be
+    // worse than one that restarts the target.
+    Item(file, "MopenFlashFile", "装载FLASH文件", &TMain::MopenFlashFileClick);
+    Item(file, "MopenEEPROMfile", "装载EEPROM文件", &TMain::MopenEEPROMfileClick, Qt::Key_F12);
+    file->addSeparator()->setObjectName("Msplitter");
+    Item(file, "MsaveFlash", "保存FLASH数据文件", &TMain::MsaveFlashClick);
+    Item(file, "MsaveEEProm", "保存EEPROM数据文件", &TMain::MsaveEEPromClick);
+    Item(file, "MsaveFlashHex", "另存FLASH为Intel HEX...", &TMain::MsaveFlashHexClick);
+    Item(file, "MsaveEEPromHex", "另存EEPROM为Intel HEX...", &TMain::MsaveEEPromHexClick);
+
+    QMenu* search = menu("MSearchChip", "芯片识别");
+    Item(search, "Mautosearch", "自动搜索", &TMain::MautosearchClick, Qt::Key_F9);
+    Item(search, "Mmaunal", "手动选择/管理", &TMain::MmaunalClick);
+
+    QMenu* oper = menu("Moper", "芯片操作");
+    Item(oper, "MautoProgram", "自动编程", &TMain::MautoProgramClick, Qt::Key_F10);
+    oper->addSeparator();
+    Item(oper, "Mearse", "擦除", &TMain::MearseClick);
+    QMenu* flash = menu("MFlash", "FLASH", oper);
+    Item(flash, "MreadFlash", "读FLASH", &TMain::MreadFlashClick);
+    Item(flash, "MwriteFlash", "写FLASH", &TMain::MwriteFlashClick);
+    Item(flash, "MverifyFlash", "校验FLASH", &TMain::MverifyFlashClick);
+    QMenu* eeprom = menu("Meeprom", "EEPROM", oper);
+    Item(eeprom, "Mreadeeprom", "读EEPROM", &TMain::MreadeepromClick);
+    Item(eeprom, "MwriteEEProm", "写EEPROM", &TMain::MwriteEEPromClick);
+    Item(eeprom, "MverifyEEPROM", "校验EEPROM", &TMain::MverifyEEPROMClick);
+    oper->addSeparator();
+    Item(oper, "Mother", "其它操作", &TMain::MotherClick);
+    Item(oper, "Mreset", "复位目标板芯片", &TMain::MresetClick, Qt::Key_F11);
+
+    QMenu* option = menu("Moption", "选项");
+    Item(option, "MisautoVerify", "写芯片时自动校验", &TMain::MisautoVerifyClick, {}, true)
+        ->setChecked(true);
+    Item(option, "Miswrite0xff", "写0Xff", &TMain::Miswrite0xffClick, {}, true);
+    QMenu* lpt = menu("Mlpt", "并口选择", option);
+    Item(lpt, "Mp1", "LPT1（0X378）", &TMain::Mp1Click, {}, true)->setChecked(true);
+    Item(lpt, "Mp2", "LPT2（0X278）", &TMain::Mp2Click, {}, true);
+    Item(lpt, "Mp3", "LPT3（0X3BC）", &TMain::Mp3Click, {}, true);
+    Item(option, "Msound", "声音", &TMain::MsoundClick, {}, true)->setChecked(true);
+    Item(option, "MportTest", "端口测试…", &TMain::MportTestClick);
+
+    QMenu* help = menu("Mhelp", "帮助");
+    Item(help, "Mabout", "关于...", &TMain::MaboutClick);
+}
+
+QAction* TMain::Button(QToolBar* bar, const char* name, const char* icon, void (TMain::*slot)(),
+                       const QString& text) {
+    // Theme icons where the desktop has them, the bundled ones otherwise.
+    const QIcon fallback(QString(":/icons/%1.png").arg(name));
+    auto* a = bar->addAction(QIcon::fromTheme(icon, fallback), text.isEmpty() ? name : text);
+    Register(name, a);
+    if (QWidget* w = bar->widgetForAction(a)) w->setObjectName(name);
+    connect(a, &QAction::triggered, this, slot);
+    return a;
+}
+
+void TMain::BuildToolBars() {
+    auto bar = [&](const char* name, bool breakBefore) {
+        if (breakBefore) addToolBarBreak();
+        auto* b = addToolBar(name);
+        Register(name, b);
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        return b;
+    };
+    QToolBar* top = bar("ToolBar1", false);
+    Button(top, "SpeedButton6", "computer", &TMain::MmcuClick, "MCU")
+        ->setToolTip(QString::fromUtf8("切换的单片机下载状态"));
+    Button(top, "SbtnEEProm3", "media-flash", &TMain::SbtnEEProm3Click, "Willem\rEPROM3");
+    Button(top, "SpeedButton11", "network-wired", &TMain::MalteraClick, "Altera")
+        ->setToolTip(QString::fromUtf8("切换到ALTERA芯片下载状态"));
+    Button(top, "SpeedButton7", "network-wired", &TMain::MxilinxClick, "Xilinx")
+        ->setToolTip(QString::fromUtf8("切换到XILINX芯片下载状态 "));
+    Button(top, "SpeedButton8", "network-wired", &TMain::MLatticeClick, "Lattice")
+        ->setToolTip(QString::fromUtf8("切换到Lattice芯片下载状态 "));
+    Button(top, "SpeedButton13", "cpu", &TMain::SpeedButton13Click, "ARM9");
+    Button(top, "SpeedButton9", "help-about", &TMain::MaboutClick, "?");
+    Button(top, "SpeedButton1", "application-exit", &TMain::SpeedButton10Click, "X")
+        ->setToolTip(QString::fromUtf8("退出"));
+
+    QToolBar* normal = bar("NormalBar", true);
+    Button(normal, "autoSearchBtn", "edit-find", &TMain::MautosearchClick, "F9");
+    Button(normal, "manualSearchBtn", "view-list-details", &TMain::MmaunalClick, "...");
+    QToolBar* flash = addToolBar("FlashToolBar");
+    Register("FlashToolBar", flash);
+    flash->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    Button(flash, "openFlashFileBtn", "document-open", &TMain::MopenFlashFileClick, "Flash");
+    Button(flash, "autoprogram2Btn", "media-playback-start", &TMain::MautoProgramClick, "F10");
+    Button(flash, "readFlashBtn", "go-up", &TMain::MreadFlashClick, "R");
+    Button(flash, "SpeedButton2", "go-down", &TMain::MwriteFlashClick, "W");
+    Button(flash, "SpeedButton3", "preferences-system", &TMain::MotherClick, "Cfg");
+    Button(flash, "SpeedButton10", "view-refresh", &TMain::MresetClick, "Reset");
+    QToolBar* eeprom = addToolBar("EEPROMToolBar");
+    Register("EEPROMToolBar", eeprom);
+    eeprom->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    Button(eeprom, "OpeneepromFileBtn", "document-open", &TMain::MopenEEPROMfileClick, "EEPROM");
+    Button(eeprom, "readEEPROMbtn", "go-up", &TMain::MreadeepromClick, "R");
+    Button(eeprom, "SpeedButton4", "go-down", &TMain::MwriteEEPromClick, "W");
+}
+
+void TMain::BuildCentre() {
+    auto* splitter = new QSplitter(this);
+    splitter->setObjectName("Splitter1");
+
+    auto* left = new QWidget(splitter);
+    left->setObjectName("Panel1");
+    auto* leftLayout = new QVBoxLayout(left);
+    msgboard_ = new QPlainTextEdit(left);
+    Register("msgboard", msgboard_);
+    msgboard_->setReadOnly(true);
+    leftLayout->addWidget(msgboard_, 1);
+
+    auto* info = new QGroupBox(QString::fromUtf8("编程器信息"), left);
+    Register("GBinfo", info);
+    auto* infoLayout = new QVBoxLayout(info);
+    auto label = [&](const char* name, const char* text, const char* colour) {
+        auto* l = new QLabel(QString::fromUtf8(text), info);
+        Register(name, l);
+        if (colour) l->setStyleSheet(QString("color: %1").arg(colour));
+        return l;
+    };
+    infoLayout->addWidget(label("ispstatus", ">>编程器没有启动", "red"));
+    auto* row = new QHBoxLayout;
+    row->addWidget(label("Label1", "硬件信息", nullptr));
+    row->addWidget(label("HardwareVer", "硬件未知", "green"));
+    row->addWidget(label("hardware1", " ", "blue"));
+    row->addWidget(label("hardware2", " ", "blue"));
+    infoLayout->addLayout(row);
+    leftLayout->addWidget(info);
+
+    auto* speed = new QGroupBox(QString::fromUtf8("速度调节及工作进度"), left);
+    Register("GBspeed", speed);
+    auto* speedLayout = new QVBoxLayout(speed);
+    auto* speedRow = new QHBoxLayout;
+    auto* fast = new QLabel(QString::fromUtf8("快"), speed);
+    Register("Label5", fast);
+    fast->setStyleSheet("color: red");
+    speedbar_ = new QSlider(Qt::Horizontal, speed);
+    Register("speedbar", speedbar_);
+    speedbar_->setRange(0, core::kSpeedMax);
+    speedbar_->setTickInterval(5000);
+    speedbar_->setSingleStep(500);
+    speedbar_->setPageStep(5000);
+    speedbar_->setTickPosition(QSlider::TicksBelow);
+    connect(speedbar_, &QSlider::valueChanged, this, &TMain::speedbarChange);
+    auto* slow = new QLabel(QString::fromUtf8("慢"), speed);
+    Register("Label6", slow);
+    slow->setStyleSheet("color: navy");
+    speedRow->addWidget(fast);
+    speedRow->addWidget(speedbar_, 1);
+    speedRow->addWidget(slow);
+    speedLayout->addLayout(speedRow);
+    pb_ = new QProgressBar(speed);
+    Register("PB", pb_);
+    pb_->setRange(0, 100);
+    pb_->setValue(0);
+    speedLayout->addWidget(pb_);
+    leftLayout->addWidget(speed);
+
+    pages_ = new QTabWidget(splitter);
+    Register("PageControl1", pages_);
+    auto grid = [&](const char* sheet, const char* caption, const char* name, bool flash) {
+        auto* page = new QWidget;
+        Register(sheet, page);
+        auto* layout = new QVBoxLayout(page);
+        auto* view = new QTableView(page);
+        Register(name, view);
+        auto* model = new BufferGridModel(
+            [this, flash]() -> const std::vector<uint8_t>* {
+                if (!session_) return nullptr;
+                return flash ? &session_->Bufs.FlashBuffer : &session_->Bufs.EEPROMBuffer;
+            },
+            view);
+        view->setModel(model);
+        view->horizontalHeader()->hide();
+        view->verticalHeader()->hide();
+        view->verticalHeader()->setDefaultSectionSize(20);
+        view->setSelectionMode(QAbstractItemView::SingleSelection);
+        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        connect(view, &QTableView::clicked, this, [this, model, flash](const QModelIndex& index) {
+            if (!session_) return;
+            const auto& buffer = flash ? session_->Bufs.FlashBuffer : session_->Bufs.EEPROMBuffer;
+            auto position = CellPosition(buffer.size(), model->Mode(), index.row(), index.column());
+            if (position && CellEditor) CellEditor(*position, flash);
+        });
+        layout->addWidget(view);
+        pages_->addTab(page, QString::fromUtf8(caption));
+        return std::pair{view, model};
+    };
+    std::tie(flashGrid_, flashModel_) = grid("sheetFlash", "FLASH数据区", "FlashDataBoard", true);
+    std::tie(eepromGrid_, eepromModel_) =
+        grid("sheetEEPROM", "EEPROM数据区", "EEPROMdataBoard", false);
+
+    auto* autoPage = new QWidget;
+    Register("TabSheet1", autoPage);
+    auto* autoLayout = new QVBoxLayout(autoPage);
+    auto* box = new QGroupBox(QString::fromUtf8("[自动编程]  的流程设置"), autoPage);
+    Register("GBauto", box);
+    auto* boxLayout = new QVBoxLayout(box);
+    const std::pair<const char*, const char*> boxes[] = {
+        {"isUpdateFlashFile", "1.  是否更新FLASH文件"},
+        {"isUpdateEEPROMfile", "2.  是否更新EEPROM文件(如果存在)"},
+        {"isEraseAll", "3.  是否进行全片擦除（FLASH+EEPROM）"},
+        {"isWriteFlash", "4.  是否写FLASH"},
+        {"isWriteEEPROM", "5.  是否写EEPROM(如果存在)"},
+    };
+    for (const auto& [name, caption] : boxes) {
+        auto* c = new QCheckBox(QString::fromUtf8(caption), box);
+        Register(name, c);
+        connect(c, &QCheckBox::toggled, this, &TMain::AutoBoxChanged);
+        boxLayout->addWidget(c);
+    }
+    qobject_cast<QCheckBox*>(Find("isEraseAll"))->setChecked(true);
+    qobject_cast<QCheckBox*>(Find("isWriteFlash"))->setChecked(true);
+    qobject_cast<QCheckBox*>(Find("isWriteEEPROM"))->setChecked(true);
+    memo1_ = new QPlainTextEdit(box);
+    Register("Memo1", memo1_);
+    memo1_->setReadOnly(true);
+    boxLayout->addWidget(memo1_, 1);
+    auto* link = new QPushButton(QString::fromStdString(std::string(core::kMakerAddress)), box);
+    Register("SpeedButton5", link);
+    link->setFlat(true);
+    link->setCursor(Qt::PointingHandCursor);
+    connect(link, &QPushButton::clicked, this, &TMain::SpeedButton5Click);
+    boxLayout->addWidget(link);
+    autoLayout->addWidget(box);
+    pages_->addTab(autoPage, QString::fromUtf8("[自动编程]  的流程设置"));
+    pages_->setCurrentWidget(autoPage);
+
+    splitter->addWidget(left);
+    splitter->addWidget(pages_);
+    splitter->setStretchFactor(1, 1);
+    setCentralWidget(splitter);
+
+    auto* bar = statusBar();
+    Register("StatusBar1", bar);
+    const int widths[3] = {100, 550, 50};
+    const std::string_view names[3] = {core::kStatusChip, core::kStatusFlashFile,
+                                       core::kStatusEEPROMFile};
+    for (int i = 0; i < 3; ++i) {
+        status_[i] = new QLabel(bar);
+        status_[i]->setMinimumWidth(widths[i]);
+        byName_[std::string(names[i])] = status_[i];
+        status_[i]->setObjectName(QString("StatusPanel%1").arg(i));
+        bar->addWidget(status_[i], i == 1 ? 1 : 0);
+    }
+    // The port back end in use, beside the three panels.
+    auto* port = new QLabel(bar);
+    port->setObjectName("StatusPort");
+    bar->addPermanentWidget(port);
+}
+
+bool TMain::Initialize(QString& error) {
+    std::string e;
+    db_ = db::Database::Open(options_.DatabasePath, e);
+    if (!db_) {
+        error = QString::fromStdString(e);
+        return false;
+    }
+    ports_ = core::PortSet::Open(options_.Port, e);
+    if (!ports_) {
+        error = QString::fromStdString(e);
+        return false;
+    }
+    session_ = std::make_unique<core::Session>(*this, *db_, *ports_);
+    if (auto* port = findChild<QLabel*>("StatusPort")) {
+        const QString what = QString::fromStdString(ports_->Describe());
+        port->setText(ports_->Simulated() ? QString("sim: %1").arg(what) : what);
+    }
+    if (!session_->Start(e)) {
+        error = QString::fromStdString(e);
+        return false;
+    }
+    if (ports_->FellBack()) {
+        AppendLine("");
+        AppendLine(
+            TrFormat("Gui.Simulated", session_->CurrentLanguage(), ports_->FallBackReason()));
+        if (auto* port = findChild<QLabel*>("StatusPort"))
+            port->setText(QString::fromStdString(
+                TrFormat("Gui.StatusSimulated", session_->CurrentLanguage(), ports_->Describe())));
+    }
+    ApplyLanguage();
+    SetAutoBoxesFromSession();
+    speedbar_->blockSignals(true);
+    speedbar_->setValue(session_->SpeedPosition);
+    speedbar_->blockSignals(false);
+    return true;
+}
+
+// ---- View ----
+
+void TMain::AppendLine(const std::string& line) {
+    msgboard_->appendPlainText(QString::fromStdString(line));
+    msgboard_->verticalScrollBar()->setValue(msgboard_->verticalScrollBar()->maximum());
+}
+
+void TMain::ClearBoard() {
+    msgboard_->clear();
+}
+
+void TMain::SetLabel(std::string_view name, const std::string& text) {
+    if (auto* l = qobject_cast<QLabel*>(Find(name))) l->setText(QString::fromStdString(text));
+}
+
+void TMain::SetEnabled(std::string_view control, bool enabled) {
+    QObject* o = Find(control);
+    if (!o) return;
+    if (auto* m = qobject_cast<QMenu*>(o)) {
+        m->setEnabled(enabled);
+        m->menuAction()->setEnabled(enabled);
+    } else if (auto* a = qobject_cast<QAction*>(o)) {
+        a->setEnabled(enabled);
+    } else if (auto* w = qobject_cast<QWidget*>(o)) {
+        w->setEnabled(enabled);
+    }
+}
+
+void TMain::SetChecked(std::string_view control, bool checked) {
+    QObject* o = Find(control);
+    if (auto* a = qobject_cast<QAction*>(o)) {
+        a->setChecked(checked);
+    } else if (auto* c = qobject_cast<QCheckBox*>(o)) {
+        const QSignalBlocker quiet(c);
+        c->setChecked(checked);
+    }
+}
+
+void TMain::SetSpeedPosition(int32_t position) {
+    const QSignalBlocker quiet(speedbar_);  // the session already told the engine
+    speedbar_->setValue(position);
+}
+
+void TMain::SetProgressMax(int32_t max) {
+    pb_->setRange(0, std::max(max, 1));
+    pb_->setValue(0);
+}
+
+void TMain::SetProgress(int32_t position) {
+    pb_->setValue(std::min(position, pb_->maximum()));
+}
+
+void TMain::Breathe() {
+    // Repaint and take clicks now and then, not after every byte: event processing costs more
+    // than a byte on the simulated bench.
+    if (breath_.elapsed() < 30) return;
+    QCoreApplication::processEvents();
+    breath_.restart();
+}
+
+void TMain::OperationRunning(bool running) {
+    if (running) {
+        enabledBeforeRun_.clear();
+        for (const char* name : kOperationControls) {
+            QObject* o = Find(name);
+            if (!o) continue;
+            bool was = true;
+            if (auto* m = qobject_cast<QMenu*>(o))
+                was = m->isEnabled();
+            else if (auto* w = qobject_cast<QWidget*>(o))
+                was = w->isEnabled();
+            enabledBeforeRun_[o] = was;
+            SetEnabled(name, false);
+        }
+        breath_.restart();
+        return;
+    }
+    for (const char* name : kOperationControls) {
+        QObject* o = Find(name);
+        auto it = enabledBeforeRun_.find(o);
+        if (o && it != enabledBeforeRun_.end()) SetEnabled(name, it->second);
+    }
+    enabledBeforeRun_.clear();
+}
+
+void TMain::ShowFlashBuffer() {
+    if (!session_) return;
+    flashModel_->SetMode(FlashGridMode(session_->Chip.CurrentMethodCode));
+    flashModel_->Refresh();
+    for (int c = 0; c < GridColumnCount; ++c)
+        flashGrid_->setColumnWidth(c, ColumnWidth(c, flashModel_->Mode()));
+}
+
+void TMain::ShowEEPROMBuffer() {
+    if (!session_) return;
+    eepromModel_->SetMode(GridMode::Byte);
+    eepromModel_->Refresh();
+    for (int c = 0; c < GridColumnCount; ++c)
+        eepromGrid_->setColumnWidth(c, ColumnWidth(c, GridMode::Byte));
+}
+
+void TMain::ShowTab(std::string_view name) {
+    if (auto* w = qobject_cast<QWidget*>(Find(name))) pages_->setCurrentWidget(w);
+}
+
+void TMain::PlaySound(std::string_view name) {
+    sounds_->Play(name);
+}
+
+bool TMain::AskYesNo(const std::string& text) {
+    const QString q = QString::fromStdString(text);
+    if (Question) return Question(q);
+    return QMessageBox::information(this, windowTitle(), q, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+void TMain::Inform(const std::string& text) {
+    const QString q = QString::fromStdString(text);
+    if (Information) return Information(q);
+    QMessageBox::information(this, windowTitle(), q);
+}
+
+int TMain::ChooseLanguage() {
+    if (LanguageChooser) return LanguageChooser();
+    // The first-start dialog: its two entries only, so a language is always chosen.
+    QDialog dialog(this);
+    dialog.setObjectName("TLanguageFrm");
+    dialog.setWindowTitle("settings");
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* group = new QGroupBox("Select Language", &dialog);
+    auto* groupLayout = new QVBoxLayout(group);
+    auto* combo = new QComboBox(group);
+    combo->setObjectName("ComboBox1");
+    combo->addItem("English Version");
+    combo->addItem(QString::fromUtf8("简 体 中 文"));
+    groupLayout->addWidget(combo);
+    layout->addWidget(group);
+    auto* ok = new QPushButton("OK", &dialog);
+    ok->setObjectName("BitBtn1");
+    connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
+    layout->addWidget(ok);
+    dialog.exec();
+    return combo->currentIndex() + 1;
+}
+
+std::optional<std::string> TMain::PickToolPath(int mode) {
+    (void)mode;
+    const QString file = FileChooser ? FileChooser(T("Gui.PathDialogTitle"), "*", false)
+                                     : QFileDialog::getOpenFileName(this, T("Gui.PathDialogTitle"));
+    if (file.isEmpty()) return std::nullopt;
+    return file.toStdString();
+}
+
+// ---- language ----
+
+void TMain::ApplyLanguage() {
+    if (!session_) return;
+    const bool english = session_->Menglish;
+    const bool chinese = session_->Mchinese;
+    auto apply = [&](Language lang) {
+        for (const char* name : kCaptioned) {
+            QObject* o = Find(name);
+            const std::string key = std::string("Cap.") + name;
+            if (o) SetCaption(o, QString::fromStdString(Tr(key, lang)));
+        }
+        for (int i = 0; i < pages_->count(); ++i) {
+            const std::string key = "Cap." + pages_->widget(i)->objectName().toStdString();
+            pages_->setTabText(i, QString::fromStdString(Tr(key, lang)));
+        }
+        setWindowTitle(QString::fromStdString(Tr("Cap.TMain", lang)));
+        for (const char* name :
+             {"MsaveFlashHex", "MsaveEEPromHex", "MverifyFlash", "MverifyEEPROM", "MportTest"}) {
+            SetCaption(Find(name), QString::fromStdString(Tr(std::string("Gui.") + name, lang)));
+        }
+    };
+    if (english) {
+        apply(Language::English);
+        memo1_->clear();
+    }
+    if (chinese) {
+        apply(Language::Chinese);
+        QStringList lines;
+        for (int i = 1; i <= 6; ++i)
+            lines << QString::fromStdString(Tr("Memo1." + std::to_string(i), Language::Chinese));
+        memo1_->setPlainText(lines.join('\n'));
+    }
+}
+
+// ---- handlers ----
+
+void TMain::MchineseClick() {
+    session_->SwapLanguage();
+    ApplyLanguage();
+}
+
+void TMain::MenglishClick() {
+    session_->SwapLanguage();
+    ApplyLanguage();
+}
+
+void TMain::MmcuClick() {
+    session_->SwitchMode(1);
+}
+void TMain::MalteraClick() {
+    session_->SwitchMode(2);
+}
+void TMain::MxilinxClick() {
+    session_->SwitchMode(3);
+}
+void TMain::MLatticeClick() {
+    session_->SwitchMode(4);
+}
+void TMain::ARM1Click() {
+    session_->SwitchMode(6);
+}
+void TMain::MEEProm3Click() {
+    session_->SwitchMode(5);
+}
+void TMain::SbtnEEProm3Click() {
+    MEEProm3Click();
+}
+void TMain::SpeedButton13Click() {
+    ARM1Click();
+}
+void TMain::MisRunProgramClick() {
+    session_->ToggleRunProgram();
+}
+void TMain::MmcuPathClick() {
+    session_->SetToolPath(1);
+}
+void TMain::MalteraPathClick() {
+    session_->SetToolPath(2);
+}
+void TMain::MxilinxPathClick() {
+    session_->SetToolPath(3);
+}
+void TMain::MlatticePathClick() {
+    session_->SetToolPath(4);
+}
+void TMain::MARMpathClick() {
+    session_->SetToolPath(6);
+}
+void TMain::Meprom3PathClick() {
+    session_->SetToolPath(5);
+}
+void TMain::MclearClick() {
+    ClearBoard();
+}
+void TMain::MsupportClick() {
+    session_->ShowSupport();
+}
+void TMain::MquitClick() {
+    close();
+}
+void TMain::SpeedButton10Click() {
+    close();
+}
+
+void TMain::OpenBuffer(bool flash) {
+    const Language lang = session_->CurrentLanguage();
+    const QString filter =
+        QString::fromStdString(Tr(flash ? "FlashFileFilter" : "EEPROMFileFilter", lang));
+    const QString title = T(flash ? "Gui.OpenFlashTitle" : "Gui.OpenEEPROMTitle");
+    const QString file = FileChooser ? FileChooser(title, filter, false)
+                                     : QFileDialog::getOpenFileName(this, title, {}, filter);
+    if (file.isEmpty()) return;
+    if (flash) {
+        session_->LoadFlashFile(file.toStdString());
+        ShowFlashBuffer();
+        if (session_->Bufs.FlashFileHadEEPROM) ShowEEPROMBuffer();
+        ShowTab("sheetFlash");
+    } else {
+        session_->LoadEEPROMFile(file.toStdString());
+        ShowEEPROMBuffer();
+        ShowTab("sheetEEPROM");
+    }
+}
+
+void TMain::MopenFlashFileClick() {
+    OpenBuffer(true);
+}
+void TMain::MopenEEPROMfileClick() {
+    OpenBuffer(false);
+}
+
+void TMain::SaveBuffer(bool flash, bool hex) {
+    const QString filter =
+        hex ? T("Gui.HexFilter") : QString::fromStdString(Tr("SaveFileFilter", Language::English));
+    QString file = FileChooser ? FileChooser(lastSaveName_, filter, true)
+                               : QFileDialog::getSaveFileName(this, {}, lastSaveName_, filter);
+    if (file.isEmpty()) return;
+    if (hex && !file.endsWith(".hex", Qt::CaseInsensitive)) file += ".hex";
+    lastSaveName_ = file;
+    if (flash) {
+        session_->SaveFlashFile(file.toStdString());
+    } else {
+        session_->SaveEEPROMFile(file.toStdString());
+    }
+}
+
+void TMain::MsaveFlashClick() {
+    SaveBuffer(true, false);
+}
+void TMain::MsaveEEPromClick() {
+    SaveBuffer(false, false);
+}
+void TMain::MsaveFlashHexClick() {
+    SaveBuffer(true, true);
+}
+void TMain::MsaveEEPromHexClick() {
+    SaveBuffer(false, true);
+}
+
+void TMain::MautosearchClick() {
+    session_->AutoSearch();
+}
+
+void TMain::MmaunalClick() {
+    if (!ChipChooser) return;
+    if (auto chip = ChipChooser()) session_->SelectChip(*chip);
+}
+
+void TMain::MautoProgramClick() {
+    session_->AutoProgram();
+    ShowFlashBuffer();
+    ShowEEPROMBuffer();
+}
+
+void TMain::MearseClick() {
+    session_->EraseTarget();
+}
+void TMain::MreadFlashClick() {
+    session_->ReadFlash();
+}
+void TMain::MwriteFlashClick() {
+    session_->WriteFlash();
+}
+void TMain::MreadeepromClick() {
+    session_->ReadEEPROM();
+}
+void TMain::MwriteEEPromClick() {
+    session_->WriteEEPROM();
+}
+void TMain::MverifyFlashClick() {
+    session_->VerifyFlash();
+}
+void TMain::MverifyEEPROMClick() {
+    session_->VerifyEEPROM();
+}
+
+void TMain::MotherClick() {
+    if (ConfigDialog) ConfigDialog();
+}
+
+void TMain::MresetClick() {
+    session_->ResetTarget();
+}
+void TMain::MisautoVerifyClick() {
+    session_->ToggleAutoVerify();
+}
+void TMain::Miswrite0xffClick() {
+    session_->ToggleWriteBlank();
+}
+void TMain::Mp1Click() {
+    session_->ChoosePort(1);
+}
+void TMain::Mp2Click() {
+    session_->ChoosePort(2);
+}
+void TMain::Mp3Click() {
+    session_->ChoosePort(3);
+}
+
+void TMain::MsoundClick() {
+    session_->Msound = !session_->Msound;
+    SetChecked("Msound", session_->Msound);
+}
+
+void TMain::MaboutClick() {
+    QMessageBox box(this);
+    box.setObjectName("TAboutBox");
+    box.setWindowTitle("About");
+    const bool chinese = session_ && session_->Mchinese;
+    box.setText(QString::fromUtf8(chinese ? "tondrel 下载软件" : "tondrel software") +
+                "\nVer: 2.3\n" + QString::fromStdString(std::string(core::kMakerName)));
+    box.exec();
+}
+
+void TMain::MportTestClick() {
+    if (PortTestPanel) PortTestPanel();
+}
+
+void TMain::speedbarChange(int position) {
+    if (session_) session_->SetSpeed(position);
+}
+
+void TMain::SpeedButton5Click() {
+    QDesktopServices::openUrl(QUrl(QString::fromStdString(std::string(core::kMakerAddress))));
+}
+
+void TMain::BringToFront() {
+    if (isMinimized()) showNormal();
+    raise();
+    activateWindow();
+}
+
+void TMain::SetAutoBoxesFromSession() {
+    SetChecked("isUpdateFlashFile", session_->isUpdateFlashFile);
+    SetChecked("isUpdateEEPROMfile", session_->isUpdateEEPROMfile);
+    SetChecked("isEraseAll", session_->isEraseAll);
+    SetChecked("isWriteFlash", session_->isWriteFlash);
+    SetChecked("isWriteEEPROM", session_->isWriteEEPROM);
+}
+
+void TMain::AutoBoxChanged() {
+    if (!session_) return;
+    auto ticked = [this](const char* name) {
+        return qobject_cast<QCheckBox*>(Find(name))->isChecked();
+    };
+    session_->isUpdateFlashFile = ticked("isUpdateFlashFile");
+    session_->isUpdateEEPROMfile = ticked("isUpdateEEPROMfile");
+    session_->isEraseAll = ticked("isEraseAll");
+    session_->isWriteFlash = ticked("isWriteFlash");
+    session_->isWriteEEPROM = ticked("isWriteEEPROM");
+}
+
+QAbstractItemModel* TMain::FlashModel() {
+    return flashModel_;
+}
+QAbstractItemModel* TMain::EEPROMModel() {
+    return eepromModel_;
+}
+
+void TMain::closeEvent(QCloseEvent* event) {
+    if (session_ && session_->Busy()) {
+        // Leaving in the middle of a write would leave the chip half programmed.
+        Inform(T("Gui.BusyClose").toStdString());
+        event->ignore();
+        return;
+    }
+    if (session_ && !closing_) {
+        closing_ = true;
+        session_->SaveSettings();
+        std::string error;
+        if (!ports_->Close(error)) AppendLine(error);
+    }
+    event->accept();
+}
+
+}  // namespace tondrel::gui

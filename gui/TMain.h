@@ -1,0 +1,186 @@
+#pragma once
+// TMain: the main window. It draws the session's state and hands every command to it; the
+// session talks back through the View interface. Component names are the object names.
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QPointer>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common/ChipRecord.h"
+#include "core/Ports.h"
+#include "core/Session.h"
+#include "core/View.h"
+#include "db/Database.h"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QSlider;
+class QTabWidget;
+class QTableView;
+class QToolBar;
+class QAbstractItemModel;
+
+namespace tondrel::gui {
+
+class BufferGridModel;
+class Sounds;
+
+struct TMainOptions {
+    core::PortOptions Port;
+    std::string DatabasePath;  // already resolved
+};
+
+class TMain : public QMainWindow, public core::View {
+    Q_OBJECT
+
+  public:
+    explicit TMain(TMainOptions options, QWidget* parent = nullptr);
+    ~TMain() override;
+
+    // Opens the database and the port, then runs the session's start (settings, language
+    // choice, engines, the start-up mode restore). False with a message when the database or
+    // the port cannot be used.
+    bool Initialize(QString& error);
+    core::Session* Session() { return session_.get(); }
+    core::PortSet* Ports() { return ports_.get(); }
+    db::Database* Db() { return db_.get(); }
+
+    // Seams for tests and for the dialogs that live in their own files.
+    std::function<int()> LanguageChooser;  // first start: 1 English, 2 Chinese
+    std::function<QString(const QString& title, const QString& filter, bool save)> FileChooser;
+    std::function<std::optional<ChipRecord>()> ChipChooser;        // Mmaunal
+    std::function<void()> ConfigDialog;                            // Mother
+    std::function<void()> PortTestPanel;                           // Port test…
+    std::function<bool(const QString& text)> Question;             // Yes/No box
+    std::function<void(const QString& text)> Information;          // information box
+    std::function<void(int32_t position, bool flash)> CellEditor;  // byte/word editors
+
+    // ---- core::View ----
+    void AppendLine(const std::string& line) override;
+    void ClearBoard() override;
+    void SetLabel(std::string_view name, const std::string& text) override;
+    void SetEnabled(std::string_view control, bool enabled) override;
+    void SetChecked(std::string_view control, bool checked) override;
+    void SetSpeedPosition(int32_t position) override;
+    void SetProgressMax(int32_t max) override;
+    void SetProgress(int32_t position) override;
+    void Breathe() override;
+    void OperationRunning(bool running) override;
+    void ShowFlashBuffer() override;
+    void ShowEEPROMBuffer() override;
+    void ShowTab(std::string_view name) override;
+    void PlaySound(std::string_view name) override;
+    bool AskYesNo(const std::string& text) override;
+    void Inform(const std::string& text) override;
+    int ChooseLanguage() override;
+    std::optional<std::string> PickToolPath(int mode) override;
+
+    void ApplyLanguage();
+    QAbstractItemModel* FlashModel();
+    QAbstractItemModel* EEPROMModel();
+
+  public slots:
+    void MchineseClick();
+    void MenglishClick();
+    void MmcuClick();
+    void MalteraClick();
+    void MxilinxClick();
+    void MLatticeClick();
+    void ARM1Click();
+    void MEEProm3Click();
+    void SbtnEEProm3Click();
+    void SpeedButton13Click();
+    void MisRunProgramClick();
+    void MmcuPathClick();
+    void MalteraPathClick();
+    void MxilinxPathClick();
+    void MlatticePathClick();
+    void MARMpathClick();
+    void Meprom3PathClick();
+    void MclearClick();
+    void MsupportClick();
+    void MquitClick();
+    void SpeedButton10Click();
+    void MopenFlashFileClick();
+    void MopenEEPROMfileClick();
+    void MsaveFlashClick();
+    void MsaveEEPromClick();
+    void MsaveFlashHexClick();
+    void MsaveEEPromHexClick();
+    void MautosearchClick();
+    void MmaunalClick();
+    void MautoProgramClick();
+    void MearseClick();
+    void MreadFlashClick();
+    void MwriteFlashClick();
+    void MreadeepromClick();
+    void MwriteEEPromClick();
+    void MverifyFlashClick();
+    void MverifyEEPROMClick();
+    void MotherClick();
+    void MresetClick();
+    void MisautoVerifyClick();
+    void Miswrite0xffClick();
+    void Mp1Click();
+    void Mp2Click();
+    void Mp3Click();
+    void MsoundClick();
+    void MaboutClick();
+    void MportTestClick();
+    void speedbarChange(int position);
+    void SpeedButton5Click();
+    // A second start asked for this window: restore or raise it.
+    void BringToFront();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void BuildMenus();
+    void BuildToolBars();
+    void BuildCentre();
+    QAction* Item(QMenu* menu, const char* name, const char* caption, void (TMain::*slot)(),
+                  const QKeySequence& key = {}, bool checkable = false);
+    QAction* Button(QToolBar* bar, const char* name, const char* icon, void (TMain::*slot)(),
+                    const QString& text = {});
+    void Register(const std::string& name, QObject* object);
+    QObject* Find(std::string_view name) const;
+    QString T(std::string_view key) const;
+    void SaveBuffer(bool flash, bool hex);
+    void OpenBuffer(bool flash);
+    void SetAutoBoxesFromSession();
+    void AutoBoxChanged();
+
+    TMainOptions options_;
+    std::unique_ptr<db::Database> db_;
+    std::unique_ptr<core::PortSet> ports_;
+    std::unique_ptr<core::Session> session_;
+    std::unique_ptr<Sounds> sounds_;
+    std::map<std::string, QObject*, std::less<>> byName_;
+    std::map<QObject*, bool> enabledBeforeRun_;
+    QElapsedTimer breath_;
+    QString lastSaveName_;
+    bool closing_ = false;
+
+    QPlainTextEdit* msgboard_ = nullptr;
+    QPlainTextEdit* memo1_ = nullptr;
+    QSlider* speedbar_ = nullptr;
+    QProgressBar* pb_ = nullptr;
+    QTabWidget* pages_ = nullptr;
+    QTableView* flashGrid_ = nullptr;
+    QTableView* eepromGrid_ = nullptr;
+    BufferGridModel* flashModel_ = nullptr;
+    BufferGridModel* eepromModel_ = nullptr;
+    QLabel* status_[3] = {nullptr, nullptr, nullptr};
+    QWidget* aboutBox_ = nullptr;
+};
+
+}  // namespace tondrel::gui

@@ -1,0 +1,193 @@
+// The main window on the simulated bench, found by its component names.
+#include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "gui/SingleInstance.h"
+#include "gui/TMain.h"
+
+using namespace tondrel;
+using namespace tondrel::gui;
+
+namespace {
+
+const QString kSamples = QStringLiteral(TONDREL_SOURCE_ROOT "/samples/");
+
+struct Window {
+    QTemporaryDir dir;
+    std::unique_ptr<TMain> main;
+    int languageAsked = 0;
+    QStringList questions;
+
+    explicit Window(const std::string& bench, int language = 2) {
+        TMainOptions options;
+        options.Port.Port = bench;
+        options.Port.SimState = (dir.path() + "/chip.state").toStdString();
+        options.DatabasePath = (dir.path() + "/chip.db").toStdString();
+        main = std::make_unique<TMain>(options);
+        main->LanguageChooser = [this, language] {
+            ++languageAsked;
+            return language;
+        };
+        main->Question = [this](const QString& q) {
+            questions << q;
+            return false;
+        };
+        main->Information = [this](const QString& q) { questions << q; };
+        QString error;
+        if (!main->Initialize(error)) qFatal("window did not start: %s", qPrintable(error));
+    }
+    QString Board() const { return main->findChild<QPlainTextEdit*>("msgboard")->toPlainText(); }
+    QAction* Action(const char* name) const { return main->findChild<QAction*>(name); }
+    QMenu* Menu(const char* name) const { return main->findChild<QMenu*>(name); }
+};
+
+}  // namespace
+
+class TMainTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void FirstStartAsksForTheLanguage() {
+        Window w("sim:ATmega16", 2);
+        QCOMPARE(w.languageAsked, 1);
+        QVERIFY(w.Action("Mchinese")->isChecked());
+        QVERIFY(!w.Action("Menglish")->isChecked());
+        QCOMPARE(w.Menu("Moper")->title(), QString::fromUtf8("芯片操作"));
+        // Chip commands wait for a chip; the search is open because the adapter answered.
+        QVERIFY(!w.Menu("Moper")->isEnabled());
+        QVERIFY(w.Menu("MSearchChip")->isEnabled());
+        QVERIFY(w.Board().contains(QString::fromUtf8("单片机 下载状态")));
+    }
+
+    void AutoSearchFillsTheBoardAndOpensTheChipMenus() {
+        Window w("sim:ATmega16", 1);
+        w.Action("Mautosearch")->trigger();
+        QVERIFY(w.Board().contains("chip detected:ATmega16"));
+        QVERIFY(w.Menu("Mfile")->isEnabled());
+        QVERIFY(w.Menu("Moper")->isEnabled());
+        QCOMPARE(w.main->findChild<QLabel*>("StatusPanel0")->text(), QString("chip: ATmega16"));
+        auto* grid = w.main->findChild<QTableView*>("FlashDataBoard");
+        // 16 KiB as words, sixteen words a row, plus the header row.
+        QCOMPARE(grid->model()->rowCount(), 16384 / 32 + 1);
+        QCOMPARE(grid->model()->index(1, 1).data().toString(), QString("FFFF"));
+    }
+
+    void NoAdapterSaysSoAndKeepsChipMenusShut() {
+        Window w("sim:none", 1);
+        w.Action("Mautosearch")->trigger();
+        QVERIFY(w.Board().contains("hardware disconnected or no electricity !"));
+        QVERIFY(!w.Menu("Moper")->isEnabled());
+        QCOMPARE(w.main->findChild<QLabel*>("HardwareVer")->text(), QString("unknown hardware!"));
+    }
+
+    void LoadingAHexFileFillsTheGridAndAutoProgrammingCompletes() {
+        Window w("sim:ATmega16", 1);
+        w.Action("Mautosearch")->trigger();
+        w.main->FileChooser = [](const QString&, const QString&, bool) {
+            return kSamples + "atmega16-blink.hex";
+        };
+        w.Action("MopenFlashFile")->trigger();
+        auto* grid = w.main->findChild<QTableView*>("FlashDataBoard");
+        QVERIFY(grid->model()->index(1, 1).data().toString() != "FFFF");
+        QVERIFY(w.Board().contains("open Flash file already"));
+        QVERIFY(w.main->findChild<QLabel*>("StatusPanel1")->text().endsWith("atmega16-blink.hex"));
+
+        w.Action("MautoProgram")->trigger();
+        QVERIFY(w.Board().contains(QString::fromUtf8(">>auto program completed！")));
+        auto* pb = w.main->findChild<QProgressBar*>("PB");
+        QCOMPARE(pb->value(), pb->maximum());
+        // Operation controls are back once the run ended.
+        QVERIFY(w.Menu("Moper")->isEnabled());
+
+        w.Action("MverifyFlash")->trigger();
+        QVERIFY(w.Board().contains("FLASH verified successfully"));
+    }
+
+    void SavingWritesTheFile() {
+        Window w("sim:ATmega16", 1);
+        w.Action("Mautosearch")->trigger();
+        const QString target = w.dir.path() + "/saved.hex";
+        w.main->FileChooser = [&](const QString&, const QString&, bool save) {
+            return save ? target : kSamples + "atmega16-blink.hex";
+        };
+        w.Action("MopenFlashFile")->trigger();
+        w.Action("MsaveFlashHex")->trigger();
+        QFile saved(target);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll().startsWith(":"));
+    }
+
+    void SwitchingLanguageSwapsEveryCaptionAndEmptiesTheNotes() {
+        Window w("sim:ATmega16", 2);
+        auto* memo = w.main->findChild<QPlainTextEdit*>("Memo1");
+        QVERIFY(memo->toPlainText().startsWith(QString::fromUtf8("[自动编程] 的流程设置说明：")));
+        QCOMPARE(memo->toPlainText().split('\n').size(), 6);
+
+        w.Action("Menglish")->trigger();
+        QVERIFY(w.Action("Menglish")->isChecked());
+        QVERIFY(memo->toPlainText().isEmpty());
+        QCOMPARE(w.Action("Mearse")->text(), QString("chip earse"));
+        QCOMPARE(w.Action("Mmaunal")->text(), QString("select chip maunally/management..."));
+        QCOMPARE(w.main->findChild<QCheckBox*>("isEraseAll")->text(),
+                 QString::fromUtf8("3.  erase all（FLASH+EEPROM）"));
+        QCOMPARE(w.main->findChild<QGroupBox*>("GBspeed")->title(),
+                 QString("speed and progression"));
+        // Items outside the table keep their caption in both languages.
+        QCOMPARE(w.Action("Mp2")->text(), QString::fromUtf8("LPT2（0X278）"));
+
+        // Clicking the checked item also swaps: back to Chinese.
+        w.Action("Menglish")->trigger();
+        QVERIFY(w.Action("Mchinese")->isChecked());
+        QCOMPARE(w.Action("Mearse")->text(), QString::fromUtf8("擦除"));
+        QCOMPARE(memo->toPlainText().split('\n').size(), 6);
+    }
+
+    void SettingsSurviveARestart() {
+        QTemporaryDir dir;
+        TMainOptions options;
+        options.Port.Port = "sim:ATmega16";
+        options.DatabasePath = (dir.path() + "/chip.db").toStdString();
+        {
+            TMain first(options);
+            first.LanguageChooser = [] { return 1; };
+            QString error;
+            QVERIFY(first.Initialize(error));
+            first.findChild<QCheckBox*>("isEraseAll")->setChecked(false);
+            first.findChild<QAction*>("Msound")->trigger();
+            first.close();
+        }
+        TMain second(options);
+        int asked = 0;
+        second.LanguageChooser = [&] { return ++asked; };
+        QString error;
+        QVERIFY(second.Initialize(error));
+        QCOMPARE(asked, 0);
+        QVERIFY(second.findChild<QAction*>("Menglish")->isChecked());
+        QVERIFY(!second.findChild<QCheckBox*>("isEraseAll")->isChecked());
+        QVERIFY(!second.findChild<QAction*>("Msound")->isChecked());
+    }
+
+    void SecondInstanceRaisesTheFirst() {
+        const QString name = QString("tondrel-test-%1").arg(QCoreApplication::applicationPid());
+        SingleInstance first(name);
+        int raised = 0;
+        QVERIFY(first.Listen([&] { ++raised; }));
+        SingleInstance second(name);
+        QVERIFY(second.RaiseRunning());
+        QTRY_COMPARE(raised, 1);
+        SingleInstance nobody(name + "-none");
+        QVERIFY(!nobody.RaiseRunning(100));
+    }
+};
+
+QTEST_MAIN(TMainTest)
+#include "TMainTest.moc"
