@@ -1,0 +1,147 @@
+#include "gui/ConfigDialog.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace tondrel::gui {
+
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+}  // namespace
+
+ConfigDialog::ConfigDialog(std::unique_ptr<config::ConfigForm> form,
+                           std::unique_ptr<config::ConfigPrompts> prompts, QWidget* parent)
+    : QDialog(parent), prompts_(std::move(prompts)), form_(std::move(form)) {
+    const config::LayoutDesc& layout = form_->Layout();
+    setObjectName(Q(layout.ClassName));
+    setWindowTitle(QString::fromUtf8(config::kWindowCaption));
+    setModal(true);
+    auto* outer = new QVBoxLayout(this);
+
+    auto press = [this](const std::string& button) {
+        form_->Press(button);
+        Sync();
+    };
+    auto addButton = [&](QLayout* where, const config::ButtonDesc& b) {
+        if (b.Name.empty()) return;
+        auto* button = new QPushButton(Q(b.Caption), this);
+        button->setObjectName(Q(b.Name));
+        connect(button, &QPushButton::clicked, this, [press, name = b.Name] { press(name); });
+        where->addWidget(button);
+    };
+
+    size_t editIndex = 0;
+    for (const config::GroupDesc& g : layout.Groups) {
+        auto* group = new QGroupBox(Q(g.Caption), this);
+        group->setObjectName(Q(g.Name));
+        auto* groupLayout = new QVBoxLayout(group);
+        auto* grid = new QGridLayout;
+        int cell = 0;
+        for (const config::BoxDesc& b : g.Boxes) {
+            auto* box = new QCheckBox(Q(b.Caption), group);
+            box->setObjectName(Q(b.Name));
+            // The form decides whether a click changes the box (disabled boxes and the boxes
+            // that write at once), so the check box only reports the click.
+            connect(box, &QCheckBox::clicked, this, [this, name = b.Name] {
+                form_->Click(name);
+                Sync();
+            });
+            grid->addWidget(box, cell / 4, cell % 4);
+            ++cell;
+            boxes_.push_back(box);
+        }
+        for (const config::EditDesc& e : g.Edits) {
+            auto* label = new QLabel(Q(e.Label), group);
+            auto* edit = new QLineEdit(group);
+            edit->setObjectName(Q(e.Name));
+            edit->setMaxLength(4);
+            connect(edit, &QLineEdit::textEdited, this,
+                    [this, edit, i = editIndex](const QString& t) {
+                        const std::string& kept = form_->SetEditText(i, t.toStdString());
+                        if (Q(kept) != t) edit->setText(Q(kept));
+                    });
+            grid->addWidget(label, cell / 4, (cell % 4));
+            ++cell;
+            grid->addWidget(edit, cell / 4, (cell % 4));
+            ++cell;
+            edits_.push_back(edit);
+            ++editIndex;
+        }
+        groupLayout->addLayout(grid);
+        auto* buttons = new QHBoxLayout;
+        addButton(buttons, g.RefreshButton);
+        addButton(buttons, g.WriteButton);
+        groupLayout->addLayout(buttons);
+        outer->addWidget(group);
+    }
+    if (layout.Modes) {
+        const config::ModeGroupDesc& m = *layout.Modes;
+        auto* group = new QGroupBox(Q(m.Caption), this);
+        group->setObjectName(Q(m.Name));
+        auto* groupLayout = new QVBoxLayout(group);
+        for (size_t i = 0; i < m.Modes.size(); ++i) {
+            const config::ModeDesc& mode = m.Modes[i];
+            auto* radio = new QRadioButton(Q(mode.Caption), group);
+            radio->setObjectName(Q(mode.Name));
+            connect(radio, &QRadioButton::toggled, this, [this, i](bool on) {
+                if (on) form_->SelectMode(i);
+            });
+            auto* row = new QHBoxLayout;
+            row->addWidget(radio);
+            if (!mode.Note.empty()) row->addWidget(new QLabel(Q(mode.Note), group));
+            groupLayout->addLayout(row);
+            modes_.push_back(radio);
+        }
+        addButton(groupLayout, m.Ok);
+        outer->addWidget(group);
+    }
+    for (const config::LabelDesc& l : layout.Labels) {
+        auto* label = new QLabel(Q(l.Caption), this);
+        label->setObjectName(Q(l.Name));
+        label->setWordWrap(true);
+        outer->addWidget(label);
+    }
+    auto* bottom = new QHBoxLayout;
+    if (layout.CalibrationCount > 0) addButton(bottom, layout.Calibration);
+    addButton(bottom, layout.Erase);
+    if (!layout.Close.Name.empty()) {
+        auto* close = new QPushButton(Q(layout.Close.Caption), this);
+        close->setObjectName(Q(layout.Close.Name));
+        connect(close, &QPushButton::clicked, this, &QDialog::accept);
+        bottom->addWidget(close);
+    }
+    outer->addLayout(bottom);
+
+    Sync();
+}
+
+ConfigDialog::~ConfigDialog() = default;
+
+void ConfigDialog::Sync() {
+    for (QCheckBox* box : boxes_) {
+        const std::string name = box->objectName().toStdString();
+        if (!form_->HasBox(name)) continue;
+        const config::BoxState& s = form_->Box(name);
+        box->setChecked(s.Ticked);
+        box->setEnabled(s.Enabled);
+    }
+    for (size_t i = 0; i < edits_.size(); ++i) edits_[i]->setText(Q(form_->EditText(i)));
+    if (form_->SelectedMode() < modes_.size()) {
+        QRadioButton* r = modes_[form_->SelectedMode()];
+        const QSignalBlocker quiet(r);
+        r->setChecked(true);
+    }
+}
+
+}  // namespace tondrel::gui

@@ -1,0 +1,35 @@
+#pragma once
+// The configuration-bit dialog: one renderer for every layout. The window-less form model does
+// the reading and writing; this only shows its boxes, radio buttons and edit boxes and passes
+// clicks on.
+#include <QDialog>
+#include <memory>
+
+#include "config/ConfigForm.h"
+
+class QCheckBox;
+class QLineEdit;
+class QRadioButton;
+
+namespace tondrel::gui {
+
+class ConfigDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    ConfigDialog(std::unique_ptr<config::ConfigForm> form,
+                 std::unique_ptr<config::ConfigPrompts> prompts, QWidget* parent);
+    ~ConfigDialog() override;
+    config::ConfigForm& Form() { return *form_; }
+    // Shows the form's current state in the widgets.
+    void Sync();
+
+  private:
+    std::unique_ptr<config::ConfigPrompts> prompts_;
+    std::unique_ptr<config::ConfigForm> form_;
+    std::vector<QCheckBox*> boxes_;
+    std::vector<QLineEdit*> edits_;
+    std::vector<QRadioButton*> modes_;
+};
+
+}  // namespace tondrel::gui

@@ -1,0 +1,33 @@
+#pragma once
+// The byte (word) editor of a grid cell: hex digits only, stored when it closes.
+#include <QDialog>
+#include <cstdint>
+#include <vector>
+
+#include "data/GridText.h"
+
+class QLineEdit;
+
+namespace tondrel::gui {
+
+class TModifyDataFrm : public QDialog {
+    Q_OBJECT
+
+  public:
+    // side picks the object name: TModifyFlashDataFrm or TModifyEEPROMDataFrm.
+    TModifyDataFrm(std::vector<uint8_t>& buffer, BufferSide side, GridMode mode, int32_t position,
+                   Language lang, QWidget* parent);
+    QLineEdit* Editor() { return edit_; }
+
+  protected:
+    void done(int result) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    std::vector<uint8_t>& buffer_;
+    GridMode mode_;
+    int32_t position_;
+    QLineEdit* edit_ = nullptr;
+};
+
+}  // namespace tondrel::gui

@@ -1,0 +1,143 @@
+// The window's dialogs on a running main window and the simulated bench.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "gui/ConfigDialog.h"
+#include "gui/PortTestPanel.h"
+#include "gui/TMain.h"
+#include "gui/TModifyDataFrm.h"
+#include "gui/TchipManageFrm.h"
+#include "gui/WindowDialogs.h"
+#include "sim/Bench.h"
+
+using namespace tondrel;
+using namespace tondrel::gui;
+
+namespace {
+
+struct Window {
+    QTemporaryDir dir;
+    std::unique_ptr<TMain> main;
+    explicit Window(const std::string& bench) {
+        TMainOptions options;
+        options.Port.Port = bench;
+        options.DatabasePath = (dir.path() + "/chip.db").toStdString();
+        main = std::make_unique<TMain>(options);
+        main->LanguageChooser = [] { return 1; };
+        main->Question = [](const QString&) { return false; };
+        main->Information = [](const QString&) {};
+        InstallWindowDialogs(*main);
+        QString error;
+        if (!main->Initialize(error)) qFatal("window did not start: %s", qPrintable(error));
+    }
+};
+
+}  // namespace
+
+class DialogsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void ChipDialogFiltersAndChooses() {
+        Window w("sim:ATmega16");
+        TchipManageFrm dialog(*w.main->Db(), w.main.get());
+        const int all = dialog.ListedCount();
+        QVERIFY(all > 40);
+
+        auto* categories = dialog.findChild<QListWidget*>("ListChipCat");
+        categories->setCurrentRow(2);  // "AT89"
+        dialog.ListChipCatClick();
+        const auto names = dialog.ListedNames();
+        QVERIFY(!names.empty());
+        for (const auto& n : names) QVERIFY2(n.find("AT89") != std::string::npos, n.c_str());
+        QCOMPARE(names.front(), std::string("AT89S51"));  // method code 1 comes first
+
+        // "选定" without a selected row chooses nothing and keeps the dialog open.
+        dialog.findChild<QPushButton*>("Button1")->click();
+        QVERIFY(!dialog.Chosen());
+
+        dialog.findChild<QLineEdit*>("edtChipName")->setText("mega8");
+        for (const auto& n : dialog.ListedNames()) QVERIFY(n.find("mega8") != std::string::npos);
+        dialog.findChild<QLineEdit*>("edtChipName")->setText("no such chip");
+        QCOMPARE(dialog.ListedCount(), 0);
+        dialog.findChild<QPushButton*>("Button1")->click();
+        QVERIFY(!dialog.Chosen());
+
+        dialog.findChild<QLineEdit*>("edtChipName")->setText("ATmega16");
+        auto* grid = dialog.findChild<QTableWidget*>("DBGrid1");
+        grid->selectRow(0);
+        dialog.findChild<QPushButton*>("Button1")->click();
+        QVERIFY(dialog.Chosen());
+        QCOMPARE(dialog.Chosen()->Name, std::string("ATmega16"));
+        // Only the name column is wide enough to read.
+        QVERIFY(grid->columnWidth(2) > 50);
+        QCOMPARE(grid->columnWidth(0), 1);
+    }
+
+    void ConfigDialogShowsTheSimulatedChipsFuses() {
+        Window w("sim:ATmega16");
+        w.main->Session()->AutoSearch();
+        auto dialog = MakeConfigDialog(*w.main);
+        QVERIFY(dialog);
+        QCOMPARE(dialog->objectName(), QString("Tmega16otherFrm"));
+        // Factory fuses of an ATmega16: low 0xE1, high 0x99; a programmed (0) bit is ticked.
+        const uint8_t low = 0xE1, high = 0x99;
+        for (int bit = 0; bit < 8; ++bit) {
+            if (auto* box = dialog->findChild<QCheckBox*>(QString("FL%1").arg(bit)))
+                QCOMPARE(box->isChecked(), ((low >> bit) & 1) == 0);
+            if (auto* box = dialog->findChild<QCheckBox*>(QString("fh%1").arg(bit)))
+                QCOMPARE(box->isChecked(), ((high >> bit) & 1) == 0);
+        }
+        QVERIFY(dialog->findChild<QCheckBox*>("FL0"));
+        // Clearing CKSEL0 (ticking FL0) and writing changes the chip's low fuse.
+        dialog->findChild<QCheckBox*>("FL0")->click();
+        dialog->findChild<QPushButton*>("Button6")->click();
+        auto again = MakeConfigDialog(*w.main);
+        QVERIFY(again->findChild<QCheckBox*>("FL0")->isChecked());
+    }
+
+    void WordEditorStoresTheCell() {
+        Window w("sim:ATmega16");
+        w.main->Session()->AutoSearch();
+        auto& flash = w.main->Session()->Bufs.FlashBuffer;
+        TModifyDataFrm editor(flash, BufferSide::Flash, GridMode::Word, 3, Language::English,
+                              w.main.get());
+        QCOMPARE(editor.objectName(), QString("TModifyFlashDataFrm"));
+        QCOMPARE(editor.Editor()->text(), QString("FFFF"));
+        editor.Editor()->clear();
+        QTest::keyClicks(editor.Editor(), "1zA2g");  // z and g are dropped
+        QCOMPARE(editor.Editor()->text(), QString("1A2"));
+        editor.accept();
+        // Left-padded to 0x01A2, stored low byte first at word 3.
+        QCOMPARE(int(flash[6]), 0xA2);
+        QCOMPARE(int(flash[7]), 0x01);
+        w.main->ShowFlashBuffer();
+        QCOMPARE(w.main->FlashModel()->index(1, 4).data().toString(), QString("01A2"));
+    }
+
+    void PortTestDrivesPinsAndReadsInputs() {
+        Window w("sim:ATmega16");
+        core::Session* s = w.main->Session();
+        sim::Bench* bench = w.main->Ports()->GetBench();
+        QVERIFY(bench);
+        PortTestPanel panel(s->Env, s->PortBase, w.main.get());
+        auto* enable = panel.findChild<QCheckBox*>("pin14");
+        enable->setChecked(true);
+        QVERIFY(!bench->TargetConnected());
+        enable->setChecked(false);
+        QVERIFY(bench->TargetConnected());
+        // The five inputs are shown.
+        for (int pin : {10, 11, 12, 13, 15})
+            QVERIFY(panel.findChild<QLabel*>(QString("pin%1").arg(pin))->text().contains("pin"));
+    }
+};
+
+QTEST_MAIN(DialogsTest)
+#include "DialogsTest.moc"
