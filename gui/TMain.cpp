@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -34,6 +35,7 @@
 #include "data/GridText.h"
 #include "gui/BufferGridModel.h"
 #include "gui/Sounds.h"
+#include "gui/TAboutBox.h"
 
 namespace tondrel::gui {
 
@@ -99,6 +101,42 @@ constexpr const char* kOperationControls[] = {
     "Moption",   "ToolBar1",       "NormalBar",       "FlashToolBar", "EEPROMToolBar",
     "speedbar",  "FlashDataBoard", "EEPROMdataBoard", "GBauto",
 };
+
+QIcon BadgeIcon(const QString& bar, const QString& text) {
+    const QColor colour = bar == "ToolBar1"       ? QColor(0x3A, 0x6E, 0xA5)
+                          : bar == "NormalBar"    ? QColor(0x2E, 0x8B, 0x57)
+                          : bar == "FlashToolBar" ? QColor(0xC0, 0x6A, 0x10)
+                                                  : QColor(0x8A, 0x3F, 0xA0);
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(colour);
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
+    p.setPen(Qt::white);
+    QFont f = p.font();
+    f.setBold(true);
+    f.setPixelSize(11);
+    p.setFont(f);
+    p.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, text.left(4).split('\r').first());
+    return QIcon(pixmap);
+}
+
+// The designed widths, widened where today's fonts would cut a cell's text.
+void FitColumns(QTableView* grid, GridMode mode) {
+    const QFontMetrics fm(grid->font());
+    int digit = 0;
+    for (char c : std::string("0123456789ABCDEF"))
+        digit = std::max(digit, fm.horizontalAdvance(QChar(c)));
+    const int cell = digit * (mode == GridMode::Word ? 4 : 2) + 14;
+    for (int c = 0; c < GridColumnCount; ++c) {
+        int width = ColumnWidth(c, mode);
+        if (c == 0) width = std::max(width, fm.horizontalAdvance("00000") + 10);
+        if (c > 0 && c < GridAsciiColumn) width = std::max(width, cell);
+        grid->setColumnWidth(c, width);
+    }
+}
 
 void SetCaption(QObject* o, const QString& text) {
     if (auto* a = qobject_cast<QAction*>(o)) {
@@ -238,9 +276,10 @@ void TMain::BuildMenus() {
 
 QAction* TMain::Button(QToolBar* bar, const char* name, const char* icon, void (TMain::*slot)(),
                        const QString& text) {
-    // Theme icons where the desktop has them, the bundled ones otherwise.
-    const QIcon fallback(QString(":/icons/%1.png").arg(name));
-    auto* a = bar->addAction(QIcon::fromTheme(icon, fallback), text.isEmpty() ? name : text);
+    // Theme icons where the desktop has them; otherwise a drawn badge in the tool bar's colour
+    // with the button's short text, so every bar still reads at a glance.
+    auto* a = bar->addAction(QIcon::fromTheme(icon, BadgeIcon(bar->objectName(), text)),
+                             text.isEmpty() ? name : text);
     Register(name, a);
     if (QWidget* w = bar->widgetForAction(a)) w->setObjectName(name);
     connect(a, &QAction::triggered, this, slot);
@@ -409,7 +448,7 @@ void TMain::BuildCentre() {
     Register("Memo1", memo1_);
     memo1_->setReadOnly(true);
     boxLayout->addWidget(memo1_, 1);
-    auto* link = new QPushButton(QString::fromStdString(std::string(core::kMakerAddress)), box);
+    auto* link = new QPushButton(ManualUrl().toString(), box);
     Register("SpeedButton5", link);
     link->setFlat(true);
     link->setCursor(Qt::PointingHandCursor);
@@ -568,16 +607,14 @@ void TMain::ShowFlashBuffer() {
     if (!session_) return;
     flashModel_->SetMode(FlashGridMode(session_->Chip.CurrentMethodCode));
     flashModel_->Refresh();
-    for (int c = 0; c < GridColumnCount; ++c)
-        flashGrid_->setColumnWidth(c, ColumnWidth(c, flashModel_->Mode()));
+    FitColumns(flashGrid_, flashModel_->Mode());
 }
 
 void TMain::ShowEEPROMBuffer() {
     if (!session_) return;
     eepromModel_->SetMode(GridMode::Byte);
     eepromModel_->Refresh();
-    for (int c = 0; c < GridColumnCount; ++c)
-        eepromGrid_->setColumnWidth(c, ColumnWidth(c, GridMode::Byte));
+    FitColumns(eepromGrid_, GridMode::Byte);
 }
 
 void TMain::ShowTab(std::string_view name) {
@@ -858,13 +895,10 @@ void TMain::MsoundClick() {
 }
 
 void TMain::MaboutClick() {
-    QMessageBox box(this);
-    box.setObjectName("TAboutBox");
-    box.setWindowTitle("About");
-    const bool chinese = session_ && session_->Mchinese;
-    box.setText(QString::fromUtf8(chinese ? "tondrel 下载软件" : "tondrel software") +
-                "\nVer: 2.3\n" + QString::fromStdString(std::string(core::kMakerName)));
-    box.exec();
+    // Created once, shown modally each time.
+    if (!aboutBox_) aboutBox_ = new TAboutBox(this);
+    aboutBox_->ApplyLanguage(session_ && session_->Mchinese);
+    aboutBox_->exec();
 }
 
 void TMain::MportTestClick() {
@@ -876,7 +910,7 @@ void TMain::speedbarChange(int position) {
 }
 
 void TMain::SpeedButton5Click() {
-    QDesktopServices::openUrl(QUrl(QString::fromStdString(std::string(core::kMakerAddress))));
+    QDesktopServices::openUrl(ManualUrl());
 }
 
 void TMain::BringToFront() {

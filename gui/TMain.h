@@ -32,6 +32,7 @@ namespace tondrel::gui {
 
 class BufferGridModel;
 class Sounds;
+class TAboutBox;
 
 struct TMainOptions {
     core::PortOptions Port;
@@ -180,7 +181,7 @@ class TMain : public QMainWindow, public core::View {
     BufferGridModel* flashModel_ = nullptr;
     BufferGridModel* eepromModel_ = nullptr;
     QLabel* status_[3] = {nullptr, nullptr, nullptr};
-    QWidget* aboutBox_ = nullptr;
+    TAboutBox* aboutBox_ = nullptr;
 };
 
 }  // namespace tondrel::gui

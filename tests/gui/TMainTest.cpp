@@ -1,6 +1,7 @@
 // The main window on the simulated bench, found by its component names.
 #include <QAction>
 #include <QCheckBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -9,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include "gui/SingleInstance.h"
@@ -174,6 +176,36 @@ class TMainTest : public QObject {
         QVERIFY(second.findChild<QAction*>("Menglish")->isChecked());
         QVERIFY(!second.findChild<QCheckBox*>("isEraseAll")->isChecked());
         QVERIFY(!second.findChild<QAction*>("Msound")->isChecked());
+    }
+
+    void AboutBoxFollowsTheLanguage() {
+        Window w("sim:ATmega16", 1);
+        QTimer::singleShot(0, [&] {
+            auto* about = w.main->findChild<QDialog*>("TAboutBox");
+            QVERIFY(about);
+            QCOMPARE(about->findChild<QLabel*>("ProductName")->text(), QString("tondrel software"));
+            QVERIFY(about->findChild<QLabel*>("WebAddress")->text().contains("manual.html"));
+            about->accept();
+        });
+        w.Action("Mabout")->trigger();
+    }
+
+    // The README's picture: the window after an auto programming on the bench, in Chinese.
+    void Screenshot() {
+        const QString target = qEnvironmentVariable("TONDREL_SCREENSHOT");
+        if (target.isEmpty()) QSKIP("set TONDREL_SCREENSHOT=FILE.png to write the picture");
+        Window w("sim:ATmega16", 2);
+        w.main->show();
+        w.Action("Mautosearch")->trigger();
+        w.main->FileChooser = [](const QString&, const QString&, bool) {
+            return kSamples + "atmega16-blink.hex";
+        };
+        w.Action("MopenFlashFile")->trigger();
+        w.Action("MautoProgram")->trigger();
+        w.main->ShowTab("sheetFlash");
+        w.main->resize(900, 560);
+        QTest::qWait(100);
+        QVERIFY(w.main->grab().save(target));
     }
 
     void SecondInstanceRaisesTheFirst() {

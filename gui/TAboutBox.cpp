@@ -1,0 +1,71 @@
+#include "gui/TAboutBox.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "core/Maker.h"
+
+namespace tondrel::gui {
+
+QUrl ManualUrl() {
+    for (const QString& path :
+         {QStringLiteral(TONDREL_DATADIR "/manual.html"),
+          QApplication::applicationDirPath() + "/../share/tondrel/manual.html",
+          QStringLiteral(TONDREL_SOURCE_DIR "/docs/manual.html")}) {
+        if (QFileInfo::exists(path)) return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    }
+    return QUrl(QString::fromUtf8(core::kMakerAddress.data(), int(core::kMakerAddress.size())));
+}
+
+TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
+    setObjectName("TAboutBox");
+    setWindowTitle("About");
+    auto* outer = new QHBoxLayout(this);
+    auto* icon = new QLabel(this);
+    icon->setObjectName("ProgramIcon");
+    icon->setPixmap(QIcon(":/tondrel.svg").pixmap(64, 64));
+    outer->addWidget(icon, 0, Qt::AlignTop);
+    auto* text = new QVBoxLayout;
+    productName_ = new QLabel(this);
+    productName_->setObjectName("ProductName");
+    QFont big = productName_->font();
+    big.setPointSize(big.pointSize() + 4);
+    big.setBold(true);
+    productName_->setFont(big);
+    text->addWidget(productName_);
+    auto label = [&](const char* name, const QString& caption) {
+        auto* l = new QLabel(caption, this);
+        l->setObjectName(name);
+        l->setWordWrap(true);
+        text->addWidget(l);
+        return l;
+    };
+    label("Version", "Ver: 2.3");
+    label("Comments", "Free software of the tondrel project; use it at your own risk.");
+    label("author",
+          QString("Written by the %1 developers.")
+              .arg(QString::fromUtf8(core::kMakerName.data(), int(core::kMakerName.size()))));
+    const QUrl manual = ManualUrl();
+    auto* link = label("WebAddress", QString("<a href=\"%1\">%1</a>").arg(manual.toString()));
+    link->setCursor(Qt::PointingHandCursor);
+    link->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    link->setOpenExternalLinks(true);
+    auto* ok = new QPushButton("OK", this);
+    ok->setObjectName("OKButton");
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    text->addWidget(ok, 0, Qt::AlignRight);
+    outer->addLayout(text);
+}
+
+void TAboutBox::ApplyLanguage(bool chinese) {
+    productName_->setText(QString::fromUtf8(chinese ? "tondrel 下载软件" : "tondrel software"));
+}
+
+}  // namespace tondrel::gui
