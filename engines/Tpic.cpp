@@ -130,7 +130,9 @@ bool PicEngine::WriteFlashByte(int32_t address, uint8_t value) {
     if (w < kConfigStart) {
         const int32_t limit = ProgramWords();
         const bool beyond = limit > 0 && w >= limit;
-        if (word == kBlankWord && (WriteBlank == 0 || beyond)) {
+        // A PIC word has 14 bits, so 0xFFFF (the gaps of a method-code-6 buffer, blank-filled
+        // with 0xFF) is the blank word too; programming it could never read back equal.
+        if ((word & kBlankWord) == kBlankWord && (WriteBlank == 0 || beyond)) {
             // Nothing to program; a blank word past the chip's end is never written even with
             // WriteBlank on, since the counter has wrapped and it would land on real code.
             SendCommand(kIncrementAddress);

@@ -553,3 +553,22 @@ TEST(PicEndToEnd, StuckWordFailsItsVerifyAndWithoutVerifyWordsStillLandInOrder) 
 
 }  // namespace
 }  // namespace tondrel
+
+namespace tondrel {
+namespace {
+
+TEST(PicEndToEnd, AllOnesWordIsSkippedAsBlank) {
+    // A method-code-6 buffer is blank-filled with 0xFF: its gaps arrive as 0xFFFF and must be
+    // passed over like 0x3FFF, or no real HEX file with a gap could be written.
+    BenchRig r("PIC16F877A", true, 16384, 256);
+    r.engine->EnterProgramming();
+    EXPECT_TRUE(r.engine->WriteFlashByte(0, 0xFF));
+    EXPECT_TRUE(r.engine->WriteFlashByte(1, 0xFF));
+    EXPECT_TRUE(r.engine->WriteFlashByte(2, 0x05));
+    EXPECT_TRUE(r.engine->WriteFlashByte(3, 0x28));
+    EXPECT_EQ(r.Chip().ProgramCell(0), 0x3FFF);
+    EXPECT_EQ(r.Chip().ProgramCell(1), 0x2805);
+}
+
+}  // namespace
+}  // namespace tondrel
