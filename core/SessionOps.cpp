@@ -312,7 +312,12 @@ bool Session::DoVerify(bool flash) {
     int differences = 0;
     std::string lastShown;
     auto compare = [&](int32_t i, uint8_t got) {
-        const uint8_t want = buffer[static_cast<size_t>(i)];
+        uint8_t want = buffer[static_cast<size_t>(i)];
+        // A PIC word has 14 bits: the high byte's top two bits are not stored by the chip.
+        if (pic && (i % 2) == 1) {
+            want &= 0x3F;
+            got &= 0x3F;
+        }
         if (got == want) return;
         ++differences;
         const std::string address = AddressText(i, flash);
