@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "cli/CliArgs.h"
+#include "cli/TerminalView.h"
+
+namespace tondrel::cli {
+namespace {
+
+bool Parse(std::vector<std::string> argv, CliArgs& out, std::string& error) {
+    out = CliArgs{};
+    return ParseArgs(argv, out, error);
+}
+
+TEST(CliArgs, OptionsCommandsAndTheAutoFlags) {
+    CliArgs a;
+    std::string error;
+    ASSERT_TRUE(Parse({"--port", "sim:ATmega16", "--lpt=2", "--speed", "0x10", "--lang", "zh",
+                       "auto", "--flash", "f.hex", "--no-erase", "--write-eeprom"},
+                      a, error))
+        << error;
+    EXPECT_EQ(a.Port, "sim:ATmega16");
+    EXPECT_EQ(a.Lpt, 2);
+    EXPECT_EQ(a.Speed, 16);
+    EXPECT_EQ(a.Language, 2);
+    EXPECT_EQ(a.Command, "auto");
+    EXPECT_EQ(a.AutoFlash, "f.hex");
+    EXPECT_EQ(a.Erase, false);
+    EXPECT_EQ(a.WriteEEPROM, true);
+    EXPECT_FALSE(a.WriteFlash.has_value());  // not given: the stored choice
+
+    ASSERT_TRUE(Parse({"config", "write", "GroupBox3", "FL0=on", "FL1=off"}, a, error));
+    EXPECT_EQ(a.Args.size(), 4u);
+    ASSERT_TRUE(Parse({"--yes", "config", "userid", "0", "1A2B"}, a, error));
+    EXPECT_EQ(a.Answer, true);
+}
+
+TEST(CliArgs, UsageErrorsSayWhat) {
+    CliArgs a;
+    std::string error;
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"frobnicate"},
+        {"write-flash"},
+        {"write-flash", "a", "b"},
+        {"--speed", "300001", "erase"},
+        {"--speed", "-1", "erase"},
+        {"--speed", "12x", "erase"},
+        {"--lpt", "4", "search"},
+        {"--lang", "fr", "search"},
+        {"--port"},
+        {"--no-erase", "search"},  // a flow option outside auto
+        {"--quiet=yes", "search"},
+        {"config", "launch"},
+        {"config", "mode"},
+        {"config", "userid", "0"},
+    };
+    for (const auto& argv : bad) {
+        EXPECT_FALSE(Parse(argv, a, error)) << (argv.empty() ? "(nothing)" : argv[0]);
+        EXPECT_FALSE(error.empty());
+    }
+    ASSERT_TRUE(Parse({"--help"}, a, error));
+    EXPECT_TRUE(a.Help);
+    EXPECT_NE(UsageText().find("verify-eeprom FILE"), std::string::npos);
+}
+
+TEST(TerminalView, QuietKeepsResultsAndQuestionsFollowTheAnswerGiven) {
+    char* outText = nullptr;
+    size_t outSize = 0;
+    FILE* out = open_memstream(&outText, &outSize);
+    FILE* err = std::tmpfile();
+    TerminalOptions options;
+    options.Quiet = true;
+    {
+        TerminalView view(options, out, err, nullptr);
+        view.AppendLine(">>begin writing Flash");
+        view.Result("ATmega16");
+        EXPECT_FALSE(view.AskYesNo("continue?"));  // nobody to ask: the cautious answer
+        view.SetLabel("HardwareVer", "Regal II");
+        EXPECT_EQ(view.Label("HardwareVer"), "Regal II");
+        EXPECT_EQ(view.ChooseLanguage(), 1);
+    }
+    std::fflush(out);
+    EXPECT_EQ(std::string(outText, outSize), "ATmega16\n");
+    std::fclose(out);
+    std::free(outText);
+    std::fclose(err);
+
+    options.Answer = true;
+    options.Language = 2;
+    TerminalView yes(options, stdout, stderr, nullptr);
+    EXPECT_TRUE(yes.AskYesNo("continue?"));
+    EXPECT_EQ(yes.ChooseLanguage(), 2);
+}
+
+}  // namespace
+}  // namespace tondrel::cli
