@@ -59,23 +59,29 @@ const std::vector<MessageEntry>& GuiMessageTable() {
         {"Cap.isEraseAll", "3.  是否进行全片擦除（FLASH+EEPROM）", "3.  erase all（FLASH+EEPROM）"},
         {"Cap.isWriteFlash", "4.  是否写FLASH", "4.  write FLASH"},
         {"Cap.isWriteEEPROM", "5.  是否写EEPROM(如果存在)", "5.  write EEPROM(if exist)"},
-        // The notes of the auto-programming tab (Chinese only; English empties the box).
-        {"Memo1.1", "[自动编程] 的流程设置说明：", ""},
+        // The notes of the auto-programming tab exist in Chinese only; in English the box is empty.
+        {"Memo1.1", "[自动编程] 的流程设置说明：", "[自动编程] 的流程设置说明："},
         {"Memo1.2",
          "1. "
          "是否更新FLASH文件。如果需要更新上次的FLASH文件，请打勾，否则下载到芯片的数据将是FLASH数据"
          "区的当前数据。（这个选项适用于调试程序，选择了该选项，程序改变后，计算机自动载入新的程序"
          "内容！）",
-         ""},
+         "1. "
+         "是否更新FLASH文件。如果需要更新上次的FLASH文件，请打勾，否则下载到芯片的数据将是FLASH数据"
+         "区的当前数据。（这个选项适用于调试程序，选择了该选项，程序改变后，计算机自动载入新的程序"
+         "内容！）"},
         {"Memo1.3",
          "2. "
          "是否更新EEPROM文件（如果存在）。如果需要更新上次的EEPORM文件，请打勾，否则下载到芯片的数"
          "据将是EEPROM数据区的当前数据。（这个选项适用于调试程序，选择了该选项，程序改变后，计算机"
          "自动载入新的程序内容！）",
-         ""},
-        {"Memo1.4", "3. 是否进行全片擦除（FLASH+EEPROM），需要全片擦除请打勾。", ""},
-        {"Memo1.5", "4. 是否写FLASH，是请打勾，否则将跳过FLASH编程。", ""},
-        {"Memo1.6", "5. 是否写EEPROM（如果存在），是请打勾，否则将跳过EEPROM编程。", ""},
+         "2. "
+         "是否更新EEPROM文件（如果存在）。如果需要更新上次的EEPORM文件，请打勾，否则下载到芯片的数"
+         "据将是EEPROM数据区的当前数据。（这个选项适用于调试程序，选择了该选项，程序改变后，计算机"
+         "自动载入新的程序内容！）"},
+        {"Memo1.4", "3. 是否进行全片擦除（FLASH+EEPROM），需要全片擦除请打勾。", "3. 是否进行全片擦除（FLASH+EEPROM），需要全片擦除请打勾。"},
+        {"Memo1.5", "4. 是否写FLASH，是请打勾，否则将跳过FLASH编程。", "4. 是否写FLASH，是请打勾，否则将跳过FLASH编程。"},
+        {"Memo1.6", "5. 是否写EEPROM（如果存在），是请打勾，否则将跳过EEPROM编程。", "5. 是否写EEPROM（如果存在），是请打勾，否则将跳过EEPROM编程。"},
         // Beyond the window's original commands
         {"Gui.MsaveFlashHex", "另存FLASH为Intel HEX...", "save FLASH as Intel HEX..."},
         {"Gui.MsaveEEPromHex", "另存EEPROM为Intel HEX...", "save EEPROM as Intel HEX..."},
