@@ -1,12 +1,14 @@
 // The main window on the simulated bench, found by its component names.
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -68,6 +70,28 @@ class TMainTest : public QObject {
         QVERIFY(!w.Menu("Moper")->isEnabled());
         QVERIFY(w.Menu("MSearchChip")->isEnabled());
         QVERIFY(w.Board().contains(QString::fromUtf8("单片机 下载状态")));
+    }
+
+    void TheRealLanguageDialogOffersItsTwoEntries() {
+        QTemporaryDir dir;
+        TMainOptions options;
+        options.Port.Port = "sim:ATmega16";
+        options.DatabasePath = (dir.path() + "/chip.db").toStdString();
+        TMain main(options);
+        QStringList entries;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = main.findChild<QDialog*>("TLanguageFrm");
+            QVERIFY(dialog);
+            auto* combo = dialog->findChild<QComboBox*>("ComboBox1");
+            QVERIFY(!combo->isEditable());  // typed text could name no language at all
+            for (int i = 0; i < combo->count(); ++i) entries << combo->itemText(i);
+            combo->setCurrentIndex(1);
+            dialog->findChild<QPushButton*>("BitBtn1")->click();
+        });
+        QString error;
+        QVERIFY(main.Initialize(error));
+        QCOMPARE(entries, (QStringList{"English Version", QString::fromUtf8("简 体 中 文")}));
+        QVERIFY(main.findChild<QAction*>("Mchinese")->isChecked());
     }
 
     void AutoSearchFillsTheBoardAndOpensTheChipMenus() {
