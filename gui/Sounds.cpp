@@ -1,5 +1,6 @@
 #include "gui/Sounds.h"
 
+#include <QMediaDevices>
 #include <QSoundEffect>
 #include <QUrl>
 
@@ -10,9 +11,11 @@ Sounds::~Sounds() = default;
 
 void Sounds::Play(std::string_view name) {
     ++played_[std::string(name)];
-    // No audio in an offscreen or headless session: creating an effect there only produces
-    // warnings, so nothing is played at all.
-    if (qEnvironmentVariable("QT_QPA_PLATFORM") == "offscreen") return;
+    // No audio output (a headless session, a machine without sound): creating an effect there
+    // only produces warnings, so nothing is played and nothing is said.
+    if (qEnvironmentVariable("QT_QPA_PLATFORM") == "offscreen" ||
+        QMediaDevices::audioOutputs().isEmpty())
+        return;
     auto it = effects_.find(name);
     if (it == effects_.end()) {
         auto effect = std::make_unique<QSoundEffect>();
