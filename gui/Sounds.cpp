@@ -1,5 +1,6 @@
 #include "gui/Sounds.h"
 
+#include <QAudioDevice>
 #include <QMediaDevices>
 #include <QSoundEffect>
 #include <QUrl>
