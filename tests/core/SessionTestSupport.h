@@ -1,0 +1,86 @@
+#pragma once
+// A desk for session tests: a fresh database in a temp folder, a port set, a recording view
+// and the session over them.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "core/Ports.h"
+#include "core/Session.h"
+#include "db/Database.h"
+#include "sim/Bench.h"
+#include "tests/db/TempDir.h"
+#include "tests/support/RecordingPort.h"
+#include "tests/support/RecordingView.h"
+
+namespace tondrel::core::testsupport {
+
+using tondrel::testsupport::RecordingPort;
+using tondrel::testsupport::RecordingView;
+
+// A port set over one recording port at every base, for the exact handshake bytes and for
+// scripted adapter answers.
+class RecordingSet : public PortSet {
+  public:
+    RecordingSet() { Port.AttachClock(&Time); }
+    PortIo& At(int32_t) override { return Port; }
+    Clock& GetClock() override { return Time; }
+    std::string Describe() const override { return "recording port"; }
+    bool Simulated() const override { return true; }
+    int32_t HomeBase() const override { return 0x378; }
+    bool Close(std::string&) override { return true; }
+    VirtualClock Time;
+    RecordingPort Port{0x378};
+};
+
+struct Desk {
+    explicit Desk(const std::string& port, int lpt = 0) {
+        database = db::Database::Open(dir.File("chip.db"), error);
+        EXPECT_NE(database, nullptr) << error;
+        PortOptions options;
+        options.Port = port;
+        options.Lpt = lpt;
+        ports = PortSet::Open(options, error);
+        EXPECT_NE(ports, nullptr) << error;
+        session = std::make_unique<Session>(view, *database, *ports);
+    }
+    explicit Desk(std::unique_ptr<PortSet> set) : ports(std::move(set)) {
+        database = db::Database::Open(dir.File("chip.db"), error);
+        EXPECT_NE(database, nullptr) << error;
+        session = std::make_unique<Session>(view, *database, *ports);
+    }
+    // Start-up as the window runs it; the view forgets what start-up showed.
+    void Start() {
+        std::string e;
+        EXPECT_TRUE(session->Start(e)) << e;
+        view.Clear();
+    }
+    // Start-up and a successful chip search.
+    void StartAndFind() {
+        Start();
+        ASSERT_TRUE(session->AutoSearch()) << ::testing::PrintToString(view.Board);
+        view.Clear();
+    }
+    sim::TargetChip& ChipModel() { return *ports->GetBench()->Chip(); }
+    Session& S() { return *session; }
+
+    tondrel::testing::TempDir dir;
+    std::string error;
+    std::unique_ptr<db::Database> database;
+    std::unique_ptr<PortSet> ports;
+    RecordingView view;
+    std::unique_ptr<Session> session;
+};
+
+inline ChipRecord MadeUp(int methodCode, int32_t flash, int32_t eeprom, int32_t id = 4242) {
+    ChipRecord r;
+    r.ChipId = id;
+    r.MethodCode = methodCode;
+    r.Name = "MadeUp" + std::to_string(methodCode);
+    r.FlashSize = flash;
+    r.EEPROMSize = eeprom;
+    return r;
+}
+
+}  // namespace tondrel::core::testsupport
