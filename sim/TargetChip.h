@@ -1,6 +1,6 @@
 #pragma once
 // A simulated target chip as the adapter sees it: a few lines in, one data line out. Each model
-// is written from how the real chip behaves (its datasheet / programming specification).
+// is written from how the real chip behaves (its datasheet and the maker's programming notes).
 #include <cstdint>
 #include <iosfwd>
 #include <memory>

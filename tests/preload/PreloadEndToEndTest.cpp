@@ -115,9 +115,9 @@ bool InChild() {
 
 TEST(PreloadChild, Job) {
     if (!InChild()) GTEST_SKIP() << "runs only under the preloaded library";
-    const char* spec = std::getenv("TONDREL_PRELOAD_JOB");
-    ASSERT_NE(spec, nullptr);
-    std::istringstream in(spec);
+    const char* job = std::getenv("TONDREL_PRELOAD_JOB");
+    ASSERT_NE(job, nullptr);
+    std::istringstream in(job);
     std::string chip;
     int32_t bytes = 0;
     uint32_t seed = 0;
