@@ -87,6 +87,7 @@ Options:
                      (default: ppdev on the chosen LPT)
   --lpt 1|2|3        parallel port (default: the stored choice)
   --sim-state FILE   keep the simulated chip's memory in FILE between runs
+                     (default: ~/.local/state/tondrel/CHIP.state)
   --database PATH    the chip database (default: $XDG_DATA_HOME/tondrel/chip.db)
   --lang en|zh       language of the messages (stored for the next run)
   --speed N          clock delay 0..300000 (0 fastest); stored after a good Flash write

@@ -1,6 +1,9 @@
 #include "cli/Run.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
 #include "config/ConfigCommands.h"
 #include "config/ConfigForm.h"
@@ -33,6 +36,30 @@ std::string ChipLine(const ChipRecord& c) {
                   c.Name.c_str(), c.MethodCode, c.FlashSize, c.EEPROMSize, c.PageSize,
                   c.Signature.c_str());
     return text;
+}
+
+// Without --sim-state a simulated chip still keeps its memory between runs, as a real one
+// would: one file per bench name under $XDG_STATE_HOME/tondrel (~/.local/state/tondrel).
+std::string DefaultSimState(const std::string& port) {
+    if (port.rfind("sim:", 0) != 0) return {};
+    namespace fs = std::filesystem;
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    fs::path dir;
+    if (state && *state == '/') {
+        dir = fs::path(state) / "tondrel";
+    } else if (home && *home) {
+        dir = fs::path(home) / ".local" / "state" / "tondrel";
+    } else {
+        return {};
+    }
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) return {};
+    std::string name = port.substr(4);
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return (dir / (name + ".state")).string();
 }
 
 bool NeedsChip(const std::string& command) {
@@ -269,7 +296,7 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
     core::PortOptions options;
     options.Port = args.Port;
     options.Lpt = args.Lpt;
-    options.SimState = args.SimState;
+    options.SimState = args.SimState.empty() ? DefaultSimState(args.Port) : args.SimState;
     options.FallBackToBench = false;  // a script must know which port it drives
     auto ports = core::PortSet::Open(options, error);
     if (!ports) {

@@ -169,6 +169,16 @@ TEST_F(CliRun, ReadBackSavesWhatWasWritten) {
     EXPECT_EQ(v.Status, 0) << v.Output;
 }
 
+TEST_F(CliRun, WithoutAStateFileTheChipIsKeptPerBenchName) {
+    const std::string flash = kSamples + "at89s52-blink.hex";
+    const std::string base = "XDG_STATE_HOME=" + Quote(Path("state")) + " " + Quote(TONDREL_CLI) +
+                             " --database " + Quote(Path("chip.db")) +
+                             " --lang en --port sim:AT89S52 ";
+    ASSERT_EQ(std::system((base + "write-flash " + Quote(flash) + " >/dev/null").c_str()), 0);
+    EXPECT_TRUE(fs::exists(Path("state/tondrel/AT89S52.state")));
+    EXPECT_EQ(std::system((base + "verify-flash " + Quote(flash) + " >/dev/null").c_str()), 0);
+}
+
 TEST_F(CliRun, FailuresAndUsageErrorsHaveTheirExitStatus) {
     Result none = Run("sim:none", "search");
     EXPECT_EQ(none.Status, 1);
