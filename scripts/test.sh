@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test (library tests, end-to-end CLI tests, GUI tests on the
-# offscreen platform).
+# offscreen platform), then the library and command-line tests again under ASan and UBSan.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${TONDREL_BUILD_DIR:-$root/build}"
@@ -9,3 +9,11 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTONDRE
 cmake --build "$build" -j2
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" -j2 --output-on-failure --timeout 600
+
+# Sanitizers: memory and undefined-behaviour faults in the libraries, the bench and the tool.
+asan="${build}-asan"
+cmake -S "$root" -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTONDREL_WERROR=ON \
+  -DTONDREL_SANITIZE=ON -DTONDREL_GUI=OFF -DTONDREL_BENCH=OFF
+cmake --build "$asan" -j2
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir "$asan" -j2 --output-on-failure --timeout 900
