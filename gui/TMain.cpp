@@ -536,6 +536,16 @@ void TMain::SetLabel(std::string_view name, const std::string& text) {
 void TMain::SetEnabled(std::string_view control, bool enabled) {
     QObject* o = Find(control);
     if (!o) return;
+    // A control held off for a running operation takes the new state when the run ends, so
+    // that, say, a missing adapter found mid-run keeps the chip menus shut afterwards.
+    if (auto held = enabledBeforeRun_.find(o); held != enabledBeforeRun_.end()) {
+        held->second = enabled;
+        return;
+    }
+    ApplyEnabled(o, enabled);
+}
+
+void TMain::ApplyEnabled(QObject* o, bool enabled) {
     if (auto* m = qobject_cast<QMenu*>(o)) {
         m->setEnabled(enabled);
         m->menuAction()->setEnabled(enabled);
@@ -589,18 +599,15 @@ void TMain::OperationRunning(bool running) {
                 was = m->isEnabled();
             else if (auto* w = qobject_cast<QWidget*>(o))
                 was = w->isEnabled();
+            ApplyEnabled(o, false);
             enabledBeforeRun_[o] = was;
-            SetEnabled(name, false);
         }
         breath_.restart();
         return;
     }
-    for (const char* name : kOperationControls) {
-        QObject* o = Find(name);
-        auto it = enabledBeforeRun_.find(o);
-        if (o && it != enabledBeforeRun_.end()) SetEnabled(name, it->second);
-    }
+    const auto held = std::move(enabledBeforeRun_);
     enabledBeforeRun_.clear();
+    for (const auto& [o, enabled] : held) ApplyEnabled(o, enabled);
 }
 
 void TMain::ShowFlashBuffer() {

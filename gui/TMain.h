@@ -154,6 +154,7 @@ class TMain : public QMainWindow, public core::View {
                     const QString& text = {});
     void Register(const std::string& name, QObject* object);
     QObject* Find(std::string_view name) const;
+    void ApplyEnabled(QObject* o, bool enabled);
     QString T(std::string_view key) const;
     void SaveBuffer(bool flash, bool hex);
     void OpenBuffer(bool flash);

@@ -13,6 +13,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolBar>
 #include <QtTest>
 
 #include "gui/SingleInstance.h"
@@ -136,6 +137,20 @@ class TMainTest : public QObject {
 
         w.Action("MverifyFlash")->trigger();
         QVERIFY(w.Board().contains("FLASH verified successfully"));
+    }
+
+    void AdapterLostDuringAWriteKeepsTheChipMenusShut() {
+        Window w("sim:ATmega16", 1);
+        w.Action("Mautosearch")->trigger();
+        QVERIFY(w.Menu("Moper")->isEnabled());
+        // The adapter goes away: the write's own detection finds nothing and shuts the chip
+        // menus; the end of the run must not open them again.
+        w.main->Session()->PortBase = 0x3BC;  // a connector with nothing on it
+        w.Action("MwriteFlash")->trigger();
+        QVERIFY(w.Board().contains("hardware disconnected or no electricity !"));
+        QVERIFY(!w.Menu("Moper")->isEnabled());
+        QVERIFY(!w.Menu("Mfile")->isEnabled());
+        QVERIFY(!w.main->findChild<QToolBar*>("FlashToolBar")->isEnabled());
     }
 
     void SavingWritesTheFile() {
