@@ -13,6 +13,9 @@ SingleInstance::SingleInstance(QString name, QObject* parent)
 SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::DefaultName() {
+    // TONDREL_INSTANCE names a separate instance group (tests, a second desk on one account).
+    const QString group = qEnvironmentVariable("TONDREL_INSTANCE");
+    if (!group.isEmpty()) return group;
     return QString("tondrel-%1").arg(getuid());
 }
 

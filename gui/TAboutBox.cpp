@@ -29,7 +29,8 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     auto* outer = new QHBoxLayout(this);
     auto* icon = new QLabel(this);
     icon->setObjectName("ProgramIcon");
-    icon->setPixmap(QIcon(":/tondrel.svg").pixmap(64, 64));
+    // The bitmap: an SVG needs an image plug-in that not every Qt installation has.
+    icon->setPixmap(QPixmap(":/tondrel.png"));
     outer->addWidget(icon, 0, Qt::AlignTop);
     auto* text = new QVBoxLayout;
     productName_ = new QLabel(this);

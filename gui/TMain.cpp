@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -36,6 +35,13 @@
 #include "gui/BufferGridModel.h"
 #include "gui/Sounds.h"
 #include "gui/TAboutBox.h"
+#include "gui/TLanguageFrm.h"
+
+// The window's pictures and sounds live in a static library, whose resource object the linker
+// would drop as unreferenced: register it by hand.
+static void InitResources() {
+    Q_INIT_RESOURCE(tondrel);
+}
 
 namespace tondrel::gui {
 
@@ -102,26 +108,22 @@ constexpr const char* kOperationControls[] = {
     "speedbar",  "FlashDataBoard", "EEPROMdataBoard", "GBauto",
 };
 
-QIcon BadgeIcon(const QString& bar, const QString& text) {
-    const QColor colour = bar == "ToolBar1"       ? QColor(0x3A, 0x6E, 0xA5)
-                          : bar == "NormalBar"    ? QColor(0x2E, 0x8B, 0x57)
-                          : bar == "FlashToolBar" ? QColor(0xC0, 0x6A, 0x10)
-                                                  : QColor(0x8A, 0x3F, 0xA0);
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setBrush(colour);
-    p.setPen(Qt::NoPen);
-    p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
-    p.setPen(Qt::white);
-    QFont f = p.font();
-    f.setBold(true);
-    f.setPixelSize(11);
-    p.setFont(f);
-    p.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, text.left(4).split('\r').first());
-    return QIcon(pixmap);
-}
+// Each tool button and the menu item whose caption is its tool tip, in both languages.
+constexpr std::pair<const char*, const char*> kButtonTips[] = {
+    {"SpeedButton9", "Mabout"},
+    {"SpeedButton1", "Mquit"},
+    {"autoSearchBtn", "Mautosearch"},
+    {"manualSearchBtn", "Mmaunal"},
+    {"openFlashFileBtn", "MopenFlashFile"},
+    {"autoprogram2Btn", "MautoProgram"},
+    {"readFlashBtn", "MreadFlash"},
+    {"SpeedButton2", "MwriteFlash"},
+    {"SpeedButton3", "Mother"},
+    {"SpeedButton10", "Mreset"},
+    {"OpeneepromFileBtn", "MopenEEPROMfile"},
+    {"readEEPROMbtn", "Mreadeeprom"},
+    {"SpeedButton4", "MwriteEEProm"},
+};
 
 // The designed widths, widened where today's fonts would cut a cell's text.
 void FitColumns(QTableView* grid, GridMode mode) {
@@ -156,8 +158,10 @@ void SetCaption(QObject* o, const QString& text) {
 
 TMain::TMain(TMainOptions options, QWidget* parent)
     : QMainWindow(parent), options_(std::move(options)), sounds_(std::make_unique<Sounds>()) {
+    InitResources();
     setObjectName("TMain");
     setWindowTitle("tondrel");
+    setWindowIcon(QIcon(":/tondrel.png"));
     resize(729, 466);
     BuildMenus();
     BuildToolBars();
@@ -274,12 +278,12 @@ void TMain::BuildMenus() {
     Item(help, "Mabout", "关于...", &TMain::MaboutClick);
 }
 
-QAction* TMain::Button(QToolBar* bar, const char* name, const char* icon, void (TMain::*slot)(),
-                       const QString& text) {
-    // Theme icons where the desktop has them; otherwise a drawn badge in the tool bar's colour
-    // with the button's short text, so every bar still reads at a glance.
-    auto* a = bar->addAction(QIcon::fromTheme(icon, BadgeIcon(bar->objectName(), text)),
-                             text.isEmpty() ? name : text);
+QAction* TMain::Button(QToolBar* bar, const char* name, const char* theme, const char* picture,
+                       void (TMain::*slot)(), const QString& text) {
+    // The desktop's own icon where its theme has one, else the picture shipped with the
+    // program, so the set stays whole on a bare desktop.
+    const QIcon shipped(QString(":/icons/%1.png").arg(picture));
+    auto* a = bar->addAction(QIcon::fromTheme(theme, shipped), text.isEmpty() ? name : text);
     Register(name, a);
     if (QWidget* w = bar->widgetForAction(a)) w->setObjectName(name);
     connect(a, &QAction::triggered, this, slot);
@@ -287,46 +291,46 @@ QAction* TMain::Button(QToolBar* bar, const char* name, const char* icon, void (
 }
 
 void TMain::BuildToolBars() {
-    auto bar = [&](const char* name, bool breakBefore) {
+    auto bar = [&](const char* name, bool breakBefore, Qt::ToolButtonStyle style) {
         if (breakBefore) addToolBarBreak();
         auto* b = addToolBar(name);
         Register(name, b);
-        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setToolButtonStyle(style);
+        b->setIconSize(QSize(24, 24));
         return b;
     };
-    QToolBar* top = bar("ToolBar1", false);
-    Button(top, "SpeedButton6", "computer", &TMain::MmcuClick, "MCU")
+    // The download modes carry their names under the pictures; the chip commands are pictures
+    // with their menu caption as tool tip.
+    QToolBar* top = bar("ToolBar1", false, Qt::ToolButtonTextUnderIcon);
+    Button(top, "SpeedButton6", "computer", "mcu", &TMain::MmcuClick, "MCU")
         ->setToolTip(QString::fromUtf8("切换的单片机下载状态"));
-    Button(top, "SbtnEEProm3", "media-flash", &TMain::SbtnEEProm3Click, "Willem\rEPROM3");
-    Button(top, "SpeedButton11", "network-wired", &TMain::MalteraClick, "Altera")
+    Button(top, "SbtnEEProm3", "media-flash", "eprom", &TMain::SbtnEEProm3Click, "Willem\nEPROM3");
+    Button(top, "SpeedButton11", "network-wired", "fpga", &TMain::MalteraClick, "Altera")
         ->setToolTip(QString::fromUtf8("切换到ALTERA芯片下载状态"));
-    Button(top, "SpeedButton7", "network-wired", &TMain::MxilinxClick, "Xilinx")
+    Button(top, "SpeedButton7", "network-wired", "fpga", &TMain::MxilinxClick, "Xilinx")
         ->setToolTip(QString::fromUtf8("切换到XILINX芯片下载状态 "));
-    Button(top, "SpeedButton8", "network-wired", &TMain::MLatticeClick, "Lattice")
+    Button(top, "SpeedButton8", "network-wired", "fpga", &TMain::MLatticeClick, "Lattice")
         ->setToolTip(QString::fromUtf8("切换到Lattice芯片下载状态 "));
-    Button(top, "SpeedButton13", "cpu", &TMain::SpeedButton13Click, "ARM9");
-    Button(top, "SpeedButton9", "help-about", &TMain::MaboutClick, "?");
-    Button(top, "SpeedButton1", "application-exit", &TMain::SpeedButton10Click, "X")
-        ->setToolTip(QString::fromUtf8("退出"));
+    Button(top, "SpeedButton13", "cpu", "arm", &TMain::SpeedButton13Click, "ARM9");
+    Button(top, "SpeedButton9", "help-about", "about", &TMain::MaboutClick, "?");
+    Button(top, "SpeedButton1", "application-exit", "quit", &TMain::SpeedButton10Click, "X");
 
-    QToolBar* normal = bar("NormalBar", true);
-    Button(normal, "autoSearchBtn", "edit-find", &TMain::MautosearchClick, "F9");
-    Button(normal, "manualSearchBtn", "view-list-details", &TMain::MmaunalClick, "...");
-    QToolBar* flash = addToolBar("FlashToolBar");
-    Register("FlashToolBar", flash);
-    flash->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    Button(flash, "openFlashFileBtn", "document-open", &TMain::MopenFlashFileClick, "Flash");
-    Button(flash, "autoprogram2Btn", "media-playback-start", &TMain::MautoProgramClick, "F10");
-    Button(flash, "readFlashBtn", "go-up", &TMain::MreadFlashClick, "R");
-    Button(flash, "SpeedButton2", "go-down", &TMain::MwriteFlashClick, "W");
-    Button(flash, "SpeedButton3", "preferences-system", &TMain::MotherClick, "Cfg");
-    Button(flash, "SpeedButton10", "view-refresh", &TMain::MresetClick, "Reset");
-    QToolBar* eeprom = addToolBar("EEPROMToolBar");
-    Register("EEPROMToolBar", eeprom);
-    eeprom->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    Button(eeprom, "OpeneepromFileBtn", "document-open", &TMain::MopenEEPROMfileClick, "EEPROM");
-    Button(eeprom, "readEEPROMbtn", "go-up", &TMain::MreadeepromClick, "R");
-    Button(eeprom, "SpeedButton4", "go-down", &TMain::MwriteEEPromClick, "W");
+    QToolBar* normal = bar("NormalBar", true, Qt::ToolButtonIconOnly);
+    Button(normal, "autoSearchBtn", "edit-find", "search", &TMain::MautosearchClick);
+    Button(normal, "manualSearchBtn", "view-list-details", "select", &TMain::MmaunalClick);
+    QToolBar* flash = bar("FlashToolBar", false, Qt::ToolButtonIconOnly);
+    Button(flash, "openFlashFileBtn", "document-open", "open-flash", &TMain::MopenFlashFileClick);
+    Button(flash, "autoprogram2Btn", "media-playback-start", "auto-program",
+           &TMain::MautoProgramClick);
+    Button(flash, "readFlashBtn", "go-up", "read-flash", &TMain::MreadFlashClick);
+    Button(flash, "SpeedButton2", "go-down", "write-flash", &TMain::MwriteFlashClick);
+    Button(flash, "SpeedButton3", "preferences-system", "configure", &TMain::MotherClick);
+    Button(flash, "SpeedButton10", "view-refresh", "reset", &TMain::MresetClick);
+    QToolBar* eeprom = bar("EEPROMToolBar", false, Qt::ToolButtonIconOnly);
+    Button(eeprom, "OpeneepromFileBtn", "document-open", "open-eeprom",
+           &TMain::MopenEEPROMfileClick);
+    Button(eeprom, "readEEPROMbtn", "go-up", "read-eeprom", &TMain::MreadeepromClick);
+    Button(eeprom, "SpeedButton4", "go-down", "write-eeprom", &TMain::MwriteEEPromClick);
 }
 
 void TMain::BuildCentre() {
@@ -494,10 +498,8 @@ bool TMain::Initialize(QString& error) {
         return false;
     }
     session_ = std::make_unique<core::Session>(*this, *db_, *ports_);
-    if (auto* port = findChild<QLabel*>("StatusPort")) {
-        const QString what = QString::fromStdString(ports_->Describe());
-        port->setText(ports_->Simulated() ? QString("sim: %1").arg(what) : what);
-    }
+    // --lpt names the connector the adapter is on; it wins over the stored choice.
+    session_->PortBaseOverride = core::BaseForLpt(options_.Port.Lpt);
     if (!session_->Start(e)) {
         error = QString::fromStdString(e);
         return false;
@@ -506,16 +508,23 @@ bool TMain::Initialize(QString& error) {
         AppendLine("");
         AppendLine(
             TrFormat("Gui.Simulated", session_->CurrentLanguage(), ports_->FallBackReason()));
-        if (auto* port = findChild<QLabel*>("StatusPort"))
-            port->setText(QString::fromStdString(
-                TrFormat("Gui.StatusSimulated", session_->CurrentLanguage(), ports_->Describe())));
     }
     ApplyLanguage();
+    ShowPortInStatus();
     SetAutoBoxesFromSession();
     speedbar_->blockSignals(true);
     speedbar_->setValue(session_->SpeedPosition);
     speedbar_->blockSignals(false);
     return true;
+}
+
+void TMain::ShowPortInStatus() {
+    auto* port = findChild<QLabel*>("StatusPort");
+    if (!port || !ports_ || !session_) return;
+    // A bench that stands in for a missing port is named as such, never as a port.
+    const char* key = ports_->FellBack() ? "Gui.StatusSimulated" : "Gui.StatusPort";
+    port->setText(
+        QString::fromStdString(TrFormat(key, session_->CurrentLanguage(), ports_->Describe())));
 }
 
 // ---- View ----
@@ -647,25 +656,9 @@ void TMain::Inform(const std::string& text) {
 
 int TMain::ChooseLanguage() {
     if (LanguageChooser) return LanguageChooser();
-    // The first-start dialog: its two entries only, so a language is always chosen.
-    QDialog dialog(this);
-    dialog.setObjectName("TLanguageFrm");
-    dialog.setWindowTitle("settings");
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* group = new QGroupBox("Select Language", &dialog);
-    auto* groupLayout = new QVBoxLayout(group);
-    auto* combo = new QComboBox(group);
-    combo->setObjectName("ComboBox1");
-    combo->addItem("English Version");
-    combo->addItem(QString::fromUtf8("简 体 中 文"));
-    groupLayout->addWidget(combo);
-    layout->addWidget(group);
-    auto* ok = new QPushButton("OK", &dialog);
-    ok->setObjectName("BitBtn1");
-    connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
-    layout->addWidget(ok);
+    TLanguageFrm dialog(this);
     dialog.exec();
-    return combo->currentIndex() + 1;
+    return dialog.LanguageCode();
 }
 
 std::optional<std::string> TMain::PickToolPath(int mode) {
@@ -693,6 +686,12 @@ void TMain::ApplyLanguage() {
             pages_->setTabText(i, QString::fromStdString(Tr(key, lang)));
         }
         setWindowTitle(QString::fromStdString(Tr("Cap.TMain", lang)));
+        for (const auto& [button, item] : kButtonTips) {
+            if (auto* a = qobject_cast<QAction*>(Find(button))) {
+                const std::string key = std::string("Cap.") + item;
+                a->setToolTip(QString::fromStdString(Tr(key, lang)));
+            }
+        }
         for (const char* name :
              {"MsaveFlashHex", "MsaveEEPromHex", "MverifyFlash", "MverifyEEPROM", "MportTest"}) {
             SetCaption(Find(name), QString::fromStdString(Tr(std::string("Gui.") + name, lang)));
@@ -716,11 +715,13 @@ void TMain::ApplyLanguage() {
 void TMain::MchineseClick() {
     session_->SwapLanguage();
     ApplyLanguage();
+    ShowPortInStatus();
 }
 
 void TMain::MenglishClick() {
     session_->SwapLanguage();
     ApplyLanguage();
+    ShowPortInStatus();
 }
 
 void TMain::MmcuClick() {
@@ -924,6 +925,12 @@ void TMain::BringToFront() {
     if (isMinimized()) showNormal();
     raise();
     activateWindow();
+    // A question the window is waiting on (the first-start language choice, a dialog) comes
+    // up with it, or the user would face a window that takes no clicks.
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+    }
 }
 
 void TMain::SetAutoBoxesFromSession() {

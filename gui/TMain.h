@@ -150,8 +150,8 @@ class TMain : public QMainWindow, public core::View {
     void BuildCentre();
     QAction* Item(QMenu* menu, const char* name, const char* caption, void (TMain::*slot)(),
                   const QKeySequence& key = {}, bool checkable = false);
-    QAction* Button(QToolBar* bar, const char* name, const char* icon, void (TMain::*slot)(),
-                    const QString& text = {});
+    QAction* Button(QToolBar* bar, const char* name, const char* theme, const char* picture,
+                    void (TMain::*slot)(), const QString& text = {});
     void Register(const std::string& name, QObject* object);
     QObject* Find(std::string_view name) const;
     void ApplyEnabled(QObject* o, bool enabled);
@@ -159,6 +159,7 @@ class TMain : public QMainWindow, public core::View {
     void SaveBuffer(bool flash, bool hex);
     void OpenBuffer(bool flash);
     void SetAutoBoxesFromSession();
+    void ShowPortInStatus();
     void AutoBoxChanged();
 
     TMainOptions options_;

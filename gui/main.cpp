@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QMessageBox>
 #include <QTimer>
+#include <cstdio>
 
 #include "db/Database.h"
 #include "gui/SingleInstance.h"
@@ -27,12 +28,21 @@ int main(int argc, char** argv) {
     parser.addOptions({port, lpt, database, simState});
     parser.process(app);
 
+    tondrel::gui::TMainOptions options;
+    if (parser.isSet(lpt)) {
+        bool number = false;
+        options.Port.Lpt = parser.value(lpt).toInt(&number);
+        if (!number || options.Port.Lpt < 1 || options.Port.Lpt > 3) {
+            std::fprintf(stderr, "tondrel: --lpt takes 1, 2 or 3, not '%s'\n",
+                         qPrintable(parser.value(lpt)));
+            return 2;
+        }
+    }
+
     tondrel::gui::SingleInstance instance;
     if (instance.RaiseRunning()) return 0;
 
-    tondrel::gui::TMainOptions options;
     options.Port.Port = parser.value(port).toStdString();
-    options.Port.Lpt = parser.value(lpt).toInt();
     options.Port.SimState = parser.value(simState).toStdString();
     // A desk without a parallel port still gets a working window, on the simulated bench; the
     // window says so plainly. A port asked for by name is never replaced.
@@ -42,12 +52,16 @@ int main(int argc, char** argv) {
 
     tondrel::gui::TMain window(options);
     tondrel::gui::InstallWindowDialogs(window);
+    // Listen before the start-up work: a second start during the first-start language question
+    // must find this window, not open another.
+    if (!instance.Listen([&window] { window.BringToFront(); }) && instance.RaiseRunning())
+        return 0;  // another start won the race for the name
     QString error;
     if (!window.Initialize(error)) {
+        std::fprintf(stderr, "tondrel: %s\n", qPrintable(error));
         QMessageBox::critical(nullptr, "tondrel", error);
         return 1;
     }
-    instance.Listen([&window] { window.BringToFront(); });
     window.show();
     return app.exec();
 }

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -153,6 +154,71 @@ class TMainTest : public QObject {
         QVERIFY(!w.main->findChild<QToolBar*>("FlashToolBar")->isEnabled());
     }
 
+    void AnOperationLocksTheWindowAndRefusesToCloseUntilItEnds() {
+        Window w("sim:ATmega16", 1);
+        w.main->show();
+        w.Action("Mautosearch")->trigger();
+        // A full 16 KiB image, so the write runs long enough to take events in between.
+        auto& flash = w.main->Session()->Bufs.FlashBuffer;
+        for (size_t i = 0; i < flash.size(); ++i) flash[i] = uint8_t(i * 7 + 1);
+        bool busy = false, locked = false, closed = true;
+        QTimer::singleShot(0, [&] {
+            busy = w.main->Session()->Busy();
+            locked = !w.Menu("Moper")->isEnabled() && !w.Menu("Mfile")->isEnabled() &&
+                     !w.main->findChild<QToolBar*>("FlashToolBar")->isEnabled() &&
+                     !w.main->findChild<QWidget*>("speedbar")->isEnabled();
+            closed = w.main->close();
+        });
+        w.Action("MwriteFlash")->trigger();
+        QVERIFY(busy);
+        QVERIFY(locked);
+        QVERIFY(!closed);
+        QVERIFY(
+            w.questions.contains("An operation is running; wait for it to end before quitting."));
+        QVERIFY(w.main->isVisible());
+        QVERIFY(w.Board().contains(">>write FLASH successfully"));
+        QVERIFY(w.Menu("Moper")->isEnabled());
+        QVERIFY(w.main->findChild<QWidget*>("speedbar")->isEnabled());
+        QVERIFY(w.main->close());
+    }
+
+    void LptOptionPutsTheSessionOnThatConnector() {
+        // The bench sits on LPT2; the stored choice (LPT1 on a new database) must not win.
+        QTemporaryDir dir;
+        TMainOptions options;
+        options.Port.Port = "sim:ATmega16";
+        options.Port.Lpt = 2;
+        options.DatabasePath = (dir.path() + "/chip.db").toStdString();
+        TMain main(options);
+        main.LanguageChooser = [] { return 1; };
+        QString error;
+        QVERIFY(main.Initialize(error));
+        QVERIFY(main.findChild<QAction*>("Mp2")->isChecked());
+        QVERIFY(!main.findChild<QAction*>("Mp1")->isChecked());
+        main.findChild<QAction*>("Mautosearch")->trigger();
+        QVERIFY(main.findChild<QPlainTextEdit*>("msgboard")
+                    ->toPlainText()
+                    .contains("chip detected:ATmega16"));
+        QCOMPARE(main.findChild<QLabel*>("StatusPort")->text(),
+                 QString("port: ") + QString::fromStdString(main.Ports()->Describe()));
+    }
+
+    void ShippedPicturesAndSoundsAreThere() {
+        Window w("sim:ATmega16", 1);
+        for (const char* wav : {":/wav/detect.wav", ":/wav/err.wav", ":/wav/ok.wav"})
+            QVERIFY2(QFile::exists(wav), wav);
+        for (auto* bar : w.main->findChildren<QToolBar*>()) {
+            for (QAction* a : bar->actions())
+                QVERIFY2(!a->icon().pixmap(24, 24).isNull(), qPrintable(a->objectName()));
+        }
+        QCOMPARE(w.main->findChild<QAction*>("autoSearchBtn")->toolTip(),
+                 QString("search chip ID automatically"));
+        w.Action("Mchinese")->trigger();
+        QCOMPARE(w.main->findChild<QAction*>("autoSearchBtn")->toolTip(),
+                 QString::fromUtf8("自动搜索"));
+        QVERIFY(!w.main->windowIcon().isNull());
+    }
+
     void SavingWritesTheFile() {
         Window w("sim:ATmega16", 1);
         w.Action("Mautosearch")->trigger();
@@ -257,6 +323,47 @@ class TMainTest : public QObject {
         QTRY_COMPARE(raised, 1);
         SingleInstance nobody(name + "-none");
         QVERIFY(!nobody.RaiseRunning(100));
+    }
+
+    // The program itself: a second start finds the first, which is still waiting in its
+    // first-start language dialog, and ends at once; a bad option is refused by name.
+    void SecondStartOfTheProgramEndsAndLeavesTheFirstRunning() {
+        const QString program = QStringLiteral(TONDREL_BINARY_ROOT "/gui/tondrel");
+        if (!QFile::exists(program)) QSKIP("the tondrel program is not built");
+        QTemporaryDir dir;
+        const QString name = QString("tondrel-child-%1").arg(QCoreApplication::applicationPid());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("TONDREL_INSTANCE", name);
+        const QStringList args = {"--port", "sim:ATmega16", "--database", dir.path() + "/chip.db"};
+
+        QProcess bad;
+        bad.setProcessEnvironment(env);
+        bad.start(program, {"--lpt", "9"});
+        QVERIFY(bad.waitForFinished(10000));
+        QCOMPARE(bad.exitCode(), 2);
+        QVERIFY(bad.readAllStandardError().contains("--lpt takes 1, 2 or 3, not '9'"));
+
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.start(program, args);
+        QVERIFY(first.waitForStarted(10000));
+        SingleInstance probe(name);
+        QTRY_VERIFY_WITH_TIMEOUT(probe.RaiseRunning(200), 10000);
+
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.start(program, args);
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(first.state(), QProcess::Running);
+
+        first.terminate();
+        if (!first.waitForFinished(5000)) {
+            first.kill();
+            first.waitForFinished(5000);
+        }
     }
 };
 
