@@ -15,6 +15,15 @@ struct ChipRecord {
     int32_t FlashSize = 0;   // bytes; 0 or less = no Flash
     int32_t EEPROMSize = 0;  // bytes; 0 = no EEPROM
     int32_t PageSize = 0;    // AVR Flash page in bytes; 0 = byte mode
+    // Timing and busy read-back values from the chip's part data. 0 / -1 = not known: the
+    // engines then keep their fixed waits.
+    int32_t EraseDelayMs = 0;        // chip erase, worst case
+    int32_t FlashWriteDelayUs = 0;   // one Flash byte or page, worst case
+    int32_t EepromWriteDelayUs = 0;  // one EEPROM byte, worst case
+    // The two values a location may read while its write is still in progress, as
+    // (first << 8) | second; -1 = the chip shows no such value (a poll can trust any read).
+    int32_t FlashReadback = -1;
+    int32_t EepromReadback = -1;
 };
 
 struct CurrentChip {
@@ -28,6 +37,11 @@ struct CurrentChip {
     // byte so that the AVR engine knows where the last page of the run ends.
     int32_t FlashDataEnd = 0;
     int32_t EEPROMDataEnd = 0;
+    int32_t EraseDelayMs = 0;
+    int32_t FlashWriteDelayUs = 0;
+    int32_t EepromWriteDelayUs = 0;
+    int32_t FlashReadback = -1;
+    int32_t EepromReadback = -1;
 
     void Assign(const ChipRecord& r) {
         CurrentChipId = r.ChipId;
@@ -36,6 +50,11 @@ struct CurrentChip {
         CurrentPageSize = r.PageSize;
         FlashSize = r.FlashSize;
         EEPROMSize = r.EEPROMSize;
+        EraseDelayMs = r.EraseDelayMs;
+        FlashWriteDelayUs = r.FlashWriteDelayUs;
+        EepromWriteDelayUs = r.EepromWriteDelayUs;
+        FlashReadback = r.FlashReadback;
+        EepromReadback = r.EepromReadback;
     }
 };
 

@@ -15,6 +15,14 @@ inline constexpr std::string_view kStatusChip = "StatusBar1.0";
 inline constexpr std::string_view kStatusFlashFile = "StatusBar1.1";
 inline constexpr std::string_view kStatusEEPROMFile = "StatusBar1.2";
 
+// How much a Yes to a question can cost. A window shows the last two with the question icon
+// and No as the default button; a terminal answers them only when told explicitly.
+enum class QuestionKind : uint8_t {
+    Routine,                // the designed confirmation boxes
+    Destructive,            // erases or overwrites data on the chip (chip erase, ...)
+    EndsSerialProgramming,  // a configuration write after which serial programming is gone
+};
+
 class View {
   public:
     virtual ~View() = default;
@@ -53,6 +61,12 @@ class View {
     virtual void PlaySound(std::string_view name) = 0;
     // A question with Yes and No buttons; true only for Yes.
     virtual bool AskYesNo(const std::string& text) = 0;
+    // The same question, marked with what a Yes may cost; a view that does not tell them
+    // apart asks it as a routine one.
+    virtual bool Ask(const std::string& text, QuestionKind kind) {
+        (void)kind;
+        return AskYesNo(text);
+    }
     virtual void Inform(const std::string& text) = 0;
     // The first-start language choice: 1 English, 2 Chinese, 0 when nothing was chosen.
     virtual int ChooseLanguage() = 0;

@@ -46,6 +46,14 @@ struct AvrFacts {
     uint8_t CalCount;
     std::array<uint8_t, 4> Cal;
     bool EchoesEnable;  // false only on the AT90S1200
+    // Timing from the part data (µs) and the values a location reads while its write is in
+    // progress ((first << 8) | second, -1 = none). Zero delays fall back to the class constants.
+    uint32_t FlashWriteMinUs = 0, FlashWriteMaxUs = 0;
+    uint32_t EepromWriteMinUs = 0, EepromWriteMaxUs = 0;
+    uint32_t ChipEraseUs = 0;
+    int32_t FlashReadback = -1, EepromReadback = -1;
+    // The clock the chip runs on as it leaves the factory (Hz); 0 = no serial-clock limit.
+    uint32_t FactoryClockHz = 0;
 };
 
 // The facts of every AVR in the catalogue; nullptr for a name that is not an AVR.
