@@ -448,7 +448,20 @@ void Session::SelectChip(const ChipRecord& record) {
     current_->InitPinMap();
     SetBase();
     current_->SetBitDelay(SpeedPosition);
+    current_->LeaveProgramming();  // a chip chosen by hand finds the target released
     ChipSelected();
+}
+
+// ---- port test ----
+
+bool Session::SetTestPin(uint8_t pin, bool high) {
+    plain_->SetPortBase(PortBase);
+    return plain_->SetPin(pin, high);
+}
+
+bool Session::TestPin(uint8_t pin) {
+    plain_->SetPortBase(PortBase);
+    return plain_->GetPin(pin);
 }
 
 // ---- engine options ----

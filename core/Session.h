@@ -79,6 +79,11 @@ class Session {
     // The chip dialog's choice ("选定"): the record becomes current without touching the target.
     void SelectChip(const ChipRecord& record);
 
+    // ---- port test: one connector pin (1-17) at PortBase, as a level on the cable ----
+    // Drives an output pin; false for a pin that is not an output.
+    bool SetTestPin(uint8_t pin, bool high);
+    bool TestPin(uint8_t pin);  // reads any pin, inputs included
+
     // ---- engine options ----
     void SetSpeed(int32_t position);  // speedbarChange (clamped to 0 .. kSpeedMax)
     void ToggleAutoVerify();          // MisautoVerifyClick
