@@ -37,7 +37,7 @@ const std::vector<MessageEntry>& CoreMessageTable() {
         // Chip search and selection
         {"CoreNoChipFound", ">>没有检测到可支持的芯片!", ">>no supported chip found!"},
         {"CoreChipDetected", ">>检测到芯片：{0}", ">>chip detected:{0}"},
-        {"CoreStatusChip", "chip: {0}", "chip: {0}"},
+        {"CoreStatusChip", "芯片：{0}", "chip: {0}"},
         {"CoreStatusFlashFile", "Flash File:{0}", "Flash File:{0}"},
         {"CoreStatusEEPROMFile", "EEProm File:{0}", "EEProm File:{0}"},
         // Programming operations

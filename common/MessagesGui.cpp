@@ -91,13 +91,22 @@ const std::vector<MessageEntry>& GuiMessageTable() {
         {"Gui.Simulated", ">>没有可用的并口：{0}。本软件现在运行在模拟的编程器和芯片上。",
          ">>no usable parallel port: {0}. tondrel now runs on the simulated bench."},
         {"Gui.StatusPort", "端口：{0}", "port: {0}"},
-        {"Gui.StatusSimulated", "模拟：{0}", "simulated: {0}"},
         {"Gui.BusyClose", "正在操作芯片，请等待操作结束后再退出。",
          "An operation is running; wait for it to end before quitting."},
         {"Gui.OpenFlashTitle", "装载FLASH文件", "load FLASH file"},
         {"Gui.OpenEEPROMTitle", "装载EEPROM文件", "load EEPROM file"},
         {"Gui.HexFilter", "Intel HEX (*.hex *.eep)", "Intel HEX (*.hex *.eep)"},
         {"Gui.PathDialogTitle", "选择程序", "choose program"},
+        {"Gui.StatusBench", "端口：模拟编程器 {0}", "port: simulated bench {0}"},
+        {"Gui.StatusEmpty", "端口：空的并口插座", "port: empty connector"},
+        {"Gui.PortTestTitle", "端口测试 {0}", "Port test {0}"},
+        {"Gui.PortTestOutputs", "输出（打勾为高电平）", "Outputs (pin: high when ticked)"},
+        {"Gui.PortTestInputs", "输入", "Inputs"},
+        {"Gui.PortTestPin", "引脚 {0}", "pin {0}"},
+        {"Gui.PortTestLevel", "引脚 {0}：{1}", "pin {0}: {1}"},
+        {"Gui.PortTestHigh", "高", "high"},
+        {"Gui.PortTestLow", "低", "low"},
+        {"Gui.AllFiles", "所有文件 (*)", "all files (*)"},
     };
     return table;
 }

@@ -11,7 +11,7 @@ BufferGridModel::BufferGridModel(std::function<const std::vector<uint8_t>*()> bu
 void BufferGridModel::Refresh() {
     beginResetModel();
     const auto* b = buffer_();
-    rows_ = b && !b->empty() ? GridRowCount(b->size(), mode_) : 0;
+    rows_ = b && !b->empty() ? DataRowCount(b->size(), mode_) : 0;
     endResetModel();
 }
 
@@ -20,23 +20,26 @@ int BufferGridModel::rowCount(const QModelIndex& parent) const {
 }
 
 int BufferGridModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() || rows_ == 0 ? 0 : GridColumnCount;
+    return parent.isValid() || rows_ == 0 ? 0 : GridColumnCount - 1;
 }
 
 QVariant BufferGridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
-    const int row = index.row();
-    const int column = index.column();
-    if (role == Qt::TextAlignmentRole && column >= 1 && column < GridAsciiColumn)
-        return int(Qt::AlignCenter);
-    if (role == Qt::BackgroundRole && (row == 0 || column == 0)) return QColor(0xF0, 0xF0, 0xF0);
+    const int row = index.row() + 1;
+    const int column = index.column() + 1;
+    if (role == Qt::TextAlignmentRole && column < GridAsciiColumn) return int(Qt::AlignCenter);
     if (role != Qt::DisplayRole) return {};
     const auto* b = buffer_();
     if (!b) return {};
-    if (row == 0) return QString::fromStdString(HeaderText(column));
-    if (column == 0) return QString::fromStdString(RowHeader(row));
     if (column == GridAsciiColumn) return QString::fromStdString(AsciiText(*b, mode_, row));
     return QString::fromStdString(CellText(*b, mode_, row, column));
+}
+
+QVariant BufferGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role == Qt::TextAlignmentRole) return int(Qt::AlignCenter);
+    if (role != Qt::DisplayRole) return {};
+    if (orientation == Qt::Horizontal) return QString::fromStdString(HeaderText(section + 1));
+    return QString::fromStdString(RowHeader(section + 1));
 }
 
 }  // namespace tondrel::gui

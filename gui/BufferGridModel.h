@@ -1,7 +1,8 @@
 #pragma once
-// A buffer as the grid shows it: 18 columns (address, 16 data cells, ASCII), a header row,
-// byte or word cells. Texts come from the data layer's grid helpers, computed per visible cell,
-// so a 128 KiB buffer appears at once.
+// A buffer as the grid shows it: 16 data cells and the ASCII column per row, byte or word
+// cells; the 0…F legend and the row addresses are the view's own headers, so they stay in
+// sight while the grid scrolls. Model row r, column c is grid cell (r + 1, c + 1). Texts come from
+// the data layer's grid helpers, computed per visible cell, so a 128 KiB buffer appears at once.
 #include <QAbstractTableModel>
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,7 @@ class BufferGridModel : public QAbstractTableModel {
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
   private:
     std::function<const std::vector<uint8_t>*()> buffer_;

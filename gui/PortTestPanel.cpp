@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "core/Session.h"
+
 namespace tondrel::gui {
 
 namespace {
@@ -14,20 +16,23 @@ constexpr int kOutputPins[] = {2, 3, 4, 5, 6, 7, 8, 9, 1, 14, 16, 17};
 constexpr int kInputPins[] = {10, 11, 12, 13, 15};
 }  // namespace
 
-PortTestPanel::PortTestPanel(EngineEnv& env, int32_t portBase, QWidget* parent)
-    : QDialog(parent), pins_(env) {
+PortTestPanel::PortTestPanel(core::Session& session, QWidget* parent)
+    : QDialog(parent), session_(session) {
     setObjectName("PortTestPanel");
-    setWindowTitle(QString("Port test 0x%1").arg(portBase, 3, 16, QChar('0')).toUpper());
-    pins_.SetPortBase(portBase);
+    auto text = [this](std::string_view key, const QString& arg = {}) {
+        return QString::fromStdString(TrFormat(key, session_.CurrentLanguage(), arg.toStdString()));
+    };
+    setWindowTitle(
+        text("Gui.PortTestTitle", "0x" + QString::number(session_.PortBase, 16).toUpper()));
     auto* layout = new QVBoxLayout(this);
-    auto* out = new QGroupBox("Outputs (pin: high when ticked)", this);
+    auto* out = new QGroupBox(text("Gui.PortTestOutputs"), this);
     auto* outGrid = new QGridLayout(out);
     int i = 0;
     for (int pin : kOutputPins) {
-        auto* box = new QCheckBox(QString("pin %1").arg(pin), out);
+        auto* box = new QCheckBox(text("Gui.PortTestPin", QString::number(pin)), out);
         box->setObjectName(QString("pin%1").arg(pin));
         connect(box, &QCheckBox::toggled, this, [this, pin](bool high) {
-            pins_.SetPin(static_cast<uint8_t>(pin), high);
+            session_.SetTestPin(static_cast<uint8_t>(pin), high);
             Poll();
         });
         outGrid->addWidget(box, i / 4, i % 4);
@@ -35,7 +40,7 @@ PortTestPanel::PortTestPanel(EngineEnv& env, int32_t portBase, QWidget* parent)
         ++i;
     }
     layout->addWidget(out);
-    auto* in = new QGroupBox("Inputs", this);
+    auto* in = new QGroupBox(text("Gui.PortTestInputs"), this);
     auto* inGrid = new QGridLayout(in);
     i = 0;
     for (int pin : kInputPins) {
@@ -52,9 +57,12 @@ PortTestPanel::PortTestPanel(EngineEnv& env, int32_t portBase, QWidget* parent)
 }
 
 void PortTestPanel::Poll() {
+    const Language lang = session_.CurrentLanguage();
     for (auto& [pin, label] : inputs_) {
-        const bool high = pins_.GetPin(static_cast<uint8_t>(pin));
-        label->setText(QString("pin %1: %2").arg(pin).arg(high ? "high" : "low"));
+        const bool high = session_.TestPin(static_cast<uint8_t>(pin));
+        const std::string level = Tr(high ? "Gui.PortTestHigh" : "Gui.PortTestLow", lang);
+        label->setText(QString::fromStdString(
+            TrFormat("Gui.PortTestLevel", lang, std::to_string(pin), level)));
         label->setProperty("high", high);
     }
 }

@@ -3,13 +3,14 @@
 // find wiring faults between the PC, the adapter and the target.
 #include <QDialog>
 #include <map>
-#include <memory>
-
-#include "engines/Tpro.h"
 
 class QCheckBox;
 class QLabel;
 class QTimer;
+
+namespace tondrel::core {
+class Session;
+}
 
 namespace tondrel::gui {
 
@@ -17,12 +18,13 @@ class PortTestPanel : public QDialog {
     Q_OBJECT
 
   public:
-    PortTestPanel(EngineEnv& env, int32_t portBase, QWidget* parent);
+    // The pins are reached through the session, on the port it is set to.
+    PortTestPanel(core::Session& session, QWidget* parent);
     // Reads the five inputs now (the timer does it every 100 ms).
     void Poll();
 
   private:
-    Tpro pins_;  // a plain pin layer: levels with the PC port's inversions handled
+    core::Session& session_;
     std::map<int, QCheckBox*> outputs_;
     std::map<int, QLabel*> inputs_;
     QTimer* timer_ = nullptr;

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,14 +15,33 @@
 
 namespace tondrel::gui {
 
-QUrl ManualUrl() {
-    for (const QString& path :
-         {QStringLiteral(TONDREL_DATADIR "/manual.html"),
-          QApplication::applicationDirPath() + "/../share/tondrel/manual.html",
-          QStringLiteral(TONDREL_SOURCE_DIR "/docs/manual.html")}) {
-        if (QFileInfo::exists(path)) return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+QUrl ManualUrl(const QString& programDir) {
+    // The installed copy, found from where the program is, so a relocated or packaged install
+    // opens its own manual.
+    const QFileInfo installed(programDir + "/" TONDREL_MANUAL_FROM_BIN);
+    if (installed.exists()) return QUrl::fromLocalFile(installed.absoluteFilePath());
+    // Run from a build tree: its cache names the source tree, which has the manual.
+    QDir dir(programDir);
+    for (int up = 0; up < 3; ++up) {
+        QFile cache(dir.filePath("CMakeCache.txt"));
+        if (cache.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            const QByteArray key = "CMAKE_HOME_DIRECTORY:INTERNAL=";
+            while (!cache.atEnd()) {
+                const QByteArray line = cache.readLine().trimmed();
+                if (!line.startsWith(key)) continue;
+                const QFileInfo source(QString::fromUtf8(line.mid(key.size())) +
+                                       "/docs/manual.html");
+                if (source.exists()) return QUrl::fromLocalFile(source.absoluteFilePath());
+            }
+            break;
+        }
+        if (!dir.cdUp()) break;
     }
     return QUrl(QString::fromUtf8(core::kMakerAddress.data(), int(core::kMakerAddress.size())));
+}
+
+QUrl ManualUrl() {
+    return ManualUrl(QApplication::applicationDirPath());
 }
 
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {

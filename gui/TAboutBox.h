@@ -7,7 +7,9 @@ class QLabel;
 
 namespace tondrel::gui {
 
-// The user manual: the installed copy, else the one in the source tree (running from a build).
+// The user manual: the copy installed beside the program's prefix, else, run from a build
+// tree, the source tree's; programDir is the executable's folder.
+QUrl ManualUrl(const QString& programDir);
 QUrl ManualUrl();
 
 class TAboutBox : public QDialog {

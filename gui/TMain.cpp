@@ -7,22 +7,31 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSlider>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -36,6 +45,7 @@
 #include "gui/Sounds.h"
 #include "gui/TAboutBox.h"
 #include "gui/TLanguageFrm.h"
+#include "sim/Bench.h"
 
 // The window's pictures and sounds live in a static library, whose resource object the linker
 // would drop as unreferenced: register it by hand.
@@ -125,19 +135,34 @@ constexpr std::pair<const char*, const char*> kButtonTips[] = {
     {"SpeedButton4", "MwriteEEProm"},
 };
 
-// The designed widths, widened where today's fonts would cut a cell's text.
-void FitColumns(QTableView* grid, GridMode mode) {
+// The designed width of a grid column (1-17), widened where today's fonts would cut a cell's
+// text.
+int FittedWidth(const QTableView* grid, GridMode mode, int column) {
     const QFontMetrics fm(grid->font());
     int digit = 0;
     for (char c : std::string("0123456789ABCDEF"))
         digit = std::max(digit, fm.horizontalAdvance(QChar(c)));
-    const int cell = digit * (mode == GridMode::Word ? 4 : 2) + 14;
-    for (int c = 0; c < GridColumnCount; ++c) {
-        int width = ColumnWidth(c, mode);
-        if (c == 0) width = std::max(width, fm.horizontalAdvance("00000") + 10);
-        if (c > 0 && c < GridAsciiColumn) width = std::max(width, cell);
-        grid->setColumnWidth(c, width);
-    }
+    const int cell = digit * (mode == GridMode::Word ? 4 : 2) + 10;
+    const int width = ColumnWidth(column, mode);
+    return column < GridAsciiColumn ? std::max(width, cell) : width;
+}
+
+void FitColumns(QTableView* grid, GridMode mode) {
+    for (int c = 1; c < GridColumnCount; ++c)
+        grid->setColumnWidth(c - 1, FittedWidth(grid, mode, c));
+}
+
+// What the open dialogs list: the designed masks are the description, the same patterns in the
+// form the file dialog reads them, and raw binary, which the loaders take as well.
+QString OpenFilter(const std::string& masks) {
+    QStringList patterns = QString::fromStdString(masks).split(';', Qt::SkipEmptyParts);
+    patterns << "*.bin";
+    return QString::fromStdString(masks) + " (" + patterns.join(' ') + ")";
+}
+
+bool IsBufferFile(const QString& file) {
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    return suffix == "hex" || suffix == "eep" || suffix == "idf" || suffix == "bin";
 }
 
 void SetCaption(QObject* o, const QString& text) {
@@ -162,11 +187,24 @@ TMain::TMain(TMainOptions options, QWidget* parent)
     setObjectName("TMain");
     setWindowTitle("tondrel");
     setWindowIcon(QIcon(":/tondrel.png"));
-    resize(729, 466);
     BuildMenus();
     BuildToolBars();
     BuildCentre();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    resize(DefaultSize(screen ? screen->availableGeometry().size() : QSize(1366, 768)));
     breath_.start();
+}
+
+QSize TMain::DefaultSize(QSize available) const {
+    const int frame = 2 * flashGrid_->frameWidth();
+    int grid = QFontMetrics(flashGrid_->font()).horizontalAdvance("00000") + 16 + frame +
+               flashGrid_->verticalScrollBar()->sizeHint().width();
+    for (int c = 1; c < GridColumnCount; ++c) grid += FittedWidth(flashGrid_, GridMode::Word, c);
+    // The tab page's margins and frame.
+    grid += 2 * style()->pixelMetric(QStyle::PM_LayoutLeftMargin) + 8;
+    grid += 40;  // splitter handle, tab frame, and what styles add to the measures above
+    // Room left for the desktop's panels and the window frame.
+    return QSize(panel1_->sizeHint().width() + 8 + grid, 640).boundedTo(available - QSize(16, 64));
 }
 
 TMain::~TMain() = default;
@@ -234,8 +272,9 @@ void TMain::BuildMenus() {
 
     QMenu* file = menu("Mfile", "文件");
     // F11 belongs to the reset command: a key that could erase a buffer by accident would be
-    // worse than one that restarts the target.
-    Item(file, "MopenFlashFile", "装载FLASH文件", &TMain::MopenFlashFileClick);
+    // worse than one that restarts the target. The desktop's usual Open key reaches the
+    // loader instead.
+    Item(file, "MopenFlashFile", "装载FLASH文件", &TMain::MopenFlashFileClick, QKeySequence::Open);
     Item(file, "MopenEEPROMfile", "装载EEPROM文件", &TMain::MopenEEPROMfileClick, Qt::Key_F12);
     file->addSeparator()->setObjectName("Msplitter");
     Item(file, "MsaveFlash", "保存FLASH数据文件", &TMain::MsaveFlashClick);
@@ -339,6 +378,7 @@ void TMain::BuildCentre() {
 
     auto* left = new QWidget(splitter);
     left->setObjectName("Panel1");
+    panel1_ = left;
     auto* leftLayout = new QVBoxLayout(left);
     msgboard_ = new QPlainTextEdit(left);
     Register("msgboard", msgboard_);
@@ -407,17 +447,22 @@ void TMain::BuildCentre() {
             },
             view);
         view->setModel(model);
-        view->horizontalHeader()->hide();
-        view->verticalHeader()->hide();
+        view->horizontalHeader()->setMinimumSectionSize(20);
+        view->horizontalHeader()->setSectionsClickable(false);
+        // The ASCII column takes what the window gains, so a wide window shows whole rows.
+        view->horizontalHeader()->setStretchLastSection(true);
+        view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         view->verticalHeader()->setDefaultSectionSize(20);
+        view->verticalHeader()->setSectionsClickable(false);
         view->setSelectionMode(QAbstractItemView::SingleSelection);
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        connect(view, &QTableView::clicked, this, [this, model, flash](const QModelIndex& index) {
-            if (!session_) return;
-            const auto& buffer = flash ? session_->Bufs.FlashBuffer : session_->Bufs.EEPROMBuffer;
-            auto position = CellPosition(buffer.size(), model->Mode(), index.row(), index.column());
-            if (position && CellEditor) CellEditor(*position, flash);
-        });
+        connect(view, &QTableView::clicked, this,
+                [this, flash](const QModelIndex& index) { OpenCell(flash, index); });
+        // Enter and F2 open the editor; a dropped file loads into this buffer.
+        view->installEventFilter(this);
+        view->setAcceptDrops(true);
+        view->viewport()->setAcceptDrops(true);
+        view->viewport()->installEventFilter(this);
         layout->addWidget(view);
         pages_->addTab(page, QString::fromUtf8(caption));
         return std::pair{view, model};
@@ -464,7 +509,10 @@ void TMain::BuildCentre() {
 
     splitter->addWidget(left);
     splitter->addWidget(pages_);
+    // The grids take what the window gains; the board and its panels keep their width.
+    splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
+    splitter->setCollapsible(1, false);
     setCentralWidget(splitter);
 
     auto* bar = statusBar();
@@ -510,8 +558,13 @@ bool TMain::Initialize(QString& error) {
             TrFormat("Gui.Simulated", session_->CurrentLanguage(), ports_->FallBackReason()));
     }
     ApplyLanguage();
-    ShowPortInStatus();
+    RefreshStatus();
     SetAutoBoxesFromSession();
+    if (!options_.WindowStatePath.isEmpty()) {
+        const QSettings kept(options_.WindowStatePath, QSettings::IniFormat);
+        const QByteArray geometry = kept.value("window/geometry").toByteArray();
+        if (!geometry.isEmpty()) restoreGeometry(geometry);
+    }
     speedbar_->blockSignals(true);
     speedbar_->setValue(session_->SpeedPosition);
     speedbar_->blockSignals(false);
@@ -521,10 +574,25 @@ bool TMain::Initialize(QString& error) {
 void TMain::ShowPortInStatus() {
     auto* port = findChild<QLabel*>("StatusPort");
     if (!port || !ports_ || !session_) return;
-    // A bench that stands in for a missing port is named as such, never as a port.
-    const char* key = ports_->FellBack() ? "Gui.StatusSimulated" : "Gui.StatusPort";
-    port->setText(
-        QString::fromStdString(TrFormat(key, session_->CurrentLanguage(), ports_->Describe())));
+    const Language lang = session_->CurrentLanguage();
+    std::string text;
+    if (sim::Bench* bench = ports_->GetBench()) {
+        // A bench standing in for a missing port is named as a bench, never as a port.
+        text = TrFormat("Gui.StatusBench", lang, bench->Name());
+    } else if (ports_->Simulated()) {
+        text = Tr("Gui.StatusEmpty", lang);
+    } else {
+        text = TrFormat("Gui.StatusPort", lang, ports_->Describe());
+    }
+    port->setText(QString::fromStdString(text));
+}
+
+void TMain::RefreshStatus() {
+    ShowPortInStatus();
+    if (session_ && session_->ChipCurrent) {
+        SetLabel(core::kStatusChip, TrFormat("CoreStatusChip", session_->CurrentLanguage(),
+                                             session_->Chip.CurrentChipName));
+    }
 }
 
 // ---- View ----
@@ -549,9 +617,13 @@ void TMain::SetEnabled(std::string_view control, bool enabled) {
     // that, say, a missing adapter found mid-run keeps the chip menus shut afterwards.
     if (auto held = enabledBeforeRun_.find(o); held != enabledBeforeRun_.end()) {
         held->second = enabled;
-        return;
+    } else {
+        ApplyEnabled(o, enabled);
     }
-    ApplyEnabled(o, enabled);
+    // The Intel HEX saves sit beside the designed saves and follow them: a chip without EEPROM
+    // has nothing to save.
+    if (control == "MsaveFlash") SetEnabled("MsaveFlashHex", enabled);
+    if (control == "MsaveEEProm") SetEnabled("MsaveEEPromHex", enabled);
 }
 
 void TMain::ApplyEnabled(QObject* o, bool enabled) {
@@ -617,6 +689,8 @@ void TMain::OperationRunning(bool running) {
     const auto held = std::move(enabledBeforeRun_);
     enabledBeforeRun_.clear();
     for (const auto& [o, enabled] : held) ApplyEnabled(o, enabled);
+    // A close asked for during the run (a signal, the session ending) happens now.
+    if (closeWhenIdle_) QTimer::singleShot(0, this, &TMain::RequestClose);
 }
 
 void TMain::ShowFlashBuffer() {
@@ -648,6 +722,19 @@ bool TMain::AskYesNo(const std::string& text) {
            QMessageBox::Yes;
 }
 
+bool TMain::Ask(const std::string& text, core::QuestionKind kind) {
+    if (kind == core::QuestionKind::Routine) return AskYesNo(text);
+    const QString q = QString::fromStdString(text);
+    if (Question) return Question(q);
+    // A Yes here can cost data or the chip's serial access: a plain Enter must not give it.
+    QMessageBox box(QMessageBox::Question, windowTitle(), q, QMessageBox::Yes | QMessageBox::No,
+                    this);
+    box.setObjectName("QuestionBox");
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void TMain::Inform(const std::string& text) {
     const QString q = QString::fromStdString(text);
     if (Information) return Information(q);
@@ -663,8 +750,7 @@ int TMain::ChooseLanguage() {
 
 std::optional<std::string> TMain::PickToolPath(int mode) {
     (void)mode;
-    const QString file = FileChooser ? FileChooser(T("Gui.PathDialogTitle"), "*", false)
-                                     : QFileDialog::getOpenFileName(this, T("Gui.PathDialogTitle"));
+    const QString file = ChooseFile(T("Gui.PathDialogTitle"), {T("Gui.AllFiles")}, false);
     if (file.isEmpty()) return std::nullopt;
     return file.toStdString();
 }
@@ -715,13 +801,13 @@ void TMain::ApplyLanguage() {
 void TMain::MchineseClick() {
     session_->SwapLanguage();
     ApplyLanguage();
-    ShowPortInStatus();
+    RefreshStatus();
 }
 
 void TMain::MenglishClick() {
     session_->SwapLanguage();
     ApplyLanguage();
-    ShowPortInStatus();
+    RefreshStatus();
 }
 
 void TMain::MmcuClick() {
@@ -782,14 +868,31 @@ void TMain::SpeedButton10Click() {
     close();
 }
 
+QString TMain::ChooseFile(const QString& title, const QStringList& filters, bool save,
+                          const QString& suffix) {
+    // A dialog object rather than the static helpers: a name typed without a folder is taken in
+    // the folder the dialog shows, and the last folder is offered again.
+    QFileDialog dialog(this, title, lastDir_, filters.join(";;"));
+    dialog.setObjectName(save ? "SaveDialog1" : "OpenDialog1");
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (!suffix.isEmpty()) dialog.setDefaultSuffix(suffix);
+    if (save && !lastSaveName_.isEmpty()) dialog.selectFile(lastSaveName_);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    const QString file = dialog.selectedFiles().constFirst();
+    lastDir_ = QFileInfo(file).absolutePath();
+    return file;
+}
+
 void TMain::OpenBuffer(bool flash) {
     const Language lang = session_->CurrentLanguage();
-    const QString filter =
-        QString::fromStdString(Tr(flash ? "FlashFileFilter" : "EEPROMFileFilter", lang));
+    const QString filter = OpenFilter(Tr(flash ? "FlashFileFilter" : "EEPROMFileFilter", lang));
     const QString title = T(flash ? "Gui.OpenFlashTitle" : "Gui.OpenEEPROMTitle");
-    const QString file = FileChooser ? FileChooser(title, filter, false)
-                                     : QFileDialog::getOpenFileName(this, title, {}, filter);
-    if (file.isEmpty()) return;
+    const QString file = ChooseFile(title, {filter, T("Gui.AllFiles")}, false);
+    if (!file.isEmpty()) LoadInto(flash, file);
+}
+
+void TMain::LoadInto(bool flash, const QString& file) {
     if (flash) {
         session_->LoadFlashFile(file.toStdString());
         ShowFlashBuffer();
@@ -810,12 +913,12 @@ void TMain::MopenEEPROMfileClick() {
 }
 
 void TMain::SaveBuffer(bool flash, bool hex) {
-    const QString filter =
-        hex ? T("Gui.HexFilter") : QString::fromStdString(Tr("SaveFileFilter", Language::English));
-    QString file = FileChooser ? FileChooser(lastSaveName_, filter, true)
-                               : QFileDialog::getSaveFileName(this, {}, lastSaveName_, filter);
+    const QString masks = QString::fromStdString(Tr("SaveFileFilter", Language::English));
+    const QString filter = hex ? T("Gui.HexFilter") : masks + " (" + masks + ")";
+    QString file = ChooseFile({}, {filter}, true, hex ? "hex" : "idf");
     if (file.isEmpty()) return;
-    if (hex && !file.endsWith(".hex", Qt::CaseInsensitive)) file += ".hex";
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    if (hex && suffix != "hex" && suffix != "eep") file += ".hex";
     lastSaveName_ = file;
     if (flash) {
         session_->SaveFlashFile(file.toStdString());
@@ -960,19 +1063,87 @@ QAbstractItemModel* TMain::EEPROMModel() {
     return eepromModel_;
 }
 
+void TMain::OpenCell(bool flash, const QModelIndex& index) {
+    if (!session_ || !index.isValid()) return;
+    const auto& buffer = flash ? session_->Bufs.FlashBuffer : session_->Bufs.EEPROMBuffer;
+    const GridMode mode = (flash ? flashModel_ : eepromModel_)->Mode();
+    auto position = CellPosition(buffer.size(), mode, index.row() + 1, index.column() + 1);
+    if (position && CellEditor) CellEditor(*position, flash);
+}
+
+bool TMain::DropFile(bool flash, const QString& file) {
+    QTableView* grid = flash ? flashGrid_ : eepromGrid_;
+    if (!session_ || session_->Busy() || !grid->isEnabled() || !IsBufferFile(file)) return false;
+    LoadInto(flash, file);
+    return true;
+}
+
+bool TMain::eventFilter(QObject* watched, QEvent* event) {
+    for (const bool flash : {true, false}) {
+        QTableView* grid = flash ? flashGrid_ : eepromGrid_;
+        if (!grid) continue;
+        if (watched == grid && event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_F2) {
+                OpenCell(flash, grid->currentIndex());
+                return true;
+            }
+        }
+        if (watched != grid->viewport()) continue;
+        if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+            auto* drag = static_cast<QDropEvent*>(event);
+            const QList<QUrl> urls = drag->mimeData()->urls();
+            if (urls.size() == 1 && urls.front().isLocalFile() &&
+                IsBufferFile(urls.front().toLocalFile()) && grid->isEnabled()) {
+                drag->acceptProposedAction();
+            } else {
+                drag->ignore();
+            }
+            return true;
+        }
+        if (event->type() == QEvent::Drop) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const QList<QUrl> urls = drop->mimeData()->urls();
+            if (urls.size() == 1 && urls.front().isLocalFile() &&
+                DropFile(flash, urls.front().toLocalFile())) {
+                drop->acceptProposedAction();
+            } else {
+                drop->ignore();
+            }
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMain::RequestClose() {
+    if (session_ && session_->Busy()) {
+        closeWhenIdle_ = true;  // OperationRunning(false) comes back here
+        return;
+    }
+    close();
+}
+
+void TMain::Shutdown() {
+    if (!session_ || closing_) return;
+    closing_ = true;
+    session_->SaveSettings();
+    std::string error;
+    if (!ports_->Close(error)) AppendLine(error);
+    if (!options_.WindowStatePath.isEmpty()) {
+        QSettings kept(options_.WindowStatePath, QSettings::IniFormat);
+        kept.setValue("window/geometry", saveGeometry());
+    }
+}
+
 void TMain::closeEvent(QCloseEvent* event) {
     if (session_ && session_->Busy()) {
         // Leaving in the middle of a write would leave the chip half programmed.
-        Inform(T("Gui.BusyClose").toStdString());
+        if (!closeWhenIdle_) Inform(T("Gui.BusyClose").toStdString());
         event->ignore();
         return;
     }
-    if (session_ && !closing_) {
-        closing_ = true;
-        session_->SaveSettings();
-        std::string error;
-        if (!ports_->Close(error)) AppendLine(error);
-    }
+    Shutdown();
     event->accept();
 }
 

@@ -37,6 +37,8 @@ class TAboutBox;
 struct TMainOptions {
     core::PortOptions Port;
     std::string DatabasePath;  // already resolved
+    // Where the window keeps its size and position between runs; empty: not kept.
+    QString WindowStatePath;
 };
 
 class TMain : public QMainWindow, public core::View {
@@ -55,13 +57,12 @@ class TMain : public QMainWindow, public core::View {
     db::Database* Db() { return db_.get(); }
 
     // Seams for tests and for the dialogs that live in their own files.
-    std::function<int()> LanguageChooser;  // first start: 1 English, 2 Chinese
-    std::function<QString(const QString& title, const QString& filter, bool save)> FileChooser;
-    std::function<std::optional<ChipRecord>()> ChipChooser;        // Mmaunal
-    std::function<void()> ConfigDialog;                            // Mother
-    std::function<void()> PortTestPanel;                           // Port test…
-    std::function<bool(const QString& text)> Question;             // Yes/No box
-    std::function<void(const QString& text)> Information;          // information box
+    std::function<int()> LanguageChooser;                    // first start: 1 English, 2 Chinese
+    std::function<std::optional<ChipRecord>()> ChipChooser;  // Mmaunal
+    std::function<void()> ConfigDialog;                      // Mother
+    std::function<void()> PortTestPanel;                     // Port test…
+    std::function<bool(const QString& text)> Question;       // Yes/No box
+    std::function<void(const QString& text)> Information;    // information box
     std::function<void(int32_t position, bool flash)> CellEditor;  // byte/word editors
 
     // ---- core::View ----
@@ -80,11 +81,20 @@ class TMain : public QMainWindow, public core::View {
     void ShowTab(std::string_view name) override;
     void PlaySound(std::string_view name) override;
     bool AskYesNo(const std::string& text) override;
+    bool Ask(const std::string& text, core::QuestionKind kind) override;
     void Inform(const std::string& text) override;
     int ChooseLanguage() override;
     std::optional<std::string> PickToolPath(int mode) override;
 
     void ApplyLanguage();
+    // Wide enough for the sixteen word cells and the ASCII column of the Flash grid beside the
+    // board and its panels, within a screen of the given free area.
+    QSize DefaultSize(QSize available) const;
+    // The quit command's close, also for a signal or the desktop session ending: a running
+    // operation ends first, then the window closes.
+    void RequestClose();
+    // Settings, the simulated chip and the window's place saved, the port closed; runs once.
+    void Shutdown();
     QAbstractItemModel* FlashModel();
     QAbstractItemModel* EEPROMModel();
 
@@ -143,6 +153,7 @@ class TMain : public QMainWindow, public core::View {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void BuildMenus();
@@ -161,6 +172,12 @@ class TMain : public QMainWindow, public core::View {
     void SetAutoBoxesFromSession();
     void ShowPortInStatus();
     void AutoBoxChanged();
+    void RefreshStatus();
+    void OpenCell(bool flash, const QModelIndex& index);
+    bool DropFile(bool flash, const QString& file);
+    void LoadInto(bool flash, const QString& file);
+    QString ChooseFile(const QString& title, const QStringList& filters, bool save,
+                       const QString& suffix = {});
 
     TMainOptions options_;
     std::unique_ptr<db::Database> db_;
@@ -171,13 +188,16 @@ class TMain : public QMainWindow, public core::View {
     std::map<QObject*, bool> enabledBeforeRun_;
     QElapsedTimer breath_;
     QString lastSaveName_;
+    QString lastDir_;
     bool closing_ = false;
+    bool closeWhenIdle_ = false;
 
     QPlainTextEdit* msgboard_ = nullptr;
     QPlainTextEdit* memo1_ = nullptr;
     QSlider* speedbar_ = nullptr;
     QProgressBar* pb_ = nullptr;
     QTabWidget* pages_ = nullptr;
+    QWidget* panel1_ = nullptr;
     QTableView* flashGrid_ = nullptr;
     QTableView* eepromGrid_ = nullptr;
     BufferGridModel* flashModel_ = nullptr;

@@ -18,7 +18,11 @@ namespace {
 class WindowPrompts : public config::ConfigPrompts {
   public:
     explicit WindowPrompts(TMain& window) : window_(window) {}
-    bool AskYesNo(const std::string& text) override { return window_.AskYesNo(text); }
+    // Every question of these dialogs guards a write that erases the chip, locks it or can end
+    // its serial programming.
+    bool AskYesNo(const std::string& text) override {
+        return window_.Ask(text, core::QuestionKind::Destructive);
+    }
     void Inform(const std::string& text) override { window_.Inform(text); }
     void AppendMessage(const std::string& line) override { window_.AppendLine(line); }
 
@@ -50,7 +54,7 @@ void InstallWindowDialogs(TMain& window) {
     window.PortTestPanel = [&window] {
         core::Session* s = window.Session();
         if (!s) return;
-        PortTestPanel panel(s->Env, s->PortBase, &window);
+        PortTestPanel panel(*s, &window);
         panel.exec();
     };
     window.CellEditor = [&window](int32_t position, bool flash) {

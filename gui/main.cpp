@@ -2,10 +2,13 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMessageBox>
+#include <QSessionManager>
+#include <QStandardPaths>
 #include <QTimer>
 #include <cstdio>
 
 #include "db/Database.h"
+#include "gui/QuitSignals.h"
 #include "gui/SingleInstance.h"
 #include "gui/TMain.h"
 #include "gui/WindowDialogs.h"
@@ -50,6 +53,9 @@ int main(int argc, char** argv) {
     options.DatabasePath = tondrel::db::ResolveDatabasePath(
         parser.value(database).toStdString(), QCoreApplication::applicationDirPath().toStdString());
 
+    options.WindowStatePath =
+        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + "/window.ini";
+
     tondrel::gui::TMain window(options);
     tondrel::gui::InstallWindowDialogs(window);
     // Listen before the start-up work: a second start during the first-start language question
@@ -62,6 +68,12 @@ int main(int argc, char** argv) {
         QMessageBox::critical(nullptr, "tondrel", error);
         return 1;
     }
+    // A signal or the desktop session ending closes the window as the quit command does.
+    tondrel::gui::QuitSignals quitSignals([&window] { window.RequestClose(); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager&) { window.RequestClose(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window,
+                     [&window] { window.Shutdown(); });
     window.show();
     return app.exec();
 }

@@ -1,5 +1,7 @@
 // The window's dialogs on a running main window and the simulated bench.
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -119,7 +121,7 @@ class DialogsTest : public QObject {
         QCOMPARE(int(flash[6]), 0xA2);
         QCOMPARE(int(flash[7]), 0x01);
         w.main->ShowFlashBuffer();
-        QCOMPARE(w.main->FlashModel()->index(1, 4).data().toString(), QString("01A2"));
+        QCOMPARE(w.main->FlashModel()->index(0, 3).data().toString(), QString("01A2"));
     }
 
     void PortTestDrivesPinsAndReadsInputs() {
@@ -127,7 +129,7 @@ class DialogsTest : public QObject {
         core::Session* s = w.main->Session();
         sim::Bench* bench = w.main->Ports()->GetBench();
         QVERIFY(bench);
-        PortTestPanel panel(s->Env, s->PortBase, w.main.get());
+        PortTestPanel panel(*s, w.main.get());
         auto* enable = panel.findChild<QCheckBox*>("pin14");
         enable->setChecked(true);
         QVERIFY(!bench->TargetConnected());
@@ -136,6 +138,18 @@ class DialogsTest : public QObject {
         // The five inputs are shown.
         for (int pin : {10, 11, 12, 13, 15})
             QVERIFY(panel.findChild<QLabel*>(QString("pin%1").arg(pin))->text().contains("pin"));
+    }
+
+    // The window reaches the chip only through the session: no engine is built or driven here.
+    void NoWindowFileIncludesAnEngine() {
+        const QDir gui(QStringLiteral(TONDREL_SOURCE_ROOT "/gui"));
+        const QStringList files = gui.entryList({"*.h", "*.cpp"}, QDir::Files);
+        QVERIFY(files.size() > 10);
+        for (const QString& name : files) {
+            QFile file(gui.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY2(!file.readAll().contains("#include \"engines/"), qPrintable(name));
+        }
     }
 };
 

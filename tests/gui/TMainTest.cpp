@@ -3,22 +3,34 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileDialog>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
 #include <QtTest>
+#include <csignal>
 
+#include "core/Maker.h"
+#include "gui/QuitSignals.h"
 #include "gui/SingleInstance.h"
+#include "gui/TAboutBox.h"
 #include "gui/TMain.h"
+#include "sim/Bench.h"
 
 using namespace tondrel;
 using namespace tondrel::gui;
@@ -27,17 +39,62 @@ namespace {
 
 const QString kSamples = QStringLiteral(TONDREL_SOURCE_ROOT "/samples/");
 
+// The names a file dialog's list shows, once its folder has been read.
+QStringList Listed(QFileDialog* dialog) {
+    auto* view = dialog->findChild<QListView*>("listView");
+    if (!view) return {};
+    QStringList names;
+    QAbstractItemModel* model = view->model();
+    for (int i = 0; i < model->rowCount(view->rootIndex()); ++i)
+        names << model->index(i, 0, view->rootIndex()).data().toString();
+    names.sort();
+    return names;
+}
+
+// Answers the next file dialog the window opens, the real one: opens `folder` in it, waits
+// until its list shows `expect` (when given), then types `name` and presses Enter.
+void AnswerFileDialog(const QString& folder, const QString& name, QStringList expect = {},
+                      QStringList* shown = nullptr) {
+    QTimer::singleShot(0, [=] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        dialog->setDirectory(folder);
+        if (!expect.isEmpty()) QTRY_COMPARE_WITH_TIMEOUT(Listed(dialog), expect, 10000);
+        if (shown) *shown = Listed(dialog);
+        auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+        QVERIFY(edit);
+        // Typing goes where the user types: the name box, with the keyboard focus.
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        edit->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+        edit->clear();
+        QTest::keyClicks(edit, name);
+        // A box the dialog raises over the name (not found, overwrite?) is a failure: close it
+        // so the test ends instead of waiting.
+        QTimer::singleShot(0, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                qWarning("file dialog said: %s", qPrintable(box->text()));
+                box->reject();
+            }
+        });
+        QTest::keyClick(edit, Qt::Key_Return);
+        if (dialog->isVisible()) dialog->reject();  // a name it did not take: fail, not hang
+    });
+}
+
 struct Window {
     QTemporaryDir dir;
     std::unique_ptr<TMain> main;
     int languageAsked = 0;
     QStringList questions;
 
-    explicit Window(const std::string& bench, int language = 2) {
+    explicit Window(const std::string& bench, int language = 2, QString statePath = {}) {
         TMainOptions options;
         options.Port.Port = bench;
         options.Port.SimState = (dir.path() + "/chip.state").toStdString();
         options.DatabasePath = (dir.path() + "/chip.db").toStdString();
+        options.WindowStatePath = statePath;
         main = std::make_unique<TMain>(options);
         main->LanguageChooser = [this, language] {
             ++languageAsked;
@@ -54,6 +111,11 @@ struct Window {
     QString Board() const { return main->findChild<QPlainTextEdit*>("msgboard")->toPlainText(); }
     QAction* Action(const char* name) const { return main->findChild<QAction*>(name); }
     QMenu* Menu(const char* name) const { return main->findChild<QMenu*>(name); }
+    QTableView* Grid(const char* name) const { return main->findChild<QTableView*>(name); }
+    void Load(const char* sample) {
+        AnswerFileDialog(kSamples, sample);
+        Action("MopenFlashFile")->trigger();
+    }
 };
 
 }  // namespace
@@ -104,9 +166,9 @@ class TMainTest : public QObject {
         QVERIFY(w.Menu("Moper")->isEnabled());
         QCOMPARE(w.main->findChild<QLabel*>("StatusPanel0")->text(), QString("chip: ATmega16"));
         auto* grid = w.main->findChild<QTableView*>("FlashDataBoard");
-        // 16 KiB as words, sixteen words a row, plus the header row.
-        QCOMPARE(grid->model()->rowCount(), 16384 / 32 + 1);
-        QCOMPARE(grid->model()->index(1, 1).data().toString(), QString("FFFF"));
+        // 16 KiB as words, sixteen words a row.
+        QCOMPARE(grid->model()->rowCount(), 16384 / 32);
+        QCOMPARE(grid->model()->index(0, 0).data().toString(), QString("FFFF"));
     }
 
     void NoAdapterSaysSoAndKeepsChipMenusShut() {
@@ -120,12 +182,9 @@ class TMainTest : public QObject {
     void LoadingAHexFileFillsTheGridAndAutoProgrammingCompletes() {
         Window w("sim:ATmega16", 1);
         w.Action("Mautosearch")->trigger();
-        w.main->FileChooser = [](const QString&, const QString&, bool) {
-            return kSamples + "atmega16-blink.hex";
-        };
-        w.Action("MopenFlashFile")->trigger();
+        w.Load("atmega16-blink.hex");
         auto* grid = w.main->findChild<QTableView*>("FlashDataBoard");
-        QVERIFY(grid->model()->index(1, 1).data().toString() != "FFFF");
+        QVERIFY(grid->model()->index(0, 0).data().toString() != "FFFF");
         QVERIFY(w.Board().contains("open Flash file already"));
         QVERIFY(w.main->findChild<QLabel*>("StatusPanel1")->text().endsWith("atmega16-blink.hex"));
 
@@ -219,18 +278,302 @@ class TMainTest : public QObject {
         QVERIFY(!w.main->windowIcon().isNull());
     }
 
-    void SavingWritesTheFile() {
+    // A name typed without folder or extension is taken in the dialog's folder, with the
+    // format's extension.
+    void SavingTakesATypedBareName() {
         Window w("sim:ATmega16", 1);
         w.Action("Mautosearch")->trigger();
-        const QString target = w.dir.path() + "/saved.hex";
-        w.main->FileChooser = [&](const QString&, const QString&, bool save) {
-            return save ? target : kSamples + "atmega16-blink.hex";
-        };
-        w.Action("MopenFlashFile")->trigger();
+        w.Load("atmega16-blink.hex");
+        AnswerFileDialog(w.dir.path(), "saved");
         w.Action("MsaveFlashHex")->trigger();
-        QFile saved(target);
-        QVERIFY(saved.open(QIODevice::ReadOnly));
-        QVERIFY(saved.readAll().startsWith(":"));
+        QFile hex(w.dir.path() + "/saved.hex");
+        QVERIFY(hex.open(QIODevice::ReadOnly));
+        QVERIFY(hex.readAll().startsWith(":"));
+        AnswerFileDialog(w.dir.path(), "plain");
+        w.Action("MsaveEEProm")->trigger();
+        QFile idf(w.dir.path() + "/plain.idf");
+        QVERIFY(idf.open(QIODevice::ReadOnly));
+        QCOMPARE(idf.readLine(), QByteArray("255\r\n"));
+    }
+
+    // The open dialogs list the files their masks name, .bin as well, and nothing else.
+    void OpenDialogsListTheirFilesAndTakeATypedName() {
+        Window w("sim:ATmega16", 1);
+        w.Action("Mautosearch")->trigger();
+        QTemporaryDir folder;
+        const QStringList hex = {"a.hex", "b.hex", "c.hex", "d.hex"};
+        for (const QString& name : hex)
+            QVERIFY(QFile::copy(kSamples + "atmega16-blink.hex", folder.filePath(name)));
+        QVERIFY(QFile::copy(kSamples + "atmega16-blink.eep", folder.filePath("e.eep")));
+        for (const char* other : {"f.bin", "g.idf", "notes.txt"}) {
+            QFile f(folder.filePath(other));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("1\r\n");
+        }
+        AnswerFileDialog(folder.path(), "c.hex", hex + QStringList{"f.bin", "g.idf"});
+        w.Action("MopenFlashFile")->trigger();
+        QVERIFY(w.main->findChild<QLabel*>("StatusPanel1")->text().endsWith("c.hex"));
+        QVERIFY(w.Grid("FlashDataBoard")->model()->index(0, 0).data().toString() != "FFFF");
+
+        QStringList shown;
+        AnswerFileDialog(folder.path(), "e.eep",
+                         QStringList{"a.hex", "b.hex", "c.hex", "d.hex", "e.eep", "f.bin", "g.idf"},
+                         &shown);
+        w.Action("MopenEEPROMfile")->trigger();
+        QVERIFY(!shown.contains("notes.txt"));
+        QVERIFY(w.main->findChild<QLabel*>("StatusPanel2")->text().endsWith("e.eep"));
+    }
+
+    // The 0…F legend and the addresses are the view's headers: they stay while the grid
+    // scrolls, and the cells hold data only.
+    void GridsKeepTheirHeadings() {
+        Window w("sim:ATmega16", 1);
+        w.main->show();
+        w.Action("Mautosearch")->trigger();
+        w.main->ShowTab("sheetFlash");
+        QTableView* grid = w.Grid("FlashDataBoard");
+        QAbstractItemModel* model = grid->model();
+        QCOMPARE(model->columnCount(), 17);
+        QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QString("0"));
+        QCOMPARE(model->headerData(15, Qt::Horizontal).toString(), QString("F"));
+        QCOMPARE(model->headerData(16, Qt::Horizontal).toString(), QString("ASCII"));
+        QCOMPARE(model->headerData(0, Qt::Vertical).toString(), QString("0000"));
+        QCOMPARE(model->headerData(511, Qt::Vertical).toString(), QString("1FF0"));
+        grid->scrollToBottom();
+        QVERIFY(grid->horizontalHeader()->isVisible());
+        QVERIFY(grid->verticalHeader()->isVisible());
+        QCOMPARE(grid->verticalHeader()->logicalIndexAt(grid->viewport()->height() - 1), 511);
+    }
+
+    // Enter and F2 on the selected cell open its editor, as a click does; the ASCII column
+    // opens nothing.
+    void KeysOpenTheByteEditor() {
+        Window w("sim:ATmega16", 1);
+        w.main->show();
+        w.Action("Mautosearch")->trigger();
+        QList<std::pair<int32_t, bool>> opened;
+        w.main->CellEditor = [&](int32_t position, bool flash) {
+            opened.append({position, flash});
+        };
+        const struct {
+            const char* grid;
+            int row, column;
+            Qt::Key key;
+            int32_t position;  // -1: no editor
+        } cases[] = {
+            {"FlashDataBoard", 2, 3, Qt::Key_Return, 2 * 16 + 3},
+            {"FlashDataBoard", 0, 15, Qt::Key_F2, 15},
+            {"EEPROMdataBoard", 1, 0, Qt::Key_Enter, 16},
+            {"EEPROMdataBoard", 1, 16, Qt::Key_Return, -1},
+        };
+        for (const auto& c : cases) {
+            opened.clear();
+            QTableView* grid = w.Grid(c.grid);
+            w.main->ShowTab(c.grid == std::string("FlashDataBoard") ? "sheetFlash" : "sheetEEPROM");
+            grid->setCurrentIndex(grid->model()->index(c.row, c.column));
+            QTest::keyClick(grid, c.key);
+            if (c.position < 0) {
+                QVERIFY(opened.isEmpty());
+            } else {
+                QCOMPARE(opened.size(), 1);
+                QCOMPARE(opened.front().first, c.position);
+                QCOMPARE(opened.front().second, c.grid == std::string("FlashDataBoard"));
+            }
+        }
+    }
+
+    // At its first size the window shows all sixteen word cells and the ASCII column without a
+    // sideways scroll, fits a 1366×768 screen, and what it gains later goes to the grids.
+    void WindowFitsTheGridAndGrows() {
+        Window w("sim:ATmega16", 1);
+        const QSize first = w.main->DefaultSize(QSize(1366, 768));
+        QVERIFY(first.width() <= 1366 && first.height() <= 768);
+        w.main->resize(first);
+        w.main->show();
+        w.Action("Mautosearch")->trigger();
+        w.main->ShowTab("sheetFlash");
+        QTableView* grid = w.Grid("FlashDataBoard");
+        QTRY_VERIFY(grid->isVisible());
+        QTRY_COMPARE(grid->horizontalScrollBar()->maximum(), 0);
+        auto* panel = w.main->findChild<QWidget*>("Panel1");
+        const int panelWidth = panel->width(), gridWidth = grid->width();
+        w.main->resize(first + QSize(200, 100));
+        QTRY_COMPARE(grid->width(), gridWidth + 200);
+        QCOMPARE(panel->width(), panelWidth);
+    }
+
+    void WindowSizeAndPlaceSurviveARestart() {
+        QTemporaryDir dir;
+        const QString kept = dir.filePath("window.ini");
+        {
+            Window w("sim:ATmega16", 1, kept);
+            w.main->show();
+            w.main->resize(1001, 655);
+            QTRY_COMPARE(w.main->size(), QSize(1001, 655));
+            QVERIFY(w.main->close());
+        }
+        Window again("sim:ATmega16", 1, kept);
+        QCOMPARE(again.main->size(), QSize(1001, 655));
+    }
+
+    // The status panels speak the window's language, and follow a switch.
+    void StatusPanelsFollowTheLanguage() {
+        Window w("sim:ATmega16", 2);
+        auto* port = w.main->findChild<QLabel*>("StatusPort");
+        auto* chip = w.main->findChild<QLabel*>("StatusPanel0");
+        const QString bench = QString::fromStdString(w.main->Ports()->GetBench()->Name());
+        QCOMPARE(port->text(), QString::fromUtf8("端口：模拟编程器 ") + bench);
+        w.Action("Mautosearch")->trigger();
+        QCOMPARE(chip->text(), QString::fromUtf8("芯片：ATmega16"));
+        w.Action("Menglish")->trigger();
+        QCOMPARE(chip->text(), QString("chip: ATmega16"));
+        QCOMPARE(port->text(), "port: simulated bench " + bench);
+    }
+
+    // "选定" leaves the target out of programming mode: a target held by the adapter (enable
+    // line low) is let go.
+    void ChoosingAChipByHandReleasesTheTarget() {
+        Window w("sim:ATmega16", 1);
+        sim::Bench* bench = w.main->Ports()->GetBench();
+        core::Session* s = w.main->Session();
+        QVERIFY(s->SetTestPin(14, false));
+        QVERIFY(bench->TargetConnected());
+        auto chip = w.main->Db()->ChipByName("ATmega16");
+        QVERIFY(chip);
+        s->SelectChip(*chip);
+        QVERIFY(!bench->TargetConnected());
+    }
+
+    // The Intel HEX saves follow the designed saves: shut for a chip without EEPROM.
+    void HexSavesFollowTheBuffersTheChipHas() {
+        const struct {
+            const char* bench;
+            bool eeprom;
+        } cases[] = {{"sim:AT89S52", false}, {"sim:ATmega16", true}};
+        for (const auto& c : cases) {
+            Window w(c.bench, 1);
+            w.Action("Mautosearch")->trigger();
+            QVERIFY2(w.Action("MsaveFlashHex")->isEnabled(), c.bench);
+            QCOMPARE(w.Action("MsaveEEProm")->isEnabled(), c.eeprom);
+            QCOMPARE(w.Action("MsaveEEPromHex")->isEnabled(), c.eeprom);
+        }
+    }
+
+    // SIGTERM (a logout, kill) runs the quit command's close: settings and the simulated chip
+    // kept; during a write, the write ends first.
+    void TermSignalClosesInOrder() {
+        for (const bool duringWrite : {false, true}) {
+            Window w("sim:ATmega16", 1);
+            QuitSignals quit([&] { w.main->RequestClose(); });
+            QVERIFY(quit.Installed());
+            w.main->show();
+            w.Action("Mautosearch")->trigger();
+            w.Action("Msound")->trigger();  // a setting to find again
+            if (duringWrite) {
+                auto& flash = w.main->Session()->Bufs.FlashBuffer;
+                for (size_t i = 0; i < flash.size(); ++i) flash[i] = uint8_t(i * 5 + 3);
+                QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+                w.Action("MwriteFlash")->trigger();
+                QVERIFY(w.Board().contains(">>write FLASH successfully"));
+            } else {
+                std::raise(SIGTERM);
+            }
+            QTRY_VERIFY(!w.main->isVisible());
+            QVERIFY(w.questions.isEmpty());  // no "an operation is running" box
+            QVERIFY(QFile::exists(w.dir.filePath("chip.state")));
+            TMainOptions options;
+            options.Port.Port = "sim:ATmega16";
+            options.Port.SimState = w.dir.filePath("chip.state").toStdString();
+            options.DatabasePath = w.dir.filePath("chip.db").toStdString();
+            TMain again(options);
+            again.LanguageChooser = [] { return 2; };
+            QString error;
+            QVERIFY(again.Initialize(error));
+            QVERIFY(again.findChild<QAction*>("Menglish")->isChecked());
+            QVERIFY(!again.findChild<QAction*>("Msound")->isChecked());
+            if (duringWrite) {
+                again.findChild<QAction*>("Mautosearch")->trigger();
+                again.findChild<QAction*>("MreadFlash")->trigger();
+                QCOMPARE(int(again.Session()->Bufs.FlashBuffer[1000]), (1000 * 5 + 3) & 0xFF);
+            }
+        }
+    }
+
+    // Questions whose Yes can cost data carry the question icon, and Enter answers No; routine
+    // ones keep the designed information box.
+    void DestructiveQuestionsDefaultToNo() {
+        Window w("sim:ATmega16", 1);
+        w.main->Question = nullptr;
+        const struct {
+            core::QuestionKind kind;
+            QMessageBox::Icon icon;
+            bool noIsDefault;
+        } cases[] = {
+            {core::QuestionKind::Destructive, QMessageBox::Question, true},
+            {core::QuestionKind::EndsSerialProgramming, QMessageBox::Question, true},
+            {core::QuestionKind::Routine, QMessageBox::Information, false},
+        };
+        for (const auto& c : cases) {
+            QMessageBox::Icon icon = QMessageBox::NoIcon;
+            bool noIsDefault = false;
+            QTimer::singleShot(0, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                QVERIFY(box);
+                icon = box->icon();
+                noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
+                box->button(QMessageBox::No)->click();
+            });
+            QVERIFY(!w.main->Ask("erase?", c.kind));
+            QCOMPARE(icon, c.icon);
+            QCOMPARE(noIsDefault, c.noIsDefault);
+        }
+    }
+
+    // The manual is the one installed beside the program; the source tree's only when the
+    // program runs from its build tree; else the maker's address.
+    void ManualIsFoundFromTheProgram() {
+        QTemporaryDir prefix;
+        QVERIFY(QDir().mkpath(prefix.filePath("bin")));
+        QVERIFY(QDir().mkpath(prefix.filePath("share/tondrel")));
+        QFile manual(prefix.filePath("share/tondrel/manual.html"));
+        QVERIFY(manual.open(QIODevice::WriteOnly));
+        manual.close();
+        QCOMPARE(ManualUrl(prefix.filePath("bin")),
+                 QUrl::fromLocalFile(QFileInfo(manual).absoluteFilePath()));
+        QTemporaryDir bare;
+        QCOMPARE(ManualUrl(bare.path()).toString(), QString::fromUtf8(core::kMakerAddress.data()));
+        QCOMPARE(ManualUrl(QStringLiteral(TONDREL_BINARY_ROOT "/gui")),
+                 QUrl::fromLocalFile(QStringLiteral(TONDREL_SOURCE_ROOT "/docs/manual.html")));
+    }
+
+    // A .hex/.eep/.idf/.bin dropped on a grid loads into that grid's buffer; other files and
+    // drops on a shut grid are refused.
+    void DroppedFilesLoadIntoTheirGrid() {
+        Window w("sim:ATmega16", 1);
+        w.main->show();
+        auto drop = [&](const char* grid, const QString& file) {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(file)});
+            // As a drag arrives: entering names the target, the drop goes to that target.
+            QWidget* target = w.Grid(grid)->viewport();
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QApplication::sendEvent(target, &enter);
+            if (!enter.isAccepted()) return false;
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &drop);
+            return drop.isAccepted();
+        };
+        QVERIFY(!drop("FlashDataBoard", kSamples + "atmega16-blink.hex"));  // no chip yet
+        w.Action("Mautosearch")->trigger();
+        QVERIFY(!drop("EEPROMdataBoard", kSamples + "atmega16-blink.c"));
+        QVERIFY(drop("EEPROMdataBoard", kSamples + "atmega16-blink.eep"));
+        QVERIFY(w.main->findChild<QLabel*>("StatusPanel2")->text().endsWith("atmega16-blink.eep"));
+        QVERIFY(w.main->findChild<QLabel*>("StatusPanel1")->text().isEmpty() ||
+                !w.main->findChild<QLabel*>("StatusPanel1")->text().endsWith(".eep"));
+        QVERIFY(drop("FlashDataBoard", kSamples + "atmega16-blink.hex"));
+        QVERIFY(w.main->findChild<QLabel*>("StatusPanel1")->text().endsWith("atmega16-blink.hex"));
+        QVERIFY(w.Grid("FlashDataBoard")->model()->index(0, 0).data().toString() != "FFFF");
     }
 
     void SwitchingLanguageSwapsEveryCaptionAndEmptiesTheNotes() {
@@ -301,14 +644,11 @@ class TMainTest : public QObject {
         if (target.isEmpty()) QSKIP("set TONDREL_SCREENSHOT=FILE.png to write the picture");
         Window w("sim:ATmega16", 2);
         w.main->show();
+        w.main->resize(w.main->DefaultSize(QSize(1366, 768)));
         w.Action("Mautosearch")->trigger();
-        w.main->FileChooser = [](const QString&, const QString&, bool) {
-            return kSamples + "atmega16-blink.hex";
-        };
-        w.Action("MopenFlashFile")->trigger();
+        w.Load("atmega16-blink.hex");
         w.Action("MautoProgram")->trigger();
         w.main->ShowTab("sheetFlash");
-        w.main->resize(900, 560);
         QTest::qWait(100);
         QVERIFY(w.main->grab().save(target));
     }
@@ -367,5 +707,11 @@ class TMainTest : public QObject {
     }
 };
 
-QTEST_MAIN(TMainTest)
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    // Qt's own file dialog, the one the tests can look into, on every platform.
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    TMainTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "TMainTest.moc"
