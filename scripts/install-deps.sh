@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   fonts-wqy-microhei
   srecord binutils gputils gcc-avr binutils-avr avr-libc
-  xvfb xauth
+  xvfb xauth xdotool
 )
 missing=()
 for p in "${packages[@]}"; do

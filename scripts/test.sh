@@ -9,6 +9,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTONDRE
 cmake --build "$build" -j2
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" -j2 --output-on-failure --timeout 600
+# The window once under a real X server, with real key presses and real dialogs.
+"$root/scripts/xvfb-check.sh" "$build"
 
 # Sanitizers: memory and undefined-behaviour faults in the libraries, the bench and the tool.
 asan="${build}-asan"
