@@ -38,8 +38,8 @@ const std::vector<MessageEntry>& CoreMessageTable() {
         {"CoreNoChipFound", ">>没有检测到可支持的芯片!", ">>no supported chip found!"},
         {"CoreChipDetected", ">>检测到芯片：{0}", ">>chip detected:{0}"},
         {"CoreStatusChip", "芯片：{0}", "chip: {0}"},
-        {"CoreStatusFlashFile", "Flash File:{0}", "Flash File:{0}"},
-        {"CoreStatusEEPROMFile", "EEProm File:{0}", "EEProm File:{0}"},
+        {"CoreStatusFlashFile", "FLASH文件：{0}", "Flash File:{0}"},
+        {"CoreStatusEEPROMFile", "EEPROM文件：{0}", "EEProm File:{0}"},
         // Programming operations
         {"CoreEraseBegin", ">>擦除芯片开始", ">>begin erasing"},
         {"CoreEraseDone", ">>成功擦除芯片", ">>erase successfully"},

@@ -16,6 +16,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -589,10 +590,17 @@ void TMain::ShowPortInStatus() {
 
 void TMain::RefreshStatus() {
     ShowPortInStatus();
-    if (session_ && session_->ChipCurrent) {
-        SetLabel(core::kStatusChip, TrFormat("CoreStatusChip", session_->CurrentLanguage(),
-                                             session_->Chip.CurrentChipName));
-    }
+    if (!session_) return;
+    const Language lang = session_->CurrentLanguage();
+    if (session_->ChipCurrent)
+        SetLabel(core::kStatusChip,
+                 TrFormat("CoreStatusChip", lang, session_->Chip.CurrentChipName));
+    if (!session_->FlashFileName.empty())
+        SetLabel(core::kStatusFlashFile,
+                 TrFormat("CoreStatusFlashFile", lang, session_->FlashFileName));
+    if (!session_->EEPROMFileName.empty())
+        SetLabel(core::kStatusEEPROMFile,
+                 TrFormat("CoreStatusEEPROMFile", lang, session_->EEPROMFileName));
 }
 
 // ---- View ----
@@ -761,6 +769,11 @@ void TMain::ApplyLanguage() {
     if (!session_) return;
     const bool english = session_->Menglish;
     const bool chinese = session_->Mchinese;
+    // The file dialogs and question boxes are Qt's: their buttons and labels follow too.
+    QCoreApplication::removeTranslator(&qtTexts_);
+    if (chinese &&
+        qtTexts_.load("qtbase_zh_CN", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts_);
     auto apply = [&](Language lang) {
         for (const char* name : kCaptioned) {
             QObject* o = Find(name);

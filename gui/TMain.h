@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+#include <QTranslator>
 #include <functional>
 #include <map>
 #include <memory>
@@ -189,6 +190,7 @@ class TMain : public QMainWindow, public core::View {
     QElapsedTimer breath_;
     QString lastSaveName_;
     QString lastDir_;
+    QTranslator qtTexts_;  // Qt's own dialog texts (file dialog, Yes/No) in Chinese
     bool closing_ = false;
     bool closeWhenIdle_ = false;
 

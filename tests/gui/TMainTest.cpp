@@ -425,9 +425,16 @@ class TMainTest : public QObject {
         QCOMPARE(port->text(), QString::fromUtf8("端口：模拟编程器 ") + bench);
         w.Action("Mautosearch")->trigger();
         QCOMPARE(chip->text(), QString::fromUtf8("芯片：ATmega16"));
+        w.Load("atmega16-blink.hex");
+        auto* file = w.main->findChild<QLabel*>("StatusPanel1");
+        QCOMPARE(file->text(), QString::fromUtf8("FLASH文件：") + kSamples + "atmega16-blink.hex");
+        // Qt's own dialogs speak Chinese too.
+        QVERIFY(QCoreApplication::translate("QFileDialog", "File &name:") != "File &name:");
         w.Action("Menglish")->trigger();
         QCOMPARE(chip->text(), QString("chip: ATmega16"));
         QCOMPARE(port->text(), "port: simulated bench " + bench);
+        QCOMPARE(file->text(), "Flash File:" + kSamples + "atmega16-blink.hex");
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "File &name:"), QString("File &name:"));
     }
 
     // "选定" leaves the target out of programming mode: a target held by the adapter (enable
