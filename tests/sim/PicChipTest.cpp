@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <fstream>
+#include <map>
+#include <regex>
 #include <sstream>
 
 #include "sim/PicChip.h"
@@ -99,6 +103,42 @@ TEST(PicChip, FactoryKnowsBothFamiliesByCatalogueName) {
     }
     EXPECT_EQ(CreateChip("pic16f876a")->Name(), "PIC16F876A");
     EXPECT_EQ(CreatePicChip("PIC16F88"), nullptr);
+}
+
+// The configuration word of each model against gputils' header for the chip: the bits that any
+// setting clears are the implemented ones, _CP_ALL / _CP_ON clear the code-protection bits and
+// _CPD_ON the data-protection bit.
+TEST(PicChip, ConfigurationWordBitsAgreeWithGputils) {
+    for (const char* name : {"PIC16F84A", "PIC16F627", "PIC16F628", "PIC16F870", "PIC16F871",
+                             "PIC16F872", "PIC16F873", "PIC16F874", "PIC16F876", "PIC16F877",
+                             "PIC16F873A", "PIC16F874A", "PIC16F876A", "PIC16F877A"}) {
+        SCOPED_TRACE(name);
+        std::string file = std::string("/usr/share/gputils/header/p") + (name + 3) + ".inc";
+        for (char& ch : file) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        std::ifstream in(file);
+        ASSERT_TRUE(in) << file;
+        std::map<std::string, uint16_t> values;
+        const std::regex line(R"(^(_[A-Za-z0-9_]+)\s+EQU\s+H'([0-9A-Fa-f]+)')");
+        std::string text;
+        while (std::getline(in, text)) {
+            std::smatch m;
+            if (std::regex_search(text, m, line))
+                values[m[1]] = static_cast<uint16_t>(std::stoul(m[2], nullptr, 16));
+        }
+        uint16_t implemented = 0;
+        for (const auto& [key, value] : values) {
+            if (key == "_CONFIG" || key.rfind("_DEVID", 0) == 0 || key.rfind("_IDLOC", 0) == 0)
+                continue;
+            implemented = static_cast<uint16_t>(implemented | (~value & 0x3FFF));
+        }
+        const uint16_t cp = values.count("_CP_ALL") ? values["_CP_ALL"] : values.at("_CP_ON");
+        const uint16_t cpd = values.count("_CPD_ON") ? (~values["_CPD_ON"] & 0x3FFF) : 0;
+
+        auto chip = Make(name);
+        EXPECT_EQ(chip->Facts().ConfigMask, implemented);
+        EXPECT_EQ(chip->Facts().CodeProtectBits, ~cp & 0x3FFF);
+        EXPECT_EQ(chip->Facts().DataProtectBit, cpd);
+    }
 }
 
 TEST(PicChip, EntersOnlyWithSupplyBeforeVppAndQuietLines) {
