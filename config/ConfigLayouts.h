@@ -118,7 +118,7 @@ struct LayoutDesc {
     ButtonDesc Close;
 };
 
-// All 27 layouts.
+// All 28 layouts.
 const std::vector<LayoutDesc>& AllLayouts();
 // The layout that serves a catalogue key, or nullptr (7, 47, below 4, above 54).
 const LayoutDesc* FindLayout(int32_t chipId);

@@ -161,7 +161,8 @@ TEST_P(AvrRow, FuseAndLockBoxesNameTheChipsBits) {
     for (const GroupDesc& g : layout_->Groups) {
         if (g.Kind == GroupKind::Fuse) {
             const auto byte = FuseByteOf(g.Reads.at(0));
-            ASSERT_TRUE(byte) << layout_->ClassName << " " << g.Name << " reads " << Hex(g.Reads[0]);
+            ASSERT_TRUE(byte) << layout_->ClassName << " " << g.Name << " reads "
+                              << Hex(g.Reads[0]);
             const std::map<int, std::string>& names = libc.Fuses[*byte];
             for (const BoxDesc& b : g.Boxes) {
                 // A box writes its own bit, or (shown only) nothing.
@@ -203,8 +204,8 @@ TEST_P(AvrRow, FuseAndLockBoxesNameTheChipsBits) {
             for (size_t i = 0; i < bits.size() && i < order.size(); ++i) names[bits[i]] = order[i];
             for (const BoxDesc& b : g.Boxes) {
                 auto it = names.find(b.ReadBit);
-                ASSERT_NE(it, names.end()) << row_.Name << " has no lock bit " << b.ReadBit
-                                           << " (box " << b.Name << ")";
+                ASSERT_NE(it, names.end())
+                    << row_.Name << " has no lock bit " << b.ReadBit << " (box " << b.Name << ")";
                 EXPECT_EQ(b.Caption, it->second) << row_.Name << " lock bit " << b.ReadBit;
             }
         }
@@ -215,7 +216,8 @@ TEST_P(AvrRow, LockAndFuseCommandsFitTheChipsCommandSet) {
     ASSERT_NE(layout_, nullptr) << row_.Name << " opens no configuration layout";
     NEED_PART();
     for (const GroupDesc& g : layout_->Groups) {
-        const std::vector<std::string> memories = MemoriesFor(g, g.Reads.empty() ? Command{} : g.Reads[0]);
+        const std::vector<std::string> memories =
+            MemoriesFor(g, g.Reads.empty() ? Command{} : g.Reads[0]);
         // Reads: the command fits a read of one of the group's memories, and each box's bit is
         // one that read returns.
         for (const BoxDesc& b : g.Boxes) {
@@ -252,8 +254,8 @@ TEST_P(AvrRow, LockAndFuseCommandsFitTheChipsCommandSet) {
             if (!write) continue;
             seen += " " + mem + ":" + part_->Memory(mem)->Get("write");
             const int valueByte = g.Form == WriteForm::ValueInB4 ? 3 : 1;
-            bool ok = write->ValueByte() == valueByte &&
-                      (all & ~write->Mask(valueByte, 'i') & 0xFF) == 0;
+            bool ok =
+                write->ValueByte() == valueByte && (all & ~write->Mask(valueByte, 'i') & 0xFF) == 0;
             for (uint16_t v : {g.WriteBase, static_cast<uint16_t>(g.WriteBase & ~all)}) {
                 Command c = g.Write;
                 (valueByte == 3 ? c.B4 : c.B2) = static_cast<uint8_t>(v);
@@ -262,8 +264,8 @@ TEST_P(AvrRow, LockAndFuseCommandsFitTheChipsCommandSet) {
             }
             fits = fits || ok;
         }
-        EXPECT_TRUE(fits) << row_.Name << ": " << layout_->ClassName << " " << g.Name
-                          << " writes " << Hex(g.Write) << " with the value in byte "
+        EXPECT_TRUE(fits) << row_.Name << ": " << layout_->ClassName << " " << g.Name << " writes "
+                          << Hex(g.Write) << " with the value in byte "
                           << (g.Form == WriteForm::ValueInB4 ? 4 : 2) << "; the chip takes" << seen;
     }
     if (layout_->Modes) {

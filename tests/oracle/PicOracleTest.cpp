@@ -49,8 +49,9 @@ TEST_P(PicRow, ConfigurationBoxesProgramTheBitsOfTheirOption) {
     const std::vector<PicConfigOption> options = ReadGputilsConfig(inc, error);
     ASSERT_TRUE(error.empty()) << error;
 
-    const auto word = std::find_if(layout->Groups.begin(), layout->Groups.end(),
-                                   [](const auto& g) { return g.Kind == GroupKind::PicConfigWord; });
+    const auto word = std::find_if(layout->Groups.begin(), layout->Groups.end(), [](const auto& g) {
+        return g.Kind == GroupKind::PicConfigWord;
+    });
     ASSERT_NE(word, layout->Groups.end());
     // Per option: the masks its settings program, and the boxes that claim it.
     std::map<std::string, std::vector<const BoxDesc*>> claimed;

@@ -237,8 +237,8 @@ int BitPattern::ValueByte() const {
 
 AvrLibcChip ReadAvrLibc(const std::string& mcu, std::string& error) {
     AvrLibcChip chip;
-    const std::string command = "echo '#include <avr/io.h>' | avr-gcc -mmcu=" + mcu +
-                                " -E -dD -C -x c - 2>/dev/null";
+    const std::string command =
+        "echo '#include <avr/io.h>' | avr-gcc -mmcu=" + mcu + " -E -dD -C -x c - 2>/dev/null";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     if (!pipe) {
         error = "cannot run avr-gcc";
@@ -254,7 +254,8 @@ AvrLibcChip ReadAvrLibc(const std::string& mcu, std::string& error) {
         return chip;
     }
     chip.Known = true;
-    static const std::regex fuse(R"(^#define FUSE_([A-Z0-9_]+)\s+\(?(?:\(unsigned char\))?\s*~_BV\((\d)\))");
+    static const std::regex fuse(
+        R"(^#define FUSE_([A-Z0-9_]+)\s+\(?(?:\(unsigned char\))?\s*~_BV\((\d)\))");
     static const std::regex size(R"(^#define FUSE_MEMORY_SIZE\s+(\d+))");
     std::optional<FuseByte> section;
     std::istringstream lines(text);

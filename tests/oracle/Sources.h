@@ -58,11 +58,11 @@ struct BitPattern {
 enum class FuseByte { Low, High, Extended };
 
 struct AvrLibcChip {
-    bool Known = false;   // avr-gcc knows the device
-    int FuseBytes = 0;    // FUSE_MEMORY_SIZE
+    bool Known = false;                                    // avr-gcc knows the device
+    int FuseBytes = 0;                                     // FUSE_MEMORY_SIZE
     std::map<FuseByte, std::map<int, std::string>> Fuses;  // byte -> bit -> name
-    bool LockBits = false;      // __LOCK_BITS_EXIST: LB1, LB2
-    int BootLockPairs = 0;      // __BOOT_LOCK_BITS_0/1_EXIST: BLB01/02, BLB11/12
+    bool LockBits = false;                                 // __LOCK_BITS_EXIST: LB1, LB2
+    int BootLockPairs = 0;  // __BOOT_LOCK_BITS_0/1_EXIST: BLB01/02, BLB11/12
 };
 
 // Runs `avr-gcc -mmcu=MCU -E -dD` on <avr/io.h>; error set when the compiler cannot be run.
