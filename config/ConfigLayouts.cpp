@@ -557,6 +557,7 @@ std::vector<LayoutDesc> BuildLayouts() {
         fuses.Boxes = {StatusBox("f3", "UsrRow Prg", 4, 0, 0x04, false),
                        StatusBox("f2", "x2 Clock", 3, 0, 0x02, false),
                        StatusBox("f1", "SerialPrg", 2, 0, 0x01, false)};
+        fuses.Boxes[2].Danger = Hazard::EndsSerialWhenChanged;
         l.Groups = {At89LockDisplay("[Lock bits]锁定位信息（打勾表示0，被编程，否则相反）", true),
                     std::move(fuses)};
         l.OpenOrder = {"GroupBox1", "GroupBox2"};

@@ -38,7 +38,8 @@ enum class WriteForm {
 };
 
 // A box whose state, once written, leaves the chip unreachable over the serial interface.
-enum class Hazard { None, EndsSerialWhenTicked, EndsSerialWhenUnticked };
+// WhenChanged: one of its states does (AT89S8253 SerialPrg), so any change is asked about.
+enum class Hazard { None, EndsSerialWhenTicked, EndsSerialWhenUnticked, EndsSerialWhenChanged };
 
 struct BoxDesc {
     std::string Name;

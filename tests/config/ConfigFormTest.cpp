@@ -461,7 +461,10 @@ TEST(ConfigAt89, S8253FuseAndLockWrites) {
         Cat({Bracket(Cmd(0xAC, 0x88, 0, 0)), {"info 命令完成！"}, Bracket(Cmd(0x21, 0, 0, 0))}));
     for (const char* n : {"f3", "f2", "f1"}) f.Click(n);
     f.Write("GroupBox2");
-    EXPECT_EQ(b.Take()[1], Cmd(0xAC, 0x8F, 0, 0));
+    const Log changed = b.Take();
+    ASSERT_GE(changed.size(), 3u);
+    EXPECT_NE(changed[0].find("SerialPrg"), std::string::npos);  // asked first, answered Yes
+    EXPECT_EQ(changed[2], Cmd(0xAC, 0x8F, 0, 0));
 
     // The lock write takes its bits from the lock boxes, not from the fuse boxes.
     f.Click("f1");
@@ -470,6 +473,24 @@ TEST(ConfigAt89, S8253FuseAndLockWrites) {
     EXPECT_EQ(
         b.Take(),
         Cat({Bracket(Cmd(0xAC, 0xE5, 0, 0)), {"info 命令完成！"}, Bracket(Cmd(0x24, 0, 0, 0))}));
+}
+
+TEST(ConfigAt89, S8253SerialPrgChangedAsksTheExtraQuestion) {
+    Bench b;
+    b.engine.replies[{0x21, 0x00, 0x00}] = 0x1C;
+    ConfigForm& f = b.Open(41);
+    b.Take();
+    // x2 Clock alone: SerialPrg goes back as read, nothing extra is asked.
+    f.Click("f2");
+    EXPECT_TRUE(f.Write("GroupBox2"));
+    EXPECT_EQ(b.Take()[1], Cmd(0xAC, 0x8A, 0, 0));
+    // SerialPrg written otherwise than read: a No sends nothing.
+    f.Click("f1");
+    b.prompts.answers = {false};
+    EXPECT_FALSE(f.Write("GroupBox2"));
+    const Log log = b.Take();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find("SerialPrg=1"), std::string::npos) << log[0];
 }
 
 TEST(ConfigPic, UserIdsArePaddedHexPairsAndNeverBracketed) {
