@@ -258,3 +258,17 @@ TEST_F(CliRun, ModesAndConfigurationFromTheShell) {
     Result again = Run("sim:ATmega16", "config show");
     EXPECT_NE(again.Output, show.Output);
 }
+
+TEST_F(CliRun, TurningSpienOffNeedsItsOwnYes) {
+    // ATtiny26 fuse high bit 3 is SPIEN (captioned "SPIED"); unticking it leaves it 1.
+    Result refused = Run("sim:ATtiny26", "--yes config write GroupBox1 fh3=off");
+    EXPECT_NE(refused.Status, 0) << refused.Output;
+    EXPECT_NE(refused.Output.find("--yes-end-serial-programming"), std::string::npos)
+        << refused.Output;
+    EXPECT_EQ(refused.Output.find("命令完成！"), std::string::npos) << refused.Output;
+
+    Result allowed =
+        Run("sim:ATtiny26", "--yes-end-serial-programming config write GroupBox1 fh3=off");
+    EXPECT_EQ(allowed.Status, 0) << allowed.Output;
+    EXPECT_NE(allowed.Output.find("命令完成！"), std::string::npos) << allowed.Output;
+}
