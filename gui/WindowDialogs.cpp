@@ -18,10 +18,9 @@ namespace {
 class WindowPrompts : public config::ConfigPrompts {
   public:
     explicit WindowPrompts(TMain& window) : window_(window) {}
-    // Every question of these dialogs guards a write that erases the chip, locks it or can end
-    // its serial programming.
-    bool AskYesNo(const std::string& text) override {
-        return window_.Ask(text, core::QuestionKind::Destructive);
+    bool AskYesNo(const std::string& text) override { return window_.AskYesNo(text); }
+    bool Ask(const std::string& text, core::QuestionKind kind) override {
+        return window_.Ask(text, kind);
     }
     void Inform(const std::string& text) override { window_.Inform(text); }
     void AppendMessage(const std::string& line) override { window_.AppendLine(line); }
