@@ -341,7 +341,7 @@ bool ConfigForm::ApplyMode() {
 
 bool ConfigForm::FullErase() {
     if (layout_.Fam != Family::Pic) return false;
-    if (!prompts_->AskYesNo(layout_.EraseConfirm)) return false;
+    if (!prompts_->Ask(layout_.EraseConfirm, core::QuestionKind::Destructive)) return false;
     engine_.RawCommand(0x14, 0, 0, 0);
     prompts_->Inform(kMsgDone);
     return true;
