@@ -97,6 +97,7 @@ Options:
   --yes, --no        answer every question Yes / No
   --quiet            print results and errors only
   --help             this text
+  --version          print the program's version
 
 Exit status: 0 success, 1 the operation failed, 2 usage error.
 )";
@@ -196,6 +197,9 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
                 out.Quiet = true;
             } else if (name == "--help") {
                 out.Help = true;
+            } else if (name == "--version") {
+                if (!noValue()) return false;
+                out.Version = true;
             } else {
                 bool matched = false;
                 if (out.Command == "auto") {
@@ -223,7 +227,7 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
             out.Args.push_back(a);
         }
     }
-    if (out.Help) return true;
+    if (out.Help || out.Version) return true;
     if (out.Command.empty()) {
         error = "no command given (try --help)";
         return false;

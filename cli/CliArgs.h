@@ -19,6 +19,7 @@ struct CliArgs {
     std::optional<bool> Answer;  // --yes / --no
     bool Quiet = false;
     bool Help = false;
+    bool Version = false;  // --version
 
     std::string Command;
     std::vector<std::string> Args;

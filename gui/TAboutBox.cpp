@@ -9,17 +9,17 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "common/DataFiles.h"
+#include "common/Version.h"
 #include "core/Maker.h"
 
 namespace tondrel::gui {
 
 QUrl ManualUrl() {
-    for (const QString& path :
-         {QStringLiteral(TONDREL_DATADIR "/manual.html"),
-          QApplication::applicationDirPath() + "/../share/tondrel/manual.html",
-          QStringLiteral(TONDREL_SOURCE_DIR "/docs/manual.html")}) {
-        if (QFileInfo::exists(path)) return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
-    }
+    // Found beside the executable's installation (or the build tree's share/), never by a path
+    // fixed at build time.
+    const std::string path = FindDataFile("manual.html");
+    if (!path.empty()) return QUrl::fromLocalFile(QString::fromStdString(path));
     return QUrl(QString::fromUtf8(core::kMakerAddress.data(), int(core::kMakerAddress.size())));
 }
 
@@ -47,7 +47,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
         text->addWidget(l);
         return l;
     };
-    label("Version", "Ver: 2.3");
+    label("Version", QString("Ver: %1").arg(kVersionShort));
     label("Comments", "Free software of the tondrel project; use it at your own risk.");
     label("author",
           QString("Written by the %1 developers.")

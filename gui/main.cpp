@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "common/Version.h"
 #include "db/Database.h"
 #include "gui/SingleInstance.h"
 #include "gui/TMain.h"
@@ -13,7 +14,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("tondrel");
-    QApplication::setApplicationVersion("2.3");
+    QApplication::setApplicationVersion(tondrel::kVersion);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
