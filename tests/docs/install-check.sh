@@ -54,18 +54,21 @@ done
 completion=$(PATH="$root/bin:$PATH" HOME=$work XDG_DATA_HOME=$work/data bash -c '
     source "$1"
     complete_words() {
-        COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMPREPLY=()
+        COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+        COMPREPLY=()
         _tondrel_cli; printf "%s " "${COMPREPLY[@]}"; echo
     }
     complete_words tondrel-cli --po
     complete_words tondrel-cli --chip ATmega1
     complete_words tondrel-cli ver
     complete_words tondrel-cli auto --no-e
+    complete_words tondrel-cli --port sim:ATmega1
 ' _ "$root/share/bash-completion/completions/tondrel-cli" 2>&1)
 grep -q -- "--port" <<<"$(sed -n 1p <<<"$completion")" || bad "completion of --po: $completion"
 grep -q "ATmega16" <<<"$(sed -n 2p <<<"$completion")" || bad "completion of chip names: $completion"
 grep -q "verify-flash" <<<"$(sed -n 3p <<<"$completion")" || bad "completion of commands: $completion"
 grep -q -- "--no-erase" <<<"$(sed -n 4p <<<"$completion")" || bad "completion of auto's steps: $completion"
+grep -q "ATmega16 " <<<"$(sed -n 5p <<<"$completion")" || bad "completion of sim: ports: $completion"
 
 # The manual: chip list and pin map filled in.
 manual=$root/share/tondrel/manual.html
