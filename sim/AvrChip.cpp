@@ -5,6 +5,7 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
+#include <string_view>
 
 namespace tondrel::sim {
 
@@ -271,8 +272,14 @@ void AvrChip::ExecuteAc(uint64_t nowNs) {
             break;
         case AvrConfigStyle::Modern:
             if ((b1 & 0xE0) == 0xE0) {
-                // A lock bit can only be programmed; only chip erase returns it to 1.
-                lock_ &= static_cast<uint8_t>(b3 | ~facts_.LockUsed);
+                // A lock bit can only be programmed; only chip erase returns it to 1. The
+                // ATtiny26 takes them in the second byte (1010 1100 1111 11ii) and ignores the
+                // fourth.
+                if (std::string_view(facts_.Name) == "ATtiny26") {
+                    if ((b1 & 0xFC) == 0xFC) WriteLockFromByte2(b1);
+                } else {
+                    lock_ &= static_cast<uint8_t>(b3 | ~facts_.LockUsed);
+                }
             } else if (WriteProtected()) {
                 // Lock mode 2 and 3 also freeze the fuses.
             } else if (b1 == 0xA0) {
