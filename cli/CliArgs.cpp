@@ -101,6 +101,7 @@ Options:
                      --yes alone does not
   --quiet            print results and errors only
   --help             this text
+  --version          print the program's version
 
 Exit status: 0 success, 1 the operation failed, 2 usage error.
 )";
@@ -203,6 +204,9 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
                 out.Quiet = true;
             } else if (name == "--help") {
                 out.Help = true;
+            } else if (name == "--version") {
+                if (!noValue()) return false;
+                out.Version = true;
             } else {
                 bool matched = false;
                 if (out.Command == "auto") {
@@ -230,7 +234,7 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
             out.Args.push_back(a);
         }
     }
-    if (out.Help) return true;
+    if (out.Help || out.Version) return true;
     if (out.Command.empty()) {
         error = "no command given (try --help)";
         return false;

@@ -20,6 +20,7 @@ struct CliArgs {
     bool YesEndSerial = false;   // --yes-end-serial-programming
     bool Quiet = false;
     bool Help = false;
+    bool Version = false;  // --version
 
     std::string Command;
     std::vector<std::string> Args;

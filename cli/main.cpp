@@ -9,6 +9,7 @@
 #include "cli/CliArgs.h"
 #include "cli/Run.h"
 #include "cli/TerminalView.h"
+#include "common/Version.h"
 
 namespace {
 
@@ -31,6 +32,10 @@ int main(int argc, char** argv) {
     }
     if (args.Help) {
         std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (args.Version) {
+        std::printf("tondrel-cli %s\n", tondrel::kVersion);
         return 0;
     }
     TerminalOptions options;

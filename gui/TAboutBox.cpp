@@ -11,6 +11,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "common/Version.h"
 #include "core/Maker.h"
 
 namespace tondrel::gui {
@@ -68,7 +69,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
         text->addWidget(l);
         return l;
     };
-    label("Version", "Ver: 2.3");
+    label("Version", QString("Ver: %1").arg(kVersionShort));
     label("Comments", "Free software of the tondrel project; use it at your own risk.");
     label("author",
           QString("Written by the %1 developers.")

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "common/Version.h"
 #include "db/Database.h"
 #include "gui/QuitSignals.h"
 #include "gui/SingleInstance.h"
@@ -16,7 +17,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("tondrel");
-    QApplication::setApplicationVersion("2.3");
+    QApplication::setApplicationVersion(tondrel::kVersion);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

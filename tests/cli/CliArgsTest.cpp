@@ -62,6 +62,11 @@ TEST(CliArgs, UsageErrorsSayWhat) {
     }
     ASSERT_TRUE(Parse({"--help"}, a, error));
     EXPECT_TRUE(a.Help);
+    // --version needs no command, and takes no value.
+    CliArgs v;
+    ASSERT_TRUE(Parse({"--version"}, v, error)) << error;
+    EXPECT_TRUE(v.Version);
+    EXPECT_FALSE(Parse({"--version=1"}, v, error));
     EXPECT_NE(UsageText().find("verify-eeprom FILE"), std::string::npos);
 }
 
