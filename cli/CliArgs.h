@@ -16,7 +16,8 @@ struct CliArgs {
     std::string ChipName;  // --chip
     bool NoVerify = false;
     bool WriteFF = false;
-    std::optional<bool> Answer;  // --yes / --no
+    std::optional<bool> VerifyAfter;  // --[no-]verify-after; unset = the stored choice
+    std::optional<bool> Answer;       // --yes / --no
     bool Quiet = false;
     bool Help = false;
 

@@ -16,7 +16,13 @@ void TerminalView::EndProgressLine() {
 }
 
 void TerminalView::AppendLine(const std::string& line) {
-    if (options_.Quiet) return;
+    if (options_.Quiet) {
+        if (line.empty())
+            held_.clear();
+        else
+            held_.push_back(line);
+        return;
+    }
     EndProgressLine();
     std::fprintf(out_, "%s\n", line.c_str());
     std::fflush(out_);
@@ -56,6 +62,10 @@ void TerminalView::OperationRunning(bool running) {
 }
 
 bool TerminalView::AskYesNo(const std::string& text) {
+    return Ask(text, core::QuestionKind::Routine);
+}
+
+bool TerminalView::Ask(const std::string& text, core::QuestionKind kind) {
     EndProgressLine();
     if (options_.Answer) {
         if (!options_.Quiet)
@@ -69,9 +79,20 @@ bool TerminalView::AskYesNo(const std::string& text) {
         if (!std::fgets(buffer, sizeof buffer, in_)) return false;
         return std::tolower(static_cast<unsigned char>(buffer[0])) == 'y';
     }
-    // Nobody to ask: the cautious answer, and say how to give the other one.
+    // Nobody to ask: the answer that destroys nothing, and how to give the other one.
+    if (kind == core::QuestionKind::StopsOperation) {
+        std::fprintf(err_, "%s [yes: nobody to answer; give --no to go on]\n", text.c_str());
+        return true;
+    }
     std::fprintf(err_, "%s [no: give --yes to answer yes]\n", text.c_str());
     return false;
+}
+
+void TerminalView::ShowHeldReport() {
+    EndProgressLine();
+    for (const std::string& line : held_) std::fprintf(err_, "%s\n", line.c_str());
+    held_.clear();
+    std::fflush(err_);
 }
 
 void TerminalView::Inform(const std::string& text) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <system_error>
 
+#include "common/Text.h"
 #include "db/SqlText.h"
 
 namespace fs = std::filesystem;
@@ -30,19 +31,6 @@ ChipRecord RowToChip(const Statement& row) {
     chip.EEPROMSize = row.Int("芯片EEPROM容量(B)");
     chip.PageSize = row.Int("页面大小(AVR)");
     return chip;
-}
-
-// Blanks and control characters, as the detection step trims a signature or a name.
-bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= 0x20;
-}
-
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsBlank(text[begin])) ++begin;
-    while (end > begin && IsBlank(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
 }
 
 // Makes a fragment literal inside LIKE '%...%' ESCAPE '\'.
@@ -354,7 +342,7 @@ std::vector<ChipRecord> Database::SearchChips(const std::string& fragment) {
 
 std::optional<ChipRecord> Database::FindChip(int methodCode, const std::string& signature) {
     lastError_.clear();
-    if (Trim(signature).empty()) return std::nullopt;
+    if (tondrel::Trim(signature).empty()) return std::nullopt;
     // The stored text may hold several signatures or text around one, hence the substring
     // match; chipid order makes "the first row" the same on every run.
     Statement statement(conn_,
@@ -363,7 +351,7 @@ std::optional<ChipRecord> Database::FindChip(int methodCode, const std::string& 
     statement.Bind(1, methodCode).Bind(2, EscapeLike(signature));
     auto chips = QueryChips(statement);
     if (chips.empty()) return std::nullopt;
-    chips.front().Name = Trim(chips.front().Name);
+    chips.front().Name = std::string(tondrel::Trim(chips.front().Name));
     return chips.front();
 }
 

@@ -82,8 +82,10 @@ TEST(SessionOps, WriteFailureNamesByteAddressOn8051AndWordAddressOnAvr) {
         Desk desk("sim:ATmega16");
         desk.StartAndFind();
         desk.S().Bufs.EEPROMBuffer[5] = 0x42;
-        desk.ChipModel().Faults.MinPhaseNs = 1000000000;  // the chip no longer follows the clock
+        // Once the write has begun, the chip no longer follows the clock.
+        desk.view.OnBreathe = [&desk] { desk.ChipModel().Faults.MinPhaseNs = 1000000000; };
         EXPECT_FALSE(desk.S().WriteEEPROM());
+        desk.view.OnBreathe = nullptr;
         EXPECT_EQ(desk.view.Text().back(), ">>write EEPROM time out，address<0x05" + tail);
     }
 }
