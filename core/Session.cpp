@@ -189,6 +189,8 @@ bool Session::LoadSettings(std::string& error) {
     view_.SetChecked("isEraseAll", isEraseAll);
     view_.SetChecked("isWriteFlash", isWriteFlash);
     view_.SetChecked("isWriteEEPROM", isWriteEEPROM);
+    isVerifyAfter = db::IsOn(s.IsVerifyAfter);
+    view_.SetChecked("isVerifyAfter", isVerifyAfter);
 
     if (LanguageCode == 0) LanguageCode = view_.ChooseLanguage();
     SetLanguageCode(LanguageCode);
@@ -213,7 +215,8 @@ bool Session::SaveSettings() {
     // A port given for this run only (--lpt, direct:0xBASE) is not the next run's port.
     const int lpt = PortBaseOverride != 0 ? storedLpt_ : Mp1 ? 1 : Mp2 ? 2 : Mp3 ? 3 : 0;
     const bool ok = Db.SaveSettings(language, Msound, isUpdateFlashFile, isUpdateEEPROMfile,
-                                    isEraseAll, isWriteFlash, isWriteEEPROM, lpt);
+                                    isEraseAll, isWriteFlash, isWriteEEPROM, lpt) &&
+                    Db.SetVerifyAfter(isVerifyAfter);
     if (!ok) {
         const std::string text =
             TrFormat("CoreSettingsSaveFail", CurrentLanguage(), Db.LastError());
@@ -464,6 +467,11 @@ void Session::ToggleAutoVerify() {
     MisautoVerify = !MisautoVerify;
     view_.SetChecked("MisautoVerify", MisautoVerify);
     current_->SetAutoVerify(MisautoVerify);
+}
+
+void Session::SetVerifyAfter(bool on) {
+    isVerifyAfter = on;
+    view_.SetChecked("isVerifyAfter", on);
 }
 
 void Session::ToggleWriteBlank() {

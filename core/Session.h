@@ -87,6 +87,7 @@ class Session {
     void SetSpeed(int32_t position);  // speedbarChange (clamped to 0 .. kSpeedMax)
     void ToggleAutoVerify();          // MisautoVerifyClick
     void ToggleWriteBlank();          // Miswrite0xffClick
+    void SetVerifyAfter(bool on);     // the sixth auto-programming box, "isVerifyAfter"
     void SpeedRead();
     bool SpeedWrite();
 

@@ -115,6 +115,21 @@ const std::array<MigrationStep, SchemaVersion>& Migrations() {
     static const std::array<MigrationStep, SchemaVersion> steps = {
         // 0 -> 1: a new, empty file.
         [](Connection& conn) { return conn.Execute(SchemaSql()) && conn.Execute(CatalogueSql()); },
+        // 1 -> 2: the sixth auto-programming box, read-back after writing; on unless unticked.
+        // An adopted file without a version may have the column already.
+        [](Connection& conn) {
+            int present = 0;
+            {
+                Statement has(conn,
+                              "select count(*) from pragma_table_info('settings') "
+                              "where name = 'isVerifyAfter'");
+                if (has.Step() != Statement::StepResult::Row) return false;
+                present = has.Int(0);
+            }
+            return present > 0 ||
+                   conn.Execute(
+                       "ALTER TABLE settings ADD COLUMN isVerifyAfter INTEGER NOT NULL DEFAULT 1");
+        },
     };
     return steps;
 }
@@ -428,6 +443,7 @@ Settings Database::ReadSettings() {
     settings.IsProgramEEProm = statement.Int("isProgramEEProm");
     settings.Sound = statement.Int("sound");
     settings.Lpt = statement.Int("LPT");
+    settings.IsVerifyAfter = statement.Int("isVerifyAfter");
     return settings;
 }
 
@@ -474,6 +490,19 @@ bool Database::SetRunProgram(bool on) {
     update.Bind(1, on ? 1 : 0);
     if (!ExecuteBound(update, "launch option")) return false;
     if (!tx.Commit()) return Fail("launch option", conn_.ErrorMessage());
+    return true;
+}
+
+bool Database::SetVerifyAfter(bool on) {
+    lastError_.clear();
+    Transaction tx(conn_);
+    if (!tx.Begun() || !conn_.Execute(kEnsureSettingsRow)) {
+        return Fail("verify option", conn_.ErrorMessage());
+    }
+    Statement update(conn_, "update settings set isVerifyAfter = ?1");
+    update.Bind(1, on ? 1 : 0);
+    if (!ExecuteBound(update, "verify option")) return false;
+    if (!tx.Commit()) return Fail("verify option", conn_.ErrorMessage());
     return true;
 }
 

@@ -291,6 +291,13 @@ TEST_F(HexLoad, PicEEPROMRecordsOfAFlashFile) {
 
     // A Flash file without EEPROM records leaves the EEPROM buffer alone.
     Bufs.EEPROMBuffer[2] = 0x42;
+    // So does one whose EEPROM records come before a line that fails: they count only once
+    // the whole file has loaded.
+    const int32_t endBefore = Chip.EEPROMDataEnd;
+    EXPECT_FALSE(LoadFlash("p.hex", Rec(0x4200, 0, {0x11, 0, 0x22, 0}) + ":0100000"));
+    EXPECT_EQ(Bufs.EEPROMBuffer[0], 0xA1);
+    EXPECT_EQ(Bufs.EEPROMBuffer[2], 0x42);
+    EXPECT_EQ(Chip.EEPROMDataEnd, endBefore);
     ASSERT_TRUE(LoadFlash("p.hex", Rec(0, 0, {0x28, 0x30})));
     EXPECT_FALSE(Bufs.FlashFileHadEEPROM);
     EXPECT_EQ(Bufs.EEPROMBuffer[2], 0x42);
