@@ -89,6 +89,14 @@ bool ConfigFromEnvironment(const std::function<const char*(const char*)>& lookup
         }
         config.Bench.Faults.MinPhaseNs = static_cast<uint64_t>(*n);
     }
+    if (const std::string vanish = value("TONDREL_SIM_VANISH_AFTER"); !vanish.empty()) {
+        const auto n = ParseNumber(vanish, NumberStyle::Decimal, 1);
+        if (!n) {
+            error = "TONDREL_SIM_VANISH_AFTER: '" + vanish + "' is not a number of requests";
+            return false;
+        }
+        config.VanishAfter = static_cast<uint64_t>(*n);
+    }
     if (const std::string stuck = value("TONDREL_SIM_STUCK"); !stuck.empty()) {
         const auto n = ParseNumber(stuck, NumberStyle::DecimalOrHex, 0, 0xFFFFFFFF);
         if (!n) {
@@ -137,6 +145,7 @@ std::string SimDevice::CountsText() const {
 
 int SimDevice::Ioctl(unsigned long request, void* arg) {
     ++counts_[KindOf(request)];
+    if (config_.VanishAfter != 0 && ++requests_ > config_.VanishAfter) return -ENODEV;
     // Requests the driver answers whether or not the port is claimed.
     switch (request) {
         case PPCLAIM:

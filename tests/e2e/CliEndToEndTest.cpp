@@ -461,3 +461,23 @@ TEST_F(CliRun, TwoRunsOnOneSimulatedChipWaitForEachOther) {
     Result ve = Run("sim:ATmega16", "verify-eeprom " + Quote(eeprom));
     EXPECT_EQ(ve.Status, 0) << ve.Output;
 }
+
+TEST_F(CliRun, APortThatVanishesFailsTheOperationNamingTheDevice) {
+#ifndef TONDREL_PRELOAD_LIBRARY
+    GTEST_SKIP() << "needs the preload library";
+#else
+    const std::string device = Path("parport");
+    // Enough requests to find the adapter and the chip; the card goes during the read.
+    const std::string env = "LD_PRELOAD=" + Quote(TONDREL_PRELOAD_LIBRARY) +
+                            " TONDREL_SIM_DEVICE=" + Quote(device) +
+                            " TONDREL_SIM_BENCH=sim:ATmega16 TONDREL_SIM_VANISH_AFTER=4000";
+    Result r = Run(
+        "",
+        "--port ppdev:" + Quote(device) + " --chip ATmega16 read-flash " + Quote(Path("out.hex")),
+        env);
+    EXPECT_EQ(r.Status, 1) << r.Output;
+    EXPECT_TRUE(Has(r, ">>the port failed: " + device + ": No such device")) << r.Output;
+    EXPECT_FALSE(Has(r, "successfully")) << r.Output;
+    EXPECT_FALSE(fs::exists(Path("out.hex")));
+#endif
+}
