@@ -402,6 +402,16 @@ TEST_F(CliRun, SavedFilesGoWhereTheyAreMeantTo) {
     EXPECT_TRUE(out.Output == blank) << out.Output.substr(0, 200);
     EXPECT_NE(err.find(">>read EEPROM successfully"), std::string::npos) << err;
 
+    // A name near the length limit saves (the temporary file has a short name of its own); a
+    // path through a file names its cause.
+    const std::string longName = Path(std::string(250, 'n') + ".hex");
+    Result longSave = Run("sim:ATmega16", "read-flash " + Quote(longName));
+    EXPECT_EQ(longSave.Status, 0) << longSave.Output;
+    EXPECT_TRUE(fs::exists(longName));
+    Result through = Run("sim:ATmega16", "read-flash " + Quote(Path("target.hex") + "/x.hex"));
+    EXPECT_EQ(through.Status, 1);
+    EXPECT_TRUE(Has(through, "Not a directory")) << through.Output;
+
     // The open database is not a place to save to, under any name.
     fs::create_symlink(Path("chip.db"), Path("db-link.hex"));
     const auto before = fs::file_size(Path("chip.db"));
