@@ -1,23 +1,18 @@
 #include "cli/CliArgs.h"
 
-#include <charconv>
 #include <set>
+
+#include "common/Text.h"
 
 namespace tondrel::cli {
 
 namespace {
 
-bool ParseInt(const std::string& text, int& value) {
-    if (text.empty()) return false;
-    int base = 10;
-    const char* first = text.data();
-    const char* last = text.data() + text.size();
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        first += 2;
-    }
-    auto [ptr, ec] = std::from_chars(first, last, value, base);
-    return ec == std::errc() && ptr == last;
+// One to four hexadecimal digits, 0x allowed, at most 0x3FFF: a PIC program word.
+bool IsPicWord(std::string_view text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        text.remove_prefix(2);
+    return text.size() <= 4 && ParseNumber(text, NumberStyle::Hex, 0, 0x3FFF).has_value();
 }
 
 // How many arguments each command takes: minimum and maximum (-1 = any).
@@ -55,14 +50,17 @@ Commands:
   chips [FRAGMENT]         list the chip catalogue (names containing FRAGMENT)
   signature                show the chip and the signature it answers with
   erase                    erase the chip
-  write-flash FILE         load FILE and write it to the Flash, verifying each byte
-  write-eeprom FILE        load FILE and write it to the EEPROM
-  read-flash FILE          read the whole Flash and save it to FILE
-  read-eeprom FILE         read the whole EEPROM and save it to FILE
+  write-flash FILE         load FILE and write it to the Flash, then read the written range
+                           back and compare (see --no-verify-after)
+  write-eeprom FILE        load FILE and write it to the EEPROM, then compare likewise
+  read-flash FILE          read the whole Flash and save it to FILE (- for standard output)
+  read-eeprom FILE         read the whole EEPROM and save it to FILE (- for standard output)
   verify-flash FILE        read the Flash back and compare it with FILE
   verify-eeprom FILE       read the EEPROM back and compare it with FILE
   auto [--flash FILE] [--eeprom FILE]
-                           auto programming: reload files, erase, write Flash and EEPROM
+                           auto programming: reload files, erase, write Flash and EEPROM,
+                           each write compared with the chip afterwards (see --no-verify-after);
+                           stops before erasing when a file does not load or holds no data
       --[no-]update-flash  --[no-]update-eeprom  --[no-]erase  --[no-]write-flash
       --[no-]write-eeprom  the five steps (default: the stored choice)
   reset                    restart the target (enter and leave programming mode)
@@ -81,6 +79,10 @@ Commands:
 FILE: .hex (and .eep for the EEPROM) is Intel HEX, .bin raw binary, anything else a
 decimal list (idf).
 
+Every chip command first checks that a chip answers (the programming-enable echo, a
+signature that is not all 00 or all FF, a PIC device ID) and fails when none does; the
+AT89S8252 and AT89S8253 have no signature, so for them this is said to be unchecked.
+
 Options:
   --port PORT        sim:CHIP[@gen1|@gen1v2|@gen2], sim:empty, sim:none, sim:byteblaster,
                      sim:byteblastermv, ppdev[:DEVICE], direct[:0xBASE]
@@ -92,18 +94,27 @@ Options:
   --lang en|zh       language of the messages (stored for the next run)
   --speed N          clock delay 0..300000 (0 fastest); stored after a good Flash write
   --chip NAME        take the chip from the catalogue instead of searching
-  --no-verify        do not read back each byte after writing it
+  --no-verify        do not poll each byte (or, in page mode, one byte of each page)
+                     while writing it
+  --verify-after, --no-verify-after
+                     after a write, read the whole written range back and compare it,
+                     naming the first differing addresses and their count (default: on,
+                     the stored choice)
   --write-ff         also write bytes that are 0xFF
-  --yes, --no        answer every question Yes / No, except as below
+  --yes, --no        answer every question Yes / No (but see below); without them and
+                     without a terminal, the answer that destroys nothing (No to erasing
+                     or overwriting, Yes to "terminate?")
   --yes-end-serial-programming
                      answer Yes to a configuration write after which the chip can no
                      longer be programmed serially (RSTDISBL, DWEN, SPIEN, SerialPrg);
                      --yes alone does not
-  --quiet            print results and errors only
-  --help             this text
+  --quiet            print results and errors only (errors always go to standard error)
+  -h, --help         this text
   --version          print the program's version
 
-Exit status: 0 success, 1 the operation failed, 2 usage error.
+Exit status: 0 success, 1 the operation failed (no adapter, no chip, a byte that does not
+write or verify, a bad file, auto programming that ended without programming), 2 usage
+error.
 )";
 }
 
@@ -155,10 +166,12 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
                 if (!take(out.Port)) return false;
             } else if (name == "--lpt") {
                 if (!take(value)) return false;
-                if (!ParseInt(value, out.Lpt) || out.Lpt < 1 || out.Lpt > 3) {
+                const auto lpt = ParseNumber(value, NumberStyle::Decimal, 1, 3);
+                if (!lpt) {
                     error = "--lpt takes 1, 2 or 3, not '" + value + "'";
                     return false;
                 }
+                out.Lpt = static_cast<int>(*lpt);
             } else if (name == "--sim-state") {
                 if (!take(out.SimState)) return false;
             } else if (name == "--database") {
@@ -175,12 +188,12 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
                 }
             } else if (name == "--speed") {
                 if (!take(value)) return false;
-                int speed = 0;
-                if (!ParseInt(value, speed) || speed < 0 || speed > 300000) {
+                const auto speed = ParseNumber(value, NumberStyle::Decimal, 0, 300000);
+                if (!speed) {
                     error = "--speed takes a number from 0 to 300000, not '" + value + "'";
                     return false;
                 }
-                out.Speed = speed;
+                out.Speed = static_cast<int>(*speed);
             } else if (name == "--chip") {
                 if (!take(out.ChipName)) return false;
             } else if (name == "--flash" && out.Command == "auto") {
@@ -202,6 +215,9 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
             } else if (name == "--quiet") {
                 if (!noValue()) return false;
                 out.Quiet = true;
+            } else if (name == "--verify-after" || name == "--no-verify-after") {
+                if (!noValue()) return false;
+                out.VerifyAfter = name == "--verify-after";
             } else if (name == "--help") {
                 out.Help = true;
             } else if (name == "--version") {
@@ -227,6 +243,14 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
                 if (!noValue()) return false;
             }
             continue;
+        }
+        if (a == "-h") {
+            out.Help = true;
+            continue;
+        }
+        if (a.size() > 1 && a[0] == '-') {
+            error = "unknown option " + a;
+            return false;
         }
         if (out.Command.empty()) {
             out.Command = a;
@@ -265,6 +289,21 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
         const bool open = verb == "write";
         if (out.Args.size() < need_args || (!open && out.Args.size() != need_args)) {
             error = "wrong number of arguments for config " + verb + " (try --help)";
+            return false;
+        }
+        // Numbers are checked here, so a typing error is a usage error before any port opens.
+        const auto& a = out.Args;
+        if (verb == "mode" && !ParseNumber(a[1], NumberStyle::Decimal, 1, 99)) {
+            error = "config mode takes a protection mode number, not '" + a[1] + "'";
+            return false;
+        }
+        if (verb == "userid" && !ParseNumber(a[1], NumberStyle::Decimal, 0, 3) &&
+            !ParseNumber(a[1], NumberStyle::DecimalOrHex, 0x2000, 0x2003)) {
+            error = "config userid takes an ID number 0..3 (or 0x2000..0x2003), not '" + a[1] + "'";
+            return false;
+        }
+        if ((verb == "userid" || verb == "word") && !IsPicWord(a.back())) {
+            error = "config " + verb + " takes a 14-bit hexadecimal word, not '" + a.back() + "'";
             return false;
         }
     }

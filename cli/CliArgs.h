@@ -16,8 +16,9 @@ struct CliArgs {
     std::string ChipName;  // --chip
     bool NoVerify = false;
     bool WriteFF = false;
-    std::optional<bool> Answer;  // --yes / --no
-    bool YesEndSerial = false;   // --yes-end-serial-programming
+    std::optional<bool> VerifyAfter;  // --[no-]verify-after; unset = the stored choice
+    std::optional<bool> Answer;       // --yes / --no
+    bool YesEndSerial = false;        // --yes-end-serial-programming
     bool Quiet = false;
     bool Help = false;
     bool Version = false;  // --version

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "common/Text.h"
 #include "config/ConfigCommands.h"
 #include "config/ConfigForm.h"
 #include "core/Ports.h"
@@ -17,6 +18,7 @@ namespace {
 
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
+constexpr int kUsage = 2;
 
 // The configuration dialogs' boxes and messages, on the terminal.
 class TerminalPrompts : public config::ConfigPrompts {
@@ -76,6 +78,9 @@ class Runner {
 
     int Go() {
         if (args_.Lpt != 0) session_.PortBaseOverride = core::BaseForLpt(args_.Lpt);
+        // A script asked for one command: the adapter's stored download mode and its external
+        // tool are the window's start-up business.
+        session_.RestoreModeAtStart = false;
         std::string error;
         if (!session_.Start(error)) {
             view_.Error("cannot read the settings: " + error);
@@ -84,25 +89,23 @@ class Runner {
         if (args_.Language != 0) session_.SetLanguageCode(args_.Language);
         // One-off flags of this run; the stored choices are put back before the settings are
         // written, so a flag never changes the next run's defaults.
-        const bool stored[5] = {session_.isUpdateFlashFile, session_.isUpdateEEPROMfile,
-                                session_.isEraseAll, session_.isWriteFlash, session_.isWriteEEPROM};
+        const bool stored[6] = {session_.isUpdateFlashFile, session_.isUpdateEEPROMfile,
+                                session_.isEraseAll,        session_.isWriteFlash,
+                                session_.isWriteEEPROM,     session_.isVerifyAfter};
+        if (args_.VerifyAfter) session_.isVerifyAfter = *args_.VerifyAfter;
         const int status = Command();
         session_.isUpdateFlashFile = stored[0];
         session_.isUpdateEEPROMfile = stored[1];
         session_.isEraseAll = stored[2];
         session_.isWriteFlash = stored[3];
         session_.isWriteEEPROM = stored[4];
+        session_.isVerifyAfter = stored[5];
+        // A refused settings update is said on the board; the command's own result stands.
         session_.SaveSettings();
         return status;
     }
 
   private:
-    bool AdapterMissing() const {
-        const std::string hw = view_.Label("HardwareVer");
-        return hw == Tr("CoreHwUnknown", Language::Chinese) ||
-               hw == Tr("CoreHwUnknown", Language::English);
-    }
-
     // The chip: from the catalogue (--chip) or found on the adapter.
     bool GetChip() {
         if (args_.NoVerify && session_.MisautoVerify) session_.ToggleAutoVerify();
@@ -115,7 +118,6 @@ class Runner {
             }
             // The chip dialog does not look at the adapter; a command line should, or every
             // later step would fail byte by byte on an empty port.
-            session_.CurrentEngine().SetPortBase(session_.PortBase);
             if (!session_.DetectHardware()) return false;
             session_.SelectChip(*record);
         } else if (!session_.AutoSearch()) {
@@ -140,7 +142,6 @@ class Runner {
     int Command() {
         const std::string& c = args_.Command;
         if (c == "hardware") {
-            session_.CurrentEngine().SetPortBase(session_.PortBase);
             if (!session_.DetectHardware()) return kFailed;
             view_.Result(view_.Label("HardwareVer") + "  " + view_.Label("hardware1") + "  " +
                          view_.Label("hardware2"));
@@ -151,10 +152,10 @@ class Runner {
             if (mode == 0) {
                 view_.Error("unknown mode " + args_.Args[0] +
                             " (MCU, ALTERA, XILINX, LATTICE, EPROM3, ARM, MSP430)");
-                return 2;
+                return kUsage;
             }
             session_.SwitchMode(mode);
-            if (AdapterMissing()) return kFailed;
+            if (!session_.AdapterPresent()) return kFailed;
             view_.Result(view_.Label("ispstatus"));
             return kOk;
         }
@@ -162,7 +163,7 @@ class Runner {
             const int mode = core::ModeFromName(args_.Args[0]);
             if (mode == 0) {
                 view_.Error("unknown mode " + args_.Args[0]);
-                return 2;
+                return kUsage;
             }
             return session_.SetToolPath(mode, args_.Args[1]) ? kOk : kFailed;
         }
@@ -172,25 +173,15 @@ class Runner {
             return kOk;
         }
         if (c == "signature") {
-            Tpro& engine = session_.CurrentEngine();
-            engine.SetPortBase(session_.PortBase);
-            engine.EnterProgramming();
             std::string signature;
-            engine.ReadSignature(signature);
-            engine.LeaveProgramming();
+            if (!session_.ReadSignature(signature)) return kFailed;
             view_.Result(session_.Chip.CurrentChipName + "  " +
                          (signature.empty() ? std::string("(this chip has no readable signature)")
                                             : signature));
             return kOk;
         }
-        if (c == "erase") {
-            session_.EraseTarget();
-            return kOk;
-        }
-        if (c == "reset") {
-            session_.ResetTarget();
-            return kOk;
-        }
+        if (c == "erase") return session_.EraseTarget() ? kOk : kFailed;
+        if (c == "reset") return session_.CheckChip() && session_.ResetTarget() ? kOk : kFailed;
         if (c == "write-flash" || c == "write-eeprom") {
             const bool flash = c == "write-flash";
             if (!HasSide(flash) || !Load(flash, args_.Args[0])) return kFailed;
@@ -212,7 +203,7 @@ class Runner {
         }
         if (c == "auto") return Auto();
         if (c == "config") return Config();
-        return 2;
+        return kUsage;
     }
 
     int Auto() {
@@ -227,8 +218,10 @@ class Runner {
     }
 
     int Config() {
+        // The configuration bits of an empty socket would read as all set and "write" fine.
+        if (!session_.CheckChip()) return kFailed;
         TerminalPrompts prompts(view_);
-        Tpro& engine = session_.CurrentEngine();
+        auto& engine = session_.CurrentEngine();
         auto form =
             config::OpenConfigForm(session_.Chip.CurrentChipId, engine, session_.PortBase, prompts);
         if (!form) {
@@ -243,14 +236,10 @@ class Runner {
         } else if (verb == "write") {
             result = config::WriteGroupSettings(*form, a[1], {a.begin() + 2, a.end()});
         } else if (verb == "mode") {
-            int mode = 0;
-            try {
-                mode = std::stoi(a[1]);
-            } catch (...) {
-                view_.Error("config mode takes a number, not '" + a[1] + "'");
-                return 2;
-            }
-            result = config::ApplyLockMode(*form, mode);
+            // The command line checked the number already.
+            const auto mode = ParseNumber(a[1], NumberStyle::Decimal, 1, 99);
+            if (!mode) return kUsage;
+            result = config::ApplyLockMode(*form, static_cast<int>(*mode));
         } else if (verb == "calibration") {
             std::string text;
             result = config::ReadCalibrationBytes(*form, text);
@@ -266,6 +255,11 @@ class Runner {
             view_.Error(result.Error);
             return kFailed;
         }
+        std::string portError = session_.Ports.TakeError();
+        if (!portError.empty()) {
+            view_.Error(portError);
+            return kFailed;
+        }
         return kOk;
     }
 
@@ -278,6 +272,9 @@ class Runner {
 }  // namespace
 
 int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
+    if ((args.Command == "read-flash" || args.Command == "read-eeprom") && args.Args.size() == 1 &&
+        args.Args[0] == "-")
+        view.KeepOutputForData();
     const std::string dbPath = db::ResolveDatabasePath(args.Database, exeDir);
     std::string error;
     auto database = db::Database::Open(dbPath, error);
@@ -295,6 +292,10 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
         }
         for (const auto& chip : chips) view.Result(ChipLine(chip));
         return kOk;
+    }
+    if (!args.Port.empty() && !core::CheckPortName(args.Port, error)) {
+        view.Error(error);
+        return kUsage;
     }
     core::PortOptions options;
     options.Port = args.Port;
@@ -317,6 +318,7 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
         view.Error("cannot keep the simulated chip: " + error);
         if (status == kOk) status = kFailed;
     }
+    if (status != kOk) view.ShowHeldReport();
     return status;
 }
 

@@ -16,7 +16,13 @@ void TerminalView::EndProgressLine() {
 }
 
 void TerminalView::AppendLine(const std::string& line) {
-    if (options_.Quiet) return;
+    if (options_.Quiet) {
+        if (line.empty())
+            held_.clear();
+        else
+            held_.push_back(line);
+        return;
+    }
     EndProgressLine();
     std::fprintf(out_, "%s\n", line.c_str());
     std::fflush(out_);
@@ -56,32 +62,23 @@ void TerminalView::OperationRunning(bool running) {
 }
 
 bool TerminalView::AskYesNo(const std::string& text) {
-    EndProgressLine();
-    if (options_.Answer) {
-        if (!options_.Quiet)
-            std::fprintf(out_, "%s %s\n", text.c_str(), *options_.Answer ? "[yes]" : "[no]");
-        return *options_.Answer;
-    }
-    if (options_.AskOnTerminal && in_) {
-        std::fprintf(err_, "%s [y/N] ", text.c_str());
-        std::fflush(err_);
-        char buffer[64] = {};
-        if (!std::fgets(buffer, sizeof buffer, in_)) return false;
-        return std::tolower(static_cast<unsigned char>(buffer[0])) == 'y';
-    }
-    // Nobody to ask: the cautious answer, and say how to give the other one.
-    std::fprintf(err_, "%s [no: give --yes to answer yes]\n", text.c_str());
-    return false;
+    return Ask(text, core::QuestionKind::Routine);
 }
 
 bool TerminalView::Ask(const std::string& text, core::QuestionKind kind) {
-    if (kind != core::QuestionKind::EndsSerialProgramming) return AskYesNo(text);
-    // A Yes here can leave the chip for a high-voltage programmer: --yes does not give it.
     EndProgressLine();
-    if (options_.YesEndSerial || options_.Answer == false) {
-        const bool yes = options_.YesEndSerial;
-        if (!options_.Quiet) std::fprintf(out_, "%s %s\n", text.c_str(), yes ? "[yes]" : "[no]");
-        return yes;
+    // A Yes that can leave the chip for a high-voltage programmer is given only by its own
+    // option: --yes does not give it.
+    const bool endsSerial = kind == core::QuestionKind::EndsSerialProgramming;
+    const std::optional<bool> answer =
+        endsSerial ? (options_.YesEndSerial ? std::optional<bool>(true)
+                                            : (options_.Answer == false ? std::optional<bool>(false)
+                                                                        : std::nullopt))
+                   : options_.Answer;
+    if (answer) {
+        if (!options_.Quiet)
+            std::fprintf(out_, "%s %s\n", text.c_str(), *answer ? "[yes]" : "[no]");
+        return *answer;
     }
     if (options_.AskOnTerminal && in_) {
         std::fprintf(err_, "%s [y/N] ", text.c_str());
@@ -90,8 +87,21 @@ bool TerminalView::Ask(const std::string& text, core::QuestionKind kind) {
         if (!std::fgets(buffer, sizeof buffer, in_)) return false;
         return std::tolower(static_cast<unsigned char>(buffer[0])) == 'y';
     }
-    std::fprintf(err_, "%s [no: give --yes-end-serial-programming to answer yes]\n", text.c_str());
+    // Nobody to ask: the answer that destroys nothing, and how to give the other one.
+    if (kind == core::QuestionKind::StopsOperation) {
+        std::fprintf(err_, "%s [yes: nobody to answer; give --no to go on]\n", text.c_str());
+        return true;
+    }
+    std::fprintf(err_, "%s [no: give %s to answer yes]\n", text.c_str(),
+                 endsSerial ? "--yes-end-serial-programming" : "--yes");
     return false;
+}
+
+void TerminalView::ShowHeldReport() {
+    EndProgressLine();
+    for (const std::string& line : held_) std::fprintf(err_, "%s\n", line.c_str());
+    held_.clear();
+    std::fflush(err_);
 }
 
 void TerminalView::Inform(const std::string& text) {

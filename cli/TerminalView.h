@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/View.h"
 
@@ -48,6 +49,11 @@ class TerminalView : public core::View {
     // Prints a result line even when quiet.
     void Result(const std::string& line);
     void Error(const std::string& line);
+    // Quiet runs keep the board's last report (since its last empty line): on failure it goes
+    // to standard error, so that --quiet never hides why a run failed.
+    void ShowHeldReport();
+    // Standard output carries data (read-flash -): board lines and results go to standard error.
+    void KeepOutputForData() { out_ = err_; }
 
   private:
     void EndProgressLine();
@@ -59,6 +65,7 @@ class TerminalView : public core::View {
     int32_t max_ = 0;
     int shownPercent_ = -1;
     bool barOnScreen_ = false;
+    std::vector<std::string> held_;
 };
 
 }  // namespace tondrel::cli

@@ -28,6 +28,10 @@ const std::vector<MessageEntry>& DataMessageTable() {
         {"EEPROMFileStatus", "EEProm File:{0}", "EEProm File:{0}"},
         // Our own: errors the loaders report on the board instead of a platform box
         {"FileCannotOpen", ">>无法打开文件{0}：{1}", ">>cannot open file {0}: {1}"},
+        {"FileLineTooLong", "第{0}行太长，不是可装载的文件,装载失败!",
+         "line {0} is too long for this kind of file, load file fail!"},
+        {"FileTooBig", "文件大于任何芯片的容量,装载失败!",
+         "the file is larger than any chip could take, load file fail!"},
         {"FileCannotRead", ">>读文件{0}出错：{1}", ">>error reading file {0}: {1}"},
         {"IdfNotInteger", "第{0}行不是整数：\"{1}\",装载失败!",
          "line {0} is not an integer: \"{1}\", load file fail!"},
@@ -44,7 +48,8 @@ const std::vector<MessageEntry>& DataMessageTable() {
         {"ModifyEEPROMDataTitle", "修改EEPROM数据(modify EEPROM data)",
          "修改EEPROM数据(modify EEPROM data)"},
         {"ModifyFlashDataAt", "修改地址为0x{0}的FLASH数据", "modify FLASH data at address :0x{0}"},
-        {"ModifyEEPROMDataAt", "修改地址为0x{0}的EEPROM数据", "modify EEPROM data at address :0x{0}"},
+        {"ModifyEEPROMDataAt", "修改地址为0x{0}的EEPROM数据",
+         "modify EEPROM data at address :0x{0}"},
         // Saving
         {"SaveFileFilter", "*.idf", "*.idf"},
         {"SavedFileTo", ">>文件成功保存到{0}", ">>saved file to {0}"},

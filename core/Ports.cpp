@@ -5,6 +5,7 @@
 #include <map>
 #include <vector>
 
+#include "common/Text.h"
 #include "port/DirectPort.h"
 #include "port/PpdevPort.h"
 #include "sim/Bench.h"
@@ -136,6 +137,14 @@ class PpdevSet : public PortSet {
     bool Simulated() const override { return false; }
     int32_t HomeBase() const override { return home_; }
     bool Close(std::string&) override { return true; }
+    std::string TakeError() override {
+        std::string first;
+        for (auto& [base, port] : ports_) {
+            std::string error = port->TakeError();
+            if (first.empty()) first = std::move(error);
+        }
+        return first;
+    }
 
     std::string LastOpenError;
 
@@ -236,16 +245,15 @@ std::unique_ptr<PortSet> PortSet::Open(const PortOptions& options, std::string& 
         int32_t base = home;
         if (port.size() > 7) {
             const std::string text = port.substr(7);
-            char* end = nullptr;
-            const long value = std::strtol(text.c_str(), &end, 0);
+            const auto value = ParseNumber(text, NumberStyle::DecimalOrHex, 1, 0xFFFC);
             // Bases are multiples of four: the low two address bits pick the register.
-            if (text.empty() || *end != '\0' || value <= 0 || value > 0xFFFC || value % 4 != 0) {
+            if (!value || *value % 4 != 0) {
                 error = "direct: \"" + text +
                         "\" is not a port base address: use direct:0x378, direct:0x278 or "
                         "direct:0x3BC";
                 return nullptr;
             }
-            base = static_cast<int32_t>(value);
+            base = static_cast<int32_t>(*value);
         }
         auto io = OpenDirect(static_cast<uint16_t>(base), options.Shadow, error);
         if (!io) return nullptr;
@@ -256,6 +264,36 @@ std::unique_ptr<PortSet> PortSet::Open(const PortOptions& options, std::string& 
             "\": use ppdev, ppdev:/dev/parportN, direct, direct:0xBASE or sim:CHIP "
             "(sim:none, sim:empty, sim:byteblaster)";
     return nullptr;
+}
+
+}  // namespace tondrel::core
+
+namespace tondrel::core {
+
+bool CheckPortName(const std::string& port, std::string& error) {
+    error.clear();
+    if (StartsWith(port, "sim:") || port == "sim") {
+        sim::BenchOptions bench;
+        return sim::ParseBenchName(port, bench, error);
+    }
+    if (port.empty() || port == "ppdev" || port == "direct") return true;
+    if (StartsWith(port, "ppdev:")) {
+        if (port.size() > 6) return true;
+        error = "ppdev: no device named in \"" + port + "\": use ppdev:/dev/parportN";
+        return false;
+    }
+    if (StartsWith(port, "direct:")) {
+        const std::string text = port.substr(7);
+        const auto value = ParseNumber(text, NumberStyle::DecimalOrHex, 1, 0xFFFC);
+        if (value && *value % 4 == 0) return true;
+        error = "direct: \"" + text +
+                "\" is not a port base address: use direct:0x378, direct:0x278 or direct:0x3BC";
+        return false;
+    }
+    error = "unknown port \"" + port +
+            "\": use ppdev, ppdev:/dev/parportN, direct, direct:0xBASE or sim:CHIP "
+            "(sim:none, sim:empty, sim:byteblaster)";
+    return false;
 }
 
 }  // namespace tondrel::core

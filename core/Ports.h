@@ -49,6 +49,8 @@ class PortSet {
     virtual sim::Bench* GetBench() { return nullptr; }
     // The base the adapter (or bench) is wired to.
     virtual int32_t HomeBase() const = 0;
+    // The first port failure since the last call (naming the device), then cleared.
+    virtual std::string TakeError() { return {}; }
     // Saves the simulated chip state when one was asked for; false with a message on failure.
     virtual bool Close(std::string& error) = 0;
     // The LPT stored in the settings, told by the session once it has read them. A set opened
@@ -56,6 +58,10 @@ class PortSet {
     // port the session will use; a set opened for an explicit LPT or base ignores it.
     virtual void FollowStoredLpt(int lpt) { (void)lpt; }
 };
+
+// Whether a --port text names a port at all (a known form, a known bench, a base that is a
+// number); false with the reason. Says nothing about whether the device can be opened.
+bool CheckPortName(const std::string& port, std::string& error);
 
 // 1 -> 0x378, 2 -> 0x278, 3 -> 0x3BC; 0 for anything else.
 int32_t BaseForLpt(int lpt);

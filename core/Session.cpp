@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/Text.h"
 #include "core/Maker.h"
 #include "core/SessionScope.h"
 #include "engines/T89s.h"
@@ -53,14 +54,6 @@ class RoutedPort : public PortIo {
     PortIo* last_ = nullptr;
 };
 
-std::string Trimmed(const std::string& s) {
-    size_t b = 0, e = s.size();
-    auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    while (b < e && blank(s[b])) ++b;
-    while (e > b && blank(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
-
 }  // namespace
 
 // ---- modes ----
@@ -85,8 +78,7 @@ const char* ModeUpdateName(int mode) {
 int ModeFromName(const std::string& name) {
     static const char* const names[] = {"mcu",    "altera", "xilinx", "lattice",
                                         "eprom3", "arm",    "msp430"};
-    std::string lower = name;
-    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string lower = Lower(name);
     for (int i = 0; i < 7; ++i)
         if (lower == names[i]) return i + 1;
     return 0;
@@ -153,7 +145,7 @@ bool Session::Start(std::string& error) {
                "EEPROMdataBoard"},
               false);
     // The adapter goes back to the mode it served last time.
-    if (DetectHardware()) {
+    if (RestoreModeAtStart && DetectHardware()) {
         int mode = StoredLaunch & 0xFF;
         if (ModeControlCode(mode) < 0) mode = kModeMcu;  // a damaged value: this program's mode
         DoSwitchMode(mode);
@@ -176,6 +168,7 @@ bool Session::LoadSettings(std::string& error) {
 
     // A stored port outside LPT1..3 would leave no base at all: LPT1 is where adapters sit.
     const int lpt = (s.Lpt >= 1 && s.Lpt <= 3) ? s.Lpt : 1;
+    storedLpt_ = lpt;
     Ports.FollowStoredLpt(lpt);
     PortBase = PortBaseOverride != 0 ? PortBaseOverride : BaseForLpt(lpt);
     const int shown = LptForBase(PortBase);
@@ -196,6 +189,8 @@ bool Session::LoadSettings(std::string& error) {
     view_.SetChecked("isEraseAll", isEraseAll);
     view_.SetChecked("isWriteFlash", isWriteFlash);
     view_.SetChecked("isWriteEEPROM", isWriteEEPROM);
+    isVerifyAfter = db::IsOn(s.IsVerifyAfter);
+    view_.SetChecked("isVerifyAfter", isVerifyAfter);
 
     if (LanguageCode == 0) LanguageCode = view_.ChooseLanguage();
     SetLanguageCode(LanguageCode);
@@ -217,10 +212,17 @@ bool Session::LoadSettings(std::string& error) {
 
 bool Session::SaveSettings() {
     const int language = Mchinese ? 2 : (Menglish ? 1 : LanguageCode);
-    const int lpt = Mp1 ? 1 : Mp2 ? 2 : Mp3 ? 3 : 0;
+    // A port given for this run only (--lpt, direct:0xBASE) is not the next run's port.
+    const int lpt = PortBaseOverride != 0 ? storedLpt_ : Mp1 ? 1 : Mp2 ? 2 : Mp3 ? 3 : 0;
     const bool ok = Db.SaveSettings(language, Msound, isUpdateFlashFile, isUpdateEEPROMfile,
-                                    isEraseAll, isWriteFlash, isWriteEEPROM, lpt);
-    if (!ok) Line(TrFormat("CoreSettingsSaveFail", CurrentLanguage(), Db.LastError()));
+                                    isEraseAll, isWriteFlash, isWriteEEPROM, lpt) &&
+                    Db.SetVerifyAfter(isVerifyAfter);
+    if (!ok) {
+        const std::string text =
+            TrFormat("CoreSettingsSaveFail", CurrentLanguage(), Db.LastError());
+        Line(text);
+        view_.Inform(text);
+    }
     // The adapter goes to rest whatever the database said.
     Handshake(kIdentify);
     return ok;
@@ -314,6 +316,7 @@ bool Session::DetectHardware() {
 }
 
 void Session::ReportNoHardware() {
+    HardwareGen = 0;
     Line("");
     Say("CoreHwDisconnected");
     view_.SetLabel("ispstatus", T("CoreHwNotLaunched"));
@@ -339,11 +342,12 @@ void Session::AlteraBanner() {
     if (BannerCount > BannerLimit) BannerCount = 0;
 }
 
-void Session::ResetTarget() {
+bool Session::ResetTarget() {
     Scope scope(*this, false);
-    if (!scope) return;
+    if (!scope) return false;
     current_->EnterProgramming();
     current_->LeaveProgramming();
+    return !PortFailed();
 }
 
 // ---- port choice ----
@@ -354,6 +358,7 @@ void Session::ChoosePort(int lpt) {
     Scope scope(*this, false);
     if (!scope) return;
     PortBase = base;
+    PortBaseOverride = 0;  // a port chosen in the menu is stored
     Mp1 = lpt == 1;
     Mp2 = lpt == 2;
     Mp3 = lpt == 3;
@@ -382,7 +387,7 @@ bool Session::DoSearchChip() {
         std::string signature;
         current_->ReadSignature(signature);
         current_->LeaveProgramming();
-        if (Trimmed(signature).empty()) continue;
+        if (Trim(signature).empty()) continue;
         if (auto row = Db.FindChip(n, signature)) {
             Chip.Assign(*row);
             return true;
@@ -477,6 +482,11 @@ void Session::ToggleAutoVerify() {
     current_->SetAutoVerify(MisautoVerify);
 }
 
+void Session::SetVerifyAfter(bool on) {
+    isVerifyAfter = on;
+    view_.SetChecked("isVerifyAfter", on);
+}
+
 void Session::ToggleWriteBlank() {
     Miswrite0xff = !Miswrite0xff;
     view_.SetChecked("Miswrite0xff", Miswrite0xff);
@@ -485,7 +495,15 @@ void Session::ToggleWriteBlank() {
 
 void Session::SpeedRead() {
     const auto stored = Db.ReadSpeed(Chip.CurrentChipId);
-    if (!stored) return;
+    if (!stored) {
+        if (!Db.LastError().empty()) {
+            const std::string text =
+                TrFormat("CoreSpeedReadFail", CurrentLanguage(), Db.LastError());
+            Line(text);
+            view_.Inform(text);
+        }
+        return;
+    }
     const int32_t position = std::clamp<int32_t>(*stored, 0, kSpeedMax);
     if (position == SpeedPosition) return;
     SpeedPosition = position;
@@ -525,7 +543,11 @@ bool Session::DoSwitchMode(int mode) {
     // A mode the adapter does not know is neither stored nor sent.
     if (ModeControlCode(mode) < 0) return false;
     if (MisRunProgram) LaunchTool(mode);
-    Db.SetLaunch(mode);
+    if (!Db.SetLaunch(mode)) {
+        const std::string text = TrFormat("CoreModeSaveFail", CurrentLanguage(), Db.LastError());
+        Line(text);
+        view_.Inform(text);
+    }
     SendModeCommand(mode);
     const std::string n = std::to_string(mode);
     Line("");

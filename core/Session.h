@@ -66,7 +66,11 @@ class Session {
     // ---- adapter (hardware detection, mode handshake, reset) ----
     bool DetectHardware();
     void SendModeCommand(int mode);
-    void ResetTarget();  // MresetClick
+    bool ResetTarget();  // MresetClick; false when no adapter answers
+    // The adapter found by the last detection: 0 none, 1 generation one, 2 generation two,
+    // 3 Altera cable.
+    int AdapterKind() const { return HardwareGen; }
+    bool AdapterPresent() const { return HardwareGen != 0; }
 
     // ---- port choice (Mp1..Mp3) ----
     // Sets PortBase and the check marks, then runs AutoSearch.
@@ -88,11 +92,21 @@ class Session {
     void SetSpeed(int32_t position);  // speedbarChange (clamped to 0 .. kSpeedMax)
     void ToggleAutoVerify();          // MisautoVerifyClick
     void ToggleWriteBlank();          // Miswrite0xffClick
+    void SetVerifyAfter(bool on);     // the sixth auto-programming box, "isVerifyAfter"
     void SpeedRead();
     bool SpeedWrite();
 
+    // ---- the target ----
+    // The adapter answers and so does a chip (the programming-enable echo, a signature that is
+    // not all 00 or all FF, a PIC device ID). Chips without a signature pass with a note said
+    // once. Every operation makes this check first; false with the reason on the board.
+    bool CheckChip();
+    // Enters programming mode, reads the chip's signature (empty for a chip that has none) and
+    // leaves again; false as CheckChip is.
+    bool ReadSignature(std::string& signature);
+
     // ---- operations ----
-    void EraseTarget();
+    bool EraseTarget();
     int32_t LastFlashAddress() const;
     int32_t LastEEPROMAddress() const;
     bool WriteFlash();
@@ -151,6 +165,10 @@ class Session {
     bool isEraseAll = true;
     bool isWriteFlash = true;
     bool isWriteEEPROM = true;
+    bool isVerifyAfter = true;  // read the written range back after a write (the sixth box)
+    // The window restores the adapter's stored download mode at start; a command-line run
+    // leaves the adapter (and the external tools) alone.
+    bool RestoreModeAtStart = true;
     bool ChipCurrent = false;  // a chip has been found or chosen since start
     bool Busy() const { return busy_; }
 
@@ -164,6 +182,8 @@ class Session {
     std::unique_ptr<Tpro> plain_;
     std::array<std::unique_ptr<Tpro>, 7> engines_;
     bool busy_ = false;
+    bool toldUnchecked_ = false;  // the "no signature" note is said once per session
+    int storedLpt_ = 0;           // the LPT the settings held, kept when --lpt overrides it
     // Every engine reaches the port of its own base through this router, so the port menu
     // choice and a base set by SetPortBase always meet the same connector.
     std::unique_ptr<PortIo> router_;
@@ -182,7 +202,11 @@ class Session {
     void ReadPicConfigWords(bool onlyWhereBlank);
     bool DoSearchChip();
     bool DoAutoSearch();
-    void DoEraseTarget();
+    bool DoEraseTarget();
+    bool DoCheckChip(std::string* signature);
+    bool PortFailed();
+    bool RefusesDatabase(const std::string& path);
+    bool CompareWithChip(bool flash, int32_t end, bool skipBlank = false);
     bool DoWriteFlash();
     bool DoWriteEEPROM();
     bool DoReadFlash();

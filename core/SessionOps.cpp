@@ -1,8 +1,11 @@
 // The programming operations of the session and its file commands.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 
+#include "common/Text.h"
 #include "core/Session.h"
 #include "core/SessionScope.h"
 #include "data/FileLoad.h"
@@ -22,9 +25,7 @@ std::string LowerExtension(const std::string& path) {
     const auto slash = path.find_last_of('/');
     const auto dot = path.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    std::string ext = path.substr(dot);
-    for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
+    return Lower(path.substr(dot));
 }
 
 // Configuration-memory words a PIC keeps beside its program: the four IDs and the
@@ -37,23 +38,86 @@ bool Session::Preamble() {
     SetBase();
     if (!DetectHardware()) return false;
     SendModeCommand(1);
+    return DoCheckChip(nullptr);
+}
+
+bool Session::PortFailed() {
+    const std::string error = Ports.TakeError();
+    if (error.empty()) return false;
+    Line("");
+    Line(TrFormat("CorePortFailed", CurrentLanguage(), error));
+    Sound("err");
     return true;
 }
 
-void Session::EraseTarget() {
+bool Session::CheckChip() {
     Scope scope(*this, false);
-    if (!scope) return;
-    DoEraseTarget();
+    if (!scope) return false;
+    return Preamble();
 }
 
-void Session::DoEraseTarget() {
+bool Session::ReadSignature(std::string& signature) {
+    Scope scope(*this, false);
+    if (!scope) return false;
+    SetBase();
+    if (!DetectHardware()) return false;
+    SendModeCommand(1);
+    return DoCheckChip(&signature);
+}
+
+bool Session::DoCheckChip(std::string* out) {
+    SetBase();
+    const bool entered = current_->EnterProgramming();
+    std::string read;
+    current_->ReadSignature(read);
+    current_->LeaveProgramming();
+    if (PortFailed()) return false;
+    const std::string signature(Trim(read));
+    auto all = [&signature](char c) {
+        return std::all_of(signature.begin(), signature.end(), [c](char x) { return x == c; });
+    };
+    bool answered = false;
+    if (signature.empty()) {
+        // Nothing to read back: only the enable step can tell, and some chips do not echo.
+        answered = entered;
+        if (answered && !toldUnchecked_) {
+            Say("CoreChipUnchecked");
+            toldUnchecked_ = true;
+        }
+    } else if (IsPicMethod(Chip.CurrentMethodCode) || current_ == engines_[0].get() ||
+               current_ == engines_[6].get()) {
+        // A PIC device ID keeps its five revision bits cleared: a floating line reads 3FE0.
+        answered = !all('0') && signature != "3FE0";
+    } else {
+        answered = !all('0') && !all('F');
+    }
+    if (!answered) {
+        Line("");
+        Say("CoreNoChip");
+        Sound("err");
+        return false;
+    }
+    if (out) *out = signature;
+    return true;
+}
+
+bool Session::EraseTarget() {
+    Scope scope(*this, false);
+    if (!scope) return false;
+    return DoEraseTarget();
+}
+
+bool Session::DoEraseTarget() {
     Line("");
     Say("CoreEraseBegin");
+    if (!DoCheckChip(nullptr)) return false;
     SetBase();
     current_->EnterProgramming();
     current_->EraseChip();
     current_->LeaveProgramming();
+    if (PortFailed()) return false;
     Say("CoreEraseDone");
+    return true;
 }
 
 int32_t Session::LastFlashAddress() const {
@@ -143,6 +207,10 @@ bool Session::DoWriteFlash() {
         view_.SetProgress(i + 1);
     }
     current_->LeaveProgramming();
+    if (PortFailed()) return false;
+    // A page-mode engine polls one byte per page: only reading everything back shows a byte
+    // that did not take.
+    if (isVerifyAfter && !CompareWithChip(true, Chip.FlashDataEnd, !Miswrite0xff)) return false;
     Say("CoreWriteFlashDone");
     SpeedWrite();
     current_->LeaveProgramming();
@@ -177,6 +245,8 @@ bool Session::DoWriteEEPROM() {
         view_.SetProgress(i + 1);
     }
     current_->LeaveProgramming();
+    if (PortFailed()) return false;
+    if (isVerifyAfter && !CompareWithChip(false, Chip.EEPROMDataEnd, !Miswrite0xff)) return false;
     Say("CoreWriteEEPROMDone");
     current_->LeaveProgramming();
     return true;
@@ -205,6 +275,7 @@ bool Session::DoReadFlash() {
     current_->LeaveProgramming();
     // So that saving what was read keeps the chip's IDs and configuration word.
     if (size > 0 && IsPicMethod(Chip.CurrentMethodCode)) ReadPicConfigWords(false);
+    if (PortFailed()) return false;
     Say("CoreReadFlashDone");
     view_.ShowFlashBuffer();
     view_.ShowTab("sheetFlash");
@@ -231,6 +302,7 @@ bool Session::DoReadEEPROM() {
         view_.SetProgress(i + 1);
     }
     current_->LeaveProgramming();
+    if (PortFailed()) return false;
     Say("CoreReadEEPROMDone");
     view_.ShowEEPROMBuffer();
     view_.ShowTab("sheetEEPROM");
@@ -250,29 +322,44 @@ bool Session::AutoProgram() {
         return false;
     }
     current_->LeaveProgramming();
+    if (!DoCheckChip(nullptr)) return false;
 
+    // Nothing is erased unless the data to write is there: a file that no longer loads, or
+    // loads empty, stops the flow here.
+    auto stop = [this](std::string_view key) {
+        Say(key);
+        Sound("err");
+        return false;
+    };
     auto sink = [this](const std::string& line) { Line(line); };
     if (isUpdateFlashFile) {
         if (!FlashFileName.empty()) {
-            if (tondrel::LoadFlashFile(Bufs, FlashFileName, CurrentLanguage(), sink)) {
+            if (!tondrel::LoadFlashFile(Bufs, FlashFileName, CurrentLanguage(), sink)) {
                 view_.ShowFlashBuffer();
-                if (Bufs.FlashFileHadEEPROM) view_.ShowEEPROMBuffer();
+                return stop("CoreAutoStoppedLoad");
             }
-        } else if (view_.AskYesNo(T("CoreAskNoFlashFile"))) {
-            Say("CoreAutoStoppedFlash");
+            view_.ShowFlashBuffer();
+            if (Bufs.FlashFileHadEEPROM) view_.ShowEEPROMBuffer();
+        } else if (view_.Ask(T("CoreAskNoFlashFile"), QuestionKind::StopsOperation)) {
+            Say("CoreAutoStoppedFlash");  // the user's own choice: no error sound
             return false;
         }
     }
     if (isUpdateEEPROMfile) {
         if (!EEPROMFileName.empty()) {
-            if (tondrel::LoadEEPROMFile(Bufs, EEPROMFileName, CurrentLanguage(), sink))
+            if (!tondrel::LoadEEPROMFile(Bufs, EEPROMFileName, CurrentLanguage(), sink)) {
                 view_.ShowEEPROMBuffer();
-        } else if (view_.AskYesNo(T("CoreAskNoEEPROMFile"))) {
+                return stop("CoreAutoStoppedLoad");
+            }
+            view_.ShowEEPROMBuffer();
+        } else if (view_.Ask(T("CoreAskNoEEPROMFile"), QuestionKind::StopsOperation)) {
             Say("CoreAutoStoppedEEPROM");
             return false;
         }
     }
-    if (isEraseAll) DoEraseTarget();
+    if (isWriteFlash && Chip.FlashSize >= 1 && !FlashFileName.empty() && LastFlashAddress() == -1)
+        return stop("CoreAutoEmptyFlash");
+    if (isEraseAll && !DoEraseTarget()) return false;
     if (isWriteFlash && Chip.FlashSize >= 1 && !DoWriteFlash()) return false;
     if (isWriteEEPROM && Chip.EEPROMSize >= 1 && !DoWriteEEPROM()) return false;
     Say("CoreAutoDone");
@@ -296,12 +383,17 @@ bool Session::VerifyEEPROM() {
 bool Session::DoVerify(bool flash) {
     if (!Preamble()) return false;
     Line("");
-    Say(flash ? "CoreVerifyFlashBegin" : "CoreVerifyEEPROMBegin");
     const int32_t end = flash ? LastFlashAddress() : LastEEPROMAddress();
     if (end == -1) {
+        Say(flash ? "CoreVerifyFlashBegin" : "CoreVerifyEEPROMBegin");
         Say(flash ? "CoreNoFlashData" : "CoreNoEEPROMData");
         return true;
     }
+    return CompareWithChip(flash, end);
+}
+
+bool Session::CompareWithChip(bool flash, int32_t end, bool skipBlank) {
+    Say(flash ? "CoreVerifyFlashBegin" : "CoreVerifyEEPROMBegin");
     const auto& buffer = flash ? Bufs.FlashBuffer : Bufs.EEPROMBuffer;
     const bool pic = flash && IsPicMethod(Chip.CurrentMethodCode);
     const bool words = flash && IsWordMethod(Chip.CurrentMethodCode);
@@ -311,7 +403,14 @@ bool Session::DoVerify(bool flash) {
     constexpr int kShown = 8;
     int differences = 0;
     std::string lastShown;
+    // After a write that left blank bytes alone, the chip holds whatever it held there.
+    auto blank = [&](int32_t i) {
+        if (!pic) return buffer[static_cast<size_t>(i)] == 0xFF;
+        const auto w = static_cast<size_t>(i & ~1);
+        return buffer[w] == 0xFF && (buffer[w + 1] & 0x3F) == 0x3F;
+    };
     auto compare = [&](int32_t i, uint8_t got) {
+        if (skipBlank && blank(i)) return;
         uint8_t want = buffer[static_cast<size_t>(i)];
         // A PIC word has 14 bits: the high byte's top two bits are not stored by the chip.
         if (pic && (i % 2) == 1) {
@@ -346,6 +445,7 @@ bool Session::DoVerify(bool flash) {
     }
     if (differences > kShown)
         Line(TrFormat("CoreVerifyMore", CurrentLanguage(), differences - kShown));
+    if (PortFailed()) return false;
     if (differences == 0) {
         Say(flash ? "CoreVerifyFlashOk" : "CoreVerifyEEPROMOk");
         return true;
@@ -388,7 +488,21 @@ bool Session::LoadEEPROMFile(const std::string& path) {
     return true;
 }
 
+bool Session::RefusesDatabase(const std::string& path) {
+    struct stat target {
+    }, database{};
+    if (path == "-" || ::stat(SaveTarget(path).c_str(), &target) != 0 ||
+        ::stat(Db.Path().c_str(), &database) != 0)
+        return false;
+    if (target.st_dev != database.st_dev || target.st_ino != database.st_ino) return false;
+    Line("");
+    Line(TrFormat("CoreSaveOverDatabase", CurrentLanguage(), EscapeControls(path)));
+    Sound("err");
+    return true;
+}
+
 bool Session::SaveFlashFile(const std::string& path) {
+    if (RefusesDatabase(path)) return false;
     auto sink = [this](const std::string& line) { Line(line); };
     const std::string ext = LowerExtension(path);
     if (ext == ".hex")
@@ -398,6 +512,7 @@ bool Session::SaveFlashFile(const std::string& path) {
 }
 
 bool Session::SaveEEPROMFile(const std::string& path) {
+    if (RefusesDatabase(path)) return false;
     auto sink = [this](const std::string& line) { Line(line); };
     const std::string ext = LowerExtension(path);
     if (ext == ".hex" || ext == ".eep")

@@ -15,12 +15,15 @@ inline constexpr std::string_view kStatusChip = "StatusBar1.0";
 inline constexpr std::string_view kStatusFlashFile = "StatusBar1.1";
 inline constexpr std::string_view kStatusEEPROMFile = "StatusBar1.2";
 
-// How much a Yes to a question can cost. A window shows the last two with the question icon
-// and No as the default button; a terminal answers them only when told explicitly.
+// How much a Yes to a question can cost. A window shows Destructive and EndsSerialProgramming
+// with the question icon and No as the default button; a terminal answers them only when told
+// explicitly. With nobody to answer, a terminal takes the answer that destroys nothing: No,
+// except for StopsOperation, where Yes is that answer.
 enum class QuestionKind : uint8_t {
     Routine,                // the designed confirmation boxes
     Destructive,            // erases or overwrites data on the chip (chip erase, ...)
     EndsSerialProgramming,  // a configuration write after which serial programming is gone
+    StopsOperation,         // "terminate?": Yes stops before anything is written or erased
 };
 
 class View {

@@ -1,5 +1,7 @@
 #include "data/FileLoad.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -8,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "common/Text.h"
 #include "data/LineReader.h"
 
 namespace tondrel {
@@ -52,24 +55,20 @@ std::string Quote(std::string_view text) {
     return std::string(text.substr(0, n)) + "...";
 }
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
 // A decimal 32-bit integer with an optional sign, blanks around it allowed.
 std::optional<int32_t> ParseIdfInteger(std::string_view text) {
-    text = Trim(text);
-    if (!text.empty() && text.front() == '+') {
-        text.remove_prefix(1);
-        if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
-    }
-    int32_t value = 0;
-    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
-    if (ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
-    return value;
+    const auto value = ParseNumber(Trim(text), NumberStyle::Decimal, INT32_MIN, INT32_MAX);
+    if (!value) return std::nullopt;
+    return static_cast<int32_t>(*value);
 }
+
+// An Intel HEX line holds at most 255 data bytes: ':' and 2 * (1 + 2 + 1 + 255 + 1) digits. A
+// little room is left for blanks at its end.
+constexpr size_t kMaxHexLine = 521 + 16;
+// An idf line is one decimal byte value.
+constexpr size_t kMaxIdfLine = 32;
+// More than any chip's file can hold: the largest Flash (256 KiB) as HEX is under 1 MiB.
+constexpr uint64_t kMaxInputBytes = 16u << 20;
 
 std::string ErrorText(int err) {
     return std::strerror(err != 0 ? err : EIO);
@@ -82,9 +81,7 @@ FileKind FileKindOf(std::string_view path, BufferSide side) {
     const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
     const size_t dot = name.find_last_of('.');
     if (dot == std::string_view::npos) return FileKind::Idf;
-    std::string ext(name.substr(dot));
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string ext = Lower(name.substr(dot));
     if (ext == ".hex") return FileKind::IntelHex;
     if (ext == ".eep" && side == BufferSide::EEPROM) return FileKind::IntelHex;
     if (ext == ".bin") return FileKind::Binary;
@@ -168,26 +165,32 @@ std::string HexLineParser::ParseIntoEEPROMImage(std::string_view line, int64_t s
     if (offset + count > 2 * static_cast<int64_t>(Bufs.EEPROMCapacity()))
         return CapacityError(BufferSide::EEPROM);
     if (!EEPROMTouched) {
-        Bufs.BlankFillEEPROM();
-        Bufs.Chip.EEPROMDataEnd = 0;
+        EEPROMImage.assign(static_cast<size_t>(Bufs.EEPROMCapacity()), 0xFF);
+        EEPROMImageEnd = 0;
         EEPROMTouched = true;
     }
     if (count > 0)
-        Bufs.Chip.EEPROMDataEnd = std::max<int32_t>(Bufs.Chip.EEPROMDataEnd,
-                                                    static_cast<int32_t>((offset + count - 1) / 2));
+        EEPROMImageEnd =
+            std::max<int32_t>(EEPROMImageEnd, static_cast<int32_t>((offset + count - 1) / 2));
     if (type != 0x00) return {};
 
     unsigned sum = headerSum;
     for (int k = 0; k < count; ++k) {
         uint8_t b = 0;
         ReadByte(line, 9 + 2 * static_cast<size_t>(k), b);
-        if (((offset + k) & 1) == 0) Bufs.EEPROMBuffer[static_cast<size_t>((offset + k) / 2)] = b;
+        if (((offset + k) & 1) == 0) EEPROMImage[static_cast<size_t>((offset + k) / 2)] = b;
         sum += b;
     }
     uint8_t checksum = 0;
     ReadByte(line, line.size() - 2, checksum);
     if (((sum + checksum) & 0xFF) != 0) return Tr("FlashChecksum", Lang);
     return {};
+}
+
+void HexLineParser::CommitEEPROMImage() {
+    Bufs.EEPROMBuffer = std::move(EEPROMImage);
+    Bufs.Chip.EEPROMDataEnd = EEPROMImageEnd;
+    EEPROMImage.clear();
 }
 
 std::string LocalTimeText() {
@@ -206,10 +209,28 @@ bool LoadInto(Buffers& b, BufferSide side, const std::string& path, FileKind kin
     const bool flash = side == BufferSide::Flash;
     board("");
     board(Tr(Key(side, "OpenFlashFile", "OpenEEPROMFile"), lang));
-    int32_t& dataEnd = DataEndOf(b, side);
-    dataEnd = 0;
     std::string& lastError = flash ? b.FlashLoadError : b.EEPROMLoadError;
     lastError.clear();
+    auto fail = [&](std::string message) {
+        lastError = message;
+        board(message);
+        return false;
+    };
+
+    // The buffer is blanked only once the file is known to be there and readable.
+    FilePtr file = OpenFile(path, "rb");
+    if (!file)
+        return fail(TrFormat("FileCannotOpen", lang, EscapeControls(path), ErrorText(errno)));
+    struct stat info {};
+    if (::fstat(::fileno(file.get()), &info) == 0) {
+        if (S_ISDIR(info.st_mode))
+            return fail(TrFormat("FileCannotOpen", lang, EscapeControls(path), ErrorText(EISDIR)));
+        if (S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) > kMaxInputBytes)
+            return fail(Tr("FileTooBig", lang));
+    }
+
+    int32_t& dataEnd = DataEndOf(b, side);
+    dataEnd = 0;
     if (flash) b.FlashFileHadEEPROM = false;
     if (flash)
         b.BlankFillFlash();
@@ -217,23 +238,12 @@ bool LoadInto(Buffers& b, BufferSide side, const std::string& path, FileKind kin
         b.BlankFillEEPROM();
     std::vector<uint8_t>& buf = BufferOf(b, side);
 
-    FilePtr file = OpenFile(path, "rb");
-    if (!file) {
-        board(TrFormat("FileCannotOpen", lang, path, ErrorText(errno)));
-        return false;
-    }
-    auto fail = [&](std::string message) {
-        lastError = message;
-        board(message);
-        return false;
-    };
-
     HexLineParser parser(b, side, lang);
     if (kind == FileKind::Binary) {
         std::vector<uint8_t> data(buf.size() + 1);
         const size_t got = std::fread(data.data(), 1, data.size(), file.get());
         if (std::ferror(file.get()))
-            return fail(TrFormat("FileCannotRead", lang, path, ErrorText(errno)));
+            return fail(TrFormat("FileCannotRead", lang, EscapeControls(path), ErrorText(errno)));
         if (got > buf.size()) {
             std::error_code ec;
             const auto total = std::filesystem::file_size(path, ec);
@@ -243,11 +253,17 @@ bool LoadInto(Buffers& b, BufferSide side, const std::string& path, FileKind kin
         std::copy_n(data.begin(), got, buf.begin());
         dataEnd = got > 0 ? static_cast<int32_t>(got - 1) : 0;
     } else {
-        LineReader reader(file.get());
+        LineReader reader(file.get(), kind == FileKind::IntelHex ? kMaxHexLine : kMaxIdfLine,
+                          kMaxInputBytes);
         std::string_view line;
         size_t lineNo = 0;
         while (reader.Next(line)) {
             if (kind == FileKind::IntelHex) {
+                // Blank lines (a trailing one after the end record, say) carry nothing.
+                if (Trim(line).empty()) {
+                    ++lineNo;
+                    continue;
+                }
                 std::string message = parser.ParseHexLine(line);
                 if (!message.empty()) return fail(std::move(message));
             } else {
@@ -255,17 +271,24 @@ bool LoadInto(Buffers& b, BufferSide side, const std::string& path, FileKind kin
                     return fail(
                         TrFormat("IdfTooManyLines", lang, static_cast<int64_t>(buf.size())));
                 const std::optional<int32_t> value = ParseIdfInteger(line);
-                if (!value) return fail(TrFormat("IdfNotInteger", lang, lineNo + 1, Quote(line)));
+                if (!value)
+                    return fail(
+                        TrFormat("IdfNotInteger", lang, lineNo + 1, EscapeControls(Quote(line))));
                 buf[lineNo] = static_cast<uint8_t>(static_cast<uint32_t>(*value) & 0xFF);
             }
             ++lineNo;
         }
         if (reader.Error() != 0)
-            return fail(TrFormat("FileCannotRead", lang, path, ErrorText(reader.Error())));
+            return fail(
+                TrFormat("FileCannotRead", lang, EscapeControls(path), ErrorText(reader.Error())));
+        if (reader.TooLong()) return fail(TrFormat("FileLineTooLong", lang, lineNo + 1));
+        if (reader.TooBig()) return fail(Tr("FileTooBig", lang));
     }
     file.reset();
+    // EEPROM records of a PIC Flash file count only when the whole file loaded.
+    if (parser.EEPROMTouched) parser.CommitEEPROMImage();
 
-    board(TrFormat("FilePosition", lang, path));
+    board(TrFormat("FilePosition", lang, EscapeControls(path)));
     board(TrFormat("FileSize", lang, static_cast<int64_t>(dataEnd) + 1));
     if (parser.EEPROMTouched) {
         b.FlashFileHadEEPROM = true;

@@ -32,8 +32,10 @@ class HexLineParser {
     std::string ParseHexLine(std::string_view line);
 
     int64_t HexBase = 0;
-    // A PIC Flash file carried data-EEPROM records, which went to the EEPROM buffer.
+    // A PIC Flash file carried data-EEPROM records. They are gathered apart and replace the
+    // EEPROM buffer only through CommitEEPROMImage, once the whole file has loaded.
     bool EEPROMTouched = false;
+    void CommitEEPROMImage();
 
   private:
     bool Fits(int64_t start, int count) const;
@@ -45,6 +47,8 @@ class HexLineParser {
     Buffers& Bufs;
     BufferSide Side;
     Language Lang;
+    std::vector<uint8_t> EEPROMImage;
+    int32_t EEPROMImageEnd = 0;
 };
 
 // Blank the buffer and load the whole file; true on success. On failure the reason is on the

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <random>
 
+#include "common/Text.h"
+
 namespace tondrel {
 
 namespace {
@@ -50,8 +52,9 @@ bool WriteAll(int fd, std::string_view content) {
 
 bool Report(bool ok, int err, const std::string& path, Language lang, const BoardSink& board) {
     board("");
-    board(ok ? TrFormat("SavedFileTo", lang, path)
-             : TrFormat("FileCannotWrite", lang, path, std::strerror(err != 0 ? err : EIO)));
+    const std::string shown = EscapeControls(path);
+    board(ok ? TrFormat("SavedFileTo", lang, shown)
+             : TrFormat("FileCannotWrite", lang, shown, std::strerror(err != 0 ? err : EIO)));
     return ok;
 }
 
@@ -88,15 +91,66 @@ std::string IntelHexText(const std::vector<uint8_t>& buffer, const BlankAt& blan
     return out;
 }
 
+std::string SaveTarget(const std::string& path) {
+    std::string target = path;
+    // A bounded walk: a loop of links ends in ELOOP at the open below.
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+        std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n < 0) break;
+        link.resize(static_cast<size_t>(n));
+        if (link.empty() || link[0] != '/') {
+            const auto slash = target.find_last_of('/');
+            if (slash != std::string::npos) link = target.substr(0, slash + 1) + link;
+        }
+        target = link;
+    }
+    return target;
+}
+
 bool WriteFileReplacing(const std::string& path, std::string_view content, int& err) {
     err = 0;
+    if (path == "-") {
+        const bool ok = WriteAll(STDOUT_FILENO, content);
+        if (!ok) err = errno;
+        return ok;
+    }
+    const std::string target = SaveTarget(path);
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        // A device, a FIFO or a socket is written where it is: replacing it with a regular file
+        // would destroy it (as root, /dev/null).
+        if (S_ISDIR(existing.st_mode)) {
+            err = EISDIR;
+            return false;
+        }
+        const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) {
+            err = errno;
+            return false;
+        }
+        bool ok = WriteAll(fd, content);
+        if (!ok) err = errno;
+        if (::close(fd) != 0 && ok) {
+            ok = false;
+            err = errno;
+        }
+        return ok;
+    }
+    // The temporary file sits beside the target under a short name of its own, so a target
+    // name near the length limit still saves.
+    const auto slash = target.find_last_of('/');
+    const std::string dir =
+        slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     std::random_device random;
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, ".~%08x", static_cast<unsigned>(random()));
-        temp = path + suffix;
+        char name[24];
+        std::snprintf(name, sizeof name, ".tondrel~%08x", static_cast<unsigned>(random()));
+        temp = dir + name;
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
@@ -106,14 +160,15 @@ bool WriteFileReplacing(const std::string& path, std::string_view content, int& 
     }
     // A file replaced keeps its permissions.
     struct stat old {};
-    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        ::fchmod(fd, old.st_mode & 07777);
     bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
     if (!ok) err = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
         err = errno;
     }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
         ok = false;
         err = errno;
     }

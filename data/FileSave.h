@@ -24,7 +24,9 @@ std::string IdfText(const std::vector<uint8_t>& buffer);
 std::string IntelHexText(const std::vector<uint8_t>& buffer, const BlankAt& blankAt);
 
 // Writes content to path; on failure returns false with errno's value in err and leaves any
-// existing file at path as it was.
+// existing file at path as it was. "-" is standard output; a symbolic link is followed and its
+// target replaced; a device, FIFO or socket is written in place, never replaced.
+std::string SaveTarget(const std::string& path);  // path with its symbolic links followed
 bool WriteFileReplacing(const std::string& path, std::string_view content, int& err);
 
 // Each reports on the board: an empty line, then where the file went or why it could not be

@@ -10,13 +10,6 @@ FilePtr OpenFile(const std::string& path, const char* mode) {
     return FilePtr(std::fopen(path.c_str(), mode), &std::fclose);
 }
 
-namespace {
-std::string_view StripCr(std::string_view s) {
-    if (!s.empty() && s.back() == '\r') s.remove_suffix(1);
-    return s;
-}
-}  // namespace
-
 bool LineReader::Refill() {
     if (AtEnd) return false;
     errno = 0;
@@ -27,31 +20,58 @@ bool LineReader::Refill() {
         if (std::ferror(File)) Err = errno != 0 ? errno : EIO;
         return false;
     }
+    Total += Len;
+    if (Total > MaxBytes) {
+        InputTooBig = true;
+        AtEnd = true;
+        Len = 0;
+        return false;
+    }
+    return true;
+}
+
+bool LineReader::Overlong(size_t length) {
+    if (length <= MaxLine) return false;
+    LineTooLong = true;
+    AtEnd = true;
     return true;
 }
 
 bool LineReader::Next(std::string_view& line) {
     Carry.clear();
+    if (LineTooLong || InputTooBig) return false;
     for (;;) {
         if (Pos == Len && !Refill()) {
-            if (Err != 0 || Carry.empty()) return false;
-            line = StripCr(Carry);  // last line without a line end
+            if (Err != 0 || InputTooBig || Carry.empty()) return false;
+            line = Carry;  // last line without a line end
             return true;
         }
+        if (SkipLf) {
+            SkipLf = false;
+            if (Chunk[Pos] == '\n') {
+                ++Pos;
+                continue;
+            }
+        }
         const char* begin = Chunk.data() + Pos;
-        const auto* nl = static_cast<const char*>(std::memchr(begin, '\n', Len - Pos));
-        if (!nl) {
-            Carry.append(begin, Len - Pos);
+        const char* end = Chunk.data() + Len;
+        const char* stop = begin;
+        while (stop != end && *stop != '\n' && *stop != '\r') ++stop;
+        const auto n = static_cast<size_t>(stop - begin);
+        if (stop == end) {
+            if (Overlong(Carry.size() + n)) return false;
+            Carry.append(begin, n);
             Pos = Len;
             continue;
         }
-        const auto n = static_cast<size_t>(nl - begin);
         Pos += n + 1;
+        if (*stop == '\r') SkipLf = true;
+        if (Overlong(Carry.size() + n)) return false;
         if (Carry.empty()) {
-            line = StripCr(std::string_view(begin, n));
+            line = std::string_view(begin, n);
         } else {
             Carry.append(begin, n);
-            line = StripCr(Carry);
+            line = Carry;
         }
         return true;
     }

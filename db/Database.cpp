@@ -10,6 +10,7 @@
 #include <functional>
 #include <system_error>
 
+#include "common/Text.h"
 #include "db/SqlText.h"
 
 namespace fs = std::filesystem;
@@ -30,19 +31,6 @@ ChipRecord RowToChip(const Statement& row) {
     chip.EEPROMSize = row.Int("芯片EEPROM容量(B)");
     chip.PageSize = row.Int("页面大小(AVR)");
     return chip;
-}
-
-// Blanks and control characters, as the detection step trims a signature or a name.
-bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= 0x20;
-}
-
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsBlank(text[begin])) ++begin;
-    while (end > begin && IsBlank(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
 }
 
 // Makes a fragment literal inside LIKE '%...%' ESCAPE '\'.
@@ -127,6 +115,21 @@ const std::array<MigrationStep, SchemaVersion>& Migrations() {
     static const std::array<MigrationStep, SchemaVersion> steps = {
         // 0 -> 1: a new, empty file.
         [](Connection& conn) { return conn.Execute(SchemaSql()) && conn.Execute(CatalogueSql()); },
+        // 1 -> 2: the sixth auto-programming box, read-back after writing; on unless unticked.
+        // An adopted file without a version may have the column already.
+        [](Connection& conn) {
+            int present = 0;
+            {
+                Statement has(conn,
+                              "select count(*) from pragma_table_info('settings') "
+                              "where name = 'isVerifyAfter'");
+                if (has.Step() != Statement::StepResult::Row) return false;
+                present = has.Int(0);
+            }
+            return present > 0 ||
+                   conn.Execute(
+                       "ALTER TABLE settings ADD COLUMN isVerifyAfter INTEGER NOT NULL DEFAULT 1");
+        },
     };
     return steps;
 }
@@ -354,7 +357,7 @@ std::vector<ChipRecord> Database::SearchChips(const std::string& fragment) {
 
 std::optional<ChipRecord> Database::FindChip(int methodCode, const std::string& signature) {
     lastError_.clear();
-    if (Trim(signature).empty()) return std::nullopt;
+    if (tondrel::Trim(signature).empty()) return std::nullopt;
     // The stored text may hold several signatures or text around one, hence the substring
     // match; chipid order makes "the first row" the same on every run.
     Statement statement(conn_,
@@ -363,7 +366,7 @@ std::optional<ChipRecord> Database::FindChip(int methodCode, const std::string& 
     statement.Bind(1, methodCode).Bind(2, EscapeLike(signature));
     auto chips = QueryChips(statement);
     if (chips.empty()) return std::nullopt;
-    chips.front().Name = Trim(chips.front().Name);
+    chips.front().Name = std::string(tondrel::Trim(chips.front().Name));
     return chips.front();
 }
 
@@ -440,6 +443,7 @@ Settings Database::ReadSettings() {
     settings.IsProgramEEProm = statement.Int("isProgramEEProm");
     settings.Sound = statement.Int("sound");
     settings.Lpt = statement.Int("LPT");
+    settings.IsVerifyAfter = statement.Int("isVerifyAfter");
     return settings;
 }
 
@@ -486,6 +490,19 @@ bool Database::SetRunProgram(bool on) {
     update.Bind(1, on ? 1 : 0);
     if (!ExecuteBound(update, "launch option")) return false;
     if (!tx.Commit()) return Fail("launch option", conn_.ErrorMessage());
+    return true;
+}
+
+bool Database::SetVerifyAfter(bool on) {
+    lastError_.clear();
+    Transaction tx(conn_);
+    if (!tx.Begun() || !conn_.Execute(kEnsureSettingsRow)) {
+        return Fail("verify option", conn_.ErrorMessage());
+    }
+    Statement update(conn_, "update settings set isVerifyAfter = ?1");
+    update.Bind(1, on ? 1 : 0);
+    if (!ExecuteBound(update, "verify option")) return false;
+    if (!tx.Commit()) return Fail("verify option", conn_.ErrorMessage());
     return true;
 }
 

@@ -17,7 +17,7 @@ namespace tondrel::db {
 
 // The schema this build writes. A file with a lower user_version is migrated at open; one with
 // a higher version came from a newer release and is refused rather than damaged.
-inline constexpr int SchemaVersion = 1;
+inline constexpr int SchemaVersion = 2;
 
 // How long a statement waits for another program's lock before giving up.
 inline constexpr int BusyTimeoutMs = 1000;
@@ -34,7 +34,8 @@ struct Settings {
     int IsProgramFlash = 0;
     int IsProgramEEProm = 0;
     int Sound = 0;
-    int Lpt = 0;  // 1 LPT1, 2 LPT2, 3 LPT3
+    int Lpt = 0;            // 1 LPT1, 2 LPT2, 3 LPT3
+    int IsVerifyAfter = 1;  // read the written range back after a write (the sixth box)
 };
 
 inline bool IsOn(int flag) {
@@ -96,6 +97,7 @@ class Database {
     bool SaveSettings(int language, bool sound, bool isUpdateFlash, bool isUpdateEEProm,
                       bool isEraseAll, bool isProgramFlash, bool isProgramEEProm, int lpt);
     bool SetRunProgram(bool on);
+    bool SetVerifyAfter(bool on);
     bool SetLaunch(int mode);
 
     // ---- external tools ----

@@ -110,6 +110,7 @@ constexpr const char* kCaptioned[] = {
     "isEraseAll",
     "isWriteFlash",
     "isWriteEEPROM",
+    "isVerifyAfter",
 };
 
 // The controls an operation must not be started from while another one runs.
@@ -484,6 +485,7 @@ void TMain::BuildCentre() {
         {"isEraseAll", "3.  是否进行全片擦除（FLASH+EEPROM）"},
         {"isWriteFlash", "4.  是否写FLASH"},
         {"isWriteEEPROM", "5.  是否写EEPROM(如果存在)"},
+        {"isVerifyAfter", "6.  写后校验(读回全部写入的数据并比较)"},
     };
     for (const auto& [name, caption] : boxes) {
         auto* c = new QCheckBox(QString::fromUtf8(caption), box);
@@ -494,6 +496,7 @@ void TMain::BuildCentre() {
     qobject_cast<QCheckBox*>(Find("isEraseAll"))->setChecked(true);
     qobject_cast<QCheckBox*>(Find("isWriteFlash"))->setChecked(true);
     qobject_cast<QCheckBox*>(Find("isWriteEEPROM"))->setChecked(true);
+    qobject_cast<QCheckBox*>(Find("isVerifyAfter"))->setChecked(true);
     memo1_ = new QPlainTextEdit(box);
     Register("Memo1", memo1_);
     memo1_->setReadOnly(true);
@@ -1055,6 +1058,7 @@ void TMain::SetAutoBoxesFromSession() {
     SetChecked("isEraseAll", session_->isEraseAll);
     SetChecked("isWriteFlash", session_->isWriteFlash);
     SetChecked("isWriteEEPROM", session_->isWriteEEPROM);
+    SetChecked("isVerifyAfter", session_->isVerifyAfter);
 }
 
 void TMain::AutoBoxChanged() {
@@ -1067,6 +1071,7 @@ void TMain::AutoBoxChanged() {
     session_->isEraseAll = ticked("isEraseAll");
     session_->isWriteFlash = ticked("isWriteFlash");
     session_->isWriteEEPROM = ticked("isWriteEEPROM");
+    session_->isVerifyAfter = ticked("isVerifyAfter");
 }
 
 QAbstractItemModel* TMain::FlashModel() {

@@ -7,7 +7,7 @@
 namespace tondrel {
 
 class PortIo {
-public:
+  public:
     virtual ~PortIo() = default;
     virtual uint8_t PortIn(uint16_t address) = 0;
     virtual void PortOut(uint16_t address, uint8_t value) = 0;
@@ -16,6 +16,9 @@ public:
     virtual bool GetPortBit(uint16_t address, uint8_t bit) = 0;
     // Human-readable name of the back end, e.g. "ppdev /dev/parport0" or "sim:ATmega16".
     virtual std::string Describe() const = 0;
+    // The first access that failed since the last call (device and cause), then cleared; empty
+    // when every access worked. A back end that cannot fail keeps it empty.
+    virtual std::string TakeError() { return {}; }
 };
 
 }  // namespace tondrel

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "port/RegisterPort.h"
 
@@ -29,6 +30,7 @@ class PpdevPort : public RegisterPort {
     PpdevPort& operator=(const PpdevPort&) = delete;
 
     std::string Describe() const override { return "ppdev " + device_; }
+    std::string TakeError() override { return std::exchange(error_, std::string()); }
 
   protected:
     // The device is the port, whatever base the caller uses: 0x378, 0x278 and 0x3BC all keep
@@ -51,18 +53,24 @@ class PpdevPort : public RegisterPort {
         const unsigned long request = reg == kData     ? PPRDATA
                                       : reg == kStatus ? PPRSTATUS
                                                        : PPRCONTROL;
-        ioctl(fd_, request, &v);
+        if (ioctl(fd_, request, &v) != 0) Failed(errno);
         return v;
     }
 
     void WriteRegister(Register reg, uint8_t value) override {
         unsigned char v = value;
-        ioctl(fd_, reg == kData ? PPWDATA : PPWCONTROL, &v);
+        if (ioctl(fd_, reg == kData ? PPWDATA : PPWCONTROL, &v) != 0) Failed(errno);
     }
 
   private:
+    // The first failure is the one worth naming; a vanished port fails every access after it.
+    void Failed(int err) {
+        if (error_.empty()) error_ = device_ + ": " + std::strerror(err);
+    }
+
     int fd_;
     std::string device_;
+    std::string error_;
 };
 
 std::string OpenFailure(const std::string& device, int err) {

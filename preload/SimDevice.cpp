@@ -9,6 +9,8 @@
 #include <charconv>
 #include <fstream>
 
+#include "common/Text.h"
+
 namespace tondrel::preload {
 
 namespace {
@@ -18,25 +20,6 @@ constexpr uint8_t kDirectionBit = 0x20;
 // The kernel's IEEE 1284 phase numbers (not in the user-space headers).
 constexpr int kPhaseForwardIdle = 1;
 constexpr int kPhaseReverseIdle = 5;
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-// Decimal or 0x-prefixed hexadecimal, nothing else on the line.
-bool ParseNumber(const std::string& text, uint64_t& value) {
-    int base = 10;
-    const char* first = text.data();
-    const char* last = text.data() + text.size();
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        first += 2;
-    }
-    const auto [end, ec] = std::from_chars(first, last, value, base);
-    return ec == std::errc() && end == last && first != last;
-}
 
 template <typename T>
 int Put(void* arg, T value) {
@@ -98,20 +81,29 @@ bool ConfigFromEnvironment(const std::function<const char*(const char*)>& lookup
         }
         config.Bench.MisoStuck = miso == "high";
     }
-    uint64_t n = 0;
     if (const std::string slow = value("TONDREL_SIM_SLOW_NS"); !slow.empty()) {
-        if (!ParseNumber(slow, n)) {
+        const auto n = ParseNumber(slow, NumberStyle::DecimalOrHex, 0);
+        if (!n) {
             error = "TONDREL_SIM_SLOW_NS: '" + slow + "' is not a number of nanoseconds";
             return false;
         }
-        config.Bench.Faults.MinPhaseNs = n;
+        config.Bench.Faults.MinPhaseNs = static_cast<uint64_t>(*n);
+    }
+    if (const std::string vanish = value("TONDREL_SIM_VANISH_AFTER"); !vanish.empty()) {
+        const auto n = ParseNumber(vanish, NumberStyle::Decimal, 1);
+        if (!n) {
+            error = "TONDREL_SIM_VANISH_AFTER: '" + vanish + "' is not a number of requests";
+            return false;
+        }
+        config.VanishAfter = static_cast<uint64_t>(*n);
     }
     if (const std::string stuck = value("TONDREL_SIM_STUCK"); !stuck.empty()) {
-        if (!ParseNumber(stuck, n) || n > 0xFFFFFFFFu) {
+        const auto n = ParseNumber(stuck, NumberStyle::DecimalOrHex, 0, 0xFFFFFFFF);
+        if (!n) {
             error = "TONDREL_SIM_STUCK: '" + stuck + "' is not an address (decimal or 0x hex)";
             return false;
         }
-        config.Bench.Faults.StuckAddress = static_cast<int64_t>(n);
+        config.Bench.Faults.StuckAddress = *n;
     }
     return true;
 }
@@ -153,6 +145,7 @@ std::string SimDevice::CountsText() const {
 
 int SimDevice::Ioctl(unsigned long request, void* arg) {
     ++counts_[KindOf(request)];
+    if (config_.VanishAfter != 0 && ++requests_ > config_.VanishAfter) return -ENODEV;
     // Requests the driver answers whether or not the port is claimed.
     switch (request) {
         case PPCLAIM:

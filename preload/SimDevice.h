@@ -17,6 +17,9 @@ struct DeviceConfig {
     std::string DevicePath = "/dev/parport0";
     sim::BenchOptions Bench;
     std::string CountsFile;  // written on close when set
+    // The port vanishes (an unplugged card, a removed USB adapter) after this many requests:
+    // every later request fails with ENODEV. 0 = never.
+    uint64_t VanishAfter = 0;
 };
 
 // Reads the TONDREL_SIM_* variables through `lookup` (getenv in the library). Returns false with
@@ -81,6 +84,7 @@ class SimDevice {
     DeviceConfig config_;
     std::unique_ptr<sim::Bench> bench_;
     std::array<uint64_t, kKinds> counts_{};
+    uint64_t requests_ = 0;
     bool claimed_ = false;
     bool everClaimed_ = false;
     bool exclusive_ = false;

@@ -1,10 +1,18 @@
 #include "sim/Bench.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "common/Text.h"
 
 namespace tondrel::sim {
 
@@ -15,12 +23,6 @@ constexpr uint8_t kStatusInverted = 0x80;   // ... and status bit 7
 constexpr uint8_t kStatusUnused = 0x07;     // bits 2..0 have no pin; they read 1
 constexpr uint8_t kIdentCode = 14;
 constexpr const char* kStateMagic = "tondrel-bench-state 1";
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 bool HasController(AdapterKind kind) {
     return kind == AdapterKind::Gen1Fw1 || kind == AdapterKind::Gen1Fw2 ||
@@ -47,6 +49,28 @@ struct Bench::Impl {
     BenchOptions Options;
     std::unique_ptr<TargetChip> Target;
     std::string Error;
+    // Held from load to the bench's end, so two programs on one simulated chip wait for each
+    // other as two programs on one claimed port do, and neither loses the other's writes.
+    int LockFd = -1;
+    ~Impl() {
+        if (LockFd >= 0) ::close(LockFd);
+    }
+
+    void LockState() {
+        const std::string lock = Options.StateFile + ".lock";
+        LockFd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (LockFd < 0) {
+            Error = "state file " + Options.StateFile + ": cannot create " + lock + ": " +
+                    std::strerror(errno);
+            return;
+        }
+        while (::flock(LockFd, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            Error = "state file " + Options.StateFile + ": cannot lock " + lock + ": " +
+                    std::strerror(errno);
+            return;
+        }
+    }
 
     uint8_t Data = 0;      // data latch
     uint8_t Control = 0;   // control register bits 0..3 as written (before the inversion)
@@ -194,6 +218,7 @@ Bench::Bench(Clock& clock, BenchOptions options, std::unique_ptr<TargetChip> chi
                 impl_->Target->Faults = o.Faults;
         }
     }
+    if (impl_->Error.empty() && !o.StateFile.empty() && impl_->Target) impl_->LockState();
     if (impl_->Error.empty()) impl_->LoadState();
     impl_->Lines.Connected = !impl_->Connected();  // force the first update through
     impl_->UpdateTarget();

@@ -16,8 +16,8 @@ bool Parse(std::vector<std::string> argv, CliArgs& out, std::string& error) {
 TEST(CliArgs, OptionsCommandsAndTheAutoFlags) {
     CliArgs a;
     std::string error;
-    ASSERT_TRUE(Parse({"--port", "sim:ATmega16", "--lpt=2", "--speed", "0x10", "--lang", "zh",
-                       "auto", "--flash", "f.hex", "--no-erase", "--write-eeprom"},
+    ASSERT_TRUE(Parse({"--port", "sim:ATmega16", "--lpt=2", "--speed", "16", "--lang", "zh", "auto",
+                       "--flash", "f.hex", "--no-erase", "--write-eeprom"},
                       a, error))
         << error;
     EXPECT_EQ(a.Port, "sim:ATmega16");
@@ -47,6 +47,17 @@ TEST(CliArgs, UsageErrorsSayWhat) {
         {"--speed", "300001", "erase"},
         {"--speed", "-1", "erase"},
         {"--speed", "12x", "erase"},
+        {"--speed", "0x10", "erase"},  // a delay count is decimal
+        {"--speed", " 5", "erase"},
+        {"--speed", "+-5", "erase"},
+        {"--lpt", "01x", "search"},
+        {"-x", "search"},
+        {"config", "word", "ZZZZ"},
+        {"config", "word", "12345"},
+        {"config", "word", "4000"},  // beyond 14 bits
+        {"config", "userid", "9", "1"},
+        {"config", "userid", "0", "G"},
+        {"config", "mode", "one"},
         {"--lpt", "4", "search"},
         {"--lang", "fr", "search"},
         {"--port"},
@@ -67,6 +78,11 @@ TEST(CliArgs, UsageErrorsSayWhat) {
     ASSERT_TRUE(Parse({"--version"}, v, error)) << error;
     EXPECT_TRUE(v.Version);
     EXPECT_FALSE(Parse({"--version=1"}, v, error));
+    ASSERT_TRUE(Parse({"-h"}, a, error));
+    EXPECT_TRUE(a.Help);
+    ASSERT_TRUE(Parse({"config", "userid", "0x2003", "0x3FFF"}, a, error)) << error;
+    ASSERT_TRUE(Parse({"--no-verify-after", "write-flash", "f.hex"}, a, error)) << error;
+    EXPECT_EQ(a.VerifyAfter, false);
     EXPECT_NE(UsageText().find("verify-eeprom FILE"), std::string::npos);
 }
 
@@ -82,6 +98,9 @@ TEST(TerminalView, QuietKeepsResultsAndQuestionsFollowTheAnswerGiven) {
         view.AppendLine(">>begin writing Flash");
         view.Result("ATmega16");
         EXPECT_FALSE(view.AskYesNo("continue?"));  // nobody to ask: the cautious answer
+        EXPECT_FALSE(view.Ask("erase?", core::QuestionKind::Destructive));
+        // "terminate?": stopping is what destroys nothing
+        EXPECT_TRUE(view.Ask("terminate?", core::QuestionKind::StopsOperation));
         view.SetLabel("HardwareVer", "Regal II");
         EXPECT_EQ(view.Label("HardwareVer"), "Regal II");
         EXPECT_EQ(view.ChooseLanguage(), 1);
@@ -96,6 +115,9 @@ TEST(TerminalView, QuietKeepsResultsAndQuestionsFollowTheAnswerGiven) {
     options.Language = 2;
     TerminalView yes(options, stdout, stderr, nullptr);
     EXPECT_TRUE(yes.AskYesNo("continue?"));
+    options.Answer = false;  // an explicit --no wins even where nobody would be asked
+    TerminalView no(options, stdout, stderr, nullptr);
+    EXPECT_FALSE(no.Ask("terminate?", core::QuestionKind::StopsOperation));
     EXPECT_EQ(yes.ChooseLanguage(), 2);
 }
 

@@ -52,7 +52,8 @@ TEST(SessionAdapter, IdentificationAnswersAndTheirLabels) {
     EXPECT_EQ(desk.view.Label("ispstatus"), ">>编程器没有启动！");
     EXPECT_EQ(desk.view.Label("HardwareVer"), "硬件未知！");
     EXPECT_EQ(desk.view.Label("hardware1"), "");
-    EXPECT_EQ(desk.S().HardwareGen, 2);  // kept
+    EXPECT_EQ(desk.S().HardwareGen, 0);  // gone: the front ends ask AdapterPresent()
+    EXPECT_FALSE(desk.S().AdapterPresent());
     for (auto c : {"Mfile", "Moper", "MSearchChip", "NormalBar", "FlashToolBar", "EEPROMToolBar",
                    "FlashDataBoard", "EEPROMdataBoard"})
         EXPECT_FALSE(desk.view.Enabled(c)) << c;

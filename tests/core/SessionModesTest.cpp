@@ -198,5 +198,21 @@ TEST(SessionModes, ResetTouchesNothingBeforeAChipIsChosen) {
     EXPECT_EQ(set.Port.Accesses(), 0u);
 }
 
+TEST(SessionSettings, StoresThatFailAreShownInABox) {
+    Desk desk("sim:ATmega16");
+    desk.Start();
+    Session& s = desk.S();
+    // Every store of a setting fails from here on.
+    ASSERT_TRUE(desk.database->Raw().Execute("DROP TABLE settings"));
+    desk.view.Clear();
+    s.SwitchMode(3);
+    ASSERT_EQ(desk.view.Informs.size(), 1u) << ::testing::PrintToString(desk.view.Board);
+    EXPECT_NE(desk.view.Informs[0].find("cannot store the download mode"), std::string::npos);
+    desk.view.Clear();
+    EXPECT_FALSE(s.SaveSettings());
+    ASSERT_EQ(desk.view.Informs.size(), 1u);
+    EXPECT_NE(desk.view.Informs[0].find("cannot save the settings"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tondrel::core::testsupport

@@ -1,5 +1,6 @@
 // The session's operations on the simulated bench: how far a write goes, what a failed write
 // says, auto programming and its questions, the stored speed, no nesting, the PIC words.
+#include <filesystem>
 #include <fstream>
 
 #include "tests/core/SessionTestSupport.h"
@@ -82,8 +83,10 @@ TEST(SessionOps, WriteFailureNamesByteAddressOn8051AndWordAddressOnAvr) {
         Desk desk("sim:ATmega16");
         desk.StartAndFind();
         desk.S().Bufs.EEPROMBuffer[5] = 0x42;
-        desk.ChipModel().Faults.MinPhaseNs = 1000000000;  // the chip no longer follows the clock
+        // Once the write has begun, the chip no longer follows the clock.
+        desk.view.OnBreathe = [&desk] { desk.ChipModel().Faults.MinPhaseNs = 1000000000; };
         EXPECT_FALSE(desk.S().WriteEEPROM());
+        desk.view.OnBreathe = nullptr;
         EXPECT_EQ(desk.view.Text().back(), ">>write EEPROM time out，address<0x05" + tail);
     }
 }
@@ -265,6 +268,53 @@ TEST(SessionOps, VerifyNamesTheFirstDifferingAddresses) {
                                     ">>FLASH verify failed",
                                 }));
     EXPECT_EQ(desk.view.Sounds, (std::vector<std::string>{"err"}));
+}
+
+TEST(SessionOps, AutoProgrammingStopsBeforeErasingWhenTheReloadFails) {
+    Desk desk("sim:ATmega16");
+    desk.StartAndFind();
+    Session& s = desk.S();
+    const std::string file = desk.dir.File("fw.hex");
+    std::ofstream(file) << ":0400000012345678E8\r\n:00000001FF\r\n";
+    ASSERT_TRUE(s.LoadFlashFile(file));
+    s.isEraseAll = true;
+    s.isWriteFlash = true;
+    s.isWriteEEPROM = false;
+    ASSERT_TRUE(s.AutoProgram());
+
+    // The remembered file vanishes, then comes back damaged half-way.
+    s.isUpdateFlashFile = true;
+    const std::vector<std::string> damages = {"", ":0400000000000000FC\r\n:0400040"};
+    for (const std::string& damage : damages) {
+        std::filesystem::remove(file);
+        if (!damage.empty()) std::ofstream(file) << damage;
+        desk.view.Clear();
+        EXPECT_FALSE(s.AutoProgram()) << damage;
+        EXPECT_TRUE(
+            desk.view.HasLine(">>the file did not load: auto programming stopped, "
+                              "nothing erased!"))
+            << ::testing::PrintToString(desk.view.Board);
+        EXPECT_FALSE(desk.view.HasLine(">>begin erasing"));
+        EXPECT_EQ(desk.view.Sounds, (std::vector<std::string>{"err"}));
+        ASSERT_TRUE(s.ReadFlash());
+        EXPECT_EQ(s.Bufs.FlashBuffer[1], 0x34) << "the chip was erased or rewritten";
+    }
+}
+
+TEST(SessionOps, WritesAreReadBackWhereTheEngineDoesNotLook) {
+    Desk desk("sim:ATmega16");
+    desk.StartAndFind();
+    Session& s = desk.S();
+    // Page mode polls one byte per page: byte 0x10 is not that byte.
+    desk.ChipModel().Faults.StuckAddress = 0x10;
+    std::fill(s.Bufs.FlashBuffer.begin(), s.Bufs.FlashBuffer.begin() + 0x40, 0x5A);
+    EXPECT_FALSE(s.WriteFlash());
+    EXPECT_TRUE(desk.view.HasLine(">>address<0x08> differs: chip FF, buffer 5A"))
+        << ::testing::PrintToString(desk.view.Board);
+    EXPECT_FALSE(desk.view.HasLine(">>write FLASH successfully"));
+    s.SetVerifyAfter(false);
+    EXPECT_TRUE(s.WriteFlash());
+    EXPECT_EQ(desk.view.Checked("isVerifyAfter"), std::optional<bool>(false));
 }
 
 }  // namespace

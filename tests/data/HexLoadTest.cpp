@@ -179,7 +179,6 @@ TEST_F(HexLoad, LowerCaseDigitsAndLineEnds) {
 TEST_F(HexLoad, MalformedLinesAreRefusedWithoutReadingPastTheirEnd) {
     UseChip(1, 4096, 0);
     const std::vector<std::string> bad = {
-        "",                   // empty line
         "0100000001FE",       // no colon
         ":01000000",          // data record cut before its data
         ":0400000001020304",  // data present, checksum missing
@@ -241,12 +240,12 @@ TEST_F(HexLoad, IdfReading) {
     EXPECT_TRUE(LoadEEPROM("e.idf", lines.substr(3)));
 }
 
-TEST_F(HexLoad, FileThatCannotBeOpenedIsReportedAndLeavesTheBlankFill) {
+TEST_F(HexLoad, FileThatCannotBeOpenedIsReportedAndLeavesTheBufferAsItWas) {
     UseChip(1, 4096, 0);
     Bufs.FlashBuffer[0] = 0;
     EXPECT_FALSE(LoadFlashFile(Bufs, Dir.File("missing.hex"), Language::English, Out.Sink()));
     EXPECT_THAT(Out.Last(), ::testing::HasSubstr("cannot open file " + Dir.File("missing.hex")));
-    EXPECT_EQ(Bufs.FlashBuffer[0], 0xFF);
+    EXPECT_EQ(Bufs.FlashBuffer[0], 0);  // a reload that fails must not blank what is there
     // A folder opens but cannot be read.
     EXPECT_FALSE(LoadFlashFile(Bufs, Dir.Path.string() + "/.", Language::Chinese, Out.Sink()));
     EXPECT_THAT(Out.Last(), ::testing::StartsWith(">>"));
@@ -292,6 +291,13 @@ TEST_F(HexLoad, PicEEPROMRecordsOfAFlashFile) {
 
     // A Flash file without EEPROM records leaves the EEPROM buffer alone.
     Bufs.EEPROMBuffer[2] = 0x42;
+    // So does one whose EEPROM records come before a line that fails: they count only once
+    // the whole file has loaded.
+    const int32_t endBefore = Chip.EEPROMDataEnd;
+    EXPECT_FALSE(LoadFlash("p.hex", Rec(0x4200, 0, {0x11, 0, 0x22, 0}) + ":0100000"));
+    EXPECT_EQ(Bufs.EEPROMBuffer[0], 0xA1);
+    EXPECT_EQ(Bufs.EEPROMBuffer[2], 0x42);
+    EXPECT_EQ(Chip.EEPROMDataEnd, endBefore);
     ASSERT_TRUE(LoadFlash("p.hex", Rec(0, 0, {0x28, 0x30})));
     EXPECT_FALSE(Bufs.FlashFileHadEEPROM);
     EXPECT_EQ(Bufs.EEPROMBuffer[2], 0x42);

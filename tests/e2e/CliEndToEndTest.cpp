@@ -38,13 +38,17 @@ class CliRun : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    // Runs the tool with the test's own database (and, for a bench, its own state file).
-    Result Run(const std::string& port, const std::string& args) {
+    // Runs the tool with the test's own database (and, for a bench, its own state file), as a
+    // script does: no terminal on standard input. `env` goes before the command; standard
+    // error joins the output unless `errFile` names where it goes.
+    Result Run(const std::string& port, const std::string& args, const std::string& env = "",
+               const std::string& errFile = "") {
         std::string command =
-            Quote(TONDREL_CLI) + " --database " + Quote(Path("chip.db")) + " --lang en";
+            env + " " + Quote(TONDREL_CLI) + " --database " + Quote(Path("chip.db")) + " --lang en";
         if (!port.empty())
             command += " --port " + port + " --sim-state " + Quote(Path("chip.state"));
-        command += " " + args + " 2>&1";
+        command += " " + args + (errFile.empty() ? " 2>&1" : " 2>" + Quote(errFile));
+        command += " </dev/null";
         Result r;
         FILE* pipe = ::popen(command.c_str(), "r");
         if (!pipe) return r;
@@ -58,6 +62,20 @@ class CliRun : public ::testing::Test {
     }
 
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    // The tool's standard output and standard error kept apart.
+    Result RunSplit(const std::string& port, const std::string& args, std::string& err) {
+        const std::string errFile = Path("stderr.txt");
+        Result r = Run(port, args, "", errFile);
+        err = ReadAll(errFile);
+        return r;
+    }
+    static std::string ReadAll(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    static bool Has(const Result& r, const std::string& text) {
+        return r.Output.find(text) != std::string::npos;
+    }
 
     // A random image converted to Intel HEX by objcopy; 14-bit words for the PIC chips.
     std::string MakeHex(const std::string& name, size_t size, bool picWords, unsigned seed) {
@@ -246,9 +264,10 @@ TEST_F(CliRun, ModesAndConfigurationFromTheShell) {
     Result mode = Run("sim:ATmega16", "mode XILINX");
     EXPECT_EQ(mode.Status, 0) << mode.Output;
     EXPECT_NE(mode.Output.find(">>progammer status: Xilinx！"), std::string::npos);
-    // The next run starts in the stored mode, then a chip command switches back itself.
+    // A command-line run leaves the stored mode alone at start (the window restores it); the
+    // stored external tool is not started either.
     Result back = Run("sim:ATmega16", "mode MCU");
-    EXPECT_NE(back.Output.find(">>progammer status: Xilinx！"), std::string::npos);
+    EXPECT_EQ(back.Output.find(">>progammer status: Xilinx！"), std::string::npos) << back.Output;
 
     Result show = Run("sim:ATmega16", "config show");
     EXPECT_EQ(show.Status, 0) << show.Output;
@@ -271,4 +290,255 @@ TEST_F(CliRun, TurningSpienOffNeedsItsOwnYes) {
         Run("sim:ATtiny26", "--yes-end-serial-programming config write GroupBox1 fh3=off");
     EXPECT_EQ(allowed.Status, 0) << allowed.Output;
     EXPECT_NE(allowed.Output.find("命令完成！"), std::string::npos) << allowed.Output;
+}
+
+TEST_F(CliRun, AnEmptySocketFailsEveryOperation) {
+    const std::string noChip = ">>no chip answered";
+    const char* commands[] = {"erase",
+                              "signature",
+                              "reset",
+                              "read-flash out.hex",
+                              "read-eeprom out.eep",
+                              "write-flash " TONDREL_SOURCE_ROOT "/samples/atmega16-blink.hex",
+                              "verify-flash " TONDREL_SOURCE_ROOT "/samples/atmega16-blink.hex",
+                              "config write GroupBox3 FL0=on",
+                              "config show"};
+    for (const char* command : commands) {
+        Result r = Run("sim:empty", std::string("--chip ATmega16 ") + command);
+        EXPECT_EQ(r.Status, 1) << command << "\n" << r.Output;
+        EXPECT_TRUE(Has(r, noChip)) << command << "\n" << r.Output;
+        EXPECT_FALSE(Has(r, "successfully")) << command << "\n" << r.Output;
+    }
+    EXPECT_FALSE(fs::exists(Path("out.hex")));
+    // Quiet hides the board, never the reason a run failed.
+    std::string err;
+    Result quiet = RunSplit("sim:empty", "--quiet --chip ATmega16 erase", err);
+    EXPECT_EQ(quiet.Status, 1);
+    EXPECT_NE(err.find(noChip), std::string::npos) << err;
+
+    // A PIC's device ID and an AT89S51's signature tell as well.
+    for (const char* chip : {"PIC16F877A", "AT89S52"}) {
+        Result r = Run("sim:empty", std::string("--chip ") + chip + " erase");
+        EXPECT_EQ(r.Status, 1) << chip << "\n" << r.Output;
+        EXPECT_TRUE(Has(r, noChip)) << chip;
+    }
+    // A chip without a signature cannot tell: it says so once, and the operation goes on.
+    Result unchecked = Run("sim:AT89S8252", "--chip AT89S8252 erase");
+    EXPECT_EQ(unchecked.Status, 0) << unchecked.Output;
+    const std::string note = ">>not checked: this chip has no signature";
+    ASSERT_TRUE(Has(unchecked, note)) << unchecked.Output;
+    EXPECT_EQ(unchecked.Output.find(note), unchecked.Output.rfind(note));
+}
+
+TEST_F(CliRun, ExitStatusOfFailedCommandsAndUsageErrors) {
+    struct Case {
+        const char* Port;
+        const char* Args;
+        int Status;
+    };
+    const Case cases[] = {
+        {"sim:none", "hardware", 1},
+        {"sim:none", "--chip ATmega16 erase", 1},
+        {"sim:none", "--chip ATmega16 reset", 1},
+        {"sim:none", "--chip ATmega16 signature", 1},
+        {"sim:none", "--chip ATmega16 config show", 1},
+        {"sim:ATmega16", "config word ZZZZ", 2},
+        {"sim:ATmega16", "config userid 9 1", 2},
+        {"sim:ATmega16", "config mode x", 2},
+        {"sim:bogus", "search", 2},
+        {"direct:0x37A", "search", 2},
+        {"sim:ATmega16", "--speed 0x10 search", 2},
+        {"sim:ATmega16", "--speed 1e3 search", 2},
+        {"sim:ATmega16", "--lpt 0x1 search", 2},
+        {"sim:ATmega16", "-h", 0},
+        {"sim:ATmega16", "signature", 0},
+        {"sim:ATmega16", "hardware", 0},
+    };
+    for (const Case& c : cases) {
+        Result r = Run(c.Port, c.Args);
+        EXPECT_EQ(r.Status, c.Status) << c.Port << " " << c.Args << "\n" << r.Output;
+    }
+    EXPECT_TRUE(Has(Run("", "-h"), "Exit status"));
+    Result signature = Run("sim:ATmega16", "signature");
+    EXPECT_TRUE(Has(signature, "1E9403")) << signature.Output;
+}
+
+TEST_F(CliRun, AutoProgrammingStopsBeforeErasingWhenItHasNothingToWrite) {
+    const std::string flash = kSamples + "atmega16-blink.hex";
+    ASSERT_EQ(Run("sim:ATmega16", "write-flash " + Quote(flash)).Status, 0);
+    struct Case {
+        const char* What;
+        std::string Args;
+        const char* Says;
+    };
+    std::ofstream(Path("empty.hex")) << ":00000001FF\r\n";
+    std::ofstream(Path("zero.hex")).flush();
+    const Case cases[] = {
+        // Nobody at the terminal to answer "terminate?": terminating destroys nothing.
+        {"no file, nobody to answer", "auto --update-flash --erase --write-flash",
+         ">>auto progrmming terminted！"},
+        {"an empty HEX file", "auto --flash " + Quote(Path("empty.hex")) + " --erase --write-flash",
+         ">>the Flash file holds no data"},
+        {"a 0-byte file", "auto --flash " + Quote(Path("zero.hex")) + " --erase --write-flash",
+         ">>the Flash file holds no data"},
+    };
+    for (const Case& c : cases) {
+        Result r = Run("sim:ATmega16", c.Args + " --no-update-eeprom --no-write-eeprom");
+        EXPECT_EQ(r.Status, 1) << c.What << "\n" << r.Output;
+        EXPECT_TRUE(Has(r, c.Says)) << c.What << "\n" << r.Output;
+        EXPECT_FALSE(Has(r, ">>begin erasing")) << c.What << "\n" << r.Output;
+        EXPECT_FALSE(Has(r, "completed")) << c.What;
+        EXPECT_EQ(Run("sim:ATmega16", "verify-flash " + Quote(flash)).Status, 0) << c.What;
+    }
+    // An explicit --no goes on, as the question allows.
+    Result on = Run("sim:ATmega16",
+                    "--no auto --update-flash --no-erase --no-write-flash "
+                    "--no-update-eeprom --no-write-eeprom");
+    EXPECT_EQ(on.Status, 0) << on.Output;
+}
+
+TEST_F(CliRun, WritingReadsTheWrittenRangeBack) {
+#ifndef TONDREL_PRELOAD_LIBRARY
+    GTEST_SKIP() << "needs the preload library";
+#else
+    // A byte that never programs, on a page-mode chip reached through ppdev.
+    const std::string device = Path("parport");
+    const std::string env = "LD_PRELOAD=" + Quote(TONDREL_PRELOAD_LIBRARY) +
+                            " TONDREL_SIM_DEVICE=" + Quote(device) +
+                            " TONDREL_SIM_BENCH=sim:ATmega16 TONDREL_SIM_STUCK=0x10"
+                            " TONDREL_SIM_STATE=" +
+                            Quote(Path("ppdev.state"));
+    const std::string image = MakeHex("image", 256, false, 7);
+    const std::string port = "--port ppdev:" + Quote(device) + " ";
+    Result w = Run("", port + "write-flash " + Quote(image), env);
+    EXPECT_EQ(w.Status, 1) << w.Output;
+    EXPECT_TRUE(Has(w, ">>address<0x08> differs")) << w.Output;
+    EXPECT_TRUE(Has(w, ">>FLASH verify failed")) << w.Output;
+    EXPECT_FALSE(Has(w, ">>write FLASH successfully")) << w.Output;
+
+    Result off = Run("", port + "--no-verify-after write-flash " + Quote(image), env);
+    EXPECT_EQ(off.Status, 0) << off.Output;
+    Result a = Run("",
+                   port + "auto --flash " + Quote(image) +
+                       " --erase --write-flash --no-update-flash --no-update-eeprom"
+                       " --no-write-eeprom",
+                   env);
+    EXPECT_EQ(a.Status, 1) << a.Output;
+    EXPECT_FALSE(Has(a, "completed")) << a.Output;
+#endif
+}
+
+TEST_F(CliRun, SavedFilesGoWhereTheyAreMeantTo) {
+    const std::string flash = kSamples + "atmega16-blink.hex";
+    ASSERT_EQ(Run("sim:ATmega16", "write-flash " + Quote(flash)).Status, 0);
+
+    // Through a symbolic link to its target; the link stays a link.
+    std::ofstream(Path("target.hex")) << "old\n";
+    fs::create_symlink(Path("target.hex"), Path("link.hex"));
+    ASSERT_EQ(Run("sim:ATmega16", "read-flash " + Quote(Path("link.hex"))).Status, 0);
+    EXPECT_TRUE(fs::is_symlink(Path("link.hex")));
+    EXPECT_EQ(Run("sim:ATmega16", "verify-flash " + Quote(Path("target.hex"))).Status, 0);
+
+    // A device is written in place, never replaced by a regular file.
+    Result null = Run("sim:ATmega16", "read-flash /dev/null");
+    EXPECT_EQ(null.Status, 0) << null.Output;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+    // "-" is standard output, with every report on standard error.
+    std::string err;
+    Result out = RunSplit("sim:ATmega16", "read-eeprom -", err);
+    EXPECT_EQ(out.Status, 0) << err;
+    std::string blank;
+    for (int i = 0; i < 512; ++i) blank += "255\r\n";
+    EXPECT_TRUE(out.Output == blank) << out.Output.substr(0, 200);
+    EXPECT_NE(err.find(">>read EEPROM successfully"), std::string::npos) << err;
+
+    // A name near the length limit saves (the temporary file has a short name of its own); a
+    // path through a file names its cause.
+    const std::string longName = Path(std::string(250, 'n') + ".hex");
+    Result longSave = Run("sim:ATmega16", "read-flash " + Quote(longName));
+    EXPECT_EQ(longSave.Status, 0) << longSave.Output;
+    EXPECT_TRUE(fs::exists(longName));
+    Result through = Run("sim:ATmega16", "read-flash " + Quote(Path("target.hex") + "/x.hex"));
+    EXPECT_EQ(through.Status, 1);
+    EXPECT_TRUE(Has(through, "Not a directory")) << through.Output;
+
+    // The open database is not a place to save to, under any name.
+    fs::create_symlink(Path("chip.db"), Path("db-link.hex"));
+    const auto before = fs::file_size(Path("chip.db"));
+    for (const std::string& name : {Path("chip.db"), Path("db-link.hex")}) {
+        Result r = Run("sim:ATmega16", "read-flash " + Quote(name));
+        EXPECT_EQ(r.Status, 1) << r.Output;
+        EXPECT_TRUE(Has(r, "will not overwrite the chip database")) << r.Output;
+    }
+    EXPECT_EQ(fs::file_size(Path("chip.db")), before);
+    EXPECT_EQ(Run("sim:ATmega16", "chips ATmega16").Status, 0);
+}
+
+TEST_F(CliRun, HostileInputFilesAreBoundedAndShownSafely) {
+    // An endless device and a line without end are refused, not read until memory runs out.
+    for (const std::string& file : {std::string("/dev/zero"), Path("long.hex")}) {
+        if (file != "/dev/zero") std::ofstream(file) << ":" << std::string(1 << 20, '0');
+        Result r = Run("sim:ATmega16", "write-flash " + Quote(file));
+        EXPECT_EQ(r.Status, 1) << file;
+        EXPECT_TRUE(Has(r, "too long")) << r.Output;
+    }
+    // A control sequence in a bad file reaches the terminal escaped.
+    std::ofstream(Path("bad.idf")) << "12\n\x1b]2;owned\x07\n";
+    Result bad = Run("sim:ATmega16", "write-eeprom " + Quote(Path("bad.idf")));
+    EXPECT_EQ(bad.Status, 1);
+    EXPECT_EQ(bad.Output.find('\x1b'), std::string::npos);
+    EXPECT_TRUE(Has(bad, "\\x1B]2;owned\\x07")) << bad.Output;
+
+    // CR-only line ends and blank lines after the end record load as other HEX tools read them.
+    std::ofstream(Path("cr.hex")) << ":0400000001020304F2\r:00000001FF\r\n\r\n\n";
+    Result cr = Run("sim:ATmega16", "write-flash " + Quote(Path("cr.hex")));
+    EXPECT_EQ(cr.Status, 0) << cr.Output;
+    EXPECT_EQ(Run("sim:ATmega16", "verify-flash " + Quote(Path("cr.hex"))).Status, 0);
+}
+
+TEST_F(CliRun, AOneOffLptIsNotStored) {
+    ASSERT_EQ(Run("sim:ATmega16", "--lpt 2 hardware").Status, 0);
+    std::string error;
+    auto db = tondrel::db::Database::Open(Path("chip.db"), error);
+    ASSERT_TRUE(db) << error;
+    EXPECT_EQ(db->ReadSettings().Lpt, 1);
+}
+
+TEST_F(CliRun, TwoRunsOnOneSimulatedChipWaitForEachOther) {
+    const std::string flash = MakeHex("flash", 2048, false, 11);
+    const std::string eeprom = MakeHex("eeprom", 256, false, 12);
+    const std::string base = Quote(TONDREL_CLI) + " --database " + Quote(Path("chip.db")) +
+                             " --lang en --port sim:ATmega16 --sim-state " +
+                             Quote(Path("chip.state"));
+    // Both start at once; without the lock the later save drops the other run's write.
+    const std::string both = "(" + base + " write-flash " + Quote(flash) + " >" +
+                             Quote(Path("a.log")) + " 2>&1 & " + base + " write-eeprom " +
+                             Quote(eeprom) + " >" + Quote(Path("b.log")) + " 2>&1; wait)";
+    ASSERT_EQ(Run("sim:ATmega16", "hardware").Status, 0);  // the database exists first
+    EXPECT_EQ(std::system(both.c_str()), 0);
+    Result v = Run("sim:ATmega16", "verify-flash " + Quote(flash));
+    EXPECT_EQ(v.Status, 0) << v.Output << ReadAll(Path("a.log")) << ReadAll(Path("b.log"));
+    Result ve = Run("sim:ATmega16", "verify-eeprom " + Quote(eeprom));
+    EXPECT_EQ(ve.Status, 0) << ve.Output;
+}
+
+TEST_F(CliRun, APortThatVanishesFailsTheOperationNamingTheDevice) {
+#ifndef TONDREL_PRELOAD_LIBRARY
+    GTEST_SKIP() << "needs the preload library";
+#else
+    const std::string device = Path("parport");
+    // Enough requests to find the adapter and the chip; the card goes during the read.
+    const std::string env = "LD_PRELOAD=" + Quote(TONDREL_PRELOAD_LIBRARY) +
+                            " TONDREL_SIM_DEVICE=" + Quote(device) +
+                            " TONDREL_SIM_BENCH=sim:ATmega16 TONDREL_SIM_VANISH_AFTER=4000";
+    Result r = Run(
+        "",
+        "--port ppdev:" + Quote(device) + " --chip ATmega16 read-flash " + Quote(Path("out.hex")),
+        env);
+    EXPECT_EQ(r.Status, 1) << r.Output;
+    EXPECT_TRUE(Has(r, ">>the port failed: " + device + ": No such device")) << r.Output;
+    EXPECT_FALSE(Has(r, "successfully")) << r.Output;
+    EXPECT_FALSE(fs::exists(Path("out.hex")));
+#endif
 }
