@@ -94,7 +94,9 @@ class SimSet : public PortSet {
     bool Close(std::string& error) override {
         // A bench without a chip has no memory to keep.
         if (bench_->Options().StateFile.empty() || bench_->Chip() == nullptr) return true;
-        return bench_->SaveState(error);
+        const bool saved = bench_->SaveState(error);
+        bench_->ReleaseState();
+        return saved;
     }
 
   private:

@@ -64,11 +64,23 @@ struct Bench::Impl {
                     std::strerror(errno);
             return;
         }
-        while (::flock(LockFd, LOCK_EX) != 0) {
-            if (errno == EINTR) continue;
-            Error = "state file " + Options.StateFile + ": cannot lock " + lock + ": " +
-                    std::strerror(errno);
-            return;
+        // Another run on the same chip is waited for, as a second program waits for a claimed
+        // port; a run that never lets go (a window left open) is named instead of hanging.
+        constexpr int kWaitMs = 120'000;
+        constexpr int kStepMs = 20;
+        for (int waited = 0;; waited += kStepMs) {
+            if (::flock(LockFd, LOCK_EX | LOCK_NB) == 0) return;
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                Error = "state file " + Options.StateFile + ": cannot lock " + lock + ": " +
+                        std::strerror(errno);
+                return;
+            }
+            if (waited >= kWaitMs) {
+                Error = "state file " + Options.StateFile +
+                        ": still in use by another run after 120 s (it holds " + lock + ")";
+                return;
+            }
+            ::usleep(kStepMs * 1000);
         }
     }
 
@@ -291,6 +303,11 @@ std::string Bench::Name() const {
             break;
     }
     return "sim:" + (o.ChipName.empty() ? std::string("empty") : o.ChipName);
+}
+
+void Bench::ReleaseState() {
+    if (impl_->LockFd >= 0) ::close(impl_->LockFd);
+    impl_->LockFd = -1;
 }
 
 bool Bench::SaveState(std::string& error) {

@@ -55,6 +55,8 @@ class Bench {
     int DownloadMode() const;            // mode code of the last mode command (0 = none yet)
     bool TargetConnected() const;        // enable pin 14 at its active (low) level
     bool SaveState(std::string& error);  // writes the chip memory to StateFile
+    // Lets another run take the state file (after the last SaveState of this one).
+    void ReleaseState();
     const std::string& Error() const;    // empty when the bench was built as asked
     std::string Name() const;            // "sim:AT89S52@gen2", "sim:none", ...
     const BenchOptions& Options() const;
