@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,10 @@ struct ChipCase {
     const char* Name;
     const char* DangerBox;  // a box whose write ends serial programming
 };
+
+void PrintTo(const ChipCase& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 class GenericViewOnBench : public ::testing::TestWithParam<ChipCase> {};
 
