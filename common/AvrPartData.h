@@ -29,6 +29,7 @@ struct AvrPartData {
     int32_t FlashReadback, EepromReadback;  // (first << 8) | second; -1 = none
     uint32_t FactoryClockHz;                // 0 = external clock or not known
     bool StandardCommands;  // lock/fuse bytes read and written by 0x58/0x50/0xAC 0xE0.. 0xA4
+    bool LockInByte2;       // lock write 0xAC 1111 11ii 0x00 0x00 instead of 0xAC 0xE0 0x00 v
 };
 
 const std::vector<AvrPartData>& AllAvrParts();

@@ -91,9 +91,13 @@ GroupDesc FuseGroup(const GroupSpec& spec, const std::array<const char*, 8>& bit
     return g;
 }
 
-GroupDesc LockGroup(uint8_t used) {
+GroupDesc LockGroup(uint8_t used, bool inByte2) {
     static const char* const kNames[6] = {"LB1", "LB2", "BLB01", "BLB02", "BLB11", "BLB12"};
     GroupDesc g = MakeGroup(kLock);
+    if (inByte2) {  // 0xAC 1111 11ii 0x00 0x00: the bits without a box stay 1
+        g.Form = WriteForm::ValueInB2;
+        g.Write = {0xAC, 0x00, 0x00, 0x00};
+    }
     for (int bit = 5; bit >= 0; --bit)
         if (used & (1u << bit)) g.Boxes.push_back(MakeBox(kLock.BoxPrefix, bit, kNames[bit]));
     return g;
@@ -104,7 +108,7 @@ LayoutDesc Build(const AvrPartData& p) {
     l.ClassName = "GenericAvrLayout";
     l.ChipIds = {p.ChipId};
     l.Fam = Family::Avr;
-    if (p.LockUsed != 0) l.Groups.push_back(LockGroup(p.LockUsed));
+    if (p.LockUsed != 0) l.Groups.push_back(LockGroup(p.LockUsed, p.LockInByte2));
     if (p.FuseBytes & kHasHighFuse) l.Groups.push_back(FuseGroup(kHigh, p.HighBits));
     if (p.FuseBytes & kHasLowFuse) l.Groups.push_back(FuseGroup(kLow, p.LowBits));
     if (p.FuseBytes & kHasExtFuse) l.Groups.push_back(FuseGroup(kExt, p.ExtBits));

@@ -386,6 +386,9 @@ def collect(conf):
             "libc": libc is not None,
             "standard": standard_commands(part) and libc is not None,
             "clock": factory_clock(desc, low),
+            # 0xAC 1111 11ii: the lock bits travel in the second byte (ATtiny26/261/461/861).
+            "lock_b2": pattern_starts((m.get("lock", {}).get("write") or [""])[0],
+                                      "1010.1100--1111.11ii"),
         })
     return chips
 
@@ -473,14 +476,15 @@ def render_inc(chips, idof):
             '{%d, "%s", {0x%02X, 0x%02X, 0x%02X}, %d, %d, %d,\n'
             ' 0x%X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, %d,\n'
             ' %s,\n %s,\n %s,\n'
-            ' %d, %d, %d, %d, %d, %d, %d, %d, %s},' %
+            ' %d, %d, %d, %d, %d, %d, %d, %d, %s, %s},' %
             (idof(c), c["name"], *c["sig"], c["flash"], c["eeprom"], c["page"],
              present, c["low"][1] if c["low"] else 0xFF, c["high"][1] if c["high"] else 0xFF,
              c["ext"][1] if c["ext"] else 0xFF, used_mask(c["low"]), used_mask(c["high"]),
              used_mask(c["ext"]), c["lock"], c["cal"],
              c_names(c["low"]), c_names(c["high"]), c_names(c["ext"]),
              c["erase_us"], c["fmin"], c["fmax"], c["emin"], c["emax"], c["frb"], c["erb"],
-             c["clock"], "true" if c["standard"] else "false"))
+             c["clock"], "true" if c["standard"] else "false",
+             "true" if c["lock_b2"] else "false"))
     out.append("// clang-format on")
     return "\n".join(out) + "\n"
 
