@@ -30,6 +30,9 @@ struct AvrPartData {
     uint32_t FactoryClockHz;                // 0 = external clock or not known
     bool StandardCommands;  // lock/fuse bytes read and written by 0x58/0x50/0xAC 0xE0.. 0xA4
     bool LockInByte2;       // lock write 0xAC 1111 11ii 0x00 0x00 instead of 0xAC 0xE0 0x00 v
+    // Bits of the low, high and extended fuse byte the write command takes; the others are
+    // written as 1.
+    uint8_t LowWritable, HighWritable, ExtWritable;
 };
 
 const std::vector<AvrPartData>& AllAvrParts();

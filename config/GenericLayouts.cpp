@@ -72,12 +72,14 @@ BoxDesc MakeBox(const char* prefix, int bit, const std::string& caption) {
 // A fuse byte from bit 7 down, as the designed layouts show it. Bits avr-libc does not name are
 // reserved: shown disabled and written as 1. SPIEN cannot be changed over the serial interface;
 // RSTDISBL and DWEN, once programmed, take the chip off it.
-GroupDesc FuseGroup(const GroupSpec& spec, const std::array<const char*, 8>& bits) {
+GroupDesc FuseGroup(const GroupSpec& spec, const std::array<const char*, 8>& bits,
+                    uint8_t writable) {
     GroupDesc g = MakeGroup(spec);
     for (int bit = 7; bit >= 0; --bit) {
         const char* name = bits[static_cast<size_t>(bit)];
         BoxDesc box = MakeBox(spec.BoxPrefix, bit, name != nullptr ? name : kReserved);
-        if (name == nullptr) {
+        // A bit the chip's write command fixes is shown, never changed, and written as 1.
+        if (name == nullptr || (writable & (1u << bit)) == 0) {
             box.Disabled = true;
             box.WriteMask = 0;
         } else if (box.Caption == "SPIEN") {
@@ -109,9 +111,10 @@ LayoutDesc Build(const AvrPartData& p) {
     l.ChipIds = {p.ChipId};
     l.Fam = Family::Avr;
     if (p.LockUsed != 0) l.Groups.push_back(LockGroup(p.LockUsed, p.LockInByte2));
-    if (p.FuseBytes & kHasHighFuse) l.Groups.push_back(FuseGroup(kHigh, p.HighBits));
-    if (p.FuseBytes & kHasLowFuse) l.Groups.push_back(FuseGroup(kLow, p.LowBits));
-    if (p.FuseBytes & kHasExtFuse) l.Groups.push_back(FuseGroup(kExt, p.ExtBits));
+    if (p.FuseBytes & kHasHighFuse)
+        l.Groups.push_back(FuseGroup(kHigh, p.HighBits, p.HighWritable));
+    if (p.FuseBytes & kHasLowFuse) l.Groups.push_back(FuseGroup(kLow, p.LowBits, p.LowWritable));
+    if (p.FuseBytes & kHasExtFuse) l.Groups.push_back(FuseGroup(kExt, p.ExtBits, p.ExtWritable));
     for (const GroupDesc& g : l.Groups) l.OpenOrder.push_back(g.Name);
     // The calibration read shows one, two or four bytes.
     l.CalibrationCount = p.CalCount >= 4 ? 4 : p.CalCount >= 2 ? 2 : p.CalCount;

@@ -258,8 +258,8 @@ def libc_facts(desc):
             if not re.match(r"^[\s0-9xXa-fA-F&|~()<>]+$", expr):
                 raise SystemExit(f"{desc}: cannot evaluate {name} = {value}")
             defaults[byte] = eval(expr) & 0xFF  # noqa: S307 - checked to be an integer expression
-            for bit_name, pos, where in pending:
-                names.setdefault(where or byte, [None] * 8)[pos] = bit_name
+            for bit_name, pos, _ in pending:  # the bits listed before it are its own
+                names.setdefault(byte, [None] * 8)[pos] = bit_name
             pending = []
             continue
         if name == "__LOCK_BITS_EXIST":
@@ -328,6 +328,17 @@ def pattern_starts(pattern, prefix):
         a == b or (a == "x" and b == "0") for a, b in zip(pattern, prefix))
 
 
+def value_mask(memories, mem):
+    """Bits of a fuse byte its write command takes (the 'i' bits of the fourth byte); a bit the
+    pattern fixes is written as 1 whatever avr-libc calls it."""
+    if mem == "lfuse" and mem not in memories:
+        mem = "fuse"
+    w = (memories.get(mem, {}).get("write") or [""])[0].replace(".", "").split("--")
+    if len(w) != 4 or len(w[3]) != 8:
+        return 0xFF
+    return sum(1 << (7 - i) for i, ch in enumerate(w[3]) if ch == "i")
+
+
 def standard_commands(part):
     m = part["memories"]
     for mem, (read, write) in STANDARD_PATTERNS.items():
@@ -387,6 +398,7 @@ def collect(conf):
             "standard": standard_commands(part) and libc is not None,
             "clock": factory_clock(desc, low),
             # 0xAC 1111 11ii: the lock bits travel in the second byte (ATtiny26/261/461/861).
+            "writable": [value_mask(m, mem) for mem in ("lfuse", "hfuse", "efuse")],
             "lock_b2": pattern_starts((m.get("lock", {}).get("write") or [""])[0],
                                       "1010.1100--1111.11ii"),
         })
@@ -476,7 +488,7 @@ def render_inc(chips, idof):
             '{%d, "%s", {0x%02X, 0x%02X, 0x%02X}, %d, %d, %d,\n'
             ' 0x%X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, %d,\n'
             ' %s,\n %s,\n %s,\n'
-            ' %d, %d, %d, %d, %d, %d, %d, %d, %s, %s},' %
+            ' %d, %d, %d, %d, %d, %d, %d, %d, %s, %s, 0x%02X, 0x%02X, 0x%02X},' %
             (idof(c), c["name"], *c["sig"], c["flash"], c["eeprom"], c["page"],
              present, c["low"][1] if c["low"] else 0xFF, c["high"][1] if c["high"] else 0xFF,
              c["ext"][1] if c["ext"] else 0xFF, used_mask(c["low"]), used_mask(c["high"]),
@@ -484,7 +496,7 @@ def render_inc(chips, idof):
              c_names(c["low"]), c_names(c["high"]), c_names(c["ext"]),
              c["erase_us"], c["fmin"], c["fmax"], c["emin"], c["emax"], c["frb"], c["erb"],
              c["clock"], "true" if c["standard"] else "false",
-             "true" if c["lock_b2"] else "false"))
+             "true" if c["lock_b2"] else "false", *c["writable"]))
     out.append("// clang-format on")
     return "\n".join(out) + "\n"
 
