@@ -157,7 +157,15 @@ TEST_P(AvrRow, FuseAndLockBoxesNameTheChipsBits) {
     ASSERT_NE(layout_, nullptr) << row_.Name << " opens no configuration layout";
     std::string error;
     AvrLibcChip libc = ReadAvrLibc(Lowered(row_.Name), error);
-    ASSERT_TRUE(error.empty()) << error;
+    if (!error.empty()) {
+        // The compiler works but this avr-libc predates the chip: nothing to compare with.
+        std::string known;
+        ReadAvrLibc("atmega16", known);
+        ASSERT_TRUE(known.empty()) << error;
+        GTEST_SKIP() << row_.Name << ": this avr-libc does not know the chip";
+    }
+    if (libc.Fuses.empty())
+        GTEST_SKIP() << row_.Name << ": this avr-libc names no fuse bits for the chip";
     for (const GroupDesc& g : layout_->Groups) {
         if (g.Kind == GroupKind::Fuse) {
             const auto byte = FuseByteOf(g.Reads.at(0));

@@ -262,12 +262,16 @@ AvrLibcChip ReadAvrLibc(const std::string& mcu, std::string& error) {
     std::string line;
     std::smatch m;
     while (std::getline(lines, line)) {
+        // Most headers say "Low Fuse Byte"; some (ATmega128RFA1, ...) say "LFUSE Byte".
         if (line.find("/* Low Fuse Byte */") != std::string::npos ||
+            line.find("/* LFUSE Byte */") != std::string::npos ||
             line.find("/* Fuse Byte */") != std::string::npos)
             section = FuseByte::Low;
-        else if (line.find("/* High Fuse Byte */") != std::string::npos)
+        else if (line.find("/* High Fuse Byte */") != std::string::npos ||
+                 line.find("/* HFUSE Byte */") != std::string::npos)
             section = FuseByte::High;
-        else if (line.find("/* Extended Fuse Byte */") != std::string::npos)
+        else if (line.find("/* Extended Fuse Byte */") != std::string::npos ||
+                 line.find("/* EFUSE Byte */") != std::string::npos)
             section = FuseByte::Extended;
         else if (line.find("/* Lock Bits */") != std::string::npos)
             section.reset();
