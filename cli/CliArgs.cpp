@@ -94,7 +94,11 @@ Options:
   --chip NAME        take the chip from the catalogue instead of searching
   --no-verify        do not read back each byte after writing it
   --write-ff         also write bytes that are 0xFF
-  --yes, --no        answer every question Yes / No
+  --yes, --no        answer every question Yes / No, except as below
+  --yes-end-serial-programming
+                     answer Yes to a configuration write after which the chip can no
+                     longer be programmed serially (RSTDISBL, DWEN, SPIEN, SerialPrg);
+                     --yes alone does not
   --quiet            print results and errors only
   --help             this text
 
@@ -188,6 +192,9 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
             } else if (name == "--write-ff") {
                 if (!noValue()) return false;
                 out.WriteFF = true;
+            } else if (name == "--yes-end-serial-programming") {
+                if (!noValue()) return false;
+                out.YesEndSerial = true;
             } else if (name == "--yes" || name == "--no") {
                 if (!noValue()) return false;
                 out.Answer = name == "--yes";

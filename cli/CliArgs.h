@@ -17,6 +17,7 @@ struct CliArgs {
     bool NoVerify = false;
     bool WriteFF = false;
     std::optional<bool> Answer;  // --yes / --no
+    bool YesEndSerial = false;   // --yes-end-serial-programming
     bool Quiet = false;
     bool Help = false;
 

@@ -23,6 +23,9 @@ class TerminalPrompts : public config::ConfigPrompts {
   public:
     explicit TerminalPrompts(TerminalView& view) : view_(view) {}
     bool AskYesNo(const std::string& text) override { return view_.AskYesNo(text); }
+    bool Ask(const std::string& text, core::QuestionKind kind) override {
+        return view_.Ask(text, kind);
+    }
     void Inform(const std::string& text) override { view_.Result(text); }
     void AppendMessage(const std::string& line) override { view_.AppendLine(line); }
 

@@ -74,6 +74,26 @@ bool TerminalView::AskYesNo(const std::string& text) {
     return false;
 }
 
+bool TerminalView::Ask(const std::string& text, core::QuestionKind kind) {
+    if (kind != core::QuestionKind::EndsSerialProgramming) return AskYesNo(text);
+    // A Yes here can leave the chip for a high-voltage programmer: --yes does not give it.
+    EndProgressLine();
+    if (options_.YesEndSerial || options_.Answer == false) {
+        const bool yes = options_.YesEndSerial;
+        if (!options_.Quiet) std::fprintf(out_, "%s %s\n", text.c_str(), yes ? "[yes]" : "[no]");
+        return yes;
+    }
+    if (options_.AskOnTerminal && in_) {
+        std::fprintf(err_, "%s [y/N] ", text.c_str());
+        std::fflush(err_);
+        char buffer[64] = {};
+        if (!std::fgets(buffer, sizeof buffer, in_)) return false;
+        return std::tolower(static_cast<unsigned char>(buffer[0])) == 'y';
+    }
+    std::fprintf(err_, "%s [no: give --yes-end-serial-programming to answer yes]\n", text.c_str());
+    return false;
+}
+
 void TerminalView::Inform(const std::string& text) {
     Result(text);
 }

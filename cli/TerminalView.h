@@ -13,6 +13,7 @@ namespace tondrel::cli {
 struct TerminalOptions {
     bool Quiet = false;
     std::optional<bool> Answer;  // --yes / --no
+    bool YesEndSerial = false;   // --yes-end-serial-programming: those questions need their own
     int Language = 0;            // the first-start language choice: 1 English, 2 Chinese
     bool ProgressBar = false;    // draw on Err (only when it is a terminal)
     bool AskOnTerminal = false;  // stdin is a terminal: ask the questions there
@@ -37,6 +38,7 @@ class TerminalView : public core::View {
     void ShowTab(std::string_view) override {}
     void PlaySound(std::string_view) override {}
     bool AskYesNo(const std::string& text) override;
+    bool Ask(const std::string& text, core::QuestionKind kind) override;
     void Inform(const std::string& text) override;
     int ChooseLanguage() override;
     std::optional<std::string> PickToolPath(int) override { return std::nullopt; }

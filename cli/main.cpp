@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
     TerminalOptions options;
     options.Quiet = args.Quiet;
     options.Answer = args.Answer;
+    options.YesEndSerial = args.YesEndSerial;
     options.Language = args.Language;
     options.ProgressBar = isatty(STDERR_FILENO) != 0;
     options.AskOnTerminal = isatty(STDIN_FILENO) != 0;

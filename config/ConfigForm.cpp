@@ -44,11 +44,12 @@ uint8_t HexPairToByte(char c1, char c2) {
 
 ConfigForm::ConfigForm(const LayoutDesc& layout, Tpro& engine, int32_t portBase,
                        ConfigPrompts& prompts)
-    : layout_(layout), engine_(engine), portBase_(portBase), prompts_(prompts) {
+    : layout_(layout), engine_(engine), portBase_(portBase), prompts_(&prompts) {
     for (const GroupDesc& g : layout_.Groups) {
         std::vector<BoxState> states;
         for (const BoxDesc& b : g.Boxes) states.push_back({false, !b.Disabled});
         boxes_.push_back(std::move(states));
+        readTicked_.emplace_back(g.Boxes.size(), false);
         if (g.Kind == GroupKind::PicUserIds) edits_.assign(g.Edits.size(), std::string());
     }
 }
@@ -123,6 +124,7 @@ void ConfigForm::ShowBits(size_t group, size_t read, uint16_t value) {
         if (static_cast<size_t>(b.Read) != read) continue;
         const bool one = ((value >> b.ReadBit) & 1u) != 0;
         boxes_[group][i].Ticked = g.TickOnOne ? one : !one;
+        readTicked_[group][i] = boxes_[group][i].Ticked;
     }
 }
 
@@ -138,6 +140,7 @@ void ConfigForm::RefreshLockBits(size_t group) {
             states[i].Ticked = false;
         else
             states[i].Enabled = false;
+        readTicked_[group][i] = states[i].Ticked;
     }
 }
 
@@ -181,7 +184,8 @@ std::string ConfigForm::SerialHazards(size_t group) const {
         const bool ticked = boxes_[group][i].Ticked;
         const Hazard h = g.Boxes[i].Danger;
         if ((h == Hazard::EndsSerialWhenTicked && ticked) ||
-            (h == Hazard::EndsSerialWhenUnticked && !ticked)) {
+            (h == Hazard::EndsSerialWhenUnticked && !ticked) ||
+            (h == Hazard::EndsSerialWhenChanged && ticked != readTicked_[group][i])) {
             if (!names.empty()) names += ", ";
             names += g.Boxes[i].Caption + (ticked ? "=0" : "=1");
         }
@@ -208,19 +212,18 @@ bool ConfigForm::Write(const std::string& groupName) {
     if (g.Kind == GroupKind::PicUserIds) {
         WriteUserIds(gi);
         Refresh(groupName);
-        prompts_.Inform(kMsgDone);
+        prompts_->Inform(kMsgDone);
         return true;
     }
-    if (g.Kind == GroupKind::LockBits && !prompts_.AskYesNo(kMsgLockConfirm)) return false;
-    if (g.Kind == GroupKind::Fuse) {
-        const std::string hazards = SerialHazards(gi);
-        if (!hazards.empty() &&
-            !prompts_.AskYesNo("写入 " + hazards +
-                               " 后芯片将无法再用串行方式编程(serial programming will be disabled "
-                               "after this write: " +
-                               hazards + ")，是否继续？"))
-            return false;
-    }
+    if (g.Kind == GroupKind::LockBits && !prompts_->AskYesNo(kMsgLockConfirm)) return false;
+    const std::string hazards = SerialHazards(gi);
+    if (!hazards.empty() &&
+        !prompts_->Ask("写入 " + hazards +
+                           " 后芯片将无法再用串行方式编程(serial programming will be disabled "
+                           "after this write: " +
+                           hazards + ")，是否继续？",
+                       core::QuestionKind::EndsSerialProgramming))
+        return false;
 
     const uint16_t v = ValueToWrite(groupName);
     Command c = g.Write;
@@ -245,14 +248,14 @@ bool ConfigForm::Write(const std::string& groupName) {
         case GroupKind::PicConfigWord:
             // The PIC dialogs re-read before they report.
             Refresh(groupName);
-            prompts_.Inform(kMsgDone);
+            prompts_->Inform(kMsgDone);
             break;
         case GroupKind::LockModeStatus:
             // The lock-mode fuse write reports nothing; the status shows the result.
             Refresh(groupName);
             break;
         default:
-            prompts_.Inform(kMsgDone);
+            prompts_->Inform(kMsgDone);
             Refresh(groupName);
     }
     return true;
@@ -307,7 +310,7 @@ std::string ConfigForm::ReadCalibration() {
     } else {
         return text;  // the layout has no calibration button
     }
-    prompts_.Inform(text);
+    prompts_->Inform(text);
     return text;
 }
 
@@ -316,15 +319,15 @@ bool ConfigForm::ApplyMode() {
     const ModeGroupDesc& m = *layout_.Modes;
     const ModeDesc& mode = m.Modes.at(mode_);
     if (m.Style == ModeStyle::At89) {
-        prompts_.AppendMessage("");
-        if (!prompts_.AskYesNo(mode.Caption + "\n" + kMsgContinue)) return false;
+        prompts_->AppendMessage("");
+        if (!prompts_->AskYesNo(mode.Caption + "\n" + kMsgContinue)) return false;
         if (m.ReinitBefore) {
             engine_.InitPinMap();
             engine_.SetPortBase(portBase_);
         }
         for (const Command& c : mode.Commands) Bracketed(c);
         if (!m.RefreshAfter.empty()) Refresh(m.RefreshAfter);
-        prompts_.Inform(kMsgLockDone);
+        prompts_->Inform(kMsgLockDone);
         return true;
     }
     // The older AVRs take the lock command inside one programming session, unconfirmed.
@@ -332,15 +335,15 @@ bool ConfigForm::ApplyMode() {
     for (const Command& c : mode.Commands) engine_.RawCommand(c.B1, c.B2, c.B3, c.B4);
     engine_.LeaveProgramming();
     if (!m.RefreshAfter.empty()) Refresh(m.RefreshAfter);
-    prompts_.Inform(kMsgModeDone);
+    prompts_->Inform(kMsgModeDone);
     return true;
 }
 
 bool ConfigForm::FullErase() {
     if (layout_.Fam != Family::Pic) return false;
-    if (!prompts_.AskYesNo(layout_.EraseConfirm)) return false;
+    if (!prompts_->AskYesNo(layout_.EraseConfirm)) return false;
     engine_.RawCommand(0x14, 0, 0, 0);
-    prompts_.Inform(kMsgDone);
+    prompts_->Inform(kMsgDone);
     return true;
 }
 

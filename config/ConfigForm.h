@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/ConfigLayouts.h"
+#include "core/View.h"
 #include "engines/Tpro.h"
 
 namespace tondrel::config {
@@ -15,7 +16,13 @@ namespace tondrel::config {
 class ConfigPrompts {
   public:
     virtual ~ConfigPrompts() = default;
-    virtual bool AskYesNo(const std::string& text) = 0;       // confirmation box; true only for Yes
+    virtual bool AskYesNo(const std::string& text) = 0;  // confirmation box; true only for Yes
+    // The same question marked with what a Yes may cost; a host that does not tell them apart
+    // asks it as a routine one.
+    virtual bool Ask(const std::string& text, core::QuestionKind kind) {
+        (void)kind;
+        return AskYesNo(text);
+    }
     virtual void Inform(const std::string& text) = 0;         // information box
     virtual void AppendMessage(const std::string& line) = 0;  // a main-window message-board line
 };
@@ -37,6 +44,8 @@ class ConfigForm {
     ConfigForm(const LayoutDesc& layout, Tpro& engine, int32_t portBase, ConfigPrompts& prompts);
 
     const LayoutDesc& Layout() const { return layout_; }
+    // Where the questions and messages go from now on (a window puts its own boxes in front).
+    void SetPrompts(ConfigPrompts& prompts) { prompts_ = &prompts; }
 
     // Opening: SetPortBase, InitPinMap, then the layout's reads in their order.
     void Open();
@@ -94,8 +103,9 @@ class ConfigForm {
     const LayoutDesc& layout_;
     Tpro& engine_;
     int32_t portBase_;
-    ConfigPrompts& prompts_;
+    ConfigPrompts* prompts_;
     std::vector<std::vector<BoxState>> boxes_;
+    std::vector<std::vector<bool>> readTicked_;  // each box as the last read of its group left it
     std::vector<std::string> edits_;
     size_t mode_ = 0;
 };

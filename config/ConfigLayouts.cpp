@@ -25,9 +25,10 @@ const char* const kRefresh = "刷新refresh";
 const char* const kWrite = "重写write";
 
 // Markers for the bit lists below.
-constexpr int D = 1;         // disabled by the layout
-constexpr int Ticked = 2;    // programming it ends serial programming (RSTDISBL, DWEN)
-constexpr int Unticked = 4;  // leaving it unprogrammed ends serial programming (SPIEN)
+constexpr int D = 1;          // disabled by the layout
+constexpr int Ticked = 2;     // programming it ends serial programming (RSTDISBL, DWEN)
+constexpr int Unticked = 4;   // leaving it unprogrammed ends serial programming (SPIEN)
+constexpr int ShownOnly = 8;  // read and shown, but the chip takes the bit as 1 in a write
 
 struct Bit {
     int N;
@@ -40,7 +41,7 @@ BoxDesc AvrBox(const std::string& prefix, const Bit& b) {
     box.Name = prefix + std::to_string(b.N);
     box.Caption = b.Caption;
     box.ReadBit = b.N;
-    box.WriteMask = static_cast<uint16_t>(1u << b.N);
+    box.WriteMask = (b.Flags & ShownOnly) ? 0 : static_cast<uint16_t>(1u << b.N);
     box.Disabled = (b.Flags & D) != 0;
     if (b.Flags & Ticked) box.Danger = Hazard::EndsSerialWhenTicked;
     if (b.Flags & Unticked) box.Danger = Hazard::EndsSerialWhenUnticked;
@@ -76,6 +77,13 @@ GroupDesc Lock2() {
                     WriteForm::ValueInB4, "Button1", "Button2", "LBN", {{1, "LB2"}, {0, "LB1"}});
 }
 
+// ATtiny26: LB2 and LB1 in bits 1 and 0, but the chip takes them in the second byte
+// (0xAC 1111 11ii): in the fourth byte they lock nothing.
+GroupDesc LockTiny26() {
+    return AvrGroup(GroupKind::LockBits, "GroupBox2", kLockCaption, kReadLock, kWriteInB2,
+                    WriteForm::ValueInB2, "Button1", "Button2", "LBN", {{1, "LB2"}, {0, "LB1"}});
+}
+
 // ATtiny12/15: lock bits 2 and 1, the value travels in the second byte.
 GroupDesc LockTiny12() {
     GroupDesc g = AvrGroup(GroupKind::LockBits, "GroupBox2", kLockCaption, kReadLock, kWriteInB2,
@@ -109,6 +117,17 @@ const std::initializer_list<Bit> kHighCan128 = {{7, "OCDEN"},   {6, "JTAGEN"}, {
 const std::initializer_list<Bit> kHighMega88 = {
     {7, "RSTDISBL", Ticked}, {6, "DWEN", Ticked}, {5, "SPIEN", D},  {4, "WDTON"},
     {3, "EESAVE"},           {2, "BODLEVEL2"},    {1, "BODLEVEL1"}, {0, "BODLEVEL0"}};
+// ATmega8515/8535: bit 7 selects the AT90S compatibility mode, bit 6 is WDTON.
+const std::initializer_list<Bit> kHighMega8535 = {{7, "S8535C"},  {6, "WDTON"},  {5, "SPIEN", D},
+                                                  {4, "CKOPT"},   {3, "EESAVE"}, {2, "BOOTSZ1"},
+                                                  {1, "BOOTSZ0"}, {0, "BOOTRST"}};
+const std::initializer_list<Bit> kHighMega8515 = {{7, "S8515C"},  {6, "WDTON"},  {5, "SPIEN", D},
+                                                  {4, "CKOPT"},   {3, "EESAVE"}, {2, "BOOTSZ1"},
+                                                  {1, "BOOTSZ0"}, {0, "BOOTRST"}};
+// ATtiny2313: not the ATmega88's order; RSTDISBL is bit 0.
+const std::initializer_list<Bit> kHighTiny2313 = {
+    {7, "DWEN", Ticked}, {6, "EESAVE"},    {5, "SPIEN", D},  {4, "WDTON"},
+    {3, "BODLEVEL2"},    {2, "BODLEVEL1"}, {1, "BODLEVEL0"}, {0, "RSTDISBL", Ticked}};
 const std::initializer_list<Bit> kLowMega16 = {{7, "BODLEVEL"}, {6, "BODEN"},  {5, "SUT1"},
                                                {4, "SUT0"},     {3, "CKSEL3"}, {2, "CKSEL2"},
                                                {1, "CKSEL1"},   {0, "CKSEL0"}};
@@ -314,8 +333,9 @@ std::vector<LayoutDesc> BuildLayouts() {
     std::vector<LayoutDesc> all;
 
     // ---- AVR byte layouts ----
-    all.push_back(ByteLayout("Tmega16otherFrm", {5, 27, 29},
-                             {Lock6(), FuseHigh(kHighMega16), FuseLow(kLowMega16)}, 1));
+    // Calibration byte counts, here and below, are those of the chips' part data.
+    all.push_back(ByteLayout("Tmega16otherFrm", {5, 27},
+                             {Lock6(), FuseHigh(kHighMega16), FuseLow(kLowMega16)}, 4));
     all.push_back(ByteLayout("Tmega8otherFrm", {54},
                              {Lock6(),
                               FuseHigh({{7, "RSTDISBL", Ticked},
@@ -327,9 +347,11 @@ std::vector<LayoutDesc> BuildLayouts() {
                                         {1, "BOOTSZ0"},
                                         {0, "BOOTRST"}}),
                               FuseLow(kLowMega16)},
-                             1));
+                             4));
     all.push_back(ByteLayout("Tmega8535otherFrm", {30},
-                             {Lock6(), FuseHigh(kHighMega16), FuseLow(kLowMega16)}, 4));
+                             {Lock6(), FuseHigh(kHighMega8535), FuseLow(kLowMega16)}, 4));
+    all.push_back(ByteLayout("Tmega8515otherFrm", {29},
+                             {Lock6(), FuseHigh(kHighMega8515), FuseLow(kLowMega16)}, 4));
     all.push_back(ByteLayout("Tmega64otherFrm", {18, 28},
                              {Lock6(), FuseHigh(kHighMega16), FuseLow(kLowMega16),
                               [] {
@@ -344,7 +366,8 @@ std::vector<LayoutDesc> BuildLayouts() {
     all.push_back(ByteLayout(
         "Tat90can128otherFrm", {20},
         {Lock6(), FuseHigh(kHighCan128), FuseLow(kLowCkdiv8),
-         Extended({{3, "BODLEVEL2"}, {2, "BODLEVEL1"}, {1, "BODLEVEL0"}, {0, "TA0SEL"}})},
+         // Extended bit 0 (TA0SEL) is reserved for factory tests: shown, never changed.
+         Extended({{3, "BODLEVEL2"}, {2, "BODLEVEL1"}, {1, "BODLEVEL0"}, {0, "TA0SEL", D}})},
         1));
     all.push_back(ByteLayout("Tmega162otherFrm", {21, 26},
                              {Lock6(), FuseHigh(kHighCan128), FuseLow(kLowCkdiv8),
@@ -366,10 +389,11 @@ std::vector<LayoutDesc> BuildLayouts() {
                              1));
     all.push_back(ByteLayout("Tmega161otherFrm", {17},
                              {Lock6("[Lock bits]锁定位，打勾表示0，即已编程，否则表示1"),
+                              // No brown-out fuses: bit 4 is SUT, bit 3 none. SPIEN is
+                              // shown only: the chip takes bits 7, 5 and 3 as 1.
                               FuseLow({{6, "BOOTRST"},
-                                       {5, "SPIEN", D},
-                                       {4, "BODLEVEL"},
-                                       {3, "BODEN"},
+                                       {5, "SPIEN", D | ShownOnly},
+                                       {4, "SUT"},
                                        {2, "CKSEL2"},
                                        {1, "CKSEL1"},
                                        {0, "CKSEL0"}},
@@ -378,13 +402,13 @@ std::vector<LayoutDesc> BuildLayouts() {
     all.push_back(ByteLayout("Tmega88otherFrm", {24, 25},
                              {Lock6(), FuseHigh(kHighMega88), FuseLow(kLowCkdiv8),
                               Extended({{2, "BOOTSZ1"}, {1, "BOOTSZ0"}, {0, "BOOTRST"}})},
-                             2));
+                             1));
     all.push_back(ByteLayout(
         "Tmega48otherFrm", {23},
-        {Lock2(), FuseHigh(kHighMega88), FuseLow(kLowCkdiv8), Extended({{0, "SELFPRGEN"}})}, 2));
+        {Lock2(), FuseHigh(kHighMega88), FuseLow(kLowCkdiv8), Extended({{0, "SELFPRGEN"}})}, 1));
     all.push_back(ByteLayout(
         "TTiny2313otherFrm", {35},
-        {Lock2(), FuseHigh(kHighMega88), FuseLow(kLowCkdiv8), Extended({{0, "SELFPRGEN"}})}, 2));
+        {Lock2(), FuseHigh(kHighTiny2313), FuseLow(kLowCkdiv8), Extended({{0, "SELFPRGEN"}})}, 2));
     all.push_back(ByteLayout("TTiny13otherFrm", {33},
                              {Lock2(),
                               FuseHigh({{4, "SELFPRGEN"},
@@ -400,9 +424,9 @@ std::vector<LayoutDesc> BuildLayouts() {
                                        {2, "SUT0"},
                                        {1, "CKSEL1"},
                                        {0, "CKSEL0"}})},
-                             1));
+                             2));
     all.push_back(ByteLayout("TTiny26otherFrm", {36},
-                             {Lock2(),
+                             {LockTiny26(),
                               FuseHigh({{4, "RSTDISBL", Ticked},
                                         {3, "SPIED", Unticked},
                                         {2, "EESAVE"},
@@ -533,6 +557,7 @@ std::vector<LayoutDesc> BuildLayouts() {
         fuses.Boxes = {StatusBox("f3", "UsrRow Prg", 4, 0, 0x04, false),
                        StatusBox("f2", "x2 Clock", 3, 0, 0x02, false),
                        StatusBox("f1", "SerialPrg", 2, 0, 0x01, false)};
+        fuses.Boxes[2].Danger = Hazard::EndsSerialWhenChanged;
         l.Groups = {At89LockDisplay("[Lock bits]锁定位信息（打勾表示0，被编程，否则相反）", true),
                     std::move(fuses)};
         l.OpenOrder = {"GroupBox1", "GroupBox2"};

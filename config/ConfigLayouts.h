@@ -38,7 +38,8 @@ enum class WriteForm {
 };
 
 // A box whose state, once written, leaves the chip unreachable over the serial interface.
-enum class Hazard { None, EndsSerialWhenTicked, EndsSerialWhenUnticked };
+// WhenChanged: one of its states does (AT89S8253 SerialPrg), so any change is asked about.
+enum class Hazard { None, EndsSerialWhenTicked, EndsSerialWhenUnticked, EndsSerialWhenChanged };
 
 struct BoxDesc {
     std::string Name;
@@ -118,7 +119,7 @@ struct LayoutDesc {
     ButtonDesc Close;
 };
 
-// All 27 layouts.
+// All 28 layouts.
 const std::vector<LayoutDesc>& AllLayouts();
 // The layout that serves a catalogue key, or nullptr (7, 47, below 4, above 54).
 const LayoutDesc* FindLayout(int32_t chipId);

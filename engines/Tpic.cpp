@@ -123,16 +123,16 @@ bool PicEngine::WriteFlashByte(int32_t address, uint8_t value) {
         SendWord = value;  // the word goes out with its high byte
         return true;
     }
-    SendWord = static_cast<uint16_t>(SendWord | (value << 8));
+    // A PIC word has 14 bits: the two above them (set in the 0xFFFF gaps of a buffer blank-filled
+    // with 0xFF) go nowhere, so they are dropped before the word is sent or compared.
+    SendWord = static_cast<uint16_t>((SendWord | (value << 8)) & kBlankWord);
     const uint16_t word = SendWord;
     const int32_t w = address / 2;
 
     if (w < kConfigStart) {
         const int32_t limit = ProgramWords();
         const bool beyond = limit > 0 && w >= limit;
-        // A PIC word has 14 bits, so 0xFFFF (the gaps of a method-code-6 buffer, blank-filled
-        // with 0xFF) is the blank word too; programming it could never read back equal.
-        if ((word & kBlankWord) == kBlankWord && (WriteBlank == 0 || beyond)) {
+        if (word == kBlankWord && (WriteBlank == 0 || beyond)) {
             // Nothing to program; a blank word past the chip's end is never written even with
             // WriteBlank on, since the counter has wrapped and it would land on real code.
             SendCommand(kIncrementAddress);
@@ -151,13 +151,14 @@ bool PicEngine::WriteFlashByte(int32_t address, uint8_t value) {
 
     SendCommand(kLoadProgram);
     TransferWord();
-    SendCommand(kBeginProgramming);
-    Sleep(6);
+    if (w < kConfigStart)
+        ProgramLoadedWord();
+    else
+        EraseProgramCycle();
     if (AutoVerify == 0) {
         SendCommand(kIncrementAddress);
         return true;
     }
-    // The comparison takes all 16 bits: a word with bit 14 or 15 set cannot read back equal.
     const bool ok = PollReadBack([this] {
         SendCommand(kReadProgram);
         TransferWord();
@@ -165,6 +166,15 @@ bool PicEngine::WriteFlashByte(int32_t address, uint8_t value) {
     });
     if (ok) SendCommand(kIncrementAddress);
     return ok;
+}
+
+void PicEngine::EraseProgramCycle() {
+    SendCommand(kBeginProgramming);
+    Sleep(EraseProgramMs());
+}
+
+void PicEngine::ProgramLoadedWord() {
+    EraseProgramCycle();
 }
 
 uint8_t PicEngine::ReadFlashByte(int32_t address) {
@@ -182,8 +192,7 @@ bool PicEngine::WriteEepromByte(int32_t address, uint8_t value) {
     SendCommand(kLoadData);
     SendWord = value;
     TransferWord();
-    SendCommand(kBeginProgramming);
-    Sleep(6);
+    EraseProgramCycle();
     if (AutoVerify == 0) {
         SendCommand(kIncrementAddress);
         return true;
@@ -223,8 +232,7 @@ uint16_t PicEngine::RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
         SendCommand(kLoadProgram);
         SendWord = static_cast<uint16_t>(b2 * 256 + b3);
         TransferWord();
-        SendCommand(kBeginProgramming);
-        Sleep(6);
+        EraseProgramCycle();
     } else if (b1 == 20) {
         EnterProgramming();
         ForcedErase();
@@ -234,6 +242,15 @@ uint16_t PicEngine::RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
 }
 
 // ---- Tpic: the older chips' command 1/7 sequences ----
+
+uint32_t Tpic::EraseProgramMs() const {
+    // Erase then program, as the programming sheets quote them: 16F84A 10 ms, 16F87x 4 + 4 ms,
+    // 16F627/628 5 + 8 ms, which is also the wait for a chip not named here.
+    const std::string& name = Chip().CurrentChipName;
+    if (name.find("16F84") != std::string::npos) return 10;
+    if (name.find("16F87") != std::string::npos) return 8;
+    return 13;
+}
 
 void Tpic::EraseChip() {
     SendCommand(kLoadData);

@@ -40,9 +40,11 @@ class PicEngine : public Tpro {
     static constexpr uint8_t kBeginProgramming = 8;
     static constexpr uint8_t kBulkEraseProgram = 9;
     static constexpr uint8_t kBulkEraseData = 11;
+    static constexpr uint8_t kEndProgramming = 0x17;
+    static constexpr uint8_t kBeginProgrammingOnly = 0x18;
     static constexpr uint8_t kChipErase = 31;
 
-    static constexpr uint16_t kBlankWord = 0x3FFF;
+    static constexpr uint16_t kBlankWord = 0x3FFF;   // also the mask of a word's 14 bits
     static constexpr int32_t kConfigStart = 0x2000;  // word address of the first user ID
     static constexpr int32_t kConfigWord = 0x2007;
 
@@ -63,6 +65,13 @@ class PicEngine : public Tpro {
   protected:
     // Raw operation 20: the family's way to wipe a chip whatever its code protection.
     virtual void ForcedErase() = 0;
+    // The whole of an internally timed Begin Erase/Programming cycle on the current chip: no
+    // command may go out before it ends, or the chip loses it.
+    virtual uint32_t EraseProgramMs() const = 0;
+    // Programs the word just loaded into program memory (below 0x2000) and waits for the end.
+    virtual void ProgramLoadedWord();
+    // Begin Erase/Programming and its full cycle.
+    void EraseProgramCycle();
 
     void SetSck(bool level);
     void SetMosi(bool level) { SetPin(static_cast<uint8_t>(MosiPin), level); }
@@ -87,6 +96,7 @@ class Tpic final : public PicEngine {
 
   protected:
     void ForcedErase() override;
+    uint32_t EraseProgramMs() const override;
 };
 
 }  // namespace tondrel

@@ -13,6 +13,16 @@ void TpicA::EraseChip() {
     Sleep(10);
 }
 
+void TpicA::ProgramLoadedWord() {
+    // Begin Programming Only writes the latched word into its block without erasing the seven
+    // others; it runs until End Programming, at least TPROG1, and the line needs a moment to
+    // discharge after it.
+    SendCommand(kBeginProgrammingOnly);
+    Sleep(kProgramOnlyMs);
+    SendCommand(kEndProgramming);
+    Sleep(1);
+}
+
 void TpicA::ForcedErase() {
     SendCommand(kChipErase);
     Sleep(10);

@@ -32,14 +32,58 @@ constexpr PicChipFacts kFacts[] = {
     {"PIC16F877A", PicFamily::F87xA, 8192, 256, 0x0E23, 0x2FCF, 0x2000, 0x0100},
 };
 
+// Cycle times from the programming sheets, the longest each one quotes: the 16F84A's
+// erase/program cycle is quoted at 10 ms (4 + 4 ms typical), the 16F87x erases and programs in
+// 4 + 4 ms, the 16F627/628 in 5 + 8 ms. The 87xA's Begin Programming Only runs until End
+// Programming and must last at least TPROG1, 1 ms; its erase/program cycle (TPROG2) and its erases
+// are internally timed.
+constexpr PicTiming kTiming[] = {
+    {10'000'000, 4'000'000, 10'000'000},  // F84A
+    {13'000'000, 8'000'000, 5'000'000},   // F62x
+    {8'000'000, 4'000'000, 8'000'000},    // F87x
+    {10'000'000, 1'000'000, 8'000'000},   // F87xA
+};
+
 }  // namespace
+
+const PicTiming& PicChip::TimingOf(PicFamily family) {
+    return kTiming[static_cast<int>(family)];
+}
+
+bool PicChip::Accepts(PicFamily family, uint8_t command) {
+    switch (command) {
+        case 0:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+        case 8:
+        case 0x18:
+            return true;
+        case 1:
+        case 7:  // the bulk-erase setup pair of the older sheets
+            return family != PicFamily::F87xA;
+        case 9:
+        case 0x0B:
+            return family != PicFamily::F87x;
+        case 0x17:
+        case 0x1F:
+            return family == PicFamily::F87xA;
+        default:
+            return false;
+    }
+}
 
 PicChip::PicChip(const PicChipFacts& facts)
     : facts_(facts),
       program_(facts.ProgramWords, kBlank),
       data_(facts.EepromBytes, 0xFF),
       userId_{kBlank, kBlank, kBlank, kBlank},
-      config_(kBlank) {}
+      config_(kBlank) {
+    std::fill(std::begin(blockLatch_), std::end(blockLatch_), kBlank);
+    std::fill(std::begin(workBlock_), std::end(workBlock_), kBlank);
+}
 
 // ---- lines ----
 
@@ -60,6 +104,10 @@ void PicChip::SetLines(const TargetLines& lines, uint64_t nowNs) {
         if (powered && before.Mode && !before.Rst && !now.Sck && !now.Mosi) Enter();
         return;
     }
+
+    // Inside a cycle the chip listens for nothing: the clocks are lost. Only the 87xA's externally
+    // timed programming goes on decoding, waiting for End Programming.
+    if (Busy(nowNs) && !externallyTimed_) return;
 
     const uint64_t minPhase = Faults.MinPhaseNs;
     if (now.Sck && !before.Sck) {
@@ -87,6 +135,7 @@ void PicChip::Enter() {
     shift_ = 0;
     driving_ = false;
     programLatch_ = kBlank;
+    std::fill(std::begin(blockLatch_), std::end(blockLatch_), kBlank);
     dataLatch_ = 0xFF;
     lastLoad_ = LoadKind::Program;
     previousCommand_ = 0xFF;
@@ -98,6 +147,8 @@ void PicChip::Leave() {
     inProgram_ = false;
     driving_ = false;
     work_ = Work::None;  // a cycle cut short by losing the supply never completes
+    externallyTimed_ = false;
+    quietUntil_ = 0;
 }
 
 void PicChip::ClockRising() {
@@ -127,6 +178,10 @@ void PicChip::ClockFalling(bool bit, uint64_t nowNs) {
                 } else {
                     programLatch_ = word;
                     lastLoad_ = LoadKind::Program;
+                    // The 87xA latches program words by the counter's low three bits.
+                    if (facts_.Family == PicFamily::F87xA && dataCommand_ == 2 &&
+                        pc_ < kConfigStart)
+                        blockLatch_[pc_ % kLatches] = word;
                 }
                 phase_ = Phase::Command;
                 bitCount_ = 0;
@@ -146,10 +201,17 @@ void PicChip::ClockFalling(bool bit, uint64_t nowNs) {
 // ---- commands ----
 
 void PicChip::Execute(uint8_t command, uint64_t nowNs) {
+    if (externallyTimed_) {
+        // Programming runs until End Programming; any other command is lost.
+        if (command == 0x17) EndProgramming(nowNs);
+        return;
+    }
+    if (!Accepts(facts_.Family, command)) {
+        previousCommand_ = command;
+        return;
+    }
     const bool pairCompleted = command == 7 && previousCommand_ == 1;
     previousCommand_ = command;
-    const bool classic = facts_.Family != PicFamily::F87xA;
-    const bool hasBulkCommands = facts_.Family != PicFamily::F87x;
 
     switch (command) {
         case 0:  // Load Configuration
@@ -174,41 +236,43 @@ void PicChip::Execute(uint8_t command, uint64_t nowNs) {
             Increment();
             break;
         case 7:
-            if (classic && pairCompleted) eraseSetup_ = !eraseSetup_;
+            if (pairCompleted) eraseSetup_ = !eraseSetup_;
             break;
-        case 8:
-            BeginProgramming(nowNs);
+        case 8:  // Begin Erase/Programming Cycle
+            BeginProgramming(nowNs, true);
+            break;
+        case 0x18:  // Begin Programming Only Cycle
+            BeginProgramming(nowNs, false);
             break;
         case 9:   // Bulk Erase Program Memory
         case 11:  // Bulk Erase Data Memory
-            if (hasBulkCommands) bulkArmed_ = command;
+            bulkArmed_ = command;
             break;
-        case 31:  // Chip Erase: everything, protected or not
-            if (!classic && !Busy(nowNs)) {
-                work_ = Work::EraseAll;
-                workDone_ = nowNs + kEraseCycleNs;
-            }
+        case 0x1F:  // Chip Erase: everything, protected or not
+            work_ = Work::EraseAll;
+            workDone_ = nowNs + Timing().EraseNs;
             break;
         default:
-            break;  // commands 1 and unknown codes have no effect of their own
+            break;  // command 1 and End Programming outside a cycle have no effect of their own
     }
 }
 
-void PicChip::BeginProgramming(uint64_t nowNs) {
-    if (Busy(nowNs)) return;
+void PicChip::BeginProgramming(uint64_t nowNs, bool eraseFirst) {
+    const PicTiming& timing = Timing();
+    const bool aFamily = facts_.Family == PicFamily::F87xA;
     Work work = Work::None;
-    uint64_t cycle = kProgramCycleNs;
+    uint64_t cycle = eraseFirst ? timing.EraseProgramNs : timing.ProgramOnlyNs;
 
-    if (eraseSetup_) {
-        cycle = kEraseCycleNs;
+    if (eraseFirst && eraseSetup_) {
+        cycle = timing.EraseNs;
         if (pc_ == kConfigStart + 7)
             work = Work::EraseAll;  // the code-protect disable sequence
         else if (lastLoad_ == LoadKind::Data)
             work = DataProtected() ? Work::None : Work::EraseData;
         else if (pc_ < kConfigStart)
             work = CodeProtected() ? Work::None : Work::EraseProgram;
-    } else if (bulkArmed_ != 0) {
-        cycle = kEraseCycleNs;
+    } else if (eraseFirst && bulkArmed_ != 0) {
+        cycle = timing.EraseNs;
         const uint8_t which = bulkArmed_;
         bulkArmed_ = 0;
         if (which == 9 && !CodeProtected())
@@ -223,7 +287,16 @@ void PicChip::BeginProgramming(uint64_t nowNs) {
         }
     } else if (pc_ < kConfigStart) {
         const uint32_t index = pc_ % facts_.ProgramWords;
-        if (!CodeProtected() && static_cast<int64_t>(index) != Faults.StuckAddress) {
+        if (CodeProtected()) {
+            work = Work::None;
+        } else if (aFamily) {
+            // The whole block the counter is in gets all eight latches, loaded or not; the
+            // latches go back to blank for the next block.
+            work = Work::Block;
+            workIndex_ = index - index % kLatches;
+            std::copy(std::begin(blockLatch_), std::end(blockLatch_), std::begin(workBlock_));
+            std::fill(std::begin(blockLatch_), std::end(blockLatch_), kBlank);
+        } else if (static_cast<int64_t>(index) != Faults.StuckAddress) {
             work = Work::Program;
             workIndex_ = index;
             workValue_ = programLatch_;
@@ -238,29 +311,60 @@ void PicChip::BeginProgramming(uint64_t nowNs) {
     }
     if (work == Work::None) return;
     work_ = work;
+    workErases_ = eraseFirst || work == Work::EraseAll || work == Work::EraseProgram ||
+                  work == Work::EraseProgramConfig || work == Work::EraseData;
+    workStart_ = nowNs;
+    externallyTimed_ = aFamily && !eraseFirst;
     workDone_ = nowNs + cycle;
 }
 
+void PicChip::EndProgramming(uint64_t nowNs) {
+    // Ended before TPROG1 the cells have not taken the charge: nothing is written.
+    if (nowNs - workStart_ >= Timing().ProgramOnlyNs) Commit();
+    work_ = Work::None;
+    externallyTimed_ = false;
+    quietUntil_ = nowNs + kDischargeNs;
+}
+
 void PicChip::FinishPending(uint64_t nowNs) {
-    if (work_ == Work::None || nowNs < workDone_) return;
+    if (work_ == Work::None || externallyTimed_ || nowNs < workDone_) return;
+    Commit();
+    work_ = Work::None;
+}
+
+void PicChip::Commit() {
+    // Programming alone only clears bits; an erase/program cycle first sets the cells blank.
+    auto program = [this](uint16_t old, uint16_t value) {
+        return static_cast<uint16_t>((workErases_ ? value : (old & value)) & 0x3FFF);
+    };
     switch (work_) {
         case Work::Program:
-            program_[workIndex_] = workValue_ & 0x3FFF;
+            program_[workIndex_] = program(program_[workIndex_], workValue_);
+            break;
+        case Work::Block:
+            for (uint32_t i = 0; i < kLatches; ++i) {
+                const uint32_t word = workIndex_ + i;
+                if (word >= program_.size() || static_cast<int64_t>(word) == Faults.StuckAddress)
+                    continue;
+                program_[word] = program(program_[word], workBlock_[i]);
+            }
             break;
         case Work::Config:
             if (workIndex_ < 4) {
-                userId_[workIndex_] = workValue_ & 0x3FFF;
+                userId_[workIndex_] = program(userId_[workIndex_], workValue_);
             } else {
                 // Protection bits go from 1 to 0 only; the erase sequences set them back.
                 const uint16_t guard = facts_.CodeProtectBits | facts_.DataProtectBit;
                 uint16_t next = static_cast<uint16_t>((workValue_ & facts_.ConfigMask) |
                                                       (~facts_.ConfigMask & 0x3FFF));
+                if (!workErases_) next &= config_;
                 next = static_cast<uint16_t>((next & ~guard) | (next & config_ & guard));
                 config_ = next;
             }
             break;
         case Work::Data:
-            data_[workIndex_] = static_cast<uint8_t>(workValue_);
+            data_[workIndex_] =
+                static_cast<uint8_t>(workErases_ ? workValue_ : (data_[workIndex_] & workValue_));
             break;
         case Work::EraseAll:
             std::fill(data_.begin(), data_.end(), 0xFF);
@@ -278,7 +382,6 @@ void PicChip::FinishPending(uint64_t nowNs) {
         case Work::None:
             break;
     }
-    work_ = Work::None;
 }
 
 void PicChip::Increment() {

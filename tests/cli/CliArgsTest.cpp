@@ -94,5 +94,33 @@ TEST(TerminalView, QuietKeepsResultsAndQuestionsFollowTheAnswerGiven) {
     EXPECT_EQ(yes.ChooseLanguage(), 2);
 }
 
+TEST(TerminalView, EndingSerialProgrammingNeedsItsOwnYes) {
+    using core::QuestionKind;
+    CliArgs a;
+    std::string error;
+    ASSERT_TRUE(Parse({"--yes", "config", "show"}, a, error));
+    EXPECT_FALSE(a.YesEndSerial);
+    ASSERT_TRUE(Parse({"--yes-end-serial-programming", "config", "show"}, a, error));
+    EXPECT_TRUE(a.YesEndSerial);
+    EXPECT_FALSE(a.Answer);
+    EXPECT_NE(UsageText().find("--yes-end-serial-programming"), std::string::npos);
+
+    FILE* err = std::tmpfile();
+    TerminalOptions options;
+    options.Quiet = true;
+    options.Answer = true;
+    TerminalView yes(options, stdout, err, nullptr);
+    EXPECT_TRUE(yes.Ask("erase?", QuestionKind::Routine));
+    EXPECT_FALSE(yes.Ask("RSTDISBL=0?", QuestionKind::EndsSerialProgramming));
+    options.YesEndSerial = true;
+    TerminalView both(options, stdout, err, nullptr);
+    EXPECT_TRUE(both.Ask("RSTDISBL=0?", QuestionKind::EndsSerialProgramming));
+    options.Answer.reset();
+    TerminalView only(options, stdout, err, nullptr);
+    EXPECT_TRUE(only.Ask("RSTDISBL=0?", QuestionKind::EndsSerialProgramming));
+    EXPECT_FALSE(only.Ask("erase?", QuestionKind::Routine));  // and nothing else
+    std::fclose(err);
+}
+
 }  // namespace
 }  // namespace tondrel::cli

@@ -111,9 +111,11 @@ TEST(ConfigDispatch, EveryKeyHasItsLayoutAndTheGapsOpenNothing) {
         ASSERT_NE(l, nullptr) << id;
         classes.insert(l->ClassName);
     }
-    EXPECT_EQ(classes.size(), 27u);
-    EXPECT_EQ(AllLayouts().size(), 27u);
+    EXPECT_EQ(classes.size(), 28u);
+    EXPECT_EQ(AllLayouts().size(), 28u);
     EXPECT_EQ(FindLayout(5)->ClassName, "Tmega16otherFrm");
+    // The ATmega8515's fuse high byte is not the ATmega16's (S8515C and WDTON in bits 7, 6).
+    EXPECT_EQ(FindLayout(29)->ClassName, "Tmega8515otherFrm");
     EXPECT_EQ(FindLayout(40)->ClassName, "Tat89s53otherFrm");
     EXPECT_EQ(FindLayout(49)->ClassName, "TTiny22otherFrm");
 
@@ -233,19 +235,20 @@ TEST(ConfigCalibration, OneTwoAndFourByteTexts) {
     b.engine.replies[{0x38, 0x00, 0x02}] = 0x03;
     b.engine.replies[{0x38, 0x00, 0x03}] = 0xB0;
 
-    b.Open(5);
+    b.Open(22);  // ATmega163: one byte
     b.Take();
     EXPECT_EQ(b.form->ReadCalibration(), "校准字节(Calibration Byte)值为：: 0x5A");
     EXPECT_EQ(b.Take(),
               Cat({Bracket(Cmd(0x38, 0, 0, 0)), {"info 校准字节(Calibration Byte)值为：: 0x5A"}}));
 
-    b.Open(24);  // ATmega88: two bytes
+    b.Open(35);  // ATtiny2313: two bytes
     b.Take();
     EXPECT_EQ(b.form->ReadCalibration(),
               "地址0的校准字节(Calibration Byte)值为：0x5A\n"
               "地址1的校准字节(Calibration Byte)值为：0xA7\n");
 
-    for (int32_t id : {30, 18, 36}) {  // ATmega8535, ATmega64, ATtiny26: four bytes
+    // ATmega16, ATmega8535, ATmega64, ATtiny26, ATmega8: four bytes
+    for (int32_t id : {5, 30, 18, 36, 54}) {
         b.Open(id);
         b.Take();
         EXPECT_EQ(b.form->ReadCalibration(),
@@ -458,7 +461,10 @@ TEST(ConfigAt89, S8253FuseAndLockWrites) {
         Cat({Bracket(Cmd(0xAC, 0x88, 0, 0)), {"info 命令完成！"}, Bracket(Cmd(0x21, 0, 0, 0))}));
     for (const char* n : {"f3", "f2", "f1"}) f.Click(n);
     f.Write("GroupBox2");
-    EXPECT_EQ(b.Take()[1], Cmd(0xAC, 0x8F, 0, 0));
+    const Log changed = b.Take();
+    ASSERT_GE(changed.size(), 3u);
+    EXPECT_NE(changed[0].find("SerialPrg"), std::string::npos);  // asked first, answered Yes
+    EXPECT_EQ(changed[2], Cmd(0xAC, 0x8F, 0, 0));
 
     // The lock write takes its bits from the lock boxes, not from the fuse boxes.
     f.Click("f1");
@@ -467,6 +473,24 @@ TEST(ConfigAt89, S8253FuseAndLockWrites) {
     EXPECT_EQ(
         b.Take(),
         Cat({Bracket(Cmd(0xAC, 0xE5, 0, 0)), {"info 命令完成！"}, Bracket(Cmd(0x24, 0, 0, 0))}));
+}
+
+TEST(ConfigAt89, S8253SerialPrgChangedAsksTheExtraQuestion) {
+    Bench b;
+    b.engine.replies[{0x21, 0x00, 0x00}] = 0x1C;
+    ConfigForm& f = b.Open(41);
+    b.Take();
+    // x2 Clock alone: SerialPrg goes back as read, nothing extra is asked.
+    f.Click("f2");
+    EXPECT_TRUE(f.Write("GroupBox2"));
+    EXPECT_EQ(b.Take()[1], Cmd(0xAC, 0x8A, 0, 0));
+    // SerialPrg written otherwise than read: a No sends nothing.
+    f.Click("f1");
+    b.prompts.answers = {false};
+    EXPECT_FALSE(f.Write("GroupBox2"));
+    const Log log = b.Take();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find("SerialPrg=1"), std::string::npos) << log[0];
 }
 
 TEST(ConfigPic, UserIdsArePaddedHexPairsAndNeverBracketed) {

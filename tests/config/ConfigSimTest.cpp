@@ -100,9 +100,32 @@ TEST(ConfigOnSimulatedAvr, FusesWrittenAreReadBackByAFreshOpening) {
 
     std::string text;
     ASSERT_TRUE(ReadCalibrationBytes(*again, text).Ok);
-    char hex[4];
-    std::snprintf(hex, sizeof hex, "%02X", Avr(rig.bench).Facts().Cal[0]);
-    EXPECT_EQ(text, std::string("校准字节(Calibration Byte)值为：: 0x") + hex);
+    // The ATmega16 holds four calibration bytes, one per oscillator frequency.
+    std::string expected;
+    for (int a = 0; a < 4; ++a) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X", Avr(rig.bench).Facts().Cal[static_cast<size_t>(a)]);
+        expected +=
+            "0x00" + std::to_string(a) + "校准字节(Calibration Byte)值为：: 0x" + hex + "\n";
+    }
+    EXPECT_EQ(text, expected);
+}
+
+TEST(ConfigOnSimulatedAvr, Tiny26LockBitsTravelInTheSecondByte) {
+    const ChipRecord tiny26{36, 5, "ATtiny26", "1E9109", 2048, 128, 32};
+    Rig<Tavr> rig("ATtiny26", tiny26);
+    ASSERT_TRUE(rig.bench.Error().empty()) << rig.bench.Error();
+    // The fourth-byte form of the other chips locks nothing on this one.
+    rig.engine.EnterProgramming();
+    rig.engine.RawCommand(0xAC, 0xFF, 0x00, 0xFC);
+    rig.engine.LeaveProgramming();
+    EXPECT_EQ(Avr(rig.bench).Lock() & 0x03, 0x03);
+
+    auto form = rig.Open();
+    ASSERT_TRUE(WriteGroupSettings(*form, "GroupBox2", {"LBN0=on"}).Ok);
+    EXPECT_EQ(Avr(rig.bench).Lock() & 0x03, 0x02);  // LB1 programmed, LB2 not
+    EXPECT_TRUE(form->Box("LBN0").Ticked);
+    EXPECT_FALSE(form->Box("LBN1").Ticked);
 }
 
 TEST(ConfigOnSimulatedAvr, LockBitsStopFlashReadBackUntilAChipErase) {

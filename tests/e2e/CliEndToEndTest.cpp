@@ -151,6 +151,43 @@ TEST_F(CliRun, AutoProgrammingThenVerifyForEveryMethodCode) {
     }
 }
 
+// PIC files with gaps: with "write 0xFF" the gap words (0xFFFF in a buffer blank-filled with
+// 0xFF, or written so in the file) are programmed as blank 14-bit words, and without verification
+// every word still lands; a second process then verifies the chip clean.
+TEST_F(CliRun, PicGapsAndUnverifiedWritesVerifyClean) {
+    // A method-code-0 image whose every fifth word is 0xFFFF.
+    std::string bin;
+    for (int w = 0; w < 120; ++w) {
+        const unsigned v = (w % 5 == 0) ? 0xFFFF : (w * 0x135u + 7) & 0x3FFF;
+        bin += static_cast<char>(v & 0xFF);
+        bin += static_cast<char>(v >> 8);
+    }
+    std::ofstream(Path("gaps.bin"), std::ios::binary) << bin;
+    const std::string gaps = Path("gaps.hex");
+    ASSERT_EQ(
+        std::system(
+            ("objcopy -I binary -O ihex " + Quote(Path("gaps.bin")) + " " + Quote(gaps)).c_str()),
+        0);
+    struct Case {
+        const char* Chip;
+        std::string Flash;
+    };
+    for (const Case& c : {Case{"PIC16F877A", kSamples + "pic16f877a-count.hex"},
+                          Case{"PIC16F628", gaps}, Case{"PIC16F84A", gaps}}) {
+        for (const char* options : {"--write-ff", "--no-verify", "--write-ff --no-verify"}) {
+            SCOPED_TRACE(std::string(c.Chip) + " " + options);
+            fs::remove(Path("chip.state"));
+            const std::string port = std::string("sim:") + c.Chip;
+            const std::string chip = std::string(" --chip ") + c.Chip;
+            Result w = Run(port, options + chip + " write-flash " + Quote(c.Flash));
+            ASSERT_EQ(w.Status, 0) << w.Output;
+            Result v = Run(port, chip.substr(1) + " verify-flash " + Quote(c.Flash));
+            EXPECT_EQ(v.Status, 0) << v.Output;
+            EXPECT_NE(v.Output.find("FLASH verified successfully"), std::string::npos) << v.Output;
+        }
+    }
+}
+
 TEST_F(CliRun, AChangedChipFailsVerificationNamingTheAddress) {
     const std::string flash = kSamples + "atmega16-blink.hex";
     ASSERT_EQ(Run("sim:ATmega16", "write-flash " + Quote(flash)).Status, 0);
@@ -220,4 +257,18 @@ TEST_F(CliRun, ModesAndConfigurationFromTheShell) {
     EXPECT_EQ(write.Status, 0) << write.Output;
     Result again = Run("sim:ATmega16", "config show");
     EXPECT_NE(again.Output, show.Output);
+}
+
+TEST_F(CliRun, TurningSpienOffNeedsItsOwnYes) {
+    // ATtiny26 fuse high bit 3 is SPIEN (captioned "SPIED"); unticking it leaves it 1.
+    Result refused = Run("sim:ATtiny26", "--yes config write GroupBox1 fh3=off");
+    EXPECT_NE(refused.Status, 0) << refused.Output;
+    EXPECT_NE(refused.Output.find("--yes-end-serial-programming"), std::string::npos)
+        << refused.Output;
+    EXPECT_EQ(refused.Output.find("命令完成！"), std::string::npos) << refused.Output;
+
+    Result allowed =
+        Run("sim:ATtiny26", "--yes-end-serial-programming config write GroupBox1 fh3=off");
+    EXPECT_EQ(allowed.Status, 0) << allowed.Output;
+    EXPECT_NE(allowed.Output.find("命令完成！"), std::string::npos) << allowed.Output;
 }

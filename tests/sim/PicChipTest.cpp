@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <fstream>
+#include <map>
+#include <regex>
 #include <sstream>
 
 #include "sim/PicChip.h"
@@ -62,17 +66,20 @@ class Driver {
         now_ += ns;
         chip_.DataOut(now_);
     }
+    // The whole of the chip's erase/program cycle, or of an erase.
+    void Cycle() { Wait(chip_.Timing().EraseProgramNs); }
+    void EraseWait() { Wait(chip_.Timing().EraseNs); }
     void ProgramWord(uint16_t word) {
         Load(2, word);
         Command(8);
-        Wait(5'000'000);
+        Cycle();
     }
     void WriteConfigWord(uint16_t word) {
         Load(0, word);
         Steps(7);
         Load(2, word);
         Command(8);
-        Wait(5'000'000);
+        Cycle();
     }
     TargetLines lines_;
     uint64_t now_ = 0;
@@ -96,6 +103,42 @@ TEST(PicChip, FactoryKnowsBothFamiliesByCatalogueName) {
     }
     EXPECT_EQ(CreateChip("pic16f876a")->Name(), "PIC16F876A");
     EXPECT_EQ(CreatePicChip("PIC16F88"), nullptr);
+}
+
+// The configuration word of each model against gputils' header for the chip: the bits that any
+// setting clears are the implemented ones, _CP_ALL / _CP_ON clear the code-protection bits and
+// _CPD_ON the data-protection bit.
+TEST(PicChip, ConfigurationWordBitsAgreeWithGputils) {
+    for (const char* name : {"PIC16F84A", "PIC16F627", "PIC16F628", "PIC16F870", "PIC16F871",
+                             "PIC16F872", "PIC16F873", "PIC16F874", "PIC16F876", "PIC16F877",
+                             "PIC16F873A", "PIC16F874A", "PIC16F876A", "PIC16F877A"}) {
+        SCOPED_TRACE(name);
+        std::string file = std::string("/usr/share/gputils/header/p") + (name + 3) + ".inc";
+        for (char& ch : file) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        std::ifstream in(file);
+        ASSERT_TRUE(in) << file;
+        std::map<std::string, uint16_t> values;
+        const std::regex line(R"(^(_[A-Za-z0-9_]+)\s+EQU\s+H'([0-9A-Fa-f]+)')");
+        std::string text;
+        while (std::getline(in, text)) {
+            std::smatch m;
+            if (std::regex_search(text, m, line))
+                values[m[1]] = static_cast<uint16_t>(std::stoul(m[2], nullptr, 16));
+        }
+        uint16_t implemented = 0;
+        for (const auto& [key, value] : values) {
+            if (key == "_CONFIG" || key.rfind("_DEVID", 0) == 0 || key.rfind("_IDLOC", 0) == 0)
+                continue;
+            implemented = static_cast<uint16_t>(implemented | (~value & 0x3FFF));
+        }
+        const uint16_t cp = values.count("_CP_ALL") ? values["_CP_ALL"] : values.at("_CP_ON");
+        const uint16_t cpd = values.count("_CPD_ON") ? (~values["_CPD_ON"] & 0x3FFF) : 0;
+
+        auto chip = Make(name);
+        EXPECT_EQ(chip->Facts().ConfigMask, implemented);
+        EXPECT_EQ(chip->Facts().CodeProtectBits, ~cp & 0x3FFF);
+        EXPECT_EQ(chip->Facts().DataProtectBit, cpd);
+    }
 }
 
 TEST(PicChip, EntersOnlyWithSupplyBeforeVppAndQuietLines) {
@@ -122,27 +165,171 @@ TEST(PicChip, EntersOnlyWithSupplyBeforeVppAndQuietLines) {
     EXPECT_FALSE(chip->InProgramMode());
 }
 
-TEST(PicChip, ProgramCycleIsTimedAndReadsShowOldWordUntilItEnds) {
-    auto chip = Make("PIC16F877");
+// Erase/program cycles as long as each programming sheet quotes them; a command clocked in before
+// the end is lost, and a read then sees only the host's own data line.
+TEST(PicChip, CommandsInsideTheCycleAreLost) {
+    struct Case {
+        const char* Name;
+        uint64_t CycleNs;
+    };
+    for (const Case c : {Case{"PIC16F84A", 10'000'000}, Case{"PIC16F628", 13'000'000},
+                         Case{"PIC16F877", 8'000'000}, Case{"PIC16F877A", 10'000'000}}) {
+        SCOPED_TRACE(c.Name);
+        auto chip = Make(c.Name);
+        Driver d(*chip);
+        d.Enter();
+        d.Steps(3);
+        d.Load(2, 0x1234);
+        d.Command(8);
+        const uint64_t start = d.now_;
+        d.Command(6);                 // lost
+        EXPECT_EQ(d.Read(), 0x0000);  // lost: the chip does not drive the line
+        d.Wait(c.CycleNs - 500'000 - (d.now_ - start));
+        EXPECT_EQ(chip->ProgramCell(3), 0x3FFF);
+        EXPECT_EQ(chip->Counter(), 3);
+        d.Wait(500'000);
+        EXPECT_EQ(d.Read(), 0x1234);
+        EXPECT_EQ(chip->Counter(), 3);
+
+        // Dropping the supply in the middle of a cycle loses the word.
+        d.Command(6);
+        d.Load(2, 0x0555);
+        d.Command(8);
+        d.Leave();
+        d.Wait(20'000'000);
+        EXPECT_EQ(chip->ProgramCell(4), 0x3FFF);
+    }
+}
+
+// Which commands each family knows: a code it does not know is ignored, with no data frame after
+// it, so the next six clocks are a command again.
+TEST(PicChip, EachFamilyTakesOnlyItsOwnCommands) {
+    struct Case {
+        const char* Name;
+        bool BulkErase;  // 9 + Begin Programming
+        bool SetupPair;  // 1, 7, Begin Programming, 1, 7
+        bool ChipErase;  // 0x1F
+    };
+    for (const Case c :
+         {Case{"PIC16F84A", true, true, false}, Case{"PIC16F627", true, true, false},
+          Case{"PIC16F870", false, true, false}, Case{"PIC16F874A", true, false, true}}) {
+        SCOPED_TRACE(c.Name);
+        auto chip = Make(c.Name);
+        Driver d(*chip);
+        auto programmed = [&] {
+            d.Enter();
+            d.ProgramWord(0x0ABC);
+            EXPECT_EQ(chip->ProgramCell(0), 0x0ABC);
+        };
+        programmed();
+        d.Command(9);
+        d.Command(8);
+        d.Wait(20'000'000);
+        EXPECT_EQ(chip->ProgramCell(0) == 0x3FFF, c.BulkErase);
+        d.Leave();
+
+        programmed();
+        d.Load(2, 0x0123);  // the chips that ignore 1 and 7 program it
+        d.Command(1);
+        d.Command(7);
+        d.Command(8);
+        d.Wait(20'000'000);
+        d.Command(1);
+        d.Command(7);
+        EXPECT_EQ(chip->ProgramCell(0), c.SetupPair ? 0x3FFF : 0x0123);
+        d.Leave();
+
+        programmed();
+        d.Command(0x1F);
+        d.Wait(20'000'000);
+        EXPECT_EQ(chip->ProgramCell(0) == 0x3FFF, c.ChipErase);
+
+        d.Command(0x2A);  // no such command anywhere
+        d.Steps(2);
+        EXPECT_EQ(chip->Counter(), 2);
+        d.Leave();
+    }
+}
+
+// Begin Programming Only on the older chips: internally timed, it programs without erasing, so it
+// can only clear bits.
+TEST(PicChip, ClassicProgrammingOnlyClearsBits) {
+    auto chip = Make("PIC16F628");
     Driver d(*chip);
     d.Enter();
-    d.Steps(3);
-    d.Load(2, 0x1234);
-    d.Command(8);
-    EXPECT_EQ(d.Read(), 0x3FFF);
-    d.Wait(2'000'000);
-    EXPECT_EQ(d.Read(), 0x3FFF);
-    d.Wait(2'000'000);
-    EXPECT_EQ(d.Read(), 0x1234);
-    EXPECT_EQ(chip->ProgramCell(3), 0x1234);
+    d.ProgramWord(0x0F0F);
+    d.Load(2, 0x33CC);
+    d.Command(0x18);
+    d.Wait(chip->Timing().ProgramOnlyNs);
+    EXPECT_EQ(chip->ProgramCell(0), 0x030C);
+    d.ProgramWord(0x33CC);  // erase, then program
+    EXPECT_EQ(chip->ProgramCell(0), 0x33CC);
+}
 
-    // Dropping the supply in the middle of a cycle loses the word.
+// The 87xA loads program words into eight latches picked by the counter's low three bits. Begin
+// Programming Only writes them into the counter's 8-word block until End Programming, at least
+// 1 ms; Begin Erase/Programming erases the whole block first, so words programmed one by one with
+// it wipe their neighbours.
+TEST(PicChip, AFamilyProgramsEightWordBlocksThroughLatches) {
+    auto chip = Make("PIC16F877A");
+    Driver d(*chip);
+    d.Enter();
+    for (int i = 0; i < 8; ++i) {
+        d.Load(2, static_cast<uint16_t>(0x100 + i));
+        if (i < 7) d.Command(6);
+    }
+    d.Command(0x18);
+    d.Command(6);  // lost: the chip waits for End Programming
+    d.Wait(1'000'000);
+    d.Command(0x17);
+    EXPECT_EQ(chip->Counter(), 7);
+    for (uint32_t i = 0; i < 8; ++i) EXPECT_EQ(chip->ProgramCell(i), 0x100 + i) << i;
+
+    // One word at a time: the other latches are blank again and programming only leaves the
+    // block's other words alone.
+    d.Wait(PicChip::kDischargeNs);
+    d.Steps(2);  // word 9
+    d.Load(2, 0x0999);
+    d.Command(0x18);
+    d.Wait(1'000'000);
+    d.Command(0x17);
+    d.Wait(PicChip::kDischargeNs);
     d.Command(6);
-    d.Load(2, 0x0555);
-    d.Command(8);
+    d.Load(2, 0x0AAA);
+    d.Command(0x18);
+    d.Wait(1'000'000);
+    d.Command(0x17);
+    d.Wait(PicChip::kDischargeNs);
+    EXPECT_EQ(chip->ProgramCell(9), 0x0999);
+    EXPECT_EQ(chip->ProgramCell(10), 0x0AAA);
+
+    // Ended before TPROG1: nothing sticks.
+    d.Command(6);
+    d.Load(2, 0x0BBB);
+    d.Command(0x18);
+    d.Wait(500'000);
+    d.Command(0x17);
+    d.Wait(PicChip::kDischargeNs);
+    EXPECT_EQ(chip->ProgramCell(11), 0x3FFF);
+
+    // Erase/program, word by word: each cycle rewrites the block with one loaded latch.
+    d.Steps(5);  // word 16, a fresh block
+    d.ProgramWord(0x1111);
+    d.Command(6);
+    d.ProgramWord(0x2222);
+    EXPECT_EQ(chip->ProgramCell(16), 0x3FFF);
+    EXPECT_EQ(chip->ProgramCell(17), 0x2222);
+    // And the same cycle over a block whose eight latches are all loaded replaces it whole.
     d.Leave();
-    d.Wait(10'000'000);
-    EXPECT_EQ(chip->ProgramCell(4), 0x3FFF);
+    d.Enter();
+    d.Steps(8);
+    for (int i = 0; i < 8; ++i) {
+        d.Load(2, static_cast<uint16_t>(0x200 + i));
+        if (i < 7) d.Command(6);
+    }
+    d.Command(8);
+    d.Cycle();
+    for (uint32_t i = 0; i < 8; ++i) EXPECT_EQ(chip->ProgramCell(8 + i), 0x200 + i) << i;
 }
 
 TEST(PicChip, CounterWrapsAtTheEndOfProgramMemory) {
@@ -168,12 +355,12 @@ TEST(PicChip, ClassicCodeProtectionHidesMemoryUntilTheDisableSequence) {
     d.ProgramWord(0x2ACE);
     d.Load(3, 0x42);
     d.Command(8);
-    d.Wait(5'000'000);
+    d.Cycle();
     d.Leave();
     d.Enter();
     d.Load(0, 0x0001);  // user ID 0
     d.Command(8);
-    d.Wait(5'000'000);
+    d.Cycle();
     d.WriteConfigWord(0x0ECF);  // CP1:CP0 = 00, CPD = 0
     d.Leave();
 
@@ -182,7 +369,7 @@ TEST(PicChip, ClassicCodeProtectionHidesMemoryUntilTheDisableSequence) {
     EXPECT_EQ(d.Read(5), 0x00);
     d.Load(2, 0x1111);  // writes are refused while protected
     d.Command(8);
-    d.Wait(5'000'000);
+    d.Cycle();
     EXPECT_EQ(chip->ProgramCell(0), 0x2ACE);
     // A plain rewrite of the configuration word cannot lift the protection.
     d.WriteConfigWord(0x3FFF);
@@ -194,7 +381,7 @@ TEST(PicChip, ClassicCodeProtectionHidesMemoryUntilTheDisableSequence) {
     d.Command(1);
     d.Command(7);
     d.Command(8);
-    d.Wait(10'000'000);
+    d.EraseWait();
     d.Command(1);
     d.Command(7);
     EXPECT_EQ(chip->ProgramCell(0), 0x2ACE);
@@ -210,7 +397,7 @@ TEST(PicChip, ClassicCodeProtectionHidesMemoryUntilTheDisableSequence) {
     d.Command(1);
     d.Command(7);
     d.Command(8);
-    d.Wait(10'000'000);
+    d.EraseWait();
     d.Command(1);
     d.Command(7);
     EXPECT_EQ(d.Read(), 0x3FFF);
@@ -228,7 +415,7 @@ TEST(PicChip, AFamilyBulkAndChipErase) {
     d.ProgramWord(0x0321);
     d.Load(3, 0x12);
     d.Command(8);
-    d.Wait(5'000'000);
+    d.Cycle();
     d.Command(9);
     d.Command(8);
     d.Wait(10'000'000);
@@ -283,7 +470,7 @@ TEST(PicChip, StateRoundTripAndRefusesAnotherChip) {
     d.ProgramWord(0x1357);
     d.Load(3, 0x9C);
     d.Command(8);
-    d.Wait(5'000'000);
+    d.Cycle();
     d.Leave();
     d.Enter();
     d.WriteConfigWord(0x3F10);
