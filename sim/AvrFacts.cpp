@@ -95,8 +95,7 @@ std::vector<AvrFacts> MakeTable() {
         {"ATtiny2313", {0x1E, 0x91, 0x0A}, 2048, 128, 32, S::Modern,
          0x64, 0xDF, 0xFF, 0xFF, 0xFF, 0x01, 0x03, 0x00, 0x20, false, F::High, 6, 2, kCal2, true},
         {"ATtiny26", {0x1E, 0x91, 0x09}, 2048, 128, 32, S::Modern,
-         0xE1, 0xF7, 0xFF, 0xFF, 0x1F, 0x00, 0x03, 0x00, 0x08, false, F::High, 2, 4, kCal4, true,
-         0, 0, 0, 0, 0, -1, -1, 0, /*LockInByte2=*/true},
+         0xE1, 0xF7, 0xFF, 0xFF, 0x1F, 0x00, 0x03, 0x00, 0x08, false, F::High, 2, 4, kCal4, true},
     };
     // clang-format on
 }
@@ -110,6 +109,7 @@ void TakeTiming(AvrFacts& f, const AvrPartData& p) {
     f.FlashReadback = p.FlashReadback;
     f.EepromReadback = p.EepromReadback;
     f.FactoryClockHz = p.FactoryClockHz;
+    f.LockInByte2 = p.LockInByte2;
 }
 
 // The bit of a fuse byte avr-libc gives this name, as a mask; 0 when it is not there.
