@@ -31,16 +31,22 @@ struct ChipTiming {
     uint64_t CodeWriteNs;  // one program-memory byte
     uint64_t DataWriteNs;  // one data-EEPROM byte
     uint64_t EraseNs;      // chip erase
+    bool CodeAutoErase;    // a code byte write erases the byte first (any value can be written)
 };
 
-// Self-timed cycles. The byte write is about 64 oscillator periods plus 400 us at the usual
-// crystals; EEPROM bytes take a few milliseconds; the erase instruction cycle is 16 ms.
-constexpr ChipTiming kTiming{500 * kUs, 2500 * kUs, 16 * kMs};
+// Self-timed cycles. The AT89S53 and AT89S8252 datasheets: in serial mode each code or data
+// byte is erased and written in one self-timed cycle of up to 2.5 ms at 5 V.
+constexpr ChipTiming kTiming5x{2500 * kUs, 2500 * kUs, 16 * kMs, true};
+// AT89S8253: byte write of about 64 oscillator periods plus 400 us, EEPROM bytes a few
+// milliseconds, erase instruction cycle 16 ms.
+constexpr ChipTiming kTiming8253{500 * kUs, 2500 * kUs, 16 * kMs, false};
 
 class At89SerialChip : public TargetChip {
   public:
-    At89SerialChip(std::string name, size_t frameLength, size_t flashSize, size_t eepromSize)
+    At89SerialChip(std::string name, size_t frameLength, size_t flashSize, size_t eepromSize,
+                   const ChipTiming& timing)
         : name_(std::move(name)),
+          timing_(timing),
           frameLength_(frameLength),
           flash_(flashSize, 0xFF),
           eeprom_(eepromSize, 0xFF) {}
@@ -143,12 +149,13 @@ class At89SerialChip : public TargetChip {
 
     void WriteCode(uint32_t address, uint8_t value, uint64_t nowNs) {
         if (Busy(nowNs)) return;  // the chip ignores commands during a write cycle
-        StartCycle(value, kTiming.CodeWriteNs, nowNs);
+        StartCycle(value, timing_.CodeWriteNs, nowNs);
         if (locks_ & kLb1) return;
         if (address >= flash_.size()) return;
         if (Faults.StuckAddress >= 0 && uint64_t(Faults.StuckAddress) == address) return;
-        // Programming only clears bits: the code memory needs a chip erase before new data.
-        flash_[address] &= value;
+        // Without an auto-erase, programming only clears bits: the code memory needs a chip
+        // erase before new data.
+        flash_[address] = timing_.CodeAutoErase ? value : uint8_t(flash_[address] & value);
     }
 
     uint8_t ReadData(uint32_t address, uint64_t nowNs) const {
@@ -158,7 +165,7 @@ class At89SerialChip : public TargetChip {
 
     void WriteData(uint32_t address, uint8_t value, uint64_t nowNs) {
         if (Busy(nowNs)) return;
-        StartCycle(value, kTiming.DataWriteNs, nowNs);
+        StartCycle(value, timing_.DataWriteNs, nowNs);
         // EEPROM bytes erase themselves as part of the write cycle.
         if (address < eeprom_.size()) eeprom_[address] = value;
     }
@@ -169,13 +176,13 @@ class At89SerialChip : public TargetChip {
         std::fill(eeprom_.begin(), eeprom_.end(), 0xFF);
         locks_ = 0;
         busyErase_ = true;
-        busyUntilNs_ = nowNs + kTiming.EraseNs;
+        busyUntilNs_ = nowNs + timing_.EraseNs;
     }
 
     // Lock bits can only be programmed; a chip erase clears them.
     void ProgramLocks(uint8_t programmed, uint64_t nowNs) {
         if (Busy(nowNs)) return;
-        StartCycle(0xFF, kTiming.CodeWriteNs, nowNs);
+        StartCycle(0xFF, timing_.CodeWriteNs, nowNs);
         locks_ = static_cast<uint8_t>(locks_ | (programmed & 0x07));
     }
 
@@ -262,6 +269,7 @@ class At89SerialChip : public TargetChip {
     }
 
     std::string name_;
+    ChipTiming timing_;
     size_t frameLength_;
     std::vector<uint8_t> flash_;
     std::vector<uint8_t> eeprom_;
@@ -302,7 +310,7 @@ void ThreeByteControl(uint8_t b2, uint64_t nowNs, const std::function<void(uint6
 // AT89S53: 12 KiB; first byte A12..A8 in bits 7..3, A13 in bit 2, 01 read / 10 write.
 class At89s53Chip final : public At89SerialChip {
   public:
-    At89s53Chip() : At89SerialChip("AT89S53", 3, 12 * 1024, 0) {}
+    At89s53Chip() : At89SerialChip("AT89S53", 3, 12 * 1024, 0, kTiming5x) {}
 
   private:
     static uint32_t Address(const Frame& f) {
@@ -328,7 +336,7 @@ class At89s53Chip final : public At89SerialChip {
 // AT89S8252: 8 KiB code, 2 KiB EEPROM; first byte address bits in 7..3, operation in 2..0.
 class At89s8252Chip final : public At89SerialChip {
   public:
-    At89s8252Chip() : At89SerialChip("AT89S8252", 3, 8 * 1024, 2 * 1024) {}
+    At89s8252Chip() : At89SerialChip("AT89S8252", 3, 8 * 1024, 2 * 1024, kTiming5x) {}
 
   private:
     static uint32_t CodeAddress(const Frame& f) { return uint32_t(f[0] >> 3) << 8 | f[1]; }
@@ -371,7 +379,7 @@ class At89s8252Chip final : public At89SerialChip {
 // write 0xAC 11100LLL; in both a 0 is a programmed bit).
 class At89s8253Chip final : public At89SerialChip {
   public:
-    At89s8253Chip() : At89SerialChip("AT89S8253", 4, 12 * 1024, 2 * 1024) {}
+    At89s8253Chip() : At89SerialChip("AT89S8253", 4, 12 * 1024, 2 * 1024, kTiming8253) {}
 
   private:
     static uint32_t CodeAddress(const Frame& f) { return uint32_t(f[1] & 0x3F) << 8 | f[2]; }

@@ -2,11 +2,12 @@
 // - RST high puts the chip into programming mode; nothing is accepted until the programming
 //   enable instruction (AC 53 xx xx), which the chip answers with 0x69 in the fourth byte.
 // - Every instruction is four bytes, SPI mode 0, MSB first.
-// - A byte write is self-timed; until the cycle ends the location still reads its old
-//   content and further writes are not taken. Programming only clears bits (the array must be
+// - A byte write is self-timed: tSWC = 64 oscillator periods + 400 us. Until the cycle ends a
+//   read of the byte being written shows the complement of its top bit (data polling in serial
+//   mode) and further writes are not taken. Programming only clears bits (the array must be
 //   erased first), as on the real Flash.
-// - Chip erase is self-timed (well inside the 500 ms the datasheet allows); the chip does not
-//   listen while it runs. It also clears the lock bits.
+// - Chip erase is self-timed, tERASE = 500 ms; the chip does not listen while it runs. It also
+//   clears the lock bits.
 // - Lock bits: AC E0..E3 select mode 1..4. LB1 (mode 2) stops further programming, LB2 (mode
 //   3) also stops verification: program-memory reads answer 0x00, not the memory.
 //   Lock bits read with 24 xx xx xx: bits 4..2 = LB3..LB1, a programmed bit reads 1.
@@ -27,8 +28,10 @@ namespace tondrel::sim {
 
 namespace {
 
-constexpr uint64_t kWriteCycleNs = 1'000'000;  // byte write
-constexpr uint64_t kEraseNs = 400'000'000;     // chip erase
+// The bench's board carries the usual 12 MHz crystal.
+constexpr uint64_t kCrystalHz = 12'000'000;
+constexpr uint64_t kWriteCycleNs = 64 * uint64_t{1'000'000'000} / kCrystalHz + 400'000;  // tSWC
+constexpr uint64_t kEraseNs = 500'000'000;                                               // tERASE
 constexpr uint8_t kLb1 = 1, kLb2 = 2, kLb3 = 4;
 constexpr int kHexBytesPerLine = 32;
 
@@ -154,8 +157,12 @@ class At89s5xChip : public TargetChip {
         if (c[0] == 0xAC && c[1] == 0x53) return 0x69;
         if (!enabled_ || (busy_ && busy_->Kind == Op::Erase)) return std::nullopt;
         switch (c[0]) {
-            case 0x20:
-                return ReadFlash(FlashAddress(c[1], c[2]));
+            case 0x20: {
+                const uint32_t address = FlashAddress(c[1], c[2]);
+                if (busy_ && busy_->Kind == Op::WriteByte && busy_->Address == address)
+                    return static_cast<uint8_t>(busy_->Value ^ 0x80);
+                return ReadFlash(address);
+            }
             case 0x24:
                 return static_cast<uint8_t>(locks_ << 2);
             case 0x28: {

@@ -5,7 +5,6 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
-#include <string_view>
 
 namespace tondrel::sim {
 
@@ -103,6 +102,7 @@ bool AvrChip::DataOut(uint64_t) {
 
 void AvrChip::EnterReset() {
     enabled_ = false;
+    extAddress_ = 0;
     bitInFrame_ = 0;
     shiftIn_ = 0;
     frame_ = {};
@@ -156,13 +156,13 @@ std::optional<uint8_t> AvrChip::ReadAnswerFor(uint64_t nowNs) const {
         case 0x20:
         case 0x28: {
             if (ReadProtected()) return std::nullopt;  // verify disabled: nothing is loaded
-            if (IsBusy(Busy::Flash, nowNs)) return uint8_t{0xFF};
-            const int32_t word = ((b1 << 8) | b2) & FlashWordMask();
+            if (IsBusy(Busy::Flash, nowNs)) return BusyValue(nowNs);
+            const int32_t word = FlashWord(b1, b2);
             return flash_[static_cast<size_t>(word * 2 + (op == 0x28 ? 1 : 0))];
         }
         case 0xA0: {
             if (eeprom_.empty() || ReadProtected()) return std::nullopt;
-            if (IsBusy(Busy::Eeprom, nowNs)) return uint8_t{0xFF};
+            if (IsBusy(Busy::Eeprom, nowNs)) return BusyValue(nowNs);
             return eeprom_[static_cast<size_t>(((b1 << 8) | b2) & (facts_.EepromSize - 1))];
         }
         default:
@@ -201,36 +201,44 @@ void AvrChip::Execute(uint64_t nowNs) {
         if (op == 0xAC && b1 == 0x53) enabled_ = true;
         return;  // nothing else is obeyed before programming enable
     }
-    const int32_t word = ((b1 << 8) | b2) & FlashWordMask();
+    // While a self-timed write or erase runs the chip takes no further instruction: the
+    // datasheets ask the programmer to poll or wait tWD before the next one, and a write sent
+    // earlier is lost. Reads (answered above) still work; that is how polling is done.
+    if (IsBusy(nowNs)) return;
+    const int32_t word = FlashWord(b1, b2);
     switch (op) {
         case 0xAC:
             ExecuteAc(nowNs);
+            break;
+        case 0x4D:
+            // Word address bits 23..16 for the chips beyond 64 K words; kept until reissued.
+            if (HasExtendedAddress() && b1 == 0x00) extAddress_ = b2;
             break;
         case 0x40:
         case 0x48: {
             const int32_t byteAddress = word * 2 + (op == 0x48 ? 1 : 0);
             if (facts_.PageSize > 0) {
                 pageBuffer_[static_cast<size_t>(byteAddress % facts_.PageSize)] = b3;
-            } else if (!IsBusy(nowNs) && !WriteProtected()) {
+            } else if (!WriteProtected()) {
                 ProgramFlashByte(byteAddress, b3);
-                StartBusy(Busy::Flash, nowNs, kByteWriteNs);
+                StartBusy(Busy::Flash, nowNs, NextWriteNs(false));
             }
             break;
         }
         case 0x4C: {
-            if (facts_.PageSize <= 0 || IsBusy(nowNs) || WriteProtected()) break;
+            if (facts_.PageSize <= 0 || WriteProtected()) break;
             const int32_t pageStart = (word * 2) / facts_.PageSize * facts_.PageSize;
             for (int32_t i = 0; i < facts_.PageSize; ++i)
                 ProgramFlashByte(pageStart + i, pageBuffer_[static_cast<size_t>(i)]);
             std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
-            StartBusy(Busy::Flash, nowNs, kPageWriteNs);
+            StartBusy(Busy::Flash, nowNs, NextWriteNs(false));
             break;
         }
         case 0xC0: {
-            if (eeprom_.empty() || IsBusy(nowNs) || WriteProtected()) break;
+            if (eeprom_.empty() || WriteProtected()) break;
             // The self-timed EEPROM write erases the byte first, so any value can be written.
             eeprom_[static_cast<size_t>(((b1 << 8) | b2) & (facts_.EepromSize - 1))] = b3;
-            StartBusy(Busy::Eeprom, nowNs, kEepromWriteNs);
+            StartBusy(Busy::Eeprom, nowNs, NextWriteNs(true));
             break;
         }
         default:
@@ -272,14 +280,11 @@ void AvrChip::ExecuteAc(uint64_t nowNs) {
             break;
         case AvrConfigStyle::Modern:
             if ((b1 & 0xE0) == 0xE0) {
-                // A lock bit can only be programmed; only chip erase returns it to 1. The
-                // ATtiny26 takes them in the second byte (1010 1100 1111 11ii) and ignores the
-                // fourth.
-                if (std::string_view(facts_.Name) == "ATtiny26") {
-                    if ((b1 & 0xFC) == 0xFC) WriteLockFromByte2(b1);
-                } else {
-                    lock_ &= static_cast<uint8_t>(b3 | ~facts_.LockUsed);
-                }
+                // A lock bit can only be programmed; only chip erase returns it to 1. A chip
+                // that takes the bits in the second byte (1111 11ii) ignores the fourth.
+                uint8_t bits = b3;
+                if (facts_.LockInByte2) bits = (b1 & 0xFC) == 0xFC ? b1 : uint8_t{0xFF};
+                lock_ &= static_cast<uint8_t>(bits | ~facts_.LockUsed);
             } else if (WriteProtected()) {
                 // Lock mode 2 and 3 also freeze the fuses.
             } else if (b1 == 0xA0) {
@@ -294,11 +299,10 @@ void AvrChip::ExecuteAc(uint64_t nowNs) {
 }
 
 void AvrChip::ChipErase(uint64_t nowNs) {
-    if (IsBusy(nowNs)) return;
     std::fill(flash_.begin(), flash_.end(), 0xFF);
     if (!EesaveProgrammed()) std::fill(eeprom_.begin(), eeprom_.end(), 0xFF);
     lock_ = 0xFF;
-    StartBusy(Busy::Erase, nowNs, kChipEraseNs);
+    StartBusy(Busy::Erase, nowNs, EraseNs());
 }
 
 void AvrChip::WriteLockFromByte2(uint8_t v) {
@@ -317,7 +321,47 @@ void AvrChip::ProgramFlashByte(int32_t byteAddress, uint8_t value) {
 
 void AvrChip::StartBusy(Busy kind, uint64_t nowNs, uint64_t durationNs) {
     busy_ = kind;
+    busyStart_ = nowNs;
     busyUntil_ = nowNs + durationNs;
+}
+
+uint64_t AvrChip::NextWriteNs(bool eeprom) {
+    const uint32_t minUs = eeprom ? facts_.EepromWriteMinUs : facts_.FlashWriteMinUs;
+    const uint32_t maxUs =
+        std::max(minUs, eeprom ? facts_.EepromWriteMaxUs : facts_.FlashWriteMaxUs);
+    if (maxUs == 0) {
+        if (eeprom) return kEepromWriteNs;
+        return facts_.PageSize > 0 ? kPageWriteNs : kByteWriteNs;
+    }
+    // SplitMix64 over the chip's name and the number of cycles so far: varied, yet repeatable.
+    uint64_t seed = 1469598103934665603ull;
+    for (const char* c = facts_.Name; *c != '\0'; ++c)
+        seed = (seed ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
+    uint64_t z = seed + ++draws_ * 0x9E3779B97F4A7C15ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    const uint64_t spanNs = uint64_t{maxUs - minUs} * 1000;
+    return uint64_t{minUs} * 1000 + (spanNs == 0 ? 0 : z % (spanNs + 1));
+}
+
+uint64_t AvrChip::EraseNs() const {
+    return facts_.ChipEraseUs > 0 ? uint64_t{facts_.ChipEraseUs} * 1000 : kChipEraseNs;
+}
+
+uint8_t AvrChip::BusyValue(uint64_t nowNs) const {
+    // Erased cells read 0xFF while an erase runs. During a write the datasheets' data polling
+    // applies: the Flash shows P1 for the whole cycle; an EEPROM byte shows P1 while its
+    // auto-erase runs (the first half of the cycle) and P2 from then until it is written.
+    // A chip without such values reads 0xFF, as the ATmega datasheets state.
+    const int32_t pair = busy_ == Busy::Flash    ? facts_.FlashReadback
+                         : busy_ == Busy::Eeprom ? facts_.EepromReadback
+                                                 : -1;
+    if (pair < 0) return 0xFF;
+    const bool erasing =
+        busy_ == Busy::Eeprom && nowNs - busyStart_ < (busyUntil_ - busyStart_) / 2;
+    if (busy_ == Busy::Flash || erasing) return static_cast<uint8_t>(pair >> 8);
+    return static_cast<uint8_t>(pair & 0xFF);
 }
 
 bool AvrChip::IsBusy(Busy kind, uint64_t nowNs) const {

@@ -54,6 +54,9 @@ struct AvrFacts {
     int32_t FlashReadback = -1, EepromReadback = -1;
     // The clock the chip runs on as it leaves the factory (Hz); 0 = no serial-clock limit.
     uint32_t FactoryClockHz = 0;
+    // Modern chips whose lock write carries the bits in the second byte (0xAC 1111 11ii 0x00
+    // 0x00, ATtiny26) instead of the fourth.
+    bool LockInByte2 = false;
 };
 
 // The facts of every AVR in the catalogue; nullptr for a name that is not an AVR.
@@ -64,7 +67,7 @@ std::unique_ptr<TargetChip> CreateAvrChip(const std::string& upperName);
 
 class AvrChip : public TargetChip {
   public:
-    // Self-timed operations (ns).
+    // Self-timed operations (ns) of a chip whose facts give no delay.
     static constexpr uint64_t kPageWriteNs = 4'500'000;
     static constexpr uint64_t kByteWriteNs = 4'000'000;
     static constexpr uint64_t kEepromWriteNs = 9'000'000;
@@ -87,6 +90,11 @@ class AvrChip : public TargetChip {
     uint8_t FuseExt() const { return fuseExt_; }
     uint8_t Lock() const { return lock_; }
     bool InProgrammingMode() const { return inReset_ && enabled_; }
+    // Length of the next Flash or EEPROM write cycle (ns), drawn between the part data's
+    // minimum and maximum; the same chip gives the same sequence on every run.
+    uint64_t NextWriteNs(bool eeprom);
+    // Length of a chip erase (ns).
+    uint64_t EraseNs() const;
 
   private:
     enum class Busy : uint8_t { None, Flash, Eeprom, Erase };
@@ -102,6 +110,9 @@ class AvrChip : public TargetChip {
     void WriteLockFromByte2(uint8_t v);
     void StartBusy(Busy kind, uint64_t nowNs, uint64_t durationNs);
     bool IsBusy(Busy kind, uint64_t nowNs) const;
+    // What a read of the memory being written gives until its cycle ends.
+    uint8_t BusyValue(uint64_t nowNs) const;
+    bool HasExtendedAddress() const { return facts_.FlashSize > 0x20000; }
     bool IsBusy(uint64_t nowNs) const { return nowNs < busyUntil_; }
     bool WriteProtected() const;
     bool ReadProtected() const;
@@ -113,6 +124,9 @@ class AvrChip : public TargetChip {
     void WriteFuse(uint8_t& fuse, uint8_t v, uint8_t fixed);
     bool EesaveProgrammed() const;
     int32_t FlashWordMask() const { return facts_.FlashSize / 2 - 1; }
+    int32_t FlashWord(uint8_t b1, uint8_t b2) const {
+        return ((extAddress_ << 16) | (b1 << 8) | b2) & FlashWordMask();
+    }
     void ProgramFlashByte(int32_t byteAddress, uint8_t value);
 
     AvrFacts facts_;
@@ -135,7 +149,10 @@ class AvrChip : public TargetChip {
     bool phaseTooShort_ = false;
 
     Busy busy_ = Busy::None;
+    uint64_t busyStart_ = 0;
     uint64_t busyUntil_ = 0;
+    uint64_t draws_ = 0;      // write cycles timed so far (the random sequence's position)
+    uint8_t extAddress_ = 0;  // "load extended address byte": word address bits 23..16
 };
 
 }  // namespace tondrel::sim

@@ -109,6 +109,7 @@ void TakeTiming(AvrFacts& f, const AvrPartData& p) {
     f.FlashReadback = p.FlashReadback;
     f.EepromReadback = p.EepromReadback;
     f.FactoryClockHz = p.FactoryClockHz;
+    f.LockInByte2 = p.LockInByte2;
 }
 
 // The bit of a fuse byte avr-libc gives this name, as a mask; 0 when it is not there.

@@ -126,11 +126,13 @@ TEST(At89s5xChip, ByteWriteIsSelfTimed) {
     m.Enter();
     m.Write(0x1234, 0x5A);
     const uint64_t written = m.Clock.Peek();
-    EXPECT_EQ(m.Read(0x1234), 0xFF);  // old content until the cycle ends
+    EXPECT_EQ(m.Read(0x1234), 0xDA);  // data polling: the top bit inverted until the cycle ends
+    EXPECT_EQ(m.Read(0x1233), 0xFF);  // other bytes read as they are
     m.Write(0x0001, 0x00);            // taken during the cycle? it must not be
     while (m.Read(0x1234) != 0x5A) ASSERT_LT(m.Clock.Peek() - written, 2'000'000u);
+    // tSWC = 64 oscillator periods + 400 us (12 MHz crystal).
     const uint64_t took = m.Clock.Peek() - written;
-    EXPECT_GE(took, 900'000u);
+    EXPECT_GE(took, 405'000u);
     EXPECT_EQ(m.Read(0x0001), 0xFF);
     // Address bits above the array wrap: 0x3234 is 0x1234 on an 8 KiB chip.
     EXPECT_EQ(m.Read(0x3234), 0x5A);
@@ -149,7 +151,10 @@ TEST(At89s5xChip, ProgrammingClearsBitsOnlyAndEraseRestores) {
     m.Clock.SleepMs(100);
     EXPECT_EQ(m.Read(0x0100), 0xFF);  // erasing: the chip does not answer
     EXPECT_EQ(m.Send({0x28, 0, 0, 0})[3], 0xFF);
-    m.Clock.SleepMs(400);
+    m.Clock.SleepMs(399);  // tERASE is 500 ms
+    EXPECT_EQ(m.Send({0x28, 0, 0, 0})[3], 0xFF);
+    m.Clock.SleepMs(1);
+    EXPECT_EQ(m.Send({0x28, 0, 0, 0})[3], 0x1E);
     EXPECT_EQ(m.Read(0x0100), 0xFF);
     m.Write(0x0100, 0x0F);
     m.Clock.SleepMs(2);

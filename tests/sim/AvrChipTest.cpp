@@ -2,8 +2,12 @@
 // datasheets' serial programming algorithm does and reads MISO in mode 0.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
+#include <functional>
 #include <sstream>
+#include <vector>
 
 #include "sim/AvrChip.h"
 
@@ -21,6 +25,11 @@ class Driver {
     }
 
     void Advance(uint64_t ns) { now_ += ns; }
+    uint64_t Now() const { return now_; }
+    static std::string Upper(std::string s) {
+        for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return s;
+    }
     void AdvanceMs(uint64_t ms) { now_ += ms * 1'000'000; }
 
     // /RESET high, then low with SCK low: the chip enters serial programming mode.
@@ -81,7 +90,7 @@ class Driver {
     }
     void Erase() {
         Command(0xAC, 0x80, 0x00, 0x00);
-        AdvanceMs(10);
+        AdvanceMs(120);  // the longest erase in the part data (ATmega103)
     }
     void Disconnect() {
         lines_.Connected = false;
@@ -223,28 +232,27 @@ TEST(AvrChipFlash, ByteModeChipWritesEachByteSelfTimed) {
     Driver d(*chip);
     ASSERT_TRUE(d.Enter());
     d.LoadFlash(0x7FF, 0xA5);  // high byte of the last word
-    EXPECT_EQ(d.ReadFlash(0x7FF), 0xFF);
+    EXPECT_NE(d.ReadFlash(0x7FF), 0xA5);
     d.LoadFlash(0x10, 0x33);  // ignored: the first byte is still being written
-    d.AdvanceMs(4);
+    d.AdvanceMs(20);
     EXPECT_EQ(d.ReadFlash(0x7FF), 0xA5);
     EXPECT_EQ(d.ReadFlash(0x10), 0xFF);
     // Word addresses wrap at the end of the 1 K-word memory.
     d.LoadFlash(0x800, 0x3C);
-    d.AdvanceMs(4);
+    d.AdvanceMs(20);
     EXPECT_EQ(chip->Flash()[0], 0x3C);
 }
 
-TEST(AvrChipEeprom, WriteTakesNineMillisecondsAndReplacesTheByte) {
+TEST(AvrChipEeprom, WriteIsSelfTimedAndReplacesTheByte) {
     auto chip = Make("ATtiny13");
     Driver d(*chip);
     ASSERT_TRUE(d.Enter());
     d.WriteEeprom(63, 0x0F);
-    d.AdvanceMs(8);
     EXPECT_EQ(d.ReadEeprom(63), 0xFF);
-    d.AdvanceMs(1);
+    d.AdvanceMs(20);
     EXPECT_EQ(d.ReadEeprom(63), 0x0F);
     d.WriteEeprom(63, 0xF0);  // auto-erase: bits can go back to 1
-    d.AdvanceMs(9);
+    d.AdvanceMs(20);
     EXPECT_EQ(d.ReadEeprom(63), 0xF0);
 }
 
@@ -366,7 +374,7 @@ TEST(AvrChipConfig, OldStyleCommandForms) {
     e.Enter();
     EXPECT_EQ(e.Answer(0x58, 0, 0, 0x5A), 0x00);  // echo of the third byte
     e.LoadFlash(4, 0x12);
-    e.AdvanceMs(5);
+    e.AdvanceMs(20);
     EXPECT_EQ(e.ReadFlash(4), 0x12);
     e.Command(0xAC, 0xF9, 0x00, 0x00);
     EXPECT_EQ(e.ReadFlash(4), 0x02);
@@ -404,6 +412,229 @@ TEST(AvrChipState, SaveLoadRoundTripAndRefusals) {
     EXPECT_FALSE(fresh->LoadState(truncated));
     EXPECT_EQ(fresh->Flash()[1], 0xFF);
     EXPECT_EQ(fresh->Lock(), 0xFF);
+}
+
+}  // namespace
+}  // namespace tondrel::sim
+
+namespace tondrel::sim {
+namespace {
+
+// Facts of a catalogue chip with the part data's timing and busy read-back values, as avrdude's
+// part data gives them; the model must follow whatever the row says.
+struct Timed {
+    const char* Base;
+    uint32_t FlashMinUs, FlashMaxUs, EepromMinUs, EepromMaxUs;
+    int32_t FlashReadback, EepromReadback;
+};
+
+const Timed kTimed[] = {
+    {"AT90S2313", 4000, 9000, 4000, 9000, 0x7F7F, 0x807F},
+    {"AT90S4434", 9000, 20000, 9000, 20000, 0xFFFF, 0x00FF},
+    {"ATmega16", 4500, 4500, 9000, 9000, 0xFFFF, 0xFFFF},
+    {"ATmega48", 4500, 4500, 3600, 3600, -1, 0xFFFF},
+};
+
+AvrFacts FactsOf(const Timed& t) {
+    AvrFacts f = *FindAvrFacts(Driver::Upper(t.Base));
+    f.FlashWriteMinUs = t.FlashMinUs;
+    f.FlashWriteMaxUs = t.FlashMaxUs;
+    f.EepromWriteMinUs = t.EepromMinUs;
+    f.EepromWriteMaxUs = t.EepromMaxUs;
+    f.FlashReadback = t.FlashReadback;
+    f.EepromReadback = t.EepromReadback;
+    return f;
+}
+
+// Polls a location every 100 us until it shows `value`; returns every value read before, and
+// the time from the end of the write command to the first good read.
+struct Poll {
+    std::vector<uint8_t> Busy;
+    uint64_t TookNs = 0;
+};
+template <typename Read>
+Poll PollUntil(Driver& d, uint8_t value, Read read) {
+    Poll p;
+    const uint64_t start = d.Now();
+    for (;;) {
+        const uint8_t got = read();
+        if (got == value) break;
+        p.Busy.push_back(got);
+        if (d.Now() - start > 100'000'000) break;
+        d.Advance(100'000);
+    }
+    p.TookNs = d.Now() - start;
+    return p;
+}
+
+TEST(AvrChipTiming, WritesLastBetweenThePartDataLimitsAndShowTheBusyValues) {
+    for (const Timed& t : kTimed) {
+        AvrChip chip(FactsOf(t));
+        Driver d(chip);
+        ASSERT_TRUE(d.Enter()) << t.Base;
+        const uint8_t flashBusy = t.FlashReadback < 0 ? 0xFF : uint8_t(t.FlashReadback >> 8);
+        std::vector<uint64_t> flashTimes;
+        for (int32_t a = 0; a < 8; ++a) {
+            const int32_t address = a * 2 * std::max(chip.Facts().PageSize, 2);
+            d.LoadFlash(address, 0x3C);
+            if (chip.Facts().PageSize > 0) d.CommitPage(address);
+            const Poll p = PollUntil(d, 0x3C, [&] { return d.ReadFlash(address); });
+            ASSERT_FALSE(p.Busy.empty()) << t.Base;
+            for (uint8_t b : p.Busy) EXPECT_EQ(b, flashBusy) << t.Base;
+            // A read costs 32 clock periods of 1 us; the poll itself steps 100 us.
+            EXPECT_GE(p.TookNs, t.FlashMinUs * 1000ull) << t.Base;
+            EXPECT_LE(p.TookNs, t.FlashMaxUs * 1000ull + 140'000) << t.Base;
+            flashTimes.push_back(p.TookNs);
+        }
+        if (t.FlashMinUs < t.FlashMaxUs) {
+            EXPECT_NE(*std::min_element(flashTimes.begin(), flashTimes.end()),
+                      *std::max_element(flashTimes.begin(), flashTimes.end()))
+                << t.Base << ": write times are drawn, not fixed";
+        }
+
+        // EEPROM: P1 while the byte's auto-erase runs, then P2 until the new value is in.
+        const uint8_t p1 = uint8_t(t.EepromReadback >> 8), p2 = uint8_t(t.EepromReadback);
+        for (int32_t a = 0; a < 4; ++a) {
+            d.WriteEeprom(a, 0x3C);
+            const Poll p = PollUntil(d, 0x3C, [&] { return d.ReadEeprom(a); });
+            ASSERT_GE(p.Busy.size(), 2u) << t.Base;
+            EXPECT_EQ(p.Busy.front(), p1) << t.Base;
+            EXPECT_EQ(p.Busy.back(), p2) << t.Base;
+            for (uint8_t b : p.Busy) EXPECT_TRUE(b == p1 || b == p2) << t.Base;
+            EXPECT_GE(p.TookNs, t.EepromMinUs * 1000ull) << t.Base;
+            EXPECT_LE(p.TookNs, t.EepromMaxUs * 1000ull + 140'000) << t.Base;
+        }
+    }
+}
+
+TEST(AvrChipTiming, DrawnTimesRepeatFromRunToRunAndStayInsideTheLimits) {
+    const AvrFacts facts = FactsOf(kTimed[0]);
+    AvrChip first(facts), second(facts);
+    for (int i = 0; i < 200; ++i) {
+        const uint64_t a = first.NextWriteNs(i % 2 == 0);
+        EXPECT_EQ(a, second.NextWriteNs(i % 2 == 0)) << i;
+        EXPECT_GE(a, 4'000'000u);
+        EXPECT_LE(a, 9'000'000u);
+    }
+}
+
+// Each instruction that changes the chip, and how to see that it did.
+struct Change {
+    const char* What;
+    std::vector<Frame> Send;
+    std::function<bool(Driver&, AvrChip&)> Happened;
+};
+
+TEST(AvrChipBusy, EveryChangeSentDuringAWriteIsLostAndTakenOnceTheChipIsReady) {
+    const std::vector<Change> changes = {
+        {"page load and commit",
+         {{0x40, 0x00, 0x40, 0x12}, {0x4C, 0x00, 0x40, 0x00}},
+         [](Driver& d, AvrChip&) { return d.ReadFlash(0x80) == 0x12; }},
+        {"EEPROM write",
+         {{0xC0, 0x00, 0x07, 0x34}},
+         [](Driver& d, AvrChip&) { return d.ReadEeprom(7) == 0x34; }},
+        {"fuse write",
+         {{0xAC, 0xA0, 0x00, 0x3F}},
+         [](Driver&, AvrChip& c) { return c.FuseLow() == 0x3F; }},
+        {"lock write",
+         {{0xAC, 0xE0, 0x00, 0xFE}},
+         [](Driver&, AvrChip& c) { return c.Lock() == 0xFE; }},
+        {"chip erase",
+         {{0xAC, 0x80, 0x00, 0x00}},
+         [](Driver& d, AvrChip&) { return d.ReadFlash(0) == 0xFF; }},
+    };
+    for (const Change& change : changes) {
+        for (bool busy : {true, false}) {
+            auto chip = Make("ATmega16");
+            Driver d(*chip);
+            ASSERT_TRUE(d.Enter());
+            d.LoadFlash(0, 0x00);
+            d.CommitPage(0);
+            if (!busy) d.AdvanceMs(10);
+            for (const Frame& f : change.Send) d.Command(f[0], f[1], f[2], f[3]);
+            d.AdvanceMs(50);
+            EXPECT_EQ(change.Happened(d, *chip), !busy)
+                << change.What << (busy ? " sent during the page write" : " sent after it");
+        }
+    }
+}
+
+TEST(AvrChipBusy, ChipEraseLastsThePartDataTime) {
+    AvrFacts facts = *FindAvrFacts("ATMEGA48");
+    facts.ChipEraseUs = 45000;
+    for (uint64_t waitMs : {44u, 46u}) {
+        AvrChip chip(facts);
+        Driver d(chip);
+        ASSERT_TRUE(d.Enter());
+        d.Command(0xAC, 0x80, 0x00, 0x00);
+        d.AdvanceMs(waitMs);
+        d.WriteEeprom(1, 0x5A);
+        d.AdvanceMs(10);
+        EXPECT_EQ(d.ReadEeprom(1), waitMs > 45 ? 0x5A : 0xFF) << waitMs;
+    }
+}
+
+TEST(AvrChipFlash, ExtendedAddressByteReachesBeyond64KWordsOnlyOnChipsThatHaveIt) {
+    AvrFacts big = *FindAvrFacts("ATMEGA128");
+    big.Name = "ATmega2560";
+    big.FlashSize = 256 * 1024;
+    AvrChip chip(big);
+    Driver d(chip);
+    ASSERT_TRUE(d.Enter());
+    // Word 0x1_0080 (byte 0x2_0100): extended byte 1, then the usual 16-bit word address.
+    d.Command(0x4D, 0x00, 0x01, 0x00);
+    d.LoadFlash(0x0100, 0xA1);
+    d.LoadFlash(0x0101, 0xB2);
+    d.CommitPage(0x0100);
+    d.AdvanceMs(10);
+    EXPECT_EQ(chip.Flash()[0x20100], 0xA1);
+    EXPECT_EQ(chip.Flash()[0x20101], 0xB2);
+    EXPECT_EQ(chip.Flash()[0x00100], 0xFF);
+    EXPECT_EQ(d.ReadFlash(0x0101), 0xB2);  // the byte stays set for reads too
+    d.Command(0x4D, 0x00, 0x00, 0x00);
+    EXPECT_EQ(d.ReadFlash(0x0101), 0xFF);
+    // A new programming session starts from the low 64 K words.
+    d.Command(0x4D, 0x00, 0x01, 0x00);
+    ASSERT_TRUE(d.Enter());
+    EXPECT_EQ(d.ReadFlash(0x0100), 0xFF);
+
+    // A 128 KiB chip has no such instruction: its addresses stay where they are.
+    auto small = Make("ATmega128");
+    Driver s(*small);
+    ASSERT_TRUE(s.Enter());
+    s.Command(0x4D, 0x00, 0x01, 0x00);
+    s.LoadFlash(0x0100, 0xA1);
+    s.CommitPage(0x0100);
+    s.AdvanceMs(10);
+    EXPECT_EQ(small->Flash()[0x00100], 0xA1);
+}
+
+TEST(AvrChipConfig, LockWriteFormIsTheChipsOwn) {
+    struct Case {
+        const char* Chip;
+        Frame Send;
+        uint8_t LockAfter;
+    };
+    const Case cases[] = {
+        // ATtiny26: lock bits in byte 2 (1111 11ii); the fourth byte is not looked at.
+        {"ATtiny26", {0xAC, 0xFE, 0x00, 0x00}, 0xFE},
+        {"ATtiny26", {0xAC, 0xFC, 0x00, 0xFF}, 0xFC},
+        {"ATtiny26", {0xAC, 0xE0, 0x00, 0xFC}, 0xFF},
+        {"ATtiny26", {0xAC, 0xFF, 0x00, 0xFC}, 0xFF},
+        // The other modern chips take them in byte 4 (byte 2 is 111x xxxx).
+        {"ATtiny13", {0xAC, 0xE0, 0x00, 0xFE}, 0xFE},
+        {"ATtiny13", {0xAC, 0xFF, 0x00, 0xFC}, 0xFC},
+        {"ATtiny2313", {0xAC, 0xFE, 0x00, 0xFF}, 0xFF},
+    };
+    for (const Case& c : cases) {
+        auto chip = Make(c.Chip);
+        Driver d(*chip);
+        ASSERT_TRUE(d.Enter());
+        d.Command(c.Send[0], c.Send[1], c.Send[2], c.Send[3]);
+        d.AdvanceMs(10);
+        EXPECT_EQ(chip->Lock(), c.LockAfter) << c.Chip << " " << int(c.Send[1]);
+        EXPECT_EQ(d.Answer(0x58, 0x00, 0x00), c.LockAfter) << c.Chip;
+    }
 }
 
 }  // namespace
