@@ -344,5 +344,44 @@ TEST_F(TavrFraming, KeptBytesSignatureRawCommandAndLeave) {
     EXPECT_TRUE(port.OutputPin(14));  // drivers off
 }
 
+// Flash beyond 128 KiB (ATmega2560): the bank of 64 K words is selected by 0x4D 0x00 a 0x00
+// before the first program-memory command after a reset and whenever a command's word address
+// lies in another bank: loads, page commits and reads alike. Smaller chips never see it.
+TEST_F(TavrFraming, ExtendedAddressByteSelectsTheBankOfLargeFlash) {
+    chip.FlashSize = 256 * 1024;
+    UsePages(256, 0x3FFFF);
+    EXPECT_TRUE(avr.EnterProgramming());
+    port.ClearLog();
+    avr.ReadFlashByte(0x00010);
+    avr.ReadFlashByte(0x1FFFF);  // still bank 0: word 0xFFFF
+    avr.ReadFlashByte(0x20000);  // word 0x10000: bank 1
+    fake.Flash[0xFF] = 0xA5;     // the stand-in sees only the 16 address bits of the command
+    for (int32_t a = 0x20000; a < 0x20100; ++a) ASSERT_TRUE(avr.WriteFlashByte(a, 0xA5));
+    avr.ReadFlashByte(0x3FFFE);  // bank 1 still
+    avr.ReadFlashByte(0x00000);  // back to bank 0
+    auto c = Commands();
+    ASSERT_EQ(c.size(), 266u);
+    EXPECT_EQ(c[0], (Bytes{0x4D, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(c[1][0], 0x20);
+    EXPECT_EQ(c[2], (Bytes{0x28, 0xFF, 0xFF, 0x00}));  // the fourth byte kept across the 0x4D
+    EXPECT_EQ(c[3], (Bytes{0x4D, 0x00, 0x01, 0x00}));
+    EXPECT_EQ(c[4], (Bytes{0x20, 0x00, 0x00, 0x00}));
+    for (size_t i = 5; i < 5 + 256; ++i) ASSERT_TRUE(IsLoad(c[i])) << i;
+    EXPECT_EQ(c[261], (Bytes{0x4C, 0x00, 0x7F, 0xA5}));
+    EXPECT_EQ(c[262][0], 0x28);  // the poll
+    EXPECT_EQ(c[263], (Bytes{0x20, 0xFF, 0xFF, 0xA5}));
+    EXPECT_EQ(c[264], (Bytes{0x4D, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(c[265][0], 0x20);
+
+    // A reset forgets the bank; a 128 KiB chip is never sent the command.
+    port.ClearLog();
+    chip.FlashSize = 128 * 1024;
+    EXPECT_TRUE(avr.EnterProgramming());
+    avr.ReadFlashByte(0x1FFFF);
+    c = Commands();
+    ASSERT_EQ(c.size(), 2u);
+    EXPECT_EQ(c[1][0], 0x28);
+}
+
 }  // namespace
 }  // namespace tondrel
