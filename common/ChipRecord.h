@@ -24,6 +24,7 @@ struct ChipRecord {
     // (first << 8) | second; -1 = the chip shows no such value (a poll can trust any read).
     int32_t FlashReadback = -1;
     int32_t EepromReadback = -1;
+    int32_t CalibrationCount = 0;  // AVR calibration bytes
 };
 
 struct CurrentChip {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "config/GenericLayouts.h"
+
 namespace tondrel::config {
 namespace {
 
@@ -567,10 +569,15 @@ const std::vector<LayoutDesc>& AllLayouts() {
     return layouts;
 }
 
-const LayoutDesc* FindLayout(int32_t chipId) {
+const LayoutDesc* FindDesignedLayout(int32_t chipId) {
     for (const LayoutDesc& l : AllLayouts())
         if (std::find(l.ChipIds.begin(), l.ChipIds.end(), chipId) != l.ChipIds.end()) return &l;
     return nullptr;
+}
+
+const LayoutDesc* FindLayout(int32_t chipId) {
+    if (const LayoutDesc* designed = FindDesignedLayout(chipId)) return designed;
+    return FindGenericLayout(chipId);
 }
 
 }  // namespace tondrel::config

@@ -120,7 +120,9 @@ struct LayoutDesc {
 
 // All 27 layouts.
 const std::vector<LayoutDesc>& AllLayouts();
-// The layout that serves a catalogue key, or nullptr (7, 47, below 4, above 54).
+// The designed layout that serves a catalogue key, or nullptr (7, 47, below 4, above 54).
+const LayoutDesc* FindDesignedLayout(int32_t chipId);
+// The designed layout, else the generic view of an AVR from its part data (GenericLayouts.h).
 const LayoutDesc* FindLayout(int32_t chipId);
 
 }  // namespace tondrel::config

@@ -29,6 +29,12 @@ ChipRecord RowToChip(const Statement& row) {
     chip.FlashSize = row.Int("芯片FLASHROM容量(B)");
     chip.EEPROMSize = row.Int("芯片EEPROM容量(B)");
     chip.PageSize = row.Int("页面大小(AVR)");
+    chip.EraseDelayMs = row.Int("擦除时间(ms)");
+    chip.FlashWriteDelayUs = row.Int("FLASH写入时间(us)");
+    chip.EepromWriteDelayUs = row.Int("EEPROM写入时间(us)");
+    chip.FlashReadback = row.Int("FLASH忙读回值");
+    chip.EepromReadback = row.Int("EEPROM忙读回值");
+    chip.CalibrationCount = row.Int("校准字节数");
     return chip;
 }
 
@@ -123,10 +129,84 @@ bool FolderWritable(const fs::path& folder) {
 // user rows (settings, speed, path) must survive every step.
 using MigrationStep = std::function<bool(Connection&)>;
 
+// The catalogue columns added in version 2, in table order, with their "not known" value.
+constexpr std::array<std::pair<const char*, int>, 6> kPartDataColumns = {{
+    {"擦除时间(ms)", 0},
+    {"FLASH写入时间(us)", 0},
+    {"EEPROM写入时间(us)", 0},
+    {"FLASH忙读回值", -1},
+    {"EEPROM忙读回值", -1},
+    {"校准字节数", 0},
+}};
+
+// Chips of the first release that a user removed stay removed.
+constexpr int kLastChipOfVersion1 = 54;
+
+bool HasColumn(Connection& conn, const std::string& table, const std::string& column) {
+    Statement info(conn, "select 1 from pragma_table_info(?1) where name = ?2");
+    info.Bind(1, table).Bind(2, column);
+    return info.Step() == Statement::StepResult::Row;
+}
+
+// 1 -> 2: the part-data columns, their values for the rows shipped before, and the chips added
+// since. The compiled-in catalogue is built in memory and merged: a shipped row (same key, same
+// name) gets the new values, a chip added since is inserted unless its key or name is taken,
+// a user's own rows are left alone. The
+// adapter texts list the catalogue, so they are made again by the defaults.
+bool AddPartData(Connection& conn) {
+    for (const auto& [name, unknown] : kPartDataColumns) {
+        if (HasColumn(conn, "chip", name)) continue;  // a file made by this release
+        if (!conn.Execute("alter table chip add column \"" + std::string(name) +
+                          "\" integer not null default " + std::to_string(unknown)))
+            return false;
+    }
+    Connection shipped;
+    if (!shipped.Open(":memory:", true) || !shipped.Execute(SchemaSql()) ||
+        !shipped.Execute(CatalogueSql()))
+        return false;
+    std::string assign;
+    std::string columns =
+        "chipid, \"芯片编程方法代号\", \"芯片名称\", \"芯片特征码\", "
+        "\"芯片FLASHROM容量(B)\", \"芯片EEPROM容量(B)\", \"页面大小(AVR)\"";
+    for (size_t i = 0; i < kPartDataColumns.size(); ++i) {
+        const std::string quoted = "\"" + std::string(kPartDataColumns[i].first) + "\"";
+        if (!assign.empty()) assign += ", ";
+        assign += quoted + " = ?" + std::to_string(i + 3);
+        columns += ", " + quoted;
+    }
+    Statement rows(shipped, "select " + columns + " from chip");
+    Statement update(conn, "update chip set " + assign +
+                               " where chipid = ?1 and \"芯片名称\" = ?2 collate nocase");
+    Statement insert(conn, "insert into chip (" + columns +
+                               ") select ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13 "
+                               "where ?1 > " +
+                               std::to_string(kLastChipOfVersion1) +
+                               " and not exists (select 1 from chip where chipid = ?1 or "
+                               "\"芯片名称\" = ?3 collate nocase)");
+    if (!rows.Ok() || !update.Ok() || !insert.Ok()) return false;
+    Statement::StepResult r;
+    while ((r = rows.Step()) == Statement::StepResult::Row) {
+        update.Bind(1, rows.Int(0)).Bind(2, rows.Text(2));
+        for (int i = 0; i < static_cast<int>(kPartDataColumns.size()); ++i)
+            update.Bind(i + 3, rows.Int(7 + i));
+        for (int i = 0; i < rows.ColumnCount(); ++i) {
+            if (i == 2 || i == 3)
+                insert.Bind(i + 1, rows.Text(i));
+            else
+                insert.Bind(i + 1, rows.Int(i));
+        }
+        if (!update.Run() || !insert.Run()) return false;
+        update.Reset();
+        insert.Reset();
+    }
+    return r == Statement::StepResult::Done && conn.Execute("delete from support");
+}
+
 const std::array<MigrationStep, SchemaVersion>& Migrations() {
     static const std::array<MigrationStep, SchemaVersion> steps = {
-        // 0 -> 1: a new, empty file.
+        // 0 -> 1: a new, empty file (created with the current chip table).
         [](Connection& conn) { return conn.Execute(SchemaSql()) && conn.Execute(CatalogueSql()); },
+        AddPartData,
     };
     return steps;
 }

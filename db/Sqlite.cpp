@@ -114,6 +114,10 @@ bool Statement::Run() {
     return r == StepResult::Done;
 }
 
+void Statement::Reset() {
+    if (stmt_) sqlite3_reset(stmt_.get());
+}
+
 int Statement::ColumnCount() const {
     return stmt_ ? sqlite3_column_count(stmt_.get()) : 0;
 }

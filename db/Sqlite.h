@@ -63,6 +63,8 @@ class Statement {
     StepResult Step();
     // Steps to the end; true when the statement completed.
     bool Run();
+    // Makes a completed statement ready to run again (bindings stay).
+    void Reset();
 
     int ColumnCount() const;
     std::string ColumnName(int column) const;

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <iterator>
 
 namespace tondrel::gui {
 
@@ -43,7 +44,7 @@ TchipManageFrm::TchipManageFrm(db::Database& database, QWidget* parent)
     auto* byFamilyLayout = new QVBoxLayout(byFamily);
     categories_ = new QListWidget(byFamily);
     categories_->setObjectName("ListChipCat");
-    for (const char* entry : {"所有", "PIC", "AT89", "AT90", "ATMEGA"})
+    for (const char* entry : {"所有", "PIC", "AT89", "AT90", "ATMEGA", "ATTINY"})
         categories_->addItem(QString::fromUtf8(entry));
     connect(categories_, &QListWidget::itemClicked, this, &TchipManageFrm::ListChipCatClick);
     byFamilyLayout->addWidget(categories_);
@@ -78,12 +79,21 @@ void TchipManageFrm::Show(std::vector<ChipRecord> chips) {
     grid_->setRowCount(static_cast<int>(rows_.size()));
     for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
         const ChipRecord& c = rows_[static_cast<size_t>(r)];
-        const QString cells[] = {
-            QString::number(c.ChipId),      QString::number(c.MethodCode),
-            QString::fromStdString(c.Name), QString::fromStdString(c.Signature),
-            QString::number(c.FlashSize),   QString::number(c.EEPROMSize),
-            QString::number(c.PageSize)};
-        for (int col = 0; col < grid_->columnCount() && col < 7; ++col)
+        const QString cells[] = {QString::number(c.ChipId),
+                                 QString::number(c.MethodCode),
+                                 QString::fromStdString(c.Name),
+                                 QString::fromStdString(c.Signature),
+                                 QString::number(c.FlashSize),
+                                 QString::number(c.EEPROMSize),
+                                 QString::number(c.PageSize),
+                                 QString::number(c.EraseDelayMs),
+                                 QString::number(c.FlashWriteDelayUs),
+                                 QString::number(c.EepromWriteDelayUs),
+                                 QString::number(c.FlashReadback),
+                                 QString::number(c.EepromReadback),
+                                 QString::number(c.CalibrationCount)};
+        constexpr int kCells = static_cast<int>(std::size(cells));
+        for (int col = 0; col < grid_->columnCount() && col < kCells; ++col)
             grid_->setItem(r, col, new QTableWidgetItem(cells[col]));
     }
     for (int col = 0; col < grid_->columnCount(); ++col)

@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev sqlite3
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   fonts-wqy-microhei
-  srecord binutils gputils gcc-avr binutils-avr avr-libc
+  srecord binutils gputils gcc-avr binutils-avr avr-libc avrdude python3
   xvfb xauth
 )
 missing=()

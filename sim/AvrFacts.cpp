@@ -1,10 +1,15 @@
 // Facts of every AVR in the chip catalogue: signatures, sizes and page sizes, the serial
 // configuration-bit layout and the factory fuse/lock values. Calibration bytes are typical
-// factory values (each chip's own are trimmed at the factory).
+// factory values (each chip's own are trimmed at the factory). The older chips are listed by
+// hand; timing and factory clock of all, and every other classic ISP AVR, come from the
+// generated part data.
+#include <algorithm>
 #include <cctype>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/AvrPartData.h"
 #include "sim/AvrChip.h"
 
 namespace tondrel::sim {
@@ -95,10 +100,88 @@ std::vector<AvrFacts> MakeTable() {
     // clang-format on
 }
 
+void TakeTiming(AvrFacts& f, const AvrPartData& p) {
+    f.FlashWriteMinUs = p.FlashWriteMinUs;
+    f.FlashWriteMaxUs = p.FlashWriteMaxUs;
+    f.EepromWriteMinUs = p.EepromWriteMinUs;
+    f.EepromWriteMaxUs = p.EepromWriteMaxUs;
+    f.ChipEraseUs = p.ChipEraseUs;
+    f.FlashReadback = p.FlashReadback;
+    f.EepromReadback = p.EepromReadback;
+    f.FactoryClockHz = p.FactoryClockHz;
+}
+
+// The bit of a fuse byte avr-libc gives this name, as a mask; 0 when it is not there.
+uint8_t BitNamed(const std::array<const char*, 8>& bits, const std::string& name) {
+    for (int i = 0; i < 8; ++i)
+        if (bits[static_cast<size_t>(i)] != nullptr && name == bits[static_cast<size_t>(i)])
+            return static_cast<uint8_t>(1u << i);
+    return 0;
+}
+
+uint8_t BitIndex(uint8_t mask) {
+    uint8_t n = 0;
+    while (mask > 1) {
+        mask = static_cast<uint8_t>(mask >> 1);
+        ++n;
+    }
+    return n;
+}
+
+// A chip of the ATmega88/ATtiny85 generation: low, high and extended fuse bytes, lock byte by
+// 0x58 / 0xAC 0xE0, SPIEN not writable over the serial interface.
+AvrFacts FromPartData(const AvrPartData& p) {
+    AvrFacts f{p.Name,
+               p.Signature,
+               p.FlashSize,
+               p.EepromSize,
+               p.PageSize,
+               S::Modern,
+               p.FuseLow,
+               p.FuseHigh,
+               p.FuseExt,
+               p.LowUsed,
+               p.HighUsed,
+               p.ExtUsed,
+               p.LockUsed,
+               BitNamed(p.LowBits, "SPIEN"),
+               BitNamed(p.HighBits, "SPIEN"),
+               false,
+               F::None,
+               0,
+               0,
+               kNoCal,
+               true};
+    const std::pair<const std::array<const char*, 8>*, F> bytes[] = {
+        {&p.LowBits, F::Low}, {&p.HighBits, F::High}, {&p.ExtBits, F::Ext}};
+    for (const auto& [bits, which] : bytes) {
+        if (const uint8_t eesave = BitNamed(*bits, "EESAVE")) {
+            f.EesaveByte = which;
+            f.EesaveBit = BitIndex(eesave);
+        }
+    }
+    f.CalCount = static_cast<uint8_t>(std::min<int>(p.CalCount, 4));
+    f.Cal = p.CalCount >= 4 ? kCal4 : p.CalCount >= 2 ? kCal2 : p.CalCount == 1 ? kCal1 : kNoCal;
+    TakeTiming(f, p);
+    return f;
+}
+
+std::vector<AvrFacts> MakeAll() {
+    std::vector<AvrFacts> all = MakeTable();
+    for (AvrFacts& f : all)
+        if (const AvrPartData* p = FindAvrPart(f.Name)) TakeTiming(f, *p);
+    for (const AvrPartData& p : AllAvrParts()) {
+        bool listed = false;
+        for (const AvrFacts& f : all) listed = listed || FindAvrPart(f.Name) == &p;
+        if (!listed) all.push_back(FromPartData(p));
+    }
+    return all;
+}
+
 }  // namespace
 
 const std::vector<AvrFacts>& AllAvrFacts() {
-    static const std::vector<AvrFacts> table = MakeTable();  // immutable after first use
+    static const std::vector<AvrFacts> table = MakeAll();  // immutable after first use
     return table;
 }
 

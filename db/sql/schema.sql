@@ -1,4 +1,4 @@
--- tondrel chip database, schema version 1.
+-- tondrel chip database, schema version 2.
 -- Column names and their order are part of the program's interface: the chip dialog shows
 -- "select * from chip" and reads the name at position 2.
 
@@ -9,7 +9,15 @@ CREATE TABLE chip (
     "芯片特征码"            TEXT    NOT NULL DEFAULT '',
     "芯片FLASHROM容量(B)"   INTEGER NOT NULL DEFAULT 0,
     "芯片EEPROM容量(B)"     INTEGER NOT NULL DEFAULT 0,
-    "页面大小(AVR)"         INTEGER NOT NULL DEFAULT 0
+    "页面大小(AVR)"         INTEGER NOT NULL DEFAULT 0,
+    -- Erase and write times (worst case) and the values a location reads while its write is
+    -- in progress ((first << 8) | second); 0 and -1 = not known. Calibration bytes (AVR).
+    "擦除时间(ms)"          INTEGER NOT NULL DEFAULT 0,
+    "FLASH写入时间(us)"     INTEGER NOT NULL DEFAULT 0,
+    "EEPROM写入时间(us)"    INTEGER NOT NULL DEFAULT 0,
+    "FLASH忙读回值"         INTEGER NOT NULL DEFAULT -1,
+    "EEPROM忙读回值"        INTEGER NOT NULL DEFAULT -1,
+    "校准字节数"            INTEGER NOT NULL DEFAULT 0
 );
 
 CREATE INDEX chip_by_method ON chip ("芯片编程方法代号", "芯片名称");

@@ -117,7 +117,7 @@ TEST(ConfigDispatch, EveryKeyHasItsLayoutAndTheGapsOpenNothing) {
     EXPECT_EQ(FindLayout(40)->ClassName, "Tat89s53otherFrm");
     EXPECT_EQ(FindLayout(49)->ClassName, "TTiny22otherFrm");
 
-    for (int32_t id : {7, 47, 0, 55, 3, -1}) {
+    for (int32_t id : {7, 47, 0, 3, -1, 9999}) {  // above 54: the AVRs of the part data
         Bench b;
         EXPECT_EQ(OpenConfigForm(id, b.engine, 0x378, b.prompts), nullptr);
         EXPECT_TRUE(b.log.empty()) << id;

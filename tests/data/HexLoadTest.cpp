@@ -116,6 +116,15 @@ TEST_F(HexLoad, ExtendedAddressRecords) {
         EXPECT_EQ(Chip.FlashDataEnd, 65536 + 0x10);
     }
 
+    // 256 KiB (ATmega2560): the last segment loads up to the last byte; one more is refused.
+    UseChip(5, 262144, 4096);
+    ASSERT_TRUE(LoadFlash("a.hex", ":020000040003F7\n" + Rec(0xFFF0, 0, Bytes(16, 1))));
+    EXPECT_EQ(Bufs.FlashBuffer[0x3FFF0], 1);
+    EXPECT_EQ(Bufs.FlashBuffer[0x3FFFF], 16);
+    EXPECT_EQ(Bufs.FlashBuffer[0xFFF0], 0xFF);
+    EXPECT_EQ(Chip.FlashDataEnd, 0x3FFFF);
+    EXPECT_FALSE(LoadFlash("a.hex", ":020000040004F6\n" + Rec(0x0000, 0, {0xAB})));
+
     // On a 64 KiB chip the base record itself lies beyond the chip.
     UseChip(5, 65536, 2048);
     Out.Lines.clear();

@@ -1,0 +1,145 @@
+#include "config/GenericLayouts.h"
+
+#include <string>
+
+#include "common/AvrPartData.h"
+
+namespace tondrel::config {
+namespace {
+
+constexpr Command kReadLock{0x58, 0x00, 0x00, 0x00};
+constexpr Command kReadFuseLow{0x50, 0x00, 0x00, 0x00};
+constexpr Command kReadFuseHigh{0x58, 0x08, 0x00, 0x00};
+constexpr Command kReadExtended{0x50, 0x08, 0x00, 0x00};
+constexpr Command kWriteLock{0xAC, 0xE0, 0x00, 0x00};
+constexpr Command kWriteFuseLow{0xAC, 0xA0, 0x00, 0x00};
+constexpr Command kWriteFuseHigh{0xAC, 0xA8, 0x00, 0x00};
+constexpr Command kWriteExtended{0xAC, 0xA4, 0x00, 0x00};
+
+constexpr const char* kReserved = "—";
+
+struct GroupSpec {
+    const char* Name;
+    const char* Caption;
+    GroupKind Kind;
+    Command Read, Write;
+    const char* RefreshButton;
+    const char* WriteButton;
+    const char* BoxPrefix;
+};
+
+const GroupSpec kLock{"GroupBox2",         "Lock Bits（锁定位，打勾表示0，即已编程，否则表示1）",
+                      GroupKind::LockBits, kReadLock,
+                      kWriteLock,          "Button1",
+                      "Button2",           "LBN"};
+const GroupSpec kHigh{"GroupBox1",     "Fuse High（ 熔丝高位，打勾表示0，即已编程，否则表示1）",
+                      GroupKind::Fuse, kReadFuseHigh,
+                      kWriteFuseHigh,  "Button3",
+                      "Button4",       "fh"};
+const GroupSpec kLow{"GroupBox3",     "Fuse Low （熔丝低位，打勾表示0，即已编程，否则表示1)",
+                     GroupKind::Fuse, kReadFuseLow,
+                     kWriteFuseLow,   "Button5",
+                     "Button6",       "FL"};
+const GroupSpec kExt{
+    "groupbox4",     "Extended Fuse Bits（扩展熔丝位，打勾表示0，即已编程，否则表示1）",
+    GroupKind::Fuse, kReadExtended,
+    kWriteExtended,  "Button8",
+    "Button9",       "LEF"};
+
+GroupDesc MakeGroup(const GroupSpec& spec) {
+    GroupDesc g;
+    g.Name = spec.Name;
+    g.Caption = spec.Caption;
+    g.Kind = spec.Kind;
+    g.Reads = {spec.Read};
+    g.Form = WriteForm::ValueInB4;
+    g.Write = spec.Write;
+    g.WriteBase = 0xFF;
+    g.RefreshButton = {spec.RefreshButton, "刷新refresh"};
+    g.WriteButton = {spec.WriteButton, "重写write"};
+    return g;
+}
+
+BoxDesc MakeBox(const char* prefix, int bit, const std::string& caption) {
+    BoxDesc box;
+    box.Name = prefix + std::to_string(bit);
+    box.Caption = caption;
+    box.ReadBit = bit;
+    box.WriteMask = static_cast<uint16_t>(1u << bit);
+    return box;
+}
+
+// A fuse byte from bit 7 down, as the designed layouts show it. Bits avr-libc does not name are
+// reserved: shown disabled and written as 1. SPIEN cannot be changed over the serial interface;
+// RSTDISBL and DWEN, once programmed, take the chip off it.
+GroupDesc FuseGroup(const GroupSpec& spec, const std::array<const char*, 8>& bits) {
+    GroupDesc g = MakeGroup(spec);
+    for (int bit = 7; bit >= 0; --bit) {
+        const char* name = bits[static_cast<size_t>(bit)];
+        BoxDesc box = MakeBox(spec.BoxPrefix, bit, name != nullptr ? name : kReserved);
+        if (name == nullptr) {
+            box.Disabled = true;
+            box.WriteMask = 0;
+        } else if (box.Caption == "SPIEN") {
+            box.Disabled = true;
+            box.Danger = Hazard::EndsSerialWhenUnticked;
+        } else if (box.Caption == "RSTDISBL" || box.Caption == "DWEN") {
+            box.Danger = Hazard::EndsSerialWhenTicked;
+        }
+        g.Boxes.push_back(std::move(box));
+    }
+    return g;
+}
+
+GroupDesc LockGroup(uint8_t used, bool inByte2) {
+    static const char* const kNames[6] = {"LB1", "LB2", "BLB01", "BLB02", "BLB11", "BLB12"};
+    GroupDesc g = MakeGroup(kLock);
+    if (inByte2) {  // 0xAC 1111 11ii 0x00 0x00: the bits without a box stay 1
+        g.Form = WriteForm::ValueInB2;
+        g.Write = {0xAC, 0x00, 0x00, 0x00};
+    }
+    for (int bit = 5; bit >= 0; --bit)
+        if (used & (1u << bit)) g.Boxes.push_back(MakeBox(kLock.BoxPrefix, bit, kNames[bit]));
+    return g;
+}
+
+LayoutDesc Build(const AvrPartData& p) {
+    LayoutDesc l;
+    l.ClassName = "GenericAvrLayout";
+    l.ChipIds = {p.ChipId};
+    l.Fam = Family::Avr;
+    if (p.LockUsed != 0) l.Groups.push_back(LockGroup(p.LockUsed, p.LockInByte2));
+    if (p.FuseBytes & kHasHighFuse) l.Groups.push_back(FuseGroup(kHigh, p.HighBits));
+    if (p.FuseBytes & kHasLowFuse) l.Groups.push_back(FuseGroup(kLow, p.LowBits));
+    if (p.FuseBytes & kHasExtFuse) l.Groups.push_back(FuseGroup(kExt, p.ExtBits));
+    for (const GroupDesc& g : l.Groups) l.OpenOrder.push_back(g.Name);
+    // The calibration read shows one, two or four bytes.
+    l.CalibrationCount = p.CalCount >= 4 ? 4 : p.CalCount >= 2 ? 2 : p.CalCount;
+    if (l.CalibrationCount > 0) l.Calibration = {"Button7", "（读校准字节）Read Calibration Byte"};
+    l.Close = {"BitBtn1", "关闭close"};
+    return l;
+}
+
+}  // namespace
+
+const std::vector<LayoutDesc>& GenericLayouts() {
+    static const std::vector<LayoutDesc> layouts = [] {
+        std::vector<LayoutDesc> all;
+        for (const AvrPartData& p : AllAvrParts()) {
+            // The designed layouts keep their chips; a chip whose part data names other
+            // commands gets no generic view.
+            if (!p.StandardCommands || FindDesignedLayout(p.ChipId) != nullptr) continue;
+            all.push_back(Build(p));
+        }
+        return all;
+    }();
+    return layouts;
+}
+
+const LayoutDesc* FindGenericLayout(int32_t chipId) {
+    for (const LayoutDesc& l : GenericLayouts())
+        if (l.ChipIds.front() == chipId) return &l;
+    return nullptr;
+}
+
+}  // namespace tondrel::config
