@@ -511,7 +511,15 @@ void Session::SpeedRead() {
     current_->SetBitDelay(position);
 }
 
+void Session::AdoptEngineSpeed() {
+    const int32_t working = current_->WorkingBitDelay();
+    if (working < 0 || working == SpeedPosition) return;
+    SpeedPosition = std::clamp<int32_t>(working, 0, kSpeedMax);
+    view_.SetSpeedPosition(SpeedPosition);
+}
+
 bool Session::SpeedWrite() {
+    AdoptEngineSpeed();
     if (Db.WriteSpeed(Chip.CurrentChipId, SpeedPosition)) return true;
     Line(TrFormat("CoreSpeedSaveFail", CurrentLanguage(), Db.LastError()));
     return false;

@@ -189,6 +189,9 @@ class Session {
     std::unique_ptr<PortIo> router_;
 
     class Scope;  // the no-nesting guard of an operation
+    // After an operation: the speed the engine found it had to slow down to becomes the
+    // speed bar's, so that it is shown and stored after a good write.
+    void AdoptEngineSpeed();
     void Line(const std::string& text);
     void Say(std::string_view key);
     void Sound(std::string_view name);

@@ -15,6 +15,7 @@ class Session::Scope {
     }
     ~Scope() {
         if (!ok_) return;
+        s_.AdoptEngineSpeed();
         s_.busy_ = false;
         if (signal_) s_.view_.OperationRunning(false);
     }

@@ -2,55 +2,30 @@
 // T89s53: the AT89S53 engine (programming-method code 2). Three-byte serial commands; the first
 // byte of a program-memory command carries address bits 13..8 and the operation. The chip has no
 // identification command, so the signature is always the empty text.
-#include <array>
 #include <cstdint>
 #include <string>
 
-#include "engines/Tpro.h"
+#include "engines/SerialIsp.h"
 
 namespace tondrel {
 
-class T89s53 : public Tpro {
+class T89s53 : public SerialIsp {
   public:
-    using Tpro::Tpro;
+    explicit T89s53(EngineEnv& env) : SerialIsp(env, 3) {}
 
     void ReadSignature(std::string& text) override;
     bool EnterProgramming() override;
     bool LeaveProgramming() override;
     void EraseChip() override;
-    void InitPinMap() override;
     bool WriteFlashByte(int32_t address, uint8_t value) override;
     uint8_t ReadFlashByte(int32_t address) override;
     // Sends b1 b2 b3 only: the chip takes three-byte commands, b4 is ignored.
     uint16_t RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) override;
-    void SetAutoVerify(bool on) override { AutoVerify = on ? 1 : 0; }
-    void SetWriteBlank(bool on) override { WriteBlank = on ? 1 : 0; }
-    void SetBitDelay(int32_t count) override { BitDelay = count; }
     const char* ClassName() const override { return "T89s53"; }
 
     // First command byte: bits 7..3 = address bits 12..8, bit 2 = address bit 13, then 10 for a
     // write or 01 for a read.
     static uint8_t FirstByte(int32_t address, bool write);
-
-    uint16_t RstPin = 0;
-    uint16_t MosiPin = 0;
-    uint16_t MisoPin = 0;
-    uint16_t SckPin = 0;
-    uint16_t EnablePin = 0;
-    uint16_t EnableActiveLevel = 0;
-    uint16_t EnableIdleLevel = 0;
-    int32_t BitDelay = 0;
-    uint8_t WriteBlank = 0;
-    uint8_t AutoVerify = 0;
-    std::array<uint8_t, 3> RxBytes{};
-    std::array<uint8_t, 3> TxBytes{};
-
-  private:
-    void SetRst(bool level) { SetPin(static_cast<uint8_t>(RstPin), level); }
-    void SetMosi(bool level) { SetPin(static_cast<uint8_t>(MosiPin), level); }
-    void SetSck(bool level);
-    bool GetMiso() { return GetPin(static_cast<uint8_t>(MisoPin)); }
-    void TransferBytes(int n);
 };
 
 }  // namespace tondrel

@@ -2,97 +2,52 @@
 
 namespace tondrel {
 
-void T89s8253::SetSck(bool level) {
-    SetPin(static_cast<uint8_t>(SckPin), level);
-    BitDelayCountdown(BitDelay);
-}
-
-void T89s8253::TransferBytes(int n) {
-    for (int i = 0; i < n && i < static_cast<int>(TxBytes.size()); ++i) {
-        uint8_t in = 0;
-        for (int bit = 7; bit >= 0; --bit) {
-            SetSck(false);
-            SetMosi(((TxBytes[i] >> bit) & 1u) != 0);
-            SetSck(true);
-            if (GetMiso()) in = static_cast<uint8_t>(in | (1u << bit));
-        }
-        SetSck(false);
-        RxBytes[i] = in;
-    }
-}
-
-void T89s8253::InitPinMap() {
-    AutoVerify = 1;
-    WriteBlank = 0;
-    RstPin = 3;
-    MosiPin = 8;
-    MisoPin = 11;
-    SckPin = 2;
-    EnablePin = 14;
-    EnableActiveLevel = 0;
-    EnableIdleLevel = 1;
-}
-
 // The chip is not identified by this engine: nothing is sent.
 void T89s8253::ReadSignature(std::string& text) {
     text.clear();
 }
 
 bool T89s8253::EnterProgramming() {
-    WriteControlPort(0);
-    SetPin(static_cast<uint8_t>(EnablePin), (EnableActiveLevel & 0xFF) != 0);
-    Sleep(20);
-    SetRst(false);
-    SetMosi(false);
-    SetSck(false);
-    Sleep(10);
-    SetRst(true);
-    Sleep(20);
-    TxBytes[0] = 0xAC;
-    TxBytes[1] = 0x53;
-    TransferBytes(4);
+    At89PowerUp(20, 20);
+    TxBytes[0] = kEnable1;
+    TxBytes[1] = kEnable2;
+    TransferBytes(kNoAnswer);
     return true;
 }
 
 bool T89s8253::LeaveProgramming() {
-    SetRst(false);
-    SetPin(static_cast<uint8_t>(EnablePin), (EnableIdleLevel & 0xFF) != 0);
-    Sleep(20);
+    At89Release(20);
     return true;
 }
 
 void T89s8253::EraseChip() {
-    TxBytes[0] = 0xAC;
-    TxBytes[1] = 0x80;
-    TransferBytes(4);
-    Sleep(500);
+    TxBytes[0] = kEnable1;
+    TxBytes[1] = kAvrErase2;
+    TransferBytes(kNoAnswer);
+    EraseWait();
 }
 
 bool T89s8253::WriteFlashByte(int32_t address, uint8_t value) {
     // An erased location already holds 0xFF: reading it is cheaper than a write and a poll.
     if (!WriteBlank && value == 0xFF && ReadFlashByte(address) == 0xFF) return true;
-    TxBytes[0] = 0x40;
+    TxBytes[0] = kWriteCode;
     TxBytes[1] = static_cast<uint8_t>((address >> 8) & 0xFF);
     TxBytes[2] = static_cast<uint8_t>(address & 0xFF);
     TxBytes[3] = value;
-    TransferBytes(4);
-    if (!AutoVerify) return true;
-    return PollReadBack([&] { return ReadFlashByte(address) == value; });
+    TransferBytes(kNoAnswer);
+    return FinishWrite(value, Chip().FlashWriteDelayUs, Chip().FlashReadback, kFlashFallbackMs,
+                       [&] { return ReadFlashByte(address) == value; });
 }
 
 uint8_t T89s8253::ReadFlashByte(int32_t address) {
-    TxBytes[0] = 0x20;
-    TxBytes[1] = static_cast<uint8_t>((address >> 8) & 0xFF);
-    TxBytes[2] = static_cast<uint8_t>(address & 0xFF);
-    TransferBytes(4);
-    return RxBytes[3];
+    return Command(kReadCode, static_cast<uint8_t>((address >> 8) & 0xFF),
+                   static_cast<uint8_t>(address & 0xFF));
 }
 
 uint16_t T89s8253::RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
-    TxBytes = {b1, b2, b3, b4};
-    TransferBytes(4);
+    const uint8_t answer = Command(b1, b2, b3, b4);
     Sleep(20);
-    return RxBytes[3];
+    return answer;
 }
 
 }  // namespace tondrel

@@ -7,36 +7,32 @@ namespace tondrel {
 
 namespace {
 constexpr int32_t kAt90s1200ChipId = 4;
+// Waits of a page commit where the chip's data gives none.
+constexpr uint32_t kPageFallbackMs = 15;
+
+bool AllSame(const uint8_t (&bytes)[3], uint8_t v) {
+    return bytes[0] == v && bytes[1] == v && bytes[2] == v;
+}
+}  // namespace
+
+void Tavr::SendAddressed(uint8_t op, int32_t address, size_t answer) {
+    TxBytes[0] = op;
+    TxBytes[1] = static_cast<uint8_t>((address >> 8) & 0xFF);
+    TxBytes[2] = static_cast<uint8_t>(address & 0xFF);
+    TransferBytes(answer);
 }
 
-void Tavr::SetSck(bool level) {
-    SetPin(static_cast<uint8_t>(SckPin), level);
-    BitDelayCountdown(BitDelay);
-}
-
-void Tavr::TransferBytes(int n) {
-    for (int i = 0; i < n && i < 4; ++i) {
-        uint8_t in = 0;
-        for (int bit = 7; bit >= 0; --bit) {
-            SetSck(false);
-            SetMosi(((TxBytes[i] >> bit) & 1) != 0);
-            SetSck(true);
-            if (GetMiso()) in = static_cast<uint8_t>(in | (1u << bit));
+void Tavr::SendCode(uint8_t op, int32_t word, size_t answer) {
+    if (Chip().FlashSize > kPlainFlashLimit) {
+        const int32_t bank = (word >> 16) & 0xFF;
+        if (bank != extendedAddress_) {
+            const uint8_t kept = TxBytes[3];
+            Command(kExtendedAddress, 0x00, static_cast<uint8_t>(bank), 0x00);
+            TxBytes[3] = kept;
+            extendedAddress_ = bank;
         }
-        SetSck(false);
-        RxBytes[i] = in;
     }
-}
-
-void Tavr::Send3(uint8_t b1, uint8_t b2, uint8_t b3) {
-    TxBytes[0] = b1;
-    TxBytes[1] = b2;
-    TxBytes[2] = b3;
-    TransferBytes(4);
-}
-
-void Tavr::SendAddressed(uint8_t op, int32_t address) {
-    Send3(op, static_cast<uint8_t>((address >> 8) & 0xFF), static_cast<uint8_t>(address & 0xFF));
+    SendAddressed(op, word, answer);
 }
 
 bool Tavr::ChipEchoesEnable() const {
@@ -48,20 +44,27 @@ bool Tavr::ChipEchoesEnable() const {
 }
 
 void Tavr::InitPinMap() {
-    AutoVerify = 1;
-    WriteBlank = 0;
+    SerialIsp::InitPinMap();
     PendingAddress = -1;
-    RstPin = 3;
-    MosiPin = 8;
-    MisoPin = 11;
-    SckPin = 2;
-    EnablePin = 14;
-    EnableActiveLevel = 0;
-    EnableIdleLevel = 1;
+}
+
+bool Tavr::SendEnable() {
+    TxBytes[0] = kEnable1;
+    TxBytes[1] = kEnable2;
+    TransferBytes(2);  // the echo comes in the third byte
+    return !ChipEchoesEnable() || RxBytes[2] == kEnable2;
+}
+
+void Tavr::ResetPulse() {
+    SetRst(true);
+    Sleep(1);
+    SetRst(false);
+    Sleep(25);
+    extendedAddress_ = -1;
 }
 
 bool Tavr::EnterProgramming() {
-    SetPin(static_cast<uint8_t>(EnablePin), (EnableActiveLevel & 0xFF) != 0);
+    SetEnable(true);
     Sleep(20);
     SetRst(true);
     SetMosi(false);
@@ -69,30 +72,11 @@ bool Tavr::EnterProgramming() {
     Sleep(1);
     SetRst(false);
     Sleep(25);
-
-    // The chip echoes 0x53 in the third byte only when its bit counter is in step with ours.
-    // Each positive SCK pulse shifts its framing by one bit, so 32 tries cover every offset.
-    const bool echoes = ChipEchoesEnable();
-    bool entered = false;
-    for (int attempt = 0; attempt < kEnableAttempts; ++attempt) {
-        if (attempt > 0) {
-            SetSck(true);
-            SetSck(false);
-        }
-        TxBytes[0] = 0xAC;
-        TxBytes[1] = 0x53;
-        TransferBytes(4);
-        if (!echoes || RxBytes[2] == 0x53) {
-            entered = true;
-            break;
-        }
-    }
-    if (!entered) {
-        // 31 pulses went out; one more brings a chip that was in step (one that simply does not
-        // echo) back to the framing it started with, so later commands still reach it whole.
-        SetSck(true);
-        SetSck(false);
-    }
+    extendedAddress_ = -1;
+    // The chip echoes 0x53 only when it read the command right: in step with our framing and
+    // on a clock it can follow (a chip fresh from the factory runs at 1 MHz).
+    echoChecked_ = ChipEchoesEnable();
+    const bool entered = SearchSpeed([this] { return SendEnable(); }, [this] { ResetPulse(); });
     Sleep(25);
     return entered;
 }
@@ -102,31 +86,42 @@ bool Tavr::LeaveProgramming() {
     SetMosi(true);
     SetSck(true);
     Sleep(25);
-    SetPin(static_cast<uint8_t>(EnablePin), (EnableIdleLevel & 0xFF) != 0);
+    SetEnable(false);
     return true;
 }
 
 void Tavr::EraseChip() {
-    TxBytes[0] = 0xAC;
-    TxBytes[1] = 0x80;
-    TransferBytes(4);
-    Sleep(500);
+    TxBytes[0] = kEnable1;
+    TxBytes[1] = kAvrErase2;
+    TransferBytes(kNoAnswer);
+    EraseWait();
 }
 
 void Tavr::ReadSignature(std::string& text) {
+    uint8_t sig[3] = {};
+    auto read = [&] {
+        for (uint8_t k = 0; k < 3; ++k) sig[k] = Command(kAvrSignature, 0x00, k, 0x00);
+        return !AllSame(sig, 0x00) && !AllSame(sig, 0xFF);
+    };
+    // Without an echo to go by, the signature tells whether the chip follows this clock.
+    if (echoChecked_)
+        read();
+    else
+        SearchSpeed(read, [this] {
+            ResetPulse();
+            SendEnable();
+        });
     text.clear();
-    for (uint8_t k = 0; k < 3; ++k) {
-        TxBytes[3] = 0x00;
-        Send3(0x30, 0x00, k);
+    for (uint8_t b : sig) {
         char digits[3];
-        std::snprintf(digits, sizeof digits, "%02X", RxBytes[3]);
+        std::snprintf(digits, sizeof digits, "%02X", b);
         text += digits;
     }
     LastSignature = text;
 }
 
 uint8_t Tavr::ReadFlashByte(int32_t address) {
-    SendAddressed((address & 1) != 0 ? 0x28 : 0x20, address / 2);
+    SendCode((address & 1) != 0 ? kReadCodeHigh : kReadCode, address / 2, LastByte());
     return RxBytes[3];
 }
 
@@ -137,30 +132,28 @@ bool Tavr::WriteFlashByte(int32_t address, uint8_t value) {
     }
     const int32_t word = address / 2;
     TxBytes[3] = value;
-    SendAddressed((address & 1) != 0 ? 0x48 : 0x40, word);
+    SendCode((address & 1) != 0 ? kWriteCodeHigh : kWriteCode, word, kNoAnswer);
 
-    const int32_t pageSize = Chip().CurrentPageSize;
+    const CurrentChip& chip = Chip();
+    const int32_t pageSize = chip.CurrentPageSize;
     if (pageSize <= 0) {
-        if (AutoVerify == 0) return true;
-        if (value == 0xFF) {
-            Sleep(5);
-            return true;
-        }
-        return PollReadBack([&] { return ReadFlashByte(address) == value; });
+        return FinishWrite(value, chip.FlashWriteDelayUs, chip.FlashReadback, kFlashFallbackMs,
+                           [&] { return ReadFlashByte(address) == value; });
     }
 
     const bool pageFull = PendingAddress != -1 && (address + 1) % pageSize == 0;
-    if (!pageFull && address != Chip().FlashDataEnd) return true;
+    if (!pageFull && address != chip.FlashDataEnd) return true;
 
     // Byte 4 is kept: the value just loaded, which the chip ignores.
-    SendAddressed(0x4C, word);
+    SendCode(kWritePage, word, kNoAnswer);
     if (PendingAddress < 0) {
-        Sleep(15);
+        SleepUs(chip.FlashWriteDelayUs, kPageFallbackMs);
         return true;
     }
     // The poll is the only wait for the page write, so it runs even with AutoVerify off.
     const int32_t pollAddress = PendingAddress;
     const auto pollValue = static_cast<uint8_t>(PendingValue);
+    if (LooksBusy(pollValue, chip.FlashReadback)) SleepUs(chip.FlashWriteDelayUs, kPageFallbackMs);
     const bool ok = PollReadBack([&] { return ReadFlashByte(pollAddress) == pollValue; });
     PendingAddress = -1;
     return ok;
@@ -168,28 +161,20 @@ bool Tavr::WriteFlashByte(int32_t address, uint8_t value) {
 
 bool Tavr::WriteEepromByte(int32_t address, uint8_t value) {
     TxBytes[3] = value;
-    SendAddressed(0xC0, address);
-    if (AutoVerify == 0) return true;
-    if (value == 0xFF) {
-        Sleep(10);
-        return true;
-    }
-    return PollReadBack([&] { return ReadEepromByte(address) == value; });
+    SendAddressed(kWriteEeprom, address, kNoAnswer);
+    return FinishWrite(value, Chip().EepromWriteDelayUs, Chip().EepromReadback, kEepromFallbackMs,
+                       [&] { return ReadEepromByte(address) == value; });
 }
 
 uint8_t Tavr::ReadEepromByte(int32_t address) {
-    SendAddressed(0xA0, address);
+    SendAddressed(kReadEeprom, address, LastByte());
     return RxBytes[3];
 }
 
 uint16_t Tavr::RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
-    TxBytes[0] = b1;
-    TxBytes[1] = b2;
-    TxBytes[2] = b3;
-    TxBytes[3] = b4;
-    TransferBytes(4);
+    const uint8_t answer = Command(b1, b2, b3, b4);
     Sleep(20);
-    return RxBytes[3];
+    return answer;
 }
 
 }  // namespace tondrel

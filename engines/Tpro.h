@@ -65,6 +65,10 @@ public:
     virtual void SetWriteBlank(bool on) { (void)on; }                     // 11
     virtual void SetBitDelay(int32_t count) { (void)count; }              // 12
 
+    // The bit delay the engine last worked at: the serial engines slow down by themselves for a
+    // chip that misreads the clock. -1 for an engine that only keeps what SetBitDelay gave.
+    virtual int32_t WorkingBitDelay() const { return -1; }
+
     // Class name as the catalogue's method code names it ("Tpro", "T89s", "Tavr", ...).
     virtual const char* ClassName() const { return "Tpro"; }
 

@@ -81,7 +81,7 @@ void AvrChip::SetLines(const TargetLines& lines, uint64_t nowNs) {
         lastSckEdgeNs_ = nowNs;
     }
     if (inReset_ && sck != prevSck) {
-        if (nowNs - lastSckEdgeNs_ < Faults.MinPhaseNs) phaseTooShort_ = true;
+        if (nowNs - lastSckEdgeNs_ < MinPhaseNs()) phaseTooShort_ = true;
         lastSckEdgeNs_ = nowNs;
         if (sck) {
             RisingEdge(lines.Mosi, nowNs);
@@ -93,6 +93,15 @@ void AvrChip::SetLines(const TargetLines& lines, uint64_t nowNs) {
         }
     }
     lines_ = lines;
+}
+
+uint64_t AvrChip::MinPhaseNs() const {
+    // SCK high and low must each last more than 2 CPU cycles, 3 from 12 MHz up (serial
+    // programming characteristics of the ATmega datasheets).
+    const uint64_t hz = Faults.ClockHz > 0 ? Faults.ClockHz : facts_.FactoryClockHz;
+    uint64_t chip = 0;
+    if (hz > 0) chip = ((hz >= 12'000'000 ? 3u : 2u) * 1'000'000'000ull + hz - 1) / hz;
+    return std::max(Faults.MinPhaseNs, chip);
 }
 
 bool AvrChip::DataOut(uint64_t) {

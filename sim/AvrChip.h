@@ -100,6 +100,8 @@ class AvrChip : public TargetChip {
     enum class Busy : uint8_t { None, Flash, Eeprom, Erase };
 
     void EnterReset();
+    // Shortest SCK phase the chip reads right: its clock's limit or the fault knob's.
+    uint64_t MinPhaseNs() const;
     void RisingEdge(bool mosi, uint64_t nowNs);
     void ByteDone(uint64_t nowNs);
     // The answer a read puts into the fourth byte of the current frame; none = plain echo.

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "common/Text.h"
 
@@ -40,6 +42,35 @@ uint8_t IdentAnswer(AdapterKind kind) {
         default:
             return 0x00;
     }
+}
+
+// "16MHz", "7.3728mhz", "32768Hz", "500kHz" (already lower case) -> Hz; false for anything else.
+bool ParseClock(const std::string& text, uint32_t& hz) {
+    double scale = 0;
+    std::string number;
+    for (const auto& [unit, factor] :
+         {std::pair<const char*, double>{"mhz", 1e6}, {"khz", 1e3}, {"hz", 1.0}}) {
+        const std::string u = unit;
+        if (text.size() > u.size() && text.compare(text.size() - u.size(), u.size(), u) == 0) {
+            number = text.substr(0, text.size() - u.size());
+            scale = factor;
+            break;
+        }
+    }
+    if (scale == 0 || number.empty() ||
+        number.find_first_not_of("0123456789.") != std::string::npos ||
+        number.find('.') != number.rfind('.') || number == ".")
+        return false;
+    const double value = std::stod(number) * scale;
+    if (value < 1.0 || value > 100e6) return false;
+    hz = static_cast<uint32_t>(value + 0.5);
+    return true;
+}
+
+std::string ClockText(uint32_t hz) {
+    if (hz % 1'000'000 == 0) return std::to_string(hz / 1'000'000) + "MHz";
+    if (hz % 1'000 == 0) return std::to_string(hz / 1'000) + "kHz";
+    return std::to_string(hz) + "Hz";
 }
 
 }  // namespace
@@ -288,6 +319,7 @@ const BenchOptions& Bench::Options() const {
 
 std::string Bench::Name() const {
     const auto& o = impl_->Options;
+    const std::string clock = o.Faults.ClockHz > 0 ? "@" + ClockText(o.Faults.ClockHz) : "";
     switch (o.Adapter) {
         case AdapterKind::Nothing:
             return "sim:none";
@@ -296,13 +328,13 @@ std::string Bench::Name() const {
         case AdapterKind::ByteBlasterMV:
             return "sim:byteblastermv";
         case AdapterKind::Gen1Fw1:
-            return "sim:" + (o.ChipName.empty() ? "empty" : o.ChipName) + "@gen1";
+            return "sim:" + (o.ChipName.empty() ? "empty" : o.ChipName) + "@gen1" + clock;
         case AdapterKind::Gen1Fw2:
-            return "sim:" + (o.ChipName.empty() ? "empty" : o.ChipName) + "@gen1v2";
+            return "sim:" + (o.ChipName.empty() ? "empty" : o.ChipName) + "@gen1v2" + clock;
         case AdapterKind::Gen2:
             break;
     }
-    return "sim:" + (o.ChipName.empty() ? std::string("empty") : o.ChipName);
+    return "sim:" + (o.ChipName.empty() ? std::string("empty") : o.ChipName) + clock;
 }
 
 void Bench::ReleaseState() {
@@ -352,25 +384,36 @@ bool ParseBenchName(const std::string& text, BenchOptions& out, std::string& err
         return false;
     }
     std::string rest = text.substr(4);
-    std::string suffix;
+    std::vector<std::string> suffixes;
     if (const auto at = rest.find('@'); at != std::string::npos) {
-        suffix = Lower(rest.substr(at + 1));
+        std::string tail = Lower(rest.substr(at + 1));
         rest = rest.substr(0, at);
+        size_t from = 0;
+        for (size_t next; (next = tail.find('@', from)) != std::string::npos; from = next + 1)
+            suffixes.push_back(tail.substr(from, next - from));
+        suffixes.push_back(tail.substr(from));
     }
     const std::string base = Lower(rest);
     AdapterKind kind = AdapterKind::Gen2;
-    if (suffix == "gen1")
-        kind = AdapterKind::Gen1Fw1;
-    else if (suffix == "gen1v2")
-        kind = AdapterKind::Gen1Fw2;
-    else if (!suffix.empty() && suffix != "gen2") {
-        error = "unknown adapter '@" + suffix + "' (use @gen1, @gen1v2 or @gen2)";
-        return false;
+    uint32_t clockHz = 0;
+    for (const std::string& suffix : suffixes) {
+        uint32_t hz = 0;
+        if (suffix == "gen1" || suffix == "gen1v2" || suffix == "gen2") {
+            kind = suffix == "gen1"     ? AdapterKind::Gen1Fw1
+                   : suffix == "gen1v2" ? AdapterKind::Gen1Fw2
+                                        : AdapterKind::Gen2;
+        } else if (ParseClock(suffix, hz)) {
+            clockHz = hz;
+        } else {
+            error = "unknown bench option '@" + suffix +
+                    "' (use @gen1, @gen1v2 or @gen2, or a chip clock such as @16MHz)";
+            return false;
+        }
     }
     std::string chip;
     if (base == "none" || base == "byteblaster" || base == "byteblastermv") {
-        if (!suffix.empty()) {
-            error = "'" + text + "': a cable or an empty port has no adapter generation";
+        if (!suffixes.empty()) {
+            error = "'" + text + "': a cable or an empty port has no adapter generation or clock";
             return false;
         }
         kind = base == "none"          ? AdapterKind::Nothing
@@ -382,9 +425,13 @@ bool ParseBenchName(const std::string& text, BenchOptions& out, std::string& err
             return false;
         }
         chip = rest;
+    } else if (clockHz != 0) {
+        error = "'" + text + "': a clock needs a chip";
+        return false;
     }
     out.Adapter = kind;
     out.ChipName = chip;
+    out.Faults.ClockHz = clockHz;
     return true;
 }
 

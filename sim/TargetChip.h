@@ -23,12 +23,15 @@ struct ChipFaults {
     // The chip needs each SCK phase (high and low) to last at least this long; a shorter phase
     // makes it latch the wrong level on MOSI (bits arrive wrong when the delay is too short).
     uint64_t MinPhaseNs = 0;
+    // The clock the chip runs on (Hz), e.g. a crystal fitted on the board; 0 = the clock it leaves
+    // the factory with. A chip model that follows its datasheet's serial-clock limits uses it.
+    uint32_t ClockHz = 0;
     // A program-memory byte address (word address on PIC) that never programs; -1 = none.
     int64_t StuckAddress = -1;
 };
 
 class TargetChip {
-public:
+  public:
     virtual ~TargetChip() = default;
     // Catalogue name, e.g. "AT89S52", "ATmega16".
     virtual std::string Name() const = 0;

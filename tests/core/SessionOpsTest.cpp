@@ -165,7 +165,7 @@ TEST(SessionOps, AutoProgramReloadsTheRememberedFile) {
 }
 
 TEST(SessionOps, SpeedIsStoredAfterAWriteAndLoadedAtTheNextSelection) {
-    Desk desk("sim:ATmega16");
+    Desk desk("sim:ATmega16@16MHz");  // follows any speed: the one set is the one stored
     desk.StartAndFind();
     Session& s = desk.S();
     const int id = s.Chip.CurrentChipId;

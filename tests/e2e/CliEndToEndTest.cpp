@@ -126,7 +126,8 @@ TEST_F(CliRun, AutoProgrammingThenVerifyForEveryMethodCode) {
     for (const Chip& c : chips) {
         SCOPED_TRACE(c.Name);
         fs::remove(Path("chip.state"));
-        const std::string port = std::string("sim:") + c.Name;
+        // The AVR on a crystal it can follow at any speed, so the speed given is the one stored.
+        const std::string port = std::string("sim:") + c.Name + (c.MethodCode == 5 ? "@16MHz" : "");
         const std::string chipOption = c.BySignature ? "" : std::string(" --chip ") + c.Name;
         const bool pic = c.MethodCode == 0 || c.MethodCode == 6;
         const std::string flash =

@@ -198,7 +198,7 @@ class GlitchingChip : public sim::TargetChip {
     sim::TargetLines last_{};
 };
 
-TEST(TavrOnBench, ChipOutOfStepIsBroughtBackBySckPulses) {
+TEST(TavrOnBench, ChipOutOfStepIsBroughtBackByAResetPulse) {
     for (int glitch : {1, 5, 31}) {
         Desk desk("ATmega16", std::make_unique<GlitchingChip>(sim::CreateChip("ATmega16"), glitch));
         ASSERT_TRUE(desk.Engine.EnterProgramming()) << glitch;

@@ -167,21 +167,73 @@ TEST_F(TavrFraming, PageModePollsWithAutoVerifyOffAndFailsWhenTheByteNeverComes)
 
 TEST_F(TavrFraming, ByteModeWaitsFiveMillisecondsForBlankAndPollsOthers) {
     UsePages(0, 0);
+    // A blank byte: 5 ms, then one read to confirm it.
     EXPECT_TRUE(avr.WriteFlashByte(0x20, 0xFF));
     EXPECT_EQ(clock.Sleeps, (std::vector<uint32_t>{5}));
-    EXPECT_EQ(Commands().size(), 1u);
+    EXPECT_EQ(Commands().size(), 2u);
 
     fake.Flash[0x21] = 0x42;
     EXPECT_TRUE(avr.WriteFlashByte(0x21, 0x42));
     auto c = Commands();
-    ASSERT_EQ(c.size(), 3u);
-    EXPECT_EQ(c[1], (Bytes{0x48, 0x00, 0x10, 0x42}));
-    EXPECT_EQ(c[2], (Bytes{0x28, 0x00, 0x10, 0x42}));
+    ASSERT_EQ(c.size(), 4u);
+    EXPECT_EQ(c[2], (Bytes{0x48, 0x00, 0x10, 0x42}));
+    EXPECT_EQ(c[3], (Bytes{0x28, 0x00, 0x10, 0x42}));
 
+    // No poll without verification, but the write time before the next command can go out.
     avr.SetAutoVerify(false);
-    EXPECT_TRUE(avr.WriteFlashByte(0x22, 0x99));  // no poll, no wait
-    EXPECT_EQ(Commands().size(), 4u);
-    EXPECT_EQ(clock.Sleeps.size(), 1u);
+    EXPECT_TRUE(avr.WriteFlashByte(0x22, 0x99));
+    EXPECT_EQ(Commands().size(), 5u);
+    EXPECT_EQ(clock.Sleeps, (std::vector<uint32_t>{5, 5}));
+}
+
+// The waits come from the chip's part data where the catalogue has it: the worst-case write
+// time, rounded up to whole milliseconds: instead of the poll without verification, before it
+// for the values the chip also reads while busy (the poll would stop at once).
+TEST_F(TavrFraming, WaitsFollowTheChipsData) {
+    struct Case {
+        bool Eeprom;
+        bool Verify;
+        uint8_t Value;
+        size_t Commands;  // the write and its poll reads
+        std::vector<uint32_t> Sleeps;
+    };
+    chip.FlashWriteDelayUs = 9000;
+    chip.EepromWriteDelayUs = 19500;
+    chip.FlashReadback = 0x7F7F;   // AT90S2313-like: Flash shows 0x7F while busy
+    chip.EepromReadback = 0x807F;  // EEPROM 0x80 or 0x7F
+    UsePages(0, 0);
+    const Case cases[] = {
+        {false, true, 0xFF, 2, {9}}, {false, true, 0x7F, 2, {9}},  {false, false, 0x12, 1, {9}},
+        {false, true, 0x12, 2, {}},  {true, true, 0xFF, 2, {20}},  {true, true, 0x80, 2, {20}},
+        {true, true, 0x7F, 2, {20}}, {true, false, 0x12, 1, {20}}, {true, true, 0x12, 2, {}},
+    };
+    for (const Case& t : cases) {
+        port.ClearLog();
+        clock.Sleeps.clear();
+        avr.SetAutoVerify(t.Verify);
+        fake.Flash[0x40] = t.Value;
+        fake.Eeprom[0x40] = t.Value;
+        EXPECT_TRUE(t.Eeprom ? avr.WriteEepromByte(0x40, t.Value)
+                             : avr.WriteFlashByte(0x40, t.Value));
+        EXPECT_EQ(Commands().size(), t.Commands) << t.Eeprom << t.Verify << int{t.Value};
+        EXPECT_EQ(clock.Sleeps, t.Sleeps) << t.Eeprom << t.Verify << int{t.Value};
+    }
+
+    // A page whose polled byte is a busy look-alike is waited for before the poll.
+    UsePages(32, 31);
+    port.ClearLog();
+    clock.Sleeps.clear();
+    fake.Flash[31] = 0x7F;
+    for (int32_t a = 0; a < 31; ++a) ASSERT_TRUE(avr.WriteFlashByte(a, 0xFF));
+    EXPECT_TRUE(avr.WriteFlashByte(31, 0x7F));
+    EXPECT_EQ(clock.Sleeps, (std::vector<uint32_t>{9}));
+    EXPECT_EQ(Commands().size(), 34u);  // 32 loads, the commit, one poll read
+
+    // Chip erase waits the chip's own erase time.
+    clock.Sleeps.clear();
+    chip.EraseDelayMs = 9;
+    avr.EraseChip();
+    EXPECT_EQ(clock.Sleeps, (std::vector<uint32_t>{9}));
 }
 
 TEST_F(TavrFraming, EepromWritesWaitOrPoll) {
@@ -190,15 +242,16 @@ TEST_F(TavrFraming, EepromWritesWaitOrPoll) {
     fake.Eeprom[0x1FE] = 0x24;
     EXPECT_TRUE(avr.WriteEepromByte(0x1FE, 0x24));
     auto c = Commands();
-    ASSERT_EQ(c.size(), 3u);
+    ASSERT_EQ(c.size(), 4u);
     EXPECT_EQ(c[0], (Bytes{0xC0, 0x01, 0xFF, 0xFF}));
-    EXPECT_EQ(c[1], (Bytes{0xC0, 0x01, 0xFE, 0x24}));
-    EXPECT_EQ(c[2], (Bytes{0xA0, 0x01, 0xFE, 0x24}));
+    EXPECT_EQ(c[1], (Bytes{0xA0, 0x01, 0xFF, 0xFF}));  // the blank byte confirmed after 10 ms
+    EXPECT_EQ(c[2], (Bytes{0xC0, 0x01, 0xFE, 0x24}));
+    EXPECT_EQ(c[3], (Bytes{0xA0, 0x01, 0xFE, 0x24}));
 
     avr.SetAutoVerify(false);
-    EXPECT_TRUE(avr.WriteEepromByte(3, 0xFF));
-    EXPECT_EQ(clock.Sleeps.size(), 1u);
-    EXPECT_EQ(Commands().size(), 4u);
+    EXPECT_TRUE(avr.WriteEepromByte(3, 0x00));
+    EXPECT_EQ(clock.Sleeps, (std::vector<uint32_t>{10, 10}));
+    EXPECT_EQ(Commands().size(), 5u);
 }
 
 TEST_F(TavrFraming, EnterProgrammingChecksTheEcho) {
@@ -213,15 +266,41 @@ TEST_F(TavrFraming, EnterProgrammingChecksTheEcho) {
     EXPECT_FALSE(port.OutputPin(14));
 
     port.ClearLog();
+    clock.Sleeps.clear();
     fake.Echo = false;
     EXPECT_FALSE(avr.EnterProgramming());
-    // 32 commands of 32 bits, one positive SCK pulse before each retry and one more to
-    // restore the original framing (the decoder's byte boundaries drift with the pulses).
-    EXPECT_EQ(port.RisingEdges(), Tavr::kEnableAttempts * 32u + 32u);
+    // Whole commands only, never a lone SCK pulse: each retry follows a positive pulse on
+    // /RESET and the 20 ms the chip needs after it. Once more at the same speed, then ever
+    // slower down to the slowest the search tries; nothing answered, so the speed stays.
+    const size_t tries = 9;
+    EXPECT_EQ(port.RisingEdges(), tries * 32u);
     c = Commands();
-    EXPECT_EQ(c[0][0], 0xAC);
-    EXPECT_EQ(c[0][1], 0x53);
-    EXPECT_EQ(clock.Sleeps.size(), 8u);  // no extra waits between the tries
+    ASSERT_EQ(c.size(), tries);
+    for (const auto& cmd : c) EXPECT_EQ((Bytes{cmd[0], cmd[1]}), (Bytes{0xAC, 0x53}));
+    std::vector<uint32_t> sleeps{20, 1, 25};
+    for (size_t i = 1; i < tries; ++i) sleeps.insert(sleeps.end(), {1, 25});
+    sleeps.push_back(25);
+    EXPECT_EQ(clock.Sleeps, sleeps);
+    EXPECT_EQ(avr.BitDelay, 0);
+    int resetRises = 0;
+    for (size_t i = 1; i < port.Events().size(); ++i) {
+        const auto& e = port.Events()[i];
+        if (e.Address == 0x378 && e.Op == testsupport::PortOp::SetBit && e.Arg == 1) ++resetRises;
+    }
+    EXPECT_EQ(resetRises, static_cast<int>(tries));  // the power-up pulse and one per retry
+}
+
+TEST_F(TavrFraming, ChipThatEchoesOnlyOnASlowerClockIsKeptThere) {
+    // A stand-in for a chip on a slow clock: it echoes only once the phases are long enough.
+    avr.SetBitDelay(3);
+    port.SetResponder([this](const Bytes& c, size_t i) -> uint8_t {
+        if (i == 2 && c[0] == 0xAC && c[1] == 0x53) return avr.BitDelay >= 64 ? 0x53 : 0xFF;
+        return fake.Answer(c, i);
+    });
+    EXPECT_TRUE(avr.EnterProgramming());
+    EXPECT_EQ(avr.BitDelay, 64);
+    EXPECT_EQ(avr.WorkingBitDelay(), 64);
+    EXPECT_EQ(Commands().size(), 4u);  // 3, 3 again, 16, 64
 }
 
 TEST_F(TavrFraming, At90s1200IsEnteredWithoutAnEcho) {
@@ -263,6 +342,45 @@ TEST_F(TavrFraming, KeptBytesSignatureRawCommandAndLeave) {
     EXPECT_TRUE(port.OutputPin(2));
     EXPECT_TRUE(port.OutputPin(8));
     EXPECT_TRUE(port.OutputPin(14));  // drivers off
+}
+
+// Flash beyond 128 KiB (ATmega2560): the bank of 64 K words is selected by 0x4D 0x00 a 0x00
+// before the first program-memory command after a reset and whenever a command's word address
+// lies in another bank: loads, page commits and reads alike. Smaller chips never see it.
+TEST_F(TavrFraming, ExtendedAddressByteSelectsTheBankOfLargeFlash) {
+    chip.FlashSize = 256 * 1024;
+    UsePages(256, 0x3FFFF);
+    EXPECT_TRUE(avr.EnterProgramming());
+    port.ClearLog();
+    avr.ReadFlashByte(0x00010);
+    avr.ReadFlashByte(0x1FFFF);  // still bank 0: word 0xFFFF
+    avr.ReadFlashByte(0x20000);  // word 0x10000: bank 1
+    fake.Flash[0xFF] = 0xA5;     // the stand-in sees only the 16 address bits of the command
+    for (int32_t a = 0x20000; a < 0x20100; ++a) ASSERT_TRUE(avr.WriteFlashByte(a, 0xA5));
+    avr.ReadFlashByte(0x3FFFE);  // bank 1 still
+    avr.ReadFlashByte(0x00000);  // back to bank 0
+    auto c = Commands();
+    ASSERT_EQ(c.size(), 266u);
+    EXPECT_EQ(c[0], (Bytes{0x4D, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(c[1][0], 0x20);
+    EXPECT_EQ(c[2], (Bytes{0x28, 0xFF, 0xFF, 0x00}));  // the fourth byte kept across the 0x4D
+    EXPECT_EQ(c[3], (Bytes{0x4D, 0x00, 0x01, 0x00}));
+    EXPECT_EQ(c[4], (Bytes{0x20, 0x00, 0x00, 0x00}));
+    for (size_t i = 5; i < 5 + 256; ++i) ASSERT_TRUE(IsLoad(c[i])) << i;
+    EXPECT_EQ(c[261], (Bytes{0x4C, 0x00, 0x7F, 0xA5}));
+    EXPECT_EQ(c[262][0], 0x28);  // the poll
+    EXPECT_EQ(c[263], (Bytes{0x20, 0xFF, 0xFF, 0xA5}));
+    EXPECT_EQ(c[264], (Bytes{0x4D, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(c[265][0], 0x20);
+
+    // A reset forgets the bank; a 128 KiB chip is never sent the command.
+    port.ClearLog();
+    chip.FlashSize = 128 * 1024;
+    EXPECT_TRUE(avr.EnterProgramming());
+    avr.ReadFlashByte(0x1FFFF);
+    c = Commands();
+    ASSERT_EQ(c.size(), 2u);
+    EXPECT_EQ(c[1][0], 0x28);
 }
 
 }  // namespace

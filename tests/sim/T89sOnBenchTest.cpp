@@ -91,10 +91,11 @@ TEST(T89sOnBench, SlowChipNeedsALongerBitDelay) {
     BenchOptions o = S52();
     o.Faults.MinPhaseNs = 40'000;  // 40 us per clock phase
     Desk desk(o);
+    // The chip does not echo programming enable at full speed: the engine slows down by itself
+    // and stays at the speed that worked (65536 countdown steps of 2 ns, some 130 us).
     desk.Engine.SetBitDelay(0);
-    EXPECT_NE(desk.Signature(), "1E5206");
-    desk.Engine.SetBitDelay(25'000);  // 25001 countdown steps of 2 ns = 50 us
     EXPECT_EQ(desk.Signature(), "1E5206");
+    EXPECT_EQ(desk.Engine.BitDelay, 65536);
     desk.Engine.EnterProgramming();
     EXPECT_TRUE(desk.Engine.WriteFlashByte(0x10, 0xA5));
     EXPECT_EQ(desk.Engine.ReadFlashByte(0x10), 0xA5);

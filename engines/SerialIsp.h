@@ -1,0 +1,115 @@
+#pragma once
+// SerialIsp: what the AT89S and AVR engines share. The adapter's pin fields, the four private pin
+// operations, one byte-shift routine (SPI mode 0, MSB first) and the speed search that slows the
+// serial clock down for a chip on a slow clock. Each engine adds its framing and its chip steps.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "engines/Tpro.h"
+
+namespace tondrel {
+
+class SerialIsp : public Tpro {
+  public:
+    // Opcodes and command bytes of the serial programming interfaces.
+    static constexpr uint8_t kEnable1 = 0xAC;  // programming enable: 0xAC 0x53 ...
+    static constexpr uint8_t kEnable2 = 0x53;
+    static constexpr uint8_t kAvrErase2 = 0x80;  // chip erase: 0xAC 0x80 (AVR, AT89S51/52/8253)
+    static constexpr uint8_t kOldErase2 = 0x04;  // chip erase: 0xAC 0x04 (AT89S53/8252)
+    static constexpr uint8_t kWriteCode = 0x40;  // AVR: load / write program byte, low byte
+    static constexpr uint8_t kWriteCodeHigh = 0x48;
+    static constexpr uint8_t kReadCode = 0x20;  // AVR: read program byte, low byte
+    static constexpr uint8_t kReadCodeHigh = 0x28;
+    static constexpr uint8_t kAt89Signature = 0x28;
+    static constexpr uint8_t kAvrSignature = 0x30;
+    static constexpr uint8_t kWritePage = 0x4C;
+    static constexpr uint8_t kExtendedAddress = 0x4D;
+    static constexpr uint8_t kWriteEeprom = 0xC0;
+    static constexpr uint8_t kReadEeprom = 0xA0;
+    // The AT89S51/52/8253 answer programming enable with this byte in the fourth position.
+    static constexpr uint8_t kAt89EnableEcho = 0x69;
+
+    // Slowest clock the search tries: phases of some 60 us or more, enough for a chip running on
+    // a 32 kHz crystal. Slower settings stay for the user to choose on the speed bar.
+    static constexpr int32_t kSlowestBitDelay = 65536;
+    // Byte-write waits where the chip's data gives none: the fixed waits for blank bytes.
+    static constexpr uint32_t kFlashFallbackMs = 5;
+    static constexpr uint32_t kEepromFallbackMs = 10;
+    // No answer byte is sampled.
+    static constexpr size_t kNoAnswer = 4;
+
+    SerialIsp(EngineEnv& env, size_t commandLength) : Tpro(env), length_(commandLength) {}
+
+    void InitPinMap() override;
+    void SetAutoVerify(bool on) override { AutoVerify = on ? 1 : 0; }
+    void SetWriteBlank(bool on) override { WriteBlank = on ? 1 : 0; }
+    void SetBitDelay(int32_t count) override { BitDelay = count; }
+    int32_t WorkingBitDelay() const override { return BitDelay; }
+
+    // The next slower delay the speed search tries after `delay`.
+    static int32_t SlowerBitDelay(int32_t delay);
+
+    uint16_t RstPin = 0;
+    uint16_t MosiPin = 0;
+    uint16_t MisoPin = 0;
+    uint16_t SckPin = 0;
+    uint16_t EnablePin = 0;
+    uint16_t EnableActiveLevel = 0;
+    uint16_t EnableIdleLevel = 0;
+    int32_t BitDelay = 0;
+    uint8_t WriteBlank = 0;
+    uint8_t AutoVerify = 0;
+    // Bytes clocked in during the last command; only its answer byte is sampled, the others
+    // read 0. TxBytes: the command, kept between commands (a byte a command does not set still
+    // holds the previous command's byte, which the chip ignores).
+    std::array<uint8_t, 4> RxBytes{};
+    std::array<uint8_t, 4> TxBytes{};
+
+  protected:
+    void SetRst(bool level);
+    void SetMosi(bool level);
+    void SetSck(bool level);
+    bool GetMiso();
+    void SetEnable(bool active);
+    // Shifts the command in TxBytes out and samples MISO only during byte `answer` (the byte
+    // whose content the caller uses; kNoAnswer for none): a port read costs as much as a write.
+    void TransferBytes(size_t answer);
+    // Sets the bytes given, sends the command, returns the answer byte (the last one).
+    uint8_t Command(uint8_t b1, uint8_t b2, uint8_t b3);
+    uint8_t Command(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4);
+    size_t CommandLength() const { return length_; }
+    size_t LastByte() const { return length_ - 1; }
+
+    // The AT89S power-up: all control lines low, drivers on, lines low, then RST high (the
+    // chips are programmed while held in reset). The waits differ between the families.
+    void At89PowerUp(uint32_t settleMs, uint32_t resetMs);
+    // Leaves an AT89S chip's programming mode: RST low, drivers off.
+    void At89Release(uint32_t settleMs);
+
+    // Runs `attempt` at BitDelay; while it fails, `resync` (leaves the chip's programming mode
+    // and re-enters it) and tries again, first at the same speed, then ever slower. A chip that
+    // still misreads at the slowest speed leaves BitDelay as it was.
+    bool SearchSpeed(const std::function<bool()>& attempt, const std::function<void()>& resync);
+
+    // Sleeps for a chip's worst-case time in microseconds, whole milliseconds rounded up;
+    // `fallbackMs` when the chip's data does not give it.
+    void SleepUs(int32_t us, uint32_t fallbackMs);
+    // What follows a byte write. Without verification, the chip's worst-case write time: the
+    // next command must not land inside the write cycle. With it, the read-back poll, after
+    // that same wait for a value the chip also shows while busy (the poll would end too early
+    // there, and could not tell a byte that never programs from one that did).
+    bool FinishWrite(uint8_t value, int32_t worstUs, int32_t readback, uint32_t fallbackMs,
+                     const std::function<bool()>& matches);
+    // The chip's own erase time from the catalogue; 500 ms where it is not known.
+    void EraseWait();
+    // Whether `value` is one the chip also shows while that write is still in progress (0xFF
+    // always, plus the part data's read-back pair), so that reading it proves nothing.
+    static bool LooksBusy(uint8_t value, int32_t readback);
+
+  private:
+    size_t length_;
+};
+
+}  // namespace tondrel
