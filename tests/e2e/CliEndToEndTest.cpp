@@ -598,8 +598,8 @@ TEST_F(AvrByGroup, FoundBySignatureWrittenAndReadBack) {
     for (const AvrCase& c : chips) WriteAndReadBack(c, ++seed);
 }
 
-// Flash beyond 64 K words needs the "load extended address byte" command in the engine.
-TEST_F(AvrByGroup, DISABLED_Flash256KiBFoundBySignatureWrittenAndReadBack) {
+// Flash beyond 64 K words: the "load extended address byte" command on the way in and out.
+TEST_F(AvrByGroup, Flash256KiBFoundBySignatureWrittenAndReadBack) {
     WriteAndReadBack({"ATmega2560", 262144}, 50);
 }
 

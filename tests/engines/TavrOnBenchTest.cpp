@@ -30,6 +30,12 @@ struct Desk {
         Current.FlashSize = facts->FlashSize;
         Current.EEPROMSize = facts->EepromSize;
         Current.CurrentPageSize = facts->PageSize;
+        // The part data the catalogue row carries for this chip.
+        Current.FlashWriteDelayUs = static_cast<int32_t>(facts->FlashWriteMaxUs);
+        Current.EepromWriteDelayUs = static_cast<int32_t>(facts->EepromWriteMaxUs);
+        Current.EraseDelayMs = static_cast<int32_t>((facts->ChipEraseUs + 999) / 1000);
+        Current.FlashReadback = facts->FlashReadback;
+        Current.EepromReadback = facts->EepromReadback;
         Env = {&Port, &Clock, &Current};
         Engine.InitPinMap();
         Engine.SetPortBase(0x378);
