@@ -71,9 +71,9 @@ bool TerminalView::Ask(const std::string& text, core::QuestionKind kind) {
     // option: --yes does not give it.
     const bool endsSerial = kind == core::QuestionKind::EndsSerialProgramming;
     const std::optional<bool> answer =
-        endsSerial ? (options_.YesEndSerial ? std::optional<bool>(true)
-                                            : (options_.Answer == false ? std::optional<bool>(false)
-                                                                        : std::nullopt))
+        endsSerial ? (options_.YesEndSerial
+                          ? std::optional<bool>(true)
+                          : (options_.Answer == false ? std::optional<bool>(false) : std::nullopt))
                    : options_.Answer;
     if (answer) {
         if (!options_.Quiet)

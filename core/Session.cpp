@@ -162,7 +162,7 @@ bool Session::LoadSettings(std::string& error) {
         return false;
     }
     StoredLaunch = s.Launch;
-    LanguageCode = s.Language;
+    languageCode_ = s.Language == 1 || s.Language == 2 ? s.Language : 0;
     Msound = db::IsOn(s.Sound);
     view_.SetChecked("Msound", Msound);
 
@@ -171,13 +171,7 @@ bool Session::LoadSettings(std::string& error) {
     storedLpt_ = lpt;
     Ports.FollowStoredLpt(lpt);
     PortBase = PortBaseOverride != 0 ? PortBaseOverride : BaseForLpt(lpt);
-    const int shown = LptForBase(PortBase);
-    Mp1 = shown == 1;
-    Mp2 = shown == 2;
-    Mp3 = shown == 3;
-    view_.SetChecked("Mp1", Mp1);
-    view_.SetChecked("Mp2", Mp2);
-    view_.SetChecked("Mp3", Mp3);
+    ShowPortChecks();
 
     isUpdateFlashFile = db::IsOn(s.IsUpdateFlash);
     isUpdateEEPROMfile = db::IsOn(s.IsUpdateEEProm);
@@ -192,8 +186,8 @@ bool Session::LoadSettings(std::string& error) {
     isVerifyAfter = db::IsOn(s.IsVerifyAfter);
     view_.SetChecked("isVerifyAfter", isVerifyAfter);
 
-    if (LanguageCode == 0) LanguageCode = view_.ChooseLanguage();
-    SetLanguageCode(LanguageCode);
+    const int language = languageCode_ != 0 ? languageCode_ : view_.ChooseLanguage();
+    SetLanguageCode(language);
 
     MisRunProgram = db::IsOn(s.IsRunProgram);
     view_.SetChecked("MisRunProgram", MisRunProgram);
@@ -211,10 +205,9 @@ bool Session::LoadSettings(std::string& error) {
 }
 
 bool Session::SaveSettings() {
-    const int language = Mchinese ? 2 : (Menglish ? 1 : LanguageCode);
     // A port given for this run only (--lpt, direct:0xBASE) is not the next run's port.
-    const int lpt = PortBaseOverride != 0 ? storedLpt_ : Mp1 ? 1 : Mp2 ? 2 : Mp3 ? 3 : 0;
-    const bool ok = Db.SaveSettings(language, Msound, isUpdateFlashFile, isUpdateEEPROMfile,
+    const int lpt = PortBaseOverride != 0 ? storedLpt_ : LptForBase(PortBase);
+    const bool ok = Db.SaveSettings(languageCode_, Msound, isUpdateFlashFile, isUpdateEEPROMfile,
                                     isEraseAll, isWriteFlash, isWriteEEPROM, lpt) &&
                     Db.SetVerifyAfter(isVerifyAfter);
     if (!ok) {
@@ -231,19 +224,21 @@ bool Session::SaveSettings() {
 // ---- language ----
 
 void Session::SwapLanguage() {
-    Mchinese = !Mchinese;
-    Menglish = !Menglish;
-    view_.SetChecked("Mchinese", Mchinese);
-    view_.SetChecked("Menglish", Menglish);
+    // Before any choice English is shown, so a swap turns to Chinese.
+    SetLanguageCode(Mchinese() ? 1 : 2);
 }
 
 void Session::SetLanguageCode(int code) {
     if (code != 1 && code != 2) return;
-    LanguageCode = code;
-    Mchinese = code == 2;
-    Menglish = code == 1;
-    view_.SetChecked("Mchinese", Mchinese);
-    view_.SetChecked("Menglish", Menglish);
+    languageCode_ = code;
+    view_.SetChecked("Mchinese", Mchinese());
+    view_.SetChecked("Menglish", Menglish());
+}
+
+void Session::ShowPortChecks() {
+    view_.SetChecked("Mp1", Mp(1));
+    view_.SetChecked("Mp2", Mp(2));
+    view_.SetChecked("Mp3", Mp(3));
 }
 
 // ---- adapter ----
@@ -359,12 +354,7 @@ void Session::ChoosePort(int lpt) {
     if (!scope) return;
     PortBase = base;
     PortBaseOverride = 0;  // a port chosen in the menu is stored
-    Mp1 = lpt == 1;
-    Mp2 = lpt == 2;
-    Mp3 = lpt == 3;
-    view_.SetChecked("Mp1", Mp1);
-    view_.SetChecked("Mp2", Mp2);
-    view_.SetChecked("Mp3", Mp3);
+    ShowPortChecks();
     DoAutoSearch();
 }
 

@@ -57,7 +57,11 @@ class Session {
     bool SaveSettings();
 
     // ---- the language (the check marks Mchinese / Menglish) ----
-    Language CurrentLanguage() const { return Mchinese ? Language::Chinese : Language::English; }
+    // One value behind both check marks: 0 not chosen yet (English shown), 1 English, 2 Chinese.
+    int LanguageCode() const { return languageCode_; }
+    bool Mchinese() const { return languageCode_ == 2; }
+    bool Menglish() const { return languageCode_ == 1; }
+    Language CurrentLanguage() const { return Mchinese() ? Language::Chinese : Language::English; }
     std::string T(std::string_view key) const { return Tr(key, CurrentLanguage()); }
     // MchineseClick / MenglishClick: both swap the two check marks.
     void SwapLanguage();
@@ -142,7 +146,6 @@ class Session {
     EngineEnv Env;
 
     int32_t PortBase = 0;
-    int LanguageCode = 0;
     int HardwareGen = 0;
     uint8_t BannerCount = 0;
     uint8_t BannerLimit = kBannerLimit;
@@ -155,8 +158,8 @@ class Session {
     int32_t PortBaseOverride = 0;
 
     bool Msound = true;
-    bool Mp1 = true, Mp2 = false, Mp3 = false;
-    bool Mchinese = false, Menglish = false;
+    // The port menu's check marks follow PortBase: LPT n is ticked when PortBase is its base.
+    bool Mp(int lpt) const { return lpt != 0 && LptForBase(PortBase) == lpt; }
     bool MisRunProgram = false;
     bool MisautoVerify = true;
     bool Miswrite0xff = false;
@@ -178,6 +181,7 @@ class Session {
 
   private:
     View& view_;
+    int languageCode_ = 0;
     Tpro* current_ = nullptr;
     std::unique_ptr<Tpro> plain_;
     std::array<std::unique_ptr<Tpro>, 7> engines_;
@@ -196,6 +200,7 @@ class Session {
     void Say(std::string_view key);
     void Sound(std::string_view name);
     void SetBase();
+    void ShowPortChecks();
     bool Preamble();
     void Handshake(uint8_t code);
     void AlteraBanner();

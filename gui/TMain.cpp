@@ -770,8 +770,8 @@ std::optional<std::string> TMain::PickToolPath(int mode) {
 
 void TMain::ApplyLanguage() {
     if (!session_) return;
-    const bool english = session_->Menglish;
-    const bool chinese = session_->Mchinese;
+    const bool english = session_->Menglish();
+    const bool chinese = session_->Mchinese();
     // The file dialogs and question boxes are Qt's: their buttons and labels follow too.
     QCoreApplication::removeTranslator(&qtTexts_);
     if (chinese &&
@@ -1024,7 +1024,7 @@ void TMain::MsoundClick() {
 void TMain::MaboutClick() {
     // Created once, shown modally each time.
     if (!aboutBox_) aboutBox_ = new TAboutBox(this);
-    aboutBox_->ApplyLanguage(session_ && session_->Mchinese);
+    aboutBox_->ApplyLanguage(session_ && session_->Mchinese());
     aboutBox_->exec();
 }
 

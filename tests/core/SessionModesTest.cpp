@@ -19,8 +19,8 @@ TEST(SessionSettings, RoundTripWithLpt2AndTheFirstLanguageChoice) {
     desk.Start();
     Session& s = desk.S();
     EXPECT_EQ(desk.view.LanguageAsked, 1);
-    EXPECT_TRUE(s.Mchinese);
-    EXPECT_FALSE(s.Menglish);
+    EXPECT_TRUE(s.Mchinese());
+    EXPECT_FALSE(s.Menglish());
     EXPECT_EQ(s.PortBase, 0x278);
     EXPECT_EQ(desk.view.Checked("Mp2"), true);
     EXPECT_EQ(desk.view.Checked("Mp1"), false);
@@ -50,7 +50,7 @@ TEST(SessionSettings, StoredPortOutsideLpt1To3FallsBackToLpt1) {
     EXPECT_EQ(desk.S().PortBase, 0x378);
     EXPECT_EQ(desk.view.Checked("Mp1"), true);
     EXPECT_EQ(desk.view.LanguageAsked, 0);
-    EXPECT_TRUE(desk.S().Menglish);
+    EXPECT_TRUE(desk.S().Menglish());
     ASSERT_TRUE(desk.S().SaveSettings());
     EXPECT_EQ(desk.database->ReadSettings().Lpt, 1);
 }
@@ -74,10 +74,10 @@ TEST(SessionLanguage, BothItemsSwapAndMessagesFollowAtOnce) {
     Desk desk("sim:empty");
     desk.Start();
     Session& s = desk.S();
-    ASSERT_TRUE(s.Menglish);
+    ASSERT_TRUE(s.Menglish());
     s.SwapLanguage();
-    EXPECT_TRUE(s.Mchinese);
-    EXPECT_FALSE(s.Menglish);
+    EXPECT_TRUE(s.Mchinese());
+    EXPECT_FALSE(s.Menglish());
     EXPECT_EQ(desk.view.Checked("Mchinese"), true);
     s.AutoSearch();
     EXPECT_EQ(desk.view.Text().back(), ">>没有检测到可支持的芯片!");
@@ -85,7 +85,22 @@ TEST(SessionLanguage, BothItemsSwapAndMessagesFollowAtOnce) {
     s.AutoSearch();
     EXPECT_EQ(desk.view.Text().back(), ">>no supported chip found!");
     s.SetLanguageCode(9);  // not a language: nothing changes
-    EXPECT_TRUE(s.Menglish);
+    EXPECT_TRUE(s.Menglish());
+}
+
+TEST(SessionLanguage, LanguageDialogClosedWithoutAChoiceThenSwapped) {
+    // English is shown until a choice; the swap must tick exactly one item, and the next start
+    // asks again because nothing was chosen.
+    Desk desk("sim:empty");
+    desk.view.LanguageChoice = 0;
+    desk.Start();
+    Session& s = desk.S();
+    EXPECT_EQ(s.CurrentLanguage(), Language::English);
+    EXPECT_FALSE(s.Mchinese() || s.Menglish());
+    s.SwapLanguage();
+    EXPECT_TRUE(s.Mchinese());
+    EXPECT_FALSE(s.Menglish());
+    EXPECT_EQ(desk.view.Checked("Menglish"), false);
 }
 
 struct ModeCase {

@@ -550,8 +550,9 @@ class TMainTest : public QObject {
         QTemporaryDir bare;
         QCOMPARE(ManualUrl(bare.path()).toString(), QString::fromUtf8(core::kMakerAddress.data()));
         // From the build tree: the manual generated there, laid out as it will be installed.
-        QCOMPARE(ManualUrl(QStringLiteral(TONDREL_BINARY_ROOT "/gui")),
-                 QUrl::fromLocalFile(QStringLiteral(TONDREL_BINARY_ROOT "/share/tondrel/manual.html")));
+        QCOMPARE(
+            ManualUrl(QStringLiteral(TONDREL_BINARY_ROOT "/gui")),
+            QUrl::fromLocalFile(QStringLiteral(TONDREL_BINARY_ROOT "/share/tondrel/manual.html")));
     }
 
     // A .hex/.eep/.idf/.bin dropped on a grid loads into that grid's buffer; other files and
