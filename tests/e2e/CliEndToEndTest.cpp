@@ -405,11 +405,13 @@ TEST_F(CliRun, WritingReadsTheWrittenRangeBack) {
 #else
     // A byte that never programs, on a page-mode chip reached through ppdev.
     const std::string device = Path("parport");
-    const std::string env = "LD_PRELOAD=" + Quote(TONDREL_PRELOAD_LIBRARY) +
-                            " TONDREL_SIM_DEVICE=" + Quote(device) +
-                            " TONDREL_SIM_BENCH=sim:ATmega16 TONDREL_SIM_STUCK=0x10"
-                            " TONDREL_SIM_STATE=" +
-                            Quote(Path("ppdev.state"));
+    // In a sanitizer build the library comes before the sanitizer runtime; that is harmless.
+    const std::string env =
+        "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" + Quote(TONDREL_PRELOAD_LIBRARY) +
+        " TONDREL_SIM_DEVICE=" + Quote(device) +
+        " TONDREL_SIM_BENCH=sim:ATmega16 TONDREL_SIM_STUCK=0x10"
+        " TONDREL_SIM_STATE=" +
+        Quote(Path("ppdev.state"));
     const std::string image = MakeHex("image", 256, false, 7);
     const std::string port = "--port ppdev:" + Quote(device) + " ";
     Result w = Run("", port + "write-flash " + Quote(image), env);
@@ -531,9 +533,11 @@ TEST_F(CliRun, APortThatVanishesFailsTheOperationNamingTheDevice) {
 #else
     const std::string device = Path("parport");
     // Enough requests to find the adapter and the chip; the card goes during the read.
-    const std::string env = "LD_PRELOAD=" + Quote(TONDREL_PRELOAD_LIBRARY) +
-                            " TONDREL_SIM_DEVICE=" + Quote(device) +
-                            " TONDREL_SIM_BENCH=sim:ATmega16 TONDREL_SIM_VANISH_AFTER=4000";
+    // In a sanitizer build the library comes before the sanitizer runtime; that is harmless.
+    const std::string env =
+        "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" + Quote(TONDREL_PRELOAD_LIBRARY) +
+        " TONDREL_SIM_DEVICE=" + Quote(device) +
+        " TONDREL_SIM_BENCH=sim:ATmega16 TONDREL_SIM_VANISH_AFTER=4000";
     Result r = Run(
         "",
         "--port ppdev:" + Quote(device) + " --chip ATmega16 read-flash " + Quote(Path("out.hex")),
