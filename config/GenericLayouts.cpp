@@ -18,7 +18,7 @@ constexpr Command kWriteExtended{0xAC, 0xA4, 0x00, 0x00};
 
 constexpr const char* kReserved = "—";
 
-struct GroupSpec {
+struct GroupFrame {
     const char* Name;
     const char* Caption;
     GroupKind Kind;
@@ -28,35 +28,35 @@ struct GroupSpec {
     const char* BoxPrefix;
 };
 
-const GroupSpec kLock{"GroupBox2",         "Lock Bits（锁定位，打勾表示0，即已编程，否则表示1）",
-                      GroupKind::LockBits, kReadLock,
-                      kWriteLock,          "Button1",
-                      "Button2",           "LBN"};
-const GroupSpec kHigh{"GroupBox1",     "Fuse High（ 熔丝高位，打勾表示0，即已编程，否则表示1）",
-                      GroupKind::Fuse, kReadFuseHigh,
-                      kWriteFuseHigh,  "Button3",
-                      "Button4",       "fh"};
-const GroupSpec kLow{"GroupBox3",     "Fuse Low （熔丝低位，打勾表示0，即已编程，否则表示1)",
-                     GroupKind::Fuse, kReadFuseLow,
-                     kWriteFuseLow,   "Button5",
-                     "Button6",       "FL"};
-const GroupSpec kExt{
+const GroupFrame kLock{"GroupBox2",         "Lock Bits（锁定位，打勾表示0，即已编程，否则表示1）",
+                       GroupKind::LockBits, kReadLock,
+                       kWriteLock,          "Button1",
+                       "Button2",           "LBN"};
+const GroupFrame kHigh{"GroupBox1",     "Fuse High（ 熔丝高位，打勾表示0，即已编程，否则表示1）",
+                       GroupKind::Fuse, kReadFuseHigh,
+                       kWriteFuseHigh,  "Button3",
+                       "Button4",       "fh"};
+const GroupFrame kLow{"GroupBox3",     "Fuse Low （熔丝低位，打勾表示0，即已编程，否则表示1)",
+                      GroupKind::Fuse, kReadFuseLow,
+                      kWriteFuseLow,   "Button5",
+                      "Button6",       "FL"};
+const GroupFrame kExt{
     "groupbox4",     "Extended Fuse Bits（扩展熔丝位，打勾表示0，即已编程，否则表示1）",
     GroupKind::Fuse, kReadExtended,
     kWriteExtended,  "Button8",
     "Button9",       "LEF"};
 
-GroupDesc MakeGroup(const GroupSpec& spec) {
+GroupDesc MakeGroup(const GroupFrame& frame) {
     GroupDesc g;
-    g.Name = spec.Name;
-    g.Caption = spec.Caption;
-    g.Kind = spec.Kind;
-    g.Reads = {spec.Read};
+    g.Name = frame.Name;
+    g.Caption = frame.Caption;
+    g.Kind = frame.Kind;
+    g.Reads = {frame.Read};
     g.Form = WriteForm::ValueInB4;
-    g.Write = spec.Write;
+    g.Write = frame.Write;
     g.WriteBase = 0xFF;
-    g.RefreshButton = {spec.RefreshButton, "刷新refresh"};
-    g.WriteButton = {spec.WriteButton, "重写write"};
+    g.RefreshButton = {frame.RefreshButton, "刷新refresh"};
+    g.WriteButton = {frame.WriteButton, "重写write"};
     return g;
 }
 
@@ -72,12 +72,12 @@ BoxDesc MakeBox(const char* prefix, int bit, const std::string& caption) {
 // A fuse byte from bit 7 down, as the designed layouts show it. Bits avr-libc does not name are
 // reserved: shown disabled and written as 1. SPIEN cannot be changed over the serial interface;
 // RSTDISBL and DWEN, once programmed, take the chip off it.
-GroupDesc FuseGroup(const GroupSpec& spec, const std::array<const char*, 8>& bits,
+GroupDesc FuseGroup(const GroupFrame& frame, const std::array<const char*, 8>& bits,
                     uint8_t writable) {
-    GroupDesc g = MakeGroup(spec);
+    GroupDesc g = MakeGroup(frame);
     for (int bit = 7; bit >= 0; --bit) {
         const char* name = bits[static_cast<size_t>(bit)];
-        BoxDesc box = MakeBox(spec.BoxPrefix, bit, name != nullptr ? name : kReserved);
+        BoxDesc box = MakeBox(frame.BoxPrefix, bit, name != nullptr ? name : kReserved);
         // A bit the chip's write command fixes is shown, never changed, and written as 1.
         if (name == nullptr || (writable & (1u << bit)) == 0) {
             box.Disabled = true;
