@@ -8,23 +8,11 @@
 namespace tondrel::config {
 namespace {
 
-constexpr Command kReadLock{0x58, 0x00, 0x00, 0x00};
-constexpr Command kReadFuseLow{0x50, 0x00, 0x00, 0x00};
-constexpr Command kReadFuseHigh{0x58, 0x08, 0x00, 0x00};
-constexpr Command kReadExtended{0x50, 0x08, 0x00, 0x00};
 constexpr Command kWriteLock{0xAC, 0xFF, 0x00, 0x00};
-constexpr Command kWriteFuseLow{0xAC, 0xA0, 0x00, 0x00};
-constexpr Command kWriteFuseHigh{0xAC, 0xA8, 0x00, 0x00};
-constexpr Command kWriteExtended{0xAC, 0xA4, 0x00, 0x00};
 constexpr Command kWriteInB2{0xAC, 0x00, 0x00, 0x00};
 
-const char* const kLockCaption = "Lock Bits（锁定位，打勾表示0，即已编程，否则表示1）";
-const char* const kFuseHighCaption = "Fuse High（ 熔丝高位，打勾表示0，即已编程，否则表示1）";
-const char* const kFuseLowCaption = "Fuse Low （熔丝低位，打勾表示0，即已编程，否则表示1)";
-const char* const kExtendedCaption =
-    "Extended Fuse Bits（扩展熔丝位，打勾表示0，即已编程，否则表示1）";
-const char* const kRefresh = "刷新refresh";
-const char* const kWrite = "重写write";
+const char* const kRefresh = kRefreshCaption;
+const char* const kWrite = kWriteCaption;
 
 // Markers for the bit lists below.
 constexpr int D = 1;          // disabled by the layout

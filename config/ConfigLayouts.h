@@ -17,6 +17,25 @@ struct Command {
     bool operator==(const Command&) const = default;
 };
 
+// The AVR serial commands and captions of the lock and fuse bytes, shared by the designed
+// layouts and the generic view (the lock write differs between them and stays with each).
+inline constexpr Command kReadLock{0x58, 0x00, 0x00, 0x00};
+inline constexpr Command kReadFuseLow{0x50, 0x00, 0x00, 0x00};
+inline constexpr Command kReadFuseHigh{0x58, 0x08, 0x00, 0x00};
+inline constexpr Command kReadExtended{0x50, 0x08, 0x00, 0x00};
+inline constexpr Command kWriteFuseLow{0xAC, 0xA0, 0x00, 0x00};
+inline constexpr Command kWriteFuseHigh{0xAC, 0xA8, 0x00, 0x00};
+inline constexpr Command kWriteExtended{0xAC, 0xA4, 0x00, 0x00};
+inline constexpr const char* kLockCaption = "Lock Bits（锁定位，打勾表示0，即已编程，否则表示1）";
+inline constexpr const char* kFuseHighCaption =
+    "Fuse High（ 熔丝高位，打勾表示0，即已编程，否则表示1）";
+inline constexpr const char* kFuseLowCaption =
+    "Fuse Low （熔丝低位，打勾表示0，即已编程，否则表示1)";
+inline constexpr const char* kExtendedCaption =
+    "Extended Fuse Bits（扩展熔丝位，打勾表示0，即已编程，否则表示1）";
+inline constexpr const char* kRefreshCaption = "刷新refresh";
+inline constexpr const char* kWriteCaption = "重写write";
+
 enum class Family { Avr, At89, Pic };
 
 enum class GroupKind {

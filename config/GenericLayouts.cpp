@@ -7,14 +7,8 @@
 namespace tondrel::config {
 namespace {
 
-constexpr Command kReadLock{0x58, 0x00, 0x00, 0x00};
-constexpr Command kReadFuseLow{0x50, 0x00, 0x00, 0x00};
-constexpr Command kReadFuseHigh{0x58, 0x08, 0x00, 0x00};
-constexpr Command kReadExtended{0x50, 0x08, 0x00, 0x00};
+// The standard lock write of the part data (the designed layouts keep their 0xAC 0xFF).
 constexpr Command kWriteLock{0xAC, 0xE0, 0x00, 0x00};
-constexpr Command kWriteFuseLow{0xAC, 0xA0, 0x00, 0x00};
-constexpr Command kWriteFuseHigh{0xAC, 0xA8, 0x00, 0x00};
-constexpr Command kWriteExtended{0xAC, 0xA4, 0x00, 0x00};
 
 constexpr const char* kReserved = "—";
 
@@ -28,23 +22,14 @@ struct GroupFrame {
     const char* BoxPrefix;
 };
 
-const GroupFrame kLock{"GroupBox2",         "Lock Bits（锁定位，打勾表示0，即已编程，否则表示1）",
-                       GroupKind::LockBits, kReadLock,
-                       kWriteLock,          "Button1",
-                       "Button2",           "LBN"};
-const GroupFrame kHigh{"GroupBox1",     "Fuse High（ 熔丝高位，打勾表示0，即已编程，否则表示1）",
-                       GroupKind::Fuse, kReadFuseHigh,
-                       kWriteFuseHigh,  "Button3",
-                       "Button4",       "fh"};
-const GroupFrame kLow{"GroupBox3",     "Fuse Low （熔丝低位，打勾表示0，即已编程，否则表示1)",
-                      GroupKind::Fuse, kReadFuseLow,
-                      kWriteFuseLow,   "Button5",
-                      "Button6",       "FL"};
-const GroupFrame kExt{
-    "groupbox4",     "Extended Fuse Bits（扩展熔丝位，打勾表示0，即已编程，否则表示1）",
-    GroupKind::Fuse, kReadExtended,
-    kWriteExtended,  "Button8",
-    "Button9",       "LEF"};
+const GroupFrame kLock{"GroupBox2", kLockCaption, GroupKind::LockBits, kReadLock,
+                       kWriteLock,  "Button1",    "Button2",           "LBN"};
+const GroupFrame kHigh{"GroupBox1",    kFuseHighCaption, GroupKind::Fuse, kReadFuseHigh,
+                       kWriteFuseHigh, "Button3",        "Button4",       "fh"};
+const GroupFrame kLow{"GroupBox3",   kFuseLowCaption, GroupKind::Fuse, kReadFuseLow,
+                      kWriteFuseLow, "Button5",       "Button6",       "FL"};
+const GroupFrame kExt{"groupbox4",    kExtendedCaption, GroupKind::Fuse, kReadExtended,
+                      kWriteExtended, "Button8",        "Button9",       "LEF"};
 
 GroupDesc MakeGroup(const GroupFrame& frame) {
     GroupDesc g;
@@ -55,8 +40,8 @@ GroupDesc MakeGroup(const GroupFrame& frame) {
     g.Form = WriteForm::ValueInB4;
     g.Write = frame.Write;
     g.WriteBase = 0xFF;
-    g.RefreshButton = {frame.RefreshButton, "刷新refresh"};
-    g.WriteButton = {frame.WriteButton, "重写write"};
+    g.RefreshButton = {frame.RefreshButton, kRefreshCaption};
+    g.WriteButton = {frame.WriteButton, kWriteCaption};
     return g;
 }
 
