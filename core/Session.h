@@ -201,7 +201,7 @@ class Session {
     void Sound(std::string_view name);
     void SetBase();
     void ShowPortChecks();
-    bool Preamble();
+    bool Preamble(std::string* signature = nullptr);
     void Handshake(uint8_t code);
     void AlteraBanner();
     void ReportNoHardware();
@@ -210,7 +210,7 @@ class Session {
     void ReadPicConfigWords(bool onlyWhereBlank);
     bool DoSearchChip();
     bool DoAutoSearch();
-    bool DoEraseTarget();
+    bool DoEraseTarget(bool checkChip);
     bool DoCheckChip(std::string* signature);
     bool PortFailed();
     bool RefusesDatabase(const std::string& path);

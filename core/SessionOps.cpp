@@ -34,11 +34,11 @@ constexpr int kPicConfigWords[] = {0, 1, 2, 3, 7};
 
 }  // namespace
 
-bool Session::Preamble() {
+bool Session::Preamble(std::string* signature) {
     SetBase();
     if (!DetectHardware()) return false;
     SendModeCommand(1);
-    return DoCheckChip(nullptr);
+    return DoCheckChip(signature);
 }
 
 bool Session::PortFailed() {
@@ -59,10 +59,7 @@ bool Session::CheckChip() {
 bool Session::ReadSignature(std::string& signature) {
     Scope scope(*this, false);
     if (!scope) return false;
-    SetBase();
-    if (!DetectHardware()) return false;
-    SendModeCommand(1);
-    return DoCheckChip(&signature);
+    return Preamble(&signature);
 }
 
 bool Session::DoCheckChip(std::string* out) {
@@ -104,13 +101,14 @@ bool Session::DoCheckChip(std::string* out) {
 bool Session::EraseTarget() {
     Scope scope(*this, false);
     if (!scope) return false;
-    return DoEraseTarget();
+    return DoEraseTarget(true);
 }
 
-bool Session::DoEraseTarget() {
+// Auto programming checks the chip once before its steps; a lone erase checks here.
+bool Session::DoEraseTarget(bool checkChip) {
     Line("");
     Say("CoreEraseBegin");
-    if (!DoCheckChip(nullptr)) return false;
+    if (checkChip && !DoCheckChip(nullptr)) return false;
     SetBase();
     current_->EnterProgramming();
     current_->EraseChip();
@@ -359,7 +357,7 @@ bool Session::AutoProgram() {
     }
     if (isWriteFlash && Chip.FlashSize >= 1 && !FlashFileName.empty() && LastFlashAddress() == -1)
         return stop("CoreAutoEmptyFlash");
-    if (isEraseAll && !DoEraseTarget()) return false;
+    if (isEraseAll && !DoEraseTarget(false)) return false;
     if (isWriteFlash && Chip.FlashSize >= 1 && !DoWriteFlash()) return false;
     if (isWriteEEPROM && Chip.EEPROMSize >= 1 && !DoWriteEEPROM()) return false;
     Say("CoreAutoDone");
