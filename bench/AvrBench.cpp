@@ -21,7 +21,7 @@ struct Desk {
     explicit Desk(bool shadow) : BenchObj(Clock, Options()), Port(BenchObj, &Clock, shadow) {
         Current.CurrentChipId = 28;
         Current.CurrentChipName = "ATmega128";
-        Current.CurrentMethodCode = 5;
+        Current.CurrentMethodCode = Method::Avr;
         Current.FlashSize = kFlash;
         Current.EEPROMSize = 4096;
         Current.CurrentPageSize = 256;

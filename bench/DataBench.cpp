@@ -63,7 +63,7 @@ double ToolOnce(const std::string& command) {
 
 CurrentChip BigChip() {
     CurrentChip chip;
-    chip.CurrentMethodCode = 5;
+    chip.CurrentMethodCode = Method::Avr;
     chip.FlashSize = kImageSize;
     return chip;
 }

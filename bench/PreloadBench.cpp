@@ -66,7 +66,7 @@ CurrentChip Atmega16FromCatalogue() {
     fs::create_directories(dir);
     std::string error;
     if (auto db = db::Database::Open((dir / "chip.db").string(), error)) {
-        if (auto row = db->FindChip(5, "1E9403")) current.Assign(*row);
+        if (auto row = db->FindChip(Method::Avr, "1E9403")) current.Assign(*row);
     }
     std::error_code ec;
     fs::remove_all(dir, ec);
@@ -133,7 +133,7 @@ bool WriteAndVerify(PortIo& io, Clock& clock) {
     const sim::AvrFacts* facts = sim::FindAvrFacts("ATMEGA16");
     CurrentChip current;
     current.CurrentChipName = "ATmega16";
-    current.CurrentMethodCode = 5;
+    current.CurrentMethodCode = Method::Avr;
     current.FlashSize = facts->FlashSize;
     current.EEPROMSize = facts->EepromSize;
     current.CurrentPageSize = facts->PageSize;

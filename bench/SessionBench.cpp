@@ -57,7 +57,7 @@ double EngineWrite(const std::vector<uint8_t>& image, uint64_t& accesses) {
     sim::SimPort port(bench, &clock);
     CurrentChip chip;
     chip.CurrentChipName = "ATmega16";
-    chip.CurrentMethodCode = 5;
+    chip.CurrentMethodCode = Method::Avr;
     chip.FlashSize = static_cast<int32_t>(image.size());
     chip.CurrentPageSize = 128;
     chip.FlashDataEnd = chip.FlashSize - 1;

@@ -19,7 +19,7 @@ using namespace tondrel;
 struct Desk {
     explicit Desk(bool shadow) : BenchObj(Clock, Options()), Port(BenchObj, &Clock, shadow) {
         Current.CurrentChipName = "AT89S52";
-        Current.CurrentMethodCode = 1;
+        Current.CurrentMethodCode = Method::At89s;
         Current.FlashSize = 8192;
         Env.Io = &Port;
         Env.Clk = &Clock;

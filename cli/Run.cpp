@@ -38,7 +38,7 @@ class TerminalPrompts : public config::ConfigPrompts {
 std::string ChipLine(const ChipRecord& c) {
     char text[160];
     std::snprintf(text, sizeof text, "%-14s method %d  Flash %6d  EEPROM %5d  page %3d  %s",
-                  c.Name.c_str(), c.MethodCode, c.FlashSize, c.EEPROMSize, c.PageSize,
+                  c.Name.c_str(), MethodCode(c.MethodCode), c.FlashSize, c.EEPROMSize, c.PageSize,
                   c.Signature.c_str());
     return text;
 }

@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <string>
 
+#include "common/Method.h"
+
 namespace tondrel {
 
 // One row of the chip catalogue.
 struct ChipRecord {
     int32_t ChipId = 0;
-    int32_t MethodCode = 0;
+    Method MethodCode = Method::None;
     std::string Name;
     std::string Signature;
     int32_t FlashSize = 0;   // bytes; 0 or less = no Flash
@@ -30,7 +32,7 @@ struct ChipRecord {
 struct CurrentChip {
     int32_t CurrentChipId = 0;
     std::string CurrentChipName;
-    int32_t CurrentMethodCode = 0;
+    Method CurrentMethodCode = Method::None;
     int32_t CurrentPageSize = 0;
     int32_t FlashSize = 0;
     int32_t EEPROMSize = 0;

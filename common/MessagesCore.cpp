@@ -7,6 +7,9 @@ namespace tondrel {
 // included). Placeholders {0}... are filled in when the text is written.
 const std::vector<MessageEntry>& CoreMessageTable() {
     static const std::vector<MessageEntry> table = {
+        // Words from outside the table, shown as they stand; a failure that names nothing
+        {"Verbatim", "{0}", "{0}"},
+        {"Failed", ">>操作失败", ">>the operation failed"},
         // Adapter identification and the Altera cable banner
         {"CoreHwBrisk", "轻捷I型", "Brisk I"},
         {"CoreHwRegal", "典雅II型", "Regal II"},

@@ -9,13 +9,7 @@
 #include "common/Text.h"
 #include "core/Maker.h"
 #include "core/SessionScope.h"
-#include "engines/T89s.h"
-#include "engines/T89s53.h"
-#include "engines/T89s8252.h"
-#include "engines/T89s8253.h"
-#include "engines/Tavr.h"
-#include "engines/Tpic.h"
-#include "engines/TpicA.h"
+#include "engines/Engines.h"
 
 namespace tondrel::core {
 
@@ -93,21 +87,16 @@ Session::Session(View& view, db::Database& database, PortSet& ports)
     Env.Clk = &ports.GetClock();
     Env.Chip = &Chip;
     plain_ = std::make_unique<Tpro>(Env);
-    engines_[0] = std::make_unique<Tpic>(Env);
-    engines_[1] = std::make_unique<T89s>(Env);
-    engines_[2] = std::make_unique<T89s53>(Env);
-    engines_[3] = std::make_unique<T89s8252>(Env);
-    engines_[4] = std::make_unique<T89s8253>(Env);
-    engines_[5] = std::make_unique<Tavr>(Env);
-    engines_[6] = std::make_unique<TpicA>(Env);
+    for (size_t i = 0; i < kSearchOrder.size(); ++i) engines_[i] = MakeEngine(kSearchOrder[i], Env);
     current_ = plain_.get();
 }
 
 Session::~Session() = default;
 
-Tpro* Session::EngineFor(int methodCode) {
-    if (methodCode < 0 || methodCode >= static_cast<int>(engines_.size())) return nullptr;
-    return engines_[static_cast<size_t>(methodCode)].get();
+Tpro* Session::EngineFor(Method method) {
+    for (size_t i = 0; i < kSearchOrder.size(); ++i)
+        if (kSearchOrder[i] == method) return engines_[i].get();
+    return nullptr;
 }
 
 // ---- small helpers ----
@@ -367,8 +356,8 @@ bool Session::SearchChip() {
 }
 
 bool Session::DoSearchChip() {
-    for (int n = 0; n < static_cast<int>(engines_.size()); ++n) {
-        current_ = engines_[static_cast<size_t>(n)].get();
+    for (size_t n = 0; n < kSearchOrder.size(); ++n) {
+        current_ = engines_[n].get();
         current_->InitPinMap();
         SetBase();
         if (!DetectHardware()) return false;
@@ -378,7 +367,7 @@ bool Session::DoSearchChip() {
         current_->ReadSignature(signature);
         current_->LeaveProgramming();
         if (Trim(signature).empty()) continue;
-        if (auto row = Db.FindChip(n, signature)) {
+        if (auto row = Db.FindChip(kSearchOrder[n], signature)) {
             Chip.Assign(*row);
             return true;
         }

@@ -176,15 +176,15 @@ class Session {
     bool Busy() const { return busy_; }
 
     Tpro& CurrentEngine() { return *current_; }
-    // The engine of a method code (0 Tpic ... 6 TpicA); nullptr for any other code.
-    Tpro* EngineFor(int methodCode);
+    // The engine of a method; nullptr for Method::None.
+    Tpro* EngineFor(Method method);
 
   private:
     View& view_;
     int languageCode_ = 0;
     Tpro* current_ = nullptr;
     std::unique_ptr<Tpro> plain_;
-    std::array<std::unique_ptr<Tpro>, 7> engines_;
+    std::array<std::unique_ptr<Tpro>, kSearchOrder.size()> engines_;  // in search order
     bool busy_ = false;
     bool toldUnchecked_ = false;  // the "no signature" note is said once per session
     int storedLpt_ = 0;           // the LPT the settings held, kept when --lpt overrides it

@@ -81,8 +81,8 @@ bool Session::DoCheckChip(std::string* out) {
             Say("CoreChipUnchecked");
             toldUnchecked_ = true;
         }
-    } else if (IsPicMethod(Chip.CurrentMethodCode) || current_ == engines_[0].get() ||
-               current_ == engines_[6].get()) {
+    } else if (IsPic(Chip.CurrentMethodCode) || current_ == EngineFor(Method::Pic) ||
+               current_ == EngineFor(Method::PicA)) {
         // A PIC device ID keeps its five revision bits cleared: a floating line reads 3FE0.
         answered = !all('0') && signature != "3FE0";
     } else {
@@ -126,7 +126,7 @@ int32_t Session::LastFlashAddress() const {
     const auto s = static_cast<int32_t>(b.size());
     if (s < 1) return -1;
     auto at = [&b](int32_t i) { return b[static_cast<size_t>(i)]; };
-    if (IsPicMethod(Chip.CurrentMethodCode)) {
+    if (IsPic(Chip.CurrentMethodCode)) {
         if (s < 2 || at(s - 1) != 0x3F || at(s - 2) != 0xFF) return s - 1;
         for (int32_t i = s - 1; i >= 3; --i) {
             if (at(i) == 0x3F && at(i - 1) == 0xFF && !(at(i - 2) == 0x3F && at(i - 3) == 0xFF))
@@ -155,8 +155,7 @@ int32_t Session::LastEEPROMAddress() const {
 }
 
 std::string Session::AddressText(int32_t index, bool flash) const {
-    const int code = Chip.CurrentMethodCode;
-    const bool byteAddress = !flash || (code >= 1 && code <= 4);
+    const bool byteAddress = !flash || !IsWordAddressed(Chip.CurrentMethodCode);
     return Hex2(byteAddress ? index : index / 2);
 }
 
@@ -182,7 +181,7 @@ bool Session::DoWriteFlash() {
     if (!Preamble()) return false;
     Line("");
     // A PIC keeps its IDs and configuration word unless the buffer brings new ones.
-    if (IsPicMethod(Chip.CurrentMethodCode)) ReadPicConfigWords(true);
+    if (IsPic(Chip.CurrentMethodCode)) ReadPicConfigWords(true);
     Chip.FlashDataEnd = LastFlashAddress();
     if (Chip.FlashDataEnd == -1) {
         Say("CoreNoFlashData");
@@ -194,8 +193,7 @@ bool Session::DoWriteFlash() {
     view_.SetProgressMax(Chip.FlashDataEnd);
     for (int32_t i = 0; i <= Chip.FlashDataEnd; ++i) {
         if (!current_->WriteFlashByte(i, Bufs.FlashBuffer[static_cast<size_t>(i)])) {
-            const int code = Chip.CurrentMethodCode;
-            const bool byteForm = code >= 1 && code <= 4;
+            const bool byteForm = !IsWordAddressed(Chip.CurrentMethodCode);
             Line(TrFormat(byteForm ? "CoreWriteFlashFailByte" : "CoreWriteFlashFailWord",
                           CurrentLanguage(), AddressText(i, true)));
             Sound("err");
@@ -272,7 +270,7 @@ bool Session::DoReadFlash() {
     }
     current_->LeaveProgramming();
     // So that saving what was read keeps the chip's IDs and configuration word.
-    if (size > 0 && IsPicMethod(Chip.CurrentMethodCode)) ReadPicConfigWords(false);
+    if (size > 0 && IsPic(Chip.CurrentMethodCode)) ReadPicConfigWords(false);
     if (PortFailed()) return false;
     Say("CoreReadFlashDone");
     view_.ShowFlashBuffer();
@@ -393,8 +391,8 @@ bool Session::DoVerify(bool flash) {
 bool Session::CompareWithChip(bool flash, int32_t end, bool skipBlank) {
     Say(flash ? "CoreVerifyFlashBegin" : "CoreVerifyEEPROMBegin");
     const auto& buffer = flash ? Bufs.FlashBuffer : Bufs.EEPROMBuffer;
-    const bool pic = flash && IsPicMethod(Chip.CurrentMethodCode);
-    const bool words = flash && IsWordMethod(Chip.CurrentMethodCode);
+    const bool pic = flash && IsPic(Chip.CurrentMethodCode);
+    const bool words = flash && IsWordAddressed(Chip.CurrentMethodCode);
     // A PIC reads its program memory only in sequence; the configuration words come apart.
     const int32_t sequentialEnd = pic ? std::min(end, Chip.FlashSize - 1) : end;
 

@@ -4,26 +4,26 @@
 
 namespace tondrel {
 
-int32_t FlashCapacityOf(int32_t methodCode, int32_t flashSize) {
+int32_t FlashCapacityOf(Method method, int32_t flashSize) {
     if (flashSize < 1) return 0;
-    return IsPicMethod(methodCode) ? std::max(flashSize, PicConfigAreaEnd) : flashSize;
+    return IsPic(method) ? std::max(flashSize, PicConfigAreaEnd) : flashSize;
 }
 
 int32_t EEPROMCapacityOf(int32_t eepromSize) {
     return std::max(eepromSize, 0);
 }
 
-uint8_t FlashBlankByte(int32_t methodCode, int32_t flashSize, size_t address) {
-    const bool pic = IsPicMethod(methodCode);
+uint8_t FlashBlankByte(Method method, int32_t flashSize, size_t address) {
+    const bool pic = IsPic(method);
     const bool outsideProgram = flashSize < 1 || address >= static_cast<size_t>(flashSize);
-    if (methodCode == 0 || (pic && outsideProgram)) return (address & 1) ? 0x3F : 0xFF;
+    if (Traits(method).BlankWord3FFF || (pic && outsideProgram)) return (address & 1) ? 0x3F : 0xFF;
     return 0xFF;
 }
 
 void Buffers::BlankFillFlash() {
     const auto cap = static_cast<size_t>(FlashCapacity());
     FlashBuffer.assign(cap, 0xFF);
-    if (!IsPicMethod(Chip.CurrentMethodCode)) return;
+    if (!IsPic(Chip.CurrentMethodCode)) return;
     for (size_t i = 0; i < cap; ++i) FlashBuffer[i] = FlashBlank(i);
 }
 

@@ -15,24 +15,16 @@ inline constexpr int32_t PicConfigAreaStart = 0x4000;
 inline constexpr int32_t PicConfigAreaEnd = 0x4010;  // one past the configuration word
 inline constexpr int32_t PicEEPROMImageStart = 0x4200;
 
-inline bool IsPicMethod(int32_t methodCode) {
-    return methodCode == 0 || methodCode == 6;
-}
-// AVR and PIC program memory is organised in 16-bit words, low byte first.
-inline bool IsWordMethod(int32_t methodCode) {
-    return methodCode == 0 || methodCode == 5 || methodCode == 6;
-}
-
 // Size of the Flash buffer for a chip: FlashSize, except that a PIC buffer always reaches past
 // the configuration word so that ID and configuration records of a HEX file have a place.
 // 0 when the chip has no Flash.
-int32_t FlashCapacityOf(int32_t methodCode, int32_t flashSize);
+int32_t FlashCapacityOf(Method method, int32_t flashSize);
 int32_t EEPROMCapacityOf(int32_t eepromSize);
 
 // The blank value of Flash byte `address`. PIC words outside program memory are always 0x3FFF
 // so that an untouched configuration area is skipped by the write like any blank word; inside
-// program memory method code 0 blanks as 0x3FFF and every other code as 0xFF.
-uint8_t FlashBlankByte(int32_t methodCode, int32_t flashSize, size_t address);
+// program memory Tpic chips blank as 0x3FFF and every other method as 0xFF.
+uint8_t FlashBlankByte(Method method, int32_t flashSize, size_t address);
 
 class Buffers {
   public:

@@ -34,16 +34,16 @@ bool ReadByte(std::string_view line, size_t pos, uint8_t& out) {
     return true;
 }
 
-std::vector<uint8_t>& BufferOf(Buffers& b, BufferSide side) {
-    return side == BufferSide::Flash ? b.FlashBuffer : b.EEPROMBuffer;
+std::vector<uint8_t>& BufferOf(Buffers& b, Memory side) {
+    return side == Memory::Flash ? b.FlashBuffer : b.EEPROMBuffer;
 }
 
-int32_t& DataEndOf(Buffers& b, BufferSide side) {
-    return side == BufferSide::Flash ? b.Chip.FlashDataEnd : b.Chip.EEPROMDataEnd;
+int32_t& DataEndOf(Buffers& b, Memory side) {
+    return side == Memory::Flash ? b.Chip.FlashDataEnd : b.Chip.EEPROMDataEnd;
 }
 
-const char* Key(BufferSide side, const char* flashKey, const char* eepromKey) {
-    return side == BufferSide::Flash ? flashKey : eepromKey;
+const char* Key(Memory side, const char* flashKey, const char* eepromKey) {
+    return side == Memory::Flash ? flashKey : eepromKey;
 }
 
 // A piece of a user's file quoted in a message: short, and not cut inside a UTF-8 character.
@@ -76,14 +76,14 @@ std::string ErrorText(int err) {
 
 }  // namespace
 
-FileKind FileKindOf(std::string_view path, BufferSide side) {
+FileKind FileKindOf(std::string_view path, Memory side) {
     const size_t slash = path.find_last_of('/');
     const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
     const size_t dot = name.find_last_of('.');
     if (dot == std::string_view::npos) return FileKind::Idf;
     const std::string ext = Lower(name.substr(dot));
     if (ext == ".hex") return FileKind::IntelHex;
-    if (ext == ".eep" && side == BufferSide::EEPROM) return FileKind::IntelHex;
+    if (ext == ".eep" && side == Memory::EEPROM) return FileKind::IntelHex;
     if (ext == ".bin") return FileKind::Binary;
     return FileKind::Idf;
 }
@@ -92,9 +92,9 @@ std::string HexLineParser::NotHexLine() const {
     return Tr(Key(Side, "FlashNotHexLine", "EEPROMNotHexLine"), Lang);
 }
 
-std::string HexLineParser::CapacityError(BufferSide side) const {
+std::string HexLineParser::CapacityError(Memory side) const {
     // The size named is the chip's own memory, not the PIC buffer's configuration-area reach.
-    return side == BufferSide::Flash ? TrFormat("FlashCapacity", Lang, Bufs.Chip.FlashSize)
+    return side == Memory::Flash ? TrFormat("FlashCapacity", Lang, Bufs.Chip.FlashSize)
                                      : TrFormat("EEPROMCapacity", Lang, Bufs.Chip.EEPROMSize);
 }
 
@@ -119,7 +119,7 @@ std::string HexLineParser::ParseHexLine(std::string_view line) {
         if (!ReadByte(line, line.size() - 2, b)) return NotHexLine();
     }
     const int64_t start = addrHigh * 256 + addrLow + HexBase;
-    if (Side == BufferSide::Flash && IsPicMethod(Bufs.Chip.CurrentMethodCode) &&
+    if (Side == Memory::Flash && IsPic(Bufs.Chip.CurrentMethodCode) &&
         start >= PicEEPROMImageStart)
         return ParseIntoEEPROMImage(line, start, count, type, count + addrHigh + addrLow + type);
 
@@ -150,7 +150,7 @@ std::string HexLineParser::ParseHexLine(std::string_view line) {
 bool HexLineParser::Fits(int64_t start, int count) const {
     const int64_t end = start + count;
     const auto size = static_cast<int64_t>(BufferOf(Bufs, Side).size());
-    if (Side == BufferSide::Flash && IsPicMethod(Bufs.Chip.CurrentMethodCode))
+    if (Side == Memory::Flash && IsPic(Bufs.Chip.CurrentMethodCode))
         return end <= std::min<int64_t>(Bufs.Chip.FlashSize, size) ||
                (start >= PicConfigAreaStart && end <= size);
     return end <= size;
@@ -163,7 +163,7 @@ std::string HexLineParser::ParseIntoEEPROMImage(std::string_view line, int64_t s
                                                 int type, unsigned headerSum) {
     const int64_t offset = start - PicEEPROMImageStart;
     if (offset + count > 2 * static_cast<int64_t>(Bufs.EEPROMCapacity()))
-        return CapacityError(BufferSide::EEPROM);
+        return CapacityError(Memory::EEPROM);
     if (!EEPROMTouched) {
         EEPROMImage.assign(static_cast<size_t>(Bufs.EEPROMCapacity()), 0xFF);
         EEPROMImageEnd = 0;
@@ -204,9 +204,9 @@ std::string LocalTimeText() {
 
 namespace {
 
-bool LoadInto(Buffers& b, BufferSide side, const std::string& path, FileKind kind, Language lang,
+bool LoadInto(Buffers& b, Memory side, const std::string& path, FileKind kind, Language lang,
               const BoardSink& board) {
-    const bool flash = side == BufferSide::Flash;
+    const bool flash = side == Memory::Flash;
     board("");
     board(Tr(Key(side, "OpenFlashFile", "OpenEEPROMFile"), lang));
     std::string& lastError = flash ? b.FlashLoadError : b.EEPROMLoadError;
@@ -304,17 +304,17 @@ bool LoadInto(Buffers& b, BufferSide side, const std::string& path, FileKind kin
 
 bool LoadFlashFile(Buffers& buffers, const std::string& path, Language lang,
                    const BoardSink& board) {
-    return LoadInto(buffers, BufferSide::Flash, path, FileKindOf(path, BufferSide::Flash), lang,
+    return LoadInto(buffers, Memory::Flash, path, FileKindOf(path, Memory::Flash), lang,
                     board);
 }
 
 bool LoadEEPROMFile(Buffers& buffers, const std::string& path, Language lang,
                     const BoardSink& board) {
-    return LoadInto(buffers, BufferSide::EEPROM, path, FileKindOf(path, BufferSide::EEPROM), lang,
+    return LoadInto(buffers, Memory::EEPROM, path, FileKindOf(path, Memory::EEPROM), lang,
                     board);
 }
 
-bool LoadBinary(Buffers& buffers, BufferSide side, const std::string& path, Language lang,
+bool LoadBinary(Buffers& buffers, Memory side, const std::string& path, Language lang,
                 const BoardSink& board) {
     return LoadInto(buffers, side, path, FileKind::Binary, lang, board);
 }

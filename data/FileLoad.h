@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/Memory.h"
 #include "common/Messages.h"
 #include "data/Buffers.h"
 
@@ -13,19 +14,17 @@ namespace tondrel {
 
 using BoardSink = std::function<void(const std::string&)>;
 
-enum class BufferSide { Flash, EEPROM };
-
 enum class FileKind { IntelHex, Idf, Binary };
 
 // Chooses the reader from the extension of the file name (from its last '.', any case):
 // ".hex" (and ".eep" for the EEPROM) is Intel HEX, ".bin" raw binary, anything else idf.
-FileKind FileKindOf(std::string_view path, BufferSide side);
+FileKind FileKindOf(std::string_view path, Memory side);
 
 // Applies the HEX lines of one load to one buffer. Holds the extended address base, which
 // starts at 0 for every load.
 class HexLineParser {
   public:
-    HexLineParser(Buffers& buffers, BufferSide side, Language lang)
+    HexLineParser(Buffers& buffers, Memory side, Language lang)
         : Bufs(buffers), Side(side), Lang(lang) {}
 
     // Empty when the line is accepted, else the message to show. Never reads past the line.
@@ -40,12 +39,12 @@ class HexLineParser {
   private:
     bool Fits(int64_t start, int count) const;
     std::string NotHexLine() const;
-    std::string CapacityError(BufferSide side) const;
+    std::string CapacityError(Memory side) const;
     std::string ParseIntoEEPROMImage(std::string_view line, int64_t start, int count, int type,
                                      unsigned headerSum);
 
     Buffers& Bufs;
-    BufferSide Side;
+    Memory Side;
     Language Lang;
     std::vector<uint8_t> EEPROMImage;
     int32_t EEPROMImageEnd = 0;
@@ -58,7 +57,7 @@ bool LoadFlashFile(Buffers& buffers, const std::string& path, Language lang,
 bool LoadEEPROMFile(Buffers& buffers, const std::string& path, Language lang,
                     const BoardSink& board);
 // The same as the two above with the reader forced to raw binary whatever the extension.
-bool LoadBinary(Buffers& buffers, BufferSide side, const std::string& path, Language lang,
+bool LoadBinary(Buffers& buffers, Memory side, const std::string& path, Language lang,
                 const BoardSink& board);
 
 // Local date and time as the report lines show it, "2026-12-08 03:17:47".

@@ -199,7 +199,7 @@ bool SaveBinary(const std::vector<uint8_t>& buffer, const std::string& path, Lan
 }
 
 BlankAt FlashBlankOf(const Buffers& buffers) {
-    const int32_t code = buffers.Chip.CurrentMethodCode;
+    const Method code = buffers.Chip.CurrentMethodCode;
     const int32_t size = buffers.Chip.FlashSize;
     return [code, size](size_t address) { return FlashBlankByte(code, size, address); };
 }

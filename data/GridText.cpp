@@ -32,8 +32,8 @@ void AppendChar(std::string& out, uint8_t b) {
 
 }  // namespace
 
-GridMode FlashGridMode(int32_t methodCode) {
-    return methodCode >= 1 && methodCode <= 4 ? GridMode::Byte : GridMode::Word;
+GridMode FlashGridMode(Method method) {
+    return IsWordAddressed(method) ? GridMode::Word : GridMode::Byte;
 }
 
 int BytesPerRow(GridMode mode) {
@@ -107,17 +107,17 @@ bool EditorAcceptsKey(char32_t key) {
     return key == U'\b' || (key < 0x80 && HexDigit(static_cast<char>(key)) >= 0);
 }
 
-std::string EditorTitle(BufferSide side) {
+std::string EditorTitle(Memory side) {
     // The design caption carries both languages.
-    return Tr(side == BufferSide::Flash ? "ModifyFlashDataTitle" : "ModifyEEPROMDataTitle",
+    return Tr(side == Memory::Flash ? "ModifyFlashDataTitle" : "ModifyEEPROMDataTitle",
               Language::Chinese);
 }
 
-std::string EditorCaption(BufferSide side, GridMode mode, int32_t position, Language lang) {
+std::string EditorCaption(Memory side, GridMode mode, int32_t position, Language lang) {
     (void)mode;  // the position already is a byte address or a word index
     char address[16];
     std::snprintf(address, sizeof address, "%02X", static_cast<unsigned>(position));
-    return TrFormat(side == BufferSide::Flash ? "ModifyFlashDataAt" : "ModifyEEPROMDataAt", lang,
+    return TrFormat(side == Memory::Flash ? "ModifyFlashDataAt" : "ModifyEEPROMDataAt", lang,
                     std::string_view(address));
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/Messages.h"
+#include "common/Method.h"
 #include "data/FileLoad.h"
 
 namespace tondrel {
@@ -19,7 +20,7 @@ inline constexpr int GridColumnCount = 18;
 inline constexpr int GridAsciiColumn = 17;
 
 // The Flash grid shows words for AVR and PIC, bytes for the AT89S chips; EEPROM always bytes.
-GridMode FlashGridMode(int32_t methodCode);
+GridMode FlashGridMode(Method method);
 int BytesPerRow(GridMode mode);
 
 // Data rows needed to show the whole buffer; a partly filled last row counts (the PIC buffer
@@ -51,8 +52,8 @@ std::string EditorText(const std::vector<uint8_t>& buffer, GridMode mode, int32_
 int EditorMaxLength(GridMode mode);
 // Backspace, 0-9, A-F and a-f pass; every other key press is dropped.
 bool EditorAcceptsKey(char32_t key);
-std::string EditorTitle(BufferSide side);
-std::string EditorCaption(BufferSide side, GridMode mode, int32_t position, Language lang);
+std::string EditorTitle(Memory side);
+std::string EditorCaption(Memory side, GridMode mode, int32_t position, Language lang);
 
 // Stores what an editor holds when it closes (closing always stores) and returns the cell's
 // new text. Blanks are trimmed and anything but hex digits ignored; byte mode: the first two

@@ -24,7 +24,7 @@ constexpr const char* kChipOrderSql = R"( order by "芯片编程方法代号", "
 ChipRecord RowToChip(const Statement& row) {
     ChipRecord chip;
     chip.ChipId = row.Int("chipid");
-    chip.MethodCode = row.Int("芯片编程方法代号");
+    chip.MethodCode = MethodFromCode(row.Int("芯片编程方法代号"));
     chip.Name = row.Text("芯片名称");
     chip.Signature = row.Text("芯片特征码");
     chip.FlashSize = row.Int("芯片FLASHROM容量(B)");
@@ -436,7 +436,7 @@ std::vector<ChipRecord> Database::SearchChips(const std::string& fragment) {
     return QueryChips(statement);
 }
 
-std::optional<ChipRecord> Database::FindChip(int methodCode, const std::string& signature) {
+std::optional<ChipRecord> Database::FindChip(Method method, const std::string& signature) {
     lastError_.clear();
     if (tondrel::Trim(signature).empty()) return std::nullopt;
     // The stored text may hold several signatures or text around one, hence the substring
@@ -444,7 +444,7 @@ std::optional<ChipRecord> Database::FindChip(int methodCode, const std::string& 
     Statement statement(conn_,
                         "select * from chip where \"芯片编程方法代号\" = ?1 and \"芯片特征码\" "
                         "like '%' || ?2 || '%' escape '\\' order by chipid limit 1");
-    statement.Bind(1, methodCode).Bind(2, EscapeLike(signature));
+    statement.Bind(1, MethodCode(method)).Bind(2, EscapeLike(signature));
     auto chips = QueryChips(statement);
     if (chips.empty()) return std::nullopt;
     chips.front().Name = std::string(tondrel::Trim(chips.front().Name));

@@ -79,7 +79,7 @@ class Database {
     // Detection lookup: the first row (by chipid) of this method code whose signature column
     // contains signature. The name comes back trimmed. An empty or blank signature finds
     // nothing: those engines cannot identify their chip.
-    std::optional<ChipRecord> FindChip(int methodCode, const std::string& signature);
+    std::optional<ChipRecord> FindChip(Method method, const std::string& signature);
     std::optional<ChipRecord> ChipById(int id);
     // Exact name, without regard to letter case ("atmega16" finds "ATmega16").
     std::optional<ChipRecord> ChipByName(const std::string& name);

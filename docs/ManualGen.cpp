@@ -130,9 +130,9 @@ struct EngineMap {
 
 enum class Fam { At89, Avr, Pic };
 
-Fam FamilyOf(int methodCode) {
-    if (methodCode == 5) return Fam::Avr;
-    if (methodCode == 0 || methodCode == 6) return Fam::Pic;
+Fam FamilyOf(Method method) {
+    if (method == Method::Avr) return Fam::Avr;
+    if (IsPic(method)) return Fam::Pic;
     return Fam::At89;
 }
 
@@ -181,13 +181,13 @@ std::vector<std::pair<Role, int>> Fields(const E& e) {
 
 struct Probe {
     std::string ClassName;
-    int MethodCode;
+    Method MethodCode;
     std::function<std::unique_ptr<Tpro>(EngineEnv&)> Make;
     std::function<std::vector<std::pair<Role, int>>(Tpro&)> Pins;
 };
 
 template <typename E>
-Probe MakeProbe(int code) {
+Probe MakeProbe(Method code) {
     return {"", code, [](EngineEnv& env) { return std::make_unique<E>(env); },
             [](Tpro& t) { return Fields(static_cast<E&>(t)); }};
 }
@@ -236,7 +236,7 @@ bool MeasureEngine(const Probe& probe, const std::vector<ChipRecord>& chips, Eng
         }
         return true;
     }
-    error = std::string("no chip of method code ") + std::to_string(probe.MethodCode) +
+    error = std::string("no chip of method ") + Traits(probe.MethodCode).EngineClass +
             " can be put on the simulated bench";
     return false;
 }
@@ -256,8 +256,10 @@ bool EngineMaps(const std::vector<ChipRecord>& chips, std::vector<EngineMap>& ma
                 std::string& error) {
     // By family: AT89S, AVR, PIC.
     std::vector<Probe> probes = {
-        MakeProbe<T89s>(1), MakeProbe<T89s53>(2), MakeProbe<T89s8252>(3), MakeProbe<T89s8253>(4),
-        MakeProbe<Tavr>(5), MakeProbe<Tpic>(0),   MakeProbe<TpicA>(6)};
+        MakeProbe<T89s>(Method::At89s),         MakeProbe<T89s53>(Method::At89s53),
+        MakeProbe<T89s8252>(Method::At89s8252), MakeProbe<T89s8253>(Method::At89s8253),
+        MakeProbe<Tavr>(Method::Avr),           MakeProbe<Tpic>(Method::Pic),
+        MakeProbe<TpicA>(Method::PicA)};
     for (const Probe& probe : probes) {
         EngineMap map;
         if (!MeasureEngine(probe, chips, map, error)) return false;

@@ -8,10 +8,10 @@
 
 namespace tondrel::gui {
 
-TModifyDataFrm::TModifyDataFrm(std::vector<uint8_t>& buffer, BufferSide side, GridMode mode,
+TModifyDataFrm::TModifyDataFrm(std::vector<uint8_t>& buffer, Memory side, GridMode mode,
                                int32_t position, Language lang, QWidget* parent)
     : QDialog(parent), buffer_(buffer), mode_(mode), position_(position) {
-    setObjectName(side == BufferSide::Flash ? "TModifyFlashDataFrm" : "TModifyEEPROMDataFrm");
+    setObjectName(side == Memory::Flash ? "TModifyFlashDataFrm" : "TModifyEEPROMDataFrm");
     setWindowTitle(QString::fromStdString(EditorTitle(side)));
     auto* layout = new QVBoxLayout(this);
     auto* caption =

@@ -15,7 +15,7 @@ class TModifyDataFrm : public QDialog {
 
   public:
     // side picks the object name: TModifyFlashDataFrm or TModifyEEPROMDataFrm.
-    TModifyDataFrm(std::vector<uint8_t>& buffer, BufferSide side, GridMode mode, int32_t position,
+    TModifyDataFrm(std::vector<uint8_t>& buffer, Memory side, GridMode mode, int32_t position,
                    Language lang, QWidget* parent);
     QLineEdit* Editor() { return edit_; }
 

@@ -80,7 +80,7 @@ void TchipManageFrm::Show(std::vector<ChipRecord> chips) {
     for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
         const ChipRecord& c = rows_[static_cast<size_t>(r)];
         const QString cells[] = {QString::number(c.ChipId),
-                                 QString::number(c.MethodCode),
+                                 QString::number(MethodCode(c.MethodCode)),
                                  QString::fromStdString(c.Name),
                                  QString::fromStdString(c.Signature),
                                  QString::number(c.FlashSize),

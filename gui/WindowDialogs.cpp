@@ -61,7 +61,7 @@ void InstallWindowDialogs(TMain& window) {
         if (!s) return;
         const GridMode mode = flash ? FlashGridMode(s->Chip.CurrentMethodCode) : GridMode::Byte;
         TModifyDataFrm editor(flash ? s->Bufs.FlashBuffer : s->Bufs.EEPROMBuffer,
-                              flash ? BufferSide::Flash : BufferSide::EEPROM, mode, position,
+                              flash ? Memory::Flash : Memory::EEPROM, mode, position,
                               s->CurrentLanguage(), &window);
         editor.exec();
         if (flash) {

@@ -58,9 +58,9 @@ struct Rig {
     }
 };
 
-const ChipRecord kMega16{5, 5, "ATmega16", "1E9403", 16384, 512, 128};
-const ChipRecord kPic877{6, 0, "PIC16F877", "09A0", 16384, 256, 0};
-const ChipRecord kPic877A{53, 6, "PIC16F877A", "0E20", 16384, 256, 0};
+const ChipRecord kMega16{5, Method::Avr, "ATmega16", "1E9403", 16384, 512, 128};
+const ChipRecord kPic877{6, Method::Pic, "PIC16F877", "09A0", 16384, 256, 0};
+const ChipRecord kPic877A{53, Method::PicA, "PIC16F877A", "0E20", 16384, 256, 0};
 
 sim::AvrChip& Avr(sim::Bench& bench) {
     return dynamic_cast<sim::AvrChip&>(*bench.Chip());
@@ -112,7 +112,7 @@ TEST(ConfigOnSimulatedAvr, FusesWrittenAreReadBackByAFreshOpening) {
 }
 
 TEST(ConfigOnSimulatedAvr, Tiny26LockBitsTravelInTheSecondByte) {
-    const ChipRecord tiny26{36, 5, "ATtiny26", "1E9109", 2048, 128, 32};
+    const ChipRecord tiny26{36, Method::Avr, "ATtiny26", "1E9109", 2048, 128, 32};
     Rig<Tavr> rig("ATtiny26", tiny26);
     ASSERT_TRUE(rig.bench.Error().empty()) << rig.bench.Error();
     // The fourth-byte form of the other chips locks nothing on this one.

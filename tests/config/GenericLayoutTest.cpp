@@ -118,7 +118,7 @@ struct Rig {
         return o;
     }
     explicit Rig(const AvrPartData& p) : bench(clock, Options(p.Name)), port(bench, &clock) {
-        ChipRecord r{p.ChipId, 5, p.Name, "", p.FlashSize, p.EepromSize, p.PageSize};
+        ChipRecord r{p.ChipId, Method::Avr, p.Name, "", p.FlashSize, p.EepromSize, p.PageSize};
         chip.Assign(r);
         engine.InitPinMap();
         engine.SetPortBase(0x378);

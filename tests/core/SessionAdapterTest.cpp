@@ -122,13 +122,14 @@ TEST(SessionSearch, ProbesCodeZeroFirstAndFindsAt89s52UnderCodeOne) {
     desk.Start();
     Session& s = desk.S();
     ASSERT_TRUE(s.AutoSearch());
-    EXPECT_EQ(&s.CurrentEngine(), s.EngineFor(1));
+    EXPECT_EQ(&s.CurrentEngine(), s.EngineFor(Method::At89s));
     // An engine that was tried got the port base; the ones after the find were never touched.
-    EXPECT_EQ(s.EngineFor(0)->DataPort, 0x378);
-    EXPECT_EQ(s.EngineFor(1)->DataPort, 0x378);
-    for (int n = 2; n <= 6; ++n) EXPECT_EQ(s.EngineFor(n)->DataPort, 0) << n;
+    EXPECT_EQ(s.EngineFor(Method::Pic)->DataPort, 0x378);
+    EXPECT_EQ(s.EngineFor(Method::At89s)->DataPort, 0x378);
+    for (size_t n = 2; n < kSearchOrder.size(); ++n)
+        EXPECT_EQ(s.EngineFor(kSearchOrder[n])->DataPort, 0) << n;
     EXPECT_EQ(s.Chip.CurrentChipName, "AT89S52");
-    EXPECT_EQ(s.Chip.CurrentMethodCode, 1);
+    EXPECT_EQ(s.Chip.CurrentMethodCode, Method::At89s);
     EXPECT_EQ(desk.view.Text(), (std::vector<std::string>{">>chip detected:AT89S52"}));
     EXPECT_EQ(desk.view.Sounds, (std::vector<std::string>{"detect"}));
     EXPECT_EQ(desk.view.Label(kStatusChip), "chip: AT89S52");
@@ -151,8 +152,8 @@ TEST(SessionSearch, NoAdapterOneMessageSearchStopsTwoErrorSounds) {
     EXPECT_EQ(desk.view.CountLine(kNoAdapter), 1u);
     EXPECT_EQ(desk.view.Text().size(), 1u);
     EXPECT_EQ(desk.view.Sounds, (std::vector<std::string>{"err", "err"}));
-    EXPECT_EQ(s.EngineFor(0)->DataPort, 0x378);
-    EXPECT_EQ(s.EngineFor(1)->DataPort, 0);  // the search stopped at the first engine
+    EXPECT_EQ(s.EngineFor(Method::Pic)->DataPort, 0x378);
+    EXPECT_EQ(s.EngineFor(Method::At89s)->DataPort, 0);  // the search stopped at the first engine
     EXPECT_FALSE(desk.view.Enabled("Moper"));
     EXPECT_FALSE(desk.view.Enabled("MopenFlashFile"));
     EXPECT_EQ(desk.view.Label("ispstatus"), ">>hardware did not launch!");
@@ -171,7 +172,7 @@ TEST(SessionSearch, NoSupportedChipLeavesSearchUsable) {
     EXPECT_FALSE(s.AutoSearch());
     EXPECT_EQ(desk.view.Text(), (std::vector<std::string>{">>no supported chip found!"}));
     EXPECT_EQ(desk.view.Sounds, (std::vector<std::string>{"err"}));
-    EXPECT_EQ(&s.CurrentEngine(), s.EngineFor(6));
+    EXPECT_EQ(&s.CurrentEngine(), s.EngineFor(Method::PicA));
     EXPECT_TRUE(desk.view.Enabled("MSearchChip"));
     EXPECT_TRUE(desk.view.Enabled("NormalBar"));
     EXPECT_FALSE(desk.view.Enabled("Mfile"));
@@ -184,7 +185,7 @@ TEST(SessionSelect, ChipWithoutFlashAndPicBlankFills) {
     desk.Start();
     Session& s = desk.S();
     s.Bufs.FlashBuffer = {1, 2, 3};
-    s.SelectChip(MadeUp(5, 0, 512));
+    s.SelectChip(MadeUp(Method::Avr, 0, 512));
     EXPECT_EQ(s.Bufs.FlashBuffer, (std::vector<uint8_t>{1, 2, 3}));
     ASSERT_EQ(s.Bufs.EEPROMBuffer.size(), 512u);
     EXPECT_EQ(s.Bufs.EEPROMBuffer[511], 0xFF);
@@ -195,13 +196,13 @@ TEST(SessionSelect, ChipWithoutFlashAndPicBlankFills) {
         EXPECT_TRUE(desk.view.Enabled(c)) << c;
     EXPECT_EQ(desk.view.FlashShows, 0);
     EXPECT_EQ(desk.view.EEPROMShows, 1);
-    EXPECT_EQ(&s.CurrentEngine(), s.EngineFor(5));
+    EXPECT_EQ(&s.CurrentEngine(), s.EngineFor(Method::Avr));
     EXPECT_EQ(desk.view.Text(), (std::vector<std::string>{">>chip detected:MadeUp5"}));
 
-    s.SelectChip(MadeUp(0, 8, 0));
+    s.SelectChip(MadeUp(Method::Pic, 8, 0));
     EXPECT_EQ(std::vector<uint8_t>(s.Bufs.FlashBuffer.begin(), s.Bufs.FlashBuffer.begin() + 8),
               (std::vector<uint8_t>{0xFF, 0x3F, 0xFF, 0x3F, 0xFF, 0x3F, 0xFF, 0x3F}));
-    s.SelectChip(MadeUp(6, 8, 0));
+    s.SelectChip(MadeUp(Method::PicA, 8, 0));
     EXPECT_EQ(std::vector<uint8_t>(s.Bufs.FlashBuffer.begin(), s.Bufs.FlashBuffer.begin() + 8),
               std::vector<uint8_t>(8, 0xFF));
 }

@@ -15,26 +15,26 @@ TEST(SessionOps, LastAddressDecidesHowFarAWriteGoes) {
         std::copy(head.begin(), head.end(), s.Bufs.FlashBuffer.begin());
         return s.LastFlashAddress();
     };
-    s.SelectChip(MadeUp(1, 8, 0));  // an 8051: blank is 0xFF, even byte counts
+    s.SelectChip(MadeUp(Method::At89s, 8, 0));  // an 8051: blank is 0xFF, even byte counts
     EXPECT_EQ(flash({0x12, 0x34}), 1);
-    s.SelectChip(MadeUp(1, 8, 0));
+    s.SelectChip(MadeUp(Method::At89s, 8, 0));
     EXPECT_EQ(flash({0x12}), 1);  // the last used byte at an even index still writes a pair
-    s.SelectChip(MadeUp(1, 8, 0));
+    s.SelectChip(MadeUp(Method::At89s, 8, 0));
     EXPECT_EQ(s.LastFlashAddress(), -1);
     EXPECT_EQ(flash({0, 0, 0, 0, 0, 0, 0, 0x12}), 7);
 
-    s.SelectChip(MadeUp(0, 8, 0));  // PIC: blank word 0x3FFF, low byte first
+    s.SelectChip(MadeUp(Method::Pic, 8, 0));  // PIC: blank word 0x3FFF, low byte first
     EXPECT_EQ(s.LastFlashAddress(), -1);
     EXPECT_EQ(flash({0x34, 0x12}), 1);
     s.Bufs.FlashBuffer[PicConfigAreaStart + 14] = 0xF1;  // a configuration word is written too
     EXPECT_EQ(s.LastFlashAddress(), PicConfigAreaStart + 15);
-    s.SelectChip(MadeUp(0, 2, 0));
+    s.SelectChip(MadeUp(Method::Pic, 2, 0));
     EXPECT_EQ(s.LastFlashAddress(), -1);
     // Code 6 blank-fills with 0xFF, which is not the blank word: all of it is written.
-    s.SelectChip(MadeUp(6, 8, 0));
+    s.SelectChip(MadeUp(Method::PicA, 8, 0));
     EXPECT_EQ(s.LastFlashAddress(), 7);
 
-    s.SelectChip(MadeUp(5, 0, 8));
+    s.SelectChip(MadeUp(Method::Avr, 0, 8));
     EXPECT_EQ(s.LastEEPROMAddress(), -1);
     s.Bufs.EEPROMBuffer[0] = 0;
     EXPECT_EQ(s.LastEEPROMAddress(), 0);
@@ -219,7 +219,7 @@ TEST(SessionOps, PicWordsSurviveWriteReadAndSave) {
     Desk desk("sim:PIC16F84A");
     desk.StartAndFind();
     Session& s = desk.S();
-    ASSERT_EQ(s.Chip.CurrentMethodCode, 0);
+    ASSERT_EQ(s.Chip.CurrentMethodCode, Method::Pic);
     auto& b = s.Bufs.FlashBuffer;
     b[0] = 0x34;  // word 0x1234
     b[1] = 0x12;

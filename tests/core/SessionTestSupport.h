@@ -73,11 +73,11 @@ struct Desk {
     std::unique_ptr<Session> session;
 };
 
-inline ChipRecord MadeUp(int methodCode, int32_t flash, int32_t eeprom, int32_t id = 4242) {
+inline ChipRecord MadeUp(Method methodCode, int32_t flash, int32_t eeprom, int32_t id = 4242) {
     ChipRecord r;
     r.ChipId = id;
     r.MethodCode = methodCode;
-    r.Name = "MadeUp" + std::to_string(methodCode);
+    r.Name = "MadeUp" + std::to_string(MethodCode(methodCode));
     r.FlashSize = flash;
     r.EEPROMSize = eeprom;
     return r;

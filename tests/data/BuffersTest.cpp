@@ -9,7 +9,7 @@ namespace {
 using testing::MakeChip;
 
 TEST(Buffers, BlankFillByMethodCode) {
-    CurrentChip at89 = MakeChip(1, 8192, 0);
+    CurrentChip at89 = MakeChip(Method::At89s, 8192, 0);
     Buffers a(at89);
     ASSERT_TRUE(a.RecreateFlash());
     EXPECT_EQ(a.FlashBuffer, std::vector<uint8_t>(8192, 0xFF));
@@ -17,7 +17,7 @@ TEST(Buffers, BlankFillByMethodCode) {
     EXPECT_FALSE(a.RecreateEEPROM());
 
     // PIC16F877 (code 0): every word 0x3FFF, stored FF 3F, right up to the configuration word.
-    CurrentChip pic = MakeChip(0, 16384, 256);
+    CurrentChip pic = MakeChip(Method::Pic, 16384, 256);
     Buffers p(pic);
     ASSERT_TRUE(p.RecreateFlash());
     ASSERT_EQ(p.FlashBuffer.size(), 0x4010u);
@@ -32,7 +32,7 @@ TEST(Buffers, BlankFillByMethodCode) {
 TEST(Buffers, PicACodeBlanksProgramMemoryFFButEverythingBeyondAs3FFF) {
     // PIC16F873A: 4K words of program memory, then an unimplemented gap, then the ID and
     // configuration words. Only program memory takes the 0xFF blank of method code 6.
-    CurrentChip pic = MakeChip(6, 8192, 128);
+    CurrentChip pic = MakeChip(Method::PicA, 8192, 128);
     Buffers b(pic);
     ASSERT_TRUE(b.RecreateFlash());
     ASSERT_EQ(b.FlashBuffer.size(), 0x4010u);
@@ -46,7 +46,7 @@ TEST(Buffers, PicACodeBlanksProgramMemoryFFButEverythingBeyondAs3FFF) {
 }
 
 TEST(Buffers, ChipWithoutFlashLeavesBufferAlone) {
-    CurrentChip chip = MakeChip(5, 1024, 64);
+    CurrentChip chip = MakeChip(Method::Avr, 1024, 64);
     Buffers b(chip);
     ASSERT_TRUE(b.RecreateFlash());
     b.FlashBuffer[3] = 0x12;
@@ -59,7 +59,7 @@ TEST(Buffers, ChipWithoutFlashLeavesBufferAlone) {
 }
 
 TEST(Buffers, SelectingAChipAgainDiscardsWhatWasLoaded) {
-    CurrentChip chip = MakeChip(5, 2048, 128);
+    CurrentChip chip = MakeChip(Method::Avr, 2048, 128);
     Buffers b(chip);
     b.RecreateFlash();
     b.RecreateEEPROM();

@@ -44,7 +44,7 @@ struct Board {
     const std::string& Last() const { return Lines.back(); }
 };
 
-inline CurrentChip MakeChip(int32_t method, int32_t flash, int32_t eeprom) {
+inline CurrentChip MakeChip(Method method, int32_t flash, int32_t eeprom) {
     CurrentChip c;
     c.CurrentMethodCode = method;
     c.FlashSize = flash;

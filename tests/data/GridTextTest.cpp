@@ -9,7 +9,7 @@ namespace {
 using testing::MakeChip;
 
 TEST(GridText, At89s52ByteGrid) {
-    CurrentChip chip = MakeChip(1, 8192, 0);
+    CurrentChip chip = MakeChip(Method::At89s, 8192, 0);
     Buffers b(chip);
     b.RecreateFlash();
     const GridMode mode = FlashGridMode(chip.CurrentMethodCode);
@@ -34,10 +34,10 @@ TEST(GridText, At89s52ByteGrid) {
 }
 
 TEST(GridText, AvrWordGridShowsHighByteFirst) {
-    CurrentChip chip = MakeChip(5, 8192, 512);
+    CurrentChip chip = MakeChip(Method::Avr, 8192, 512);
     Buffers b(chip);
     b.RecreateFlash();
-    const GridMode mode = FlashGridMode(5);
+    const GridMode mode = FlashGridMode(Method::Avr);
     ASSERT_EQ(mode, GridMode::Word);
     EXPECT_EQ(DataRowCount(b.FlashBuffer.size(), mode), 256);
     EXPECT_EQ(ColumnWidth(3, mode), 30);
@@ -51,10 +51,10 @@ TEST(GridText, AvrWordGridShowsHighByteFirst) {
 }
 
 TEST(GridText, BlankPicBufferShows3FFFIncludingItsConfigurationRow) {
-    CurrentChip chip = MakeChip(0, 2048, 64);
+    CurrentChip chip = MakeChip(Method::Pic, 2048, 64);
     Buffers b(chip);
     b.RecreateFlash();
-    const GridMode mode = FlashGridMode(0);
+    const GridMode mode = FlashGridMode(Method::Pic);
     EXPECT_EQ(CellText(b.FlashBuffer, mode, 1, 1), "3FFF");
     // 0x4010 bytes: 512 full rows and the half row of words 0x2000-0x2007.
     EXPECT_EQ(DataRowCount(b.FlashBuffer.size(), mode), 513);
@@ -90,15 +90,15 @@ TEST(GridText, EditorOpening) {
     EXPECT_EQ(EditorMaxLength(GridMode::Byte), 2);
     EXPECT_EQ(EditorMaxLength(GridMode::Word), 4);
 
-    EXPECT_EQ(EditorCaption(BufferSide::Flash, GridMode::Byte, 5, Language::Chinese),
+    EXPECT_EQ(EditorCaption(Memory::Flash, GridMode::Byte, 5, Language::Chinese),
               "修改地址为0x05的FLASH数据");
-    EXPECT_EQ(EditorCaption(BufferSide::Flash, GridMode::Word, 0x1FFF, Language::English),
+    EXPECT_EQ(EditorCaption(Memory::Flash, GridMode::Word, 0x1FFF, Language::English),
               "modify FLASH data at address :0x1FFF");
-    EXPECT_EQ(EditorCaption(BufferSide::EEPROM, GridMode::Byte, 0xAB, Language::English),
+    EXPECT_EQ(EditorCaption(Memory::EEPROM, GridMode::Byte, 0xAB, Language::English),
               "modify EEPROM data at address :0xAB");
-    EXPECT_EQ(EditorCaption(BufferSide::EEPROM, GridMode::Byte, 0, Language::Chinese),
+    EXPECT_EQ(EditorCaption(Memory::EEPROM, GridMode::Byte, 0, Language::Chinese),
               "修改地址为0x00的EEPROM数据");
-    EXPECT_EQ(EditorTitle(BufferSide::EEPROM), "修改EEPROM数据(modify EEPROM data)");
+    EXPECT_EQ(EditorTitle(Memory::EEPROM), "修改EEPROM数据(modify EEPROM data)");
 }
 
 TEST(GridText, EditorKeysAndValues) {

@@ -40,7 +40,7 @@ std::vector<uint8_t> Bytes(size_t n, uint8_t first) {
 
 class HexLoad : public ::testing::Test {
   protected:
-    void UseChip(int32_t method, int32_t flash, int32_t eeprom) {
+    void UseChip(Method method, int32_t flash, int32_t eeprom) {
         Chip = MakeChip(method, flash, eeprom);
         Bufs.RecreateFlash();
         Bufs.RecreateEEPROM();
@@ -56,12 +56,12 @@ class HexLoad : public ::testing::Test {
 
     ScratchDir Dir;
     Board Out;
-    CurrentChip Chip = MakeChip(1, 8192, 0);
+    CurrentChip Chip = MakeChip(Method::At89s, 8192, 0);
     Buffers Bufs{Chip};
 };
 
 TEST_F(HexLoad, ReportsInBothLanguages) {
-    UseChip(1, 8192, 0);
+    UseChip(Method::At89s, 8192, 0);
     const std::string hex =
         Rec(0, 0, Bytes(16, 0)) + Rec(0x1FF0, 0, Bytes(16, 0)) + ":00000001FF\n";
     ASSERT_TRUE(LoadFlash("a.hex", hex, Language::Chinese));
@@ -84,7 +84,7 @@ TEST_F(HexLoad, ReportsInBothLanguages) {
     EXPECT_EQ(Out.Lines[4].rfind("time:", 0), 0u);
     EXPECT_EQ(Out.Lines[5], ">>open Flash file already！");
 
-    UseChip(5, 8192, 512);
+    UseChip(Method::Avr, 8192, 512);
     Out.Lines.clear();
     ASSERT_TRUE(LoadEEPROM("e.eep", Rec(0, 0, {1, 2}), Language::English));
     EXPECT_EQ(Out.Lines[1], ">>open EEPROM file");
@@ -93,7 +93,7 @@ TEST_F(HexLoad, ReportsInBothLanguages) {
 }
 
 TEST_F(HexLoad, EndOfFileRecordInMidFileChangesNothing) {
-    UseChip(1, 4096, 0);
+    UseChip(Method::At89s, 4096, 0);
     Bufs.FlashBuffer[0x100] = 0;  // a load blanks first
     ASSERT_TRUE(LoadFlash("a.hex", Rec(0, 0, {1, 2}) + ":00000001FF\r\n" + Rec(0x10, 0, {3})));
     EXPECT_EQ(Bufs.FlashBuffer[0], 1);
@@ -104,7 +104,7 @@ TEST_F(HexLoad, EndOfFileRecordInMidFileChangesNothing) {
 }
 
 TEST_F(HexLoad, ExtendedAddressRecords) {
-    UseChip(5, 131072, 4096);  // ATmega128
+    UseChip(Method::Avr, 131072, 4096);  // ATmega128
     ASSERT_TRUE(LoadFlash("a.hex", ":020000040000FA\n"));
     EXPECT_EQ(Chip.FlashDataEnd, 1);
 
@@ -117,7 +117,7 @@ TEST_F(HexLoad, ExtendedAddressRecords) {
     }
 
     // 256 KiB (ATmega2560): the last segment loads up to the last byte; one more is refused.
-    UseChip(5, 262144, 4096);
+    UseChip(Method::Avr, 262144, 4096);
     ASSERT_TRUE(LoadFlash("a.hex", ":020000040003F7\n" + Rec(0xFFF0, 0, Bytes(16, 1))));
     EXPECT_EQ(Bufs.FlashBuffer[0x3FFF0], 1);
     EXPECT_EQ(Bufs.FlashBuffer[0x3FFFF], 16);
@@ -126,7 +126,7 @@ TEST_F(HexLoad, ExtendedAddressRecords) {
     EXPECT_FALSE(LoadFlash("a.hex", ":020000040004F6\n" + Rec(0x0000, 0, {0xAB})));
 
     // On a 64 KiB chip the base record itself lies beyond the chip.
-    UseChip(5, 65536, 2048);
+    UseChip(Method::Avr, 65536, 2048);
     Out.Lines.clear();
     EXPECT_FALSE(LoadFlash("a.hex", ":020000040001F9\n", Language::Chinese));
     EXPECT_EQ(Out.Last(), "FlashROM文件大于芯片容量65536,装载失败!");
@@ -138,7 +138,7 @@ TEST_F(HexLoad, ExtendedAddressRecords) {
 }
 
 TEST_F(HexLoad, LastByteOfChipAcceptedOneHigherRefusedWithNothingStored) {
-    UseChip(1, 8192, 0);
+    UseChip(Method::At89s, 8192, 0);
     ASSERT_TRUE(LoadFlash("a.hex", Rec(0x1FF0, 0, Bytes(16, 0x40))));
     EXPECT_EQ(Bufs.FlashBuffer[0x1FFF], 0x4F);
     EXPECT_EQ(Chip.FlashDataEnd, 0x1FFF);
@@ -151,7 +151,7 @@ TEST_F(HexLoad, LastByteOfChipAcceptedOneHigherRefusedWithNothingStored) {
 }
 
 TEST_F(HexLoad, WrongChecksumStoresBytesThenFails) {
-    UseChip(5, 8192, 512);
+    UseChip(Method::Avr, 8192, 512);
     EXPECT_FALSE(LoadEEPROM("e.hex", ":0300100011223300\n" + Rec(0x20, 0, {9})));
     EXPECT_EQ(Out.Last(), "verified error,please check the File!");
     EXPECT_EQ(Bufs.EEPROMBuffer[0x10], 0x11);
@@ -164,7 +164,7 @@ TEST_F(HexLoad, WrongChecksumStoresBytesThenFails) {
 }
 
 TEST_F(HexLoad, Types03And05AreCheckedRaiseDataEndAndStoreNothing) {
-    UseChip(1, 4096, 0);
+    UseChip(Method::At89s, 4096, 0);
     // Start-address records with deliberately wrong checksums.
     ASSERT_TRUE(LoadFlash("a.hex", ":0400000300001234FF\n:04020005000000CD00\n"));
     EXPECT_EQ(Chip.FlashDataEnd, 0x203);
@@ -174,7 +174,7 @@ TEST_F(HexLoad, Types03And05AreCheckedRaiseDataEndAndStoreNothing) {
 }
 
 TEST_F(HexLoad, LowerCaseDigitsAndLineEnds) {
-    UseChip(1, 4096, 0);
+    UseChip(Method::At89s, 4096, 0);
     std::string lower = Rec(0x0AB0, 0, {0xAB, 0xCD, 0xEF});
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     // CR LF, lone LF, and a last line without any line end.
@@ -186,7 +186,7 @@ TEST_F(HexLoad, LowerCaseDigitsAndLineEnds) {
 }
 
 TEST_F(HexLoad, MalformedLinesAreRefusedWithoutReadingPastTheirEnd) {
-    UseChip(1, 4096, 0);
+    UseChip(Method::At89s, 4096, 0);
     const std::vector<std::string> bad = {
         "0100000001FE",       // no colon
         ":01000000",          // data record cut before its data
@@ -201,7 +201,7 @@ TEST_F(HexLoad, MalformedLinesAreRefusedWithoutReadingPastTheirEnd) {
         EXPECT_EQ(Out.Last(), "error,check the File!") << line;
         EXPECT_EQ(Bufs.FlashBuffer[0], 0xFF) << line;
     }
-    UseChip(5, 2048, 128);
+    UseChip(Method::Avr, 2048, 128);
     EXPECT_FALSE(LoadEEPROM("e.hex", "x\n", Language::English));
     EXPECT_EQ(Out.Last(), "error,please check the file!");
     EXPECT_FALSE(LoadEEPROM("e.hex", "x\n", Language::Chinese));
@@ -209,14 +209,14 @@ TEST_F(HexLoad, MalformedLinesAreRefusedWithoutReadingPastTheirEnd) {
 }
 
 TEST_F(HexLoad, ExtensionChoosesTheReader) {
-    EXPECT_EQ(FileKindOf("/x/A.HEX", BufferSide::Flash), FileKind::IntelHex);
-    EXPECT_EQ(FileKindOf("/x/a.eep", BufferSide::EEPROM), FileKind::IntelHex);
-    EXPECT_EQ(FileKindOf("/x/a.eep", BufferSide::Flash), FileKind::Idf);
-    EXPECT_EQ(FileKindOf("/x.hex/noext", BufferSide::Flash), FileKind::Idf);
-    EXPECT_EQ(FileKindOf("/x/a.txt", BufferSide::Flash), FileKind::Idf);
-    EXPECT_EQ(FileKindOf("/x/a.Bin", BufferSide::EEPROM), FileKind::Binary);
+    EXPECT_EQ(FileKindOf("/x/A.HEX", Memory::Flash), FileKind::IntelHex);
+    EXPECT_EQ(FileKindOf("/x/a.eep", Memory::EEPROM), FileKind::IntelHex);
+    EXPECT_EQ(FileKindOf("/x/a.eep", Memory::Flash), FileKind::Idf);
+    EXPECT_EQ(FileKindOf("/x.hex/noext", Memory::Flash), FileKind::Idf);
+    EXPECT_EQ(FileKindOf("/x/a.txt", Memory::Flash), FileKind::Idf);
+    EXPECT_EQ(FileKindOf("/x/a.Bin", Memory::EEPROM), FileKind::Binary);
 
-    UseChip(1, 4096, 0);
+    UseChip(Method::At89s, 4096, 0);
     ASSERT_TRUE(LoadFlash("UPPER.HEX", Rec(0, 0, {0x5A})));
     EXPECT_EQ(Bufs.FlashBuffer[0], 0x5A);
     ASSERT_TRUE(LoadFlash("list.txt", "17\r\n300\n-1\n"));
@@ -225,7 +225,7 @@ TEST_F(HexLoad, ExtensionChoosesTheReader) {
 }
 
 TEST_F(HexLoad, IdfReading) {
-    UseChip(5, 2048, 16);
+    UseChip(Method::Avr, 2048, 16);
     ASSERT_TRUE(LoadEEPROM("e.idf", "1\r\n2\r\n 255 \r\n", Language::Chinese));
     EXPECT_THAT(std::vector<uint8_t>(Bufs.EEPROMBuffer.begin(), Bufs.EEPROMBuffer.begin() + 4),
                 ElementsAre(1, 2, 255, 0xFF));
@@ -250,7 +250,7 @@ TEST_F(HexLoad, IdfReading) {
 }
 
 TEST_F(HexLoad, FileThatCannotBeOpenedIsReportedAndLeavesTheBufferAsItWas) {
-    UseChip(1, 4096, 0);
+    UseChip(Method::At89s, 4096, 0);
     Bufs.FlashBuffer[0] = 0;
     EXPECT_FALSE(LoadFlashFile(Bufs, Dir.File("missing.hex"), Language::English, Out.Sink()));
     EXPECT_THAT(Out.Last(), ::testing::HasSubstr("cannot open file " + Dir.File("missing.hex")));
@@ -261,7 +261,7 @@ TEST_F(HexLoad, FileThatCannotBeOpenedIsReportedAndLeavesTheBufferAsItWas) {
 }
 
 TEST_F(HexLoad, BinaryFiles) {
-    UseChip(5, 1024, 64);
+    UseChip(Method::Avr, 1024, 64);
     ASSERT_TRUE(LoadFlash("img.bin", std::string("\x01\x00\x02", 3)));
     EXPECT_EQ(Bufs.FlashBuffer[1], 0);
     EXPECT_EQ(Bufs.FlashBuffer[3], 0xFF);
@@ -272,7 +272,7 @@ TEST_F(HexLoad, BinaryFiles) {
 }
 
 TEST_F(HexLoad, PicEEPROMRecordsOfAFlashFile) {
-    UseChip(0, 2048, 64);  // PIC16F84A
+    UseChip(Method::Pic, 2048, 64);  // PIC16F84A
     Bufs.EEPROMBuffer[40] = 0x99;
     ASSERT_TRUE(LoadFlash("p.hex", Rec(0x4200, 0, {0xA1, 0, 0xA2, 0}) + Rec(0x427E, 0, {0xAF, 0})));
     EXPECT_TRUE(Bufs.FlashFileHadEEPROM);
@@ -312,7 +312,7 @@ TEST_F(HexLoad, PicEEPROMRecordsOfAFlashFile) {
     EXPECT_EQ(Bufs.EEPROMBuffer[2], 0x42);
 
     // Other chips know no such area.
-    UseChip(5, 32768, 1024);
+    UseChip(Method::Avr, 32768, 1024);
     EXPECT_TRUE(LoadFlash("p.hex", Rec(0x4200, 0, {1, 0})));
     EXPECT_EQ(Bufs.FlashBuffer[0x4200], 1);
     EXPECT_EQ(Bufs.EEPROMBuffer[0], 0xFF);
@@ -323,9 +323,9 @@ TEST_F(HexLoad, RandomLinesNeverLeaveTheBuffers) {
     // decides, it must stay inside the line and the buffers (run under ASan in CI).
     std::mt19937 rng(12345);
     const std::string alphabet = "0123456789ABCDEFabcdef:G \t";
-    for (int32_t method : {0, 5, 6}) {
+    for (Method method : {Method::Pic, Method::Avr, Method::PicA}) {
         UseChip(method, 4096, 64);
-        HexLineParser parser(Bufs, BufferSide::Flash, Language::English);
+        HexLineParser parser(Bufs, Memory::Flash, Language::English);
         for (int i = 0; i < 20000; ++i) {
             std::string line = Rec(rng() & 0xFFFF, rng() % 6, Bytes(rng() % 20, 0));
             line.resize(line.size() - 2);

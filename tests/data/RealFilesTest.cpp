@@ -46,7 +46,7 @@ TEST_F(RealFiles, HexFromObjcopyAndSrecCatLoadsTheBinaryItWasMadeFrom) {
     ASSERT_TRUE(RunTool("objcopy -I binary -O ihex " + bin + " " + Dir.File("objcopy.hex")));
     ASSERT_TRUE(RunTool("srec_cat " + bin + " -binary -o " + Dir.File("srec.hex") + " -intel"));
 
-    CurrentChip chip = MakeChip(5, 131072, 4096);  // ATmega128
+    CurrentChip chip = MakeChip(Method::Avr, 131072, 4096);  // ATmega128
     Buffers b(chip);
     for (const char* name : {"objcopy.hex", "srec.hex"}) {
         ASSERT_TRUE(LoadFlashFile(b, Dir.File(name), Language::English, Out.Sink())) << Out.Last();
@@ -62,7 +62,7 @@ TEST_F(RealFiles, AvrSampleMatchesAvrObjcopy) {
     ASSERT_TRUE(RunTool("avr-objcopy -I ihex -O binary " + hex + " " + Dir.File("m16.bin")));
     const std::string bin = ReadAll(Dir.File("m16.bin"));
     ASSERT_FALSE(bin.empty());
-    CurrentChip chip = MakeChip(5, 16384, 512);
+    CurrentChip chip = MakeChip(Method::Avr, 16384, 512);
     Buffers b(chip);
     ASSERT_TRUE(LoadFlashFile(b, hex, Language::English, Out.Sink()));
     EXPECT_EQ(std::vector<uint8_t>(b.FlashBuffer.begin(),
@@ -74,7 +74,7 @@ TEST_F(RealFiles, AvrSampleMatchesAvrObjcopy) {
 
 TEST_F(RealFiles, OwnHexOf128KiBReadsBackInSrecCatAndInTheLoader) {
     const std::string img = Image(131072, 2);
-    CurrentChip chip = MakeChip(5, 131072, 4096);
+    CurrentChip chip = MakeChip(Method::Avr, 131072, 4096);
     Buffers b(chip);
     b.RecreateFlash();
     std::copy(img.begin(), img.end(), b.FlashBuffer.begin());
@@ -103,7 +103,7 @@ uint16_t Word(const std::vector<uint8_t>& buf, size_t wordAddress) {
 TEST_F(RealFiles, GpasmPicImageFillsFlashConfigurationAndEEPROM) {
     const std::string hex =
         std::string(TONDREL_SOURCE_ROOT) + "/tests/data/fixtures/pic-ids-eeprom.hex";
-    for (int32_t method : {6, 0}) {
+    for (Method method : {Method::PicA, Method::Pic}) {
         CurrentChip chip = MakeChip(method, 16384, 256);  // PIC16F877A, PIC16F877
         Buffers b(chip);
         b.RecreateFlash();
@@ -111,7 +111,7 @@ TEST_F(RealFiles, GpasmPicImageFillsFlashConfigurationAndEEPROM) {
         ASSERT_TRUE(LoadFlashFile(b, hex, Language::English, Out.Sink())) << Out.Last();
         EXPECT_EQ(Word(b.FlashBuffer, 0), 0x3055);       // movlw 0x55
         EXPECT_EQ(Word(b.FlashBuffer, 0x1FFF), 0x3442);  // retlw 0x42
-        EXPECT_EQ(Word(b.FlashBuffer, 3), method == 0 ? 0x3FFF : 0xFFFF);
+        EXPECT_EQ(Word(b.FlashBuffer, 3), method == Method::Pic ? 0x3FFF : 0xFFFF);
         EXPECT_EQ(Word(b.FlashBuffer, 0x2000), 0x0001);
         EXPECT_EQ(Word(b.FlashBuffer, 0x2001), 0x000A);
         EXPECT_EQ(Word(b.FlashBuffer, 0x2002), 0x0002);
@@ -128,7 +128,7 @@ TEST_F(RealFiles, GpasmPicImageFillsFlashConfigurationAndEEPROM) {
         EXPECT_EQ(chip.FlashSize, 16384);
     }
     // A smaller chip refuses the word at 0x1FFF, which it does not have.
-    CurrentChip small = MakeChip(6, 8192, 128);  // PIC16F873A
+    CurrentChip small = MakeChip(Method::PicA, 8192, 128);  // PIC16F873A
     Buffers b(small);
     EXPECT_FALSE(LoadFlashFile(b, hex, Language::English, Out.Sink()));
 }

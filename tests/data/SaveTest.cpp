@@ -32,7 +32,7 @@ TEST(Save, BlankEEPROMAsIdf) {
 TEST(Save, IdfRoundTripKeepsEveryByte) {
     ScratchDir dir;
     Board out;
-    CurrentChip chip = MakeChip(0, 2048, 64);
+    CurrentChip chip = MakeChip(Method::Pic, 2048, 64);
     Buffers b(chip);
     b.RecreateFlash();
     for (size_t i = 0; i < 2048; ++i) b.FlashBuffer[i] = static_cast<uint8_t>(i * 7);
@@ -91,7 +91,7 @@ TEST(Save, IntelHexLeavesBlankLinesOutAndAddsSegmentRecords) {
 TEST(Save, PicIntelHexOmitsBlankWordsAndReloadsEqual) {
     ScratchDir dir;
     Board out;
-    CurrentChip chip = MakeChip(0, 2048, 64);
+    CurrentChip chip = MakeChip(Method::Pic, 2048, 64);
     Buffers b(chip);
     b.RecreateFlash();
     b.FlashBuffer[0] = 0x28;

@@ -64,7 +64,7 @@ TEST_F(Catalogue, PartDataColumnsReachTheChipRecord) {
 }
 
 TEST_F(Catalogue, ChipsSharingASignatureAreFoundAsTheOlderRowAndChosenByName) {
-    const auto found = db_->FindChip(5, "1E9307");
+    const auto found = db_->FindChip(Method::Avr, "1E9307");
     ASSERT_TRUE(found);
     EXPECT_EQ(found->Name, "ATmega8");
     const auto mega8a = db_->ChipByName("ATmega8A");
@@ -78,7 +78,7 @@ TEST_F(Catalogue, ChipsSharingASignatureAreFoundAsTheOlderRowAndChosenByName) {
         const auto chip = db_->ChipByName(name);
         ASSERT_TRUE(chip) << name;
         EXPECT_GT(chip->ChipId, 54) << name;
-        const auto detected = db_->FindChip(5, chip->Signature);
+        const auto detected = db_->FindChip(Method::Avr, chip->Signature);
         ASSERT_TRUE(detected) << name;
         EXPECT_EQ(detected->Name, name);
         EXPECT_GT(chip->EraseDelayMs, 0) << name;
@@ -88,7 +88,7 @@ TEST_F(Catalogue, ChipsSharingASignatureAreFoundAsTheOlderRowAndChosenByName) {
 }
 
 TEST_F(Catalogue, DetectionMatchesMethodCodeAndSignatureSubstring) {
-    auto mega16 = db_->FindChip(5, "1E9403");
+    auto mega16 = db_->FindChip(Method::Avr, "1E9403");
     ASSERT_TRUE(mega16);
     EXPECT_EQ(mega16->ChipId, 5);
     EXPECT_EQ(mega16->Name, "ATmega16");
@@ -96,29 +96,29 @@ TEST_F(Catalogue, DetectionMatchesMethodCodeAndSignatureSubstring) {
     EXPECT_EQ(mega16->EEPROMSize, 512);
     EXPECT_EQ(mega16->PageSize, 128);
 
-    auto s52 = db_->FindChip(1, "1E5206");
+    auto s52 = db_->FindChip(Method::At89s, "1E5206");
     ASSERT_TRUE(s52);
     EXPECT_EQ(s52->Name, "AT89S52");
-    auto pic = db_->FindChip(6, "0E20");
+    auto pic = db_->FindChip(Method::PicA, "0E20");
     ASSERT_TRUE(pic);
     EXPECT_EQ(pic->ChipId, 53);
 
     // The same signature under another method code is not this engine's chip.
-    EXPECT_FALSE(db_->FindChip(0, "1E9403"));
-    EXPECT_FALSE(db_->FindChip(0, "0E20"));  // A-family IDs belong to method 6 only
+    EXPECT_FALSE(db_->FindChip(Method::Pic, "1E9403"));
+    EXPECT_FALSE(db_->FindChip(Method::Pic, "0E20"));  // A-family IDs belong to method 6 only
     EXPECT_TRUE(db_->LastError().empty());
 
     // A floating data line must not find anything.
     for (const char* noise : {"FFFFFF", "000000", "3FE0", "0000"}) {
-        for (int method = 0; method <= 6; ++method) {
-            EXPECT_FALSE(db_->FindChip(method, noise)) << noise << " method " << method;
+        for (Method method : kSearchOrder) {
+            EXPECT_FALSE(db_->FindChip(method, noise)) << noise << " method " << MethodCode(method);
         }
     }
 }
 
 TEST_F(Catalogue, DetectionTakesTheFirstRowWhenSeveralMatch) {
     // "1E90" is part of the AT90S1200 (4), ATtiny12 (32), ATtiny13 (33) and ATtiny15 (34).
-    auto first = db_->FindChip(5, "1E90");
+    auto first = db_->FindChip(Method::Avr, "1E90");
     ASSERT_TRUE(first);
     EXPECT_EQ(first->ChipId, 4);
 
@@ -126,22 +126,22 @@ TEST_F(Catalogue, DetectionTakesTheFirstRowWhenSeveralMatch) {
     ASSERT_TRUE(
         db_->Raw().Execute("insert into chip (chipid, \"芯片编程方法代号\", \"芯片名称\", "
                            "\"芯片特征码\") values (990, 5, '  Combo  ', '1E9404/1E9499')"));
-    auto combo = db_->FindChip(5, "1E9499");
+    auto combo = db_->FindChip(Method::Avr, "1E9499");
     ASSERT_TRUE(combo);
     EXPECT_EQ(combo->ChipId, 990);
     EXPECT_EQ(combo->Name, "Combo");  // detection trims the name
-    EXPECT_EQ(db_->FindChip(5, "1E9404")->ChipId, 21);
+    EXPECT_EQ(db_->FindChip(Method::Avr, "1E9404")->ChipId, 21);
 }
 
 TEST_F(Catalogue, DetectionIgnoresEmptySignaturesAndTreatsWildcardsAsText) {
     // Methods 2-4 store an empty signature; an engine that reads nothing must not pick them.
-    for (int method = 2; method <= 4; ++method) {
+    for (Method method : {Method::At89s53, Method::At89s8252, Method::At89s8253}) {
         EXPECT_FALSE(db_->FindChip(method, ""));
         EXPECT_FALSE(db_->FindChip(method, " \r\n"));
     }
-    EXPECT_FALSE(db_->FindChip(5, "%"));
-    EXPECT_FALSE(db_->FindChip(5, "1E9_03"));
-    EXPECT_FALSE(db_->FindChip(5, "1E9403' or '1'='1"));
+    EXPECT_FALSE(db_->FindChip(Method::Avr, "%"));
+    EXPECT_FALSE(db_->FindChip(Method::Avr, "1E9_03"));
+    EXPECT_FALSE(db_->FindChip(Method::Avr, "1E9403' or '1'='1"));
 }
 
 TEST_F(Catalogue, NameSearchIgnoresLetterCase) {
@@ -183,13 +183,13 @@ TEST_F(Catalogue, CategoryFilterListsExactlyTheChipsHoldingItOrderedByMethodThen
         }
         EXPECT_EQ(chips.size(), holding) << family;
         EXPECT_TRUE(std::is_sorted(chips.begin(), chips.end(), [](const auto& a, const auto& b) {
-            return a.MethodCode != b.MethodCode ? a.MethodCode < b.MethodCode : a.Name < b.Name;
+            return MethodCode(a.MethodCode) != MethodCode(b.MethodCode) ? MethodCode(a.MethodCode) < MethodCode(b.MethodCode) : a.Name < b.Name;
         })) << family;
     }
     // PIC rows of method 0 come before the A family of method 6.
     const auto pics = db_->SearchChips("PIC");
     ASSERT_EQ(pics.size(), 13u);
-    EXPECT_EQ(pics.front().MethodCode, 0);
+    EXPECT_EQ(MethodCode(pics.front().MethodCode), 0);
     EXPECT_EQ(pics.back().Name, "PIC16F877A");
 }
 
@@ -207,34 +207,34 @@ TEST_F(Catalogue, EveryRowFitsItsEngine) {
     std::set<std::pair<int, std::string>> signatures;
     for (const auto& c : chips) {
         SCOPED_TRACE(c.Name);
-        ASSERT_GE(c.MethodCode, 0);
-        ASSERT_LE(c.MethodCode, 6);
-        methods.insert(c.MethodCode);
+        ASSERT_GE(MethodCode(c.MethodCode), 0);
+        ASSERT_LE(MethodCode(c.MethodCode), 6);
+        methods.insert(MethodCode(c.MethodCode));
         // What ReadSignature renders: 4 hex digits for PIC, 6 for AT89S51/52 and AVR, nothing
         // for the three AT89S engines that cannot identify a chip.
-        const size_t length = (c.MethodCode == 0 || c.MethodCode == 6)   ? 4
-                              : (c.MethodCode == 1 || c.MethodCode == 5) ? 6
+        const size_t length = (MethodCode(c.MethodCode) == 0 || MethodCode(c.MethodCode) == 6)   ? 4
+                              : (MethodCode(c.MethodCode) == 1 || MethodCode(c.MethodCode) == 5) ? 6
                                                                          : 0;
         EXPECT_EQ(c.Signature.size(), length);
         EXPECT_EQ(c.Signature.find_first_not_of("0123456789ABCDEF"), std::string::npos);
         if (length > 0) {
             // Detection of this chip's own signature must land on this row, or, for a later
             // variant sharing an older chip's signature, on the lowest key holding it.
-            const bool first = signatures.insert({c.MethodCode, c.Signature}).second;
+            const bool first = signatures.insert({MethodCode(c.MethodCode), c.Signature}).second;
             auto found = db_->FindChip(c.MethodCode, c.Signature);
             ASSERT_TRUE(found);
             int lowest = c.ChipId;
             for (const auto& other : chips)
-                if (other.MethodCode == c.MethodCode && other.Signature == c.Signature)
+                if (MethodCode(other.MethodCode) == MethodCode(c.MethodCode) && other.Signature == c.Signature)
                     lowest = std::min(lowest, other.ChipId);
             EXPECT_EQ(found->ChipId, lowest);
             if (!first || lowest != c.ChipId) {
-                EXPECT_EQ(c.MethodCode, 5) << "only AVR variants share a signature";
+                EXPECT_EQ(MethodCode(c.MethodCode), 5) << "only AVR variants share a signature";
                 EXPECT_GT(c.ChipId, 54);
             }
         }
         EXPECT_GT(c.FlashSize, 0);
-        const bool wordChip = c.MethodCode == 0 || c.MethodCode == 5 || c.MethodCode == 6;
+        const bool wordChip = MethodCode(c.MethodCode) == 0 || MethodCode(c.MethodCode) == 5 || MethodCode(c.MethodCode) == 6;
         if (wordChip) {
             EXPECT_EQ(c.FlashSize % 2, 0);
         }
@@ -242,10 +242,10 @@ TEST_F(Catalogue, EveryRowFitsItsEngine) {
         EXPECT_EQ(c.EEPROMSize % 16, 0);  // the EEPROM grid has 16 bytes a row
         EXPECT_GE(c.PageSize, 0);
         if (c.PageSize > 0) {
-            EXPECT_EQ(c.MethodCode, 5) << "only the AVR engine writes pages";
+            EXPECT_EQ(MethodCode(c.MethodCode), 5) << "only the AVR engine writes pages";
             EXPECT_EQ(c.FlashSize % c.PageSize, 0);
         }
-        if (c.MethodCode == 4) {
+        if (MethodCode(c.MethodCode) == 4) {
             EXPECT_EQ(c.EEPROMSize, 0) << "the method-4 engine has no EEPROM";
         }
     }
@@ -261,7 +261,7 @@ TEST_F(Catalogue, HoldsEveryChipTheConfigurationDialogsAndPicSizeGuardExpect) {
     for (int id : dialogKeys) EXPECT_TRUE(db_->ChipById(id)) << "chipid " << id;
 
     // Each dialog drives one engine family; the key's row must be of that family.
-    auto method = [&](int id) { return db_->ChipById(id)->MethodCode; };
+    auto method = [&](int id) { return MethodCode(db_->ChipById(id)->MethodCode); };
     for (int id : {6, 42, 43, 44, 45, 46, 48}) EXPECT_EQ(method(id), 0) << id;
     for (int id : {50, 51, 52, 53}) EXPECT_EQ(method(id), 6) << id;
     for (int id : {37, 38}) EXPECT_EQ(method(id), 1) << id;
@@ -287,7 +287,7 @@ TEST_F(Catalogue, AdapterTextsListTheChipsEachKindServes) {
     for (const auto& c : db_->ListChips()) {
         EXPECT_NE(gen1.find(c.Name), std::string::npos) << c.Name;
         EXPECT_NE(gen2.find(c.Name), std::string::npos) << c.Name;
-        const bool atmel = c.MethodCode >= 1 && c.MethodCode <= 5;
+        const bool atmel = MethodCode(c.MethodCode) >= 1 && MethodCode(c.MethodCode) <= 5;
         EXPECT_EQ(cable.find(c.Name) != std::string::npos, atmel) << c.Name;
     }
     EXPECT_EQ(db_->SupportText(0), "");

@@ -20,7 +20,7 @@ TEST(CatalogueAndBench, EveryAvrRowHasASimulatedChipWithItsSignatureAndSizes) {
     ASSERT_TRUE(db) << error;
     int avrs = 0;
     for (const auto& row : db->ListChips()) {
-        if (row.MethodCode != 5) continue;
+        if (row.MethodCode != tondrel::Method::Avr) continue;
         ++avrs;
         SCOPED_TRACE(row.Name);
         std::string upper = row.Name;

@@ -16,6 +16,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tondrel::IsPic;
+using tondrel::Method;
 
 struct Result {
     int Status = -1;
@@ -101,7 +103,7 @@ class CliRun : public ::testing::Test {
 
 struct Chip {
     const char* Name;
-    int MethodCode;
+    Method MethodCode;
     bool BySignature;   // found by the search; otherwise chosen with --chip
     const char* Flash;  // a sample, or nullptr for a generated image
     size_t FlashBytes;
@@ -114,22 +116,22 @@ const std::string kSamples = TONDREL_SOURCE_ROOT "/samples/";
 
 TEST_F(CliRun, AutoProgrammingThenVerifyForEveryMethodCode) {
     const Chip chips[] = {
-        {"PIC16F84A", 0, true, nullptr, 256, 16},
-        {"AT89S52", 1, true, "at89s52-blink.hex", 0, 0},
-        {"AT89S53", 2, false, nullptr, 300, 0},
-        {"AT89S8252", 3, false, nullptr, 300, 40},
-        {"AT89S8253", 4, false, nullptr, 300, 0},
-        {"ATmega16", 5, true, "atmega16-blink.hex", 0, 0},
-        {"PIC16F877A", 6, true, "pic16f877a-count.hex", 0, 0},
+        {"PIC16F84A", Method::Pic, true, nullptr, 256, 16},
+        {"AT89S52", Method::At89s, true, "at89s52-blink.hex", 0, 0},
+        {"AT89S53", Method::At89s53, false, nullptr, 300, 0},
+        {"AT89S8252", Method::At89s8252, false, nullptr, 300, 40},
+        {"AT89S8253", Method::At89s8253, false, nullptr, 300, 0},
+        {"ATmega16", Method::Avr, true, "atmega16-blink.hex", 0, 0},
+        {"PIC16F877A", Method::PicA, true, "pic16f877a-count.hex", 0, 0},
     };
     unsigned seed = 1;
     for (const Chip& c : chips) {
         SCOPED_TRACE(c.Name);
         fs::remove(Path("chip.state"));
         // The AVR on a crystal it can follow at any speed, so the speed given is the one stored.
-        const std::string port = std::string("sim:") + c.Name + (c.MethodCode == 5 ? "@16MHz" : "");
+        const std::string port = std::string("sim:") + c.Name + (c.MethodCode == Method::Avr ? "@16MHz" : "");
         const std::string chipOption = c.BySignature ? "" : std::string(" --chip ") + c.Name;
-        const bool pic = c.MethodCode == 0 || c.MethodCode == 6;
+        const bool pic = IsPic(c.MethodCode);
         const std::string flash =
             c.Flash ? kSamples + c.Flash : MakeHex("flash", c.FlashBytes, pic, ++seed);
         std::string files = " --flash " + Quote(flash);
@@ -137,7 +139,7 @@ TEST_F(CliRun, AutoProgrammingThenVerifyForEveryMethodCode) {
         if (c.EEPROMBytes) {
             eeprom = MakeHex("eeprom", c.EEPROMBytes, false, ++seed);
             files += " --eeprom " + Quote(eeprom);
-        } else if (c.MethodCode == 5) {
+        } else if (c.MethodCode == Method::Avr) {
             eeprom = kSamples + "atmega16-blink.eep";
             files += " --eeprom " + Quote(eeprom);
         }

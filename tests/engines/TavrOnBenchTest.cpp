@@ -26,7 +26,7 @@ struct Desk {
         : BenchObj(MakeBench(Clock, chipName, std::move(model))), Port(*BenchObj, &Clock) {
         const sim::AvrFacts* facts = sim::FindAvrFacts(Upper(chipName));
         Current.CurrentChipName = chipName;
-        Current.CurrentMethodCode = 5;
+        Current.CurrentMethodCode = Method::Avr;
         Current.FlashSize = facts->FlashSize;
         Current.EEPROMSize = facts->EepromSize;
         Current.CurrentPageSize = facts->PageSize;

@@ -109,7 +109,7 @@ class DialogsTest : public QObject {
         Window w("sim:ATmega16");
         w.main->Session()->AutoSearch();
         auto& flash = w.main->Session()->Bufs.FlashBuffer;
-        TModifyDataFrm editor(flash, BufferSide::Flash, GridMode::Word, 3, Language::English,
+        TModifyDataFrm editor(flash, Memory::Flash, GridMode::Word, 3, Language::English,
                               w.main.get());
         QCOMPARE(editor.objectName(), QString("TModifyFlashDataFrm"));
         QCOMPARE(editor.Editor()->text(), QString("FFFF"));

@@ -21,7 +21,6 @@ using config::GroupKind;
 using config::LayoutDesc;
 using config::WriteForm;
 
-constexpr int kAvrMethod = 5;
 
 // Captions the layouts keep as the original dialogs spelled them, with the bit they stand for.
 const std::set<std::pair<std::string, std::string>> kCaptionAliases = {
@@ -102,7 +101,7 @@ std::vector<std::string> MemoriesFor(const GroupDesc& g, const Command& read) {
     if (!part_) GTEST_SKIP() << row_.Name << ": avrdude has no part data for this chip"
 
 bool IsAvr(const ChipRecord& c) {
-    return c.MethodCode == kAvrMethod;
+    return c.MethodCode == Method::Avr;
 }
 
 class AvrRow : public ::testing::TestWithParam<ChipRecord> {

@@ -20,17 +20,17 @@ JobOutcome RunJob(const std::string& chip, int32_t bytes, uint32_t seed, PortIo&
     std::unique_ptr<Tpro> engine;
     bool pic = false;
     if (chip == "AT89S52") {
-        current.CurrentMethodCode = 1;
+        current.CurrentMethodCode = Method::At89s;
         current.FlashSize = 8192;
         engine = std::make_unique<T89s>(env);
     } else if (chip == "AT89S8252") {
-        current.CurrentMethodCode = 3;
+        current.CurrentMethodCode = Method::At89s8252;
         current.FlashSize = 8192;
         current.EEPROMSize = 2048;
         engine = std::make_unique<T89s8252>(env);
     } else if (chip == "ATmega16") {
         const sim::AvrFacts* facts = sim::FindAvrFacts("ATMEGA16");
-        current.CurrentMethodCode = 5;
+        current.CurrentMethodCode = Method::Avr;
         current.FlashSize = facts->FlashSize;
         current.EEPROMSize = facts->EepromSize;
         current.CurrentPageSize = facts->PageSize;

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "engines/Engines.h"
 #include "engines/T89s.h"
 #include "engines/T89s8252.h"
 #include "engines/Tavr.h"
@@ -22,7 +23,7 @@ using Frame = std::vector<uint8_t>;
 
 struct Case {
     const char* Chip;
-    int32_t MethodCode;
+    Method MethodCode;
     int32_t Bytes;         // how many locations the stream writes
     bool Eeprom;           // data EEPROM instead of program memory
     uint32_t WorstCaseMs;  // longer than the chip's longest write cycle
@@ -43,10 +44,10 @@ Frame S8252EepromWrite(int32_t a, uint8_t v) {
 }
 
 const Case kCases[] = {
-    {"AT89S52", 1, 256, false, 2, S52Write},
-    {"AT90S2313", 5, 128, false, 25, AvrFlashWrite},
-    {"ATmega16", 5, 256, true, 25, AvrEepromWrite},
-    {"AT89S8252", 3, 256, true, 5, S8252EepromWrite},
+    {"AT89S52", Method::At89s, 256, false, 2, S52Write},
+    {"AT90S2313", Method::Avr, 128, false, 25, AvrFlashWrite},
+    {"ATmega16", Method::Avr, 256, true, 25, AvrEepromWrite},
+    {"AT89S8252", Method::At89s8252, 256, true, 5, S8252EepromWrite},
 };
 
 struct Desk {
@@ -56,9 +57,7 @@ struct Desk {
         Current.FlashSize = 8192;
         Current.EEPROMSize = 2048;
         Env = {&Port, &Clock, &Current};
-        if (c.MethodCode == 1) Engine = std::make_unique<T89s>(Env);
-        if (c.MethodCode == 3) Engine = std::make_unique<T89s8252>(Env);
-        if (c.MethodCode == 5) Engine = std::make_unique<Tavr>(Env);
+        Engine = MakeEngine(c.MethodCode, Env);
         Engine->InitPinMap();
         Engine->SetPortBase(0x378);
         Pins.SetPortBase(0x378);

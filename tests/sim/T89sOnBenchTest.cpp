@@ -15,7 +15,7 @@ struct Desk {
     explicit Desk(BenchOptions options)
         : BenchObj(Clock, std::move(options)), Port(BenchObj, &Clock) {
         Current.CurrentChipName = "AT89S52";
-        Current.CurrentMethodCode = 1;
+        Current.CurrentMethodCode = Method::At89s;
         Current.FlashSize = 8192;
         Env.Io = &Port;
         Env.Clk = &Clock;
