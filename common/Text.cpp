@@ -46,6 +46,25 @@ std::optional<int64_t> ParseNumber(std::string_view text, NumberStyle style, int
     return value;
 }
 
+std::string HexText(uint64_t value, int digits) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    do {
+        out.insert(out.begin(), kDigits[value & 0xF]);
+        value >>= 4;
+    } while (value != 0);
+    if (static_cast<int>(out.size()) < digits)
+        out.insert(0, static_cast<size_t>(digits) - out.size(), '0');
+    return out;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
 std::string EscapeControls(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -24,6 +24,11 @@ enum class NumberStyle : uint8_t {
 std::optional<int64_t> ParseNumber(std::string_view text, NumberStyle style,
                                    int64_t min = INT64_MIN, int64_t max = INT64_MAX);
 
+// Upper-case hexadecimal of value, left-padded with zeros to at least `digits` digits.
+std::string HexText(uint64_t value, int digits = 2);
+// 0-15 for a hexadecimal digit of either case, -1 for any other character.
+int HexDigit(char c);
+
 // Control bytes shown as \r, \n, \t, \xNN, so that a broken file cannot steer the terminal.
 std::string EscapeControls(std::string_view text);
 
