@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <vector>
 
@@ -20,22 +21,16 @@ using namespace tondrel;
 
 class QuietView : public core::View {
   public:
-    void AppendLine(const std::string&) override {}
+    void Say(const Message&) override {}
+    bool Ask(const Message&, QuestionKind) override { return false; }
+    void Inform(const Message&) override {}
+    void StateChanged(const core::SessionState&) override {}
     void ClearBoard() override {}
-    void SetLabel(std::string_view, const std::string&) override {}
-    void SetEnabled(std::string_view, bool) override {}
-    void SetChecked(std::string_view, bool) override {}
-    void SetSpeedPosition(int32_t) override {}
     void SetProgressMax(int32_t) override {}
     void SetProgress(int32_t) override {}
     void Breathe() override {}
-    void OperationRunning(bool) override {}
-    void ShowFlashBuffer() override {}
-    void ShowEEPROMBuffer() override {}
-    void ShowTab(std::string_view) override {}
-    void PlaySound(std::string_view) override {}
-    bool AskYesNo(const std::string&) override { return false; }
-    void Inform(const std::string&) override {}
+    void ShowBuffer(Memory, bool) override {}
+    void PlaySound(core::SoundName) override {}
     int ChooseLanguage() override { return 1; }
     std::optional<std::string> PickToolPath(int) override { return {}; }
 };
@@ -79,8 +74,7 @@ double EngineWrite(const std::vector<uint8_t>& image, uint64_t& accesses) {
     return std::chrono::duration<double>(end - start).count();
 }
 
-double SessionWrite(const std::vector<uint8_t>& image, const std::string& dbPath,
-                    uint64_t& accesses) {
+double SessionWrite(const std::string& dbPath, const std::string& imagePath, uint64_t& accesses) {
     std::string error;
     auto db = db::Database::Open(dbPath, error);
     core::PortOptions options;
@@ -89,13 +83,12 @@ double SessionWrite(const std::vector<uint8_t>& image, const std::string& dbPath
     if (!db || !ports) return -1;
     QuietView view;
     core::Session session(view, *db, *ports);
-    if (!session.Start(error) || !session.AutoSearch()) return -1;
-    session.EraseTarget();
-    session.Bufs.FlashBuffer = image;
+    if (!session.Start() || !session.AutoSearch()) return -1;
+    if (!session.Erase() || !session.LoadFile(Memory::Flash, imagePath)) return -1;
     auto* port = static_cast<sim::SimPort*>(&ports->At(ports->HomeBase()));
     port->ResetCounters();
     const auto start = std::chrono::steady_clock::now();
-    const bool ok = session.WriteFlash();
+    const bool ok = session.Write(Memory::Flash).Ok();
     const auto end = std::chrono::steady_clock::now();
     accesses = port->Accesses();
     return ok ? std::chrono::duration<double>(end - start).count() : -1;
@@ -106,11 +99,15 @@ void FullWriteSessionOverEngine(benchmark::State& state) {
     const auto dir = std::filesystem::temp_directory_path() / "tondrel-session-bench";
     std::filesystem::create_directories(dir);
     const std::string dbPath = (dir / "chip.db").string();
+    const std::string imagePath = (dir / "image.bin").string();
+    std::ofstream(imagePath, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
     double engineSeconds = 0, sessionSeconds = 0;
     uint64_t engineAccesses = 0, sessionAccesses = 0;
     for (auto _ : state) {
         const double e = EngineWrite(image, engineAccesses);
-        const double s = SessionWrite(image, dbPath, sessionAccesses);
+        const double s = SessionWrite(dbPath, imagePath, sessionAccesses);
         if (e < 0 || s < 0) {
             state.SkipWithError("a write failed");
             break;

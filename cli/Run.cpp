@@ -10,6 +10,7 @@
 #include "config/ConfigForm.h"
 #include "core/Ports.h"
 #include "core/Session.h"
+#include "core/View.h"
 #include "db/Database.h"
 
 namespace tondrel::cli {
@@ -19,21 +20,6 @@ namespace {
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
-
-// The configuration dialogs' boxes and messages, on the terminal.
-class TerminalPrompts : public config::ConfigPrompts {
-  public:
-    explicit TerminalPrompts(TerminalView& view) : view_(view) {}
-    bool AskYesNo(const std::string& text) override { return view_.AskYesNo(text); }
-    bool Ask(const std::string& text, core::QuestionKind kind) override {
-        return view_.Ask(text, kind);
-    }
-    void Inform(const std::string& text) override { view_.Result(text); }
-    void AppendMessage(const std::string& line) override { view_.AppendLine(line); }
-
-  private:
-    TerminalView& view_;
-};
 
 std::string ChipLine(const ChipRecord& c) {
     char text[160];
@@ -77,39 +63,39 @@ class Runner {
         : args_(args), view_(view), session_(view, db, ports), db_(db) {}
 
     int Go() {
-        if (args_.Lpt != 0) session_.PortBaseOverride = core::BaseForLpt(args_.Lpt);
+        core::StartOptions start;
+        if (args_.Lpt != 0) start.PortBaseOverride = core::BaseForLpt(args_.Lpt);
         // A script asked for one command: the adapter's stored download mode and its external
         // tool are the window's start-up business.
-        session_.RestoreModeAtStart = false;
-        std::string error;
-        if (!session_.Start(error)) {
-            view_.Error("cannot read the settings: " + error);
+        start.RestoreMode = false;
+        if (auto started = session_.Start(start); !started) {
+            view_.Error("cannot read the settings: " + started.Error().Args.front());
             return kFailed;
         }
         if (args_.Language != 0) session_.SetLanguageCode(args_.Language);
-        // One-off flags of this run; the stored choices are put back before the settings are
-        // written, so a flag never changes the next run's defaults.
-        const bool stored[6] = {session_.isUpdateFlashFile, session_.isUpdateEEPROMfile,
-                                session_.isEraseAll,        session_.isWriteFlash,
-                                session_.isWriteEEPROM,     session_.isVerifyAfter};
-        if (args_.VerifyAfter) session_.isVerifyAfter = *args_.VerifyAfter;
+        // One-off flags of this run: used, never stored, so a flag never changes the next
+        // run's defaults.
+        core::AutoPlan plan = session_.State().Plan;
+        if (args_.VerifyAfter) plan.VerifyAfter = *args_.VerifyAfter;
+        if (args_.UpdateFlash) plan.UpdateFlashFile = *args_.UpdateFlash;
+        if (args_.UpdateEEPROM) plan.UpdateEEPROMFile = *args_.UpdateEEPROM;
+        if (args_.Erase) plan.EraseAll = *args_.Erase;
+        if (args_.WriteFlash) plan.WriteFlash = *args_.WriteFlash;
+        if (args_.WriteEEPROM) plan.WriteEEPROM = *args_.WriteEEPROM;
+        session_.SetPlan(plan, core::PlanScope::ThisRun);
         const int status = Command();
-        session_.isUpdateFlashFile = stored[0];
-        session_.isUpdateEEPROMfile = stored[1];
-        session_.isEraseAll = stored[2];
-        session_.isWriteFlash = stored[3];
-        session_.isWriteEEPROM = stored[4];
-        session_.isVerifyAfter = stored[5];
         // A refused settings update is said on the board; the command's own result stands.
-        session_.SaveSettings();
+        (void)session_.SaveSettings();
         return status;
     }
 
   private:
+    static int Outcome(const Status& status) { return status ? kOk : kFailed; }
+
     // The chip: from the catalogue (--chip) or found on the adapter.
     bool GetChip() {
-        if (args_.NoVerify && session_.MisautoVerify) session_.ToggleAutoVerify();
-        if (args_.WriteFF && !session_.Miswrite0xff) session_.ToggleWriteBlank();
+        if (args_.NoVerify) session_.SetAutoVerify(false);
+        if (args_.WriteFF) session_.SetWriteBlank(true);
         if (!args_.ChipName.empty()) {
             auto record = db_.ChipByName(args_.ChipName);
             if (!record) {
@@ -128,23 +114,26 @@ class Runner {
         return true;
     }
 
-    bool Load(bool flash, const std::string& path) {
-        return flash ? session_.LoadFlashFile(path) : session_.LoadEEPROMFile(path);
+    bool HasMemory(Memory memory) {
+        const bool flash = memory == Memory::Flash;
+        const CurrentChip& chip = session_.Chip();
+        if ((flash ? chip.FlashSize : chip.EEPROMSize) >= 1) return true;
+        view_.Error(chip.CurrentChipName + " has no " + (flash ? "Flash" : "EEPROM"));
+        return false;
     }
 
-    bool HasSide(bool flash) {
-        const int32_t size = flash ? session_.Chip.FlashSize : session_.Chip.EEPROMSize;
-        if (size >= 1) return true;
-        view_.Error(session_.Chip.CurrentChipName + " has no " + (flash ? "Flash" : "EEPROM"));
-        return false;
+    static bool IsFlashCommand(const std::string& c) {
+        return c.size() > 6 && c.compare(c.size() - 6, 6, "-flash") == 0;
     }
 
     int Command() {
         const std::string& c = args_.Command;
         if (c == "hardware") {
-            if (!session_.DetectHardware()) return kFailed;
-            view_.Result(view_.Label("HardwareVer") + "  " + view_.Label("hardware1") + "  " +
-                         view_.Label("hardware2"));
+            auto adapter = session_.DetectHardware();
+            if (!adapter) return kFailed;
+            const core::AdapterLabels labels = core::LabelsOf(*adapter, true);
+            view_.Result(view_.Text(labels.Name) + "  " + view_.Text(labels.Version) + "  " +
+                         view_.Text(labels.Detail));
             return kOk;
         }
         if (c == "mode") {
@@ -154,9 +143,9 @@ class Runner {
                             " (MCU, ALTERA, XILINX, LATTICE, EPROM3, ARM, MSP430)");
                 return kUsage;
             }
-            session_.SwitchMode(mode);
-            if (!session_.AdapterPresent()) return kFailed;
-            view_.Result(view_.Label("ispstatus"));
+            (void)session_.SwitchMode(mode);
+            if (session_.State().Adapter.Kind == core::AdapterKind::None) return kFailed;
+            view_.Result(view_.Text(core::ModeStatusOf(session_.State())));
             return kOk;
         }
         if (c == "tool-path") {
@@ -165,41 +154,35 @@ class Runner {
                 view_.Error("unknown mode " + args_.Args[0]);
                 return kUsage;
             }
-            return session_.SetToolPath(mode, args_.Args[1]) ? kOk : kFailed;
+            return Outcome(session_.SetToolPath(mode, args_.Args[1]));
         }
         if (!NeedsChip(c) || !GetChip()) return kFailed;
         if (c == "search") {
-            view_.Result(session_.Chip.CurrentChipName);
+            view_.Result(session_.Chip().CurrentChipName);
             return kOk;
         }
         if (c == "signature") {
-            std::string signature;
-            if (!session_.ReadSignature(signature)) return kFailed;
-            view_.Result(session_.Chip.CurrentChipName + "  " +
-                         (signature.empty() ? std::string("(this chip has no readable signature)")
-                                            : signature));
+            auto signature = session_.ReadSignature();
+            if (!signature) return kFailed;
+            view_.Result(session_.Chip().CurrentChipName + "  " +
+                         (signature->empty() ? std::string("(this chip has no readable signature)")
+                                             : *signature));
             return kOk;
         }
-        if (c == "erase") return session_.EraseTarget() ? kOk : kFailed;
+        if (c == "erase") return Outcome(session_.Erase());
         if (c == "reset") return session_.CheckChip() && session_.ResetTarget() ? kOk : kFailed;
+        const Memory memory = IsFlashCommand(c) ? Memory::Flash : Memory::EEPROM;
         if (c == "write-flash" || c == "write-eeprom") {
-            const bool flash = c == "write-flash";
-            if (!HasSide(flash) || !Load(flash, args_.Args[0])) return kFailed;
-            return (flash ? session_.WriteFlash() : session_.WriteEEPROM()) ? kOk : kFailed;
+            if (!HasMemory(memory) || !session_.LoadFile(memory, args_.Args[0])) return kFailed;
+            return Outcome(session_.Write(memory));
         }
         if (c == "read-flash" || c == "read-eeprom") {
-            const bool flash = c == "read-flash";
-            if (!HasSide(flash)) return kFailed;
-            if (!(flash ? session_.ReadFlash() : session_.ReadEEPROM())) return kFailed;
-            return (flash ? session_.SaveFlashFile(args_.Args[0])
-                          : session_.SaveEEPROMFile(args_.Args[0]))
-                       ? kOk
-                       : kFailed;
+            if (!HasMemory(memory) || !session_.Read(memory)) return kFailed;
+            return Outcome(session_.SaveFile(memory, args_.Args[0]));
         }
         if (c == "verify-flash" || c == "verify-eeprom") {
-            const bool flash = c == "verify-flash";
-            if (!HasSide(flash) || !Load(flash, args_.Args[0])) return kFailed;
-            return (flash ? session_.VerifyFlash() : session_.VerifyEEPROM()) ? kOk : kFailed;
+            if (!HasMemory(memory) || !session_.LoadFile(memory, args_.Args[0])) return kFailed;
+            return Outcome(session_.Verify(memory));
         }
         if (c == "auto") return Auto();
         if (c == "config") return Config();
@@ -207,57 +190,50 @@ class Runner {
     }
 
     int Auto() {
-        if (!args_.AutoFlash.empty() && !Load(true, args_.AutoFlash)) return kFailed;
-        if (!args_.AutoEEPROM.empty() && !Load(false, args_.AutoEEPROM)) return kFailed;
-        if (args_.UpdateFlash) session_.isUpdateFlashFile = *args_.UpdateFlash;
-        if (args_.UpdateEEPROM) session_.isUpdateEEPROMfile = *args_.UpdateEEPROM;
-        if (args_.Erase) session_.isEraseAll = *args_.Erase;
-        if (args_.WriteFlash) session_.isWriteFlash = *args_.WriteFlash;
-        if (args_.WriteEEPROM) session_.isWriteEEPROM = *args_.WriteEEPROM;
-        return session_.AutoProgram() ? kOk : kFailed;
+        if (!args_.AutoFlash.empty() && !session_.LoadFile(Memory::Flash, args_.AutoFlash))
+            return kFailed;
+        if (!args_.AutoEEPROM.empty() && !session_.LoadFile(Memory::EEPROM, args_.AutoEEPROM))
+            return kFailed;
+        return Outcome(session_.AutoProgram());
     }
 
     int Config() {
-        // The configuration bits of an empty socket would read as all set and "write" fine.
-        if (!session_.CheckChip()) return kFailed;
-        TerminalPrompts prompts(view_);
-        auto& engine = session_.CurrentEngine();
-        auto form =
-            config::OpenConfigForm(session_.Chip.CurrentChipId, engine, session_.PortBase, prompts);
-        if (!form) {
-            view_.Error(session_.Chip.CurrentChipName + " has no configuration bits to show");
+        auto opened = session_.OpenConfiguration(view_);
+        if (!opened) {
+            // A chip that did not answer has said so on the board; the rest is said here.
+            if (opened.Error().Key == "CoreNoConfiguration")
+                view_.Error(view_.Text(opened.Error()));
             return kFailed;
         }
+        config::ConfigForm& form = **opened;
         const auto& a = args_.Args;
         const std::string& verb = a[0];
-        config::CommandResult result;
+        Status result;
         if (verb == "show") {
-            view_.Result(config::DescribeForm(*form));
+            view_.Result(config::DescribeForm(form));
         } else if (verb == "write") {
-            result = config::WriteGroupSettings(*form, a[1], {a.begin() + 2, a.end()});
+            result = config::WriteGroupSettings(form, a[1], {a.begin() + 2, a.end()});
         } else if (verb == "mode") {
             // The command line checked the number already.
             const auto mode = ParseNumber(a[1], NumberStyle::Decimal, 1, 99);
             if (!mode) return kUsage;
-            result = config::ApplyLockMode(*form, static_cast<int>(*mode));
+            result = config::ApplyLockMode(form, static_cast<int>(*mode));
         } else if (verb == "calibration") {
-            std::string text;
-            result = config::ReadCalibrationBytes(*form, text);
-            if (result.Ok) view_.Result(text);
+            Message text;
+            result = config::ReadCalibrationBytes(form, text);
         } else if (verb == "userid") {
-            result = config::WriteUserId(*form, a[1], a[2]);
+            result = config::WriteUserId(form, a[1], a[2]);
         } else if (verb == "word") {
-            result = config::WriteConfigWord(*form, a[1]);
+            result = config::WriteConfigWord(form, a[1]);
         } else if (verb == "erase") {
-            result = config::EraseAll(*form);
+            result = config::EraseAll(form);
         }
-        if (!result.Ok) {
-            view_.Error(result.Error);
+        if (!result) {
+            view_.Error(view_.Text(result.Error()));
             return kFailed;
         }
-        std::string portError = session_.Ports.TakeError();
-        if (!portError.empty()) {
-            view_.Error(portError);
+        if (auto port = session_.TakePortError(); !port) {
+            view_.Error(view_.Text(port.Error()));
             return kFailed;
         }
         return kOk;

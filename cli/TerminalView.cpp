@@ -15,7 +15,8 @@ void TerminalView::EndProgressLine() {
     barOnScreen_ = false;
 }
 
-void TerminalView::AppendLine(const std::string& line) {
+void TerminalView::Say(const Message& message) {
+    const std::string line = Text(message);
     if (options_.Quiet) {
         if (line.empty())
             held_.clear();
@@ -28,13 +29,10 @@ void TerminalView::AppendLine(const std::string& line) {
     std::fflush(out_);
 }
 
-void TerminalView::SetLabel(std::string_view name, const std::string& text) {
-    labels_[std::string(name)] = text;
-}
-
-std::string TerminalView::Label(const std::string& name) const {
-    auto it = labels_.find(name);
-    return it == labels_.end() ? std::string() : it->second;
+void TerminalView::StateChanged(const core::SessionState& state) {
+    // An operation that ends leaves no half-drawn bar behind.
+    if (state_.Busy && !state.Busy) EndProgressLine();
+    state_ = state;
 }
 
 void TerminalView::SetProgressMax(int32_t max) {
@@ -57,19 +55,12 @@ void TerminalView::SetProgress(int32_t position) {
     barOnScreen_ = true;
 }
 
-void TerminalView::OperationRunning(bool running) {
-    if (!running) EndProgressLine();
-}
-
-bool TerminalView::AskYesNo(const std::string& text) {
-    return Ask(text, core::QuestionKind::Routine);
-}
-
-bool TerminalView::Ask(const std::string& text, core::QuestionKind kind) {
+bool TerminalView::Ask(const Message& question, QuestionKind kind) {
     EndProgressLine();
+    const std::string text = Text(question);
     // A Yes that can leave the chip for a high-voltage programmer is given only by its own
     // option: --yes does not give it.
-    const bool endsSerial = kind == core::QuestionKind::EndsSerialProgramming;
+    const bool endsSerial = kind == QuestionKind::EndsSerialProgramming;
     const std::optional<bool> answer =
         endsSerial ? (options_.YesEndSerial
                           ? std::optional<bool>(true)
@@ -88,7 +79,7 @@ bool TerminalView::Ask(const std::string& text, core::QuestionKind kind) {
         return std::tolower(static_cast<unsigned char>(buffer[0])) == 'y';
     }
     // Nobody to ask: the answer that destroys nothing, and how to give the other one.
-    if (kind == core::QuestionKind::StopsOperation) {
+    if (kind == QuestionKind::StopsOperation) {
         std::fprintf(err_, "%s [yes: nobody to answer; give --no to go on]\n", text.c_str());
         return true;
     }
@@ -104,8 +95,8 @@ void TerminalView::ShowHeldReport() {
     std::fflush(err_);
 }
 
-void TerminalView::Inform(const std::string& text) {
-    Result(text);
+void TerminalView::Inform(const Message& text) {
+    Result(Text(text));
 }
 
 int TerminalView::ChooseLanguage() {

@@ -2,7 +2,6 @@
 // The session shown on a terminal: board lines on stdout, a progress bar on stderr when it is a
 // terminal, questions answered from the command line (or asked when stdin is a terminal).
 #include <cstdio>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,28 +23,23 @@ class TerminalView : public core::View {
   public:
     TerminalView(TerminalOptions options, std::FILE* out, std::FILE* err, std::FILE* in);
 
-    void AppendLine(const std::string& line) override;
+    // ---- core::View ----
+    void Say(const Message& line) override;
+    bool Ask(const Message& question, QuestionKind kind) override;
+    void Inform(const Message& text) override;
+    void StateChanged(const core::SessionState& state) override;
     void ClearBoard() override {}
-    void SetLabel(std::string_view name, const std::string& text) override;
-    void SetEnabled(std::string_view, bool) override {}
-    void SetChecked(std::string_view, bool) override {}
-    void SetSpeedPosition(int32_t) override {}
     void SetProgressMax(int32_t max) override;
     void SetProgress(int32_t position) override;
     void Breathe() override {}
-    void OperationRunning(bool running) override;
-    void ShowFlashBuffer() override {}
-    void ShowEEPROMBuffer() override {}
-    void ShowTab(std::string_view) override {}
-    void PlaySound(std::string_view) override {}
-    bool AskYesNo(const std::string& text) override;
-    bool Ask(const std::string& text, core::QuestionKind kind) override;
-    void Inform(const std::string& text) override;
+    void ShowBuffer(Memory, bool) override {}
+    void PlaySound(core::SoundName) override {}
     int ChooseLanguage() override;
     std::optional<std::string> PickToolPath(int) override { return std::nullopt; }
 
-    // The last text each label was given ("HardwareVer", "ispstatus", ...).
-    std::string Label(const std::string& name) const;
+    // The words of a message in the session's language.
+    std::string Text(const Message& m) const { return m.Text(state_.Lang()); }
+    const core::SessionState& State() const { return state_; }
     // Prints a result line even when quiet.
     void Result(const std::string& line);
     void Error(const std::string& line);
@@ -61,7 +55,7 @@ class TerminalView : public core::View {
     std::FILE* out_;
     std::FILE* err_;
     std::FILE* in_;
-    std::map<std::string, std::string, std::less<>> labels_;
+    core::SessionState state_;
     int32_t max_ = 0;
     int shownPercent_ = -1;
     bool barOnScreen_ = false;

@@ -1,27 +1,14 @@
 #include "config/ConfigCommands.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <sstream>
+
+#include "common/Text.h"
 
 namespace tondrel::config {
 namespace {
 
-CommandResult Fail(std::string why) {
-    return {false, std::move(why)};
-}
-
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
 std::string Hex(unsigned v, int digits) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%0*X", digits, v);
-    return buf;
+    return "0x" + HexText(v, digits);
 }
 
 // Exact name first; otherwise a case-insensitive match, if only one box has it.
@@ -44,15 +31,13 @@ const GroupDesc* FindGroup(const LayoutDesc& l, const std::string& name) {
 }
 
 // Up to `maxDigits` hexadecimal digits, with or without 0x.
-bool ParseHex(std::string text, size_t maxDigits, unsigned& value) {
+bool ParseHex(std::string_view text, size_t maxDigits, unsigned& value) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        text = text.substr(2);
+        text.remove_prefix(2);
     if (text.empty() || text.size() > maxDigits) return false;
-    value = 0;
-    for (char c : text) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-        value = value * 16 + HexDigitValue(c);
-    }
+    const auto number = ParseNumber(text, NumberStyle::Hex, 0, 0xFFFF);
+    if (!number) return false;
+    value = static_cast<unsigned>(*number);
     return true;
 }
 
@@ -97,19 +82,19 @@ std::string DescribeForm(const ConfigForm& form) {
     return out.str();
 }
 
-CommandResult WriteGroupSettings(ConfigForm& form, const std::string& group,
-                                 const std::vector<std::string>& settings) {
+Status WriteGroupSettings(ConfigForm& form, const std::string& group,
+                          const std::vector<std::string>& settings) {
     const GroupDesc* g = FindGroup(form.Layout(), group);
-    if (!g) return Fail("no group " + group + " in " + form.Layout().ClassName);
+    if (!g) return Status::Error("CfgNoGroup", group, form.Layout().ClassName);
 
     // Check every setting before anything is clicked, so a typo sends nothing.
     std::vector<std::pair<const BoxDesc*, bool>> clicks;
     bool immediate = false;
     for (const std::string& s : settings) {
         const auto eq = s.find('=');
-        if (eq == std::string::npos) return Fail("expected BOX=on|off, got " + s);
+        if (eq == std::string::npos) return Status::Error("CfgExpectedBoxSetting", s);
         const BoxDesc* b = FindBox(*g, s.substr(0, eq));
-        if (!b) return Fail("no box " + s.substr(0, eq) + " in group " + g->Name);
+        if (!b) return Status::Error("CfgNoBox", s.substr(0, eq), g->Name);
         const std::string v = Lower(s.substr(eq + 1));
         bool on;
         if (v == "on" || v == "1")
@@ -117,54 +102,52 @@ CommandResult WriteGroupSettings(ConfigForm& form, const std::string& group,
         else if (v == "off" || v == "0")
             on = false;
         else
-            return Fail("expected on or off for " + b->Name + ", got " + s.substr(eq + 1));
+            return Status::Error("CfgExpectedOnOff", b->Name, s.substr(eq + 1));
         const BoxState& st = form.Box(b->Name);
         if (st.Ticked == on) continue;
         if (!st.Enabled)
-            return Fail("box " + b->Name + " (" + b->Caption + ") cannot be changed: " +
-                        (g->Kind == GroupKind::LockBits
-                             ? "a programmed lock bit returns to 1 only through a chip erase"
-                             : "the layout fixes it"));
+            return Status::Error(g->Kind == GroupKind::LockBits ? "CfgBoxLocked" : "CfgBoxFixed",
+                                 b->Name, b->Caption);
         immediate = immediate || b->Immediate;
         clicks.emplace_back(b, on);
     }
     if (g->Form == WriteForm::None && !immediate)
-        return Fail("group " + g->Name + " cannot be written");
-    if (g->Kind == GroupKind::PicUserIds) return Fail("use userid for the user IDs");
+        return Status::Error("CfgGroupNotWritable", g->Name);
+    if (g->Kind == GroupKind::PicUserIds) return Status::Error("CfgUseUserId");
 
     for (const auto& [b, on] : clicks) form.Click(b->Name);
     if (g->Form == WriteForm::None) return {};
-    if (!form.Write(g->Name)) return Fail("cancelled, nothing written");
+    if (!form.Write(g->Name)) return Status::Error("CfgCancelled");
     return {};
 }
 
-CommandResult ApplyLockMode(ConfigForm& form, int mode) {
+Status ApplyLockMode(ConfigForm& form, int mode) {
     const LayoutDesc& l = form.Layout();
-    if (!l.Modes) return Fail(l.ClassName + " has no protection modes");
+    if (!l.Modes) return Status::Error("CfgNoModes", l.ClassName);
     if (mode < 1 || static_cast<size_t>(mode) > l.Modes->Modes.size())
-        return Fail("mode must be 1 to " + std::to_string(l.Modes->Modes.size()));
+        return Status::Error("CfgModeRange", l.Modes->Modes.size());
     form.SelectMode(static_cast<size_t>(mode - 1));
-    if (!form.ApplyMode()) return Fail("cancelled, nothing written");
+    if (!form.ApplyMode()) return Status::Error("CfgCancelled");
     return {};
 }
 
-CommandResult ReadCalibrationBytes(ConfigForm& form, std::string& text) {
+Status ReadCalibrationBytes(ConfigForm& form, Message& text) {
     if (form.Layout().CalibrationCount == 0)
-        return Fail(form.Layout().ClassName + " reads no calibration bytes");
+        return Status::Error("CfgNoCalibration", form.Layout().ClassName);
     text = form.ReadCalibration();
     return {};
 }
 
-CommandResult WriteUserId(ConfigForm& form, const std::string& index, const std::string& word) {
+Status WriteUserId(ConfigForm& form, const std::string& index, const std::string& word) {
     const GroupDesc* g = GroupOfKind(form.Layout(), GroupKind::PicUserIds);
-    if (!g) return Fail(form.Layout().ClassName + " has no user IDs");
+    if (!g) return Status::Error("CfgNoUserIds", form.Layout().ClassName);
     unsigned n = 0;
     const bool address = index.size() > 2 && Lower(index.substr(0, 2)) == "0x";
-    if (!ParseHex(index, 4, n)) return Fail("user ID index must be 0..3 or 0x2000..0x2003");
+    if (!ParseHex(index, 4, n)) return Status::Error("CfgUserIdIndex");
     if (address) n -= 0x2000;
-    if (n > 3) return Fail("user ID index must be 0..3 or 0x2000..0x2003");
+    if (n > 3) return Status::Error("CfgUserIdIndex");
     unsigned value = 0;
-    if (!ParseHex(word, 4, value)) return Fail("user ID word must be 1 to 4 hexadecimal digits");
+    if (!ParseHex(word, 4, value)) return Status::Error("CfgUserIdWord");
     std::string text = word;
     if (text.size() > 2 && Lower(text.substr(0, 2)) == "0x") text = text.substr(2);
     form.SetEditText(n, text);
@@ -172,18 +155,17 @@ CommandResult WriteUserId(ConfigForm& form, const std::string& index, const std:
     return {};
 }
 
-CommandResult WriteConfigWord(ConfigForm& form, const std::string& word) {
+Status WriteConfigWord(ConfigForm& form, const std::string& word) {
     const GroupDesc* g = GroupOfKind(form.Layout(), GroupKind::PicConfigWord);
-    if (!g) return Fail(form.Layout().ClassName + " has no configuration word");
+    if (!g) return Status::Error("CfgNoConfigWord", form.Layout().ClassName);
     unsigned w = 0;
-    if (!ParseHex(word, 4, w) || w > 0x3FFF)
-        return Fail("configuration word must be 0x0000 to 0x3FFF");
+    if (!ParseHex(word, 4, w) || w > 0x3FFF) return Status::Error("CfgConfigWordRange");
     uint16_t result = g->WriteBase;
     for (const BoxDesc& b : g->Boxes)
         if (((w >> b.ReadBit) & 1u) == 0) result = static_cast<uint16_t>(result & ~b.WriteMask);
     if (result != w)
-        return Fail("the boxes of " + form.Layout().ClassName + " cannot express " + Hex(w, 4) +
-                    "; the nearest word is " + Hex(result, 4));
+        return Status::Error("CfgConfigWordInexpressible", form.Layout().ClassName, Hex(w, 4),
+                             Hex(result, 4));
     for (const BoxDesc& b : g->Boxes) {
         const bool on = ((w >> b.ReadBit) & 1u) == 0;
         if (form.Box(b.Name).Ticked != on) form.Click(b.Name);
@@ -192,10 +174,10 @@ CommandResult WriteConfigWord(ConfigForm& form, const std::string& word) {
     return {};
 }
 
-CommandResult EraseAll(ConfigForm& form) {
+Status EraseAll(ConfigForm& form) {
     if (form.Layout().Fam != Family::Pic)
-        return Fail(form.Layout().ClassName + " has no full erase");
-    if (!form.FullErase()) return Fail("cancelled, nothing erased");
+        return Status::Error("CfgNoFullErase", form.Layout().ClassName);
+    if (!form.FullErase()) return Status::Error("CfgEraseCancelled");
     return {};
 }
 

@@ -5,14 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "common/Status.h"
 #include "config/ConfigForm.h"
 
 namespace tondrel::config {
-
-struct CommandResult {
-    bool Ok = true;
-    std::string Error;  // English, for the terminal; empty when Ok
-};
 
 // The layout and its current state: each group by component name and caption, each box with
 // name, caption and state (on = ticked), in the layout's order; radio buttons, user ID boxes.
@@ -21,24 +17,24 @@ std::string DescribeForm(const ConfigForm& form);
 // `config write GROUP BOX=on|off ...`: sets the named boxes as clicks would (boxes not named keep
 // what was read), then runs the group's write. A box that cannot change (disabled) or an unknown
 // name fails before anything is sent.
-CommandResult WriteGroupSettings(ConfigForm& form, const std::string& group,
-                                 const std::vector<std::string>& settings);
+Status WriteGroupSettings(ConfigForm& form, const std::string& group,
+                          const std::vector<std::string>& settings);
 
 // `config mode N`: selects protection mode N (1-based) and applies it.
-CommandResult ApplyLockMode(ConfigForm& form, int mode);
+Status ApplyLockMode(ConfigForm& form, int mode);
 
 // `config calibration`: reads the calibration bytes; `text` gets what the dialog shows.
-CommandResult ReadCalibrationBytes(ConfigForm& form, std::string& text);
+Status ReadCalibrationBytes(ConfigForm& form, Message& text);
 
 // `config userid N WORD`: N is 0..3 (or 0x2000..0x2003); WORD up to four hexadecimal digits.
 // The other three user IDs are written as read.
-CommandResult WriteUserId(ConfigForm& form, const std::string& index, const std::string& word);
+Status WriteUserId(ConfigForm& form, const std::string& index, const std::string& word);
 
 // `config word WORD`: ticks the configuration boxes whose bits are 0 in WORD and writes. Fails
 // without writing when WORD has a 0 where the layout has no box (or pairs differ on CP1/CP0).
-CommandResult WriteConfigWord(ConfigForm& form, const std::string& word);
+Status WriteConfigWord(ConfigForm& form, const std::string& word);
 
 // `config erase`: the PIC full erase.
-CommandResult EraseAll(ConfigForm& form);
+Status EraseAll(ConfigForm& form);
 
 }  // namespace tondrel::config

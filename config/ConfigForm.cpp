@@ -1,33 +1,15 @@
 #include "config/ConfigForm.h"
 
 #include <cctype>
-#include <cstdio>
 #include <stdexcept>
+
+#include "common/Text.h"
 
 namespace tondrel::config {
 namespace {
 
 std::string Hex2(uint16_t v) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%02X", static_cast<unsigned>(v & 0xFF));
-    return buf;
-}
-
-std::string Hex4(uint16_t v) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(v));
-    return buf;
-}
-
-bool IsHexDigit(char c) {
-    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-}
-
-std::string Trim(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    const auto last = s.find_last_not_of(" \t");
-    return s.substr(first, last - first + 1);
+    return HexText(v & 0xFF, 2);
 }
 
 }  // namespace
@@ -42,8 +24,7 @@ uint8_t HexPairToByte(char c1, char c2) {
     return static_cast<uint8_t>(16 * HexDigitValue(c1) + HexDigitValue(c2));
 }
 
-ConfigForm::ConfigForm(const LayoutDesc& layout, Tpro& engine, int32_t portBase,
-                       ConfigPrompts& prompts)
+ConfigForm::ConfigForm(const LayoutDesc& layout, Tpro& engine, int32_t portBase, Prompts& prompts)
     : layout_(layout), engine_(engine), portBase_(portBase), prompts_(&prompts) {
     for (const GroupDesc& g : layout_.Groups) {
         std::vector<BoxState> states;
@@ -147,7 +128,7 @@ void ConfigForm::RefreshLockBits(size_t group) {
 void ConfigForm::RefreshUserIds(size_t group) {
     const GroupDesc& g = layout_.Groups[group];
     for (size_t n = 0; n < g.Reads.size() && n < edits_.size(); ++n)
-        edits_[n] = Hex4(Send(g.Reads[n]));
+        edits_[n] = HexText(Send(g.Reads[n]), 4);
 }
 
 void ConfigForm::Refresh(const std::string& groupName) {
@@ -196,7 +177,8 @@ std::string ConfigForm::SerialHazards(size_t group) const {
 void ConfigForm::WriteUserIds(size_t group) {
     const GroupDesc& g = layout_.Groups[group];
     for (size_t n = 0; n < edits_.size(); ++n) {
-        std::string t = Trim(edits_[n]);
+        // Blanks and tabs around the digits are no part of the word.
+        std::string t(Trim(edits_[n]));
         if (t.size() < 4) t.insert(0, 4 - t.size(), '0');
         const uint8_t high = HexPairToByte(t[0], t[1]);
         const uint8_t low = HexPairToByte(t[2], t[3]);
@@ -212,17 +194,15 @@ bool ConfigForm::Write(const std::string& groupName) {
     if (g.Kind == GroupKind::PicUserIds) {
         WriteUserIds(gi);
         Refresh(groupName);
-        prompts_->Inform(kMsgDone);
+        prompts_->Inform(Msg(kMsgDone));
         return true;
     }
-    if (g.Kind == GroupKind::LockBits && !prompts_->AskYesNo(kMsgLockConfirm)) return false;
+    if (g.Kind == GroupKind::LockBits &&
+        !prompts_->Ask(Msg(kMsgLockConfirm), QuestionKind::Routine))
+        return false;
     const std::string hazards = SerialHazards(gi);
     if (!hazards.empty() &&
-        !prompts_->Ask("写入 " + hazards +
-                           " 后芯片将无法再用串行方式编程(serial programming will be disabled "
-                           "after this write: " +
-                           hazards + ")，是否继续？",
-                       core::QuestionKind::EndsSerialProgramming))
+        !prompts_->Ask(Msg("CfgEndsSerial", hazards), QuestionKind::EndsSerialProgramming))
         return false;
 
     const uint16_t v = ValueToWrite(groupName);
@@ -248,14 +228,14 @@ bool ConfigForm::Write(const std::string& groupName) {
         case GroupKind::PicConfigWord:
             // The PIC dialogs re-read before they report.
             Refresh(groupName);
-            prompts_->Inform(kMsgDone);
+            prompts_->Inform(Msg(kMsgDone));
             break;
         case GroupKind::LockModeStatus:
             // The lock-mode fuse write reports nothing; the status shows the result.
             Refresh(groupName);
             break;
         default:
-            prompts_->Inform(kMsgDone);
+            prompts_->Inform(Msg(kMsgDone));
             Refresh(groupName);
     }
     return true;
@@ -288,28 +268,17 @@ const std::string& ConfigForm::SetEditText(size_t index, const std::string& text
     std::string& box = edits_.at(index);
     box.clear();
     for (char c : text)
-        if (IsHexDigit(c) && box.size() < 4) box.push_back(c);
+        if (HexDigit(c) >= 0 && box.size() < 4) box.push_back(c);
     return box;
 }
 
-std::string ConfigForm::ReadCalibration() {
+Message ConfigForm::ReadCalibration() {
     const int count = layout_.CalibrationCount;
-    std::string text;
-    if (count == 1) {
-        text = "校准字节(Calibration Byte)值为：: 0x" + Hex2(Bracketed({0x38, 0x00, 0x00, 0x00}));
-    } else if (count == 2 || count == 4) {
-        for (int a = 0; a < count; ++a) {
-            const std::string hh = Hex2(Bracketed({0x38, 0x00, static_cast<uint8_t>(a), 0x00}));
-            if (count == 4)
-                text +=
-                    "0x00" + std::to_string(a) + "校准字节(Calibration Byte)值为：: 0x" + hh + "\n";
-            else
-                text +=
-                    "地址" + std::to_string(a) + "的校准字节(Calibration Byte)值为：0x" + hh + "\n";
-        }
-    } else {
-        return text;  // the layout has no calibration button
-    }
+    if (count != 1 && count != 2 && count != 4) return {};  // no calibration button
+    Message text{"CfgCalibration" + std::to_string(count), {}};
+    // One byte is read at address 0 of the first command form; two or four at 0, 1, ...
+    for (int a = 0; a < count; ++a)
+        text.Args.push_back(Hex2(Bracketed({0x38, 0x00, static_cast<uint8_t>(a), 0x00})));
     prompts_->Inform(text);
     return text;
 }
@@ -319,15 +288,16 @@ bool ConfigForm::ApplyMode() {
     const ModeGroupDesc& m = *layout_.Modes;
     const ModeDesc& mode = m.Modes.at(mode_);
     if (m.Style == ModeStyle::At89) {
-        prompts_->AppendMessage("");
-        if (!prompts_->AskYesNo(mode.Caption + "\n" + kMsgContinue)) return false;
+        prompts_->Say(Message{});
+        if (!prompts_->Ask(Msg("CfgModeConfirm", mode.Caption), QuestionKind::Routine))
+            return false;
         if (m.ReinitBefore) {
             engine_.InitPinMap();
             engine_.SetPortBase(portBase_);
         }
         for (const Command& c : mode.Commands) Bracketed(c);
         if (!m.RefreshAfter.empty()) Refresh(m.RefreshAfter);
-        prompts_->Inform(kMsgLockDone);
+        prompts_->Inform(Msg(kMsgLockDone));
         return true;
     }
     // The older AVRs take the lock command inside one programming session, unconfirmed.
@@ -335,15 +305,15 @@ bool ConfigForm::ApplyMode() {
     for (const Command& c : mode.Commands) engine_.RawCommand(c.B1, c.B2, c.B3, c.B4);
     engine_.LeaveProgramming();
     if (!m.RefreshAfter.empty()) Refresh(m.RefreshAfter);
-    prompts_->Inform(kMsgModeDone);
+    prompts_->Inform(Msg(kMsgModeDone));
     return true;
 }
 
 bool ConfigForm::FullErase() {
     if (layout_.Fam != Family::Pic) return false;
-    if (!prompts_->Ask(layout_.EraseConfirm, core::QuestionKind::Destructive)) return false;
+    if (!prompts_->Ask(Msg(layout_.EraseConfirm), QuestionKind::Destructive)) return false;
     engine_.RawCommand(0x14, 0, 0, 0);
-    prompts_->Inform(kMsgDone);
+    prompts_->Inform(Msg(kMsgDone));
     return true;
 }
 
@@ -374,9 +344,9 @@ bool ConfigForm::Press(const std::string& button) {
     return layout_.Close.Name == button;  // closing is the window's business
 }
 
-std::unique_ptr<ConfigForm> OpenConfigForm(int32_t chipId, Tpro& engine, int32_t portBase,
-                                           ConfigPrompts& prompts) {
-    const LayoutDesc* layout = FindLayout(chipId);
+std::unique_ptr<ConfigForm> OpenConfigForm(std::string_view chip, Tpro& engine, int32_t portBase,
+                                           Prompts& prompts) {
+    const LayoutDesc* layout = FindLayout(chip);
     if (!layout) return nullptr;
     auto form = std::make_unique<ConfigForm>(*layout, engine, portBase, prompts);
     form->Open();

@@ -6,33 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "common/Prompts.h"
+#include "common/Status.h"
 #include "config/ConfigLayouts.h"
-#include "core/View.h"
 #include "engines/Tpro.h"
 
 namespace tondrel::config {
 
-// The two standard boxes and the message board, as the session offers them.
-class ConfigPrompts {
-  public:
-    virtual ~ConfigPrompts() = default;
-    virtual bool AskYesNo(const std::string& text) = 0;  // confirmation box; true only for Yes
-    // The same question marked with what a Yes may cost; a host that does not tell them apart
-    // asks it as a routine one.
-    virtual bool Ask(const std::string& text, core::QuestionKind kind) {
-        (void)kind;
-        return AskYesNo(text);
-    }
-    virtual void Inform(const std::string& text) = 0;         // information box
-    virtual void AppendMessage(const std::string& line) = 0;  // a main-window message-board line
-};
-
-// Messages the dialogs show.
-inline constexpr const char* kMsgDone = "命令完成！";
-inline constexpr const char* kMsgModeDone = "命令已完成！";
-inline constexpr const char* kMsgLockDone = ">>加密完成！";
-inline constexpr const char* kMsgLockConfirm = "本锁定位一旦设置，只能通过擦除命令恢复，是否继续？";
-inline constexpr const char* kMsgContinue = "是否继续？";
+// Messages the dialogs show (keys of the message table).
+inline constexpr const char* kMsgDone = "CfgDone";
+inline constexpr const char* kMsgModeDone = "CfgModeDone";
+inline constexpr const char* kMsgLockDone = "CfgLockDone";
+inline constexpr const char* kMsgLockConfirm = "CfgLockConfirm";
 
 struct BoxState {
     bool Ticked = false;
@@ -41,11 +26,11 @@ struct BoxState {
 
 class ConfigForm {
   public:
-    ConfigForm(const LayoutDesc& layout, Tpro& engine, int32_t portBase, ConfigPrompts& prompts);
+    ConfigForm(const LayoutDesc& layout, Tpro& engine, int32_t portBase, Prompts& prompts);
 
     const LayoutDesc& Layout() const { return layout_; }
     // Where the questions and messages go from now on (a window puts its own boxes in front).
-    void SetPrompts(ConfigPrompts& prompts) { prompts_ = &prompts; }
+    void SetPrompts(Prompts& prompts) { prompts_ = &prompts; }
 
     // Opening: SetPortBase, InitPinMap, then the layout's reads in their order.
     void Open();
@@ -74,8 +59,8 @@ class ConfigForm {
     // True when the write was sent, false when a confirmation was answered other than Yes or the
     // group cannot be written.
     bool Write(const std::string& groupName);
-    // Reads the calibration bytes and shows them; returns the text shown.
-    std::string ReadCalibration();
+    // Reads the calibration bytes and shows them; returns what was shown.
+    Message ReadCalibration();
     // Sets the protection mode selected; false when the user did not confirm.
     bool ApplyMode();
     // PIC: erase everything, code protection included, after a confirmation.
@@ -103,16 +88,17 @@ class ConfigForm {
     const LayoutDesc& layout_;
     Tpro& engine_;
     int32_t portBase_;
-    ConfigPrompts* prompts_;
+    Prompts* prompts_;
     std::vector<std::vector<BoxState>> boxes_;
     std::vector<std::vector<bool>> readTicked_;  // each box as the last read of its group left it
     std::vector<std::string> edits_;
     size_t mode_ = 0;
 };
 
-// The form for a catalogue key, opened (its reads done); nullptr when the key has no layout.
-std::unique_ptr<ConfigForm> OpenConfigForm(int32_t chipId, Tpro& engine, int32_t portBase,
-                                           ConfigPrompts& prompts);
+// The form for a chip (by catalogue name), opened (its reads done); nullptr when the chip has
+// no layout.
+std::unique_ptr<ConfigForm> OpenConfigForm(std::string_view chip, Tpro& engine, int32_t portBase,
+                                           Prompts& prompts);
 
 // PIC user ID digits: "0".."9" give 0..9, anything else upper-cased minus 'A' plus 10.
 uint8_t HexDigitValue(char c);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/Text.h"
 #include "config/GenericLayouts.h"
 
 namespace tondrel::config {
@@ -127,11 +128,12 @@ const std::initializer_list<Bit> kLowCkdiv8 = {{7, "CKDIV8"}, {6, "CKOUT"},  {5,
 const std::initializer_list<Bit> kLowMega163 = {{7, "BODLEVEL"}, {6, "BODEN"},  {3, "CKSEL3"},
                                                 {2, "CKSEL2"},   {1, "CKSEL1"}, {0, "CKSEL0"}};
 
-LayoutDesc ByteLayout(const char* cls, std::vector<int32_t> ids, std::vector<GroupDesc> groups,
-                      int calibration, const char* close = "关闭close") {
+LayoutDesc ByteLayout(const char* cls, std::vector<std::string> chips,
+                      std::vector<GroupDesc> groups, int calibration,
+                      const char* close = "关闭close") {
     LayoutDesc l;
     l.ClassName = cls;
-    l.ChipIds = std::move(ids);
+    l.ChipNames = std::move(chips);
     l.Fam = Family::Avr;
     l.Groups = std::move(groups);
     for (const GroupDesc& g : l.Groups) l.OpenOrder.push_back(g.Name);
@@ -163,11 +165,11 @@ constexpr const char* kMode1 = "再次编程FLASH和EEPROM被禁止！";
 constexpr const char* kNote1 = "further programming is disabled.";
 constexpr const char* kNote2 = "further programming is disabled, verify is also disabled.";
 
-LayoutDesc LockModeLayout(const char* cls, std::vector<int32_t> ids, ModeGroupDesc modes,
+LayoutDesc LockModeLayout(const char* cls, std::vector<std::string> chips, ModeGroupDesc modes,
                           std::optional<GroupDesc> status, bool eraseNote = true) {
     LayoutDesc l;
     l.ClassName = cls;
-    l.ChipIds = std::move(ids);
+    l.ChipNames = std::move(chips);
     l.Fam = Family::Avr;
     l.Modes = std::move(modes);
     if (status) {
@@ -271,11 +273,11 @@ GroupDesc At89LockDisplay(const char* caption, bool writable) {
 
 // ---- PIC ----
 
-LayoutDesc PicLayout(const char* cls, std::vector<int32_t> ids, const char* idCaption,
+LayoutDesc PicLayout(const char* cls, std::vector<std::string> chips, const char* idCaption,
                      std::vector<BoxDesc> cfg, const char* eraseConfirm) {
     LayoutDesc l;
     l.ClassName = cls;
-    l.ChipIds = std::move(ids);
+    l.ChipNames = std::move(chips);
     l.Fam = Family::Pic;
 
     GroupDesc ids1;
@@ -324,9 +326,9 @@ std::vector<LayoutDesc> BuildLayouts() {
 
     // ---- AVR byte layouts ----
     // Calibration byte counts, here and below, are those of the chips' part data.
-    all.push_back(ByteLayout("Tmega16otherFrm", {5, 27},
+    all.push_back(ByteLayout("Tmega16otherFrm", {"ATmega16", "ATmega32"},
                              {Lock6(), FuseHigh(kHighMega16), FuseLow(kLowMega16)}, 4));
-    all.push_back(ByteLayout("Tmega8otherFrm", {54},
+    all.push_back(ByteLayout("Tmega8otherFrm", {"ATmega8"},
                              {Lock6(),
                               FuseHigh({{7, "RSTDISBL", Ticked},
                                         {6, "WDTON"},
@@ -338,11 +340,11 @@ std::vector<LayoutDesc> BuildLayouts() {
                                         {0, "BOOTRST"}}),
                               FuseLow(kLowMega16)},
                              4));
-    all.push_back(ByteLayout("Tmega8535otherFrm", {30},
+    all.push_back(ByteLayout("Tmega8535otherFrm", {"ATmega8535"},
                              {Lock6(), FuseHigh(kHighMega8535), FuseLow(kLowMega16)}, 4));
-    all.push_back(ByteLayout("Tmega8515otherFrm", {29},
+    all.push_back(ByteLayout("Tmega8515otherFrm", {"ATmega8515"},
                              {Lock6(), FuseHigh(kHighMega8515), FuseLow(kLowMega16)}, 4));
-    all.push_back(ByteLayout("Tmega64otherFrm", {18, 28},
+    all.push_back(ByteLayout("Tmega64otherFrm", {"ATmega64", "ATmega128"},
                              {Lock6(), FuseHigh(kHighMega16), FuseLow(kLowMega16),
                               [] {
                                   GroupDesc g = Extended({});
@@ -354,20 +356,20 @@ std::vector<LayoutDesc> BuildLayouts() {
                               }()},
                              4));
     all.push_back(ByteLayout(
-        "Tat90can128otherFrm", {20},
+        "Tat90can128otherFrm", {"AT90CAN128"},
         {Lock6(), FuseHigh(kHighCan128), FuseLow(kLowCkdiv8),
          // Extended bit 0 (TA0SEL) is reserved for factory tests: shown, never changed.
          Extended({{3, "BODLEVEL2"}, {2, "BODLEVEL1"}, {1, "BODLEVEL0"}, {0, "TA0SEL", D}})},
         1));
-    all.push_back(ByteLayout("Tmega162otherFrm", {21, 26},
+    all.push_back(ByteLayout("Tmega162otherFrm", {"ATmega162", "ATmega169"},
                              {Lock6(), FuseHigh(kHighCan128), FuseLow(kLowCkdiv8),
                               Extended({{3, "BODLEVEL2"}, {2, "BODLEVEL1"}, {1, "BODLEVEL0"}})},
                              1));
     all.push_back(ByteLayout(
-        "Tmega163otherFrm", {22},
+        "Tmega163otherFrm", {"ATmega163"},
         {Lock6(), FuseHigh({{2, "BOOTSZ1"}, {1, "BOOTSZ0"}, {0, "BOOTRST"}}), FuseLow(kLowMega163)},
         1, "关闭Close"));
-    all.push_back(ByteLayout("Tmega323otherFrm", {31},
+    all.push_back(ByteLayout("Tmega323otherFrm", {"ATmega323"},
                              {Lock6(),
                               FuseHigh({{7, "OCDEN"},
                                         {6, "JTAGEN"},
@@ -377,7 +379,7 @@ std::vector<LayoutDesc> BuildLayouts() {
                                         {0, "BOOTRST"}}),
                               FuseLow(kLowMega163)},
                              1));
-    all.push_back(ByteLayout("Tmega161otherFrm", {17},
+    all.push_back(ByteLayout("Tmega161otherFrm", {"ATmega161"},
                              {Lock6("[Lock bits]锁定位，打勾表示0，即已编程，否则表示1"),
                               // No brown-out fuses: bit 4 is SUT, bit 3 none. SPIEN is
                               // shown only: the chip takes bits 7, 5 and 3 as 1.
@@ -389,17 +391,17 @@ std::vector<LayoutDesc> BuildLayouts() {
                                        {0, "CKSEL0"}},
                                       "[fuse low bits]熔丝低位，打勾表示0，即已编程，否则表示1")},
                              0, "关闭Close"));
-    all.push_back(ByteLayout("Tmega88otherFrm", {24, 25},
+    all.push_back(ByteLayout("Tmega88otherFrm", {"ATmega88", "ATmega168"},
                              {Lock6(), FuseHigh(kHighMega88), FuseLow(kLowCkdiv8),
                               Extended({{2, "BOOTSZ1"}, {1, "BOOTSZ0"}, {0, "BOOTRST"}})},
                              1));
     all.push_back(ByteLayout(
-        "Tmega48otherFrm", {23},
+        "Tmega48otherFrm", {"ATmega48"},
         {Lock2(), FuseHigh(kHighMega88), FuseLow(kLowCkdiv8), Extended({{0, "SELFPRGEN"}})}, 1));
     all.push_back(ByteLayout(
-        "TTiny2313otherFrm", {35},
+        "TTiny2313otherFrm", {"ATtiny2313"},
         {Lock2(), FuseHigh(kHighTiny2313), FuseLow(kLowCkdiv8), Extended({{0, "SELFPRGEN"}})}, 2));
-    all.push_back(ByteLayout("TTiny13otherFrm", {33},
+    all.push_back(ByteLayout("TTiny13otherFrm", {"ATtiny13"},
                              {Lock2(),
                               FuseHigh({{4, "SELFPRGEN"},
                                         {3, "DWEN", Ticked},
@@ -415,7 +417,7 @@ std::vector<LayoutDesc> BuildLayouts() {
                                        {1, "CKSEL1"},
                                        {0, "CKSEL0"}})},
                              2));
-    all.push_back(ByteLayout("TTiny26otherFrm", {36},
+    all.push_back(ByteLayout("TTiny26otherFrm", {"ATtiny26"},
                              {LockTiny26(),
                               FuseHigh({{4, "RSTDISBL", Ticked},
                                         {3, "SPIED", Unticked},
@@ -432,7 +434,7 @@ std::vector<LayoutDesc> BuildLayouts() {
                                        {0, "CKSEL0"}})},
                              4));
     const char* tinyFuse = "Fuse（熔丝低位，打勾表示0，即已编程，否则表示1)";
-    all.push_back(ByteLayout("Ttiny12otherFrm", {32},
+    all.push_back(ByteLayout("Ttiny12otherFrm", {"ATtiny12"},
                              {FuseLow({{7, "BODLEVEL"},
                                        {6, "BODEN"},
                                        {5, "SPIEN", Unticked},
@@ -444,7 +446,7 @@ std::vector<LayoutDesc> BuildLayouts() {
                                       tinyFuse),
                               LockTiny12()},
                              1));
-    all.push_back(ByteLayout("TTiny15otherFrm", {34},
+    all.push_back(ByteLayout("TTiny15otherFrm", {"ATtiny15"},
                              {FuseLow({{7, "BODLEVEL"},
                                        {6, "BODEN"},
                                        {5, "SPIEN", Unticked},
@@ -457,27 +459,27 @@ std::vector<LayoutDesc> BuildLayouts() {
 
     // ---- AVR lock-mode layouts ----
     all.push_back(LockModeLayout(
-        "Tat90s1200otherFrm", {4, 8, 13, 14},
+        "Tat90s1200otherFrm", {"AT90S1200", "AT90S2313", "AT90S4414", "AT90S8515"},
         AvrModes("锁定位保护模式", kMode1, "further programming is disabled!",
                  "further programming is disabled, verify is also disabled!", "确定ok", ""),
         std::nullopt, false));
     const char* chipStatus = "[chip status]当前芯片状态（打勾表示0，即被编程，否则表示1）";
     all.push_back(
-        LockModeLayout("Tat90s2323otherFrm", {9, 15, 16},
+        LockModeLayout("Tat90s2323otherFrm", {"AT90S2323", "AT90S4434", "AT90S8535"},
                        AvrModes("[lock mode]锁定位保护模式", kMode1, kNote1, kNote2, "确定ok", ""),
                        ChipStatus(chipStatus, "Fstrt", "FSTRT FUSE")));
     all.push_back(
-        LockModeLayout("Tat90s2343otherFrm", {10},
+        LockModeLayout("Tat90s2343otherFrm", {"AT90S2343"},
                        AvrModes("[lock mode]锁定位保护模式", kMode1, "", "", "确定", "GroupBox2"),
                        ChipStatus(chipStatus, "rcen", "RCEN FUSE")));
     all.push_back(LockModeLayout(
-        "TTiny22otherFrm", {49},
+        "TTiny22otherFrm", {"ATtiny22"},
         AvrModes("protect mode(锁定位保护模式)",
                  "再次编程FLASH和EEPROM被禁止(program is disabled)！", "",
                  "(program and verify are disabled)", "确定ok", "GroupBox2"),
         ChipStatus("Chip status当前芯片状态（打勾表示0，即被编程，否则表示1）", nullptr, nullptr)));
     all.push_back(
-        LockModeLayout("Tat90s2333otherFrm", {11, 12},
+        LockModeLayout("Tat90s2333otherFrm", {"AT90S2333", "AT90S4433"},
                        AvrModes("[lock bits]锁定位保护模式", kMode1, kNote1, kNote2, "确定ok", ""),
                        FuseStatus({StatusBox("fb8", "SPIEN FUSE", 5, 0, 0, true),
                                    StatusBox("fb7", "BODLEVEL FUSE", 4, 0, 0x10, false),
@@ -486,7 +488,7 @@ std::vector<LayoutDesc> BuildLayouts() {
                                    StatusBox("fb4", "CKSEL1 FUSE", 1, 0, 0x02, false),
                                    StatusBox("fb3", "CKSEL0 FUSE", 0, 0, 0x01, false)})));
     all.push_back(
-        LockModeLayout("Tmega103otherFrm", {19},
+        LockModeLayout("Tmega103otherFrm", {"ATmega103"},
                        AvrModes("[lock mode]锁定位保护模式", kMode1, "", "", "确定ok", ""),
                        FuseStatus({StatusBox("FB5", "SPIEN FUSE", 5, 0, 0, true),
                                    StatusBox("FB6", "EESAVE FUSE", 3, 0, 0x08, false),
@@ -497,7 +499,7 @@ std::vector<LayoutDesc> BuildLayouts() {
     {
         LayoutDesc l;
         l.ClassName = "TS51otherFrm";
-        l.ChipIds = {37, 38};
+        l.ChipNames = {"AT89S51", "AT89S52"};
         l.Fam = Family::At89;
         l.Groups = {
             At89LockDisplay("read lock bits读取锁定位信息（打勾表示0，被编程，否则相反）", false)};
@@ -518,7 +520,7 @@ std::vector<LayoutDesc> BuildLayouts() {
     {
         LayoutDesc l;
         l.ClassName = "Tat89s53otherFrm";
-        l.ChipIds = {39, 40};
+        l.ChipNames = {"AT89S53", "AT89S8252"};
         l.Fam = Family::At89;
         l.Modes = At89Modes("[lock mode]加密",
                             {{{0xAC, 0x7F, 0, 0}}, {{0xAC, 0x3F, 0, 0}}, {{0xAC, 0x1F, 0, 0}}});
@@ -531,7 +533,7 @@ std::vector<LayoutDesc> BuildLayouts() {
     {
         LayoutDesc l;
         l.ClassName = "Tat89s8253otherFrm";
-        l.ChipIds = {41};
+        l.ChipNames = {"AT89S8253"};
         l.Fam = Family::At89;
         GroupDesc fuses;
         fuses.Name = "GroupBox2";
@@ -557,21 +559,20 @@ std::vector<LayoutDesc> BuildLayouts() {
 
     // ---- PIC ----
     all.push_back(PicLayout(
-        "TpicOtherFrm", {6, 42, 43, 44, 45, 46, 48},
+        "TpicOtherFrm",
+        {"PIC16F877", "PIC16F870", "PIC16F871", "PIC16F872", "PIC16F873", "PIC16F874", "PIC16F876"},
         "用户ID值(从 0x2000 到 0x2003)[USER ID：FROM 0X2000 TO 0X2003]",
         {Cfg(13, "CP1", 0x2020), Cfg(12, "CP0", 0x1010), Cfg(9, "WRT"), Cfg(8, "CPD"),
          Cfg(7, "LVP"), Cfg(6, "BODEN"), Cfg(3, "PWRTE"), Cfg(2, "WDTE"), Cfg(1, "FOSC1"),
          Cfg(0, "FOSC0")},
-        "本操作将执行全面擦除，包括程序区，数据区和用户ID值，配置字都将被一并擦除，即使代码受保"
-        "护，是否继续？"));
-    all.push_back(PicLayout(
-        "TpicAotherFrm", {50, 51, 52, 53},
-        "用户ID值(从 0x2000 到 0x2003)[USER ID FROM 0X2000 TO 0X2003]",
-        {Cfg(13, "CP"), Cfg(11, "DEBUG"), Cfg(10, "WRT1"), Cfg(9, "WRT0"), Cfg(8, "CPD"),
-         Cfg(7, "LVP"), Cfg(6, "BODEN"), Cfg(3, "PWRTE"), Cfg(2, "WDTE"), Cfg(1, "FOSC1"),
-         Cfg(0, "FOSC0")},
-        "本操作将执行全面擦除，包括程序区，数据区和用户ID值，配置字,测试区,都将被一并擦除，即使"
-        "代码受保护，是否继续？"));
+        "CfgPicEraseConfirm"));
+    all.push_back(PicLayout("TpicAotherFrm",
+                            {"PIC16F873A", "PIC16F874A", "PIC16F876A", "PIC16F877A"},
+                            "用户ID值(从 0x2000 到 0x2003)[USER ID FROM 0X2000 TO 0X2003]",
+                            {Cfg(13, "CP"), Cfg(11, "DEBUG"), Cfg(10, "WRT1"), Cfg(9, "WRT0"),
+                             Cfg(8, "CPD"), Cfg(7, "LVP"), Cfg(6, "BODEN"), Cfg(3, "PWRTE"),
+                             Cfg(2, "WDTE"), Cfg(1, "FOSC1"), Cfg(0, "FOSC0")},
+                            "CfgPicAEraseConfirm"));
     return all;
 }
 
@@ -582,15 +583,17 @@ const std::vector<LayoutDesc>& AllLayouts() {
     return layouts;
 }
 
-const LayoutDesc* FindDesignedLayout(int32_t chipId) {
+const LayoutDesc* FindDesignedLayout(std::string_view chip) {
+    const std::string name = Lower(chip);
     for (const LayoutDesc& l : AllLayouts())
-        if (std::find(l.ChipIds.begin(), l.ChipIds.end(), chipId) != l.ChipIds.end()) return &l;
+        for (const std::string& c : l.ChipNames)
+            if (Lower(c) == name) return &l;
     return nullptr;
 }
 
-const LayoutDesc* FindLayout(int32_t chipId) {
-    if (const LayoutDesc* designed = FindDesignedLayout(chipId)) return designed;
-    return FindGenericLayout(chipId);
+const LayoutDesc* FindLayout(std::string_view chip) {
+    if (const LayoutDesc* designed = FindDesignedLayout(chip)) return designed;
+    return FindGenericLayout(chip);
 }
 
 }  // namespace tondrel::config

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tondrel::config {
@@ -125,7 +126,7 @@ struct LabelDesc {
 
 struct LayoutDesc {
     std::string ClassName;
-    std::vector<int32_t> ChipIds;
+    std::vector<std::string> ChipNames;  // the chips it serves, by catalogue name
     Family Fam = Family::Avr;
     std::vector<GroupDesc> Groups;       // display order
     std::vector<std::string> OpenOrder;  // groups read at opening, in order
@@ -133,16 +134,16 @@ struct LayoutDesc {
     std::vector<LabelDesc> Labels;
     int CalibrationCount = 0;  // 0 = no calibration button; else 1, 2 or 4
     ButtonDesc Calibration;
-    ButtonDesc Erase;  // PIC full erase
-    std::string EraseConfirm;
+    ButtonDesc Erase;          // PIC full erase
+    std::string EraseConfirm;  // the question asked first, as a message key
     ButtonDesc Close;
 };
 
 // All 28 layouts.
 const std::vector<LayoutDesc>& AllLayouts();
-// The designed layout that serves a catalogue key, or nullptr (7, 47, below 4, above 54).
-const LayoutDesc* FindDesignedLayout(int32_t chipId);
+// The designed layout that serves a chip (by catalogue name, any case), or nullptr.
+const LayoutDesc* FindDesignedLayout(std::string_view chip);
 // The designed layout, else the generic view of an AVR from its part data (GenericLayouts.h).
-const LayoutDesc* FindLayout(int32_t chipId);
+const LayoutDesc* FindLayout(std::string_view chip);
 
 }  // namespace tondrel::config

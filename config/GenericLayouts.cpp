@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/AvrPartData.h"
+#include "common/Text.h"
 
 namespace tondrel::config {
 namespace {
@@ -93,7 +94,7 @@ GroupDesc LockGroup(uint8_t used, bool inByte2) {
 LayoutDesc Build(const AvrPartData& p) {
     LayoutDesc l;
     l.ClassName = "GenericAvrLayout";
-    l.ChipIds = {p.ChipId};
+    l.ChipNames = {p.Name};
     l.Fam = Family::Avr;
     if (p.LockUsed != 0) l.Groups.push_back(LockGroup(p.LockUsed, p.LockInByte2));
     if (p.FuseBytes & kHasHighFuse)
@@ -116,7 +117,7 @@ const std::vector<LayoutDesc>& GenericLayouts() {
         for (const AvrPartData& p : AllAvrParts()) {
             // The designed layouts keep their chips; a chip whose part data names other
             // commands gets no generic view.
-            if (!p.StandardCommands || FindDesignedLayout(p.ChipId) != nullptr) continue;
+            if (!p.StandardCommands || FindDesignedLayout(p.Name) != nullptr) continue;
             all.push_back(Build(p));
         }
         return all;
@@ -124,9 +125,10 @@ const std::vector<LayoutDesc>& GenericLayouts() {
     return layouts;
 }
 
-const LayoutDesc* FindGenericLayout(int32_t chipId) {
+const LayoutDesc* FindGenericLayout(std::string_view chip) {
+    const std::string name = Lower(chip);
     for (const LayoutDesc& l : GenericLayouts())
-        if (l.ChipIds.front() == chipId) return &l;
+        if (Lower(l.ChipNames.front()) == name) return &l;
     return nullptr;
 }
 

@@ -3,15 +3,16 @@
 // part data: the lock byte and each fuse byte as groups of avr-libc's bit names, with the same
 // commands, polarity, buttons and confirmations as the designed byte layouts.
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "config/ConfigLayouts.h"
 
 namespace tondrel::config {
 
-// One layout per chip (its ChipIds hold that chip alone), in chip id order.
+// One layout per chip (its ChipNames hold that chip alone), in the part data's order.
 const std::vector<LayoutDesc>& GenericLayouts();
-// The generic layout of a catalogue key, or nullptr.
-const LayoutDesc* FindGenericLayout(int32_t chipId);
+// The generic layout of a chip (by name, any case), or nullptr.
+const LayoutDesc* FindGenericLayout(std::string_view chip);
 
 }  // namespace tondrel::config

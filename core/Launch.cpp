@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/Session.h"
+#include "core/AdapterLink.h"
 
 namespace tondrel::core {
 
@@ -64,9 +64,9 @@ bool SpawnDetached(const std::string& program, std::string& error) {
 
 }  // namespace
 
-bool Session::LaunchTool(int mode) {
+bool AdapterLink::LaunchTool(int mode) {
     if (ModeControlCode(mode) < 0) return false;
-    std::string path = Db.ToolPath(ModeLookupName(mode));
+    std::string path = s_.Db.ToolPath(ModeLookupName(mode));
     const auto first = path.find_first_not_of(" \t\r\n");
     const auto last = path.find_last_not_of(" \t\r\n");
     path = first == std::string::npos ? std::string() : path.substr(first, last - first + 1);
@@ -78,7 +78,7 @@ bool Session::LaunchTool(int mode) {
     } else if (SpawnDetached(path, error)) {
         return true;
     }
-    Line(TrFormat("CoreToolStartFail", CurrentLanguage(), path, error));
+    s_.Say("CoreToolStartFail", path, error);
     return false;
 }
 

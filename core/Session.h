@@ -1,41 +1,50 @@
 #pragma once
 // The session: everything the main window knows and does, without drawing anything. The
-// window, the command-line tool and the tests each drive one Session through a View.
+// window, the command-line tool and the tests each drive one Session through a View; it is
+// the one door to the adapter, the chip, the buffers, the database and the configuration.
 //
 // Every operation runs synchronously to its end; between bytes it calls View::Breathe so a
-// window can repaint. Operations do not nest: one started while another runs returns false
-// at once and changes nothing.
-#include <array>
+// window can repaint. Operations do not nest: one started while another runs fails at once
+// ("CoreBusy") and changes nothing. Each failure is said on the board when it happens and
+// returned as well, so a caller knows the outcome without reading the board.
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
-#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "common/ChipRecord.h"
-#include "common/Messages.h"
+#include "common/Memory.h"
+#include "common/Status.h"
 #include "core/Ports.h"
 #include "core/View.h"
-#include "data/Buffers.h"
+#include "data/GridText.h"
 #include "db/Database.h"
-#include "engines/Tpro.h"
+
+namespace tondrel::config {
+class ConfigForm;
+}
 
 namespace tondrel::core {
 
-// Download modes: 1 microcontrollers (this program), 2 Altera, 3 Xilinx, 4 Lattice,
-// 5 Willem EPROM3, 6 ARM, 7 MSP430.
-inline constexpr int kModeMcu = 1;
-inline constexpr int kModeMsp430 = 7;
-// Adapter control code of a mode (the handshake's first write); -1 for an unknown mode.
-int ModeControlCode(int mode);
-// Table `path` keys: the name a lookup uses and the name an update uses (case differs).
-const char* ModeLookupName(int mode);
-const char* ModeUpdateName(int mode);
-// "MCU" ... "MSP430" (command-line names, any case) -> 1 ... 7; 0 when unknown.
+// Download-mode names on the command line ("MCU" ... "MSP430", any case) -> 1 ... 7; 0 when
+// unknown.
 int ModeFromName(const std::string& name);
 
-inline constexpr int32_t kSpeedMax = 300000;
-inline constexpr uint8_t kBannerLimit = 50;
+struct StartOptions {
+    // A port base chosen for this run only (--lpt): it wins over the stored LPT and is not
+    // stored; 0 = the stored one.
+    int32_t PortBaseOverride = 0;
+    // The window restores the adapter's stored download mode at start; a command-line run
+    // leaves the adapter (and the external tools) alone.
+    bool RestoreMode = true;
+};
+
+// How long a plan given to SetPlan holds.
+enum class PlanScope : uint8_t {
+    Stored,   // the user's choice: kept and written back with the settings
+    ThisRun,  // one run's flags (the command line): used, never stored
+};
 
 class Session {
   public:
@@ -46,182 +55,79 @@ class Session {
     Session& operator=(const Session&) = delete;
 
     // ---- start and end ----
-    // LoadSettings, the language choice, the engines, quiet port lines, the 500 ms wait, the
-    // chip controls disabled, then the start-up mode restore. False only when the settings
-    // could not be read (the reason is on the board and in the returned error).
-    bool Start(std::string& error);
-    bool LoadSettings(std::string& error);
-    // The settings update (language, sound, the five boxes, the port), then the adapter's rest
-    // handshake (control 14). False when the database refused the update (said on the board);
-    // the handshake is sent either way.
-    bool SaveSettings();
+    // The settings, the language choice, quiet port lines, the 500 ms wait, then the start-up
+    // mode restore. Fails only when the settings cannot be read (said on the board as well).
+    Status Start(const StartOptions& options = {});
+    // Writes the settings back, then sends the adapter to rest (identification code) whatever
+    // the database said.
+    Status SaveSettings();
 
-    // ---- the language (the check marks Mchinese / Menglish) ----
-    // One value behind both check marks: 0 not chosen yet (English shown), 1 English, 2 Chinese.
-    int LanguageCode() const { return languageCode_; }
-    bool Mchinese() const { return languageCode_ == 2; }
-    bool Menglish() const { return languageCode_ == 1; }
-    Language CurrentLanguage() const { return Mchinese() ? Language::Chinese : Language::English; }
-    std::string T(std::string_view key) const { return Tr(key, CurrentLanguage()); }
-    // MchineseClick / MenglishClick: both swap the two check marks.
-    void SwapLanguage();
+    SessionState State() const;
+    const CurrentChip& Chip() const;
+    const std::vector<uint8_t>& Buffer(Memory memory) const;
+    int32_t PortBase() const;
+
+    // ---- choices (each tells the view) ----
     void SetLanguageCode(int code);  // 1 English, 2 Chinese; other values change nothing
-
-    // ---- adapter (hardware detection, mode handshake, reset) ----
-    bool DetectHardware();
-    void SendModeCommand(int mode);
-    bool ResetTarget();  // MresetClick; false when no adapter answers
-    // The adapter found by the last detection: 0 none, 1 generation one, 2 generation two,
-    // 3 Altera cable.
-    int AdapterKind() const { return HardwareGen; }
-    bool AdapterPresent() const { return HardwareGen != 0; }
-
-    // ---- port choice (Mp1..Mp3) ----
-    // Sets PortBase and the check marks, then runs AutoSearch.
+    void SwapLanguage();             // Mchinese / Menglish: both swap the two
+    void SetSound(bool on);
+    void SetAutoVerify(bool on);
+    void SetWriteBlank(bool on);
+    void SetRunProgram(bool on);  // stored at once
+    void SetPlan(const AutoPlan& plan, PlanScope scope = PlanScope::Stored);
+    void SetSpeed(int32_t position);  // clamped to 0 .. kSpeedMax
+    // Mp1..Mp3: the port of that LPT, then an automatic search.
     void ChoosePort(int lpt);
 
-    // ---- chip search and selection ----
-    bool SearchChip();
-    void ChipSelected();
-    bool AutoSearch();  // MautosearchClick: true when a chip was found
-    // The chip dialog's choice ("选定"): the record becomes current without touching the target.
+    // ---- adapter ----
+    Result<AdapterInfo> DetectHardware();
+    Status ResetTarget();
+    Status SwitchMode(int mode);
+    // A file dialog through the view, then the path is stored; or the given path is stored.
+    Status SetToolPath(int mode);
+    Status SetToolPath(int mode, const std::string& path);
+    void ShowSupport();
+    // The port test: one connector pin (1-17) at PortBase, as a level on the cable.
+    bool SetTestPin(uint8_t pin, bool high);  // false for a pin that is not an output
+    bool TestPin(uint8_t pin);
+
+    // ---- the chip ----
+    Result<ChipRecord> AutoSearch();
+    // The chip dialog's choice: the record becomes current without touching the target.
     void SelectChip(const ChipRecord& record);
-
-    // ---- port test: one connector pin (1-17) at PortBase, as a level on the cable ----
-    // Drives an output pin; false for a pin that is not an output.
-    bool SetTestPin(uint8_t pin, bool high);
-    bool TestPin(uint8_t pin);  // reads any pin, inputs included
-
-    // ---- engine options ----
-    void SetSpeed(int32_t position);  // speedbarChange (clamped to 0 .. kSpeedMax)
-    void ToggleAutoVerify();          // MisautoVerifyClick
-    void ToggleWriteBlank();          // Miswrite0xffClick
-    void SetVerifyAfter(bool on);     // the sixth auto-programming box, "isVerifyAfter"
-    void SpeedRead();
-    bool SpeedWrite();
-
-    // ---- the target ----
-    // The adapter answers and so does a chip (the programming-enable echo, a signature that is
-    // not all 00 or all FF, a PIC device ID). Chips without a signature pass with a note said
-    // once. Every operation makes this check first; false with the reason on the board.
-    bool CheckChip();
-    // Enters programming mode, reads the chip's signature (empty for a chip that has none) and
-    // leaves again; false as CheckChip is.
-    bool ReadSignature(std::string& signature);
+    // The adapter answers and so does a chip. Chips without a signature pass with a note.
+    Status CheckChip();
+    // The chip's signature ("" for a chip that has none), after the same check.
+    Result<std::string> ReadSignature();
 
     // ---- operations ----
-    bool EraseTarget();
-    int32_t LastFlashAddress() const;
-    int32_t LastEEPROMAddress() const;
-    bool WriteFlash();
-    bool WriteEEPROM();
-    bool ReadFlash();
-    bool ReadEEPROM();
-    bool AutoProgram();
-    // Beyond the window's own commands: read the chip back and compare with the buffer up to
-    // the last byte a write would send; names the first differing addresses on the board.
-    bool VerifyFlash();
-    bool VerifyEEPROM();
+    Status Erase();
+    Status Write(Memory memory);
+    Status Read(Memory memory);
+    // Reads the chip back and compares it with the buffer up to the last byte a write sends.
+    Status Verify(Memory memory);
+    Status AutoProgram();
 
-    // ---- files (the buffers' loaders with the session's messages and status panels) ----
-    bool LoadFlashFile(const std::string& path);
-    bool LoadEEPROMFile(const std::string& path);
-    bool SaveFlashFile(const std::string& path);  // idf, .hex or .bin by extension
-    bool SaveEEPROMFile(const std::string& path);
+    // ---- buffers and files ----
+    Status LoadFile(Memory memory, const std::string& path);
+    // idf, Intel HEX (.hex; .eep for the EEPROM) or raw binary (.bin) by the extension.
+    Status SaveFile(Memory memory, const std::string& path);
+    // What a cell editor closing with `text` stores at `position`; returns the cell's text.
+    std::string EditBuffer(Memory memory, GridMode mode, int32_t position, std::string_view text);
+    // The last buffer address a write of that memory sends; -1 when it holds no data.
+    int32_t LastAddress(Memory memory) const;
 
-    // ---- download modes and external tools ----
-    void ApplyModeControls(int mode);
-    void SwitchMode(int mode);
-    bool LaunchTool(int mode);   // starts the stored program detached, without a shell
-    bool SetToolPath(int mode);  // asks the View for the file, then stores it
-    bool SetToolPath(int mode, const std::string& path);
-    void ToggleRunProgram();  // MisRunProgramClick
-    void ShowSupport();       // MsupportClick
-
-    // ---- state the window shows ----
-    PortSet& Ports;
-    db::Database& Db;
-    CurrentChip Chip;
-    Buffers Bufs{Chip};
-    EngineEnv Env;
-
-    int32_t PortBase = 0;
-    int HardwareGen = 0;
-    uint8_t BannerCount = 0;
-    uint8_t BannerLimit = kBannerLimit;
-    int StoredLaunch = 0;  // "launch" as read at start
-    std::string FlashFileName;
-    std::string EEPROMFileName;
-    int32_t SpeedPosition = 0;
-    // A port base chosen outside the settings (the command line's --lpt or direct:0xBASE): it
-    // wins over the stored LPT at start; 0 = use the stored one.
-    int32_t PortBaseOverride = 0;
-
-    bool Msound = true;
-    // The port menu's check marks follow PortBase: LPT n is ticked when PortBase is its base.
-    bool Mp(int lpt) const { return lpt != 0 && LptForBase(PortBase) == lpt; }
-    bool MisRunProgram = false;
-    bool MisautoVerify = true;
-    bool Miswrite0xff = false;
-    bool isUpdateFlashFile = false;
-    bool isUpdateEEPROMfile = false;
-    bool isEraseAll = true;
-    bool isWriteFlash = true;
-    bool isWriteEEPROM = true;
-    bool isVerifyAfter = true;  // read the written range back after a write (the sixth box)
-    // The window restores the adapter's stored download mode at start; a command-line run
-    // leaves the adapter (and the external tools) alone.
-    bool RestoreModeAtStart = true;
-    bool ChipCurrent = false;  // a chip has been found or chosen since start
-    bool Busy() const { return busy_; }
-
-    Tpro& CurrentEngine() { return *current_; }
-    // The engine of a method; nullptr for Method::None.
-    Tpro* EngineFor(Method method);
+    // ---- configuration bits ----
+    // The current chip's configuration form, opened (its groups read) once a chip answers;
+    // questions and messages go to `prompts`.
+    Result<std::unique_ptr<config::ConfigForm>> OpenConfiguration(Prompts& prompts);
+    // The first port failure since the last look (a configuration command reaches the chip
+    // outside the session's operations), naming the device; fine when the port is well.
+    Status TakePortError();
 
   private:
-    View& view_;
-    int languageCode_ = 0;
-    Tpro* current_ = nullptr;
-    std::unique_ptr<Tpro> plain_;
-    std::array<std::unique_ptr<Tpro>, kSearchOrder.size()> engines_;  // in search order
-    bool busy_ = false;
-    bool toldUnchecked_ = false;  // the "no signature" note is said once per session
-    int storedLpt_ = 0;           // the LPT the settings held, kept when --lpt overrides it
-    // Every engine reaches the port of its own base through this router, so the port menu
-    // choice and a base set by SetPortBase always meet the same connector.
-    std::unique_ptr<PortIo> router_;
-
-    class Scope;  // the no-nesting guard of an operation
-    // After an operation: the speed the engine found it had to slow down to becomes the
-    // speed bar's, so that it is shown and stored after a good write.
-    void AdoptEngineSpeed();
-    void Line(const std::string& text);
-    void Say(std::string_view key);
-    void Sound(std::string_view name);
-    void SetBase();
-    void ShowPortChecks();
-    bool Preamble(std::string* signature = nullptr);
-    void Handshake(uint8_t code);
-    void AlteraBanner();
-    void ReportNoHardware();
-    void EnableAll(std::initializer_list<std::string_view> controls, bool enabled);
-    void ApplyEngineOptions();
-    void ReadPicConfigWords(bool onlyWhereBlank);
-    bool DoSearchChip();
-    bool DoAutoSearch();
-    bool DoEraseTarget(bool checkChip);
-    bool DoCheckChip(std::string* signature);
-    bool PortFailed();
-    bool RefusesDatabase(const std::string& path);
-    bool CompareWithChip(bool flash, int32_t end, bool skipBlank = false);
-    bool DoWriteFlash();
-    bool DoWriteEEPROM();
-    bool DoReadFlash();
-    bool DoReadEEPROM();
-    bool DoSwitchMode(int mode);
-    bool DoVerify(bool flash);
-    std::string AddressText(int32_t index, bool flash) const;
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
 };
 
 }  // namespace tondrel::core

@@ -1,80 +1,111 @@
 #pragma once
-// What the session needs from whoever shows it: the window, the terminal, or a test recorder.
-// Controls and labels are named by the main window's component names ("Mfile", "Moper",
-// "FlashToolBar", "ispstatus", ...), so every front end and every test speaks of the same
-// things.
+// What the session shows, in its own terms: a typed state (adapter, chip, memories, files,
+// options, busy, language), the message board, progress, the buffers, sounds and questions.
+// The session never names a widget; the window maps the state to its menus, tool bars and
+// panels in one place, the terminal shows what it can and ignores the rest, and tests read the
+// state and the messages (keys and arguments) as they were given.
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
+
+#include "common/Memory.h"
+#include "common/Messages.h"
+#include "common/Prompts.h"
 
 namespace tondrel::core {
 
-// Names of the status-bar panels, for SetLabel.
-inline constexpr std::string_view kStatusChip = "StatusBar1.0";
-inline constexpr std::string_view kStatusFlashFile = "StatusBar1.1";
-inline constexpr std::string_view kStatusEEPROMFile = "StatusBar1.2";
-
-// How much a Yes to a question can cost. A window shows Destructive and EndsSerialProgramming
-// with the question icon and No as the default button; a terminal answers them only when told
-// explicitly. With nobody to answer, a terminal takes the answer that destroys nothing: No,
-// except for StopsOperation, where Yes is that answer.
-enum class QuestionKind : uint8_t {
-    Routine,                // the designed confirmation boxes
-    Destructive,            // erases or overwrites data on the chip (chip erase, ...)
-    EndsSerialProgramming,  // a configuration write after which serial programming is gone
-    StopsOperation,         // "terminate?": Yes stops before anything is written or erased
+// The six boxes of the auto-programming tab, as one value that is set and stored as one.
+struct AutoPlan {
+    bool UpdateFlashFile = false;   // reload the Flash file before writing
+    bool UpdateEEPROMFile = false;  // reload the EEPROM file
+    bool EraseAll = true;           // chip erase first
+    bool WriteFlash = true;
+    bool WriteEEPROM = true;
+    bool VerifyAfter = true;  // read the written range back after each write
+    bool operator==(const AutoPlan&) const = default;
 };
 
-class View {
-  public:
-    virtual ~View() = default;
+// The adapter found by the last identification.
+enum class AdapterKind : uint8_t { None, Gen1, Gen2, Altera };
 
-    // ---- message board (msgboard) ----
-    virtual void AppendLine(const std::string& line) = 0;
+struct AdapterInfo {
+    AdapterKind Kind = AdapterKind::None;
+    int Firmware = 0;   // generation one: 10 or 20 (controller firmware 1.0 / 2.0)
+    std::string Cable;  // Altera: "ByteBlaster" or "ByteBlasterMV"
+    bool operator==(const AdapterInfo&) const = default;
+};
+
+// Download modes: 1 microcontrollers (this program), 2 Altera, 3 Xilinx, 4 Lattice,
+// 5 Willem EPROM3, 6 ARM, 7 MSP430.
+inline constexpr int kModeMcu = 1;
+inline constexpr int kModeEprom3 = 5;
+inline constexpr int kModeMsp430 = 7;
+
+// The speed bar's range: the serial clock's bit delay.
+inline constexpr int32_t kSpeedMax = 300000;
+
+struct SessionState {
+    // 0 not chosen yet (English shown), 1 English, 2 Chinese.
+    int LanguageCode = 0;
+    Language Lang() const { return LanguageCode == 2 ? Language::Chinese : Language::English; }
+
+    AdapterInfo Adapter;          // Kind None: no adapter answered the last identification
+    bool AdapterChecked = false;  // an identification has been made since start
+    int Mode = 0;                 // the download mode last chosen (0 = none yet)
+    bool ModeActive = false;      // the adapter was switched to Mode and has answered since
+
+    std::string ChipName;    // the chip found or chosen last ("" = none since start)
+    bool ChipReady = false;  // that chip can be worked on (no adapter or search failure since)
+    bool HasFlash = false;   // the current chip has Flash (EEPROM)
+    bool HasEEPROM = false;
+    std::string FlashFile;  // the files loaded last
+    std::string EEPROMFile;
+
+    bool Busy = false;  // an operation runs
+    AutoPlan Plan;
+    bool Sound = true;
+    bool AutoVerify = true;   // poll each written byte until it reads back
+    bool WriteBlank = false;  // also write 0xFF bytes
+    bool RunProgram = false;  // start the mode's external tool when switching
+    int Lpt = 1;              // the LPT of the port in use; 0 = another base
+    int32_t Speed = 0;        // the speed bar
+
+    bool SearchAllowed() const { return Mode == kModeMcu && Adapter.Kind != AdapterKind::None; }
+    bool operator==(const SessionState&) const = default;
+};
+
+enum class SoundName : uint8_t { Detect, Error, Done };
+
+class View : public Prompts {
+  public:
+    // Everything above changed: show it. Called once at construction and after each change.
+    virtual void StateChanged(const SessionState& state) = 0;
     virtual void ClearBoard() = 0;
 
-    // ---- labels, controls, check marks ----
-    // Labels of GBinfo (ispstatus, HardwareVer, hardware1, hardware2) and the status panels.
-    virtual void SetLabel(std::string_view name, const std::string& text) = 0;
-    // Menus, menu items, tool bars, tool buttons and grids.
-    virtual void SetEnabled(std::string_view control, bool enabled) = 0;
-    // Check marks of menu items and auto-programming boxes, whenever the session changes one.
-    virtual void SetChecked(std::string_view control, bool checked) = 0;
-    // The speed bar moved under program control (a chip's stored speed was loaded).
-    virtual void SetSpeedPosition(int32_t position) = 0;
-
-    // ---- progress (PB) ----
+    // ---- progress ----
     virtual void SetProgressMax(int32_t max) = 0;
     virtual void SetProgress(int32_t position) = 0;
     // Called between bytes of a long operation: a window repaints here (throttled by the view).
     virtual void Breathe() = 0;
-    // An operation started (true) or ended (false): a window disables its operation controls.
-    virtual void OperationRunning(bool running) = 0;
 
-    // ---- buffers ----
-    // The Flash (EEPROM) buffer changed as a whole: refill its grid.
-    virtual void ShowFlashBuffer() = 0;
-    virtual void ShowEEPROMBuffer() = 0;
-    // Brings a tab to the front: "sheetFlash", "sheetEEPROM".
-    virtual void ShowTab(std::string_view name) = 0;
+    // The buffer of `memory` changed as a whole; `bringToFront`: show its grid now.
+    virtual void ShowBuffer(Memory memory, bool bringToFront) = 0;
 
-    // ---- sounds and boxes ----
-    // "detect", "err" or "ok"; the session only calls it when Msound is checked.
-    virtual void PlaySound(std::string_view name) = 0;
-    // A question with Yes and No buttons; true only for Yes.
-    virtual bool AskYesNo(const std::string& text) = 0;
-    // The same question, marked with what a Yes may cost; a view that does not tell them
-    // apart asks it as a routine one.
-    virtual bool Ask(const std::string& text, QuestionKind kind) {
-        (void)kind;
-        return AskYesNo(text);
-    }
-    virtual void Inform(const std::string& text) = 0;
+    // Only called when the sound option is on.
+    virtual void PlaySound(SoundName sound) = 0;
     // The first-start language choice: 1 English, 2 Chinese, 0 when nothing was chosen.
     virtual int ChooseLanguage() = 0;
     // A file-open dialog for an external tool (mode 1 to 7); nothing when cancelled.
     virtual std::optional<std::string> PickToolPath(int mode) = 0;
 };
+
+// The texts views show for the state, so the window and the terminal say the same.
+// The adapter's three labels (name, hardware version, kernel or cable).
+struct AdapterLabels {
+    Message Name, Version, Detail;
+};
+AdapterLabels LabelsOf(const AdapterInfo& adapter, bool checked);
+// The programmer status line: the mode the adapter serves, or that it did not start.
+Message ModeStatusOf(const SessionState& state);
 
 }  // namespace tondrel::core

@@ -386,7 +386,7 @@ std::string ChipSection(const std::vector<ChipRecord>& chips) {
     o << "<table class=\"chips\">\n<tr><th>Chip</th><th>Family</th><th>Signature</th>"
          "<th>Flash</th><th>EEPROM</th><th>Flash page</th><th>Configuration view</th></tr>\n";
     for (const ChipRecord& c : chips) {
-        const config::LayoutDesc* layout = config::FindLayout(c.ChipId);
+        const config::LayoutDesc* layout = config::FindLayout(c.Name);
         std::string signature = c.Signature;
         while (!signature.empty() && signature.back() == ' ') signature.pop_back();
         o << "<tr id=\"chip-" << Escape(c.Name) << "\"><td>" << Escape(c.Name) << "</td><td>"

@@ -11,6 +11,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "gui/TMain.h"
+
 namespace tondrel::gui {
 
 namespace {
@@ -19,35 +21,32 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-// The host's boxes, except for a question whose Yes costs more than routine: the dialog asks
+// The window's boxes, except for a question whose Yes costs more than routine: the dialog asks
 // that itself, with the question icon and No as the button Enter presses.
-class CarefulPrompts : public config::ConfigPrompts {
+class CarefulPrompts : public Prompts {
   public:
-    CarefulPrompts(std::unique_ptr<config::ConfigPrompts> host, QWidget* parent)
-        : host_(std::move(host)), parent_(parent) {}
-    bool AskYesNo(const std::string& text) override { return host_->AskYesNo(text); }
-    bool Ask(const std::string& text, core::QuestionKind kind) override {
-        if (kind == core::QuestionKind::Routine) return host_->Ask(text, kind);
-        QMessageBox box(QMessageBox::Question, QString::fromUtf8(config::kWindowCaption), Q(text),
-                        QMessageBox::Yes | QMessageBox::No, parent_);
+    CarefulPrompts(TMain& host, QWidget* parent) : host_(host), parent_(parent) {}
+    bool Ask(const Message& question, QuestionKind kind) override {
+        if (kind == QuestionKind::Routine) return host_.Ask(question, kind);
+        QMessageBox box(QMessageBox::Question, QString::fromUtf8(config::kWindowCaption),
+                        host_.Text(question), QMessageBox::Yes | QMessageBox::No, parent_);
         box.setDefaultButton(QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes;
     }
-    void Inform(const std::string& text) override { host_->Inform(text); }
-    void AppendMessage(const std::string& line) override { host_->AppendMessage(line); }
+    void Inform(const Message& text) override { host_.Inform(text); }
+    void Say(const Message& line) override { host_.Say(line); }
 
   private:
-    std::unique_ptr<config::ConfigPrompts> host_;
+    TMain& host_;
     QWidget* parent_;
 };
 
 }  // namespace
 
-ConfigDialog::ConfigDialog(std::unique_ptr<config::ConfigForm> form,
-                           std::unique_ptr<config::ConfigPrompts> prompts, QWidget* parent)
-    : QDialog(parent),
-      prompts_(std::make_unique<CarefulPrompts>(std::move(prompts), this)),
+ConfigDialog::ConfigDialog(std::unique_ptr<config::ConfigForm> form, TMain& window)
+    : QDialog(&window),
+      prompts_(std::make_unique<CarefulPrompts>(window, this)),
       form_(std::move(form)) {
     form_->SetPrompts(*prompts_);
     const config::LayoutDesc& layout = form_->Layout();

@@ -13,19 +13,22 @@ class QRadioButton;
 
 namespace tondrel::gui {
 
+class TMain;
+
 class ConfigDialog : public QDialog {
     Q_OBJECT
 
   public:
-    ConfigDialog(std::unique_ptr<config::ConfigForm> form,
-                 std::unique_ptr<config::ConfigPrompts> prompts, QWidget* parent);
+    // The form asks and reports through `window`, except that the questions whose Yes costs
+    // more than routine are asked by the dialog itself.
+    ConfigDialog(std::unique_ptr<config::ConfigForm> form, TMain& window);
     ~ConfigDialog() override;
     config::ConfigForm& Form() { return *form_; }
     // Shows the form's current state in the widgets.
     void Sync();
 
   private:
-    std::unique_ptr<config::ConfigPrompts> prompts_;
+    std::unique_ptr<Prompts> prompts_;
     std::unique_ptr<config::ConfigForm> form_;
     std::vector<QCheckBox*> boxes_;
     std::vector<QLineEdit*> edits_;

@@ -20,10 +20,10 @@ PortTestPanel::PortTestPanel(core::Session& session, QWidget* parent)
     : QDialog(parent), session_(session) {
     setObjectName("PortTestPanel");
     auto text = [this](std::string_view key, const QString& arg = {}) {
-        return QString::fromStdString(TrFormat(key, session_.CurrentLanguage(), arg.toStdString()));
+        return QString::fromStdString(TrFormat(key, session_.State().Lang(), arg.toStdString()));
     };
     setWindowTitle(
-        text("Gui.PortTestTitle", "0x" + QString::number(session_.PortBase, 16).toUpper()));
+        text("Gui.PortTestTitle", "0x" + QString::number(session_.PortBase(), 16).toUpper()));
     auto* layout = new QVBoxLayout(this);
     auto* out = new QGroupBox(text("Gui.PortTestOutputs"), this);
     auto* outGrid = new QGridLayout(out);
@@ -57,7 +57,7 @@ PortTestPanel::PortTestPanel(core::Session& session, QWidget* parent)
 }
 
 void PortTestPanel::Poll() {
-    const Language lang = session_.CurrentLanguage();
+    const Language lang = session_.State().Lang();
     for (auto& [pin, label] : inputs_) {
         const bool high = session_.TestPin(static_cast<uint8_t>(pin));
         const std::string level = Tr(high ? "Gui.PortTestHigh" : "Gui.PortTestLow", lang);

@@ -212,8 +212,12 @@ QSize TMain::DefaultSize(QSize available) const {
 TMain::~TMain() = default;
 
 QString TMain::T(std::string_view key) const {
-    const Language lang = session_ ? session_->CurrentLanguage() : Language::Chinese;
+    const Language lang = session_ ? state_.Lang() : Language::Chinese;
     return QString::fromStdString(Tr(key, lang));
+}
+
+QString TMain::Text(const Message& m) const {
+    return QString::fromStdString(m.Text(state_.Lang()));
 }
 
 void TMain::Register(const std::string& name, QObject* object) {
@@ -445,7 +449,7 @@ void TMain::BuildCentre() {
         auto* model = new BufferGridModel(
             [this, flash]() -> const std::vector<uint8_t>* {
                 if (!session_) return nullptr;
-                return flash ? &session_->Bufs.FlashBuffer : &session_->Bufs.EEPROMBuffer;
+                return &session_->Buffer(flash ? Memory::Flash : Memory::EEPROM);
             },
             view);
         view->setModel(model);
@@ -458,8 +462,9 @@ void TMain::BuildCentre() {
         view->verticalHeader()->setSectionsClickable(false);
         view->setSelectionMode(QAbstractItemView::SingleSelection);
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        connect(view, &QTableView::clicked, this,
-                [this, flash](const QModelIndex& index) { OpenCell(flash, index); });
+        connect(view, &QTableView::clicked, this, [this, flash](const QModelIndex& index) {
+            OpenCell(flash ? Memory::Flash : Memory::EEPROM, index);
+        });
         // Enter and F2 open the editor; a dropped file loads into this buffer.
         view->installEventFilter(this);
         view->setAcceptDrops(true);
@@ -522,8 +527,7 @@ void TMain::BuildCentre() {
     auto* bar = statusBar();
     Register("StatusBar1", bar);
     const int widths[3] = {100, 550, 50};
-    const std::string_view names[3] = {core::kStatusChip, core::kStatusFlashFile,
-                                       core::kStatusEEPROMFile};
+    const std::string_view names[3] = {"StatusBar1.0", "StatusBar1.1", "StatusBar1.2"};
     for (int i = 0; i < 3; ++i) {
         status_[i] = new QLabel(bar);
         status_[i]->setMinimumWidth(widths[i]);
@@ -551,34 +555,31 @@ bool TMain::Initialize(QString& error) {
     }
     session_ = std::make_unique<core::Session>(*this, *db_, *ports_);
     // --lpt names the connector the adapter is on; it wins over the stored choice.
-    session_->PortBaseOverride = core::BaseForLpt(options_.Port.Lpt);
-    if (!session_->Start(e)) {
-        error = QString::fromStdString(e);
+    core::StartOptions start;
+    start.PortBaseOverride = core::BaseForLpt(options_.Port.Lpt);
+    if (auto started = session_->Start(start); !started) {
+        error = QString::fromStdString(started.Error().Args.front());
         return false;
     }
     if (ports_->FellBack()) {
-        AppendLine("");
-        AppendLine(
-            TrFormat("Gui.Simulated", session_->CurrentLanguage(), ports_->FallBackReason()));
+        AppendLine({});
+        AppendLine(QString::fromStdString(
+            TrFormat("Gui.Simulated", state_.Lang(), ports_->FallBackReason())));
     }
     ApplyLanguage();
-    RefreshStatus();
-    SetAutoBoxesFromSession();
+    ApplyState(state_);
     if (!options_.WindowStatePath.isEmpty()) {
         const QSettings kept(options_.WindowStatePath, QSettings::IniFormat);
         const QByteArray geometry = kept.value("window/geometry").toByteArray();
         if (!geometry.isEmpty()) restoreGeometry(geometry);
     }
-    speedbar_->blockSignals(true);
-    speedbar_->setValue(session_->SpeedPosition);
-    speedbar_->blockSignals(false);
     return true;
 }
 
 void TMain::ShowPortInStatus() {
     auto* port = findChild<QLabel*>("StatusPort");
     if (!port || !ports_ || !session_) return;
-    const Language lang = session_->CurrentLanguage();
+    const Language lang = state_.Lang();
     std::string text;
     if (sim::Bench* bench = ports_->GetBench()) {
         // A bench standing in for a missing port is named as a bench, never as a port.
@@ -591,53 +592,27 @@ void TMain::ShowPortInStatus() {
     port->setText(QString::fromStdString(text));
 }
 
-void TMain::RefreshStatus() {
-    ShowPortInStatus();
-    if (!session_) return;
-    const Language lang = session_->CurrentLanguage();
-    if (session_->ChipCurrent)
-        SetLabel(core::kStatusChip,
-                 TrFormat("CoreStatusChip", lang, session_->Chip.CurrentChipName));
-    if (!session_->FlashFileName.empty())
-        SetLabel(core::kStatusFlashFile,
-                 TrFormat("CoreStatusFlashFile", lang, session_->FlashFileName));
-    if (!session_->EEPROMFileName.empty())
-        SetLabel(core::kStatusEEPROMFile,
-                 TrFormat("CoreStatusEEPROMFile", lang, session_->EEPROMFileName));
-}
-
 // ---- View ----
 
-void TMain::AppendLine(const std::string& line) {
-    msgboard_->appendPlainText(QString::fromStdString(line));
+void TMain::AppendLine(const QString& line) {
+    msgboard_->appendPlainText(line);
     msgboard_->verticalScrollBar()->setValue(msgboard_->verticalScrollBar()->maximum());
+}
+
+void TMain::Say(const Message& line) {
+    AppendLine(Text(line));
 }
 
 void TMain::ClearBoard() {
     msgboard_->clear();
 }
 
-void TMain::SetLabel(std::string_view name, const std::string& text) {
-    if (auto* l = qobject_cast<QLabel*>(Find(name))) l->setText(QString::fromStdString(text));
+void TMain::SetLabel(std::string_view name, const QString& text) {
+    if (auto* l = qobject_cast<QLabel*>(Find(name))) l->setText(text);
 }
 
 void TMain::SetEnabled(std::string_view control, bool enabled) {
     QObject* o = Find(control);
-    if (!o) return;
-    // A control held off for a running operation takes the new state when the run ends, so
-    // that, say, a missing adapter found mid-run keeps the chip menus shut afterwards.
-    if (auto held = enabledBeforeRun_.find(o); held != enabledBeforeRun_.end()) {
-        held->second = enabled;
-    } else {
-        ApplyEnabled(o, enabled);
-    }
-    // The Intel HEX saves sit beside the designed saves and follow them: a chip without EEPROM
-    // has nothing to save.
-    if (control == "MsaveFlash") SetEnabled("MsaveFlashHex", enabled);
-    if (control == "MsaveEEProm") SetEnabled("MsaveEEPromHex", enabled);
-}
-
-void TMain::ApplyEnabled(QObject* o, bool enabled) {
     if (auto* m = qobject_cast<QMenu*>(o)) {
         m->setEnabled(enabled);
         m->menuAction()->setEnabled(enabled);
@@ -658,9 +633,89 @@ void TMain::SetChecked(std::string_view control, bool checked) {
     }
 }
 
-void TMain::SetSpeedPosition(int32_t position) {
-    const QSignalBlocker quiet(speedbar_);  // the session already told the engine
-    speedbar_->setValue(position);
+void TMain::StateChanged(const core::SessionState& state) {
+    const bool languageChanged = state.LanguageCode != state_.LanguageCode;
+    const bool wasBusy = state_.Busy;
+    state_ = state;
+    if (languageChanged) ApplyLanguage();
+    ApplyState(state);
+    if (state.Busy && !wasBusy) breath_.restart();
+    // A close asked for during the run (a signal, the session ending) happens now.
+    if (wasBusy && !state.Busy && closeWhenIdle_) QTimer::singleShot(0, this, &TMain::RequestClose);
+}
+
+void TMain::ApplyState(const core::SessionState& s) {
+    using core::AdapterKind;
+    const bool flash = s.ChipReady && s.HasFlash;
+    const bool eeprom = s.ChipReady && s.HasEEPROM;
+    std::map<std::string_view, bool> enabled = {
+        {"Mfile", s.ChipReady},
+        {"Moper", s.ChipReady},
+        {"MSearchChip", s.SearchAllowed()},
+        {"NormalBar", s.SearchAllowed()},
+        {"FlashToolBar", flash},
+        {"FlashDataBoard", flash},
+        {"MopenFlashFile", flash},
+        {"MsaveFlash", flash},
+        {"MsaveFlashHex", flash},
+        {"MFlash", flash},
+        {"EEPROMToolBar", eeprom},
+        {"EEPROMdataBoard", eeprom},
+        {"MopenEEPROMfile", eeprom},
+        {"MsaveEEProm", eeprom},
+        {"MsaveEEPromHex", eeprom},
+        {"Meeprom", eeprom},
+        // The Willem EPROM3 mode needs an adapter of the second generation (or a cable).
+        {"MEEProm3", s.Adapter.Kind != AdapterKind::Gen1},
+        {"SbtnEEProm3", s.Adapter.Kind != AdapterKind::Gen1},
+    };
+    // While an operation runs, nothing may start another one.
+    for (const char* name : kOperationControls) {
+        auto [it, added] = enabled.emplace(name, true);
+        if (s.Busy) it->second = false;
+    }
+    for (const auto& [name, on] : enabled) SetEnabled(name, on);
+
+    const std::pair<const char*, bool> checked[] = {
+        {"Mchinese", s.LanguageCode == 2},
+        {"Menglish", s.LanguageCode == 1},
+        {"Msound", s.Sound},
+        {"Mp1", s.Lpt == 1},
+        {"Mp2", s.Lpt == 2},
+        {"Mp3", s.Lpt == 3},
+        {"MisRunProgram", s.RunProgram},
+        {"MisautoVerify", s.AutoVerify},
+        {"Miswrite0xff", s.WriteBlank},
+        {"isUpdateFlashFile", s.Plan.UpdateFlashFile},
+        {"isUpdateEEPROMfile", s.Plan.UpdateEEPROMFile},
+        {"isEraseAll", s.Plan.EraseAll},
+        {"isWriteFlash", s.Plan.WriteFlash},
+        {"isWriteEEPROM", s.Plan.WriteEEPROM},
+        {"isVerifyAfter", s.Plan.VerifyAfter},
+    };
+    for (const auto& [name, on] : checked) SetChecked(name, on);
+
+    SetLabel("ispstatus", Text(core::ModeStatusOf(s)));
+    if (s.AdapterChecked) {
+        const core::AdapterLabels labels = core::LabelsOf(s.Adapter, s.AdapterChecked);
+        SetLabel("HardwareVer", Text(labels.Name));
+        SetLabel("hardware1", Text(labels.Version));
+        SetLabel("hardware2", Text(labels.Detail));
+    }
+    const Language lang = s.Lang();
+    if (!s.ChipName.empty())
+        status_[0]->setText(QString::fromStdString(TrFormat("CoreStatusChip", lang, s.ChipName)));
+    if (!s.FlashFile.empty())
+        status_[1]->setText(
+            QString::fromStdString(TrFormat("CoreStatusFlashFile", lang, s.FlashFile)));
+    if (!s.EEPROMFile.empty())
+        status_[2]->setText(
+            QString::fromStdString(TrFormat("CoreStatusEEPROMFile", lang, s.EEPROMFile)));
+    ShowPortInStatus();
+    if (speedbar_->value() != s.Speed) {
+        const QSignalBlocker quiet(speedbar_);  // the session already told the engine
+        speedbar_->setValue(s.Speed);
+    }
 }
 
 void TMain::SetProgressMax(int32_t max) {
@@ -680,63 +735,38 @@ void TMain::Breathe() {
     breath_.restart();
 }
 
-void TMain::OperationRunning(bool running) {
-    if (running) {
-        enabledBeforeRun_.clear();
-        for (const char* name : kOperationControls) {
-            QObject* o = Find(name);
-            if (!o) continue;
-            bool was = true;
-            if (auto* m = qobject_cast<QMenu*>(o))
-                was = m->isEnabled();
-            else if (auto* w = qobject_cast<QWidget*>(o))
-                was = w->isEnabled();
-            ApplyEnabled(o, false);
-            enabledBeforeRun_[o] = was;
-        }
-        breath_.restart();
-        return;
+void TMain::ShowBuffer(Memory memory, bool bringToFront) {
+    if (!session_) return;
+    const bool flash = memory == Memory::Flash;
+    BufferGridModel* model = flash ? flashModel_ : eepromModel_;
+    model->SetMode(flash ? FlashGridMode(session_->Chip().CurrentMethodCode) : GridMode::Byte);
+    model->Refresh();
+    FitColumns(flash ? flashGrid_ : eepromGrid_, model->Mode());
+    if (bringToFront)
+        pages_->setCurrentWidget(
+            qobject_cast<QWidget*>(Find(flash ? "sheetFlash" : "sheetEEPROM")));
+}
+
+void TMain::PlaySound(core::SoundName sound) {
+    switch (sound) {
+        case core::SoundName::Detect:
+            sounds_->Play("detect");
+            break;
+        case core::SoundName::Error:
+            sounds_->Play("err");
+            break;
+        case core::SoundName::Done:
+            sounds_->Play("ok");
+            break;
     }
-    const auto held = std::move(enabledBeforeRun_);
-    enabledBeforeRun_.clear();
-    for (const auto& [o, enabled] : held) ApplyEnabled(o, enabled);
-    // A close asked for during the run (a signal, the session ending) happens now.
-    if (closeWhenIdle_) QTimer::singleShot(0, this, &TMain::RequestClose);
 }
 
-void TMain::ShowFlashBuffer() {
-    if (!session_) return;
-    flashModel_->SetMode(FlashGridMode(session_->Chip.CurrentMethodCode));
-    flashModel_->Refresh();
-    FitColumns(flashGrid_, flashModel_->Mode());
-}
-
-void TMain::ShowEEPROMBuffer() {
-    if (!session_) return;
-    eepromModel_->SetMode(GridMode::Byte);
-    eepromModel_->Refresh();
-    FitColumns(eepromGrid_, GridMode::Byte);
-}
-
-void TMain::ShowTab(std::string_view name) {
-    if (auto* w = qobject_cast<QWidget*>(Find(name))) pages_->setCurrentWidget(w);
-}
-
-void TMain::PlaySound(std::string_view name) {
-    sounds_->Play(name);
-}
-
-bool TMain::AskYesNo(const std::string& text) {
-    const QString q = QString::fromStdString(text);
+bool TMain::Ask(const Message& question, QuestionKind kind) {
+    const QString q = Text(question);
     if (Question) return Question(q);
-    return QMessageBox::information(this, windowTitle(), q, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
-}
-
-bool TMain::Ask(const std::string& text, core::QuestionKind kind) {
-    if (kind == core::QuestionKind::Routine) return AskYesNo(text);
-    const QString q = QString::fromStdString(text);
-    if (Question) return Question(q);
+    if (kind == QuestionKind::Routine)
+        return QMessageBox::information(this, windowTitle(), q,
+                                        QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     // A Yes here can cost data or the chip's serial access: a plain Enter must not give it.
     QMessageBox box(QMessageBox::Question, windowTitle(), q, QMessageBox::Yes | QMessageBox::No,
                     this);
@@ -746,8 +776,8 @@ bool TMain::Ask(const std::string& text, core::QuestionKind kind) {
     return box.exec() == QMessageBox::Yes;
 }
 
-void TMain::Inform(const std::string& text) {
-    const QString q = QString::fromStdString(text);
+void TMain::Inform(const Message& text) {
+    const QString q = Text(text);
     if (Information) return Information(q);
     QMessageBox::information(this, windowTitle(), q);
 }
@@ -770,8 +800,8 @@ std::optional<std::string> TMain::PickToolPath(int mode) {
 
 void TMain::ApplyLanguage() {
     if (!session_) return;
-    const bool english = session_->Menglish();
-    const bool chinese = session_->Mchinese();
+    const bool english = state_.LanguageCode == 1;
+    const bool chinese = state_.LanguageCode == 2;
     // The file dialogs and question boxes are Qt's: their buttons and labels follow too.
     QCoreApplication::removeTranslator(&qtTexts_);
     if (chinese &&
@@ -816,33 +846,29 @@ void TMain::ApplyLanguage() {
 
 void TMain::MchineseClick() {
     session_->SwapLanguage();
-    ApplyLanguage();
-    RefreshStatus();
 }
 
 void TMain::MenglishClick() {
     session_->SwapLanguage();
-    ApplyLanguage();
-    RefreshStatus();
 }
 
 void TMain::MmcuClick() {
-    session_->SwitchMode(1);
+    (void)session_->SwitchMode(1);
 }
 void TMain::MalteraClick() {
-    session_->SwitchMode(2);
+    (void)session_->SwitchMode(2);
 }
 void TMain::MxilinxClick() {
-    session_->SwitchMode(3);
+    (void)session_->SwitchMode(3);
 }
 void TMain::MLatticeClick() {
-    session_->SwitchMode(4);
+    (void)session_->SwitchMode(4);
 }
 void TMain::ARM1Click() {
-    session_->SwitchMode(6);
+    (void)session_->SwitchMode(6);
 }
 void TMain::MEEProm3Click() {
-    session_->SwitchMode(5);
+    (void)session_->SwitchMode(5);
 }
 void TMain::SbtnEEProm3Click() {
     MEEProm3Click();
@@ -851,25 +877,25 @@ void TMain::SpeedButton13Click() {
     ARM1Click();
 }
 void TMain::MisRunProgramClick() {
-    session_->ToggleRunProgram();
+    session_->SetRunProgram(!state_.RunProgram);
 }
 void TMain::MmcuPathClick() {
-    session_->SetToolPath(1);
+    (void)session_->SetToolPath(1);
 }
 void TMain::MalteraPathClick() {
-    session_->SetToolPath(2);
+    (void)session_->SetToolPath(2);
 }
 void TMain::MxilinxPathClick() {
-    session_->SetToolPath(3);
+    (void)session_->SetToolPath(3);
 }
 void TMain::MlatticePathClick() {
-    session_->SetToolPath(4);
+    (void)session_->SetToolPath(4);
 }
 void TMain::MARMpathClick() {
-    session_->SetToolPath(6);
+    (void)session_->SetToolPath(6);
 }
 void TMain::Meprom3PathClick() {
-    session_->SetToolPath(5);
+    (void)session_->SetToolPath(5);
 }
 void TMain::MclearClick() {
     ClearBoard();
@@ -900,35 +926,28 @@ QString TMain::ChooseFile(const QString& title, const QStringList& filters, bool
     return file;
 }
 
-void TMain::OpenBuffer(bool flash) {
-    const Language lang = session_->CurrentLanguage();
-    const QString filter = OpenFilter(Tr(flash ? "FlashFileFilter" : "EEPROMFileFilter", lang));
+void TMain::OpenBuffer(Memory memory) {
+    const bool flash = memory == Memory::Flash;
+    const QString filter =
+        OpenFilter(Tr(flash ? "FlashFileFilter" : "EEPROMFileFilter", state_.Lang()));
     const QString title = T(flash ? "Gui.OpenFlashTitle" : "Gui.OpenEEPROMTitle");
     const QString file = ChooseFile(title, {filter, T("Gui.AllFiles")}, false);
-    if (!file.isEmpty()) LoadInto(flash, file);
+    if (!file.isEmpty()) LoadInto(memory, file);
 }
 
-void TMain::LoadInto(bool flash, const QString& file) {
-    if (flash) {
-        session_->LoadFlashFile(file.toStdString());
-        ShowFlashBuffer();
-        if (session_->Bufs.FlashFileHadEEPROM) ShowEEPROMBuffer();
-        ShowTab("sheetFlash");
-    } else {
-        session_->LoadEEPROMFile(file.toStdString());
-        ShowEEPROMBuffer();
-        ShowTab("sheetEEPROM");
-    }
+void TMain::LoadInto(Memory memory, const QString& file) {
+    // A failed load leaves the buffer as the loader left it: the grid shows that too.
+    if (!session_->LoadFile(memory, file.toStdString())) ShowBuffer(memory, true);
 }
 
 void TMain::MopenFlashFileClick() {
-    OpenBuffer(true);
+    OpenBuffer(Memory::Flash);
 }
 void TMain::MopenEEPROMfileClick() {
-    OpenBuffer(false);
+    OpenBuffer(Memory::EEPROM);
 }
 
-void TMain::SaveBuffer(bool flash, bool hex) {
+void TMain::SaveBuffer(Memory memory, bool hex) {
     const QString masks = QString::fromStdString(Tr("SaveFileFilter", Language::English));
     const QString filter = hex ? T("Gui.HexFilter") : masks + " (" + masks + ")";
     QString file = ChooseFile({}, {filter}, true, hex ? "hex" : "idf");
@@ -936,28 +955,24 @@ void TMain::SaveBuffer(bool flash, bool hex) {
     const QString suffix = QFileInfo(file).suffix().toLower();
     if (hex && suffix != "hex" && suffix != "eep") file += ".hex";
     lastSaveName_ = file;
-    if (flash) {
-        session_->SaveFlashFile(file.toStdString());
-    } else {
-        session_->SaveEEPROMFile(file.toStdString());
-    }
+    (void)session_->SaveFile(memory, file.toStdString());
 }
 
 void TMain::MsaveFlashClick() {
-    SaveBuffer(true, false);
+    SaveBuffer(Memory::Flash, false);
 }
 void TMain::MsaveEEPromClick() {
-    SaveBuffer(false, false);
+    SaveBuffer(Memory::EEPROM, false);
 }
 void TMain::MsaveFlashHexClick() {
-    SaveBuffer(true, true);
+    SaveBuffer(Memory::Flash, true);
 }
 void TMain::MsaveEEPromHexClick() {
-    SaveBuffer(false, true);
+    SaveBuffer(Memory::EEPROM, true);
 }
 
 void TMain::MautosearchClick() {
-    session_->AutoSearch();
+    (void)session_->AutoSearch();
 }
 
 void TMain::MmaunalClick() {
@@ -966,31 +981,31 @@ void TMain::MmaunalClick() {
 }
 
 void TMain::MautoProgramClick() {
-    session_->AutoProgram();
-    ShowFlashBuffer();
-    ShowEEPROMBuffer();
+    (void)session_->AutoProgram();
+    ShowBuffer(Memory::Flash, false);
+    ShowBuffer(Memory::EEPROM, false);
 }
 
 void TMain::MearseClick() {
-    session_->EraseTarget();
+    (void)session_->Erase();
 }
 void TMain::MreadFlashClick() {
-    session_->ReadFlash();
+    (void)session_->Read(Memory::Flash);
 }
 void TMain::MwriteFlashClick() {
-    session_->WriteFlash();
+    (void)session_->Write(Memory::Flash);
 }
 void TMain::MreadeepromClick() {
-    session_->ReadEEPROM();
+    (void)session_->Read(Memory::EEPROM);
 }
 void TMain::MwriteEEPromClick() {
-    session_->WriteEEPROM();
+    (void)session_->Write(Memory::EEPROM);
 }
 void TMain::MverifyFlashClick() {
-    session_->VerifyFlash();
+    (void)session_->Verify(Memory::Flash);
 }
 void TMain::MverifyEEPROMClick() {
-    session_->VerifyEEPROM();
+    (void)session_->Verify(Memory::EEPROM);
 }
 
 void TMain::MotherClick() {
@@ -998,13 +1013,13 @@ void TMain::MotherClick() {
 }
 
 void TMain::MresetClick() {
-    session_->ResetTarget();
+    (void)session_->ResetTarget();
 }
 void TMain::MisautoVerifyClick() {
-    session_->ToggleAutoVerify();
+    session_->SetAutoVerify(!state_.AutoVerify);
 }
 void TMain::Miswrite0xffClick() {
-    session_->ToggleWriteBlank();
+    session_->SetWriteBlank(!state_.WriteBlank);
 }
 void TMain::Mp1Click() {
     session_->ChoosePort(1);
@@ -1017,14 +1032,13 @@ void TMain::Mp3Click() {
 }
 
 void TMain::MsoundClick() {
-    session_->Msound = !session_->Msound;
-    SetChecked("Msound", session_->Msound);
+    session_->SetSound(!state_.Sound);
 }
 
 void TMain::MaboutClick() {
     // Created once, shown modally each time.
     if (!aboutBox_) aboutBox_ = new TAboutBox(this);
-    aboutBox_->ApplyLanguage(session_ && session_->Mchinese());
+    aboutBox_->ApplyLanguage(session_ && state_.LanguageCode == 2);
     aboutBox_->exec();
 }
 
@@ -1052,47 +1066,38 @@ void TMain::BringToFront() {
     }
 }
 
-void TMain::SetAutoBoxesFromSession() {
-    SetChecked("isUpdateFlashFile", session_->isUpdateFlashFile);
-    SetChecked("isUpdateEEPROMfile", session_->isUpdateEEPROMfile);
-    SetChecked("isEraseAll", session_->isEraseAll);
-    SetChecked("isWriteFlash", session_->isWriteFlash);
-    SetChecked("isWriteEEPROM", session_->isWriteEEPROM);
-    SetChecked("isVerifyAfter", session_->isVerifyAfter);
-}
-
 void TMain::AutoBoxChanged() {
     if (!session_) return;
     auto ticked = [this](const char* name) {
         return qobject_cast<QCheckBox*>(Find(name))->isChecked();
     };
-    session_->isUpdateFlashFile = ticked("isUpdateFlashFile");
-    session_->isUpdateEEPROMfile = ticked("isUpdateEEPROMfile");
-    session_->isEraseAll = ticked("isEraseAll");
-    session_->isWriteFlash = ticked("isWriteFlash");
-    session_->isWriteEEPROM = ticked("isWriteEEPROM");
-    session_->isVerifyAfter = ticked("isVerifyAfter");
+    core::AutoPlan plan;
+    plan.UpdateFlashFile = ticked("isUpdateFlashFile");
+    plan.UpdateEEPROMFile = ticked("isUpdateEEPROMfile");
+    plan.EraseAll = ticked("isEraseAll");
+    plan.WriteFlash = ticked("isWriteFlash");
+    plan.WriteEEPROM = ticked("isWriteEEPROM");
+    plan.VerifyAfter = ticked("isVerifyAfter");
+    session_->SetPlan(plan);
 }
 
 QAbstractItemModel* TMain::FlashModel() {
     return flashModel_;
 }
-QAbstractItemModel* TMain::EEPROMModel() {
-    return eepromModel_;
-}
 
-void TMain::OpenCell(bool flash, const QModelIndex& index) {
+void TMain::OpenCell(Memory memory, const QModelIndex& index) {
     if (!session_ || !index.isValid()) return;
-    const auto& buffer = flash ? session_->Bufs.FlashBuffer : session_->Bufs.EEPROMBuffer;
+    const bool flash = memory == Memory::Flash;
+    const auto& buffer = session_->Buffer(memory);
     const GridMode mode = (flash ? flashModel_ : eepromModel_)->Mode();
     auto position = CellPosition(buffer.size(), mode, index.row() + 1, index.column() + 1);
     if (position && CellEditor) CellEditor(*position, flash);
 }
 
-bool TMain::DropFile(bool flash, const QString& file) {
-    QTableView* grid = flash ? flashGrid_ : eepromGrid_;
-    if (!session_ || session_->Busy() || !grid->isEnabled() || !IsBufferFile(file)) return false;
-    LoadInto(flash, file);
+bool TMain::DropFile(Memory memory, const QString& file) {
+    QTableView* grid = memory == Memory::Flash ? flashGrid_ : eepromGrid_;
+    if (!session_ || state_.Busy || !grid->isEnabled() || !IsBufferFile(file)) return false;
+    LoadInto(memory, file);
     return true;
 }
 
@@ -1103,7 +1108,7 @@ bool TMain::eventFilter(QObject* watched, QEvent* event) {
         if (watched == grid && event->type() == QEvent::KeyPress) {
             const int key = static_cast<QKeyEvent*>(event)->key();
             if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_F2) {
-                OpenCell(flash, grid->currentIndex());
+                OpenCell(flash ? Memory::Flash : Memory::EEPROM, grid->currentIndex());
                 return true;
             }
         }
@@ -1123,7 +1128,7 @@ bool TMain::eventFilter(QObject* watched, QEvent* event) {
             auto* drop = static_cast<QDropEvent*>(event);
             const QList<QUrl> urls = drop->mimeData()->urls();
             if (urls.size() == 1 && urls.front().isLocalFile() &&
-                DropFile(flash, urls.front().toLocalFile())) {
+                DropFile(flash ? Memory::Flash : Memory::EEPROM, urls.front().toLocalFile())) {
                 drop->acceptProposedAction();
             } else {
                 drop->ignore();
@@ -1135,8 +1140,8 @@ bool TMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TMain::RequestClose() {
-    if (session_ && session_->Busy()) {
-        closeWhenIdle_ = true;  // OperationRunning(false) comes back here
+    if (session_ && state_.Busy) {
+        closeWhenIdle_ = true;  // the end of the operation comes back here
         return;
     }
     close();
@@ -1145,9 +1150,9 @@ void TMain::RequestClose() {
 void TMain::Shutdown() {
     if (!session_ || closing_) return;
     closing_ = true;
-    session_->SaveSettings();
+    (void)session_->SaveSettings();
     std::string error;
-    if (!ports_->Close(error)) AppendLine(error);
+    if (!ports_->Close(error)) AppendLine(QString::fromStdString(error));
     if (!options_.WindowStatePath.isEmpty()) {
         QSettings kept(options_.WindowStatePath, QSettings::IniFormat);
         kept.setValue("window/geometry", saveGeometry());
@@ -1155,9 +1160,9 @@ void TMain::Shutdown() {
 }
 
 void TMain::closeEvent(QCloseEvent* event) {
-    if (session_ && session_->Busy()) {
+    if (session_ && state_.Busy) {
         // Leaving in the middle of a write would leave the chip half programmed.
-        if (!closeWhenIdle_) Inform(T("Gui.BusyClose").toStdString());
+        if (!closeWhenIdle_) Inform(Msg("Gui.BusyClose"));
         event->ignore();
         return;
     }

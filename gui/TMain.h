@@ -67,25 +67,23 @@ class TMain : public QMainWindow, public core::View {
     std::function<void(int32_t position, bool flash)> CellEditor;  // byte/word editors
 
     // ---- core::View ----
-    void AppendLine(const std::string& line) override;
+    void Say(const Message& line) override;
+    bool Ask(const Message& question, QuestionKind kind) override;
+    void Inform(const Message& text) override;
+    void StateChanged(const core::SessionState& state) override;
     void ClearBoard() override;
-    void SetLabel(std::string_view name, const std::string& text) override;
-    void SetEnabled(std::string_view control, bool enabled) override;
-    void SetChecked(std::string_view control, bool checked) override;
-    void SetSpeedPosition(int32_t position) override;
     void SetProgressMax(int32_t max) override;
     void SetProgress(int32_t position) override;
     void Breathe() override;
-    void OperationRunning(bool running) override;
-    void ShowFlashBuffer() override;
-    void ShowEEPROMBuffer() override;
-    void ShowTab(std::string_view name) override;
-    void PlaySound(std::string_view name) override;
-    bool AskYesNo(const std::string& text) override;
-    bool Ask(const std::string& text, core::QuestionKind kind) override;
-    void Inform(const std::string& text) override;
+    void ShowBuffer(Memory memory, bool bringToFront) override;
+    void PlaySound(core::SoundName sound) override;
     int ChooseLanguage() override;
     std::optional<std::string> PickToolPath(int mode) override;
+
+    // A line of the window's own on the board (not the session's).
+    void AppendLine(const QString& line);
+    // The words of a message in the session's language.
+    QString Text(const Message& m) const;
 
     void ApplyLanguage();
     // Wide enough for the sixteen word cells and the ASCII column of the Flash grid beside the
@@ -97,7 +95,6 @@ class TMain : public QMainWindow, public core::View {
     // Settings, the simulated chip and the window's place saved, the port closed; runs once.
     void Shutdown();
     QAbstractItemModel* FlashModel();
-    QAbstractItemModel* EEPROMModel();
 
   public slots:
     void MchineseClick();
@@ -166,17 +163,20 @@ class TMain : public QMainWindow, public core::View {
                     void (TMain::*slot)(), const QString& text = {});
     void Register(const std::string& name, QObject* object);
     QObject* Find(std::string_view name) const;
-    void ApplyEnabled(QObject* o, bool enabled);
+    // The session's state on the window: every menu, tool bar, grid, check mark and label
+    // that follows it, in one place.
+    void ApplyState(const core::SessionState& state);
+    void SetEnabled(std::string_view control, bool enabled);
+    void SetChecked(std::string_view control, bool checked);
+    void SetLabel(std::string_view name, const QString& text);
     QString T(std::string_view key) const;
-    void SaveBuffer(bool flash, bool hex);
-    void OpenBuffer(bool flash);
-    void SetAutoBoxesFromSession();
+    void SaveBuffer(Memory memory, bool hex);
+    void OpenBuffer(Memory memory);
     void ShowPortInStatus();
     void AutoBoxChanged();
-    void RefreshStatus();
-    void OpenCell(bool flash, const QModelIndex& index);
-    bool DropFile(bool flash, const QString& file);
-    void LoadInto(bool flash, const QString& file);
+    void OpenCell(Memory memory, const QModelIndex& index);
+    bool DropFile(Memory memory, const QString& file);
+    void LoadInto(Memory memory, const QString& file);
     QString ChooseFile(const QString& title, const QStringList& filters, bool save,
                        const QString& suffix = {});
 
@@ -186,7 +186,7 @@ class TMain : public QMainWindow, public core::View {
     std::unique_ptr<core::Session> session_;
     std::unique_ptr<Sounds> sounds_;
     std::map<std::string, QObject*, std::less<>> byName_;
-    std::map<QObject*, bool> enabledBeforeRun_;
+    core::SessionState state_;
     QElapsedTimer breath_;
     QString lastSaveName_;
     QString lastDir_;

@@ -8,9 +8,10 @@
 
 namespace tondrel::gui {
 
-TModifyDataFrm::TModifyDataFrm(std::vector<uint8_t>& buffer, Memory side, GridMode mode,
-                               int32_t position, Language lang, QWidget* parent)
-    : QDialog(parent), buffer_(buffer), mode_(mode), position_(position) {
+TModifyDataFrm::TModifyDataFrm(const std::vector<uint8_t>& buffer, Memory side, GridMode mode,
+                               int32_t position, Language lang,
+                               std::function<void(const std::string&)> store, QWidget* parent)
+    : QDialog(parent), store_(std::move(store)) {
     setObjectName(side == Memory::Flash ? "TModifyFlashDataFrm" : "TModifyEEPROMDataFrm");
     setWindowTitle(QString::fromStdString(EditorTitle(side)));
     auto* layout = new QVBoxLayout(this);
@@ -44,7 +45,7 @@ bool TModifyDataFrm::eventFilter(QObject* watched, QEvent* event) {
 
 void TModifyDataFrm::done(int result) {
     // Closing stores, however the editor was closed.
-    ApplyEdit(buffer_, mode_, position_, edit_->text().toStdString());
+    if (store_) store_(edit_->text().toStdString());
     QDialog::done(result);
 }
 

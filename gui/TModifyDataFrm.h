@@ -2,6 +2,8 @@
 // The byte (word) editor of a grid cell: hex digits only, stored when it closes.
 #include <QDialog>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "data/GridText.h"
@@ -15,8 +17,9 @@ class TModifyDataFrm : public QDialog {
 
   public:
     // side picks the object name: TModifyFlashDataFrm or TModifyEEPROMDataFrm.
-    TModifyDataFrm(std::vector<uint8_t>& buffer, Memory side, GridMode mode, int32_t position,
-                   Language lang, QWidget* parent);
+    // `store` takes what the editor holds when it closes.
+    TModifyDataFrm(const std::vector<uint8_t>& buffer, Memory side, GridMode mode, int32_t position,
+                   Language lang, std::function<void(const std::string&)> store, QWidget* parent);
     QLineEdit* Editor() { return edit_; }
 
   protected:
@@ -24,9 +27,7 @@ class TModifyDataFrm : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    std::vector<uint8_t>& buffer_;
-    GridMode mode_;
-    int32_t position_;
+    std::function<void(const std::string&)> store_;
     QLineEdit* edit_ = nullptr;
 };
 

@@ -12,33 +12,13 @@
 
 namespace tondrel::gui {
 
-namespace {
-
-// The configuration dialogs ask, inform and report through the main window.
-class WindowPrompts : public config::ConfigPrompts {
-  public:
-    explicit WindowPrompts(TMain& window) : window_(window) {}
-    bool AskYesNo(const std::string& text) override { return window_.AskYesNo(text); }
-    bool Ask(const std::string& text, core::QuestionKind kind) override {
-        return window_.Ask(text, kind);
-    }
-    void Inform(const std::string& text) override { window_.Inform(text); }
-    void AppendMessage(const std::string& line) override { window_.AppendLine(line); }
-
-  private:
-    TMain& window_;
-};
-
-}  // namespace
-
 std::unique_ptr<ConfigDialog> MakeConfigDialog(TMain& window) {
     core::Session* s = window.Session();
-    if (!s || !s->ChipCurrent) return nullptr;
-    auto prompts = std::make_unique<WindowPrompts>(window);
-    auto form =
-        config::OpenConfigForm(s->Chip.CurrentChipId, s->CurrentEngine(), s->PortBase, *prompts);
-    if (!form) return nullptr;  // a chip without a layout opens nothing
-    return std::make_unique<ConfigDialog>(std::move(form), std::move(prompts), &window);
+    if (!s || s->State().ChipName.empty()) return nullptr;
+    // A chip that does not answer, or one without a layout, opens nothing.
+    auto form = s->OpenConfiguration(window);
+    if (!form) return nullptr;
+    return std::make_unique<ConfigDialog>(std::move(*form), window);
 }
 
 void InstallWindowDialogs(TMain& window) {
@@ -59,16 +39,16 @@ void InstallWindowDialogs(TMain& window) {
     window.CellEditor = [&window](int32_t position, bool flash) {
         core::Session* s = window.Session();
         if (!s) return;
-        const GridMode mode = flash ? FlashGridMode(s->Chip.CurrentMethodCode) : GridMode::Byte;
-        TModifyDataFrm editor(flash ? s->Bufs.FlashBuffer : s->Bufs.EEPROMBuffer,
-                              flash ? Memory::Flash : Memory::EEPROM, mode, position,
-                              s->CurrentLanguage(), &window);
+        const Memory memory = flash ? Memory::Flash : Memory::EEPROM;
+        const GridMode mode = flash ? FlashGridMode(s->Chip().CurrentMethodCode) : GridMode::Byte;
+        TModifyDataFrm editor(
+            s->Buffer(memory), memory, mode, position, s->State().Lang(),
+            [s, memory, mode, position](const std::string& text) {
+                s->EditBuffer(memory, mode, position, text);
+            },
+            &window);
         editor.exec();
-        if (flash) {
-            window.ShowFlashBuffer();
-        } else {
-            window.ShowEEPROMBuffer();
-        }
+        window.ShowBuffer(memory, false);
     };
 }
 

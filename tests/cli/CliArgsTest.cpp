@@ -95,14 +95,13 @@ TEST(TerminalView, QuietKeepsResultsAndQuestionsFollowTheAnswerGiven) {
     options.Quiet = true;
     {
         TerminalView view(options, out, err, nullptr);
-        view.AppendLine(">>begin writing Flash");
+        view.Say(Msg("CoreWriteFlashBegin"));
         view.Result("ATmega16");
-        EXPECT_FALSE(view.AskYesNo("continue?"));  // nobody to ask: the cautious answer
-        EXPECT_FALSE(view.Ask("erase?", core::QuestionKind::Destructive));
+        // Nobody to ask: the cautious answer.
+        EXPECT_FALSE(view.Ask(Verbatim("continue?"), QuestionKind::Routine));
+        EXPECT_FALSE(view.Ask(Verbatim("erase?"), QuestionKind::Destructive));
         // "terminate?": stopping is what destroys nothing
-        EXPECT_TRUE(view.Ask("terminate?", core::QuestionKind::StopsOperation));
-        view.SetLabel("HardwareVer", "Regal II");
-        EXPECT_EQ(view.Label("HardwareVer"), "Regal II");
+        EXPECT_TRUE(view.Ask(Verbatim("terminate?"), QuestionKind::StopsOperation));
         EXPECT_EQ(view.ChooseLanguage(), 1);
     }
     std::fflush(out);
@@ -114,15 +113,14 @@ TEST(TerminalView, QuietKeepsResultsAndQuestionsFollowTheAnswerGiven) {
     options.Answer = true;
     options.Language = 2;
     TerminalView yes(options, stdout, stderr, nullptr);
-    EXPECT_TRUE(yes.AskYesNo("continue?"));
+    EXPECT_TRUE(yes.Ask(Verbatim("continue?"), QuestionKind::Routine));
     options.Answer = false;  // an explicit --no wins even where nobody would be asked
     TerminalView no(options, stdout, stderr, nullptr);
-    EXPECT_FALSE(no.Ask("terminate?", core::QuestionKind::StopsOperation));
+    EXPECT_FALSE(no.Ask(Verbatim("terminate?"), QuestionKind::StopsOperation));
     EXPECT_EQ(yes.ChooseLanguage(), 2);
 }
 
 TEST(TerminalView, EndingSerialProgrammingNeedsItsOwnYes) {
-    using core::QuestionKind;
     CliArgs a;
     std::string error;
     ASSERT_TRUE(Parse({"--yes", "config", "show"}, a, error));
@@ -137,15 +135,15 @@ TEST(TerminalView, EndingSerialProgrammingNeedsItsOwnYes) {
     options.Quiet = true;
     options.Answer = true;
     TerminalView yes(options, stdout, err, nullptr);
-    EXPECT_TRUE(yes.Ask("erase?", QuestionKind::Routine));
-    EXPECT_FALSE(yes.Ask("RSTDISBL=0?", QuestionKind::EndsSerialProgramming));
+    EXPECT_TRUE(yes.Ask(Verbatim("erase?"), QuestionKind::Routine));
+    EXPECT_FALSE(yes.Ask(Verbatim("RSTDISBL=0?"), QuestionKind::EndsSerialProgramming));
     options.YesEndSerial = true;
     TerminalView both(options, stdout, err, nullptr);
-    EXPECT_TRUE(both.Ask("RSTDISBL=0?", QuestionKind::EndsSerialProgramming));
+    EXPECT_TRUE(both.Ask(Verbatim("RSTDISBL=0?"), QuestionKind::EndsSerialProgramming));
     options.Answer.reset();
     TerminalView only(options, stdout, err, nullptr);
-    EXPECT_TRUE(only.Ask("RSTDISBL=0?", QuestionKind::EndsSerialProgramming));
-    EXPECT_FALSE(only.Ask("erase?", QuestionKind::Routine));  // and nothing else
+    EXPECT_TRUE(only.Ask(Verbatim("RSTDISBL=0?"), QuestionKind::EndsSerialProgramming));
+    EXPECT_FALSE(only.Ask(Verbatim("erase?"), QuestionKind::Routine));  // and nothing else
     std::fclose(err);
 }
 

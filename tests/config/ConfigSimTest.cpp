@@ -19,16 +19,16 @@
 namespace tondrel::config {
 namespace {
 
-class YesPrompts : public ConfigPrompts {
+class YesPrompts : public Prompts {
   public:
-    bool AskYesNo(const std::string& text) override {
-        asked.push_back(text);
+    bool Ask(const Message& question, QuestionKind) override {
+        asked.push_back(question.Key);
         return true;
     }
-    void Inform(const std::string& text) override { shown.push_back(text); }
-    void AppendMessage(const std::string&) override {}
-    std::vector<std::string> asked;
-    std::vector<std::string> shown;
+    void Inform(const Message& text) override { shown.push_back(text); }
+    void Say(const Message&) override {}
+    std::vector<std::string> asked;  // their keys
+    std::vector<Message> shown;
 };
 
 sim::BenchOptions Options(const std::string& chip) {
@@ -54,7 +54,7 @@ struct Rig {
         engine.SetPortBase(0x378);
     }
     std::unique_ptr<ConfigForm> Open() {
-        return OpenConfigForm(chip.CurrentChipId, engine, 0x378, prompts);
+        return OpenConfigForm(chip.CurrentChipName, engine, 0x378, prompts);
     }
 };
 
@@ -81,10 +81,10 @@ TEST(ConfigOnSimulatedAvr, FusesWrittenAreReadBackByAFreshOpening) {
         EXPECT_TRUE(form->Box("fh5").Ticked);  // SPIEN programmed
 
         // EESAVE on, JTAGEN off; internal 8 MHz clock (CKSEL 0100), BOD on.
-        ASSERT_TRUE(WriteGroupSettings(*form, "GroupBox1", {"fh3=on", "fh6=off"}).Ok);
+        ASSERT_TRUE(WriteGroupSettings(*form, "GroupBox1", {"fh3=on", "fh6=off"}).Ok());
         ASSERT_TRUE(WriteGroupSettings(*form, "GroupBox3",
                                        {"FL6=on", "FL3=on", "FL2=off", "FL1=on", "FL0=on"})
-                        .Ok);
+                        .Ok());
     }
     EXPECT_EQ(rig.chip.CurrentChipId, 5);
     EXPECT_EQ(Avr(rig.bench).FuseHigh(), 0xD1);
@@ -98,8 +98,9 @@ TEST(ConfigOnSimulatedAvr, FusesWrittenAreReadBackByAFreshOpening) {
     EXPECT_EQ(again->ValueToWrite("GroupBox1"), 0xD1);
     EXPECT_EQ(again->ValueToWrite("GroupBox3"), 0xA4);
 
-    std::string text;
-    ASSERT_TRUE(ReadCalibrationBytes(*again, text).Ok);
+    Message shown;
+    ASSERT_TRUE(ReadCalibrationBytes(*again, shown).Ok());
+    const std::string text = shown.Text(Language::Chinese);
     // The ATmega16 holds four calibration bytes, one per oscillator frequency.
     std::string expected;
     for (int a = 0; a < 4; ++a) {
@@ -122,7 +123,7 @@ TEST(ConfigOnSimulatedAvr, Tiny26LockBitsTravelInTheSecondByte) {
     EXPECT_EQ(Avr(rig.bench).Lock() & 0x03, 0x03);
 
     auto form = rig.Open();
-    ASSERT_TRUE(WriteGroupSettings(*form, "GroupBox2", {"LBN0=on"}).Ok);
+    ASSERT_TRUE(WriteGroupSettings(*form, "GroupBox2", {"LBN0=on"}).Ok());
     EXPECT_EQ(Avr(rig.bench).Lock() & 0x03, 0x02);  // LB1 programmed, LB2 not
     EXPECT_TRUE(form->Box("LBN0").Ticked);
     EXPECT_FALSE(form->Box("LBN1").Ticked);
@@ -149,12 +150,12 @@ TEST(ConfigOnSimulatedAvr, LockBitsStopFlashReadBackUntilAChipErase) {
     {
         auto form = rig.Open();
         EXPECT_TRUE(form->Box("LBN1").Enabled);
-        ASSERT_TRUE(WriteGroupSettings(*form, "GroupBox2", {"LBN1=on", "LBN0=on"}).Ok);
+        ASSERT_TRUE(WriteGroupSettings(*form, "GroupBox2", {"LBN1=on", "LBN0=on"}).Ok());
         EXPECT_EQ(rig.prompts.asked.back(), kMsgLockConfirm);
         // The refresh after the write shows both bits programmed and locked in place.
         EXPECT_TRUE(form->Box("LBN1").Ticked);
         EXPECT_FALSE(form->Box("LBN1").Enabled);
-        EXPECT_FALSE(WriteGroupSettings(*form, "GroupBox2", {"LBN0=off"}).Ok);
+        EXPECT_FALSE(WriteGroupSettings(*form, "GroupBox2", {"LBN0=off"}).Ok());
     }
     EXPECT_EQ(Avr(rig.bench).Lock() & 0x03, 0x00);
     EXPECT_NE(readFlash(), code);
@@ -176,9 +177,9 @@ TEST(ConfigOnSimulatedPic, ConfigurationWordAndUserIdsRoundTrip) {
         ASSERT_TRUE(form);
         EXPECT_EQ(form->EditText(0), "3FFF");  // erased user ID
         // LVP off, watchdog off, HS oscillator, power-up timer on.
-        ASSERT_TRUE(WriteConfigWord(*form, "3F72").Ok);
-        ASSERT_TRUE(WriteUserId(*form, "0", "3F").Ok);
-        ASSERT_TRUE(WriteUserId(*form, "0x2003", "1a2b").Ok);
+        ASSERT_TRUE(WriteConfigWord(*form, "3F72").Ok());
+        ASSERT_TRUE(WriteUserId(*form, "0", "3F").Ok());
+        ASSERT_TRUE(WriteUserId(*form, "0x2003", "1a2b").Ok());
     }
     EXPECT_EQ(Pic(rig.bench).ConfigCell(7) & 0x2FCF, 0x3F72 & 0x2FCF);
     EXPECT_EQ(Pic(rig.bench).ConfigCell(0) & 0x3FFF, 0x003F);
@@ -214,12 +215,12 @@ TEST(ConfigOnSimulatedPic, FullEraseClearsAProtectedChip) {
     ASSERT_EQ(readWords(), code);
 
     auto form = rig.Open();
-    ASSERT_TRUE(WriteGroupSettings(*form, "GroupBox2", {"cfg13=on", "cfg12=on"}).Ok);
+    ASSERT_TRUE(WriteGroupSettings(*form, "GroupBox2", {"cfg13=on", "cfg12=on"}).Ok());
     EXPECT_EQ(Pic(rig.bench).ConfigCell(7) & 0x3030, 0x0000);
     EXPECT_TRUE(form->Box("cfg13").Ticked);  // re-read after the write
     EXPECT_NE(readWords(), code);            // protected: the code no longer reads back
 
-    ASSERT_TRUE(EraseAll(*form).Ok);
+    ASSERT_TRUE(EraseAll(*form).Ok());
     EXPECT_EQ(rig.prompts.asked.back(), form->Layout().EraseConfirm);
     for (uint32_t w = 0; w < 3; ++w) EXPECT_EQ(Pic(rig.bench).ProgramCell(w), 0x3FFF) << w;
     EXPECT_EQ(Pic(rig.bench).ConfigCell(7) & 0x3FFF, 0x3FFF);

@@ -29,11 +29,11 @@ const std::array<const char*, 8>* BitsOf(const AvrPartData& p, const GroupDesc& 
 TEST(GenericAvrLayouts, EveryBoxNamesTheBitAvrLibcNamesAndWritesItsOwnBit) {
     ASSERT_GT(GenericLayouts().size(), 100u);
     for (const LayoutDesc& l : GenericLayouts()) {
-        ASSERT_EQ(l.ChipIds.size(), 1u);
-        const AvrPartData* p = FindAvrPart(l.ChipIds.front());
+        ASSERT_EQ(l.ChipNames.size(), 1u);
+        const AvrPartData* p = FindAvrPart(l.ChipNames.front());
         ASSERT_NE(p, nullptr);
         SCOPED_TRACE(p->Name);
-        EXPECT_EQ(FindLayout(p->ChipId), &l);
+        EXPECT_EQ(FindLayout(p->Name), &l);
         EXPECT_EQ(l.OpenOrder.size(), l.Groups.size());
         int fuseGroups = 0;
         for (const GroupDesc& g : l.Groups) {
@@ -82,25 +82,25 @@ TEST(GenericAvrLayouts, EveryBoxNamesTheBitAvrLibcNamesAndWritesItsOwnBit) {
 }
 
 TEST(GenericAvrLayouts, DesignedLayoutsKeepTheirChips) {
-    for (int id = 4; id <= 54; ++id) {
-        if (const LayoutDesc* designed = FindDesignedLayout(id)) {
-            EXPECT_EQ(FindLayout(id), designed) << id;
-            EXPECT_EQ(FindGenericLayout(id), nullptr) << id;
+    for (const LayoutDesc& l : AllLayouts()) {
+        for (const std::string& chip : l.ChipNames) {
+            EXPECT_EQ(FindLayout(chip), &l) << chip;
+            EXPECT_EQ(FindGenericLayout(chip), nullptr) << chip;
         }
     }
-    EXPECT_EQ(FindLayout(7), nullptr);  // a PIC without a dialog stays without one
+    EXPECT_EQ(FindLayout("PIC16F84A"), nullptr);  // a PIC without a dialog stays without one
 }
 
-class ScriptedPrompts : public ConfigPrompts {
+class ScriptedPrompts : public Prompts {
   public:
-    bool AskYesNo(const std::string& text) override {
-        asked.push_back(text);
+    bool Ask(const Message& question, QuestionKind) override {
+        asked.push_back(question);
         return answer;
     }
-    void Inform(const std::string&) override {}
-    void AppendMessage(const std::string&) override {}
+    void Inform(const Message&) override {}
+    void Say(const Message&) override {}
     bool answer = true;
-    std::vector<std::string> asked;
+    std::vector<Message> asked;
 };
 
 struct Rig {
@@ -142,7 +142,7 @@ TEST_P(GenericViewOnBench, ShowsTheFactoryFusesWritesOneAndAsksBeforeLockingItse
     ASSERT_NE(p, nullptr);
     Rig rig(*p);
     ASSERT_TRUE(rig.bench.Error().empty()) << rig.bench.Error();
-    auto form = OpenConfigForm(p->ChipId, rig.engine, 0x378, rig.prompts);
+    auto form = OpenConfigForm(p->Name, rig.engine, 0x378, rig.prompts);
     ASSERT_TRUE(form);
     EXPECT_EQ(form->ValueToWrite("GroupBox3"), rig.Avr().FuseLow());
     EXPECT_EQ(form->ValueToWrite("GroupBox1"), rig.Avr().FuseHigh());
@@ -152,7 +152,7 @@ TEST_P(GenericViewOnBench, ShowsTheFactoryFusesWritesOneAndAsksBeforeLockingItse
     for (const BoxDesc& b : form->Layout().Groups[2].Boxes)
         if (b.Caption == "CKDIV8") ckdiv8 = b.Name;
     ASSERT_FALSE(ckdiv8.empty());
-    ASSERT_TRUE(WriteGroupSettings(*form, "GroupBox3", {ckdiv8 + "=off"}).Ok);
+    ASSERT_TRUE(WriteGroupSettings(*form, "GroupBox3", {ckdiv8 + "=off"}).Ok());
     EXPECT_EQ(rig.Avr().FuseLow(), p->FuseLow | 0x80);
     EXPECT_TRUE(rig.prompts.asked.empty());
 
@@ -164,9 +164,9 @@ TEST_P(GenericViewOnBench, ShowsTheFactoryFusesWritesOneAndAsksBeforeLockingItse
         std::string(GetParam().DangerBox).substr(0, 2) == "fh" ? "GroupBox1" : "groupbox4";
     const auto result =
         WriteGroupSettings(*form, group, {std::string(GetParam().DangerBox) + "=on"});
-    EXPECT_FALSE(result.Ok);
+    EXPECT_FALSE(result.Ok());
     ASSERT_EQ(rig.prompts.asked.size(), 1u);
-    EXPECT_NE(rig.prompts.asked.front().find("serial programming"), std::string::npos);
+    EXPECT_EQ(rig.prompts.asked.front().Key, "CfgEndsSerial");
     EXPECT_EQ(rig.Avr().FuseHigh(), high);
     EXPECT_EQ(rig.Avr().FuseExt(), p->FuseExt);
     EXPECT_EQ(rig.Avr().FuseLow(), low);

@@ -73,7 +73,7 @@ TEST_P(SearchWithStuckMiso, ChangesNoByteOfTheChip) {
         ASSERT_TRUE(chip.LoadState(in)) << GetParam();
         const std::string before = State(chip);
         ASSERT_NE(before.find("55"), std::string::npos);
-        EXPECT_FALSE(desk.S().SearchChip()) << GetParam() << " MISO " << level;
+        EXPECT_FALSE(desk.S().AutoSearch()) << GetParam() << " MISO " << level;
         EXPECT_EQ(State(chip), before) << GetParam() << " MISO " << level;
     }
 }
@@ -98,20 +98,23 @@ TEST(SessionSpeed, FactoryFreshChipIsFoundAndWrittenAtTheSpeedItCanFollow) {
         Desk desk(std::make_unique<BenchSet>(o));
         desk.StartAndFind();
         Session& s = desk.S();
-        ASSERT_EQ(s.Chip.CurrentChipName, "ATmega16") << hz;
+        ASSERT_EQ(s.Chip().CurrentChipName, "ATmega16") << hz;
         std::mt19937 random(hz);
-        for (size_t i = 0; i < 1024; ++i) s.Bufs.FlashBuffer[i] = static_cast<uint8_t>(random());
-        ASSERT_TRUE(s.WriteFlash()) << hz << ::testing::PrintToString(desk.view.Board);
+        for (size_t i = 0; i < 1024; ++i)
+            desk.Poke(Memory::Flash, i, static_cast<uint8_t>(random()));
+        ASSERT_TRUE(s.Write(Memory::Flash)) << hz << ::testing::PrintToString(desk.view.Board);
         const auto& flash = dynamic_cast<sim::AvrChip&>(desk.ChipModel()).Flash();
-        EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 1024, s.Bufs.FlashBuffer.begin()))
+        EXPECT_TRUE(
+            std::equal(flash.begin(), flash.begin() + 1024, desk.Buf(Memory::Flash).begin()))
             << hz;
-        const auto stored = desk.database->ReadSpeed(s.Chip.CurrentChipId);
+        const auto stored = desk.database->ReadSpeed(s.Chip().CurrentChipId);
         ASSERT_TRUE(stored.has_value()) << hz;
-        EXPECT_EQ(*stored, s.SpeedPosition) << hz;
+        const int32_t speed = desk.view.State.Speed;
+        EXPECT_EQ(*stored, speed) << hz;
         if (hz < 12'000'000u)
-            EXPECT_GT(s.SpeedPosition, 0) << hz;
+            EXPECT_GT(speed, 0) << hz;
         else
-            EXPECT_EQ(s.SpeedPosition, 0) << hz;
+            EXPECT_EQ(speed, 0) << hz;
     }
 }
 

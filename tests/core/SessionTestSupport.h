@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "common/Text.h"
 #include "core/Ports.h"
 #include "core/Session.h"
 #include "db/Database.h"
@@ -52,18 +53,37 @@ struct Desk {
     }
     // Start-up as the window runs it; the view forgets what start-up showed.
     void Start() {
-        std::string e;
-        EXPECT_TRUE(session->Start(e)) << e;
+        const Status started = session->Start();
+        EXPECT_TRUE(started) << started.Text(Language::English);
         view.Clear();
     }
     // Start-up and a successful chip search.
     void StartAndFind() {
         Start();
-        ASSERT_TRUE(session->AutoSearch()) << ::testing::PrintToString(view.Board);
+        ASSERT_TRUE(session->AutoSearch().Ok()) << ::testing::PrintToString(view.Board);
         view.Clear();
     }
     sim::TargetChip& ChipModel() { return *ports->GetBench()->Chip(); }
     Session& S() { return *session; }
+
+    // The buffers as the grids edit them: a byte typed into a cell.
+    const std::vector<uint8_t>& Buf(Memory m) const { return session->Buffer(m); }
+    void Poke(Memory m, size_t address, uint8_t value) {
+        session->EditBuffer(m, GridMode::Byte, static_cast<int32_t>(address), HexText(value));
+    }
+    void Fill(Memory m, size_t from, size_t to, uint8_t value) {
+        for (size_t i = from; i < to; ++i) Poke(m, i, value);
+    }
+    void Put(Memory m, const std::vector<uint8_t>& bytes, size_t from = 0) {
+        for (size_t i = 0; i < bytes.size(); ++i) Poke(m, from + i, bytes[i]);
+    }
+    // The auto-programming boxes, changed as the window's would be.
+    template <typename Change>
+    void Plan(Change change) {
+        AutoPlan plan = session->State().Plan;
+        change(plan);
+        session->SetPlan(plan);
+    }
 
     tondrel::testing::TempDir dir;
     std::string error;

@@ -288,12 +288,12 @@ TEST_F(CliRun, TurningSpienOffNeedsItsOwnYes) {
     EXPECT_NE(refused.Status, 0) << refused.Output;
     EXPECT_NE(refused.Output.find("--yes-end-serial-programming"), std::string::npos)
         << refused.Output;
-    EXPECT_EQ(refused.Output.find("命令完成！"), std::string::npos) << refused.Output;
+    EXPECT_EQ(refused.Output.find("command completed!"), std::string::npos) << refused.Output;
 
     Result allowed =
         Run("sim:ATtiny26", "--yes-end-serial-programming config write GroupBox1 fh3=off");
     EXPECT_EQ(allowed.Status, 0) << allowed.Output;
-    EXPECT_NE(allowed.Output.find("命令完成！"), std::string::npos) << allowed.Output;
+    EXPECT_NE(allowed.Output.find("command completed!"), std::string::npos) << allowed.Output;
 }
 
 TEST_F(CliRun, AnEmptySocketFailsEveryOperation) {

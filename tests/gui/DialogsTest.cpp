@@ -85,7 +85,7 @@ class DialogsTest : public QObject {
 
     void ConfigDialogShowsTheSimulatedChipsFuses() {
         Window w("sim:ATmega16");
-        w.main->Session()->AutoSearch();
+        QVERIFY(w.main->Session()->AutoSearch());
         auto dialog = MakeConfigDialog(*w.main);
         QVERIFY(dialog);
         QCOMPARE(dialog->objectName(), QString("Tmega16otherFrm"));
@@ -107,10 +107,13 @@ class DialogsTest : public QObject {
 
     void WordEditorStoresTheCell() {
         Window w("sim:ATmega16");
-        w.main->Session()->AutoSearch();
-        auto& flash = w.main->Session()->Bufs.FlashBuffer;
-        TModifyDataFrm editor(flash, Memory::Flash, GridMode::Word, 3, Language::English,
-                              w.main.get());
+        core::Session* s = w.main->Session();
+        QVERIFY(s->AutoSearch());
+        const auto& flash = s->Buffer(Memory::Flash);
+        TModifyDataFrm editor(
+            flash, Memory::Flash, GridMode::Word, 3, Language::English,
+            [s](const std::string& text) { s->EditBuffer(Memory::Flash, GridMode::Word, 3, text); },
+            w.main.get());
         QCOMPARE(editor.objectName(), QString("TModifyFlashDataFrm"));
         QCOMPARE(editor.Editor()->text(), QString("FFFF"));
         editor.Editor()->clear();
@@ -120,7 +123,7 @@ class DialogsTest : public QObject {
         // Left-padded to 0x01A2, stored low byte first at word 3.
         QCOMPARE(int(flash[6]), 0xA2);
         QCOMPARE(int(flash[7]), 0x01);
-        w.main->ShowFlashBuffer();
+        w.main->ShowBuffer(Memory::Flash, false);
         QCOMPARE(w.main->FlashModel()->index(0, 3).data().toString(), QString("01A2"));
     }
 

@@ -112,6 +112,19 @@ struct Window {
     QAction* Action(const char* name) const { return main->findChild<QAction*>(name); }
     QMenu* Menu(const char* name) const { return main->findChild<QMenu*>(name); }
     QTableView* Grid(const char* name) const { return main->findChild<QTableView*>(name); }
+    // A Flash image made of `byte(address)`, loaded as a raw binary file is.
+    template <typename Byte>
+    void LoadImage(Byte byte) {
+        const size_t size = static_cast<size_t>(main->Session()->Chip().FlashSize);
+        std::string image(size, '\0');
+        for (size_t i = 0; i < size; ++i) image[i] = static_cast<char>(byte(i));
+        const QString path = dir.filePath("image.bin");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(image.data(), static_cast<qint64>(image.size()));
+        file.close();
+        QVERIFY(main->Session()->LoadFile(Memory::Flash, path.toStdString()));
+    }
     void Load(const char* sample) {
         AnswerFileDialog(kSamples, sample);
         Action("MopenFlashFile")->trigger();
@@ -203,9 +216,9 @@ class TMainTest : public QObject {
         Window w("sim:ATmega16", 1);
         w.Action("Mautosearch")->trigger();
         QVERIFY(w.Menu("Moper")->isEnabled());
-        // The adapter goes away: the write's own detection finds nothing and shuts the chip
-        // menus; the end of the run must not open them again.
-        w.main->Session()->PortBase = 0x3BC;  // a connector with nothing on it
+        // The adapter is not where the port now points: the search there finds nothing and
+        // shuts the chip menus, and a write started from the keyboard opens nothing again.
+        w.Action("Mp3")->trigger();  // a connector with nothing on it
         w.Action("MwriteFlash")->trigger();
         QVERIFY(w.Board().contains("hardware disconnected or no electricity !"));
         QVERIFY(!w.Menu("Moper")->isEnabled());
@@ -218,11 +231,10 @@ class TMainTest : public QObject {
         w.main->show();
         w.Action("Mautosearch")->trigger();
         // A full 16 KiB image, so the write runs long enough to take events in between.
-        auto& flash = w.main->Session()->Bufs.FlashBuffer;
-        for (size_t i = 0; i < flash.size(); ++i) flash[i] = uint8_t(i * 7 + 1);
+        w.LoadImage([](size_t i) { return uint8_t(i * 7 + 1); });
         bool busy = false, locked = false, closed = true;
         QTimer::singleShot(0, [&] {
-            busy = w.main->Session()->Busy();
+            busy = w.main->Session()->State().Busy;
             locked = !w.Menu("Moper")->isEnabled() && !w.Menu("Mfile")->isEnabled() &&
                      !w.main->findChild<QToolBar*>("FlashToolBar")->isEnabled() &&
                      !w.main->findChild<QWidget*>("speedbar")->isEnabled();
@@ -330,7 +342,7 @@ class TMainTest : public QObject {
         Window w("sim:ATmega16", 1);
         w.main->show();
         w.Action("Mautosearch")->trigger();
-        w.main->ShowTab("sheetFlash");
+        w.main->ShowBuffer(Memory::Flash, true);
         QTableView* grid = w.Grid("FlashDataBoard");
         QAbstractItemModel* model = grid->model();
         QCOMPARE(model->columnCount(), 17);
@@ -369,7 +381,8 @@ class TMainTest : public QObject {
         for (const auto& c : cases) {
             opened.clear();
             QTableView* grid = w.Grid(c.grid);
-            w.main->ShowTab(c.grid == std::string("FlashDataBoard") ? "sheetFlash" : "sheetEEPROM");
+            w.main->ShowBuffer(
+                c.grid == std::string("FlashDataBoard") ? Memory::Flash : Memory::EEPROM, true);
             grid->setCurrentIndex(grid->model()->index(c.row, c.column));
             QTest::keyClick(grid, c.key);
             if (c.position < 0) {
@@ -391,7 +404,7 @@ class TMainTest : public QObject {
         w.main->resize(first);
         w.main->show();
         w.Action("Mautosearch")->trigger();
-        w.main->ShowTab("sheetFlash");
+        w.main->ShowBuffer(Memory::Flash, true);
         QTableView* grid = w.Grid("FlashDataBoard");
         QTRY_VERIFY(grid->isVisible());
         QTRY_COMPARE(grid->horizontalScrollBar()->maximum(), 0);
@@ -477,8 +490,7 @@ class TMainTest : public QObject {
             w.Action("Mautosearch")->trigger();
             w.Action("Msound")->trigger();  // a setting to find again
             if (duringWrite) {
-                auto& flash = w.main->Session()->Bufs.FlashBuffer;
-                for (size_t i = 0; i < flash.size(); ++i) flash[i] = uint8_t(i * 5 + 3);
+                w.LoadImage([](size_t i) { return uint8_t(i * 5 + 3); });
                 QTimer::singleShot(0, [] { std::raise(SIGTERM); });
                 w.Action("MwriteFlash")->trigger();
                 QVERIFY(w.Board().contains(">>write FLASH successfully"));
@@ -501,7 +513,7 @@ class TMainTest : public QObject {
             if (duringWrite) {
                 again.findChild<QAction*>("Mautosearch")->trigger();
                 again.findChild<QAction*>("MreadFlash")->trigger();
-                QCOMPARE(int(again.Session()->Bufs.FlashBuffer[1000]), (1000 * 5 + 3) & 0xFF);
+                QCOMPARE(int(again.Session()->Buffer(Memory::Flash)[1000]), (1000 * 5 + 3) & 0xFF);
             }
         }
     }
@@ -512,13 +524,13 @@ class TMainTest : public QObject {
         Window w("sim:ATmega16", 1);
         w.main->Question = nullptr;
         const struct {
-            core::QuestionKind kind;
+            QuestionKind kind;
             QMessageBox::Icon icon;
             bool noIsDefault;
         } cases[] = {
-            {core::QuestionKind::Destructive, QMessageBox::Question, true},
-            {core::QuestionKind::EndsSerialProgramming, QMessageBox::Question, true},
-            {core::QuestionKind::Routine, QMessageBox::Information, false},
+            {QuestionKind::Destructive, QMessageBox::Question, true},
+            {QuestionKind::EndsSerialProgramming, QMessageBox::Question, true},
+            {QuestionKind::Routine, QMessageBox::Information, false},
         };
         for (const auto& c : cases) {
             QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -530,7 +542,7 @@ class TMainTest : public QObject {
                 noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
                 box->button(QMessageBox::No)->click();
             });
-            QVERIFY(!w.main->Ask("erase?", c.kind));
+            QVERIFY(!w.main->Ask(Verbatim("erase?"), c.kind));
             QCOMPARE(icon, c.icon);
             QCOMPARE(noIsDefault, c.noIsDefault);
         }
@@ -657,7 +669,7 @@ class TMainTest : public QObject {
         w.Action("Mautosearch")->trigger();
         w.Load("atmega16-blink.hex");
         w.Action("MautoProgram")->trigger();
-        w.main->ShowTab("sheetFlash");
+        w.main->ShowBuffer(Memory::Flash, true);
         QTest::qWait(100);
         QVERIFY(w.main->grab().save(target));
     }

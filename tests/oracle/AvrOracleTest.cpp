@@ -108,7 +108,7 @@ class AvrRow : public ::testing::TestWithParam<ChipRecord> {
   protected:
     void SetUp() override {
         row_ = GetParam();
-        layout_ = config::FindLayout(row_.ChipId);
+        layout_ = config::FindLayout(row_.Name);
         part_ = Avrdude().ByDesc(row_.Name);
         for (const Correction& c : kAvrdudeCorrections)
             if (part_ && row_.Name == c.Chip) part_->Memories[c.Memory].Keys[c.Op] = c.Pattern;

@@ -16,7 +16,7 @@ using config::BoxDesc;
 using config::GroupKind;
 
 bool HasPicLayout(const ChipRecord& c) {
-    const config::LayoutDesc* l = config::FindLayout(c.ChipId);
+    const config::LayoutDesc* l = config::FindLayout(c.Name);
     return l && l->Fam == config::Family::Pic;
 }
 
@@ -42,7 +42,7 @@ class PicRow : public ::testing::TestWithParam<ChipRecord> {};
 
 TEST_P(PicRow, ConfigurationBoxesProgramTheBitsOfTheirOption) {
     const ChipRecord row = GetParam();
-    const config::LayoutDesc* layout = config::FindLayout(row.ChipId);
+    const config::LayoutDesc* layout = config::FindLayout(row.Name);
     ASSERT_NE(layout, nullptr);
     std::string error;
     const std::string inc = "/usr/share/gputils/header/p" + Lowered(row.Name.substr(3)) + ".inc";

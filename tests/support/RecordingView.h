@@ -1,19 +1,19 @@
 #pragma once
-// RecordingView: a core::View for tests. It records what the session shows (board lines,
-// labels, enabled states, check marks, sounds, progress, tabs, boxes) and answers the
-// session's questions from a script, so a test can say what the window would have shown:
+// RecordingView: a core::View for tests. It records what the session shows (the messages it
+// said, with their keys and arguments, the state it published, sounds, progress, the buffers it
+// showed, boxes) and answers the session's questions from a script, so a test can say what the
+// window would have shown:
 //
 //     RecordingView view;
 //     view.Answers = {false};                 // "No" to the first question
 //     ... run the session ...
-//     EXPECT_TRUE(view.HasLine(">>no supported chip found!"));
-//     EXPECT_FALSE(view.Enabled("Moper"));
+//     EXPECT_TRUE(view.Said("CoreNoChipFound"));
+//     EXPECT_FALSE(view.State.ChipReady);
 //     EXPECT_EQ(view.Sounds, (std::vector<std::string>{"err", "err"}));
 #include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,24 +26,27 @@ namespace tondrel::testsupport {
 class RecordingView : public core::View {
   public:
     // ---- what was shown ----
-    std::vector<std::string> Board;  // every line appended (cleared by ClearBoard)
-    std::map<std::string, std::string, std::less<>> Labels;
-    std::map<std::string, bool, std::less<>> EnabledState;  // last state per control
-    std::map<std::string, bool, std::less<>> CheckedState;
-    std::vector<std::string> Sounds;
-    std::vector<std::string> Questions;
-    std::vector<std::string> Informs;
-    std::vector<std::string> Tabs;
-    std::vector<int32_t> SpeedPositions;  // every SetSpeedPosition, in order
+    std::vector<Message> Messages;   // every board message (cleared by ClearBoard)
+    std::vector<std::string> Board;  // the same, in the session's language at the time
+    core::SessionState State;        // the state last published
+    int StatesSeen = 0;
+    std::vector<std::string> Sounds;  // "detect", "err", "ok"
+    std::vector<Message> QuestionsAsked;
+    std::vector<std::string> Questions;  // their words
+    std::vector<QuestionKind> QuestionKinds;
+    std::vector<Message> InformsGiven;
+    std::vector<std::string> Informs;  // their words
+    std::vector<std::string> Tabs;     // "sheetFlash", "sheetEEPROM": a grid brought to the front
+    std::vector<int32_t> SpeedPositions;  // every speed the session moved the bar to, in order
     int32_t ProgressMax = -1;
     int32_t Progress = -1;
     int64_t Breaths = 0;
     int FlashShows = 0;
     int EEPROMShows = 0;
-    std::vector<bool> Running;  // every OperationRunning call, in order
+    std::vector<bool> Running;  // every start (true) and end (false) of a shown operation
 
     // ---- scripted answers ----
-    std::deque<bool> Answers;  // AskYesNo, first in first out; No when the script is empty
+    std::deque<bool> Answers;  // questions, first in first out; No when the script is empty
     int LanguageChoice = 1;    // ChooseLanguage
     std::optional<std::string> ToolPath;  // PickToolPath
     int LanguageAsked = 0;
@@ -51,76 +54,93 @@ class RecordingView : public core::View {
     std::function<void()> OnBreathe;
 
     // ---- questions a test asks ----
-    bool HasLine(std::string_view line) const {
-        return std::find(Board.begin(), Board.end(), line) != Board.end();
+    bool Said(std::string_view key) const {
+        return std::any_of(Messages.begin(), Messages.end(),
+                           [key](const Message& m) { return m.Key == key; });
     }
-    size_t CountLine(std::string_view line) const {
-        return static_cast<size_t>(std::count(Board.begin(), Board.end(), line));
+    bool Said(const Message& m) const {
+        return std::find(Messages.begin(), Messages.end(), m) != Messages.end();
     }
-    // Lines that are not empty, in order: most assertions do not care about spacing.
+    size_t CountSaid(std::string_view key) const {
+        return static_cast<size_t>(std::count_if(Messages.begin(), Messages.end(),
+                                                 [key](const Message& m) { return m.Key == key; }));
+    }
+    // The keys of the messages that are not empty lines, in order.
+    std::vector<std::string> Keys() const {
+        std::vector<std::string> out;
+        for (const Message& m : Messages)
+            if (!m.Empty()) out.push_back(m.Key);
+        return out;
+    }
+    // The messages that are not empty lines, in order.
+    std::vector<Message> Lines() const {
+        std::vector<Message> out;
+        for (const Message& m : Messages)
+            if (!m.Empty()) out.push_back(m);
+        return out;
+    }
+    // Their words, for the few tests that are about the words.
     std::vector<std::string> Text() const {
         std::vector<std::string> out;
         for (const auto& line : Board)
             if (!line.empty()) out.push_back(line);
         return out;
     }
-    // Unknown controls count as enabled: the window starts with everything enabled.
-    bool Enabled(std::string_view control) const {
-        auto it = EnabledState.find(control);
-        return it == EnabledState.end() || it->second;
-    }
-    bool WasSet(std::string_view control) const {
-        return EnabledState.find(control) != EnabledState.end();
-    }
-    std::optional<bool> Checked(std::string_view control) const {
-        auto it = CheckedState.find(control);
-        if (it == CheckedState.end()) return std::nullopt;
-        return it->second;
-    }
-    std::string Label(std::string_view name) const {
-        auto it = Labels.find(name);
-        return it == Labels.end() ? std::string() : it->second;
-    }
     void Clear() {
+        Messages.clear();
         Board.clear();
         Sounds.clear();
+        QuestionsAsked.clear();
         Questions.clear();
+        QuestionKinds.clear();
+        InformsGiven.clear();
         Informs.clear();
         Tabs.clear();
     }
 
     // ---- View ----
-    void AppendLine(const std::string& line) override { Board.push_back(line); }
-    void ClearBoard() override { Board.clear(); }
-    void SetLabel(std::string_view name, const std::string& text) override {
-        Labels[std::string(name)] = text;
+    void Say(const Message& line) override {
+        Messages.push_back(line);
+        Board.push_back(line.Text(State.Lang()));
     }
-    void SetEnabled(std::string_view control, bool enabled) override {
-        EnabledState[std::string(control)] = enabled;
+    bool Ask(const Message& question, QuestionKind kind) override {
+        QuestionsAsked.push_back(question);
+        Questions.push_back(question.Text(State.Lang()));
+        QuestionKinds.push_back(kind);
+        if (Answers.empty()) return false;
+        const bool yes = Answers.front();
+        Answers.pop_front();
+        return yes;
     }
-    void SetChecked(std::string_view control, bool checked) override {
-        CheckedState[std::string(control)] = checked;
+    void Inform(const Message& text) override {
+        InformsGiven.push_back(text);
+        Informs.push_back(text.Text(State.Lang()));
     }
-    void SetSpeedPosition(int32_t position) override { SpeedPositions.push_back(position); }
+    void StateChanged(const core::SessionState& state) override {
+        if (StatesSeen > 0 && state.Speed != State.Speed) SpeedPositions.push_back(state.Speed);
+        if (state.Busy != State.Busy) Running.push_back(state.Busy);
+        State = state;
+        ++StatesSeen;
+    }
+    void ClearBoard() override {
+        Messages.clear();
+        Board.clear();
+    }
     void SetProgressMax(int32_t max) override { ProgressMax = max; }
     void SetProgress(int32_t position) override { Progress = position; }
     void Breathe() override {
         ++Breaths;
         if (OnBreathe) OnBreathe();
     }
-    void OperationRunning(bool running) override { Running.push_back(running); }
-    void ShowFlashBuffer() override { ++FlashShows; }
-    void ShowEEPROMBuffer() override { ++EEPROMShows; }
-    void ShowTab(std::string_view name) override { Tabs.emplace_back(name); }
-    void PlaySound(std::string_view name) override { Sounds.emplace_back(name); }
-    bool AskYesNo(const std::string& text) override {
-        Questions.push_back(text);
-        if (Answers.empty()) return false;
-        const bool yes = Answers.front();
-        Answers.pop_front();
-        return yes;
+    void ShowBuffer(Memory memory, bool bringToFront) override {
+        ++(memory == Memory::Flash ? FlashShows : EEPROMShows);
+        if (bringToFront) Tabs.emplace_back(memory == Memory::Flash ? "sheetFlash" : "sheetEEPROM");
     }
-    void Inform(const std::string& text) override { Informs.push_back(text); }
+    void PlaySound(core::SoundName sound) override {
+        Sounds.emplace_back(sound == core::SoundName::Detect  ? "detect"
+                            : sound == core::SoundName::Error ? "err"
+                                                              : "ok");
+    }
     int ChooseLanguage() override {
         ++LanguageAsked;
         return LanguageChoice;

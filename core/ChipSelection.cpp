@@ -1,0 +1,115 @@
+#include "core/ChipSelection.h"
+
+#include <algorithm>
+
+#include "common/Text.h"
+
+namespace tondrel::core {
+
+Result<ChipRecord> ChipSelection::Search() {
+    for (Method method : kSearchOrder) {
+        s_.UseEngine(s_.EngineFor(method));
+        s_.Engine().InitPinMap();
+        s_.SetBase();
+        if (auto adapter = link_.Detect(); !adapter) return adapter.GetStatus();
+        link_.SendModeCommand(kModeMcu);
+        std::string signature;
+        {
+            ProgrammingMode probe(s_);
+            signature = s_.ReadSignature().ValueOr({});
+        }
+        if (Trim(signature).empty()) continue;
+        if (auto row = s_.Db.FindChip(method, signature)) {
+            s_.Chip.Assign(*row);
+            return *row;
+        }
+    }
+    s_.Blank();
+    s_.Say("CoreNoChipFound");
+    return Status::Error("CoreNoChipFound");
+}
+
+Result<ChipRecord> ChipSelection::AutoSearch() {
+    OperationScope scope(s_, false);
+    if (!scope) return OperationScope::Refused();
+    return AutoSearchUnguarded();
+}
+
+Result<ChipRecord> ChipSelection::AutoSearchUnguarded() {
+    auto found = Search();
+    if (found) {
+        ChipSelected();
+        return found;
+    }
+    s_.ChipReady = false;
+    s_.Publish();
+    s_.Sound(SoundName::Error);
+    return found;
+}
+
+void ChipSelection::ChipSelected() {
+    s_.Blank();
+    s_.Say("CoreChipDetected", s_.Chip.CurrentChipName);
+    s_.Sound(SoundName::Detect);
+    s_.ChipCurrent = true;
+    SpeedRead();
+    s_.ApplyEngineOptions();
+    s_.ChipReady = true;
+    const bool flash = s_.Bufs.RecreateFlash();
+    const bool eeprom = s_.Bufs.RecreateEEPROM();
+    s_.Publish();
+    if (flash) s_.Out.ShowBuffer(Memory::Flash, false);
+    if (eeprom) s_.Out.ShowBuffer(Memory::EEPROM, false);
+}
+
+void ChipSelection::Select(const ChipRecord& record) {
+    OperationScope scope(s_, false);
+    if (!scope) return;
+    s_.Chip.Assign(record);
+    s_.UseEngine(s_.EngineFor(record.MethodCode));
+    s_.Engine().InitPinMap();
+    s_.SetBase();
+    s_.Engine().SetBitDelay(s_.SpeedPosition);
+    s_.Leave();  // a chip chosen by hand finds the target released
+    ChipSelected();
+}
+
+void ChipSelection::ChoosePort(int lpt) {
+    const int32_t base = BaseForLpt(lpt);
+    if (base == 0) return;
+    OperationScope scope(s_, false);
+    if (!scope) return;
+    s_.PortBase = base;
+    s_.PortBaseOverride = 0;  // a port chosen in the menu is stored
+    s_.Publish();
+    (void)AutoSearchUnguarded();
+}
+
+void ChipSelection::SpeedRead() {
+    const auto stored = s_.Db.ReadSpeed(s_.Chip.CurrentChipId);
+    if (!stored) {
+        if (!s_.Db.LastError().empty()) {
+            const Message text = Msg("CoreSpeedReadFail", s_.Db.LastError());
+            s_.Say(text);
+            s_.Out.Inform(text);
+        }
+        return;
+    }
+    const int32_t position = std::clamp<int32_t>(*stored, 0, kSpeedMax);
+    if (position == s_.SpeedPosition) return;
+    s_.SpeedPosition = position;
+    s_.Engine().SetBitDelay(position);
+    s_.Publish();
+}
+
+void ChipSelection::SpeedWrite() {
+    const int32_t working = s_.Engine().WorkingBitDelay();
+    if (working >= 0 && working != s_.SpeedPosition) {
+        s_.SpeedPosition = std::clamp<int32_t>(working, 0, kSpeedMax);
+        s_.Publish();
+    }
+    if (!s_.Db.WriteSpeed(s_.Chip.CurrentChipId, s_.SpeedPosition))
+        s_.Say("CoreSpeedSaveFail", s_.Db.LastError());
+}
+
+}  // namespace tondrel::core

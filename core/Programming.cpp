@@ -1,0 +1,465 @@
+// The programming operations of the session and its file commands.
+#include "core/Programming.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "common/Text.h"
+#include "data/FileLoad.h"
+#include "data/FileSave.h"
+
+namespace tondrel::core {
+
+namespace {
+
+// The message of a memory: Flash and EEPROM each have their own text.
+const char* Key(Memory m, const char* flash, const char* eeprom) {
+    return m == Memory::Flash ? flash : eeprom;
+}
+
+std::string LowerExtension(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    return Lower(path.substr(dot));
+}
+
+// Configuration-memory words a PIC keeps beside its program: the four IDs and the
+// configuration word, word 0x2000 + n.
+constexpr int kPicConfigWords[] = {0, 1, 2, 3, 7};
+
+}  // namespace
+
+std::vector<uint8_t>& Programming::Buf(Memory m) {
+    return m == Memory::Flash ? s_.Bufs.FlashBuffer : s_.Bufs.EEPROMBuffer;
+}
+
+const std::vector<uint8_t>& Programming::Buf(Memory m) const {
+    return m == Memory::Flash ? s_.Bufs.FlashBuffer : s_.Bufs.EEPROMBuffer;
+}
+
+// ---- the chip check ----
+
+Result<std::string> Programming::Preamble() {
+    s_.SetBase();
+    if (auto adapter = link_.Detect(); !adapter) return adapter.GetStatus();
+    link_.SendModeCommand(kModeMcu);
+    return CheckAnswer();
+}
+
+Result<std::string> Programming::CheckAnswer() {
+    s_.SetBase();
+    Status entered;
+    std::string read;
+    {
+        ProgrammingMode mode(s_);
+        entered = mode.Entered();
+        read = s_.ReadSignature().ValueOr({});
+    }
+    if (auto port = s_.PortStatus(); !port) return port;
+    const std::string signature(Trim(read));
+    auto all = [&signature](char c) {
+        return std::all_of(signature.begin(), signature.end(), [c](char x) { return x == c; });
+    };
+    bool answered = false;
+    if (signature.empty()) {
+        // Nothing to read back: only the enable step can tell, and some chips do not echo.
+        answered = entered.Ok();
+        if (answered && !s_.ToldUnchecked) {
+            s_.Say("CoreChipUnchecked");
+            s_.ToldUnchecked = true;
+        }
+    } else if (IsPic(s_.Chip.CurrentMethodCode) || &s_.Engine() == &s_.EngineFor(Method::Pic) ||
+               &s_.Engine() == &s_.EngineFor(Method::PicA)) {
+        // A PIC device ID keeps its five revision bits cleared: a floating line reads 3FE0.
+        answered = !all('0') && signature != "3FE0";
+    } else {
+        answered = !all('0') && !all('F');
+    }
+    if (!answered) {
+        s_.Blank();
+        return s_.Fail(Status::Error("CoreNoChip"));
+    }
+    return signature;
+}
+
+Status Programming::CheckChip() {
+    OperationScope scope(s_, false);
+    if (!scope) return OperationScope::Refused();
+    return Preamble().GetStatus();
+}
+
+Result<std::string> Programming::ReadSignature() {
+    OperationScope scope(s_, false);
+    if (!scope) return OperationScope::Refused();
+    return Preamble();
+}
+
+// ---- erase ----
+
+Status Programming::Erase() {
+    OperationScope scope(s_, false);
+    if (!scope) return OperationScope::Refused();
+    return DoErase(true);
+}
+
+// Auto programming checks the chip once before its steps; a lone erase checks here.
+Status Programming::DoErase(bool checkChip) {
+    s_.Blank();
+    s_.Say("CoreEraseBegin");
+    if (checkChip) {
+        if (auto answer = CheckAnswer(); !answer) return answer.GetStatus();
+    }
+    s_.SetBase();
+    {
+        ProgrammingMode mode(s_);
+        (void)s_.EraseChip();
+    }
+    if (auto port = s_.PortStatus(); !port) return port;
+    s_.Say("CoreEraseDone");
+    return {};
+}
+
+// ---- data ends ----
+
+int32_t Programming::LastAddress(Memory m) const {
+    const auto& b = Buf(m);
+    const auto size = static_cast<int32_t>(b.size());
+    auto at = [&b](int32_t i) { return b[static_cast<size_t>(i)]; };
+    if (m == Memory::EEPROM) {
+        if (s_.Chip.EEPROMSize < 1 || size < 1) return -1;
+        if (at(size - 1) != 0xFF) return size - 1;
+        for (int32_t i = size - 2; i >= 0; --i)
+            if (at(i + 1) == 0xFF && at(i) != 0xFF) return i;
+        return -1;
+    }
+    // The whole buffer counts: a PIC buffer reaches into the configuration area, whose words
+    // are written too when they are not blank.
+    if (s_.Chip.FlashSize < 1 || size < 1) return -1;
+    if (IsPic(s_.Chip.CurrentMethodCode)) {
+        if (size < 2 || at(size - 1) != 0x3F || at(size - 2) != 0xFF) return size - 1;
+        for (int32_t i = size - 1; i >= 3; --i) {
+            if (at(i) == 0x3F && at(i - 1) == 0xFF && !(at(i - 2) == 0x3F && at(i - 3) == 0xFF))
+                return i - 2;
+        }
+        return -1;
+    }
+    if (at(size - 1) != 0xFF) return size - 1;
+    for (int32_t i = size - 2; i >= 0; --i) {
+        // An even count of bytes: the word chips take whole words.
+        if (at(i + 1) == 0xFF && at(i) != 0xFF) return (i % 2 != 0) ? i : i + 1;
+    }
+    return -1;
+}
+
+std::string Programming::AddressText(int32_t index, Memory m) const {
+    const bool byteAddress = m == Memory::EEPROM || !IsWordAddressed(s_.Chip.CurrentMethodCode);
+    return HexText(static_cast<uint64_t>(byteAddress ? index : index / 2), 2);
+}
+
+void Programming::ReadPicConfigWords(bool onlyWhereBlank) {
+    auto& b = s_.Bufs.FlashBuffer;
+    for (int n : kPicConfigWords) {
+        const auto at = static_cast<size_t>(PicConfigAreaStart + 2 * n);
+        if (at + 1 >= b.size()) continue;
+        const uint16_t word = s_.ReadPicConfigWord(n).ValueOr(0) & 0x3FFF;
+        if (onlyWhereBlank && !(b[at] == 0xFF && b[at + 1] == 0x3F)) continue;
+        b[at] = static_cast<uint8_t>(word & 0xFF);
+        b[at + 1] = static_cast<uint8_t>(word >> 8);
+    }
+}
+
+// ---- write ----
+
+Status Programming::Write(Memory m) {
+    OperationScope scope(s_, true);
+    if (!scope) return OperationScope::Refused();
+    return DoWrite(m);
+}
+
+Status Programming::DoWrite(Memory m) {
+    if (auto answer = Preamble(); !answer) return answer.GetStatus();
+    s_.Blank();
+    const bool flash = m == Memory::Flash;
+    // A PIC keeps its IDs and configuration word unless the buffer brings new ones.
+    if (flash && IsPic(s_.Chip.CurrentMethodCode)) ReadPicConfigWords(true);
+    const int32_t end = LastAddress(m);
+    (flash ? s_.Chip.FlashDataEnd : s_.Chip.EEPROMDataEnd) = end;
+    if (end == -1) {
+        s_.Say(Key(m, "CoreNoFlashData", "CoreNoEEPROMData"));
+        return {};
+    }
+    s_.Say(Key(m, "CoreWriteFlashBegin", "CoreWriteEEPROMBegin"));
+    const auto& buffer = Buf(m);
+    {
+        ProgrammingMode mode(s_);
+        s_.Out.SetProgressMax(end);
+        for (int32_t i = 0; i <= end; ++i) {
+            if (!s_.WriteByte(m, i, buffer[static_cast<size_t>(i)])) {
+                const char* key = !flash ? "CoreWriteEEPROMFail"
+                                  : IsWordAddressed(s_.Chip.CurrentMethodCode)
+                                      ? "CoreWriteFlashFailWord"
+                                      : "CoreWriteFlashFailByte";
+                return s_.Fail(Status::Error(key, AddressText(i, m)));
+            }
+            s_.Out.Breathe();
+            s_.Out.SetProgress(i + 1);
+        }
+    }
+    if (auto port = s_.PortStatus(); !port) return port;
+    // A page-mode engine polls one byte per page: only reading everything back shows a byte
+    // that did not take.
+    if (s_.Plan.VerifyAfter) {
+        if (auto same = Compare(m, end, !s_.Miswrite0xff); !same) return same;
+    }
+    s_.Say(Key(m, "CoreWriteFlashDone", "CoreWriteEEPROMDone"));
+    if (flash) chips_.SpeedWrite();
+    return {};
+}
+
+// ---- read ----
+
+Status Programming::Read(Memory m) {
+    OperationScope scope(s_, true);
+    if (!scope) return OperationScope::Refused();
+    return DoRead(m);
+}
+
+Status Programming::DoRead(Memory m) {
+    if (auto answer = Preamble(); !answer) return answer.GetStatus();
+    s_.Blank();
+    s_.Say(Key(m, "CoreReadFlashBegin", "CoreReadEEPROMBegin"));
+    const bool flash = m == Memory::Flash;
+    // The buffer always covers the chip, so a read never stores past its end.
+    const int32_t size = std::max<int32_t>(flash ? s_.Chip.FlashSize : s_.Chip.EEPROMSize, 0);
+    auto& buffer = Buf(m);
+    if (static_cast<int32_t>(buffer.size()) < size) {
+        if (flash)
+            s_.Bufs.BlankFillFlash();
+        else
+            s_.Bufs.BlankFillEEPROM();
+    }
+    {
+        ProgrammingMode mode(s_);
+        s_.Out.SetProgressMax(size);
+        for (int32_t i = 0; i < size; ++i) {
+            buffer[static_cast<size_t>(i)] = s_.ReadByte(m, i).ValueOr(0);
+            s_.Out.Breathe();
+            s_.Out.SetProgress(i + 1);
+        }
+    }
+    // So that saving what was read keeps the chip's IDs and configuration word.
+    if (flash && size > 0 && IsPic(s_.Chip.CurrentMethodCode)) ReadPicConfigWords(false);
+    if (auto port = s_.PortStatus(); !port) return port;
+    s_.Say(Key(m, "CoreReadFlashDone", "CoreReadEEPROMDone"));
+    s_.Out.ShowBuffer(m, true);
+    return {};
+}
+
+// ---- verify ----
+
+Status Programming::Verify(Memory m) {
+    OperationScope scope(s_, true);
+    if (!scope) return OperationScope::Refused();
+    return DoVerify(m);
+}
+
+Status Programming::DoVerify(Memory m) {
+    if (auto answer = Preamble(); !answer) return answer.GetStatus();
+    s_.Blank();
+    const int32_t end = LastAddress(m);
+    if (end == -1) {
+        s_.Say(Key(m, "CoreVerifyFlashBegin", "CoreVerifyEEPROMBegin"));
+        s_.Say(Key(m, "CoreNoFlashData", "CoreNoEEPROMData"));
+        return {};
+    }
+    return Compare(m, end);
+}
+
+Status Programming::Compare(Memory m, int32_t end, bool skipBlank) {
+    s_.Say(Key(m, "CoreVerifyFlashBegin", "CoreVerifyEEPROMBegin"));
+    const bool flash = m == Memory::Flash;
+    const auto& buffer = Buf(m);
+    const bool pic = flash && IsPic(s_.Chip.CurrentMethodCode);
+    const bool words = flash && IsWordAddressed(s_.Chip.CurrentMethodCode);
+    // A PIC reads its program memory only in sequence; the configuration words come apart.
+    const int32_t sequentialEnd = pic ? std::min(end, s_.Chip.FlashSize - 1) : end;
+
+    constexpr int kShown = 8;
+    int differences = 0;
+    std::string lastShown;
+    // After a write that left blank bytes alone, the chip holds whatever it held there.
+    auto blank = [&](int32_t i) {
+        if (!pic) return buffer[static_cast<size_t>(i)] == 0xFF;
+        const auto w = static_cast<size_t>(i & ~1);
+        return buffer[w] == 0xFF && (buffer[w + 1] & 0x3F) == 0x3F;
+    };
+    auto compare = [&](int32_t i, uint8_t got) {
+        if (skipBlank && blank(i)) return;
+        uint8_t want = buffer[static_cast<size_t>(i)];
+        // A PIC word has 14 bits: the high byte's top two bits are not stored by the chip.
+        if (pic && (i % 2) == 1) {
+            want &= 0x3F;
+            got &= 0x3F;
+        }
+        if (got == want) return;
+        ++differences;
+        const std::string address = AddressText(i, m);
+        if (differences > kShown || (words && address == lastShown)) return;
+        lastShown = address;
+        s_.Say("CoreVerifyDiffers", address, HexText(got), HexText(want));
+    };
+
+    {
+        ProgrammingMode mode(s_);
+        s_.Out.SetProgressMax(end);
+        for (int32_t i = 0; i <= sequentialEnd; ++i) {
+            compare(i, s_.ReadByte(m, i).ValueOr(0));
+            s_.Out.Breathe();
+            s_.Out.SetProgress(i + 1);
+        }
+    }
+    if (pic && end >= PicConfigAreaStart) {
+        for (int n : kPicConfigWords) {
+            const int32_t at = PicConfigAreaStart + 2 * n;
+            if (at + 1 > end) continue;
+            const uint16_t word = s_.ReadPicConfigWord(n).ValueOr(0) & 0x3FFF;
+            compare(at, static_cast<uint8_t>(word & 0xFF));
+            compare(at + 1, static_cast<uint8_t>(word >> 8));
+        }
+        s_.Out.SetProgress(end);
+    }
+    if (differences > kShown) s_.Say("CoreVerifyMore", differences - kShown);
+    if (auto port = s_.PortStatus(); !port) return port;
+    if (differences == 0) {
+        s_.Say(Key(m, "CoreVerifyFlashOk", "CoreVerifyEEPROMOk"));
+        return {};
+    }
+    return s_.Fail(Status::Error(Key(m, "CoreVerifyFlashFail", "CoreVerifyEEPROMFail")));
+}
+
+// ---- auto programming ----
+
+Status Programming::AutoProgram() {
+    OperationScope scope(s_, true);
+    if (!scope) return OperationScope::Refused();
+    s_.Blank();
+    s_.SetBase();
+    if (auto adapter = link_.Detect(); !adapter) return adapter.GetStatus();
+    link_.SendModeCommand(kModeMcu);
+    {
+        ProgrammingMode mode(s_);
+        if (!mode.Entered()) {
+            s_.Say("CoreChipInitFail");
+            return Status::Error("CoreChipInitFail");
+        }
+    }
+    if (auto answer = CheckAnswer(); !answer) return answer.GetStatus();
+
+    // Nothing is erased unless the data to write is there: a file that no longer loads, or
+    // loads empty, stops the flow here.
+    auto stop = [this](const char* key) { return s_.Fail(Status::Error(key)); };
+    const AutoPlan& plan = s_.Plan;
+    for (Memory m : {Memory::Flash, Memory::EEPROM}) {
+        const bool flash = m == Memory::Flash;
+        if (!(flash ? plan.UpdateFlashFile : plan.UpdateEEPROMFile)) continue;
+        const std::string& file = flash ? s_.FlashFileName : s_.EEPROMFileName;
+        if (!file.empty()) {
+            const Status loaded = Load(m, file);
+            if (!loaded) {
+                s_.Out.ShowBuffer(m, false);
+                return stop("CoreAutoStoppedLoad");
+            }
+            if (flash && s_.Bufs.FlashFileHadEEPROM) s_.Out.ShowBuffer(Memory::EEPROM, false);
+            s_.Out.ShowBuffer(m, false);
+        } else if (s_.Out.Ask(Msg(Key(m, "CoreAskNoFlashFile", "CoreAskNoEEPROMFile")),
+                              QuestionKind::StopsOperation)) {
+            // The user's own choice: no error sound.
+            const char* key = Key(m, "CoreAutoStoppedFlash", "CoreAutoStoppedEEPROM");
+            s_.Say(key);
+            return Status::Error(key);
+        }
+    }
+    if (plan.WriteFlash && s_.Chip.FlashSize >= 1 && !s_.FlashFileName.empty() &&
+        LastAddress(Memory::Flash) == -1)
+        return stop("CoreAutoEmptyFlash");
+    if (plan.EraseAll) {
+        if (auto erased = DoErase(false); !erased) return erased;
+    }
+    if (plan.WriteFlash && s_.Chip.FlashSize >= 1) {
+        if (auto written = DoWrite(Memory::Flash); !written) return written;
+    }
+    if (plan.WriteEEPROM && s_.Chip.EEPROMSize >= 1) {
+        if (auto written = DoWrite(Memory::EEPROM); !written) return written;
+    }
+    s_.Say("CoreAutoDone");
+    s_.Sound(SoundName::Done);
+    return {};
+}
+
+// ---- files ----
+
+Status Programming::Load(Memory m, const std::string& path) {
+    auto sink = [this](const std::string& line) {
+        s_.Say(line.empty() ? Message{} : Verbatim(line));
+    };
+    const bool ok = m == Memory::Flash ? tondrel::LoadFlashFile(s_.Bufs, path, s_.Lang(), sink)
+                                       : tondrel::LoadEEPROMFile(s_.Bufs, path, s_.Lang(), sink);
+    if (ok) return {};
+    return Status(Verbatim(m == Memory::Flash ? s_.Bufs.FlashLoadError : s_.Bufs.EEPROMLoadError));
+}
+
+Status Programming::LoadFile(Memory m, const std::string& path) {
+    OperationScope scope(s_, false);
+    if (!scope) return OperationScope::Refused();
+    if (auto loaded = Load(m, path); !loaded) {
+        s_.Sound(SoundName::Error);
+        return loaded;
+    }
+    (m == Memory::Flash ? s_.FlashFileName : s_.EEPROMFileName) = path;
+    s_.Publish();
+    if (m == Memory::Flash && s_.Bufs.FlashFileHadEEPROM) s_.Out.ShowBuffer(Memory::EEPROM, false);
+    s_.Out.ShowBuffer(m, true);
+    return {};
+}
+
+bool Programming::RefusesDatabase(const std::string& path) {
+    struct stat target {
+    }, database{};
+    if (path == "-" || ::stat(SaveTarget(path).c_str(), &target) != 0 ||
+        ::stat(s_.Db.Path().c_str(), &database) != 0)
+        return false;
+    return target.st_dev == database.st_dev && target.st_ino == database.st_ino;
+}
+
+Status Programming::SaveFile(Memory m, const std::string& path) {
+    if (RefusesDatabase(path)) {
+        s_.Blank();
+        return s_.Fail(Status::Error("CoreSaveOverDatabase", EscapeControls(path)));
+    }
+    std::string last;
+    auto sink = [this, &last](const std::string& line) {
+        last = line;
+        s_.Say(line.empty() ? Message{} : Verbatim(line));
+    };
+    const std::string ext = LowerExtension(path);
+    const bool flash = m == Memory::Flash;
+    const auto& buffer = Buf(m);
+    bool ok = false;
+    if (ext == ".hex" || (!flash && ext == ".eep"))
+        ok = SaveIntelHex(buffer, flash ? FlashBlankOf(s_.Bufs) : EEPROMBlank(), path, s_.Lang(),
+                          sink);
+    else if (ext == ".bin")
+        ok = SaveBinary(buffer, path, s_.Lang(), sink);
+    else
+        ok = SaveIdf(buffer, path, s_.Lang(), sink);
+    return ok ? Status() : Status(Verbatim(last));
+}
+
+std::string Programming::EditBuffer(Memory m, GridMode mode, int32_t position,
+                                    std::string_view text) {
+    return ApplyEdit(Buf(m), mode, position, text);
+}
+
+}  // namespace tondrel::core

@@ -1,0 +1,56 @@
+#pragma once
+// Working on the chip: the chip check, erase, write, read, verify and auto programming, and the
+// buffer files those operations write from and read into.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/Status.h"
+#include "core/AdapterLink.h"
+#include "core/ChipSelection.h"
+#include "core/SessionContext.h"
+#include "data/GridText.h"
+
+namespace tondrel::core {
+
+class Programming {
+  public:
+    Programming(SessionContext& s, AdapterLink& link, ChipSelection& chips)
+        : s_(s), link_(link), chips_(chips) {}
+
+    Status CheckChip();
+    Result<std::string> ReadSignature();
+    Status Erase();
+    Status Write(Memory memory);
+    Status Read(Memory memory);
+    Status Verify(Memory memory);
+    Status AutoProgram();
+
+    Status LoadFile(Memory memory, const std::string& path);
+    Status SaveFile(Memory memory, const std::string& path);
+    std::string EditBuffer(Memory memory, GridMode mode, int32_t position, std::string_view text);
+    int32_t LastAddress(Memory memory) const;
+
+    // The adapter answers and so does a chip: what every operation checks first.
+    Result<std::string> Preamble();
+
+  private:
+    Result<std::string> CheckAnswer();
+    Status DoErase(bool checkChip);
+    Status DoWrite(Memory memory);
+    Status DoRead(Memory memory);
+    Status DoVerify(Memory memory);
+    Status Compare(Memory memory, int32_t end, bool skipBlank = false);
+    Status Load(Memory memory, const std::string& path);
+    void ReadPicConfigWords(bool onlyWhereBlank);
+    std::string AddressText(int32_t index, Memory memory) const;
+    bool RefusesDatabase(const std::string& path);
+    std::vector<uint8_t>& Buf(Memory memory);
+    const std::vector<uint8_t>& Buf(Memory memory) const;
+
+    SessionContext& s_;
+    AdapterLink& link_;
+    ChipSelection& chips_;
+};
+
+}  // namespace tondrel::core

@@ -1,0 +1,180 @@
+#include "core/SessionContext.h"
+
+#include <algorithm>
+
+#include "engines/Engines.h"
+
+namespace tondrel::core {
+
+namespace {
+
+// Forwards every register access to the port the set has at that register's base. Port bases
+// are multiples of four, so the base is the address with its register bits cleared.
+class RoutedPort : public PortIo {
+  public:
+    explicit RoutedPort(PortSet& set) : set_(set) {}
+    uint8_t PortIn(uint16_t a) override { return For(a).PortIn(a); }
+    void PortOut(uint16_t a, uint8_t v) override { For(a).PortOut(a, v); }
+    void SetPortBit(uint16_t a, uint8_t bit) override { For(a).SetPortBit(a, bit); }
+    void ClrPortBit(uint16_t a, uint8_t bit) override { For(a).ClrPortBit(a, bit); }
+    bool GetPortBit(uint16_t a, uint8_t bit) override { return For(a).GetPortBit(a, bit); }
+    std::string Describe() const override { return set_.Describe(); }
+
+  private:
+    PortIo& For(uint16_t address) {
+        const int32_t base = address & ~3;
+        // The set's home can move once (FollowStoredLpt), so the cache is keyed on it too.
+        const int32_t home = set_.HomeBase();
+        if (base != lastBase_ || home != lastHome_ || last_ == nullptr) {
+            last_ = &set_.At(base);
+            lastBase_ = base;
+            lastHome_ = home;
+        }
+        return *last_;
+    }
+    PortSet& set_;
+    int32_t lastBase_ = -1;
+    int32_t lastHome_ = -1;
+    PortIo* last_ = nullptr;
+};
+
+}  // namespace
+
+SessionContext::SessionContext(View& view, db::Database& database, PortSet& ports)
+    : Out(view), Db(database), Ports(ports), router_(std::make_unique<RoutedPort>(ports)) {
+    env_.Io = router_.get();
+    env_.Clk = &ports.GetClock();
+    env_.Chip = &Chip;
+    plain_ = MakeEngine(Method::None, env_);
+    for (size_t i = 0; i < kSearchOrder.size(); ++i)
+        engines_[i] = MakeEngine(kSearchOrder[i], env_);
+    current_ = plain_.get();
+}
+
+SessionContext::~SessionContext() = default;
+
+Tpro& SessionContext::EngineFor(Method method) {
+    for (size_t i = 0; i < kSearchOrder.size(); ++i)
+        if (kSearchOrder[i] == method) return *engines_[i];
+    return *plain_;
+}
+
+void SessionContext::ApplyEngineOptions() {
+    current_->SetAutoVerify(MisautoVerify);
+    current_->SetWriteBlank(Miswrite0xff);
+    current_->SetBitDelay(SpeedPosition);
+}
+
+// ---- engine calls ----
+
+Status SessionContext::Enter() {
+    return current_->EnterProgramming() ? Status() : Status::Error("EngineNoEcho");
+}
+
+void SessionContext::Leave() {
+    current_->LeaveProgramming();
+}
+
+Result<std::string> SessionContext::ReadSignature() {
+    std::string text;
+    current_->ReadSignature(text);
+    return text;
+}
+
+Status SessionContext::EraseChip() {
+    current_->EraseChip();
+    return {};
+}
+
+Status SessionContext::WriteByte(Memory memory, int32_t address, uint8_t value) {
+    const bool ok = memory == Memory::Flash ? current_->WriteFlashByte(address, value)
+                                            : current_->WriteEepromByte(address, value);
+    return ok ? Status() : Status::Error("EngineWriteTimeout", address);
+}
+
+Result<uint8_t> SessionContext::ReadByte(Memory memory, int32_t address) {
+    return memory == Memory::Flash ? current_->ReadFlashByte(address)
+                                   : current_->ReadEepromByte(address);
+}
+
+Result<uint16_t> SessionContext::ReadPicConfigWord(int index) {
+    return static_cast<uint16_t>(current_->RawCommand(static_cast<uint8_t>(index), 0, 0, 0));
+}
+
+// ---- saying things ----
+
+Status SessionContext::Fail(const Status& failure) {
+    Say(failure.Error());
+    Sound(SoundName::Error);
+    return failure;
+}
+
+Status SessionContext::PortStatus() {
+    const std::string error = Ports.TakeError();
+    if (error.empty()) return {};
+    Blank();
+    return Fail(Status::Error("CorePortFailed", error));
+}
+
+SessionState SessionContext::State() const {
+    SessionState s;
+    s.LanguageCode = LanguageCode;
+    s.Adapter = HardwareGen;
+    s.AdapterChecked = AdapterChecked;
+    s.Mode = Mode;
+    s.ModeActive = ModeActive;
+    s.ChipName = ChipCurrent ? Chip.CurrentChipName : std::string();
+    s.ChipReady = ChipReady;
+    s.HasFlash = Chip.FlashSize >= 1;
+    s.HasEEPROM = Chip.EEPROMSize >= 1;
+    s.FlashFile = FlashFileName;
+    s.EEPROMFile = EEPROMFileName;
+    s.Busy = BusyShown;
+    s.Plan = Plan;
+    s.Sound = Msound;
+    s.AutoVerify = MisautoVerify;
+    s.WriteBlank = Miswrite0xff;
+    s.RunProgram = MisRunProgram;
+    s.Lpt = LptForBase(PortBase);
+    s.Speed = SpeedPosition;
+    return s;
+}
+
+void SessionContext::Publish() {
+    SessionState now = State();
+    if (published_ && now == *published_) return;
+    published_ = now;
+    Out.StateChanged(now);
+}
+
+// ---- guards ----
+
+OperationScope::OperationScope(SessionContext& s, bool signal) : s_(s), signal_(signal) {
+    if (s_.Busy) return;
+    s_.Busy = true;
+    ok_ = true;
+    if (signal_) {
+        s_.BusyShown = true;
+        s_.Publish();
+    }
+}
+
+OperationScope::~OperationScope() {
+    if (!ok_) return;
+    // The speed the engine found it had to slow down to becomes the speed bar's, so that it is
+    // shown and stored after a good write.
+    const int32_t working = s_.Engine().WorkingBitDelay();
+    if (working >= 0 && working != s_.SpeedPosition)
+        s_.SpeedPosition = std::clamp<int32_t>(working, 0, kSpeedMax);
+    s_.Busy = false;
+    s_.BusyShown = false;
+    s_.Publish();
+}
+
+ProgrammingMode::ProgrammingMode(SessionContext& s) : s_(s), entered_(s.Enter()) {}
+
+ProgrammingMode::~ProgrammingMode() {
+    s_.Leave();
+}
+
+}  // namespace tondrel::core

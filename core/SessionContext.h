@@ -1,0 +1,143 @@
+#pragma once
+// What the parts of the session share: the view, the database, the ports, the engines, the
+// current chip and its buffers, and the values the main window shows. Internal to core/: front
+// ends reach all of it through Session.
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/ChipRecord.h"
+#include "common/Method.h"
+#include "common/Status.h"
+#include "core/Ports.h"
+#include "core/View.h"
+#include "data/Buffers.h"
+#include "db/Database.h"
+#include "engines/Tpro.h"
+
+namespace tondrel::core {
+
+class SessionContext {
+  public:
+    SessionContext(View& view, db::Database& database, PortSet& ports);
+    ~SessionContext();
+    SessionContext(const SessionContext&) = delete;
+    SessionContext& operator=(const SessionContext&) = delete;
+
+    View& Out;
+    db::Database& Db;
+    PortSet& Ports;
+
+    // ---- the values the window shows, by their given names ----
+    CurrentChip Chip;
+    Buffers Bufs{Chip};
+    int32_t PortBase = 0;
+    AdapterInfo HardwareGen;  // the adapter found by the last identification
+    std::string FlashFileName;
+    std::string EEPROMFileName;
+    int32_t SpeedPosition = 0;
+    bool Msound = true;
+    bool MisRunProgram = false;
+    bool MisautoVerify = true;
+    bool Miswrite0xff = false;
+    int LanguageCode = 0;  // 0 not chosen yet, 1 English, 2 Chinese
+    AutoPlan Plan;         // the plan in use
+    AutoPlan StoredPlan;   // the plan the settings keep
+    int Mode = 0;
+    bool ModeActive = false;
+    bool AdapterChecked = false;
+    bool ChipCurrent = false;  // a chip has been found or chosen since start
+    bool ChipReady = false;
+    bool Busy = false;       // an operation runs (no other may start)
+    bool BusyShown = false;  // ... and the view was told, so it holds its controls off
+    int StoredLaunch = 0;    // "launch" as read at start
+    int StoredLpt = 1;       // the LPT the settings held, kept when --lpt overrides it
+    int32_t PortBaseOverride = 0;
+    bool ToldUnchecked = false;  // the "no signature" note is said once per session
+
+    // ---- engines ----
+    Tpro& Engine() { return *current_; }
+    Tpro& PlainEngine() { return *plain_; }
+    // The engine of a method; the plain pin layer for Method::None.
+    Tpro& EngineFor(Method method);
+    void UseEngine(Tpro& engine) { current_ = &engine; }
+    // The current engine on the port base in use.
+    void SetBase() { current_->SetPortBase(PortBase); }
+    // The menu's engine options and the speed bar, as the engine must follow them.
+    void ApplyEngineOptions();
+
+    // ---- the current engine, in the session's terms ----
+    Status Enter();
+    void Leave();
+    Result<std::string> ReadSignature();
+    Status EraseChip();
+    Status WriteByte(Memory memory, int32_t address, uint8_t value);
+    Result<uint8_t> ReadByte(Memory memory, int32_t address);
+    // A PIC's ID words (0-3) and configuration word (7); the engine enters and leaves
+    // programming mode for it by itself.
+    Result<uint16_t> ReadPicConfigWord(int index);
+
+    // ---- saying things ----
+    Language Lang() const { return LanguageCode == 2 ? Language::Chinese : Language::English; }
+    void Say(const Message& m) { Out.Say(m); }
+    template <typename... Args>
+    void Say(std::string_view key, const Args&... args) {
+        Out.Say(Msg(key, args...));
+    }
+    void Blank() { Out.Say(Message{}); }
+    void Sound(SoundName s) {
+        if (Msound) Out.PlaySound(s);
+    }
+    // Says a failure on the board, with the error sound, and hands it back.
+    Status Fail(const Status& failure);
+    // A port failure since the last look, said and returned; fine when the port is well.
+    Status PortStatus();
+    // Tells the view the state after a change.
+    void Publish();
+    SessionState State() const;
+
+  private:
+    std::unique_ptr<PortIo> router_;  // every engine reaches the port of its own base
+    std::unique_ptr<Tpro> plain_;
+    std::array<std::unique_ptr<Tpro>, kSearchOrder.size()> engines_;  // in search order
+    Tpro* current_ = nullptr;
+    EngineEnv env_;
+    std::optional<SessionState> published_;
+};
+
+// The no-nesting guard of an operation: refused while another runs. `signal`: the view hears
+// that an operation runs (its operation controls go off meanwhile).
+class OperationScope {
+  public:
+    OperationScope(SessionContext& s, bool signal);
+    ~OperationScope();
+    OperationScope(const OperationScope&) = delete;
+    OperationScope& operator=(const OperationScope&) = delete;
+    explicit operator bool() const { return ok_; }
+    static Status Refused() { return Status::Error("CoreBusy"); }
+
+  private:
+    SessionContext& s_;
+    bool signal_;
+    bool ok_ = false;
+};
+
+// Programming mode, held for the life of the object: entered at construction, left at the end,
+// whatever path the operation takes out.
+class ProgrammingMode {
+  public:
+    explicit ProgrammingMode(SessionContext& s);
+    ~ProgrammingMode();
+    ProgrammingMode(const ProgrammingMode&) = delete;
+    ProgrammingMode& operator=(const ProgrammingMode&) = delete;
+    // Whether the chip answered the enable command (some chips never answer: then true).
+    const Status& Entered() const { return entered_; }
+
+  private:
+    SessionContext& s_;
+    Status entered_;
+};
+
+}  // namespace tondrel::core

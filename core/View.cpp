@@ -1,0 +1,29 @@
+#include "core/View.h"
+
+#include <string>
+
+namespace tondrel::core {
+
+AdapterLabels LabelsOf(const AdapterInfo& adapter, bool checked) {
+    (void)checked;  // before any identification the adapter is as unknown as after a failed one
+    switch (adapter.Kind) {
+        case AdapterKind::Gen1:
+            return {Msg("CoreHwBrisk"), Msg("CoreHwVersion10"),
+                    Msg(adapter.Firmware == 20 ? "CoreHwKernel20" : "CoreHwKernel10")};
+        case AdapterKind::Gen2:
+            return {Msg("CoreHwRegal"), Msg("CoreHwVersion20"), Msg("CoreHwKernel10")};
+        case AdapterKind::Altera:
+            return {Msg("CoreHwAltera"), Msg("CoreHwVersion"), Verbatim(adapter.Cable)};
+        case AdapterKind::None:
+            break;
+    }
+    return {Msg("CoreHwUnknown"), {}, {}};
+}
+
+Message ModeStatusOf(const SessionState& state) {
+    if (!state.ModeActive || state.Mode < kModeMcu || state.Mode > kModeMsp430)
+        return Msg("CoreHwNotLaunched");
+    return Msg("CoreModeState" + std::to_string(state.Mode));
+}
+
+}  // namespace tondrel::core
