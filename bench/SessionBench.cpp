@@ -82,13 +82,13 @@ double EngineWrite(const std::vector<uint8_t>& image, uint64_t& accesses) {
 double SessionWrite(const std::vector<uint8_t>& image, const std::string& dbPath,
                     uint64_t& accesses) {
     std::string error;
-    auto db = db::Database::Open(dbPath, error);
+    auto db = db::Database::Open(dbPath);
     core::PortOptions options;
     options.Port = "sim:ATmega16";
     auto ports = core::PortSet::Open(options, error);
     if (!db || !ports) return -1;
     QuietView view;
-    core::Session session(view, *db, *ports);
+    core::Session session(view, **db, *ports);
     if (!session.Start(error) || !session.AutoSearch()) return -1;
     session.EraseTarget();
     session.Bufs.FlashBuffer = image;

@@ -144,12 +144,13 @@ bool Session::Start(std::string& error) {
 
 bool Session::LoadSettings(std::string& error) {
     error.clear();
-    const db::Settings s = Db.ReadSettings();
-    if (!Db.LastError().empty()) {
-        error = Db.LastError();
+    const auto read = Db.ReadSettings();
+    if (!read) {
+        error = read.Error().Text(CurrentLanguage());
         Line(TrFormat("CoreSettingsReadFail", CurrentLanguage(), error));
         return false;
     }
+    const db::Settings& s = *read;
     StoredLaunch = s.Launch;
     languageCode_ = s.Language == 1 || s.Language == 2 ? s.Language : 0;
     Msound = db::IsOn(s.Sound);
@@ -196,12 +197,13 @@ bool Session::LoadSettings(std::string& error) {
 bool Session::SaveSettings() {
     // A port given for this run only (--lpt, direct:0xBASE) is not the next run's port.
     const int lpt = PortBaseOverride != 0 ? storedLpt_ : LptForBase(PortBase);
-    const bool ok = Db.SaveSettings(languageCode_, Msound, isUpdateFlashFile, isUpdateEEPROMfile,
-                                    isEraseAll, isWriteFlash, isWriteEEPROM, lpt) &&
-                    Db.SetVerifyAfter(isVerifyAfter);
+    Status saved = Db.SaveSettings(languageCode_, Msound, isUpdateFlashFile, isUpdateEEPROMfile,
+                                   isEraseAll, isWriteFlash, isWriteEEPROM, lpt);
+    if (saved) saved = Db.SetVerifyAfter(isVerifyAfter);
+    const bool ok = saved.Ok();
     if (!ok) {
         const std::string text =
-            TrFormat("CoreSettingsSaveFail", CurrentLanguage(), Db.LastError());
+            TrFormat("CoreSettingsSaveFail", CurrentLanguage(), saved.Text(CurrentLanguage()));
         Line(text);
         view_.Inform(text);
     }
@@ -367,8 +369,10 @@ bool Session::DoSearchChip() {
         current_->ReadSignature(signature);
         current_->LeaveProgramming();
         if (Trim(signature).empty()) continue;
-        if (auto row = Db.FindChip(kSearchOrder[n], signature)) {
-            Chip.Assign(*row);
+        // A failed look-up finds no chip, as a row that is not there.
+        const auto row = Db.FindChip(kSearchOrder[n], signature);
+        if (row && *row) {
+            Chip.Assign(**row);
             return true;
         }
     }
@@ -475,15 +479,14 @@ void Session::ToggleWriteBlank() {
 void Session::SpeedRead() {
     const auto stored = Db.ReadSpeed(Chip.CurrentChipId);
     if (!stored) {
-        if (!Db.LastError().empty()) {
-            const std::string text =
-                TrFormat("CoreSpeedReadFail", CurrentLanguage(), Db.LastError());
-            Line(text);
-            view_.Inform(text);
-        }
+        const std::string text = TrFormat("CoreSpeedReadFail", CurrentLanguage(),
+                                          stored.Error().Text(CurrentLanguage()));
+        Line(text);
+        view_.Inform(text);
         return;
     }
-    const int32_t position = std::clamp<int32_t>(*stored, 0, kSpeedMax);
+    if (!*stored) return;
+    const int32_t position = std::clamp<int32_t>(**stored, 0, kSpeedMax);
     if (position == SpeedPosition) return;
     SpeedPosition = position;
     view_.SetSpeedPosition(position);
@@ -499,8 +502,9 @@ void Session::AdoptEngineSpeed() {
 
 bool Session::SpeedWrite() {
     AdoptEngineSpeed();
-    if (Db.WriteSpeed(Chip.CurrentChipId, SpeedPosition)) return true;
-    Line(TrFormat("CoreSpeedSaveFail", CurrentLanguage(), Db.LastError()));
+    const Status written = Db.WriteSpeed(Chip.CurrentChipId, SpeedPosition);
+    if (written) return true;
+    Line(TrFormat("CoreSpeedSaveFail", CurrentLanguage(), written.Text(CurrentLanguage())));
     return false;
 }
 
@@ -530,8 +534,9 @@ bool Session::DoSwitchMode(int mode) {
     // A mode the adapter does not know is neither stored nor sent.
     if (ModeControlCode(mode) < 0) return false;
     if (MisRunProgram) LaunchTool(mode);
-    if (!Db.SetLaunch(mode)) {
-        const std::string text = TrFormat("CoreModeSaveFail", CurrentLanguage(), Db.LastError());
+    if (const Status stored = Db.SetLaunch(mode); !stored) {
+        const std::string text =
+            TrFormat("CoreModeSaveFail", CurrentLanguage(), stored.Text(CurrentLanguage()));
         Line(text);
         view_.Inform(text);
     }
@@ -553,7 +558,7 @@ bool Session::SetToolPath(int mode) {
 }
 
 bool Session::SetToolPath(int mode, const std::string& path) {
-    const bool ok = ModeControlCode(mode) >= 0 && Db.SetToolPath(ModeUpdateName(mode), path);
+    const bool ok = ModeControlCode(mode) >= 0 && Db.SetToolPath(ModeUpdateName(mode), path).Ok();
     view_.Inform(T(ok ? "CoreToolPathSet" : "CoreToolPathFail"));
     return ok;
 }
@@ -561,11 +566,12 @@ bool Session::SetToolPath(int mode, const std::string& path) {
 void Session::ToggleRunProgram() {
     MisRunProgram = !MisRunProgram;
     view_.SetChecked("MisRunProgram", MisRunProgram);
-    Db.SetRunProgram(MisRunProgram);  // a refused update only loses the stored choice
+    (void)Db.SetRunProgram(MisRunProgram);  // a refused update only loses the stored choice
 }
 
 void Session::ShowSupport() {
-    const std::string text = Db.SupportText(HardwareGen);
+    // A failed read shows the empty text it always showed.
+    const std::string text = Db.SupportText(HardwareGen).ValueOr({});
     Line("");
     Line(text);
 }

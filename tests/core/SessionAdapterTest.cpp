@@ -75,7 +75,7 @@ TEST(SessionAdapter, HandshakeBytesAndTheRestHandshakeAtShutDown) {
     const std::vector<std::pair<uint16_t, uint8_t>> expected = {
         {0x37A, 14 ^ 0x0B}, {0x378, 0xAC}, {0x378, 0xAA}, {0x378, 0x00}, {0x37A, 0x0B}};
     EXPECT_EQ(writes, expected);
-    EXPECT_EQ(desk.database->ReadSettings().Lpt, 1);
+    EXPECT_EQ(desk.database->ReadSettings()->Lpt, 1);
 
     // A mode without a code sends only the closing pair.
     set.Port.ClearLog();

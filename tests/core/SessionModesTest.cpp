@@ -35,7 +35,7 @@ TEST(SessionSettings, RoundTripWithLpt2AndTheFirstLanguageChoice) {
     s.isWriteFlash = true;
     s.Msound = false;
     ASSERT_TRUE(s.SaveSettings());
-    const db::Settings stored = desk.database->ReadSettings();
+    const db::Settings stored = *desk.database->ReadSettings();
     EXPECT_EQ(stored.Lpt, 2);
     EXPECT_EQ(stored.Language, 2);
     EXPECT_EQ(stored.IsProgramFlash, 1);
@@ -52,7 +52,7 @@ TEST(SessionSettings, StoredPortOutsideLpt1To3FallsBackToLpt1) {
     EXPECT_EQ(desk.view.LanguageAsked, 0);
     EXPECT_TRUE(desk.S().Menglish());
     ASSERT_TRUE(desk.S().SaveSettings());
-    EXPECT_EQ(desk.database->ReadSettings().Lpt, 1);
+    EXPECT_EQ(desk.database->ReadSettings()->Lpt, 1);
 }
 
 TEST(SessionSettings, StartWaitsHalfASecondAndLeavesChipControlsOff) {
@@ -130,7 +130,7 @@ TEST(SessionModes, EachModeSendsItsCodeStoresLaunchAndSaysSo) {
             desk.view.Clear();
             s.SwitchMode(c.Mode);
             EXPECT_EQ(desk.ports->GetBench()->DownloadMode(), c.Code) << c.Mode;
-            EXPECT_EQ(desk.database->ReadSettings().Launch, c.Mode);
+            EXPECT_EQ(desk.database->ReadSettings()->Launch, c.Mode);
             const std::string warning =
                 chinese ? ">>在使用第三方软件的过程中，请不要关闭本软件！"
                         : ">>please do not close this software when you use the third part "
@@ -157,7 +157,7 @@ TEST(SessionModes, StartUpRestoresTheStoredModeEvenOneWithoutControl) {
     Desk none("sim:none");
     ASSERT_TRUE(none.database->SetLaunch(3));
     none.Start();
-    EXPECT_EQ(none.database->ReadSettings().Launch, 3);
+    EXPECT_EQ(none.database->ReadSettings()->Launch, 3);
     EXPECT_EQ(none.ports->GetBench()->DownloadMode(), 0);
 }
 
@@ -173,13 +173,13 @@ TEST(SessionModes, LaunchesTheStoredToolDetachedAndWithoutAShell) {
     desk.view.ToolPath = tool;
     EXPECT_TRUE(s.SetToolPath(3));
     EXPECT_EQ(desk.view.Informs, (std::vector<std::string>{"setting successfully！"}));
-    EXPECT_EQ(desk.database->ToolPath("xilinx"), tool);
+    EXPECT_EQ(*desk.database->ToolPath("xilinx"), tool);
     EXPECT_TRUE(s.SetToolPath(5, marker));
-    EXPECT_EQ(desk.database->ToolPath("EEProm"), marker);  // stored as "eeprom", found either way
+    EXPECT_EQ(*desk.database->ToolPath("EEProm"), marker);  // stored as "eeprom", found either way
 
     s.SwitchMode(3);  // launch option off: nothing starts
     s.ToggleRunProgram();
-    EXPECT_EQ(desk.database->ReadSettings().IsRunProgram, 1);
+    EXPECT_EQ(desk.database->ReadSettings()->IsRunProgram, 1);
     s.SwitchMode(3);
     bool ran = false;
     for (int i = 0; i < 200 && !ran; ++i) {
@@ -201,7 +201,7 @@ TEST(SessionModes, LaunchesTheStoredToolDetachedAndWithoutAShell) {
     s.SwitchMode(4);
     EXPECT_EQ(desk.view.Text().size(), 2u);
     s.ToggleRunProgram();
-    EXPECT_EQ(desk.database->ReadSettings().IsRunProgram, 0);
+    EXPECT_EQ(desk.database->ReadSettings()->IsRunProgram, 0);
 }
 
 TEST(SessionModes, ResetTouchesNothingBeforeAChipIsChosen) {

@@ -47,7 +47,7 @@ TEST(SessionOps, EmptyBufferIsNothingToWriteAndCountsAsSuccess) {
     desk.StartAndFind();
     EXPECT_TRUE(desk.S().WriteFlash());
     EXPECT_EQ(desk.view.Text(), (std::vector<std::string>{">>No FLASH data！"}));
-    EXPECT_FALSE(desk.database->ReadSpeed(desk.S().Chip.CurrentChipId).has_value());
+    EXPECT_FALSE(desk.database->ReadSpeed(desk.S().Chip.CurrentChipId)->has_value());
 }
 
 TEST(SessionOps, WriteFailureNamesByteAddressOn8051AndWordAddressOnAvr) {
@@ -62,7 +62,7 @@ TEST(SessionOps, WriteFailureNamesByteAddressOn8051AndWordAddressOnAvr) {
         EXPECT_EQ(desk.view.Text().back(), ">>write FLASH time out ，address<0x1A5" + tail);
         EXPECT_EQ(desk.view.Sounds, (std::vector<std::string>{"err"}));
         EXPECT_EQ(desk.view.Progress, 0x1A5);  // every byte before it went through
-        EXPECT_FALSE(desk.database->ReadSpeed(desk.S().Chip.CurrentChipId).has_value());
+        EXPECT_FALSE(desk.database->ReadSpeed(desk.S().Chip.CurrentChipId)->has_value());
     }
     {
         Desk desk("sim:ATmega16");
@@ -177,7 +177,7 @@ TEST(SessionOps, SpeedIsStoredAfterAWriteAndLoadedAtTheNextSelection) {
     s.SetSpeed(40);
     s.Bufs.FlashBuffer[0] = 0x12;
     ASSERT_TRUE(s.WriteFlash());
-    EXPECT_EQ(desk.database->ReadSpeed(id), 40);
+    EXPECT_EQ(*desk.database->ReadSpeed(id), 40);
 
     s.SetSpeed(0);
     desk.view.Clear();
@@ -230,7 +230,7 @@ TEST(SessionOps, PicWordsSurviveWriteReadAndSave) {
     EXPECT_TRUE(s.VerifyFlash());
 
     // Without erasing, a buffer that says nothing about the words keeps the chip's.
-    s.SelectChip(*desk.database->ChipById(s.Chip.CurrentChipId));
+    s.SelectChip(**desk.database->ChipById(s.Chip.CurrentChipId));
     b[2] = 0x78;
     b[3] = 0x06;
     ASSERT_TRUE(s.WriteFlash());
@@ -238,7 +238,7 @@ TEST(SessionOps, PicWordsSurviveWriteReadAndSave) {
     EXPECT_EQ(b[PicConfigAreaStart], 0x05);
 
     // Read back into a blank buffer and save: the words are in the file.
-    s.SelectChip(*desk.database->ChipById(s.Chip.CurrentChipId));
+    s.SelectChip(**desk.database->ChipById(s.Chip.CurrentChipId));
     ASSERT_TRUE(s.ReadFlash());
     EXPECT_EQ(b[0], 0x34);
     EXPECT_EQ(b[1], 0x12);
@@ -247,7 +247,7 @@ TEST(SessionOps, PicWordsSurviveWriteReadAndSave) {
     EXPECT_EQ(b[PicConfigAreaStart + 15], 0x3F);
     const std::string saved = desk.dir.File("read.hex");
     ASSERT_TRUE(s.SaveFlashFile(saved));
-    s.SelectChip(*desk.database->ChipById(s.Chip.CurrentChipId));
+    s.SelectChip(**desk.database->ChipById(s.Chip.CurrentChipId));
     ASSERT_TRUE(s.LoadFlashFile(saved));
     EXPECT_EQ(b[PicConfigAreaStart + 14], 0xF1);
     EXPECT_EQ(b[PicConfigAreaStart], 0x05);

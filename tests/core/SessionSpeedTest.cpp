@@ -105,7 +105,7 @@ TEST(SessionSpeed, FactoryFreshChipIsFoundAndWrittenAtTheSpeedItCanFollow) {
         const auto& flash = dynamic_cast<sim::AvrChip&>(desk.ChipModel()).Flash();
         EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 1024, s.Bufs.FlashBuffer.begin()))
             << hz;
-        const auto stored = desk.database->ReadSpeed(s.Chip.CurrentChipId);
+        const auto stored = desk.database->ReadSpeed(s.Chip.CurrentChipId).ValueOr({});
         ASSERT_TRUE(stored.has_value()) << hz;
         EXPECT_EQ(*stored, s.SpeedPosition) << hz;
         if (hz < 12'000'000u)

@@ -34,9 +34,18 @@ class RecordingSet : public PortSet {
     RecordingPort Port{0x378};
 };
 
+inline std::unique_ptr<db::Database> OpenDatabase(const std::string& path, std::string& error) {
+    auto opened = db::Database::Open(path);
+    if (!opened) {
+        error = opened.Error().Text(Language::English);
+        return nullptr;
+    }
+    return std::move(*opened);
+}
+
 struct Desk {
     explicit Desk(const std::string& port, int lpt = 0) {
-        database = db::Database::Open(dir.File("chip.db"), error);
+        database = OpenDatabase(dir.File("chip.db"), error);
         EXPECT_NE(database, nullptr) << error;
         PortOptions options;
         options.Port = port;
@@ -46,7 +55,7 @@ struct Desk {
         session = std::make_unique<Session>(view, *database, *ports);
     }
     explicit Desk(std::unique_ptr<PortSet> set) : ports(std::move(set)) {
-        database = db::Database::Open(dir.File("chip.db"), error);
+        database = OpenDatabase(dir.File("chip.db"), error);
         EXPECT_NE(database, nullptr) << error;
         session = std::make_unique<Session>(view, *database, *ports);
     }
