@@ -109,6 +109,10 @@ void Session::Say(std::string_view key) {
     view_.AppendLine(T(key));
 }
 
+void Session::Say(const Message& message) {
+    view_.AppendLine(message.Text(CurrentLanguage()));
+}
+
 void Session::Sound(std::string_view name) {
     if (Msound) view_.PlaySound(name);
 }

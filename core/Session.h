@@ -13,7 +13,9 @@
 #include <string>
 
 #include "common/ChipRecord.h"
+#include "common/Memory.h"
 #include "common/Messages.h"
+#include "common/Status.h"
 #include "core/Ports.h"
 #include "core/View.h"
 #include "data/Buffers.h"
@@ -198,6 +200,11 @@ class Session {
     void AdoptEngineSpeed();
     void Line(const std::string& text);
     void Say(std::string_view key);
+    void Say(const Message& message);  // in the current language
+    // A file into a buffer with its board lines: the header, then the failure or the report.
+    bool LoadToBuffer(Memory side, const std::string& path);
+    // An empty line, then where the file went or why it could not be written.
+    bool ReportSave(const Status& saved, const std::string& path);
     void Sound(std::string_view name);
     void SetBase();
     void ShowPortChecks();

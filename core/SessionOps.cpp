@@ -327,10 +327,9 @@ bool Session::AutoProgram() {
         Sound("err");
         return false;
     };
-    auto sink = [this](const std::string& line) { Line(line); };
     if (isUpdateFlashFile) {
         if (!FlashFileName.empty()) {
-            if (!tondrel::LoadFlashFile(Bufs, FlashFileName, CurrentLanguage(), sink)) {
+            if (!LoadToBuffer(Memory::Flash, FlashFileName)) {
                 view_.ShowFlashBuffer();
                 return stop("CoreAutoStoppedLoad");
             }
@@ -343,7 +342,7 @@ bool Session::AutoProgram() {
     }
     if (isUpdateEEPROMfile) {
         if (!EEPROMFileName.empty()) {
-            if (!tondrel::LoadEEPROMFile(Bufs, EEPROMFileName, CurrentLanguage(), sink)) {
+            if (!LoadToBuffer(Memory::EEPROM, EEPROMFileName)) {
                 view_.ShowEEPROMBuffer();
                 return stop("CoreAutoStoppedLoad");
             }
@@ -453,11 +452,33 @@ bool Session::CompareWithChip(bool flash, int32_t end, bool skipBlank) {
 
 // ---- files ----
 
+bool Session::LoadToBuffer(Memory side, const std::string& path) {
+    const bool flash = side == Memory::Flash;
+    Line("");
+    Say(flash ? "OpenFlashFile" : "OpenEEPROMFile");
+    const auto loaded = LoadFile(Bufs, side, path);
+    if (!loaded) {
+        Say(loaded.Error());
+        return false;
+    }
+    Say(Msg("FilePosition", EscapeControls(path)));
+    Say(Msg("FileSize", loaded->Size));
+    if (loaded->EEPROMFromFlash) Say(Msg("EEPROMFromFlashFile", *loaded->EEPROMFromFlash));
+    Say(Msg("FileOpenTime", loaded->OpenTime));
+    Say(flash ? "FlashFileOpened" : "EEPROMFileOpened");
+    return true;
+}
+
+bool Session::ReportSave(const Status& saved, const std::string& path) {
+    Line("");
+    Say(saved ? Msg("SavedFileTo", EscapeControls(path)) : saved.Error());
+    return saved.Ok();
+}
+
 bool Session::LoadFlashFile(const std::string& path) {
     Scope scope(*this, false);
     if (!scope) return false;
-    auto sink = [this](const std::string& line) { Line(line); };
-    if (!tondrel::LoadFlashFile(Bufs, path, CurrentLanguage(), sink)) {
+    if (!LoadToBuffer(Memory::Flash, path)) {
         Sound("err");
         return false;
     }
@@ -472,8 +493,7 @@ bool Session::LoadFlashFile(const std::string& path) {
 bool Session::LoadEEPROMFile(const std::string& path) {
     Scope scope(*this, false);
     if (!scope) return false;
-    auto sink = [this](const std::string& line) { Line(line); };
-    if (!tondrel::LoadEEPROMFile(Bufs, path, CurrentLanguage(), sink)) {
+    if (!LoadToBuffer(Memory::EEPROM, path)) {
         Sound("err");
         return false;
     }
@@ -499,22 +519,20 @@ bool Session::RefusesDatabase(const std::string& path) {
 
 bool Session::SaveFlashFile(const std::string& path) {
     if (RefusesDatabase(path)) return false;
-    auto sink = [this](const std::string& line) { Line(line); };
     const std::string ext = LowerExtension(path);
     if (ext == ".hex")
-        return SaveIntelHex(Bufs.FlashBuffer, FlashBlankOf(Bufs), path, CurrentLanguage(), sink);
-    if (ext == ".bin") return SaveBinary(Bufs.FlashBuffer, path, CurrentLanguage(), sink);
-    return SaveIdf(Bufs.FlashBuffer, path, CurrentLanguage(), sink);
+        return ReportSave(SaveIntelHex(Bufs.FlashBuffer, FlashBlankOf(Bufs), path), path);
+    if (ext == ".bin") return ReportSave(SaveBinary(Bufs.FlashBuffer, path), path);
+    return ReportSave(SaveIdf(Bufs.FlashBuffer, path), path);
 }
 
 bool Session::SaveEEPROMFile(const std::string& path) {
     if (RefusesDatabase(path)) return false;
-    auto sink = [this](const std::string& line) { Line(line); };
     const std::string ext = LowerExtension(path);
     if (ext == ".hex" || ext == ".eep")
-        return SaveIntelHex(Bufs.EEPROMBuffer, EEPROMBlank(), path, CurrentLanguage(), sink);
-    if (ext == ".bin") return SaveBinary(Bufs.EEPROMBuffer, path, CurrentLanguage(), sink);
-    return SaveIdf(Bufs.EEPROMBuffer, path, CurrentLanguage(), sink);
+        return ReportSave(SaveIntelHex(Bufs.EEPROMBuffer, EEPROMBlank(), path), path);
+    if (ext == ".bin") return ReportSave(SaveBinary(Bufs.EEPROMBuffer, path), path);
+    return ReportSave(SaveIdf(Bufs.EEPROMBuffer, path), path);
 }
 
 }  // namespace tondrel::core

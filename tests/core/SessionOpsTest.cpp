@@ -1,5 +1,7 @@
 // The session's operations on the simulated bench: how far a write goes, what a failed write
 // says, auto programming and its questions, the stored speed, no nesting, the PIC words.
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -149,6 +151,13 @@ TEST(SessionOps, AutoProgramReloadsTheRememberedFile) {
     const std::string hex = desk.dir.File("app.hex");
     std::ofstream(hex) << ":0400000001020304F2\r\n:00000001FF\r\n";
     ASSERT_TRUE(s.LoadFlashFile(hex));
+    ASSERT_EQ(desk.view.Board.size(), 6u);
+    EXPECT_EQ(desk.view.Board[0], "");
+    EXPECT_EQ(desk.view.Board[1], ">>open FLASH file");
+    EXPECT_EQ(desk.view.Board[2], "file position：" + hex);
+    EXPECT_EQ(desk.view.Board[3], "file size:4Bytes");
+    EXPECT_EQ(desk.view.Board[4].rfind("time:", 0), 0u) << desk.view.Board[4];
+    EXPECT_EQ(desk.view.Board[5], ">>open Flash file already！");
     EXPECT_EQ(desk.view.Label(kStatusFlashFile), "Flash File:" + hex);
     EXPECT_EQ(desk.view.Tabs.back(), "sheetFlash");
     s.Bufs.FlashBuffer[0] = 0x99;  // edited in the grid after loading
@@ -165,6 +174,29 @@ TEST(SessionOps, AutoProgramReloadsTheRememberedFile) {
     EXPECT_FALSE(s.LoadFlashFile(desk.dir.File("bad.hex")));
     EXPECT_EQ(desk.view.Sounds, (std::vector<std::string>{"err"}));
     EXPECT_EQ(s.FlashFileName, hex);
+}
+
+// The board lines of loading and saving, in the order and the language the user reads them.
+TEST(SessionOps, FailedLoadsAndSavesSayWhy) {
+    Desk desk("sim:ATmega16");
+    desk.StartAndFind();
+    Session& s = desk.S();
+    s.SetLanguageCode(2);
+    std::ofstream(desk.dir.File("bad.eep")) << "x\r\n";
+    EXPECT_FALSE(s.LoadEEPROMFile(desk.dir.File("bad.eep")));
+    EXPECT_EQ(desk.view.Board, (std::vector<std::string>{"", ">>打开EEPROM文件",
+                                                         "第一个字母不为\":\",不是HEX文件！"}));
+    desk.view.Clear();
+    ASSERT_TRUE(s.SaveEEPROMFile(desk.dir.File("e.idf")));
+    EXPECT_EQ(desk.view.Board,
+              (std::vector<std::string>{"", ">>文件成功保存到" + desk.dir.File("e.idf")}));
+
+    s.SetLanguageCode(1);
+    desk.view.Clear();
+    EXPECT_FALSE(s.SaveFlashFile(desk.dir.File("none/f.hex")));
+    EXPECT_EQ(desk.view.Board,
+              (std::vector<std::string>{"", ">>cannot save file " + desk.dir.File("none/f.hex") +
+                                                ": " + std::strerror(ENOENT)}));
 }
 
 TEST(SessionOps, SpeedIsStoredAfterAWriteAndLoadedAtTheNextSelection) {
