@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <system_error>
+#include <utility>
 
 #include "common/Text.h"
 #include "db/SqlText.h"
@@ -49,6 +50,21 @@ std::string EscapeLike(const std::string& text) {
     }
     return out;
 }
+
+// The settings row's columns and where each is kept.
+constexpr std::pair<const char*, int Settings::*> kSettingsColumns[] = {
+    {"launch", &Settings::Launch},
+    {"isRunProgram", &Settings::IsRunProgram},
+    {"language", &Settings::Language},
+    {"isUpdateFlash", &Settings::IsUpdateFlash},
+    {"isUpdateEEProm", &Settings::IsUpdateEEProm},
+    {"isEraseAll", &Settings::IsEraseAll},
+    {"isProgramFlash", &Settings::IsProgramFlash},
+    {"isProgramEEProm", &Settings::IsProgramEEProm},
+    {"sound", &Settings::Sound},
+    {"LPT", &Settings::Lpt},
+    {"isVerifyAfter", &Settings::IsVerifyAfter},
+};
 
 // A failed statement: what the program was doing (the key) and SQLite's reason.
 Status Failure(const char* key, const std::string& why) {
@@ -458,17 +474,7 @@ Result<Settings> Database::ReadSettings() {
     const Statement::StepResult r = statement.Step();
     if (r == Statement::StepResult::Error) return Failure("DbSettingsRead", statement.Error());
     if (r == Statement::StepResult::Done) return settings;  // no row: every column reads 0
-    settings.Launch = statement.Int("launch");
-    settings.IsRunProgram = statement.Int("isRunProgram");
-    settings.Language = statement.Int("language");
-    settings.IsUpdateFlash = statement.Int("isUpdateFlash");
-    settings.IsUpdateEEProm = statement.Int("isUpdateEEProm");
-    settings.IsEraseAll = statement.Int("isEraseAll");
-    settings.IsProgramFlash = statement.Int("isProgramFlash");
-    settings.IsProgramEEProm = statement.Int("isProgramEEProm");
-    settings.Sound = statement.Int("sound");
-    settings.Lpt = statement.Int("LPT");
-    settings.IsVerifyAfter = statement.Int("isVerifyAfter");
+    for (const auto& [column, field] : kSettingsColumns) settings.*field = statement.Int(column);
     return settings;
 }
 
