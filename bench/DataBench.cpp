@@ -50,8 +50,7 @@ const Files& TheFiles() {
 
 double LoadOnce(Buffers& b) {
     const auto t0 = std::chrono::steady_clock::now();
-    if (!LoadFlashFile(b, TheFiles().Hex, Language::English, [](const std::string&) {}))
-        std::abort();
+    if (!LoadFile(b, Memory::Flash, TheFiles().Hex)) std::abort();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 

@@ -64,9 +64,9 @@ CurrentChip Atmega16FromCatalogue() {
     const fs::path dir =
         fs::temp_directory_path() / ("tondrel-bench-db-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    std::string error;
-    if (auto db = db::Database::Open((dir / "chip.db").string(), error)) {
-        if (auto row = db->FindChip(Method::Avr, "1E9403")) current.Assign(*row);
+    if (auto db = db::Database::Open((dir / "chip.db").string())) {
+        const auto row = (*db)->FindChip(Method::Avr, "1E9403");
+        if (row && *row) current.Assign(**row);
     }
     std::error_code ec;
     fs::remove_all(dir, ec);

@@ -76,13 +76,13 @@ double EngineWrite(const std::vector<uint8_t>& image, uint64_t& accesses) {
 
 double SessionWrite(const std::string& dbPath, const std::string& imagePath, uint64_t& accesses) {
     std::string error;
-    auto db = db::Database::Open(dbPath, error);
+    auto db = db::Database::Open(dbPath);
     core::PortOptions options;
     options.Port = "sim:ATmega16";
     auto ports = core::PortSet::Open(options, error);
     if (!db || !ports) return -1;
     QuietView view;
-    core::Session session(view, *db, *ports);
+    core::Session session(view, **db, *ports);
     if (!session.Start() || !session.AutoSearch()) return -1;
     if (!session.Erase() || !session.LoadFile(Memory::Flash, imagePath)) return -1;
     auto* port = static_cast<sim::SimPort*>(&ports->At(ports->HomeBase()));

@@ -97,15 +97,15 @@ class Runner {
         if (args_.NoVerify) session_.SetAutoVerify(false);
         if (args_.WriteFF) session_.SetWriteBlank(true);
         if (!args_.ChipName.empty()) {
-            auto record = db_.ChipByName(args_.ChipName);
-            if (!record) {
+            const auto record = db_.ChipByName(args_.ChipName);
+            if (!record || !*record) {
                 view_.Error("no chip named " + args_.ChipName + " in the catalogue (see: chips)");
                 return false;
             }
             // The chip dialog does not look at the adapter; a command line should, or every
             // later step would fail byte by byte on an empty port.
             if (!session_.DetectHardware()) return false;
-            session_.SelectChip(*record);
+            session_.SelectChip(**record);
         } else if (!session_.AutoSearch()) {
             return false;
         }
@@ -252,21 +252,23 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
         args.Args[0] == "-")
         view.KeepOutputForData();
     const std::string dbPath = db::ResolveDatabasePath(args.Database, exeDir);
-    std::string error;
-    auto database = db::Database::Open(dbPath, error);
-    if (!database) {
-        view.Error(error);
+    // No language is chosen before the database is read: its failures are said in English.
+    auto opened = db::Database::Open(dbPath);
+    if (!opened) {
+        view.Error(opened.Error().Text(Language::English));
         return kFailed;
     }
+    const std::unique_ptr<db::Database> database = std::move(*opened);
+    std::string error;
     if (args.Command == "chips") {
         // Listing the catalogue needs no port and no adapter.
         const auto chips =
             args.Args.empty() ? database->ListChips() : database->SearchChips(args.Args[0]);
-        if (!database->LastError().empty()) {
-            view.Error(database->LastError());
+        if (!chips) {
+            view.Error(chips.Error().Text(Language::English));
             return kFailed;
         }
-        for (const auto& chip : chips) view.Result(ChipLine(chip));
+        for (const auto& chip : *chips) view.Result(ChipLine(chip));
         return kOk;
     }
     if (!args.Port.empty() && !core::CheckPortName(args.Port, error)) {

@@ -141,8 +141,8 @@ Status AdapterLink::SwitchMode(int mode) {
     s_.Publish();
     if (auto found = Detect(); !found) return found.GetStatus();
     if (s_.MisRunProgram) LaunchTool(mode);
-    if (!s_.Db.SetLaunch(mode)) {
-        const Message text = Msg("CoreModeSaveFail", s_.Db.LastError());
+    if (const Status stored = s_.Db.SetLaunch(mode); !stored) {
+        const Message text = Msg("CoreModeSaveFail", stored.Text(s_.Lang()));
         s_.Say(text);
         s_.Out.Inform(text);
     }
@@ -172,7 +172,8 @@ Status AdapterLink::SetToolPath(int mode) {
 }
 
 Status AdapterLink::SetToolPath(int mode, const std::string& path) {
-    const bool ok = ModeControlCode(mode) >= 0 && s_.Db.SetToolPath(ModeUpdateName(mode), path);
+    const bool ok =
+        ModeControlCode(mode) >= 0 && s_.Db.SetToolPath(ModeUpdateName(mode), path).Ok();
     s_.Out.Inform(Msg(ok ? "CoreToolPathSet" : "CoreToolPathFail"));
     return ok ? Status() : Status::Error("CoreToolPathFail");
 }
@@ -187,7 +188,8 @@ void AdapterLink::ShowSupport() {
     s_.Blank();
     // The catalogue keeps a text per adapter kind: 1 generation one, 2 generation two, 3 Altera.
     const int kind = static_cast<int>(s_.HardwareGen.Kind);
-    s_.Say(Verbatim(s_.Db.SupportText(kind)));
+    // A failed read shows the empty text it always showed.
+    s_.Say(Verbatim(s_.Db.SupportText(kind).ValueOr({})));
 }
 
 bool AdapterLink::SetTestPin(uint8_t pin, bool high) {

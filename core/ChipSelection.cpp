@@ -19,9 +19,11 @@ Result<ChipRecord> ChipSelection::Search() {
             signature = s_.ReadSignature().ValueOr({});
         }
         if (Trim(signature).empty()) continue;
-        if (auto row = s_.Db.FindChip(method, signature)) {
-            s_.Chip.Assign(*row);
-            return *row;
+        // A failed look-up finds no chip, as a row that is not there.
+        const auto row = s_.Db.FindChip(method, signature);
+        if (row && *row) {
+            s_.Chip.Assign(**row);
+            return **row;
         }
     }
     s_.Blank();
@@ -88,14 +90,13 @@ void ChipSelection::ChoosePort(int lpt) {
 void ChipSelection::SpeedRead() {
     const auto stored = s_.Db.ReadSpeed(s_.Chip.CurrentChipId);
     if (!stored) {
-        if (!s_.Db.LastError().empty()) {
-            const Message text = Msg("CoreSpeedReadFail", s_.Db.LastError());
-            s_.Say(text);
-            s_.Out.Inform(text);
-        }
+        const Message text = Msg("CoreSpeedReadFail", stored.Error().Text(s_.Lang()));
+        s_.Say(text);
+        s_.Out.Inform(text);
         return;
     }
-    const int32_t position = std::clamp<int32_t>(*stored, 0, kSpeedMax);
+    if (!*stored) return;  // no speed stored for this chip yet
+    const int32_t position = std::clamp<int32_t>(**stored, 0, kSpeedMax);
     if (position == s_.SpeedPosition) return;
     s_.SpeedPosition = position;
     s_.Engine().SetBitDelay(position);
@@ -108,8 +109,8 @@ void ChipSelection::SpeedWrite() {
         s_.SpeedPosition = std::clamp<int32_t>(working, 0, kSpeedMax);
         s_.Publish();
     }
-    if (!s_.Db.WriteSpeed(s_.Chip.CurrentChipId, s_.SpeedPosition))
-        s_.Say("CoreSpeedSaveFail", s_.Db.LastError());
+    if (const Status written = s_.Db.WriteSpeed(s_.Chip.CurrentChipId, s_.SpeedPosition); !written)
+        s_.Say("CoreSpeedSaveFail", written.Text(s_.Lang()));
 }
 
 }  // namespace tondrel::core

@@ -66,7 +66,7 @@ bool SpawnDetached(const std::string& program, std::string& error) {
 
 bool AdapterLink::LaunchTool(int mode) {
     if (ModeControlCode(mode) < 0) return false;
-    std::string path = s_.Db.ToolPath(ModeLookupName(mode));
+    std::string path = s_.Db.ToolPath(ModeLookupName(mode)).ValueOr({});
     const auto first = path.find_first_not_of(" \t\r\n");
     const auto last = path.find_last_not_of(" \t\r\n");
     path = first == std::string::npos ? std::string() : path.substr(first, last - first + 1);

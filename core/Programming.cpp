@@ -401,13 +401,20 @@ Status Programming::AutoProgram() {
 // ---- files ----
 
 Status Programming::Load(Memory m, const std::string& path) {
-    auto sink = [this](const std::string& line) {
-        s_.Say(line.empty() ? Message{} : Verbatim(line));
-    };
-    const bool ok = m == Memory::Flash ? tondrel::LoadFlashFile(s_.Bufs, path, s_.Lang(), sink)
-                                       : tondrel::LoadEEPROMFile(s_.Bufs, path, s_.Lang(), sink);
-    if (ok) return {};
-    return Status(Verbatim(m == Memory::Flash ? s_.Bufs.FlashLoadError : s_.Bufs.EEPROMLoadError));
+    const bool flash = m == Memory::Flash;
+    s_.Blank();
+    s_.Say(Key(m, "OpenFlashFile", "OpenEEPROMFile"));
+    const auto loaded = tondrel::LoadFile(s_.Bufs, m, path);
+    if (!loaded) {
+        s_.Say(loaded.Error());
+        return loaded.GetStatus();
+    }
+    s_.Say("FilePosition", EscapeControls(path));
+    s_.Say("FileSize", loaded->Size);
+    if (loaded->EEPROMFromFlash) s_.Say("EEPROMFromFlashFile", *loaded->EEPROMFromFlash);
+    s_.Say("FileOpenTime", loaded->OpenTime);
+    s_.Say(flash ? "FlashFileOpened" : "EEPROMFileOpened");
+    return {};
 }
 
 Status Programming::LoadFile(Memory m, const std::string& path) {
@@ -438,23 +445,19 @@ Status Programming::SaveFile(Memory m, const std::string& path) {
         s_.Blank();
         return s_.Fail(Status::Error("CoreSaveOverDatabase", EscapeControls(path)));
     }
-    std::string last;
-    auto sink = [this, &last](const std::string& line) {
-        last = line;
-        s_.Say(line.empty() ? Message{} : Verbatim(line));
-    };
     const std::string ext = LowerExtension(path);
     const bool flash = m == Memory::Flash;
     const auto& buffer = Buf(m);
-    bool ok = false;
+    Status saved;
     if (ext == ".hex" || (!flash && ext == ".eep"))
-        ok = SaveIntelHex(buffer, flash ? FlashBlankOf(s_.Bufs) : EEPROMBlank(), path, s_.Lang(),
-                          sink);
+        saved = SaveIntelHex(buffer, flash ? FlashBlankOf(s_.Bufs) : EEPROMBlank(), path);
     else if (ext == ".bin")
-        ok = SaveBinary(buffer, path, s_.Lang(), sink);
+        saved = SaveBinary(buffer, path);
     else
-        ok = SaveIdf(buffer, path, s_.Lang(), sink);
-    return ok ? Status() : Status(Verbatim(last));
+        saved = SaveIdf(buffer, path);
+    s_.Blank();
+    s_.Say(saved ? Msg("SavedFileTo", EscapeControls(path)) : saved.Error());
+    return saved;
 }
 
 std::string Programming::EditBuffer(Memory m, GridMode mode, int32_t position,

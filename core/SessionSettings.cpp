@@ -5,12 +5,13 @@
 namespace tondrel::core {
 
 Status SessionSettings::Load() {
-    const db::Settings stored = s_.Db.ReadSettings();
-    if (!s_.Db.LastError().empty()) {
-        const Status failed = Status::Error("CoreSettingsReadFail", s_.Db.LastError());
+    const auto read = s_.Db.ReadSettings();
+    if (!read) {
+        const Status failed = Status::Error("CoreSettingsReadFail", read.Error().Text(s_.Lang()));
         s_.Say(failed.Error());
         return failed;
     }
+    const db::Settings& stored = *read;
     s_.StoredLaunch = stored.Launch;
     s_.LanguageCode = stored.Language == 1 || stored.Language == 2 ? stored.Language : 0;
     s_.Msound = db::IsOn(stored.Sound);
@@ -47,12 +48,12 @@ Status SessionSettings::Save() {
     // A port given for this run only (--lpt, direct:0xBASE) is not the next run's port.
     const int lpt = s_.PortBaseOverride != 0 ? s_.StoredLpt : LptForBase(s_.PortBase);
     const AutoPlan& p = s_.StoredPlan;
-    const bool ok =
+    Status saved =
         s_.Db.SaveSettings(s_.LanguageCode, s_.Msound, p.UpdateFlashFile, p.UpdateEEPROMFile,
-                           p.EraseAll, p.WriteFlash, p.WriteEEPROM, lpt) &&
-        s_.Db.SetVerifyAfter(p.VerifyAfter);
-    if (ok) return {};
-    const Status failed = Status::Error("CoreSettingsSaveFail", s_.Db.LastError());
+                           p.EraseAll, p.WriteFlash, p.WriteEEPROM, lpt);
+    if (saved) saved = s_.Db.SetVerifyAfter(p.VerifyAfter);
+    if (saved) return {};
+    const Status failed = Status::Error("CoreSettingsSaveFail", saved.Text(s_.Lang()));
     s_.Say(failed.Error());
     s_.Out.Inform(failed.Error());
     return failed;

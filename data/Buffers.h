@@ -33,9 +33,6 @@ class Buffers {
     CurrentChip& Chip;
     std::vector<uint8_t> FlashBuffer;
     std::vector<uint8_t> EEPROMBuffer;
-    // Error text of the last HEX line that failed, empty when the last load had none.
-    std::string FlashLoadError;
-    std::string EEPROMLoadError;
     // Set by the last Flash load when the file carried PIC data-EEPROM records, which then
     // replaced the EEPROM buffer's content: the EEPROM grid needs a rebuild too.
     bool FlashFileHadEEPROM = false;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -16,13 +15,6 @@
 namespace tondrel {
 
 namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 // The byte written at line[pos], line[pos + 1]; false when either is missing or no hex digit.
 bool ReadByte(std::string_view line, size_t pos, uint8_t& out) {
@@ -44,6 +36,10 @@ int32_t& DataEndOf(Buffers& b, Memory side) {
 
 const char* Key(Memory side, const char* flashKey, const char* eepromKey) {
     return side == Memory::Flash ? flashKey : eepromKey;
+}
+
+Status NotHexLine(Memory side, int64_t lineNumber) {
+    return Status::Error(Key(side, "FlashNotHexLine", "EEPROMNotHexLine"), lineNumber);
 }
 
 // A piece of a user's file quoted in a message: short, and not cut inside a UTF-8 character.
@@ -88,47 +84,45 @@ FileKind FileKindOf(std::string_view path, Memory side) {
     return FileKind::Idf;
 }
 
-std::string HexLineParser::NotHexLine() const {
-    return Tr(Key(Side, "FlashNotHexLine", "EEPROMNotHexLine"), Lang);
-}
-
-std::string HexLineParser::CapacityError(Memory side) const {
+Status HexLineParser::CapacityError(Memory side, int64_t lineNumber) const {
     // The size named is the chip's own memory, not the PIC buffer's configuration-area reach.
-    return side == Memory::Flash ? TrFormat("FlashCapacity", Lang, Bufs.Chip.FlashSize)
-                                     : TrFormat("EEPROMCapacity", Lang, Bufs.Chip.EEPROMSize);
+    return side == Memory::Flash
+               ? Status::Error("FlashCapacity", Bufs.Chip.FlashSize, lineNumber)
+               : Status::Error("EEPROMCapacity", Bufs.Chip.EEPROMSize, lineNumber);
 }
 
-std::string HexLineParser::ParseHexLine(std::string_view line) {
+Status HexLineParser::ParseHexLine(std::string_view line, int64_t lineNumber) {
+    const Status notHex = NotHexLine(Side, lineNumber);
     uint8_t count = 0, addrHigh = 0, addrLow = 0, type = 0;
     if (line.size() < 9 || line[0] != ':' || !ReadByte(line, 1, count) ||
         !ReadByte(line, 3, addrHigh) || !ReadByte(line, 5, addrLow) || !ReadByte(line, 7, type))
-        return NotHexLine();
-    if (type == 0x01) return {};  // end of file; later lines are still read
+        return notHex;
+    if (type == 0x01) return Status();  // end of file; later lines are still read
     if (type == 0x02 || type == 0x04) {
         uint8_t d0 = 0, d1 = 0;
-        if (!ReadByte(line, 9, d0) || !ReadByte(line, 11, d1)) return NotHexLine();
+        if (!ReadByte(line, 9, d0) || !ReadByte(line, 11, d1)) return notHex;
         const int64_t value = d0 * 256 + d1;
         HexBase = type == 0x02 ? value * 16 : value * 65536;
     }
     if (type == 0x00) {
         // Data and checksum must all be there before a single byte is stored.
-        if (line.size() < 11 + 2 * static_cast<size_t>(count)) return NotHexLine();
+        if (line.size() < 11 + 2 * static_cast<size_t>(count)) return notHex;
         uint8_t b = 0;
         for (size_t k = 0; k < count; ++k)
-            if (!ReadByte(line, 9 + 2 * k, b)) return NotHexLine();
-        if (!ReadByte(line, line.size() - 2, b)) return NotHexLine();
+            if (!ReadByte(line, 9 + 2 * k, b)) return notHex;
+        if (!ReadByte(line, line.size() - 2, b)) return notHex;
     }
     const int64_t start = addrHigh * 256 + addrLow + HexBase;
-    if (Side == Memory::Flash && IsPic(Bufs.Chip.CurrentMethodCode) &&
-        start >= PicEEPROMImageStart)
-        return ParseIntoEEPROMImage(line, start, count, type, count + addrHigh + addrLow + type);
+    if (Side == Memory::Flash && IsPic(Bufs.Chip.CurrentMethodCode) && start >= PicEEPROMImageStart)
+        return ParseIntoEEPROMImage(line, lineNumber, start, count, type,
+                                    count + addrHigh + addrLow + type);
 
     std::vector<uint8_t>& buf = BufferOf(Bufs, Side);
-    if (!Fits(start, count)) return CapacityError(Side);
+    if (!Fits(start, count)) return CapacityError(Side, lineNumber);
     // Raised only for an accepted record, so the data end always stays inside the buffer.
     int32_t& dataEnd = DataEndOf(Bufs, Side);
     dataEnd = std::max<int32_t>(dataEnd, static_cast<int32_t>(start + count - 1));
-    if (type != 0x00) return {};  // 02, 03, 04, 05 and unknown types store nothing
+    if (type != 0x00) return Status();  // 02, 03, 04, 05 and unknown types store nothing
 
     unsigned sum = count + addrHigh + addrLow + type;
     for (size_t k = 0; k < count; ++k) {
@@ -140,8 +134,8 @@ std::string HexLineParser::ParseHexLine(std::string_view line) {
     uint8_t checksum = 0;
     ReadByte(line, line.size() - 2, checksum);
     if (((sum + checksum) & 0xFF) != 0)
-        return Tr(Key(Side, "FlashChecksum", "EEPROMChecksum"), Lang);
-    return {};
+        return Status::Error(Key(Side, "FlashChecksum", "EEPROMChecksum"), lineNumber);
+    return Status();
 }
 
 // Whether a record lies in the buffer. A PIC buffer has a hole between the end of program
@@ -159,11 +153,11 @@ bool HexLineParser::Fits(int64_t start, int count) const {
 // A PIC Flash file's data-EEPROM records: byte k of the EEPROM is the low byte of the word at
 // 0x4200 + 2k. The first such record replaces the EEPROM buffer's content, as loading an
 // EEPROM file would.
-std::string HexLineParser::ParseIntoEEPROMImage(std::string_view line, int64_t start, int count,
-                                                int type, unsigned headerSum) {
+Status HexLineParser::ParseIntoEEPROMImage(std::string_view line, int64_t lineNumber, int64_t start,
+                                           int count, int type, unsigned headerSum) {
     const int64_t offset = start - PicEEPROMImageStart;
     if (offset + count > 2 * static_cast<int64_t>(Bufs.EEPROMCapacity()))
-        return CapacityError(Memory::EEPROM);
+        return CapacityError(Memory::EEPROM, lineNumber);
     if (!EEPROMTouched) {
         EEPROMImage.assign(static_cast<size_t>(Bufs.EEPROMCapacity()), 0xFF);
         EEPROMImageEnd = 0;
@@ -172,7 +166,7 @@ std::string HexLineParser::ParseIntoEEPROMImage(std::string_view line, int64_t s
     if (count > 0)
         EEPROMImageEnd =
             std::max<int32_t>(EEPROMImageEnd, static_cast<int32_t>((offset + count - 1) / 2));
-    if (type != 0x00) return {};
+    if (type != 0x00) return Status();
 
     unsigned sum = headerSum;
     for (int k = 0; k < count; ++k) {
@@ -183,8 +177,8 @@ std::string HexLineParser::ParseIntoEEPROMImage(std::string_view line, int64_t s
     }
     uint8_t checksum = 0;
     ReadByte(line, line.size() - 2, checksum);
-    if (((sum + checksum) & 0xFF) != 0) return Tr("FlashChecksum", Lang);
-    return {};
+    if (((sum + checksum) & 0xFF) != 0) return Status::Error("FlashChecksum", lineNumber);
+    return Status();
 }
 
 void HexLineParser::CommitEEPROMImage() {
@@ -202,31 +196,20 @@ std::string LocalTimeText() {
     return text;
 }
 
-namespace {
-
-bool LoadInto(Buffers& b, Memory side, const std::string& path, FileKind kind, Language lang,
-              const BoardSink& board) {
+Result<LoadReport> LoadFile(Buffers& b, Memory side, const std::string& path) {
+    const FileKind kind = FileKindOf(path, side);
     const bool flash = side == Memory::Flash;
-    board("");
-    board(Tr(Key(side, "OpenFlashFile", "OpenEEPROMFile"), lang));
-    std::string& lastError = flash ? b.FlashLoadError : b.EEPROMLoadError;
-    lastError.clear();
-    auto fail = [&](std::string message) {
-        lastError = message;
-        board(message);
-        return false;
-    };
+    const std::string shownPath = EscapeControls(path);
 
     // The buffer is blanked only once the file is known to be there and readable.
     FilePtr file = OpenFile(path, "rb");
-    if (!file)
-        return fail(TrFormat("FileCannotOpen", lang, EscapeControls(path), ErrorText(errno)));
+    if (!file) return Status::Error("FileCannotOpen", shownPath, ErrorText(errno));
     struct stat info {};
     if (::fstat(::fileno(file.get()), &info) == 0) {
         if (S_ISDIR(info.st_mode))
-            return fail(TrFormat("FileCannotOpen", lang, EscapeControls(path), ErrorText(EISDIR)));
+            return Status::Error("FileCannotOpen", shownPath, ErrorText(EISDIR));
         if (S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) > kMaxInputBytes)
-            return fail(Tr("FileTooBig", lang));
+            return Status::Error("FileTooBig");
     }
 
     int32_t& dataEnd = DataEndOf(b, side);
@@ -238,17 +221,17 @@ bool LoadInto(Buffers& b, Memory side, const std::string& path, FileKind kind, L
         b.BlankFillEEPROM();
     std::vector<uint8_t>& buf = BufferOf(b, side);
 
-    HexLineParser parser(b, side, lang);
+    HexLineParser parser(b, side);
     if (kind == FileKind::Binary) {
         std::vector<uint8_t> data(buf.size() + 1);
         const size_t got = std::fread(data.data(), 1, data.size(), file.get());
         if (std::ferror(file.get()))
-            return fail(TrFormat("FileCannotRead", lang, EscapeControls(path), ErrorText(errno)));
+            return Status::Error("FileCannotRead", shownPath, ErrorText(errno));
         if (got > buf.size()) {
             std::error_code ec;
             const auto total = std::filesystem::file_size(path, ec);
-            return fail(TrFormat("BinaryTooBig", lang, ec ? static_cast<uintmax_t>(got) : total,
-                                 static_cast<int64_t>(buf.size())));
+            return Status::Error("BinaryTooBig", ec ? static_cast<uintmax_t>(got) : total,
+                                 static_cast<int64_t>(buf.size()));
         }
         std::copy_n(data.begin(), got, buf.begin());
         dataEnd = got > 0 ? static_cast<int32_t>(got - 1) : 0;
@@ -256,7 +239,7 @@ bool LoadInto(Buffers& b, Memory side, const std::string& path, FileKind kind, L
         LineReader reader(file.get(), kind == FileKind::IntelHex ? kMaxHexLine : kMaxIdfLine,
                           kMaxInputBytes);
         std::string_view line;
-        size_t lineNo = 0;
+        int64_t lineNo = 0;  // lines read before this one
         while (reader.Next(line)) {
             if (kind == FileKind::IntelHex) {
                 // Blank lines (a trailing one after the end record, say) carry nothing.
@@ -264,59 +247,37 @@ bool LoadInto(Buffers& b, Memory side, const std::string& path, FileKind kind, L
                     ++lineNo;
                     continue;
                 }
-                std::string message = parser.ParseHexLine(line);
-                if (!message.empty()) return fail(std::move(message));
+                Status parsed = parser.ParseHexLine(line, lineNo + 1);
+                if (!parsed) return parsed;
             } else {
-                if (lineNo >= buf.size())
-                    return fail(
-                        TrFormat("IdfTooManyLines", lang, static_cast<int64_t>(buf.size())));
+                if (lineNo >= static_cast<int64_t>(buf.size()))
+                    return Status::Error("IdfTooManyLines", static_cast<int64_t>(buf.size()),
+                                         lineNo + 1);
                 const std::optional<int32_t> value = ParseIdfInteger(line);
                 if (!value)
-                    return fail(
-                        TrFormat("IdfNotInteger", lang, lineNo + 1, EscapeControls(Quote(line))));
-                buf[lineNo] = static_cast<uint8_t>(static_cast<uint32_t>(*value) & 0xFF);
+                    return Status::Error("IdfNotInteger", lineNo + 1, EscapeControls(Quote(line)));
+                buf[static_cast<size_t>(lineNo)] =
+                    static_cast<uint8_t>(static_cast<uint32_t>(*value) & 0xFF);
             }
             ++lineNo;
         }
         if (reader.Error() != 0)
-            return fail(
-                TrFormat("FileCannotRead", lang, EscapeControls(path), ErrorText(reader.Error())));
-        if (reader.TooLong()) return fail(TrFormat("FileLineTooLong", lang, lineNo + 1));
-        if (reader.TooBig()) return fail(Tr("FileTooBig", lang));
+            return Status::Error("FileCannotRead", shownPath, ErrorText(reader.Error()));
+        if (reader.TooLong()) return Status::Error("FileLineTooLong", lineNo + 1);
+        if (reader.TooBig()) return Status::Error("FileTooBig");
     }
     file.reset();
+    LoadReport report;
+    report.Path = path;
+    report.Size = static_cast<int64_t>(dataEnd) + 1;
     // EEPROM records of a PIC Flash file count only when the whole file loaded.
-    if (parser.EEPROMTouched) parser.CommitEEPROMImage();
-
-    board(TrFormat("FilePosition", lang, EscapeControls(path)));
-    board(TrFormat("FileSize", lang, static_cast<int64_t>(dataEnd) + 1));
     if (parser.EEPROMTouched) {
+        parser.CommitEEPROMImage();
         b.FlashFileHadEEPROM = true;
-        board(
-            TrFormat("EEPROMFromFlashFile", lang, static_cast<int64_t>(b.Chip.EEPROMDataEnd) + 1));
+        report.EEPROMFromFlash = static_cast<int64_t>(b.Chip.EEPROMDataEnd) + 1;
     }
-    board(TrFormat("FileOpenTime", lang, LocalTimeText()));
-    board(Tr(Key(side, "FlashFileOpened", "EEPROMFileOpened"), lang));
-    return true;
-}
-
-}  // namespace
-
-bool LoadFlashFile(Buffers& buffers, const std::string& path, Language lang,
-                   const BoardSink& board) {
-    return LoadInto(buffers, Memory::Flash, path, FileKindOf(path, Memory::Flash), lang,
-                    board);
-}
-
-bool LoadEEPROMFile(Buffers& buffers, const std::string& path, Language lang,
-                    const BoardSink& board) {
-    return LoadInto(buffers, Memory::EEPROM, path, FileKindOf(path, Memory::EEPROM), lang,
-                    board);
-}
-
-bool LoadBinary(Buffers& buffers, Memory side, const std::string& path, Language lang,
-                const BoardSink& board) {
-    return LoadInto(buffers, side, path, FileKind::Binary, lang, board);
+    report.OpenTime = LocalTimeText();
+    return report;
 }
 
 }  // namespace tondrel

@@ -1,18 +1,17 @@
 #pragma once
 // Loading Intel HEX, decimal-list (idf) and raw binary files into the Flash and EEPROM buffers.
-// Every report goes to the message board as one line per call of the sink.
+// Nothing here writes a text: a load returns what the board reports, or why it failed.
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/Memory.h"
-#include "common/Messages.h"
+#include "common/Status.h"
 #include "data/Buffers.h"
 
 namespace tondrel {
-
-using BoardSink = std::function<void(const std::string&)>;
 
 enum class FileKind { IntelHex, Idf, Binary };
 
@@ -24,11 +23,11 @@ FileKind FileKindOf(std::string_view path, Memory side);
 // starts at 0 for every load.
 class HexLineParser {
   public:
-    HexLineParser(Buffers& buffers, Memory side, Language lang)
-        : Bufs(buffers), Side(side), Lang(lang) {}
+    HexLineParser(Buffers& buffers, Memory side) : Bufs(buffers), Side(side) {}
 
-    // Empty when the line is accepted, else the message to show. Never reads past the line.
-    std::string ParseHexLine(std::string_view line);
+    // Fine when the line is accepted; a refusal names the line by lineNumber (counted from 1)
+    // as its last argument. Never reads past the line.
+    Status ParseHexLine(std::string_view line, int64_t lineNumber);
 
     int64_t HexBase = 0;
     // A PIC Flash file carried data-EEPROM records. They are gathered apart and replace the
@@ -38,27 +37,29 @@ class HexLineParser {
 
   private:
     bool Fits(int64_t start, int count) const;
-    std::string NotHexLine() const;
-    std::string CapacityError(Memory side) const;
-    std::string ParseIntoEEPROMImage(std::string_view line, int64_t start, int count, int type,
-                                     unsigned headerSum);
+    Status CapacityError(Memory side, int64_t lineNumber) const;
+    Status ParseIntoEEPROMImage(std::string_view line, int64_t lineNumber, int64_t start, int count,
+                                int type, unsigned headerSum);
 
     Buffers& Bufs;
     Memory Side;
-    Language Lang;
     std::vector<uint8_t> EEPROMImage;
     int32_t EEPROMImageEnd = 0;
 };
 
-// Blank the buffer and load the whole file; true on success. On failure the reason is on the
-// board and the buffer holds what was applied before the failing line.
-bool LoadFlashFile(Buffers& buffers, const std::string& path, Language lang,
-                   const BoardSink& board);
-bool LoadEEPROMFile(Buffers& buffers, const std::string& path, Language lang,
-                    const BoardSink& board);
-// The same as the two above with the reader forced to raw binary whatever the extension.
-bool LoadBinary(Buffers& buffers, Memory side, const std::string& path, Language lang,
-                const BoardSink& board);
+// What a load that succeeded has to report.
+struct LoadReport {
+    std::string Path;  // as given
+    int64_t Size = 0;  // bytes up to the data end, as "FileSize" shows it
+    // A PIC Flash file's data-EEPROM bytes, which replaced the EEPROM buffer's content.
+    std::optional<int64_t> EEPROMFromFlash;
+    std::string OpenTime;  // LocalTimeText() when the load finished
+};
+
+// Blanks the side's buffer and loads the whole file, the reader chosen by FileKindOf. On
+// failure the buffer holds what was applied before the failing line; a file that cannot be
+// opened leaves it untouched.
+Result<LoadReport> LoadFile(Buffers& buffers, Memory side, const std::string& path);
 
 // Local date and time as the report lines show it, "2026-12-08 03:17:47".
 std::string LocalTimeText();

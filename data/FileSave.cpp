@@ -15,11 +15,8 @@ namespace tondrel {
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
 void AppendHexByte(std::string& out, unsigned b) {
-    out += kHexDigits[(b >> 4) & 0xF];
-    out += kHexDigits[b & 0xF];
+    out += HexText(b & 0xFF);
 }
 
 void AppendRecord(std::string& out, unsigned address, unsigned type, const uint8_t* data,
@@ -50,12 +47,10 @@ bool WriteAll(int fd, std::string_view content) {
     return true;
 }
 
-bool Report(bool ok, int err, const std::string& path, Language lang, const BoardSink& board) {
-    board("");
-    const std::string shown = EscapeControls(path);
-    board(ok ? TrFormat("SavedFileTo", lang, shown)
-             : TrFormat("FileCannotWrite", lang, shown, std::strerror(err != 0 ? err : EIO)));
-    return ok;
+// Why a write failed; errno 0 (a short write that set none) reads as an I/O error.
+Status CannotWrite(const std::string& path, int err) {
+    return Status::Error("FileCannotWrite", EscapeControls(path),
+                         std::strerror(err != 0 ? err : EIO));
 }
 
 }  // namespace
@@ -110,34 +105,24 @@ std::string SaveTarget(const std::string& path) {
     return target;
 }
 
-bool WriteFileReplacing(const std::string& path, std::string_view content, int& err) {
-    err = 0;
+Status WriteFileReplacing(const std::string& path, std::string_view content) {
     if (path == "-") {
-        const bool ok = WriteAll(STDOUT_FILENO, content);
-        if (!ok) err = errno;
-        return ok;
+        if (!WriteAll(STDOUT_FILENO, content)) return CannotWrite(path, errno);
+        return Status();
     }
     const std::string target = SaveTarget(path);
     struct stat existing {};
     if (::stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
         // A device, a FIFO or a socket is written where it is: replacing it with a regular file
         // would destroy it (as root, /dev/null).
-        if (S_ISDIR(existing.st_mode)) {
-            err = EISDIR;
-            return false;
-        }
+        if (S_ISDIR(existing.st_mode)) return CannotWrite(path, EISDIR);
         const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0) {
-            err = errno;
-            return false;
-        }
-        bool ok = WriteAll(fd, content);
-        if (!ok) err = errno;
-        if (::close(fd) != 0 && ok) {
-            ok = false;
-            err = errno;
-        }
-        return ok;
+        if (fd < 0) return CannotWrite(path, errno);
+        const bool written = WriteAll(fd, content);
+        const int writeErr = errno;
+        if (::close(fd) != 0 && written) return CannotWrite(path, errno);
+        if (!written) return CannotWrite(path, writeErr);
+        return Status();
     }
     // The temporary file sits beside the target under a short name of its own, so a target
     // name near the length limit still saves.
@@ -154,14 +139,12 @@ bool WriteFileReplacing(const std::string& path, std::string_view content, int& 
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
-    if (fd < 0) {
-        err = errno;
-        return false;
-    }
+    if (fd < 0) return CannotWrite(path, errno);
     // A file replaced keeps its permissions.
     struct stat old {};
     if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
         ::fchmod(fd, old.st_mode & 07777);
+    int err = 0;
     bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
     if (!ok) err = errno;
     if (::close(fd) != 0 && ok) {
@@ -172,30 +155,23 @@ bool WriteFileReplacing(const std::string& path, std::string_view content, int& 
         ok = false;
         err = errno;
     }
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    if (ok) return Status();
+    ::unlink(temp.c_str());
+    return CannotWrite(path, err);
 }
 
-bool SaveIdf(const std::vector<uint8_t>& buffer, const std::string& path, Language lang,
-             const BoardSink& board) {
-    int err = 0;
-    const bool ok = WriteFileReplacing(path, IdfText(buffer), err);
-    return Report(ok, err, path, lang, board);
+Status SaveIdf(const std::vector<uint8_t>& buffer, const std::string& path) {
+    return WriteFileReplacing(path, IdfText(buffer));
 }
 
-bool SaveIntelHex(const std::vector<uint8_t>& buffer, const BlankAt& blankAt,
-                  const std::string& path, Language lang, const BoardSink& board) {
-    int err = 0;
-    const bool ok = WriteFileReplacing(path, IntelHexText(buffer, blankAt), err);
-    return Report(ok, err, path, lang, board);
+Status SaveIntelHex(const std::vector<uint8_t>& buffer, const BlankAt& blankAt,
+                    const std::string& path) {
+    return WriteFileReplacing(path, IntelHexText(buffer, blankAt));
 }
 
-bool SaveBinary(const std::vector<uint8_t>& buffer, const std::string& path, Language lang,
-                const BoardSink& board) {
-    int err = 0;
+Status SaveBinary(const std::vector<uint8_t>& buffer, const std::string& path) {
     const std::string_view content(reinterpret_cast<const char*>(buffer.data()), buffer.size());
-    const bool ok = WriteFileReplacing(path, content, err);
-    return Report(ok, err, path, lang, board);
+    return WriteFileReplacing(path, content);
 }
 
 BlankAt FlashBlankOf(const Buffers& buffers) {

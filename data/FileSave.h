@@ -7,9 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/Messages.h"
+#include "common/Status.h"
 #include "data/Buffers.h"
-#include "data/FileLoad.h"
 
 namespace tondrel {
 
@@ -23,20 +22,17 @@ std::string IdfText(const std::vector<uint8_t>& buffer);
 // Lines end with CR LF.
 std::string IntelHexText(const std::vector<uint8_t>& buffer, const BlankAt& blankAt);
 
-// Writes content to path; on failure returns false with errno's value in err and leaves any
-// existing file at path as it was. "-" is standard output; a symbolic link is followed and its
-// target replaced; a device, FIFO or socket is written in place, never replaced.
+// Writes content to path; a failure ("FileCannotWrite": the path, the system's reason) leaves
+// any existing file at path as it was. "-" is standard output; a symbolic link is followed and
+// its target replaced; a device, FIFO or socket is written in place, never replaced.
 std::string SaveTarget(const std::string& path);  // path with its symbolic links followed
-bool WriteFileReplacing(const std::string& path, std::string_view content, int& err);
+Status WriteFileReplacing(const std::string& path, std::string_view content);
 
-// Each reports on the board: an empty line, then where the file went or why it could not be
-// written.
-bool SaveIdf(const std::vector<uint8_t>& buffer, const std::string& path, Language lang,
-             const BoardSink& board);
-bool SaveIntelHex(const std::vector<uint8_t>& buffer, const BlankAt& blankAt,
-                  const std::string& path, Language lang, const BoardSink& board);
-bool SaveBinary(const std::vector<uint8_t>& buffer, const std::string& path, Language lang,
-                const BoardSink& board);
+// The buffer in each format through WriteFileReplacing; saying where it went is the caller's.
+Status SaveIdf(const std::vector<uint8_t>& buffer, const std::string& path);
+Status SaveIntelHex(const std::vector<uint8_t>& buffer, const BlankAt& blankAt,
+                    const std::string& path);
+Status SaveBinary(const std::vector<uint8_t>& buffer, const std::string& path);
 
 // The buffer's own blank values: PIC words 0x3FFF where the chip blanks them, else 0xFF.
 BlankAt FlashBlankOf(const Buffers& buffers);

@@ -1,22 +1,13 @@
 #include "data/GridText.h"
 
-#include <cstdio>
+#include "common/Text.h"
 
 namespace tondrel {
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
 std::string HexByte(uint8_t b) {
-    return {kHexDigits[b >> 4], kHexDigits[b & 0xF]};
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
+    return HexText(b);
 }
 
 void AppendChar(std::string& out, uint8_t b) {
@@ -46,7 +37,7 @@ int32_t DataRowCount(size_t bufferSize, GridMode mode) {
 }
 
 std::string HeaderText(int column) {
-    if (column >= 1 && column <= 16) return std::string(1, kHexDigits[column - 1]);
+    if (column >= 1 && column <= 16) return HexText(static_cast<uint64_t>(column - 1), 1);
     if (column == GridAsciiColumn) return "ASCII";
     return {};
 }
@@ -58,9 +49,7 @@ int ColumnWidth(int column, GridMode mode) {
 }
 
 std::string RowHeader(int32_t row) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%03X0", static_cast<unsigned>(row - 1));
-    return text;
+    return HexText(static_cast<unsigned>(row - 1), 3) + "0";
 }
 
 std::optional<int32_t> CellPosition(size_t bufferSize, GridMode mode, int32_t row, int column) {
@@ -115,10 +104,8 @@ std::string EditorTitle(Memory side) {
 
 std::string EditorCaption(Memory side, GridMode mode, int32_t position, Language lang) {
     (void)mode;  // the position already is a byte address or a word index
-    char address[16];
-    std::snprintf(address, sizeof address, "%02X", static_cast<unsigned>(position));
     return TrFormat(side == Memory::Flash ? "ModifyFlashDataAt" : "ModifyEEPROMDataAt", lang,
-                    std::string_view(address));
+                    HexText(static_cast<unsigned>(position)));
 }
 
 std::string ApplyEdit(std::vector<uint8_t>& buffer, GridMode mode, int32_t position,
@@ -127,16 +114,16 @@ std::string ApplyEdit(std::vector<uint8_t>& buffer, GridMode mode, int32_t posit
     for (char c : text)
         if (HexDigit(c) >= 0) digits += c;
     const auto p = static_cast<size_t>(position);
+    // Only hex digits are left, so the one failure of the parse is an empty text: 0.
+    auto value = [&](size_t count) {
+        return ParseNumber(std::string_view(digits).substr(0, count), NumberStyle::Hex).value_or(0);
+    };
     if (mode == GridMode::Byte) {
-        unsigned value = 0;
-        for (size_t i = 0; i < digits.size() && i < 2; ++i)
-            value = value * 16 + static_cast<unsigned>(HexDigit(digits[i]));
-        buffer[p] = static_cast<uint8_t>(value);
+        buffer[p] = static_cast<uint8_t>(value(2));
     } else {
-        if (digits.size() > 4) digits.resize(4);
-        digits.insert(0, 4 - digits.size(), '0');
-        buffer[2 * p + 1] = static_cast<uint8_t>(HexDigit(digits[0]) * 16 + HexDigit(digits[1]));
-        buffer[2 * p] = static_cast<uint8_t>(HexDigit(digits[2]) * 16 + HexDigit(digits[3]));
+        const auto word = static_cast<uint16_t>(value(4));
+        buffer[2 * p + 1] = static_cast<uint8_t>(word >> 8);
+        buffer[2 * p] = static_cast<uint8_t>(word & 0xFF);
     }
     return EditorText(buffer, mode, position);
 }

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Memory.h"
 #include "common/Messages.h"
 #include "common/Method.h"
-#include "data/FileLoad.h"
 
 namespace tondrel {
 

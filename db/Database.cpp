@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <system_error>
+#include <utility>
 
 #include "common/Text.h"
 #include "db/SqlText.h"
@@ -50,8 +51,24 @@ std::string EscapeLike(const std::string& text) {
     return out;
 }
 
-std::string Quoted(const std::string& path) {
-    return "'" + path + "'";
+// The settings row's columns and where each is kept.
+constexpr std::pair<const char*, int Settings::*> kSettingsColumns[] = {
+    {"launch", &Settings::Launch},
+    {"isRunProgram", &Settings::IsRunProgram},
+    {"language", &Settings::Language},
+    {"isUpdateFlash", &Settings::IsUpdateFlash},
+    {"isUpdateEEProm", &Settings::IsUpdateEEProm},
+    {"isEraseAll", &Settings::IsEraseAll},
+    {"isProgramFlash", &Settings::IsProgramFlash},
+    {"isProgramEEProm", &Settings::IsProgramEEProm},
+    {"sound", &Settings::Sound},
+    {"LPT", &Settings::Lpt},
+    {"isVerifyAfter", &Settings::IsVerifyAfter},
+};
+
+// A failed statement: what the program was doing (the key) and SQLite's reason.
+Status Failure(const char* key, const std::string& why) {
+    return Status::Error(key, why);
 }
 
 // A write transaction that rolls back unless committed. IMMEDIATE takes the write lock at once,
@@ -80,30 +97,24 @@ class Transaction {
 };
 
 // One clear sentence for the failures a user can do something about.
-std::string DescribeOpenFailure(const std::string& path, int code, const std::string& detail) {
+Status DescribeOpenFailure(const std::string& path, int code, const std::string& detail) {
     switch (code & 0xFF) {
         case SQLITE_NOTADB:
-            return Quoted(path) +
-                   " is not a database file; it was left untouched. Move it away or choose "
-                   "another file with --database.";
+            return Status::Error("DbNotADatabase", path);
         case SQLITE_CORRUPT:
-            return Quoted(path) +
-                   " is a damaged database; it was left untouched. Restore a copy or choose "
-                   "another file with --database.";
+            return Status::Error("DbDamaged", path);
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
-            return Quoted(path) +
-                   " is locked by another program; close that program and try again.";
+            return Status::Error("DbLocked", path);
         case SQLITE_READONLY:
         case SQLITE_CANTOPEN:
         case SQLITE_PERM:
         case SQLITE_AUTH:
         case SQLITE_IOERR:
         case SQLITE_FULL:
-            return "cannot write the chip database " + Quoted(path) + " (" + detail +
-                   "); choose a writable place with --database.";
+            return Status::Error("DbCannotWrite", path, detail);
         default:
-            return "cannot open the chip database " + Quoted(path) + ": " + detail;
+            return Status::Error("DbCannotOpen", path, detail);
     }
 }
 
@@ -288,53 +299,32 @@ std::string SettingsUpdateText(int language, bool sound, bool isUpdateFlash, boo
     return text;
 }
 
-std::unique_ptr<Database> Database::Open(const std::string& path, std::string& error) {
-    error.clear();
-    if (path.empty()) {
-        error = "no chip database path given";
-        return nullptr;
-    }
+Result<std::unique_ptr<Database>> Database::Open(const std::string& path) {
+    if (path.empty()) return Status::Error("DbNoPath");
     const fs::path file(path);
     const fs::path folder = file.parent_path();
     std::error_code ec;
     const bool existed = fs::exists(file, ec);
-    if (existed && fs::is_directory(file, ec)) {
-        error = Quoted(path) + " is a folder, not a database file; choose a file with --database.";
-        return nullptr;
-    }
+    if (existed && fs::is_directory(file, ec)) return Status::Error("DbIsFolder", path);
     if (!existed && !folder.empty()) {
         fs::create_directories(folder, ec);
-        if (ec) {
-            error = "cannot create the folder " + Quoted(folder.string()) + " for the chip " +
-                    "database (" + ec.message() + "); choose a writable place with --database.";
-            return nullptr;
-        }
+        if (ec) return Status::Error("DbCannotCreateFolder", folder.string(), ec.message());
     }
     // The journal is written beside the file, so the folder must be writable even when the
     // file itself is.
-    if (!FolderWritable(folder)) {
-        error = "cannot write the chip database " + Quoted(path) + ": the folder " +
-                Quoted(folder.empty() ? std::string(".") : folder.string()) +
-                " is not writable; choose a writable place with --database.";
-        return nullptr;
-    }
+    if (!FolderWritable(folder))
+        return Status::Error("DbFolderNotWritable", path,
+                             folder.empty() ? std::string(".") : folder.string());
 
     Connection conn;
-    if (!conn.Open(path, !existed)) {
-        error = DescribeOpenFailure(path, conn.ErrorCode(), conn.ErrorMessage());
-        return nullptr;
-    }
+    if (!conn.Open(path, !existed))
+        return DescribeOpenFailure(path, conn.ErrorCode(), conn.ErrorMessage());
     // Removes a file this call created when its set-up fails, so no half-made database stays.
     auto discardNew = [&] {
         conn.Close();
         if (!existed) fs::remove(file, ec);
     };
-    if (conn.IsReadOnly()) {
-        error = Quoted(path) +
-                " is read-only: settings, speeds and tool paths could not be saved. Make it "
-                "writable or choose another file with --database.";
-        return nullptr;
-    }
+    if (conn.IsReadOnly()) return Status::Error("DbReadOnly", path);
     conn.SetBusyTimeout(BusyTimeoutMs);
 
     {
@@ -342,26 +332,16 @@ std::unique_ptr<Database> Database::Open(const std::string& path, std::string& e
         std::optional<FileState> state;
         if (tx.Begun()) state = ReadFileState(conn);
         if (!tx.Begun() || !state) {
-            error = DescribeOpenFailure(path, conn.ErrorCode(), conn.ErrorMessage());
+            Status failure = DescribeOpenFailure(path, conn.ErrorCode(), conn.ErrorMessage());
             discardNew();
-            return nullptr;
+            return failure;
         }
         int version = state->Version;
-        if (version > SchemaVersion) {
-            error = Quoted(path) + " was written by a newer release of tondrel (schema version " +
-                    std::to_string(version) + ", this one knows " + std::to_string(SchemaVersion) +
-                    "); it was left untouched.";
-            return nullptr;
-        }
+        if (version > SchemaVersion) return Status::Error("DbNewer", path, version, SchemaVersion);
         if (version == 0 && state->Tables > 0) {
             // Tables but no version: a converted catalogue of ours is adopted as it is;
             // anything else belongs to another program and is not ours to change.
-            if (state->OurTables != 5) {
-                error = Quoted(path) +
-                        " is a database of another program; it was left untouched. Choose "
-                        "another file with --database.";
-                return nullptr;
-            }
+            if (state->OurTables != 5) return Status::Error("DbOtherProgram", path);
             version = 1;
         }
         bool ok = true;
@@ -371,64 +351,59 @@ std::unique_ptr<Database> Database::Open(const std::string& path, std::string& e
             ok = conn.Execute("PRAGMA user_version = " + std::to_string(SchemaVersion));
         }
         if (!ok || !tx.Commit()) {
-            error = DescribeOpenFailure(path, conn.ErrorCode(), conn.ErrorMessage());
-            if (error.rfind("cannot open", 0) == 0) {
-                error = "cannot prepare the chip database " + Quoted(path) + ": " +
-                        conn.ErrorMessage() + "; nothing was changed.";
-            }
+            Status failure = DescribeOpenFailure(path, conn.ErrorCode(), conn.ErrorMessage());
+            if (failure.Key() == "DbCannotOpen")
+                failure = Status::Error("DbCannotPrepare", path, conn.ErrorMessage());
             discardNew();
-            return nullptr;
+            return failure;
         }
     }
     return std::unique_ptr<Database>(new Database(path, std::move(conn)));
 }
 
-bool Database::Fail(const std::string& what, const std::string& why) {
-    lastError_ = what + ": " + why;
-    return false;
-}
-
-bool Database::ExecuteBound(Statement& statement, const char* what) {
-    if (!statement.Ok() || !statement.Run()) return Fail(what, statement.Error());
-    return true;
-}
-
-std::vector<ChipRecord> Database::QueryChips(Statement& statement) {
+Result<std::vector<ChipRecord>> Database::QueryChips(Statement& statement) {
+    if (!statement.Ok()) return Failure("DbChipList", statement.Error());
     std::vector<ChipRecord> chips;
-    if (!statement.Ok()) {
-        Fail("chip list", statement.Error());
-        return chips;
-    }
     Statement::StepResult r;
     while ((r = statement.Step()) == Statement::StepResult::Row)
         chips.push_back(RowToChip(statement));
-    if (r == Statement::StepResult::Error) {
-        Fail("chip list", statement.Error());
-        chips.clear();
-    }
+    if (r == Statement::StepResult::Error) return Failure("DbChipList", statement.Error());
     return chips;
 }
 
-std::vector<std::string> Database::ChipColumns() {
-    lastError_.clear();
-    std::vector<std::string> names;
-    Statement statement(conn_, "select * from chip");
-    if (!statement.Ok()) {
-        Fail("chip columns", statement.Error());
-        return names;
+Result<std::optional<ChipRecord>> Database::QueryChip(Statement& statement) {
+    auto chips = QueryChips(statement);
+    if (!chips) return chips.GetStatus();
+    if (chips->empty()) return std::optional<ChipRecord>();
+    return std::optional<ChipRecord>(std::move(chips->front()));
+}
+
+Result<std::string> Database::QueryText(Statement& statement, const char* column, const char* key) {
+    switch (statement.Step()) {
+        case Statement::StepResult::Row:
+            return statement.Text(column);
+        case Statement::StepResult::Done:
+            return std::string();
+        case Statement::StepResult::Error:
+            break;
     }
+    return Failure(key, statement.Error());
+}
+
+Result<std::vector<std::string>> Database::ChipColumns() {
+    Statement statement(conn_, "select * from chip");
+    if (!statement.Ok()) return Failure("DbChipColumns", statement.Error());
+    std::vector<std::string> names;
     for (int i = 0; i < statement.ColumnCount(); ++i) names.push_back(statement.ColumnName(i));
     return names;
 }
 
-std::vector<ChipRecord> Database::ListChips() {
-    lastError_.clear();
+Result<std::vector<ChipRecord>> Database::ListChips() {
     Statement statement(conn_, std::string("select * from chip") + kChipOrderSql);
     return QueryChips(statement);
 }
 
-std::vector<ChipRecord> Database::SearchChips(const std::string& fragment) {
-    lastError_.clear();
+Result<std::vector<ChipRecord>> Database::SearchChips(const std::string& fragment) {
     Statement statement(conn_, std::string("select * from chip where \"芯片名称\" like "
                                            "'%' || ?1 || '%' escape '\\'") +
                                    kChipOrderSql);
@@ -436,198 +411,132 @@ std::vector<ChipRecord> Database::SearchChips(const std::string& fragment) {
     return QueryChips(statement);
 }
 
-std::optional<ChipRecord> Database::FindChip(Method method, const std::string& signature) {
-    lastError_.clear();
-    if (tondrel::Trim(signature).empty()) return std::nullopt;
+Result<std::optional<ChipRecord>> Database::FindChip(Method method, const std::string& signature) {
+    if (tondrel::Trim(signature).empty()) return std::optional<ChipRecord>();
     // The stored text may hold several signatures or text around one, hence the substring
     // match; chipid order makes "the first row" the same on every run.
     Statement statement(conn_,
                         "select * from chip where \"芯片编程方法代号\" = ?1 and \"芯片特征码\" "
                         "like '%' || ?2 || '%' escape '\\' order by chipid limit 1");
     statement.Bind(1, MethodCode(method)).Bind(2, EscapeLike(signature));
-    auto chips = QueryChips(statement);
-    if (chips.empty()) return std::nullopt;
-    chips.front().Name = std::string(tondrel::Trim(chips.front().Name));
-    return chips.front();
+    auto chip = QueryChip(statement);
+    if (chip && *chip) (*chip)->Name = std::string(tondrel::Trim((*chip)->Name));
+    return chip;
 }
 
-std::optional<ChipRecord> Database::ChipById(int id) {
-    lastError_.clear();
+Result<std::optional<ChipRecord>> Database::ChipById(int id) {
     Statement statement(conn_, "select * from chip where chipid = ?1");
     statement.Bind(1, id);
-    auto chips = QueryChips(statement);
-    if (chips.empty()) return std::nullopt;
-    return chips.front();
+    return QueryChip(statement);
 }
 
-std::optional<ChipRecord> Database::ChipByName(const std::string& name) {
-    lastError_.clear();
+Result<std::optional<ChipRecord>> Database::ChipByName(const std::string& name) {
     Statement statement(conn_,
                         "select * from chip where \"芯片名称\" = ?1 collate nocase "
                         "order by chipid limit 1");
     statement.Bind(1, name);
-    auto chips = QueryChips(statement);
-    if (chips.empty()) return std::nullopt;
-    return chips.front();
+    return QueryChip(statement);
 }
 
-std::optional<int> Database::ReadSpeed(int chipId) {
-    lastError_.clear();
+Result<std::optional<int>> Database::ReadSpeed(int chipId) {
     Statement statement(conn_, "select * from speed where chipid = ?1");
     statement.Bind(1, chipId);
     switch (statement.Step()) {
         case Statement::StepResult::Row:
-            return statement.Int("speed");
+            return std::optional<int>(statement.Int("speed"));
         case Statement::StepResult::Done:
-            return std::nullopt;
+            return std::optional<int>();
         case Statement::StepResult::Error:
             break;
     }
-    Fail("speed read", statement.Error());
-    return std::nullopt;
+    return Failure("DbSpeedRead", statement.Error());
 }
 
-bool Database::WriteSpeed(int chipId, int position) {
-    lastError_.clear();
+Status Database::WriteSpeed(int chipId, int position) {
     Transaction tx(conn_);
-    if (!tx.Begun()) return Fail("speed write", conn_.ErrorMessage());
+    if (!tx.Begun()) return Failure("DbSpeedWrite", conn_.ErrorMessage());
     Statement select(conn_, "select * from speed where chipid = ?1");
     select.Bind(1, chipId);
     const Statement::StepResult found = select.Step();
-    if (found == Statement::StepResult::Error) return Fail("speed write", select.Error());
+    if (found == Statement::StepResult::Error) return Failure("DbSpeedWrite", select.Error());
     Statement change(conn_, found == Statement::StepResult::Row
                                 ? "update speed set speed = ?2 where chipid = ?1"
                                 : "insert into speed (chipid, speed) values (?1, ?2)");
     change.Bind(1, chipId).Bind(2, position);
-    if (!ExecuteBound(change, "speed write")) return false;
-    if (!tx.Commit()) return Fail("speed write", conn_.ErrorMessage());
-    return true;
+    if (!change.Ok() || !change.Run()) return Failure("DbSpeedWrite", change.Error());
+    if (!tx.Commit()) return Failure("DbSpeedWrite", conn_.ErrorMessage());
+    return Status();
 }
 
-Settings Database::ReadSettings() {
-    lastError_.clear();
+Result<Settings> Database::ReadSettings() {
     Settings settings;
     Statement statement(conn_, "select * from settings limit 1");
     const Statement::StepResult r = statement.Step();
-    if (r == Statement::StepResult::Error) {
-        Fail("settings read", statement.Error());
-        return settings;
-    }
+    if (r == Statement::StepResult::Error) return Failure("DbSettingsRead", statement.Error());
     if (r == Statement::StepResult::Done) return settings;  // no row: every column reads 0
-    settings.Launch = statement.Int("launch");
-    settings.IsRunProgram = statement.Int("isRunProgram");
-    settings.Language = statement.Int("language");
-    settings.IsUpdateFlash = statement.Int("isUpdateFlash");
-    settings.IsUpdateEEProm = statement.Int("isUpdateEEProm");
-    settings.IsEraseAll = statement.Int("isEraseAll");
-    settings.IsProgramFlash = statement.Int("isProgramFlash");
-    settings.IsProgramEEProm = statement.Int("isProgramEEProm");
-    settings.Sound = statement.Int("sound");
-    settings.Lpt = statement.Int("LPT");
-    settings.IsVerifyAfter = statement.Int("isVerifyAfter");
+    for (const auto& [column, field] : kSettingsColumns) settings.*field = statement.Int(column);
     return settings;
 }
 
-namespace {
-
 // The settings updates carry no condition and so change nothing without a row; a lost row
 // would silently lose the user's choices, so it is put back (with first-start values) first.
-constexpr const char* kEnsureSettingsRow =
-    "insert into settings (launch) select 1 where not exists (select 1 from settings)";
-
-}  // namespace
-
-bool Database::SaveSettings(int language, bool sound, bool isUpdateFlash, bool isUpdateEEProm,
-                            bool isEraseAll, bool isProgramFlash, bool isProgramEEProm, int lpt) {
-    lastError_.clear();
+Status Database::UpdateSettings(const char* sql, std::initializer_list<int> values,
+                                const char* key) {
     Transaction tx(conn_);
-    if (!tx.Begun() || !conn_.Execute(kEnsureSettingsRow)) {
-        return Fail("settings save", conn_.ErrorMessage());
-    }
-    Statement update(conn_,
-                     "update settings set language = ?1, sound = ?2, isUpdateFlash = ?3, "
-                     "isUpdateEEProm = ?4, isEraseAll = ?5, isProgramFlash = ?6, "
-                     "isProgramEEProm = ?7, LPT = ?8");
-    update.Bind(1, language)
-        .Bind(2, sound ? 1 : 0)
-        .Bind(3, isUpdateFlash ? 1 : 0)
-        .Bind(4, isUpdateEEProm ? 1 : 0)
-        .Bind(5, isEraseAll ? 1 : 0)
-        .Bind(6, isProgramFlash ? 1 : 0)
-        .Bind(7, isProgramEEProm ? 1 : 0)
-        .Bind(8, lpt);
-    if (!ExecuteBound(update, "settings save")) return false;
-    if (!tx.Commit()) return Fail("settings save", conn_.ErrorMessage());
-    return true;
+    if (!tx.Begun() ||
+        !conn_.Execute(
+            "insert into settings (launch) select 1 where not exists (select 1 from settings)"))
+        return Failure(key, conn_.ErrorMessage());
+    Statement update(conn_, sql);
+    int index = 1;
+    for (int value : values) update.Bind(index++, value);
+    if (!update.Ok() || !update.Run()) return Failure(key, update.Error());
+    if (!tx.Commit()) return Failure(key, conn_.ErrorMessage());
+    return Status();
 }
 
-bool Database::SetRunProgram(bool on) {
-    lastError_.clear();
-    Transaction tx(conn_);
-    if (!tx.Begun() || !conn_.Execute(kEnsureSettingsRow)) {
-        return Fail("launch option", conn_.ErrorMessage());
-    }
-    Statement update(conn_, "update settings set isRunProgram = ?1");
-    update.Bind(1, on ? 1 : 0);
-    if (!ExecuteBound(update, "launch option")) return false;
-    if (!tx.Commit()) return Fail("launch option", conn_.ErrorMessage());
-    return true;
+Status Database::SaveSettings(int language, bool sound, bool isUpdateFlash, bool isUpdateEEProm,
+                              bool isEraseAll, bool isProgramFlash, bool isProgramEEProm, int lpt) {
+    return UpdateSettings(
+        "update settings set language = ?1, sound = ?2, isUpdateFlash = ?3, "
+        "isUpdateEEProm = ?4, isEraseAll = ?5, isProgramFlash = ?6, "
+        "isProgramEEProm = ?7, LPT = ?8",
+        {language, sound, isUpdateFlash, isUpdateEEProm, isEraseAll, isProgramFlash,
+         isProgramEEProm, lpt},
+        "DbSettingsSave");
 }
 
-bool Database::SetVerifyAfter(bool on) {
-    lastError_.clear();
-    Transaction tx(conn_);
-    if (!tx.Begun() || !conn_.Execute(kEnsureSettingsRow)) {
-        return Fail("verify option", conn_.ErrorMessage());
-    }
-    Statement update(conn_, "update settings set isVerifyAfter = ?1");
-    update.Bind(1, on ? 1 : 0);
-    if (!ExecuteBound(update, "verify option")) return false;
-    if (!tx.Commit()) return Fail("verify option", conn_.ErrorMessage());
-    return true;
+Status Database::SetRunProgram(bool on) {
+    return UpdateSettings("update settings set isRunProgram = ?1", {on}, "DbLaunchOption");
 }
 
-bool Database::SetLaunch(int mode) {
-    lastError_.clear();
-    Transaction tx(conn_);
-    if (!tx.Begun() || !conn_.Execute(kEnsureSettingsRow)) {
-        return Fail("download mode", conn_.ErrorMessage());
-    }
-    Statement update(conn_, "update settings set launch = ?1");
-    update.Bind(1, mode);
-    if (!ExecuteBound(update, "download mode")) return false;
-    if (!tx.Commit()) return Fail("download mode", conn_.ErrorMessage());
-    return true;
+Status Database::SetVerifyAfter(bool on) {
+    return UpdateSettings("update settings set isVerifyAfter = ?1", {on}, "DbVerifyOption");
 }
 
-std::string Database::ToolPath(const std::string& key) {
-    lastError_.clear();
+Status Database::SetLaunch(int mode) {
+    return UpdateSettings("update settings set launch = ?1", {mode}, "DbDownloadMode");
+}
+
+Result<std::string> Database::ToolPath(const std::string& key) {
     Statement statement(conn_, "select * from path where name = ?1 collate nocase");
     statement.Bind(1, key);
-    const Statement::StepResult r = statement.Step();
-    if (r == Statement::StepResult::Row) return statement.Text("path");
-    if (r == Statement::StepResult::Error) Fail("tool path", statement.Error());
-    return {};
+    return QueryText(statement, "path", "DbToolPath");
 }
 
-bool Database::SetToolPath(const std::string& key, const std::string& path) {
-    lastError_.clear();
+Status Database::SetToolPath(const std::string& key, const std::string& path) {
     Statement update(conn_, "update path set path = ?1 where name = ?2 collate nocase");
     update.Bind(1, path).Bind(2, key);
-    if (!ExecuteBound(update, "tool path")) return false;
+    if (!update.Ok() || !update.Run()) return Failure("DbToolPath", update.Error());
     // An update that matched no row used to pass for success; the path would be gone.
-    if (conn_.Changes() == 0) return Fail("tool path", "no download mode is named " + Quoted(key));
-    return true;
+    if (conn_.Changes() == 0) return Status::Error("DbNoToolKey", key);
+    return Status();
 }
 
-std::string Database::SupportText(int hardwareGen) {
-    lastError_.clear();
+Result<std::string> Database::SupportText(int hardwareGen) {
     Statement statement(conn_, "select * from support where chipID = ?1");
     statement.Bind(1, hardwareGen);
-    const Statement::StepResult r = statement.Step();
-    if (r == Statement::StepResult::Row) return statement.Text("support");
-    if (r == Statement::StepResult::Error) Fail("adapter text", statement.Error());
-    return {};
+    return QueryText(statement, "support", "DbAdapterText");
 }
 
 }  // namespace tondrel::db

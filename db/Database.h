@@ -3,14 +3,16 @@
 // texts, in one SQLite file. Every statement the program sends is one function here, and every
 // value travels as a bound parameter, so a name fragment or a path holding a quote is just text.
 //
-// Error convention: each call clears LastError(); a call that fails returns false / an empty
-// result and leaves the reason in LastError(). Nothing throws.
+// A call that can fail returns a Status or a Result naming what failed (keys "Db...", the
+// SQLite reason as the argument). Nothing throws.
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "common/ChipRecord.h"
+#include "common/Status.h"
 #include "db/Sqlite.h"
 
 namespace tondrel::db {
@@ -36,6 +38,8 @@ struct Settings {
     int Sound = 0;
     int Lpt = 0;            // 1 LPT1, 2 LPT2, 3 LPT3
     int IsVerifyAfter = 1;  // read the written range back after a write (the sixth box)
+
+    bool operator==(const Settings&) const = default;
 };
 
 inline bool IsOn(int flag) {
@@ -59,57 +63,56 @@ std::string SettingsUpdateText(int language, bool sound, bool isUpdateFlash, boo
 class Database {
   public:
     // Opens the database at path, creating it (and its folder) when missing and bringing an
-    // older file up to the current schema. Refuses, with one clear message in error, a file
-    // that is not a database, a database of another program, one from a newer release, a
-    // location that cannot be written and a database locked by another program. An existing
-    // file is never replaced or emptied.
-    static std::unique_ptr<Database> Open(const std::string& path, std::string& error);
+    // older file up to the current schema. Refuses, with one clear message, a file that is not
+    // a database, a database of another program, one from a newer release, a location that
+    // cannot be written and a database locked by another program. An existing file is never
+    // replaced or emptied.
+    static Result<std::unique_ptr<Database>> Open(const std::string& path);
 
     const std::string& Path() const { return path_; }
-    const std::string& LastError() const { return lastError_; }
 
     // ---- catalogue ----
     // Column names of "select * from chip", in table order (the name is at position 2).
-    std::vector<std::string> ChipColumns();
+    Result<std::vector<std::string>> ChipColumns();
     // All chips, ordered by method code, then name.
-    std::vector<ChipRecord> ListChips();
+    Result<std::vector<ChipRecord>> ListChips();
     // Chips whose name contains fragment (ASCII letters compared without regard to case);
     // the fragment is literal text, '%' and '_' included. Same order as ListChips.
-    std::vector<ChipRecord> SearchChips(const std::string& fragment);
+    Result<std::vector<ChipRecord>> SearchChips(const std::string& fragment);
     // Detection lookup: the first row (by chipid) of this method code whose signature column
     // contains signature. The name comes back trimmed. An empty or blank signature finds
     // nothing: those engines cannot identify their chip.
-    std::optional<ChipRecord> FindChip(Method method, const std::string& signature);
-    std::optional<ChipRecord> ChipById(int id);
+    Result<std::optional<ChipRecord>> FindChip(Method method, const std::string& signature);
+    Result<std::optional<ChipRecord>> ChipById(int id);
     // Exact name, without regard to letter case ("atmega16" finds "ATmega16").
-    std::optional<ChipRecord> ChipByName(const std::string& name);
+    Result<std::optional<ChipRecord>> ChipByName(const std::string& name);
 
     // ---- speed ----
     // The stored speed-bar position of the chip, as stored (the caller clamps it to the bar);
-    // nullopt when the chip has none yet (or on error, see LastError).
-    std::optional<int> ReadSpeed(int chipId);
+    // nothing when the chip has none yet.
+    Result<std::optional<int>> ReadSpeed(int chipId);
     // Updates the chip's row, or inserts it when there is none.
-    bool WriteSpeed(int chipId, int position);
+    Status WriteSpeed(int chipId, int position);
 
     // ---- settings ----
     // The first settings row; every column 0 when there is no row.
-    Settings ReadSettings();
-    bool SaveSettings(int language, bool sound, bool isUpdateFlash, bool isUpdateEEProm,
-                      bool isEraseAll, bool isProgramFlash, bool isProgramEEProm, int lpt);
-    bool SetRunProgram(bool on);
-    bool SetVerifyAfter(bool on);
-    bool SetLaunch(int mode);
+    Result<Settings> ReadSettings();
+    Status SaveSettings(int language, bool sound, bool isUpdateFlash, bool isUpdateEEProm,
+                        bool isEraseAll, bool isProgramFlash, bool isProgramEEProm, int lpt);
+    Status SetRunProgram(bool on);
+    Status SetVerifyAfter(bool on);
+    Status SetLaunch(int mode);
 
     // ---- external tools ----
     // The stored path for a download-mode key (case ignored); empty when none.
-    std::string ToolPath(const std::string& key);
-    // Stores the path under an existing key; false (with a message) for an unknown key.
-    bool SetToolPath(const std::string& key, const std::string& path);
+    Result<std::string> ToolPath(const std::string& key);
+    // Stores the path under an existing key; an unknown key fails ("DbNoToolKey").
+    Status SetToolPath(const std::string& key, const std::string& path);
 
     // ---- adapter texts ----
     // The chips an adapter kind serves (1 generation one, 2 generation two, 3 Altera cable);
     // empty for any other kind.
-    std::string SupportText(int hardwareGen);
+    Result<std::string> SupportText(int hardwareGen);
 
     // The underlying connection, for maintenance tools and tests.
     Connection& Raw() { return conn_; }
@@ -117,13 +120,13 @@ class Database {
   private:
     Database(std::string path, Connection conn) : path_(std::move(path)), conn_(std::move(conn)) {}
 
-    bool Fail(const std::string& what, const std::string& why);
-    std::vector<ChipRecord> QueryChips(Statement& statement);
-    bool ExecuteBound(Statement& statement, const char* what);
+    Result<std::vector<ChipRecord>> QueryChips(Statement& statement);
+    Result<std::optional<ChipRecord>> QueryChip(Statement& statement);
+    Result<std::string> QueryText(Statement& statement, const char* column, const char* key);
+    Status UpdateSettings(const char* sql, std::initializer_list<int> values, const char* key);
 
     std::string path_;
     Connection conn_;
-    std::string lastError_;
 };
 
 }  // namespace tondrel::db

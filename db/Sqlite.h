@@ -19,7 +19,6 @@ class Connection {
     // Opens the file read-write; with create, a missing file is created. On failure the
     // connection stays closed and ErrorMessage() says why.
     bool Open(const std::string& path, bool create);
-    bool IsOpen() const { return db_ != nullptr; }
     void Close() { db_.reset(); }
 
     // Runs one or more statements that take no parameters (scripts, pragmas, transactions).

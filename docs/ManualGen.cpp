@@ -684,12 +684,14 @@ int main(int argc, char** argv) {
     std::string error;
     std::vector<ChipRecord> chips;
     {
-        auto db = db::Database::Open(dbPath, error);
-        if (!db) {
-            std::fprintf(stderr, "tondrel-manual-gen: %s\n", error.c_str());
+        auto db = db::Database::Open(dbPath);
+        auto listed = db ? (*db)->ListChips() : Result<std::vector<ChipRecord>>(db.GetStatus());
+        if (!listed) {
+            std::fprintf(stderr, "tondrel-manual-gen: %s\n",
+                         listed.Error().Text(Language::English).c_str());
             return 1;
         }
-        chips = db->ListChips();
+        chips = std::move(*listed);
     }
     std::filesystem::remove(dbPath, ec);
 

@@ -542,12 +542,14 @@ void TMain::BuildCentre() {
 }
 
 bool TMain::Initialize(QString& error) {
-    std::string e;
-    db_ = db::Database::Open(options_.DatabasePath, e);
-    if (!db_) {
-        error = QString::fromStdString(e);
+    // No language is chosen before the database is read: its failures are said in English.
+    auto opened = db::Database::Open(options_.DatabasePath);
+    if (!opened) {
+        error = QString::fromStdString(opened.Error().Text(Language::English));
         return false;
     }
+    db_ = std::move(*opened);
+    std::string e;
     ports_ = core::PortSet::Open(options_.Port, e);
     if (!ports_) {
         error = QString::fromStdString(e);

@@ -65,12 +65,13 @@ TchipManageFrm::TchipManageFrm(db::Database& database, QWidget* parent)
     Show(db_.ListChips());
 }
 
-void TchipManageFrm::Show(std::vector<ChipRecord> chips) {
-    if (!db_.LastError().empty())
-        QMessageBox::warning(this, windowTitle(), QString::fromStdString(db_.LastError()));
-    rows_ = std::move(chips);
+void TchipManageFrm::Show(Result<std::vector<ChipRecord>> chips) {
+    if (!chips)
+        QMessageBox::warning(this, windowTitle(),
+                             QString::fromStdString(chips.Error().Text(Language::English)));
+    rows_ = chips.ValueOr({});
     // Every catalogue column is there; only the name is wide enough to read.
-    const auto columns = db_.ChipColumns();
+    const auto columns = db_.ChipColumns().ValueOr({});
     grid_->clear();
     grid_->setColumnCount(static_cast<int>(columns.size()));
     QStringList titles;

@@ -33,7 +33,7 @@ class TchipManageFrm : public QDialog {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    void Show(std::vector<ChipRecord> chips);
+    void Show(Result<std::vector<ChipRecord>> chips);
     db::Database& db_;
     std::vector<ChipRecord> rows_;
     std::optional<ChipRecord> chosen_;

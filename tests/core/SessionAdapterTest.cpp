@@ -70,14 +70,14 @@ TEST(SessionAdapter, HandshakeBytesAndTheRestHandshakeAtShutDown) {
     const std::vector<std::pair<uint16_t, uint8_t>> expected = {
         {0x37A, 14 ^ 0x0B}, {0x378, 0xAC}, {0x378, 0xAA}, {0x378, 0x00}, {0x37A, 0x0B}};
     EXPECT_EQ(writes, expected);
-    EXPECT_EQ(desk.database->ReadSettings().Lpt, 1);
+    EXPECT_EQ(desk.database->ReadSettings()->Lpt, 1);
 
     // A mode without a code is neither sent nor stored.
     set.Port.ClearLog();
     desk.view.Clear();
     const Status unknown = desk.S().SwitchMode(0);
     EXPECT_EQ(unknown.Key(), "CoreModeUnknown");
-    EXPECT_EQ(desk.database->ReadSettings().Launch, 1);
+    EXPECT_EQ(desk.database->ReadSettings()->Launch, 1);
 }
 
 TEST(SessionAdapter, AlteraBannerOnTheFirstAndThe52ndRecognition) {

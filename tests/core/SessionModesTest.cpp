@@ -34,7 +34,7 @@ TEST(SessionSettings, RoundTripWithLpt2AndTheFirstLanguageChoice) {
     desk.Plan([](AutoPlan& p) { p.WriteFlash = true; });
     s.SetSound(false);
     ASSERT_TRUE(s.SaveSettings());
-    const db::Settings stored = desk.database->ReadSettings();
+    const db::Settings stored = *desk.database->ReadSettings();
     EXPECT_EQ(stored.Lpt, 2);
     EXPECT_EQ(stored.Language, 2);
     EXPECT_EQ(stored.IsProgramFlash, 1);
@@ -51,7 +51,7 @@ TEST(SessionSettings, StoredPortOutsideLpt1To3FallsBackToLpt1) {
     EXPECT_EQ(desk.view.LanguageAsked, 0);
     EXPECT_EQ(desk.view.State.LanguageCode, 1);
     ASSERT_TRUE(desk.S().SaveSettings());
-    EXPECT_EQ(desk.database->ReadSettings().Lpt, 1);
+    EXPECT_EQ(desk.database->ReadSettings()->Lpt, 1);
 }
 
 TEST(SessionSettings, StartWaitsHalfASecondAndLeavesChipControlsOff) {
@@ -105,7 +105,7 @@ TEST(SessionModes, EachModeSendsItsCodeStoresLaunchAndSaysSo) {
         desk.view.Clear();
         EXPECT_TRUE(s.SwitchMode(mode));
         EXPECT_EQ(desk.ports->GetBench()->DownloadMode(), codes[mode - 1]) << mode;
-        EXPECT_EQ(desk.database->ReadSettings().Launch, mode);
+        EXPECT_EQ(desk.database->ReadSettings()->Launch, mode);
         EXPECT_EQ(desk.view.Keys(),
                   (std::vector<std::string>{"CoreModeSwitched" + std::to_string(mode),
                                             "CoreModeWarning"}));
@@ -125,7 +125,7 @@ TEST(SessionModes, StartUpRestoresTheStoredModeEvenOneWithoutControl) {
     Desk none("sim:none");
     ASSERT_TRUE(none.database->SetLaunch(3));
     none.Start();
-    EXPECT_EQ(none.database->ReadSettings().Launch, 3);
+    EXPECT_EQ(none.database->ReadSettings()->Launch, 3);
     EXPECT_EQ(none.ports->GetBench()->DownloadMode(), 0);
 }
 
@@ -141,13 +141,13 @@ TEST(SessionModes, LaunchesTheStoredToolDetachedAndWithoutAShell) {
     desk.view.ToolPath = tool;
     EXPECT_TRUE(s.SetToolPath(3));
     EXPECT_EQ(desk.view.InformsGiven, (std::vector<Message>{Msg("CoreToolPathSet")}));
-    EXPECT_EQ(desk.database->ToolPath("xilinx"), tool);
+    EXPECT_EQ(*desk.database->ToolPath("xilinx"), tool);
     EXPECT_TRUE(s.SetToolPath(5, marker));
-    EXPECT_EQ(desk.database->ToolPath("EEProm"), marker);  // stored as "eeprom", found either way
+    EXPECT_EQ(*desk.database->ToolPath("EEProm"), marker);  // stored as "eeprom", found either way
 
     (void)s.SwitchMode(3);  // launch option off: nothing starts
     s.SetRunProgram(true);
-    EXPECT_EQ(desk.database->ReadSettings().IsRunProgram, 1);
+    EXPECT_EQ(desk.database->ReadSettings()->IsRunProgram, 1);
     (void)s.SwitchMode(3);
     bool ran = false;
     for (int i = 0; i < 200 && !ran; ++i) {
@@ -170,7 +170,7 @@ TEST(SessionModes, LaunchesTheStoredToolDetachedAndWithoutAShell) {
     (void)s.SwitchMode(4);
     EXPECT_EQ(desk.view.Keys().size(), 2u);
     s.SetRunProgram(false);
-    EXPECT_EQ(desk.database->ReadSettings().IsRunProgram, 0);
+    EXPECT_EQ(desk.database->ReadSettings()->IsRunProgram, 0);
 }
 
 TEST(SessionModes, ResetTouchesNothingBeforeAChipIsChosen) {

@@ -1,5 +1,7 @@
 // The session's operations on the simulated bench: how far a write goes, what a failed write
 // says, auto programming and its questions, the stored speed, no nesting, the PIC words.
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -47,7 +49,7 @@ TEST(SessionOps, EmptyBufferIsNothingToWriteAndCountsAsSuccess) {
     desk.StartAndFind();
     EXPECT_TRUE(desk.S().Write(Memory::Flash));
     EXPECT_EQ(desk.view.Keys(), (std::vector<std::string>{"CoreNoFlashData"}));
-    EXPECT_FALSE(desk.database->ReadSpeed(desk.S().Chip().CurrentChipId).has_value());
+    EXPECT_FALSE(desk.database->ReadSpeed(desk.S().Chip().CurrentChipId)->has_value());
 }
 
 TEST(SessionOps, WriteFailureNamesByteAddressOn8051AndWordAddressOnAvr) {
@@ -61,7 +63,7 @@ TEST(SessionOps, WriteFailureNamesByteAddressOn8051AndWordAddressOnAvr) {
         EXPECT_EQ(desk.view.Lines().back(), failed.Error());
         EXPECT_EQ(desk.view.Sounds, (std::vector<std::string>{"err"}));
         EXPECT_EQ(desk.view.Progress, 0x1A5);  // every byte before it went through
-        EXPECT_FALSE(desk.database->ReadSpeed(desk.S().Chip().CurrentChipId).has_value());
+        EXPECT_FALSE(desk.database->ReadSpeed(desk.S().Chip().CurrentChipId)->has_value());
     }
     {
         Desk desk("sim:ATmega16");
@@ -158,6 +160,29 @@ TEST(SessionOps, AutoProgramReloadsTheRememberedFile) {
     EXPECT_EQ(desk.view.State.FlashFile, hex);
 }
 
+// The board lines of loading and saving, in the order and the language the user reads them.
+TEST(SessionOps, FailedLoadsAndSavesSayWhy) {
+    Desk desk("sim:ATmega16");
+    desk.StartAndFind();
+    Session& s = desk.S();
+    s.SetLanguageCode(2);
+    std::ofstream(desk.dir.File("bad.eep")) << "x\r\n";
+    EXPECT_FALSE(s.LoadFile(Memory::EEPROM, desk.dir.File("bad.eep")));
+    EXPECT_EQ(desk.view.Board, (std::vector<std::string>{"", ">>打开EEPROM文件",
+                                                         "第一个字母不为\":\",不是HEX文件！"}));
+    desk.view.Clear();
+    ASSERT_TRUE(s.SaveFile(Memory::EEPROM, desk.dir.File("e.idf")));
+    EXPECT_EQ(desk.view.Board,
+              (std::vector<std::string>{"", ">>文件成功保存到" + desk.dir.File("e.idf")}));
+
+    s.SetLanguageCode(1);
+    desk.view.Clear();
+    EXPECT_FALSE(s.SaveFile(Memory::Flash, desk.dir.File("none/f.hex")));
+    EXPECT_EQ(desk.view.Board,
+              (std::vector<std::string>{"", ">>cannot save file " + desk.dir.File("none/f.hex") +
+                                                ": " + std::strerror(ENOENT)}));
+}
+
 TEST(SessionOps, SpeedIsStoredAfterAWriteAndLoadedAtTheNextSelection) {
     Desk desk("sim:ATmega16@16MHz");  // follows any speed: the one set is the one stored
     desk.StartAndFind();
@@ -168,7 +193,7 @@ TEST(SessionOps, SpeedIsStoredAfterAWriteAndLoadedAtTheNextSelection) {
     s.SetSpeed(40);
     desk.Poke(Memory::Flash, 0, 0x12);
     ASSERT_TRUE(s.Write(Memory::Flash));
-    EXPECT_EQ(desk.database->ReadSpeed(id), 40);
+    EXPECT_EQ(*desk.database->ReadSpeed(id), 40);
 
     s.SetSpeed(0);
     desk.view.Clear();
@@ -223,14 +248,14 @@ TEST(SessionOps, PicWordsSurviveWriteReadAndSave) {
     EXPECT_TRUE(s.Verify(Memory::Flash));
 
     // Without erasing, a buffer that says nothing about the words keeps the chip's.
-    s.SelectChip(*desk.database->ChipById(s.Chip().CurrentChipId));
+    s.SelectChip(**desk.database->ChipById(s.Chip().CurrentChipId));
     desk.Put(Memory::Flash, {0x78, 0x06}, 2);
     ASSERT_TRUE(s.Write(Memory::Flash));
     EXPECT_EQ(b[PicConfigAreaStart + 14], 0xF1);
     EXPECT_EQ(b[PicConfigAreaStart], 0x05);
 
     // Read back into a blank buffer and save: the words are in the file.
-    s.SelectChip(*desk.database->ChipById(s.Chip().CurrentChipId));
+    s.SelectChip(**desk.database->ChipById(s.Chip().CurrentChipId));
     ASSERT_TRUE(s.Read(Memory::Flash));
     EXPECT_EQ(b[0], 0x34);
     EXPECT_EQ(b[1], 0x12);
@@ -239,7 +264,7 @@ TEST(SessionOps, PicWordsSurviveWriteReadAndSave) {
     EXPECT_EQ(b[PicConfigAreaStart + 15], 0x3F);
     const std::string saved = desk.dir.File("read.hex");
     ASSERT_TRUE(s.SaveFile(Memory::Flash, saved));
-    s.SelectChip(*desk.database->ChipById(s.Chip().CurrentChipId));
+    s.SelectChip(**desk.database->ChipById(s.Chip().CurrentChipId));
     ASSERT_TRUE(s.LoadFile(Memory::Flash, saved));
     EXPECT_EQ(b[PicConfigAreaStart + 14], 0xF1);
     EXPECT_EQ(b[PicConfigAreaStart], 0x05);

@@ -107,7 +107,7 @@ TEST(SessionSpeed, FactoryFreshChipIsFoundAndWrittenAtTheSpeedItCanFollow) {
         EXPECT_TRUE(
             std::equal(flash.begin(), flash.begin() + 1024, desk.Buf(Memory::Flash).begin()))
             << hz;
-        const auto stored = desk.database->ReadSpeed(s.Chip().CurrentChipId);
+        const auto stored = desk.database->ReadSpeed(s.Chip().CurrentChipId).ValueOr({});
         ASSERT_TRUE(stored.has_value()) << hz;
         const int32_t speed = desk.view.State.Speed;
         EXPECT_EQ(*stored, speed) << hz;

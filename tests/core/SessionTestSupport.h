@@ -9,6 +9,7 @@
 #include "common/Text.h"
 #include "core/Ports.h"
 #include "core/Session.h"
+#include "data/Buffers.h"
 #include "db/Database.h"
 #include "sim/Bench.h"
 #include "tests/db/TempDir.h"
@@ -35,9 +36,18 @@ class RecordingSet : public PortSet {
     RecordingPort Port{0x378};
 };
 
+inline std::unique_ptr<db::Database> OpenDatabase(const std::string& path, std::string& error) {
+    auto opened = db::Database::Open(path);
+    if (!opened) {
+        error = opened.Error().Text(Language::English);
+        return nullptr;
+    }
+    return std::move(*opened);
+}
+
 struct Desk {
     explicit Desk(const std::string& port, int lpt = 0) {
-        database = db::Database::Open(dir.File("chip.db"), error);
+        database = OpenDatabase(dir.File("chip.db"), error);
         EXPECT_NE(database, nullptr) << error;
         PortOptions options;
         options.Port = port;
@@ -47,7 +57,7 @@ struct Desk {
         session = std::make_unique<Session>(view, *database, *ports);
     }
     explicit Desk(std::unique_ptr<PortSet> set) : ports(std::move(set)) {
-        database = db::Database::Open(dir.File("chip.db"), error);
+        database = OpenDatabase(dir.File("chip.db"), error);
         EXPECT_NE(database, nullptr) << error;
         session = std::make_unique<Session>(view, *database, *ports);
     }

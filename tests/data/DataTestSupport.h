@@ -1,13 +1,30 @@
 #pragma once
-// Shared by the data tests: a scratch folder, file writing, a message-board recorder and chips.
+// Shared by the data tests: a scratch folder, file writing, loads that must succeed and chips.
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "common/ChipRecord.h"
 #include "data/FileLoad.h"
+
+namespace tondrel {
+
+// Failures print as the key and its arguments.
+inline void PrintTo(const Message& m, std::ostream* os) {
+    *os << m.Key << '(';
+    for (size_t i = 0; i < m.Args.size(); ++i) *os << (i ? ", \"" : "\"") << m.Args[i] << '"';
+    *os << ')';
+}
+inline void PrintTo(const Status& s, std::ostream* os) {
+    PrintTo(s.Error(), os);
+}
+
+}  // namespace tondrel
 
 namespace tondrel::testing {
 
@@ -36,13 +53,12 @@ inline std::string ReadAll(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-struct Board {
-    std::vector<std::string> Lines;
-    BoardSink Sink() {
-        return [this](const std::string& s) { Lines.push_back(s); };
-    }
-    const std::string& Last() const { return Lines.back(); }
-};
+// A load that must succeed; a failure says why in English.
+inline ::testing::AssertionResult Loads(Buffers& buffers, Memory side, const std::string& path) {
+    const auto loaded = LoadFile(buffers, side, path);
+    if (loaded) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << loaded.Error().Text(Language::English);
+}
 
 inline CurrentChip MakeChip(Method method, int32_t flash, int32_t eeprom) {
     CurrentChip c;

@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <random>
 #include <regex>
 
@@ -10,7 +12,6 @@
 namespace tondrel {
 namespace {
 
-using testing::Board;
 using ::testing::ElementsAre;
 using testing::MakeChip;
 using testing::ScratchDir;
@@ -45,51 +46,42 @@ class HexLoad : public ::testing::Test {
         Bufs.RecreateFlash();
         Bufs.RecreateEEPROM();
     }
-    bool LoadFlash(const std::string& name, const std::string& content,
-                   Language lang = Language::English) {
-        return LoadFlashFile(Bufs, Dir.Write(name, content), lang, Out.Sink());
+    Result<LoadReport> LoadFlash(const std::string& name, const std::string& content) {
+        return LoadFile(Bufs, Memory::Flash, Dir.Write(name, content));
     }
-    bool LoadEEPROM(const std::string& name, const std::string& content,
-                    Language lang = Language::English) {
-        return LoadEEPROMFile(Bufs, Dir.Write(name, content), lang, Out.Sink());
+    Result<LoadReport> LoadEEPROM(const std::string& name, const std::string& content) {
+        return LoadFile(Bufs, Memory::EEPROM, Dir.Write(name, content));
+    }
+    // Why a load failed; an empty message when it did not.
+    Message FlashRefusal(const std::string& name, const std::string& content) {
+        return LoadFlash(name, content).Error();
+    }
+    Message EEPROMRefusal(const std::string& name, const std::string& content) {
+        return LoadEEPROM(name, content).Error();
     }
 
     ScratchDir Dir;
-    Board Out;
     CurrentChip Chip = MakeChip(Method::At89s, 8192, 0);
     Buffers Bufs{Chip};
 };
 
-TEST_F(HexLoad, ReportsInBothLanguages) {
+TEST_F(HexLoad, ReportsPathSizeAndTime) {
     UseChip(Method::At89s, 8192, 0);
     const std::string hex =
         Rec(0, 0, Bytes(16, 0)) + Rec(0x1FF0, 0, Bytes(16, 0)) + ":00000001FF\n";
-    ASSERT_TRUE(LoadFlash("a.hex", hex, Language::Chinese));
-    const std::string path = Dir.File("a.hex");
-    ASSERT_EQ(Out.Lines.size(), 6u);
-    EXPECT_EQ(Out.Lines[0], "");
-    EXPECT_EQ(Out.Lines[1], ">>打开FLASHROM文件");
-    EXPECT_EQ(Out.Lines[2], "文件位置：" + path);
-    EXPECT_EQ(Out.Lines[3], "文件大小:8192Bytes");
-    EXPECT_TRUE(std::regex_match(
-        Out.Lines[4], std::regex("文件打开时间:\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d")))
-        << Out.Lines[4];
-    EXPECT_EQ(Out.Lines[5], ">>成功打开文件！");
-
-    Out.Lines.clear();
-    ASSERT_TRUE(LoadFlash("a.hex", hex, Language::English));
-    EXPECT_EQ(Out.Lines[1], ">>open FLASH file");
-    EXPECT_EQ(Out.Lines[2], "file position：" + path);
-    EXPECT_EQ(Out.Lines[3], "file size:8192Bytes");
-    EXPECT_EQ(Out.Lines[4].rfind("time:", 0), 0u);
-    EXPECT_EQ(Out.Lines[5], ">>open Flash file already！");
+    const auto loaded = LoadFlash("a.hex", hex);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->Path, Dir.File("a.hex"));
+    EXPECT_EQ(loaded->Size, 8192);
+    EXPECT_FALSE(loaded->EEPROMFromFlash);
+    EXPECT_TRUE(
+        std::regex_match(loaded->OpenTime, std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d")))
+        << loaded->OpenTime;
 
     UseChip(Method::Avr, 8192, 512);
-    Out.Lines.clear();
-    ASSERT_TRUE(LoadEEPROM("e.eep", Rec(0, 0, {1, 2}), Language::English));
-    EXPECT_EQ(Out.Lines[1], ">>open EEPROM file");
-    EXPECT_EQ(Out.Lines[3], "file size:2Bytes");
-    EXPECT_EQ(Out.Last(), ">>open file already！");
+    const auto eeprom = LoadEEPROM("e.eep", Rec(0, 0, {1, 2}));
+    ASSERT_TRUE(eeprom);
+    EXPECT_EQ(eeprom->Size, 2);
 }
 
 TEST_F(HexLoad, EndOfFileRecordInMidFileChangesNothing) {
@@ -123,18 +115,16 @@ TEST_F(HexLoad, ExtendedAddressRecords) {
     EXPECT_EQ(Bufs.FlashBuffer[0x3FFFF], 16);
     EXPECT_EQ(Bufs.FlashBuffer[0xFFF0], 0xFF);
     EXPECT_EQ(Chip.FlashDataEnd, 0x3FFFF);
-    EXPECT_FALSE(LoadFlash("a.hex", ":020000040004F6\n" + Rec(0x0000, 0, {0xAB})));
+    EXPECT_EQ(FlashRefusal("a.hex", ":020000040004F6\n" + Rec(0x0000, 0, {0xAB})),
+              Msg("FlashCapacity", 262144, 1));
 
     // On a 64 KiB chip the base record itself lies beyond the chip.
     UseChip(Method::Avr, 65536, 2048);
-    Out.Lines.clear();
-    EXPECT_FALSE(LoadFlash("a.hex", ":020000040001F9\n", Language::Chinese));
-    EXPECT_EQ(Out.Last(), "FlashROM文件大于芯片容量65536,装载失败!");
-    EXPECT_EQ(Bufs.FlashLoadError, Out.Last());
+    EXPECT_EQ(FlashRefusal("a.hex", ":020000040001F9\n"), Msg("FlashCapacity", 65536, 1));
 
     // The largest base cannot overflow the address arithmetic.
-    EXPECT_FALSE(LoadFlash("a.hex", ":02000004FFFFFC\n" + Rec(0xFFF0, 0, Bytes(16, 1))));
-    EXPECT_EQ(Out.Last(), "Flash File size is bigger than chip size, load file fail!");
+    EXPECT_EQ(FlashRefusal("a.hex", ":02000004FFFFFC\n" + Rec(0xFFF0, 0, Bytes(16, 1))),
+              Msg("FlashCapacity", 65536, 1));
 }
 
 TEST_F(HexLoad, LastByteOfChipAcceptedOneHigherRefusedWithNothingStored) {
@@ -143,8 +133,8 @@ TEST_F(HexLoad, LastByteOfChipAcceptedOneHigherRefusedWithNothingStored) {
     EXPECT_EQ(Bufs.FlashBuffer[0x1FFF], 0x4F);
     EXPECT_EQ(Chip.FlashDataEnd, 0x1FFF);
 
-    EXPECT_FALSE(LoadFlash("a.hex", Rec(0, 0, {7}) + Rec(0x1FF1, 0, Bytes(16, 0x40))));
-    EXPECT_EQ(Out.Last(), "Flash File size is bigger than chip size, load file fail!");
+    EXPECT_EQ(FlashRefusal("a.hex", Rec(0, 0, {7}) + Rec(0x1FF1, 0, Bytes(16, 0x40))),
+              Msg("FlashCapacity", 8192, 2));
     EXPECT_EQ(Bufs.FlashBuffer[0], 7);  // lines before the failure stay applied
     for (size_t i = 0x1FF1; i < 0x2000; ++i) EXPECT_EQ(Bufs.FlashBuffer[i], 0xFF) << i;
     EXPECT_LT(Chip.FlashDataEnd, 8192);
@@ -152,15 +142,13 @@ TEST_F(HexLoad, LastByteOfChipAcceptedOneHigherRefusedWithNothingStored) {
 
 TEST_F(HexLoad, WrongChecksumStoresBytesThenFails) {
     UseChip(Method::Avr, 8192, 512);
-    EXPECT_FALSE(LoadEEPROM("e.hex", ":0300100011223300\n" + Rec(0x20, 0, {9})));
-    EXPECT_EQ(Out.Last(), "verified error,please check the File!");
+    EXPECT_EQ(EEPROMRefusal("e.hex", ":0300100011223300\n" + Rec(0x20, 0, {9})),
+              Msg("EEPROMChecksum", 1));
     EXPECT_EQ(Bufs.EEPROMBuffer[0x10], 0x11);
     EXPECT_EQ(Bufs.EEPROMBuffer[0x12], 0x33);
     EXPECT_EQ(Bufs.EEPROMBuffer[0x20], 0xFF);  // the load stopped at the bad line
-    EXPECT_FALSE(LoadFlash("a.hex", ":0300100011223300\n"));
-    EXPECT_EQ(Out.Last(), "verified error,please check HEX file!");
-    EXPECT_FALSE(LoadFlash("a.hex", ":0300100011223300\n", Language::Chinese));
-    EXPECT_EQ(Out.Last(), "校验错误,请检查HEX文件!");
+    EXPECT_EQ(FlashRefusal("a.hex", "\n" + Rec(0, 0, {1}) + ":0300100011223300\n"),
+              Msg("FlashChecksum", 3));  // blank lines count
 }
 
 TEST_F(HexLoad, Types03And05AreCheckedRaiseDataEndAndStoreNothing) {
@@ -169,8 +157,7 @@ TEST_F(HexLoad, Types03And05AreCheckedRaiseDataEndAndStoreNothing) {
     ASSERT_TRUE(LoadFlash("a.hex", ":0400000300001234FF\n:04020005000000CD00\n"));
     EXPECT_EQ(Chip.FlashDataEnd, 0x203);
     EXPECT_EQ(Bufs.FlashBuffer, std::vector<uint8_t>(4096, 0xFF));
-    EXPECT_FALSE(LoadFlash("a.hex", ":04FFFE0300001234FF\n"));
-    EXPECT_EQ(Out.Last(), "Flash File size is bigger than chip size, load file fail!");
+    EXPECT_EQ(FlashRefusal("a.hex", ":04FFFE0300001234FF\n"), Msg("FlashCapacity", 4096, 1));
 }
 
 TEST_F(HexLoad, LowerCaseDigitsAndLineEnds) {
@@ -196,16 +183,11 @@ TEST_F(HexLoad, MalformedLinesAreRefusedWithoutReadingPastTheirEnd) {
         ":0100 00000AF5",     // blank inside a field
     };
     for (const std::string& line : bad) {
-        Out.Lines.clear();
-        EXPECT_FALSE(LoadFlash("a.hex", line + "\n")) << line;
-        EXPECT_EQ(Out.Last(), "error,check the File!") << line;
+        EXPECT_EQ(FlashRefusal("a.hex", line + "\n"), Msg("FlashNotHexLine", 1)) << line;
         EXPECT_EQ(Bufs.FlashBuffer[0], 0xFF) << line;
     }
     UseChip(Method::Avr, 2048, 128);
-    EXPECT_FALSE(LoadEEPROM("e.hex", "x\n", Language::English));
-    EXPECT_EQ(Out.Last(), "error,please check the file!");
-    EXPECT_FALSE(LoadEEPROM("e.hex", "x\n", Language::Chinese));
-    EXPECT_EQ(Out.Last(), "第一个字母不为\":\",不是HEX文件！");
+    EXPECT_EQ(EEPROMRefusal("e.hex", Rec(0, 0, {1}) + "x\n"), Msg("EEPROMNotHexLine", 2));
 }
 
 TEST_F(HexLoad, ExtensionChoosesTheReader) {
@@ -226,38 +208,37 @@ TEST_F(HexLoad, ExtensionChoosesTheReader) {
 
 TEST_F(HexLoad, IdfReading) {
     UseChip(Method::Avr, 2048, 16);
-    ASSERT_TRUE(LoadEEPROM("e.idf", "1\r\n2\r\n 255 \r\n", Language::Chinese));
+    const auto loaded = LoadEEPROM("e.idf", "1\r\n2\r\n 255 \r\n");
+    ASSERT_TRUE(loaded);
     EXPECT_THAT(std::vector<uint8_t>(Bufs.EEPROMBuffer.begin(), Bufs.EEPROMBuffer.begin() + 4),
                 ElementsAre(1, 2, 255, 0xFF));
-    EXPECT_EQ(Out.Lines[3], "文件大小:1Bytes");  // idf reading leaves the data end at 0
+    EXPECT_EQ(loaded->Size, 1);  // idf reading leaves the data end at 0
 
     // A line that is not an integer ends the load, naming the line and its text.
-    EXPECT_FALSE(LoadEEPROM("e.idf", "4\n5\nabc\n6\n"));
-    EXPECT_EQ(Out.Last(), "line 3 is not an integer: \"abc\", load file fail!");
+    EXPECT_EQ(EEPROMRefusal("e.idf", "4\n5\nabc\n6\n"), Msg("IdfNotInteger", 3, "abc"));
     EXPECT_THAT(std::vector<uint8_t>(Bufs.EEPROMBuffer.begin(), Bufs.EEPROMBuffer.begin() + 4),
                 ElementsAre(4, 5, 0xFF, 0xFF));
-    for (const char* text : {"\n", "1.5\n", "0x10\n", "99999999999\n", "+-3\n"}) {
-        EXPECT_FALSE(LoadEEPROM("e.idf", text)) << text;
-        EXPECT_EQ(Out.Last().rfind("line 1 is not an integer", 0), 0u) << Out.Last();
-    }
+    for (const std::string text : {"", "1.5", "0x10", "99999999999", "+-3"})
+        EXPECT_EQ(EEPROMRefusal("e.idf", text + "\n"), Msg("IdfNotInteger", 1, text));
 
     // One line more than the chip holds is refused.
     std::string lines;
     for (int i = 0; i < 17; ++i) lines += "0\r\n";
-    EXPECT_FALSE(LoadEEPROM("e.idf", lines));
-    EXPECT_EQ(Out.Last(), "the file has more lines than the chip size 16, load file fail!");
+    EXPECT_EQ(EEPROMRefusal("e.idf", lines), Msg("IdfTooManyLines", 16, 17));
     EXPECT_TRUE(LoadEEPROM("e.idf", lines.substr(3)));
 }
 
 TEST_F(HexLoad, FileThatCannotBeOpenedIsReportedAndLeavesTheBufferAsItWas) {
     UseChip(Method::At89s, 4096, 0);
     Bufs.FlashBuffer[0] = 0;
-    EXPECT_FALSE(LoadFlashFile(Bufs, Dir.File("missing.hex"), Language::English, Out.Sink()));
-    EXPECT_THAT(Out.Last(), ::testing::HasSubstr("cannot open file " + Dir.File("missing.hex")));
+    EXPECT_EQ(LoadFile(Bufs, Memory::Flash, Dir.File("missing.hex")).Error(),
+              Msg("FileCannotOpen", Dir.File("missing.hex"), std::strerror(ENOENT)));
     EXPECT_EQ(Bufs.FlashBuffer[0], 0);  // a reload that fails must not blank what is there
-    // A folder opens but cannot be read.
-    EXPECT_FALSE(LoadFlashFile(Bufs, Dir.Path.string() + "/.", Language::Chinese, Out.Sink()));
-    EXPECT_THAT(Out.Last(), ::testing::StartsWith(">>"));
+    // A folder opens but cannot be read; control bytes in the path are shown escaped.
+    std::filesystem::create_directory(Dir.Path / "a\x1b[2Jb");
+    EXPECT_EQ(LoadFile(Bufs, Memory::Flash, Dir.File("a\x1b[2Jb")).Error(),
+              Msg("FileCannotOpen", Dir.File("a\\x1B[2Jb"), std::strerror(EISDIR)));
+    EXPECT_EQ(Bufs.FlashBuffer[0], 0);
 }
 
 TEST_F(HexLoad, BinaryFiles) {
@@ -266,15 +247,17 @@ TEST_F(HexLoad, BinaryFiles) {
     EXPECT_EQ(Bufs.FlashBuffer[1], 0);
     EXPECT_EQ(Bufs.FlashBuffer[3], 0xFF);
     EXPECT_EQ(Chip.FlashDataEnd, 2);
-    EXPECT_FALSE(LoadFlash("big.bin", std::string(1025, '\0')));
-    EXPECT_EQ(Out.Last(), "file size 1025Bytes is bigger than chip size 1024, load file fail!");
+    EXPECT_EQ(FlashRefusal("big.bin", std::string(1025, '\0')), Msg("BinaryTooBig", 1025, 1024));
     EXPECT_EQ(Bufs.FlashBuffer, std::vector<uint8_t>(1024, 0xFF));
 }
 
 TEST_F(HexLoad, PicEEPROMRecordsOfAFlashFile) {
     UseChip(Method::Pic, 2048, 64);  // PIC16F84A
     Bufs.EEPROMBuffer[40] = 0x99;
-    ASSERT_TRUE(LoadFlash("p.hex", Rec(0x4200, 0, {0xA1, 0, 0xA2, 0}) + Rec(0x427E, 0, {0xAF, 0})));
+    const auto loaded =
+        LoadFlash("p.hex", Rec(0x4200, 0, {0xA1, 0, 0xA2, 0}) + Rec(0x427E, 0, {0xAF, 0}));
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->EEPROMFromFlash, 64);
     EXPECT_TRUE(Bufs.FlashFileHadEEPROM);
     EXPECT_EQ(Bufs.EEPROMBuffer[0], 0xA1);
     EXPECT_EQ(Bufs.EEPROMBuffer[1], 0xA2);
@@ -282,19 +265,13 @@ TEST_F(HexLoad, PicEEPROMRecordsOfAFlashFile) {
     EXPECT_EQ(Bufs.EEPROMBuffer[40], 0xFF);  // the file's EEPROM data replaced the old content
     EXPECT_EQ(Chip.EEPROMDataEnd, 63);
     EXPECT_EQ(Chip.FlashDataEnd, 0);
-    EXPECT_THAT(Out.Lines,
-                ::testing::Contains("EEPROM data loaded into the EEPROM buffer:64Bytes"));
 
     // Past the last EEPROM byte, or between the configuration word and 0x4200: refused.
-    EXPECT_FALSE(LoadFlash("p.hex", Rec(0x4280, 0, {1, 0})));
-    EXPECT_EQ(Out.Last(), "EEProm File size is bigger than chip size, load file fail!");
-    EXPECT_FALSE(LoadFlash("p.hex", Rec(0x4100, 0, {1, 0})));
-    EXPECT_EQ(Out.Last(), "Flash File size is bigger than chip size, load file fail!");
+    EXPECT_EQ(FlashRefusal("p.hex", Rec(0x4280, 0, {1, 0})), Msg("EEPROMCapacity", 64, 1));
+    EXPECT_EQ(FlashRefusal("p.hex", Rec(0x4100, 0, {1, 0})), Msg("FlashCapacity", 2048, 1));
     // Beyond program memory but short of the ID words: refused, not parked in the buffer.
-    EXPECT_FALSE(LoadFlash("p.hex", Rec(0x07FE, 0, {1, 0, 2, 0})));
-    EXPECT_EQ(Out.Last(), "Flash File size is bigger than chip size, load file fail!");
-    EXPECT_FALSE(LoadFlash("p.hex", Rec(0x3FFE, 0, {1, 0, 2, 0}), Language::Chinese));
-    EXPECT_EQ(Out.Last(), "FlashROM文件大于芯片容量2048,装载失败!");
+    EXPECT_EQ(FlashRefusal("p.hex", Rec(0x07FE, 0, {1, 0, 2, 0})), Msg("FlashCapacity", 2048, 1));
+    EXPECT_EQ(FlashRefusal("p.hex", Rec(0x3FFE, 0, {1, 0, 2, 0})), Msg("FlashCapacity", 2048, 1));
     EXPECT_EQ(Bufs.FlashBuffer[0x0800], 0xFF);
     EXPECT_TRUE(LoadFlash("p.hex", Rec(0x07FE, 0, {1, 0}) + Rec(0x4000, 0, {1, 0})));
 
@@ -303,7 +280,8 @@ TEST_F(HexLoad, PicEEPROMRecordsOfAFlashFile) {
     // So does one whose EEPROM records come before a line that fails: they count only once
     // the whole file has loaded.
     const int32_t endBefore = Chip.EEPROMDataEnd;
-    EXPECT_FALSE(LoadFlash("p.hex", Rec(0x4200, 0, {0x11, 0, 0x22, 0}) + ":0100000"));
+    EXPECT_EQ(FlashRefusal("p.hex", Rec(0x4200, 0, {0x11, 0, 0x22, 0}) + ":0100000"),
+              Msg("FlashNotHexLine", 2));
     EXPECT_EQ(Bufs.EEPROMBuffer[0], 0xA1);
     EXPECT_EQ(Bufs.EEPROMBuffer[2], 0x42);
     EXPECT_EQ(Chip.EEPROMDataEnd, endBefore);
@@ -325,7 +303,7 @@ TEST_F(HexLoad, RandomLinesNeverLeaveTheBuffers) {
     const std::string alphabet = "0123456789ABCDEFabcdef:G \t";
     for (Method method : {Method::Pic, Method::Avr, Method::PicA}) {
         UseChip(method, 4096, 64);
-        HexLineParser parser(Bufs, Memory::Flash, Language::English);
+        HexLineParser parser(Bufs, Memory::Flash);
         for (int i = 0; i < 20000; ++i) {
             std::string line = Rec(rng() & 0xFFFF, rng() % 6, Bytes(rng() % 20, 0));
             line.resize(line.size() - 2);
@@ -333,7 +311,7 @@ TEST_F(HexLoad, RandomLinesNeverLeaveTheBuffers) {
             if (rng() % 3 == 0 && !line.empty())
                 line[rng() % line.size()] = alphabet[rng() % alphabet.size()];
             if (rng() % 4 == 0 && line.size() >= 3) line.replace(1, 2, "FF");
-            parser.ParseHexLine(line);
+            (void)parser.ParseHexLine(line, i + 1);
             ASSERT_EQ(Bufs.FlashBuffer.size(), static_cast<size_t>(Bufs.FlashCapacity()));
             ASSERT_EQ(Bufs.EEPROMBuffer.size(), 64u);
             ASSERT_LT(Chip.FlashDataEnd, static_cast<int32_t>(Bufs.FlashBuffer.size()));

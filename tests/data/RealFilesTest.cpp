@@ -7,13 +7,8 @@
 #include "DataTestSupport.h"
 #include "data/FileSave.h"
 
-namespace tondrel {
+namespace tondrel::testing {
 namespace {
-
-using testing::Board;
-using testing::MakeChip;
-using testing::ReadAll;
-using testing::ScratchDir;
 
 bool RunTool(const std::string& command) {
     return std::system((command + " 2>/dev/null").c_str()) == 0;
@@ -37,7 +32,6 @@ std::vector<uint8_t> AsBytes(const std::string& s) {
 class RealFiles : public ::testing::Test {
   protected:
     ScratchDir Dir;
-    Board Out;
 };
 
 TEST_F(RealFiles, HexFromObjcopyAndSrecCatLoadsTheBinaryItWasMadeFrom) {
@@ -49,11 +43,11 @@ TEST_F(RealFiles, HexFromObjcopyAndSrecCatLoadsTheBinaryItWasMadeFrom) {
     CurrentChip chip = MakeChip(Method::Avr, 131072, 4096);  // ATmega128
     Buffers b(chip);
     for (const char* name : {"objcopy.hex", "srec.hex"}) {
-        ASSERT_TRUE(LoadFlashFile(b, Dir.File(name), Language::English, Out.Sink())) << Out.Last();
+        ASSERT_TRUE(Loads(b, Memory::Flash, Dir.File(name)));
         EXPECT_EQ(b.FlashBuffer, AsBytes(img)) << name;
         EXPECT_EQ(chip.FlashDataEnd, 131071) << name;
     }
-    ASSERT_TRUE(LoadFlashFile(b, bin, Language::English, Out.Sink()));
+    ASSERT_TRUE(Loads(b, Memory::Flash, bin));
     EXPECT_EQ(b.FlashBuffer, AsBytes(img));
 }
 
@@ -64,7 +58,7 @@ TEST_F(RealFiles, AvrSampleMatchesAvrObjcopy) {
     ASSERT_FALSE(bin.empty());
     CurrentChip chip = MakeChip(Method::Avr, 16384, 512);
     Buffers b(chip);
-    ASSERT_TRUE(LoadFlashFile(b, hex, Language::English, Out.Sink()));
+    ASSERT_TRUE(Loads(b, Memory::Flash, hex));
     EXPECT_EQ(std::vector<uint8_t>(b.FlashBuffer.begin(),
                                    b.FlashBuffer.begin() + static_cast<long>(bin.size())),
               AsBytes(bin));
@@ -79,18 +73,17 @@ TEST_F(RealFiles, OwnHexOf128KiBReadsBackInSrecCatAndInTheLoader) {
     b.RecreateFlash();
     std::copy(img.begin(), img.end(), b.FlashBuffer.begin());
     const std::vector<uint8_t> saved = b.FlashBuffer;
-    ASSERT_TRUE(
-        SaveIntelHex(saved, FlashBlankOf(b), Dir.File("own.hex"), Language::English, Out.Sink()));
+    ASSERT_TRUE(SaveIntelHex(saved, FlashBlankOf(b), Dir.File("own.hex")));
 
     ASSERT_TRUE(RunTool("srec_cat " + Dir.File("own.hex") + " -intel -fill 0xFF 0 0x20000 -o " +
-                    Dir.File("back.bin") + " -binary"));
+                        Dir.File("back.bin") + " -binary"));
     EXPECT_EQ(ReadAll(Dir.File("back.bin")), img);
 
     b.RecreateFlash();
-    ASSERT_TRUE(LoadFlashFile(b, Dir.File("own.hex"), Language::English, Out.Sink()));
+    ASSERT_TRUE(Loads(b, Memory::Flash, Dir.File("own.hex")));
     EXPECT_EQ(b.FlashBuffer, saved);
 
-    ASSERT_TRUE(SaveBinary(saved, Dir.File("own.bin"), Language::English, Out.Sink()));
+    ASSERT_TRUE(SaveBinary(saved, Dir.File("own.bin")));
     EXPECT_EQ(ReadAll(Dir.File("own.bin")), img);
 }
 
@@ -108,7 +101,7 @@ TEST_F(RealFiles, GpasmPicImageFillsFlashConfigurationAndEEPROM) {
         Buffers b(chip);
         b.RecreateFlash();
         b.RecreateEEPROM();
-        ASSERT_TRUE(LoadFlashFile(b, hex, Language::English, Out.Sink())) << Out.Last();
+        ASSERT_TRUE(Loads(b, Memory::Flash, hex));
         EXPECT_EQ(Word(b.FlashBuffer, 0), 0x3055);       // movlw 0x55
         EXPECT_EQ(Word(b.FlashBuffer, 0x1FFF), 0x3442);  // retlw 0x42
         EXPECT_EQ(Word(b.FlashBuffer, 3), method == Method::Pic ? 0x3FFF : 0xFFFF);
@@ -130,8 +123,8 @@ TEST_F(RealFiles, GpasmPicImageFillsFlashConfigurationAndEEPROM) {
     // A smaller chip refuses the word at 0x1FFF, which it does not have.
     CurrentChip small = MakeChip(Method::PicA, 8192, 128);  // PIC16F873A
     Buffers b(small);
-    EXPECT_FALSE(LoadFlashFile(b, hex, Language::English, Out.Sink()));
+    EXPECT_FALSE(Loads(b, Memory::Flash, hex));
 }
 
 }  // namespace
-}  // namespace tondrel
+}  // namespace tondrel::testing

@@ -2,16 +2,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "DataTestSupport.h"
 #include "data/FileSave.h"
 
-namespace tondrel {
+namespace tondrel::testing {
 namespace {
-
-using testing::Board;
-using testing::MakeChip;
-using testing::ReadAll;
-using testing::ScratchDir;
 
 size_t FilesIn(const std::filesystem::path& dir) {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
@@ -19,51 +17,44 @@ size_t FilesIn(const std::filesystem::path& dir) {
 
 TEST(Save, BlankEEPROMAsIdf) {
     ScratchDir dir;
-    Board out;
     const std::vector<uint8_t> blank(256, 0xFF);
-    ASSERT_TRUE(SaveIdf(blank, dir.File("e.idf"), Language::Chinese, out.Sink()));
+    ASSERT_TRUE(SaveIdf(blank, dir.File("e.idf")));
     std::string expected;
     for (int i = 0; i < 256; ++i) expected += "255\r\n";
     EXPECT_EQ(ReadAll(dir.File("e.idf")), expected);
-    EXPECT_THAT(out.Lines, ::testing::ElementsAre("", ">>文件成功保存到" + dir.File("e.idf")));
     EXPECT_EQ(IdfText({0, 63, 255}), "0\r\n63\r\n255\r\n");
 }
 
 TEST(Save, IdfRoundTripKeepsEveryByte) {
     ScratchDir dir;
-    Board out;
     CurrentChip chip = MakeChip(Method::Pic, 2048, 64);
     Buffers b(chip);
     b.RecreateFlash();
     for (size_t i = 0; i < 2048; ++i) b.FlashBuffer[i] = static_cast<uint8_t>(i * 7);
     b.FlashBuffer[0x400E] = 0x32;
     const std::vector<uint8_t> saved = b.FlashBuffer;
-    ASSERT_TRUE(SaveIdf(saved, dir.File("f.idf"), Language::English, out.Sink()));
-    EXPECT_EQ(out.Last(), ">>saved file to " + dir.File("f.idf"));
-    ASSERT_TRUE(LoadFlashFile(b, dir.File("f.idf"), Language::English, out.Sink()));
+    ASSERT_TRUE(SaveIdf(saved, dir.File("f.idf")));
+    ASSERT_TRUE(Loads(b, Memory::Flash, dir.File("f.idf")));
     EXPECT_EQ(b.FlashBuffer, saved);
 }
 
 TEST(Save, FailedSaveLeavesNoTraceAndSaysWhy) {
     ScratchDir dir;
-    Board out;
-    EXPECT_FALSE(SaveIdf({1, 2}, dir.File("nofolder/e.idf"), Language::English, out.Sink()));
-    EXPECT_THAT(out.Last(),
-                ::testing::StartsWith(">>cannot save file " + dir.File("nofolder/e.idf")));
+    EXPECT_EQ(SaveIdf({1, 2}, dir.File("nofolder/e.idf")),
+              Status::Error("FileCannotWrite", dir.File("nofolder/e.idf"), std::strerror(ENOENT)));
 
-    // The target is a folder: writing succeeds, the rename cannot, and nothing is left over.
+    // The target is a folder: it is neither written into nor replaced, and nothing is left over.
     std::filesystem::create_directories(dir.Path / "taken" / "inside");
-    EXPECT_FALSE(SaveBinary({1, 2}, dir.File("taken"), Language::Chinese, out.Sink()));
-    EXPECT_THAT(out.Last(), ::testing::StartsWith(">>无法保存文件"));
+    EXPECT_EQ(SaveBinary({1, 2}, dir.File("taken")),
+              Status::Error("FileCannotWrite", dir.File("taken"), std::strerror(EISDIR)));
     EXPECT_EQ(FilesIn(dir.Path), 1u);
 }
 
 TEST(Save, ReplacingAFileKeepsItsPermissionsAndLeavesNoTemporary) {
     ScratchDir dir;
-    Board out;
     const std::string path = dir.Write("img.bin", "old contents");
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-    ASSERT_TRUE(SaveBinary({0, 0xFF, 0x10}, path, Language::English, out.Sink()));
+    ASSERT_TRUE(SaveBinary({0, 0xFF, 0x10}, path));
     EXPECT_EQ(ReadAll(path), std::string("\x00\xFF\x10", 3));
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
@@ -90,7 +81,6 @@ TEST(Save, IntelHexLeavesBlankLinesOutAndAddsSegmentRecords) {
 
 TEST(Save, PicIntelHexOmitsBlankWordsAndReloadsEqual) {
     ScratchDir dir;
-    Board out;
     CurrentChip chip = MakeChip(Method::Pic, 2048, 64);
     Buffers b(chip);
     b.RecreateFlash();
@@ -100,11 +90,10 @@ TEST(Save, PicIntelHexOmitsBlankWordsAndReloadsEqual) {
     const std::string text = IntelHexText(b.FlashBuffer, FlashBlankOf(b));
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);  // two data lines and EOF
     const std::vector<uint8_t> saved = b.FlashBuffer;
-    ASSERT_TRUE(
-        SaveIntelHex(saved, FlashBlankOf(b), dir.File("p.hex"), Language::English, out.Sink()));
-    ASSERT_TRUE(LoadFlashFile(b, dir.File("p.hex"), Language::English, out.Sink()));
+    ASSERT_TRUE(SaveIntelHex(saved, FlashBlankOf(b), dir.File("p.hex")));
+    ASSERT_TRUE(Loads(b, Memory::Flash, dir.File("p.hex")));
     EXPECT_EQ(b.FlashBuffer, saved);
 }
 
 }  // namespace
-}  // namespace tondrel
+}  // namespace tondrel::testing

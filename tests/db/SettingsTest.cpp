@@ -3,29 +3,21 @@
 
 #include <sstream>
 
-#include "db/Database.h"
-#include "tests/db/TempDir.h"
+#include "tests/db/DbTestSupport.h"
 
 namespace tondrel::db {
 namespace {
 
-using tondrel::testing::TempDir;
+using tondrel::testing::Got;
 
-class Stored : public ::testing::Test {
+class Stored : public tondrel::testing::FreshDatabase {
   protected:
-    void SetUp() override {
-        std::string error;
-        db_ = Database::Open(dir_.File("chip.db"), error);
-        ASSERT_TRUE(db_) << error;
-    }
     int SpeedRows(int chipId) {
         Statement s(db_->Raw(), "select count(*) from speed where chipid = ?1");
         s.Bind(1, chipId);
         EXPECT_EQ(s.Step(), Statement::StepResult::Row);
         return s.Int(0);
     }
-    TempDir dir_;
-    std::unique_ptr<Database> db_;
 };
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -36,18 +28,17 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 TEST_F(Stored, SpeedIsInsertedOnceThenUpdated) {
-    EXPECT_FALSE(db_->ReadSpeed(5));
-    EXPECT_TRUE(db_->LastError().empty());
+    EXPECT_FALSE(Got(db_->ReadSpeed(5)));
     ASSERT_TRUE(db_->WriteSpeed(5, 25000));
-    EXPECT_EQ(db_->ReadSpeed(5), 25000);
+    EXPECT_EQ(Got(db_->ReadSpeed(5)), 25000);
     ASSERT_TRUE(db_->WriteSpeed(5, 0));
-    EXPECT_EQ(db_->ReadSpeed(5), 0);
+    EXPECT_EQ(Got(db_->ReadSpeed(5)), 0);
     EXPECT_EQ(SpeedRows(5), 1);
     // Other chips are untouched.
-    EXPECT_FALSE(db_->ReadSpeed(27));
+    EXPECT_FALSE(Got(db_->ReadSpeed(27)));
     ASSERT_TRUE(db_->WriteSpeed(27, 300000));
-    EXPECT_EQ(db_->ReadSpeed(5), 0);
-    EXPECT_EQ(db_->ReadSpeed(27), 300000);
+    EXPECT_EQ(Got(db_->ReadSpeed(5)), 0);
+    EXPECT_EQ(Got(db_->ReadSpeed(27)), 300000);
 }
 
 TEST(SettingsFlags, OnlyLowByteOneCountsAsOn) {
@@ -61,7 +52,7 @@ TEST(SettingsFlags, OnlyLowByteOneCountsAsOn) {
 TEST_F(Stored, StoredFlagsOfTwoOrMinusOneReadBackAsOff) {
     ASSERT_TRUE(
         db_->Raw().Execute("update settings set sound = 2, isEraseAll = -1, isUpdateFlash = 1"));
-    const Settings s = db_->ReadSettings();
+    const Settings s = Got(db_->ReadSettings());
     EXPECT_EQ(s.Sound, 2);
     EXPECT_FALSE(IsOn(s.Sound));
     EXPECT_EQ(s.IsEraseAll, -1);
@@ -71,18 +62,17 @@ TEST_F(Stored, StoredFlagsOfTwoOrMinusOneReadBackAsOff) {
 
 TEST_F(Stored, SettingsWithoutARowReadAsZero) {
     ASSERT_TRUE(db_->Raw().Execute("delete from settings"));
-    const Settings s = db_->ReadSettings();
-    EXPECT_TRUE(db_->LastError().empty());
+    const Settings s = Got(db_->ReadSettings());
     for (int v : {s.Launch, s.IsRunProgram, s.Language, s.IsUpdateFlash, s.IsUpdateEEProm,
                   s.IsEraseAll, s.IsProgramFlash, s.IsProgramEEProm, s.Sound, s.Lpt}) {
         EXPECT_EQ(v, 0);
     }
     // Saving puts the row back rather than losing the user's choices.
     ASSERT_TRUE(db_->SaveSettings(1, true, false, false, true, true, false, 2));
-    EXPECT_EQ(db_->ReadSettings().Lpt, 2);
+    EXPECT_EQ(Got(db_->ReadSettings()).Lpt, 2);
     ASSERT_TRUE(db_->Raw().Execute("delete from settings"));
     ASSERT_TRUE(db_->SetLaunch(6));
-    EXPECT_EQ(db_->ReadSettings().Launch, 6);
+    EXPECT_EQ(Got(db_->ReadSettings()).Launch, 6);
 }
 
 TEST(SettingsUpdateText, EightLinesAsTheProgramWritesThem) {
@@ -109,48 +99,42 @@ TEST_F(Stored, SaveSettingsStoresEveryValueAndLeavesLaunchAlone) {
     ASSERT_TRUE(db_->SetLaunch(3));
     for (int lpt = 1; lpt <= 3; ++lpt) {
         ASSERT_TRUE(db_->SaveSettings(2, false, true, false, true, false, true, lpt));
-        const Settings s = db_->ReadSettings();
-        EXPECT_EQ(s.Language, 2);
-        EXPECT_EQ(s.Sound, 0);
-        EXPECT_EQ(s.IsUpdateFlash, 1);
-        EXPECT_EQ(s.IsUpdateEEProm, 0);
-        EXPECT_EQ(s.IsEraseAll, 1);
-        EXPECT_EQ(s.IsProgramFlash, 0);
-        EXPECT_EQ(s.IsProgramEEProm, 1);
-        EXPECT_EQ(s.Lpt, lpt);
-        EXPECT_EQ(s.Launch, 3);
+        EXPECT_EQ(Got(db_->ReadSettings()), (Settings{.Launch = 3,
+                                                      .Language = 2,
+                                                      .IsUpdateFlash = 1,
+                                                      .IsEraseAll = 1,
+                                                      .IsProgramEEProm = 1,
+                                                      .Lpt = lpt}));
     }
     ASSERT_TRUE(db_->SetRunProgram(true));
     ASSERT_TRUE(db_->SetRunProgram(false));
     ASSERT_TRUE(db_->SetRunProgram(true));
-    EXPECT_EQ(db_->ReadSettings().IsRunProgram, 1);
-    EXPECT_EQ(db_->ReadSettings().Language, 2);
+    EXPECT_EQ(Got(db_->ReadSettings()).IsRunProgram, 1);
+    EXPECT_EQ(Got(db_->ReadSettings()).Language, 2);
 }
 
 TEST_F(Stored, ToolPathKeysIgnoreLetterCaseAndPathsMayHoldQuotes) {
-    EXPECT_EQ(db_->ToolPath("EEProm"), "");
-    EXPECT_TRUE(db_->LastError().empty());
+    EXPECT_EQ(Got(db_->ToolPath("EEProm")), "");
     const std::string quoted = "/home/o'neil/bin/willem \"eprom3\".exe";
-    ASSERT_TRUE(db_->SetToolPath("eeprom", quoted)) << db_->LastError();
-    EXPECT_EQ(db_->ToolPath("EEProm"), quoted);
+    ASSERT_TRUE(db_->SetToolPath("eeprom", quoted));
+    EXPECT_EQ(Got(db_->ToolPath("EEProm")), quoted);
     ASSERT_TRUE(db_->SetToolPath("msp430", "/opt/msp/flash"));
-    EXPECT_EQ(db_->ToolPath("Msp430"), "/opt/msp/flash");
+    EXPECT_EQ(Got(db_->ToolPath("Msp430")), "/opt/msp/flash");
     ASSERT_TRUE(db_->SetToolPath("ARM", "/opt/arm/tool"));
-    EXPECT_EQ(db_->ToolPath("arm"), "/opt/arm/tool");
+    EXPECT_EQ(Got(db_->ToolPath("arm")), "/opt/arm/tool");
     // One row per key still: the differing case updated, it did not add.
     Statement count(db_->Raw(), "select count(*) from path");
     ASSERT_EQ(count.Step(), Statement::StepResult::Row);
     EXPECT_EQ(count.Int(0), 7);
     // The quote did not break out of its value: the other rows are untouched.
-    EXPECT_EQ(db_->ToolPath("xilinx"), "");
+    EXPECT_EQ(Got(db_->ToolPath("xilinx")), "");
 }
 
 TEST_F(Stored, UnknownToolKeyIsAFailureNotASilentSuccess) {
-    EXPECT_FALSE(db_->SetToolPath("quartus", "/opt/q"));
-    EXPECT_NE(db_->LastError().find("quartus"), std::string::npos);
-    EXPECT_EQ(db_->ToolPath("quartus"), "");
+    EXPECT_EQ(db_->SetToolPath("quartus", "/opt/q"), Status::Error("DbNoToolKey", "quartus"));
+    EXPECT_EQ(Got(db_->ToolPath("quartus")), "");
     EXPECT_FALSE(db_->SetToolPath("' or name like '%", "/tmp/evil"));
-    EXPECT_EQ(db_->ToolPath("mcu"), "");
+    EXPECT_EQ(Got(db_->ToolPath("mcu")), "");
 }
 
 }  // namespace

@@ -37,10 +37,9 @@ std::string Row(const std::string& section, const std::string& name) {
 
 TEST(Manual, ListsEveryCatalogueChipWithItsSignatureAndConfigurationView) {
     tondrel::testing::TempDir dir;
-    std::string error;
-    auto db = db::Database::Open(dir.File("chip.db"), error);
-    ASSERT_TRUE(db) << error;
-    const auto chips = db->ListChips();
+    auto db = db::Database::Open(dir.File("chip.db"));
+    ASSERT_TRUE(db) << db.Error().Text(Language::English);
+    const auto chips = (*db)->ListChips().ValueOr({});
     ASSERT_FALSE(chips.empty());
 
     for (const std::string& path : {std::string(TONDREL_MANUAL_OUTPUT),

@@ -15,11 +15,10 @@ TEST(CatalogueAndBench, EveryAvrRowHasASimulatedChipWithItsSignatureAndSizes) {
     const auto file = std::filesystem::temp_directory_path() /
                       ("tondrel-catalogue-sim-" + std::to_string(::getpid()) + ".db");
     std::filesystem::remove(file);
-    std::string error;
-    auto db = tondrel::db::Database::Open(file.string(), error);
-    ASSERT_TRUE(db) << error;
+    auto db = tondrel::db::Database::Open(file.string());
+    ASSERT_TRUE(db) << db.Error().Text(tondrel::Language::English);
     int avrs = 0;
-    for (const auto& row : db->ListChips()) {
+    for (const auto& row : (*db)->ListChips().ValueOr({})) {
         if (row.MethodCode != tondrel::Method::Avr) continue;
         ++avrs;
         SCOPED_TRACE(row.Name);
@@ -43,7 +42,7 @@ TEST(CatalogueAndBench, EveryAvrRowHasASimulatedChipWithItsSignatureAndSizes) {
         EXPECT_EQ(row.CalibrationCount, facts->CalCount);
     }
     EXPECT_EQ(avrs, 163);
-    db.reset();
+    db.Value().reset();
     std::filesystem::remove(file);
 }
 

@@ -129,7 +129,8 @@ TEST_F(CliRun, AutoProgrammingThenVerifyForEveryMethodCode) {
         SCOPED_TRACE(c.Name);
         fs::remove(Path("chip.state"));
         // The AVR on a crystal it can follow at any speed, so the speed given is the one stored.
-        const std::string port = std::string("sim:") + c.Name + (c.MethodCode == Method::Avr ? "@16MHz" : "");
+        const std::string port =
+            std::string("sim:") + c.Name + (c.MethodCode == Method::Avr ? "@16MHz" : "");
         const std::string chipOption = c.BySignature ? "" : std::string(" --chip ") + c.Name;
         const bool pic = IsPic(c.MethodCode);
         const std::string flash =
@@ -164,12 +165,11 @@ TEST_F(CliRun, AutoProgrammingThenVerifyForEveryMethodCode) {
         }
 
         // The speed of the good write was stored for this chip and is there for the next run.
-        std::string error;
-        auto db = tondrel::db::Database::Open(Path("chip.db"), error);
-        ASSERT_TRUE(db) << error;
-        auto record = db->ChipByName(c.Name);
-        ASSERT_TRUE(record);
-        EXPECT_EQ(db->ReadSpeed(record->ChipId), std::optional<int>(3));
+        auto db = tondrel::db::Database::Open(Path("chip.db"));
+        ASSERT_TRUE(db) << db.Error().Text(tondrel::Language::English);
+        auto record = (*db)->ChipByName(c.Name);
+        ASSERT_TRUE(record && *record);
+        EXPECT_EQ((*db)->ReadSpeed((*record)->ChipId).ValueOr({}), std::optional<int>(3));
     }
 }
 
@@ -507,10 +507,9 @@ TEST_F(CliRun, HostileInputFilesAreBoundedAndShownSafely) {
 
 TEST_F(CliRun, AOneOffLptIsNotStored) {
     ASSERT_EQ(Run("sim:ATmega16", "--lpt 2 hardware").Status, 0);
-    std::string error;
-    auto db = tondrel::db::Database::Open(Path("chip.db"), error);
-    ASSERT_TRUE(db) << error;
-    EXPECT_EQ(db->ReadSettings().Lpt, 1);
+    auto db = tondrel::db::Database::Open(Path("chip.db"));
+    ASSERT_TRUE(db) << db.Error().Text(tondrel::Language::English);
+    EXPECT_EQ((*db)->ReadSettings()->Lpt, 1);
 }
 
 TEST_F(CliRun, TwoRunsOnOneSimulatedChipWaitForEachOther) {

@@ -459,8 +459,8 @@ class TMainTest : public QObject {
         QVERIFY(s->SetTestPin(14, false));
         QVERIFY(bench->TargetConnected());
         auto chip = w.main->Db()->ChipByName("ATmega16");
-        QVERIFY(chip);
-        s->SelectChip(*chip);
+        QVERIFY(chip && *chip);
+        s->SelectChip(**chip);
         QVERIFY(!bench->TargetConnected());
     }
 

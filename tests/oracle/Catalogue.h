@@ -22,9 +22,8 @@ namespace tondrel::oracle {
 inline const std::vector<ChipRecord>& CatalogueRows() {
     static const std::vector<ChipRecord> rows = [] {
         tondrel::testing::TempDir dir;
-        std::string error;
-        auto db = db::Database::Open(dir.File("chip.db"), error);
-        return db ? db->ListChips() : std::vector<ChipRecord>{};
+        auto db = db::Database::Open(dir.File("chip.db"));
+        return db ? (*db)->ListChips().ValueOr({}) : std::vector<ChipRecord>{};
     }();
     return rows;
 }
