@@ -61,5 +61,3 @@ INSERT INTO chip (chipid, "芯片编程方法代号", "芯片名称", "芯片特
 -- AT89S51/52 datasheets: chip erase takes 500 ms. The AVR rows' times come with the generated
 -- rows (catalogue_avr.sql, appended to this text).
 UPDATE chip SET "擦除时间(ms)" = 500 WHERE chipid IN (37, 38);
--- avrdude's part data has no ATmega323; its datasheet gives it one calibration byte.
-UPDATE chip SET "校准字节数" = 1 WHERE chipid = 31;
