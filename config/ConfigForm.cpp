@@ -103,15 +103,15 @@ const BoxState& ConfigForm::Box(const std::string& boxName) const {
 // ---- chip access ----
 
 uint16_t ConfigForm::Bracketed(const Command& c) {
-    engine_.EnterProgramming();
-    const uint16_t reply = engine_.RawCommand(c.B1, c.B2, c.B3, c.B4);
-    engine_.LeaveProgramming();
+    (void)engine_.EnterProgramming();
+    const uint16_t reply = engine_.RawCommand(c.B1, c.B2, c.B3, c.B4).ValueOr(0);
+    (void)engine_.LeaveProgramming();
     return reply;
 }
 
 uint16_t ConfigForm::Send(const Command& c) {
     // The PIC engines enter and leave programming mode inside each RawCommand themselves.
-    if (layout_.Fam == Family::Pic) return engine_.RawCommand(c.B1, c.B2, c.B3, c.B4);
+    if (layout_.Fam == Family::Pic) return engine_.RawCommand(c.B1, c.B2, c.B3, c.B4).ValueOr(0);
     return Bracketed(c);
 }
 
@@ -200,7 +200,7 @@ void ConfigForm::WriteUserIds(size_t group) {
         if (t.size() < 4) t.insert(0, 4 - t.size(), '0');
         const uint8_t high = HexPairToByte(t[0], t[1]);
         const uint8_t low = HexPairToByte(t[2], t[3]);
-        engine_.RawCommand(static_cast<uint8_t>(g.Write.B1 + n), high, low, 0);
+        (void)engine_.RawCommand(static_cast<uint8_t>(g.Write.B1 + n), high, low, 0);
     }
 }
 
@@ -331,9 +331,9 @@ bool ConfigForm::ApplyMode() {
         return true;
     }
     // The older AVRs take the lock command inside one programming session, unconfirmed.
-    engine_.EnterProgramming();
-    for (const Command& c : mode.Commands) engine_.RawCommand(c.B1, c.B2, c.B3, c.B4);
-    engine_.LeaveProgramming();
+    (void)engine_.EnterProgramming();
+    for (const Command& c : mode.Commands) (void)engine_.RawCommand(c.B1, c.B2, c.B3, c.B4);
+    (void)engine_.LeaveProgramming();
     if (!m.RefreshAfter.empty()) Refresh(m.RefreshAfter);
     prompts_->Inform(kMsgModeDone);
     return true;
@@ -342,7 +342,7 @@ bool ConfigForm::ApplyMode() {
 bool ConfigForm::FullErase() {
     if (layout_.Fam != Family::Pic) return false;
     if (!prompts_->Ask(layout_.EraseConfirm, core::QuestionKind::Destructive)) return false;
-    engine_.RawCommand(0x14, 0, 0, 0);
+    (void)engine_.RawCommand(0x14, 0, 0, 0);
     prompts_->Inform(kMsgDone);
     return true;
 }

@@ -329,8 +329,8 @@ void Session::AlteraBanner() {
 bool Session::ResetTarget() {
     Scope scope(*this, false);
     if (!scope) return false;
-    current_->EnterProgramming();
-    current_->LeaveProgramming();
+    (void)current_->EnterProgramming();
+    (void)current_->LeaveProgramming();
     return !PortFailed();
 }
 
@@ -362,10 +362,9 @@ bool Session::DoSearchChip() {
         SetBase();
         if (!DetectHardware()) return false;
         SendModeCommand(1);
-        current_->EnterProgramming();
-        std::string signature;
-        current_->ReadSignature(signature);
-        current_->LeaveProgramming();
+        (void)current_->EnterProgramming();
+        const std::string signature = current_->ReadSignature().ValueOr("");
+        (void)current_->LeaveProgramming();
         if (Trim(signature).empty()) continue;
         if (auto row = Db.FindChip(kSearchOrder[n], signature)) {
             Chip.Assign(*row);
@@ -432,7 +431,7 @@ void Session::SelectChip(const ChipRecord& record) {
     current_->InitPinMap();
     SetBase();
     current_->SetBitDelay(SpeedPosition);
-    current_->LeaveProgramming();  // a chip chosen by hand finds the target released
+    (void)current_->LeaveProgramming();  // a chip chosen by hand finds the target released
     ChipSelected();
 }
 

@@ -29,7 +29,7 @@ std::string LowerExtension(const std::string& path) {
 }
 
 // Configuration-memory words a PIC keeps beside its program: the four IDs and the
-// configuration word, as RawCommand numbers them (word 0x2000 + n).
+// configuration word, as ReadConfigWord numbers them (word 0x2000 + n).
 constexpr int kPicConfigWords[] = {0, 1, 2, 3, 7};
 
 }  // namespace
@@ -64,10 +64,9 @@ bool Session::ReadSignature(std::string& signature) {
 
 bool Session::DoCheckChip(std::string* out) {
     SetBase();
-    const bool entered = current_->EnterProgramming();
-    std::string read;
-    current_->ReadSignature(read);
-    current_->LeaveProgramming();
+    const bool entered = current_->EnterProgramming().Ok();
+    const std::string read = current_->ReadSignature().ValueOr("");
+    (void)current_->LeaveProgramming();
     if (PortFailed()) return false;
     const std::string signature(Trim(read));
     auto all = [&signature](char c) {
@@ -110,9 +109,9 @@ bool Session::DoEraseTarget(bool checkChip) {
     Say("CoreEraseBegin");
     if (checkChip && !DoCheckChip(nullptr)) return false;
     SetBase();
-    current_->EnterProgramming();
-    current_->EraseChip();
-    current_->LeaveProgramming();
+    (void)current_->EnterProgramming();
+    (void)current_->EraseChip();
+    (void)current_->LeaveProgramming();
     if (PortFailed()) return false;
     Say("CoreEraseDone");
     return true;
@@ -164,7 +163,7 @@ void Session::ReadPicConfigWords(bool onlyWhereBlank) {
     for (int n : kPicConfigWords) {
         const auto at = static_cast<size_t>(PicConfigAreaStart + 2 * n);
         if (at + 1 >= b.size()) continue;
-        const uint16_t word = current_->RawCommand(static_cast<uint8_t>(n), 0, 0, 0) & 0x3FFF;
+        const uint16_t word = current_->ReadConfigWord(n).ValueOr(0) & 0x3FFF;
         if (onlyWhereBlank && !(b[at] == 0xFF && b[at + 1] == 0x3F)) continue;
         b[at] = static_cast<uint8_t>(word & 0xFF);
         b[at + 1] = static_cast<uint8_t>(word >> 8);
@@ -185,11 +184,11 @@ bool Session::DoWriteFlash() {
     Chip.FlashDataEnd = LastFlashAddress();
     if (Chip.FlashDataEnd == -1) {
         Say("CoreNoFlashData");
-        current_->LeaveProgramming();
+        (void)current_->LeaveProgramming();
         return true;
     }
     Say("CoreWriteFlashBegin");
-    current_->EnterProgramming();
+    (void)current_->EnterProgramming();
     view_.SetProgressMax(Chip.FlashDataEnd);
     for (int32_t i = 0; i <= Chip.FlashDataEnd; ++i) {
         if (!current_->WriteFlashByte(i, Bufs.FlashBuffer[static_cast<size_t>(i)])) {
@@ -202,14 +201,14 @@ bool Session::DoWriteFlash() {
         view_.Breathe();
         view_.SetProgress(i + 1);
     }
-    current_->LeaveProgramming();
+    (void)current_->LeaveProgramming();
     if (PortFailed()) return false;
     // A page-mode engine polls one byte per page: only reading everything back shows a byte
     // that did not take.
     if (isVerifyAfter && !CompareWithChip(true, Chip.FlashDataEnd, !Miswrite0xff)) return false;
     Say("CoreWriteFlashDone");
     SpeedWrite();
-    current_->LeaveProgramming();
+    (void)current_->LeaveProgramming();
     return true;
 }
 
@@ -225,11 +224,11 @@ bool Session::DoWriteEEPROM() {
     Chip.EEPROMDataEnd = LastEEPROMAddress();
     if (Chip.EEPROMDataEnd == -1) {
         Say("CoreNoEEPROMData");
-        current_->LeaveProgramming();
+        (void)current_->LeaveProgramming();
         return true;
     }
     Say("CoreWriteEEPROMBegin");
-    current_->EnterProgramming();
+    (void)current_->EnterProgramming();
     view_.SetProgressMax(Chip.EEPROMDataEnd);
     for (int32_t i = 0; i <= Chip.EEPROMDataEnd; ++i) {
         if (!current_->WriteEepromByte(i, Bufs.EEPROMBuffer[static_cast<size_t>(i)])) {
@@ -240,11 +239,11 @@ bool Session::DoWriteEEPROM() {
         view_.Breathe();
         view_.SetProgress(i + 1);
     }
-    current_->LeaveProgramming();
+    (void)current_->LeaveProgramming();
     if (PortFailed()) return false;
     if (isVerifyAfter && !CompareWithChip(false, Chip.EEPROMDataEnd, !Miswrite0xff)) return false;
     Say("CoreWriteEEPROMDone");
-    current_->LeaveProgramming();
+    (void)current_->LeaveProgramming();
     return true;
 }
 
@@ -261,14 +260,14 @@ bool Session::DoReadFlash() {
     // The buffer always covers the chip, so a read never stores past its end.
     const int32_t size = std::max<int32_t>(Chip.FlashSize, 0);
     if (static_cast<int32_t>(Bufs.FlashBuffer.size()) < size) Bufs.BlankFillFlash();
-    current_->EnterProgramming();
+    (void)current_->EnterProgramming();
     view_.SetProgressMax(size);
     for (int32_t i = 0; i < size; ++i) {
-        Bufs.FlashBuffer[static_cast<size_t>(i)] = current_->ReadFlashByte(i);
+        Bufs.FlashBuffer[static_cast<size_t>(i)] = current_->ReadFlashByte(i).ValueOr(0);
         view_.Breathe();
         view_.SetProgress(i + 1);
     }
-    current_->LeaveProgramming();
+    (void)current_->LeaveProgramming();
     // So that saving what was read keeps the chip's IDs and configuration word.
     if (size > 0 && IsPic(Chip.CurrentMethodCode)) ReadPicConfigWords(false);
     if (PortFailed()) return false;
@@ -290,14 +289,14 @@ bool Session::DoReadEEPROM() {
     Say("CoreReadEEPROMBegin");
     const int32_t size = std::max<int32_t>(Chip.EEPROMSize, 0);
     if (static_cast<int32_t>(Bufs.EEPROMBuffer.size()) < size) Bufs.BlankFillEEPROM();
-    current_->EnterProgramming();
+    (void)current_->EnterProgramming();
     view_.SetProgressMax(size);
     for (int32_t i = 0; i < size; ++i) {
-        Bufs.EEPROMBuffer[static_cast<size_t>(i)] = current_->ReadEepromByte(i);
+        Bufs.EEPROMBuffer[static_cast<size_t>(i)] = current_->ReadEepromByte(i).ValueOr(0);
         view_.Breathe();
         view_.SetProgress(i + 1);
     }
-    current_->LeaveProgramming();
+    (void)current_->LeaveProgramming();
     if (PortFailed()) return false;
     Say("CoreReadEEPROMDone");
     view_.ShowEEPROMBuffer();
@@ -314,10 +313,10 @@ bool Session::AutoProgram() {
     SendModeCommand(1);
     if (!current_->EnterProgramming()) {
         Say("CoreChipInitFail");
-        current_->LeaveProgramming();
+        (void)current_->LeaveProgramming();
         return false;
     }
-    current_->LeaveProgramming();
+    (void)current_->LeaveProgramming();
     if (!DoCheckChip(nullptr)) return false;
 
     // Nothing is erased unless the data to write is there: a file that no longer loads, or
@@ -360,7 +359,7 @@ bool Session::AutoProgram() {
     if (isWriteEEPROM && Chip.EEPROMSize >= 1 && !DoWriteEEPROM()) return false;
     Say("CoreAutoDone");
     Sound("ok");
-    current_->LeaveProgramming();
+    (void)current_->LeaveProgramming();
     return true;
 }
 
@@ -421,19 +420,19 @@ bool Session::CompareWithChip(bool flash, int32_t end, bool skipBlank) {
         Line(TrFormat("CoreVerifyDiffers", CurrentLanguage(), address, Hex2(got), Hex2(want)));
     };
 
-    current_->EnterProgramming();
+    (void)current_->EnterProgramming();
     view_.SetProgressMax(end);
     for (int32_t i = 0; i <= sequentialEnd; ++i) {
-        compare(i, flash ? current_->ReadFlashByte(i) : current_->ReadEepromByte(i));
+        compare(i, (flash ? current_->ReadFlashByte(i) : current_->ReadEepromByte(i)).ValueOr(0));
         view_.Breathe();
         view_.SetProgress(i + 1);
     }
-    current_->LeaveProgramming();
+    (void)current_->LeaveProgramming();
     if (pic && end >= PicConfigAreaStart) {
         for (int n : kPicConfigWords) {
             const int32_t at = PicConfigAreaStart + 2 * n;
             if (at + 1 > end) continue;
-            const uint16_t word = current_->RawCommand(static_cast<uint8_t>(n), 0, 0, 0) & 0x3FFF;
+            const uint16_t word = current_->ReadConfigWord(n).ValueOr(0) & 0x3FFF;
             compare(at, static_cast<uint8_t>(word & 0xFF));
             compare(at + 1, static_cast<uint8_t>(word >> 8));
         }

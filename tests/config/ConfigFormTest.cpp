@@ -32,16 +32,16 @@ EngineEnv& NoEnv() {
 class RecordingEngine : public Tpro {
   public:
     explicit RecordingEngine(Log& log) : Tpro(NoEnv()), log_(log) {}
-    bool EnterProgramming() override {
+    Status EnterProgramming() override {
         log_.push_back("E");
-        return true;
+        return {};
     }
-    bool LeaveProgramming() override {
+    Status LeaveProgramming() override {
         log_.push_back("L");
-        return true;
+        return {};
     }
     void InitPinMap() override { log_.push_back("I"); }
-    uint16_t RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) override {
+    Result<uint16_t> RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) override {
         log_.push_back(Cmd(b1, b2, b3, b4));
         const auto it = replies.find({b1, b2, b3});
         return it == replies.end() ? fallback : it->second;
