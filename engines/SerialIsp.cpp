@@ -1,7 +1,5 @@
 #include "engines/SerialIsp.h"
 
-#include <algorithm>
-
 #include "common/Text.h"
 
 namespace tondrel {
@@ -97,12 +95,15 @@ Status SerialIsp::SendErase(uint8_t second) {
     return Outcome();
 }
 
-int32_t SerialIsp::SlowerBitDelay(int32_t delay) {
-    // Four times slower per step: from the fastest setting to the slowest in about ten tries.
+namespace {
+// The next slower delay the speed search tries after `delay`: four times slower per step, from
+// the fastest setting to the slowest in about ten tries.
+int32_t SlowerBitDelay(int32_t delay) {
     if (delay < 16) return 16;
-    if (delay >= kSlowestBitDelay / 4) return kSlowestBitDelay;
+    if (delay >= SerialIsp::kSlowestBitDelay / 4) return SerialIsp::kSlowestBitDelay;
     return delay * 4;
 }
+}  // namespace
 
 bool SerialIsp::SearchSpeed(const std::function<bool()>& attempt,
                             const std::function<void()>& resync) {

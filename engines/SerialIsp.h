@@ -51,9 +51,6 @@ class SerialIsp : public Tpro {
     void SetBitDelay(int32_t count) override { BitDelay = count; }
     int32_t WorkingBitDelay() const override { return BitDelay; }
 
-    // The next slower delay the speed search tries after `delay`.
-    static int32_t SlowerBitDelay(int32_t delay);
-
     uint16_t RstPin = 0;
     uint16_t MosiPin = 0;
     uint16_t MisoPin = 0;

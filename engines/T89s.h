@@ -79,8 +79,6 @@ class At89Engine : public SerialIsp {
     Result<uint8_t> ReadEepromByte(int32_t address) override;
     const char* ClassName() const override { return variant_.ClassName; }
 
-    const At89Variant& Variant() const { return variant_; }
-
   private:
     enum class Access : uint8_t { ReadCode, WriteCode, ReadData, WriteData };
     // Sets the command bytes of `access` at `address` (the data byte of a write is the
