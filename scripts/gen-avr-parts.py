@@ -116,8 +116,8 @@ SERIAL_VIEW = {
     "ATMEGA161": {"low_used": 0x7F},
     # Shipped as 0xE1: SUT1..0 = 10, CKSEL = 0001 (1 MHz internal RC).
     "ATMEGA8535": {"low": 0xE1},
-    # The extended fuse byte's bit 0 (TA0SEL on the AT90CAN128, RSTDISBL on the ATmega169),
-    # which avr-libc does not name.
+    # The datasheets' extended fuse byte has four bits, bit 0 among them, which avr-libc's
+    # header leaves unnamed.
     "AT90CAN128": {"ext_used": 0x0F},
     "ATMEGA169": {"ext_used": 0x0F},
 }
