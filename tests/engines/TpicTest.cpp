@@ -154,6 +154,12 @@ struct WireRig {
             e->SetPortBase(kBase);
         }
     }
+    // In programming mode, writing without verification, the wire's traffic so far forgotten.
+    void StartUnverified(PicEngine& e) {
+        e.SetAutoVerify(false);
+        (void)e.EnterProgramming();
+        wire.Clear();
+    }
     // Writes `word` at byte address `address` as the Flash write does, low byte first: the low
     // byte is only kept, the high byte sends the word. Gives the high byte's traffic; its
     // outcome is left in Last.
@@ -181,9 +187,7 @@ std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> pa
 
 TEST(TpicFraming, CommandsAndFramesGoLsbFirstBetweenStartAndStopBits) {
     WireRig r;
-    r.pic.SetAutoVerify(false);
-    (void)r.pic.EnterProgramming();
-    r.wire.Clear();
+    r.StartUnverified(r.pic);
     (void)r.pic.WriteFlashByte(0, 0x35);
     (void)r.pic.WriteFlashByte(1, 0x12);
     // Load Data (2 = 010000), frame 0 + 0x1235 LSB first + 0, Begin Programming (8 = 000100),
@@ -199,8 +203,7 @@ TEST(TpicFraming, CommandsAndFramesGoLsbFirstBetweenStartAndStopBits) {
 
 TEST(TpicFraming, AWordGoesOutWithItsHighByteAndABlankOneOnlyMovesTheCounter) {
     WireRig r;
-    r.pic.SetAutoVerify(false);
-    (void)r.pic.EnterProgramming();
+    r.StartUnverified(r.pic);
     EXPECT_EQ(r.WriteWord(r.pic, 0, 0x1234), (Tokens{"C2", "=1234", "C8", "C6"}));
     EXPECT_TRUE(r.Last);
     EXPECT_EQ(r.WriteWord(r.pic, 2, 0x3FFF), (Tokens{"C6"}));
@@ -211,8 +214,7 @@ TEST(TpicFraming, AWordGoesOutWithItsHighByteAndABlankOneOnlyMovesTheCounter) {
 
 TEST(TpicFraming, ConfigurationWordsAreReachedByReEntry) {
     WireRig r;
-    r.pic.SetAutoVerify(false);
-    (void)r.pic.EnterProgramming();
+    r.StartUnverified(r.pic);
     EXPECT_EQ(r.WriteWord(r.pic, 0x400E, 0x3FF1),
               Join({{"L", "E", "C0", "=3FF1"}, Repeat("C6", 7), {"C2", "=3FF1", "C8", "C6"}}));
     // User ID 0x2003: three steps.
@@ -236,8 +238,7 @@ TEST(TpicFraming, SizeGuardFollowsTheChipsProgramMemory) {
     for (const Case c :
          {Case{4096, 0x800}, Case{8192, 0x1000}, Case{2048, 0x400}, Case{16384, 0x2000}}) {
         WireRig r(c.flashBytes);
-        r.pic.SetAutoVerify(false);
-        (void)r.pic.EnterProgramming();
+        r.StartUnverified(r.pic);
         EXPECT_EQ(r.WriteWord(r.pic, (c.firstOutside - 1) * 2, 0x1234).front(), "C2")
             << c.flashBytes;
         if (c.firstOutside >= 0x2000) continue;
@@ -353,8 +354,7 @@ TEST(TpicFraming, EraseSequences) {
 TEST(TpicFraming, AFamilyProgramsWordsWithoutErasingTheirBlock) {
     WireRig r;
     TpicA& a = r.picA;
-    a.SetAutoVerify(false);
-    (void)a.EnterProgramming();
+    r.StartUnverified(a);
     EXPECT_EQ(r.WriteWord(a, 0, 0x1234), (Tokens{"C2", "=1234", "C24", "C23", "C6"}));
     EXPECT_EQ(r.WriteWord(a, 0x400E, 0x3F72),
               Join({{"L", "E", "C0", "=3F72"}, Repeat("C6", 7), {"C2", "=3F72", "C8", "C6"}}));
