@@ -56,7 +56,7 @@ void FullAtmega128(benchmark::State& state) {
     for (auto _ : state) {
         Desk desk(state.range(0) != 0);
         if (!desk.Engine.EnterProgramming()) state.SkipWithError("enter");
-        desk.Engine.EraseChip();
+        (void)desk.Engine.EraseChip();
         desk.Port.ResetCounters();
         const uint64_t writeStart = desk.Clock.Peek();
         for (int32_t a = 0; a < kFlash; ++a)
@@ -66,12 +66,12 @@ void FullAtmega128(benchmark::State& state) {
         accessesPerByte = static_cast<double>(desk.Port.Accesses()) / kFlash;
         desk.Port.ResetCounters();
         for (int32_t a = 0; a < kFlash; ++a)
-            if (desk.Engine.ReadFlashByte(a) != image[static_cast<size_t>(a)])
+            if (desk.Engine.ReadFlashByte(a).ValueOr(0) != image[static_cast<size_t>(a)])
                 state.SkipWithError("read back");
         readAccessesPerByte = static_cast<double>(desk.Port.Accesses()) / kFlash;
         writeSimMs = static_cast<double>(writeEnd - writeStart) / 1e6;
         readSimMs = static_cast<double>(desk.Clock.Peek() - writeEnd) / 1e6;
-        desk.Engine.LeaveProgramming();
+        (void)desk.Engine.LeaveProgramming();
     }
     state.counters["write_sim_ms"] = writeSimMs;
     state.counters["read_sim_ms"] = readSimMs;

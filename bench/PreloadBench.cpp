@@ -75,23 +75,22 @@ CurrentChip Atmega16FromCatalogue() {
 
 // The session's flow, each step between enter and leave as its operation runs it.
 bool SessionFlow(Tavr& engine, CurrentChip& current, const std::vector<uint8_t>& image) {
-    std::string sig;
-    engine.EnterProgramming();
-    engine.ReadSignature(sig);
-    engine.LeaveProgramming();
+    (void)engine.EnterProgramming();
+    const std::string sig = engine.ReadSignature().ValueOr("");
+    (void)engine.LeaveProgramming();
     if (sig != "1E9403") return false;
-    engine.EnterProgramming();
-    engine.EraseChip();
-    engine.LeaveProgramming();
+    (void)engine.EnterProgramming();
+    (void)engine.EraseChip();
+    (void)engine.LeaveProgramming();
     current.FlashDataEnd = static_cast<int32_t>(image.size()) - 1;
-    bool ok = engine.EnterProgramming();
+    bool ok = engine.EnterProgramming().Ok();
     for (size_t a = 0; a < image.size() && ok; ++a)
-        ok = engine.WriteFlashByte(static_cast<int32_t>(a), image[a]);
-    engine.LeaveProgramming();
-    engine.EnterProgramming();
+        ok = engine.WriteFlashByte(static_cast<int32_t>(a), image[a]).Ok();
+    (void)engine.LeaveProgramming();
+    (void)engine.EnterProgramming();
     for (size_t a = 0; a < image.size() && ok; ++a)
-        ok = engine.ReadFlashByte(static_cast<int32_t>(a)) == image[a];
-    engine.LeaveProgramming();
+        ok = engine.ReadFlashByte(static_cast<int32_t>(a)).ValueOr(0) == image[a];
+    (void)engine.LeaveProgramming();
     return ok;
 }
 
@@ -147,13 +146,13 @@ bool WriteAndVerify(PortIo& io, Clock& clock) {
     std::mt19937 random(16);
     for (auto& b : image) b = static_cast<uint8_t>(random());
     if (!engine.EnterProgramming()) return false;
-    engine.EraseChip();
+    (void)engine.EraseChip();
     bool ok = true;
     for (int32_t a = 0; a < facts->FlashSize && ok; ++a)
-        ok = engine.WriteFlashByte(a, image[static_cast<size_t>(a)]);
+        ok = engine.WriteFlashByte(a, image[static_cast<size_t>(a)]).Ok();
     for (int32_t a = 0; a < facts->FlashSize && ok; ++a)
-        ok = engine.ReadFlashByte(a) == image[static_cast<size_t>(a)];
-    engine.LeaveProgramming();
+        ok = engine.ReadFlashByte(a).ValueOr(0) == image[static_cast<size_t>(a)];
+    (void)engine.LeaveProgramming();
     return ok;
 }
 
@@ -272,14 +271,14 @@ void PerSpiByte(double& write, double& read) {
     Tavr engine(env);
     engine.InitPinMap();
     engine.SetPortBase(0x378);
-    engine.EnterProgramming();
+    (void)engine.EnterProgramming();
     const auto image = RandomImage16k();
     port.ResetCounters();
     for (size_t a = 0; a < image.size(); ++a)
-        engine.WriteFlashByte(static_cast<int32_t>(a), image[a]);
+        (void)engine.WriteFlashByte(static_cast<int32_t>(a), image[a]);
     write = static_cast<double>(port.Accesses()) / (4.0 * static_cast<double>(image.size()));
     port.ResetCounters();
-    for (size_t a = 0; a < image.size(); ++a) engine.ReadFlashByte(static_cast<int32_t>(a));
+    for (size_t a = 0; a < image.size(); ++a) (void)engine.ReadFlashByte(static_cast<int32_t>(a));
     read = static_cast<double>(port.Accesses()) / (4.0 * static_cast<double>(image.size()));
 }
 

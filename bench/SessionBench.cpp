@@ -60,15 +60,15 @@ double EngineWrite(const std::vector<uint8_t>& image, uint64_t& accesses) {
     Tavr engine(env);
     engine.InitPinMap();
     engine.SetPortBase(0x378);
-    engine.EnterProgramming();
-    engine.EraseChip();
-    engine.LeaveProgramming();
+    (void)engine.EnterProgramming();
+    (void)engine.EraseChip();
+    (void)engine.LeaveProgramming();
     port.ResetCounters();
     const auto start = std::chrono::steady_clock::now();
-    engine.EnterProgramming();
+    (void)engine.EnterProgramming();
     for (int32_t i = 0; i < chip.FlashSize; ++i)
         if (!engine.WriteFlashByte(i, image[static_cast<size_t>(i)])) return -1;
-    engine.LeaveProgramming();
+    (void)engine.LeaveProgramming();
     const auto end = std::chrono::steady_clock::now();
     accesses = port.Accesses();
     return std::chrono::duration<double>(end - start).count();

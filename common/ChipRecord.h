@@ -1,6 +1,6 @@
 #pragma once
 // The current chip record and the two data ends: plain process state owned by whoever owns the
-// session, read by the engines (page size, data end, chip id) and by the buffers.
+// session, read by the engines (page size, data end, timing, quirks) and by the buffers.
 #include <cstdint>
 #include <string>
 
@@ -19,8 +19,10 @@ struct ChipRecord {
     int32_t PageSize = 0;    // AVR Flash page in bytes; 0 = byte mode
     // Timing and busy read-back values from the chip's part data. 0 / -1 = not known: the
     // engines then keep their fixed waits.
-    int32_t EraseDelayMs = 0;        // chip erase, worst case
-    int32_t FlashWriteDelayUs = 0;   // one Flash byte or page, worst case
+    int32_t EraseDelayMs = 0;  // chip erase, worst case
+    // One Flash byte or page, worst case; on a PIC the Begin Erase/Programming cycle, which the
+    // engine waits out after each word.
+    int32_t FlashWriteDelayUs = 0;
     int32_t EepromWriteDelayUs = 0;  // one EEPROM byte, worst case
     // The two values a location may read while its write is still in progress, as
     // (first << 8) | second; -1 = the chip shows no such value (a poll can trust any read).
@@ -45,20 +47,11 @@ struct CurrentChip {
     int32_t EepromWriteDelayUs = 0;
     int32_t FlashReadback = -1;
     int32_t EepromReadback = -1;
+    // Whether the chip answers programming enable with its echo (0x53 in the third byte of an
+    // AVR's): its part data says so. A chip the part data does not know is taken to echo.
+    bool EchoesEnable = true;
 
-    void Assign(const ChipRecord& r) {
-        CurrentChipId = r.ChipId;
-        CurrentChipName = r.Name;
-        CurrentMethodCode = r.MethodCode;
-        CurrentPageSize = r.PageSize;
-        FlashSize = r.FlashSize;
-        EEPROMSize = r.EEPROMSize;
-        EraseDelayMs = r.EraseDelayMs;
-        FlashWriteDelayUs = r.FlashWriteDelayUs;
-        EepromWriteDelayUs = r.EepromWriteDelayUs;
-        FlashReadback = r.FlashReadback;
-        EepromReadback = r.EepromReadback;
-    }
+    void Assign(const ChipRecord& r);
 };
 
 }  // namespace tondrel

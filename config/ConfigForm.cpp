@@ -84,15 +84,16 @@ const BoxState& ConfigForm::Box(const std::string& boxName) const {
 // ---- chip access ----
 
 uint16_t ConfigForm::Bracketed(const Command& c) {
-    engine_.EnterProgramming();
-    const uint16_t reply = engine_.RawCommand(c.B1, c.B2, c.B3, c.B4);
-    engine_.LeaveProgramming();
+    (void)engine_.EnterProgramming();
+    const uint16_t reply = engine_.RawCommand(c.B1, c.B2, c.B3, c.B4).ValueOr(0);
+    (void)engine_.LeaveProgramming();
     return reply;
 }
 
 uint16_t ConfigForm::Send(const Command& c) {
-    // The PIC engines enter and leave programming mode inside each RawCommand themselves.
-    if (layout_.Fam == Family::Pic) return engine_.RawCommand(c.B1, c.B2, c.B3, c.B4);
+    // A PIC group reads a configuration-memory word; the engine enters and leaves programming
+    // mode for it by itself.
+    if (layout_.Fam == Family::Pic) return engine_.ReadConfigWord(c.B1).ValueOr(0);
     return Bracketed(c);
 }
 
@@ -182,7 +183,8 @@ void ConfigForm::WriteUserIds(size_t group) {
         if (t.size() < 4) t.insert(0, 4 - t.size(), '0');
         const uint8_t high = HexPairToByte(t[0], t[1]);
         const uint8_t low = HexPairToByte(t[2], t[3]);
-        engine_.RawCommand(static_cast<uint8_t>(g.Write.B1 + n), high, low, 0);
+        (void)engine_.WriteConfigWord(g.Write.B1 + static_cast<int>(n),
+                                      static_cast<uint16_t>(high << 8 | low));
     }
 }
 
@@ -215,14 +217,14 @@ bool ConfigForm::Write(const std::string& groupName) {
             c.B2 = static_cast<uint8_t>(v);
             break;
         case WriteForm::PicWord:
-            c.B2 = static_cast<uint8_t>(v >> 8);
-            c.B3 = static_cast<uint8_t>(v & 0xFF);
-            c.B4 = 0;
             break;
         case WriteForm::None:
             return false;
     }
-    Send(c);
+    if (g.Form == WriteForm::PicWord)
+        (void)engine_.WriteConfigWord(c.B1, v);
+    else
+        Send(c);
 
     switch (g.Kind) {
         case GroupKind::PicConfigWord:
@@ -301,9 +303,9 @@ bool ConfigForm::ApplyMode() {
         return true;
     }
     // The older AVRs take the lock command inside one programming session, unconfirmed.
-    engine_.EnterProgramming();
-    for (const Command& c : mode.Commands) engine_.RawCommand(c.B1, c.B2, c.B3, c.B4);
-    engine_.LeaveProgramming();
+    (void)engine_.EnterProgramming();
+    for (const Command& c : mode.Commands) (void)engine_.RawCommand(c.B1, c.B2, c.B3, c.B4);
+    (void)engine_.LeaveProgramming();
     if (!m.RefreshAfter.empty()) Refresh(m.RefreshAfter);
     prompts_->Inform(Msg(kMsgModeDone));
     return true;
@@ -312,7 +314,7 @@ bool ConfigForm::ApplyMode() {
 bool ConfigForm::FullErase() {
     if (layout_.Fam != Family::Pic) return false;
     if (!prompts_->Ask(Msg(layout_.EraseConfirm), QuestionKind::Destructive)) return false;
-    engine_.RawCommand(0x14, 0, 0, 0);
+    (void)engine_.EraseEverything();
     prompts_->Inform(Msg(kMsgDone));
     return true;
 }

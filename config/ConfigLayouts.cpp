@@ -286,7 +286,7 @@ LayoutDesc PicLayout(const char* cls, std::vector<std::string> chips, const char
     ids1.Kind = GroupKind::PicUserIds;
     ids1.Reads = {{0, 0, 0, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}, {3, 0, 0, 0}};
     ids1.Form = WriteForm::PicWord;
-    ids1.Write = {10, 0, 0, 0};
+    ids1.Write = {0, 0, 0, 0};
     ids1.RefreshButton = {"Button2", kRefresh};
     ids1.WriteButton = {"Button3", kWrite};
     ids1.Edits = {
@@ -298,7 +298,7 @@ LayoutDesc PicLayout(const char* cls, std::vector<std::string> chips, const char
     word.Kind = GroupKind::PicConfigWord;
     word.Reads = {{7, 0, 0, 0}};
     word.Form = WriteForm::PicWord;
-    word.Write = {0x11, 0, 0, 0};
+    word.Write = {7, 0, 0, 0};
     word.WriteBase = 0x3FFF;
     word.RefreshButton = {"Button1", kRefresh};
     word.WriteButton = {"Button4", kWrite};

@@ -12,7 +12,8 @@ namespace tondrel::config {
 // The caption every configuration window shares.
 inline constexpr const char* kWindowCaption = "芯片其它操作(other operations)";
 
-// One four-byte RawCommand (on PIC engines b1 is the operation code).
+// One four-byte RawCommand; on the PIC layouts B1 is the configuration word it reaches (0-3 the
+// user IDs at 0x2000, 7 the configuration word).
 struct Command {
     uint8_t B1 = 0, B2 = 0, B3 = 0, B4 = 0;
     bool operator==(const Command&) const = default;
@@ -54,7 +55,7 @@ enum class WriteForm {
     None,       // the group is never written as a whole
     ValueInB4,  // Write.B1 Write.B2 Write.B3 v
     ValueInB2,  // Write.B1 v Write.B3 Write.B4
-    PicWord,    // Write.B1 = operation code, word high byte, low byte, 0
+    PicWord,    // the configuration word Write.B1 (user IDs: the first of them)
 };
 
 // A box whose state, once written, leaves the chip unreachable over the serial interface.

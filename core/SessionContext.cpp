@@ -68,28 +68,24 @@ void SessionContext::ApplyEngineOptions() {
 // ---- engine calls ----
 
 Status SessionContext::Enter() {
-    return current_->EnterProgramming() ? Status() : Status::Error("EngineNoEcho");
+    return current_->EnterProgramming();
 }
 
 void SessionContext::Leave() {
-    current_->LeaveProgramming();
+    (void)current_->LeaveProgramming();
 }
 
 Result<std::string> SessionContext::ReadSignature() {
-    std::string text;
-    current_->ReadSignature(text);
-    return text;
+    return current_->ReadSignature();
 }
 
 Status SessionContext::EraseChip() {
-    current_->EraseChip();
-    return {};
+    return current_->EraseChip();
 }
 
 Status SessionContext::WriteByte(Memory memory, int32_t address, uint8_t value) {
-    const bool ok = memory == Memory::Flash ? current_->WriteFlashByte(address, value)
-                                            : current_->WriteEepromByte(address, value);
-    return ok ? Status() : Status::Error("EngineWriteTimeout", address);
+    return memory == Memory::Flash ? current_->WriteFlashByte(address, value)
+                                   : current_->WriteEepromByte(address, value);
 }
 
 Result<uint8_t> SessionContext::ReadByte(Memory memory, int32_t address) {
@@ -98,7 +94,7 @@ Result<uint8_t> SessionContext::ReadByte(Memory memory, int32_t address) {
 }
 
 Result<uint16_t> SessionContext::ReadPicConfigWord(int index) {
-    return static_cast<uint16_t>(current_->RawCommand(static_cast<uint8_t>(index), 0, 0, 0));
+    return current_->ReadConfigWord(index);
 }
 
 // ---- saying things ----

@@ -201,6 +201,30 @@ bool AddPartData(Connection& conn) {
     return r == Statement::StepResult::Done && conn.Execute("delete from support");
 }
 
+// 3 -> 4: the PIC rows' erase/program cycle (their Flash write time), which the engines wait out
+// after each word: a shipped row that does not know it yet (same key, same name) gets the
+// shipped value; a user's own rows and values are left alone.
+bool AddPicCycleTimes(Connection& conn) {
+    Connection shipped;
+    if (!shipped.Open(":memory:", true) || !shipped.Execute(SchemaSql()) ||
+        !shipped.Execute(CatalogueSql()))
+        return false;
+    Statement rows(shipped,
+                   "select chipid, \"芯片名称\", \"FLASH写入时间(us)\" from chip "
+                   "where \"芯片编程方法代号\" in (0, 6)");
+    Statement update(conn,
+                     "update chip set \"FLASH写入时间(us)\" = ?3 where chipid = ?1 and "
+                     "\"芯片名称\" = ?2 collate nocase and \"FLASH写入时间(us)\" = 0");
+    if (!rows.Ok() || !update.Ok()) return false;
+    Statement::StepResult r;
+    while ((r = rows.Step()) == Statement::StepResult::Row) {
+        update.Bind(1, rows.Int(0)).Bind(2, rows.Text(1)).Bind(3, rows.Int(2));
+        if (!update.Run()) return false;
+        update.Reset();
+    }
+    return r == Statement::StepResult::Done;
+}
+
 const std::array<MigrationStep, SchemaVersion>& Migrations() {
     static const std::array<MigrationStep, SchemaVersion> steps = {
         // 0 -> 1: a new, empty file (created with the current chip table).
@@ -222,6 +246,8 @@ const std::array<MigrationStep, SchemaVersion>& Migrations() {
         },
         // 2 -> 3: the chips' part data and the chips added since.
         AddPartData,
+        // 3 -> 4: the PIC rows' erase/program cycle.
+        AddPicCycleTimes,
     };
     return steps;
 }

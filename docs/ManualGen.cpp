@@ -28,9 +28,6 @@
 #include "config/ConfigLayouts.h"
 #include "db/Database.h"
 #include "engines/T89s.h"
-#include "engines/T89s53.h"
-#include "engines/T89s8252.h"
-#include "engines/T89s8253.h"
 #include "engines/Tavr.h"
 #include "engines/Tpic.h"
 #include "engines/TpicA.h"
@@ -211,9 +208,9 @@ bool MeasureEngine(const Probe& probe, const std::vector<ChipRecord>& chips, Eng
         engine->InitPinMap();
         engine->SetPortBase(0x378);
         const auto pins = probe.Pins(*engine);
-        engine->EnterProgramming();
+        (void)engine->EnterProgramming();
         const uint8_t dataOn = bench.ReadData(), controlOn = bench.ReadControl();
-        engine->LeaveProgramming();
+        (void)engine->LeaveProgramming();
         const uint8_t dataOff = bench.ReadData(), controlOff = bench.ReadControl();
 
         const Fam fam = FamilyOf(probe.MethodCode);

@@ -1,34 +1,34 @@
 #include "engines/Engines.h"
 
+#include <utility>
+
 #include "engines/T89s.h"
-#include "engines/T89s53.h"
-#include "engines/T89s8252.h"
-#include "engines/T89s8253.h"
 #include "engines/Tavr.h"
 #include "engines/Tpic.h"
 #include "engines/TpicA.h"
 
 namespace tondrel {
 
+namespace {
+
+template <typename Engine>
+std::unique_ptr<Tpro> Make(EngineEnv& env) {
+    return std::make_unique<Engine>(env);
+}
+
+using Factory = std::unique_ptr<Tpro> (*)(EngineEnv&);
+constexpr std::pair<Method, Factory> kEngines[] = {
+    {Method::Pic, Make<Tpic>},           {Method::At89s, Make<T89s>},
+    {Method::At89s53, Make<T89s53>},     {Method::At89s8252, Make<T89s8252>},
+    {Method::At89s8253, Make<T89s8253>}, {Method::Avr, Make<Tavr>},
+    {Method::PicA, Make<TpicA>},
+};
+
+}  // namespace
+
 std::unique_ptr<Tpro> MakeEngine(Method method, EngineEnv& env) {
-    switch (method) {
-        case Method::Pic:
-            return std::make_unique<Tpic>(env);
-        case Method::At89s:
-            return std::make_unique<T89s>(env);
-        case Method::At89s53:
-            return std::make_unique<T89s53>(env);
-        case Method::At89s8252:
-            return std::make_unique<T89s8252>(env);
-        case Method::At89s8253:
-            return std::make_unique<T89s8253>(env);
-        case Method::Avr:
-            return std::make_unique<Tavr>(env);
-        case Method::PicA:
-            return std::make_unique<TpicA>(env);
-        case Method::None:
-            break;
-    }
+    for (const auto& [m, make] : kEngines)
+        if (m == method) return make(env);
     return std::make_unique<Tpro>(env);
 }
 

@@ -1,6 +1,6 @@
 #include "engines/SerialIsp.h"
 
-#include <algorithm>
+#include "common/Text.h"
 
 namespace tondrel {
 
@@ -72,30 +72,38 @@ uint8_t SerialIsp::Command(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
     return Command(b1, b2, b3);
 }
 
-void SerialIsp::At89PowerUp(uint32_t settleMs, uint32_t resetMs) {
-    WriteControlPort(0);
-    SetEnable(true);
-    Sleep(settleMs);
-    SetRst(false);
-    SetMosi(false);
-    SetSck(false);
-    Sleep(10);
-    SetRst(true);
-    Sleep(resetMs);
+Result<uint16_t> SerialIsp::RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
+    // A three-byte engine never sends TxBytes[3]: setting it there changes nothing on the wire.
+    const uint8_t answer = Command(b1, b2, b3, b4);
+    Sleep(20);
+    return Outcome<uint16_t>(answer);
 }
 
-void SerialIsp::At89Release(uint32_t settleMs) {
-    SetRst(false);
-    SetEnable(false);
-    if (settleMs > 0) Sleep(settleMs);
+void SerialIsp::SendEnable(size_t answer) {
+    TxBytes[0] = kEnable1;
+    TxBytes[1] = kEnable2;
+    TransferBytes(answer);
 }
 
-int32_t SerialIsp::SlowerBitDelay(int32_t delay) {
-    // Four times slower per step: from the fastest setting to the slowest in about ten tries.
+Status SerialIsp::SendErase(uint8_t second) {
+    TxBytes[0] = kEnable1;
+    TxBytes[1] = second;
+    TransferBytes(kNoAnswer);
+    // The chip's own erase time from the catalogue; 500 ms where it is not known.
+    const int32_t ms = Chip().EraseDelayMs;
+    Sleep(ms > 0 ? static_cast<uint32_t>(ms) : 500u);
+    return Outcome();
+}
+
+namespace {
+// The next slower delay the speed search tries after `delay`: four times slower per step, from
+// the fastest setting to the slowest in about ten tries.
+int32_t SlowerBitDelay(int32_t delay) {
     if (delay < 16) return 16;
-    if (delay >= kSlowestBitDelay / 4) return kSlowestBitDelay;
+    if (delay >= SerialIsp::kSlowestBitDelay / 4) return SerialIsp::kSlowestBitDelay;
     return delay * 4;
 }
+}  // namespace
 
 bool SerialIsp::SearchSpeed(const std::function<bool()>& attempt,
                             const std::function<void()>& resync) {
@@ -118,25 +126,29 @@ void SerialIsp::SleepUs(int32_t us, uint32_t fallbackMs) {
     Sleep(us > 0 ? static_cast<uint32_t>((us + 999) / 1000) : fallbackMs);
 }
 
-bool SerialIsp::FinishWrite(uint8_t value, int32_t worstUs, int32_t readback,
-                            uint32_t fallbackMs, const std::function<bool()>& matches) {
+Status SerialIsp::FinishWrite(Memory memory, int32_t address, uint8_t value,
+                              const std::function<uint8_t()>& readBack) {
+    const bool eeprom = memory == Memory::EEPROM;
+    const int32_t worstUs = eeprom ? Chip().EepromWriteDelayUs : Chip().FlashWriteDelayUs;
+    const int32_t readback = eeprom ? Chip().EepromReadback : Chip().FlashReadback;
+    const uint32_t fallbackMs = eeprom ? kEepromFallbackMs : kFlashFallbackMs;
     if (!AutoVerify) {
         SleepUs(worstUs, fallbackMs);
-        return true;
+        return Outcome();
     }
     if (LooksBusy(value, readback)) SleepUs(worstUs, fallbackMs);
-    return PollReadBack(matches);
-}
-
-void SerialIsp::EraseWait() {
-    const int32_t ms = Chip().EraseDelayMs;
-    Sleep(ms > 0 ? static_cast<uint32_t>(ms) : 500u);
+    return Outcome(PollReadBack([&] { return readBack() == value; }) ? Status()
+                                                                     : WriteTimeout(address));
 }
 
 bool SerialIsp::LooksBusy(uint8_t value, int32_t readback) {
     if (value == 0xFF) return true;
     if (readback < 0) return false;
     return value == ((readback >> 8) & 0xFF) || value == (readback & 0xFF);
+}
+
+Status SerialIsp::WriteTimeout(int32_t address) {
+    return Status::Error("EngineWriteTimeout", HexText(static_cast<uint32_t>(address)));
 }
 
 }  // namespace tondrel

@@ -1,12 +1,14 @@
 #pragma once
 // SerialIsp: what the AT89S and AVR engines share. The adapter's pin fields, the four private pin
-// operations, one byte-shift routine (SPI mode 0, MSB first) and the speed search that slows the
-// serial clock down for a chip on a slow clock. Each engine adds its framing and its chip steps.
+// operations, one byte-shift routine (SPI mode 0, MSB first), the speed search that slows the
+// serial clock down for a chip on a slow clock, the chip erase, the raw command and the waits
+// after a byte write. Each engine adds its framing and its chip steps.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 
+#include "common/Memory.h"
 #include "engines/Tpro.h"
 
 namespace tondrel {
@@ -28,8 +30,6 @@ class SerialIsp : public Tpro {
     static constexpr uint8_t kExtendedAddress = 0x4D;
     static constexpr uint8_t kWriteEeprom = 0xC0;
     static constexpr uint8_t kReadEeprom = 0xA0;
-    // The AT89S51/52/8253 answer programming enable with this byte in the fourth position.
-    static constexpr uint8_t kAt89EnableEcho = 0x69;
 
     // Slowest clock the search tries: phases of some 60 us or more, enough for a chip running on
     // a 32 kHz crystal. Slower settings stay for the user to choose on the speed bar.
@@ -43,13 +43,13 @@ class SerialIsp : public Tpro {
     SerialIsp(EngineEnv& env, size_t commandLength) : Tpro(env), length_(commandLength) {}
 
     void InitPinMap() override;
+    // Sends the command's bytes (b4 only on an engine of four-byte commands) and answers with the
+    // last byte clocked in, after 20 ms for whatever the command started.
+    Result<uint16_t> RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) override;
     void SetAutoVerify(bool on) override { AutoVerify = on ? 1 : 0; }
     void SetWriteBlank(bool on) override { WriteBlank = on ? 1 : 0; }
     void SetBitDelay(int32_t count) override { BitDelay = count; }
     int32_t WorkingBitDelay() const override { return BitDelay; }
-
-    // The next slower delay the speed search tries after `delay`.
-    static int32_t SlowerBitDelay(int32_t delay);
 
     uint16_t RstPin = 0;
     uint16_t MosiPin = 0;
@@ -79,14 +79,11 @@ class SerialIsp : public Tpro {
     // Sets the bytes given, sends the command, returns the answer byte (the last one).
     uint8_t Command(uint8_t b1, uint8_t b2, uint8_t b3);
     uint8_t Command(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4);
-    size_t CommandLength() const { return length_; }
     size_t LastByte() const { return length_ - 1; }
-
-    // The AT89S power-up: all control lines low, drivers on, lines low, then RST high (the
-    // chips are programmed while held in reset). The waits differ between the families.
-    void At89PowerUp(uint32_t settleMs, uint32_t resetMs);
-    // Leaves an AT89S chip's programming mode: RST low, drivers off.
-    void At89Release(uint32_t settleMs);
+    // Programming enable, 0xAC 0x53, with the other bytes kept; `answer` as in TransferBytes.
+    void SendEnable(size_t answer);
+    // Chip erase, 0xAC `second`, and the chip's erase time.
+    Status SendErase(uint8_t second);
 
     // Runs `attempt` at BitDelay; while it fails, `resync` (leaves the chip's programming mode
     // and re-enters it) and tries again, first at the same speed, then ever slower. A chip that
@@ -96,17 +93,17 @@ class SerialIsp : public Tpro {
     // Sleeps for a chip's worst-case time in microseconds, whole milliseconds rounded up;
     // `fallbackMs` when the chip's data does not give it.
     void SleepUs(int32_t us, uint32_t fallbackMs);
-    // What follows a byte write. Without verification, the chip's worst-case write time: the
-    // next command must not land inside the write cycle. With it, the read-back poll, after
-    // that same wait for a value the chip also shows while busy (the poll would end too early
-    // there, and could not tell a byte that never programs from one that did).
-    bool FinishWrite(uint8_t value, int32_t worstUs, int32_t readback, uint32_t fallbackMs,
-                     const std::function<bool()>& matches);
-    // The chip's own erase time from the catalogue; 500 ms where it is not known.
-    void EraseWait();
+    // What follows the byte write just sent to `memory`. Without verification, the chip's
+    // worst-case write time: the next command must not land inside the write cycle. With it,
+    // the read-back poll, after that same wait for a value the chip also shows while busy (the
+    // poll would end too early there, and could not tell a byte that never programs from one
+    // that did). `readBack` reads the location; the failure names `address`.
+    Status FinishWrite(Memory memory, int32_t address, uint8_t value,
+                       const std::function<uint8_t()>& readBack);
     // Whether `value` is one the chip also shows while that write is still in progress (0xFF
     // always, plus the part data's read-back pair), so that reading it proves nothing.
     static bool LooksBusy(uint8_t value, int32_t readback);
+    static Status WriteTimeout(int32_t address);
 
   private:
     size_t length_;

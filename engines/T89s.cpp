@@ -1,69 +1,116 @@
 #include "engines/T89s.h"
 
-#include <cstdio>
+#include "common/Text.h"
 
 namespace tondrel {
 
-bool T89s::EnterProgramming() {
-    At89PowerUp(2, 10);
+uint8_t At89Engine::Send(Access access, int32_t address, uint8_t data) {
+    const bool write = access == Access::WriteCode || access == Access::WriteData;
+    const auto a = static_cast<uint32_t>(address);
+    const uint32_t high = a >> 8;
+    switch (variant_.Form) {
+        case At89AddressForm::HighLow:
+            TxBytes[0] = write ? kWriteCode : kReadCode;
+            TxBytes[1] = static_cast<uint8_t>(high);
+            TxBytes[2] = static_cast<uint8_t>(a);
+            break;
+        case At89AddressForm::A13InBit2:
+            TxBytes[0] = static_cast<uint8_t>(((high & 0x1Fu) << 3) | (((high >> 5) & 1u) << 2) |
+                                              (write ? 0x02u : 0x01u));
+            TxBytes[1] = static_cast<uint8_t>(a);
+            break;
+        case At89AddressForm::OpCodeInBits2to0: {
+            static constexpr uint8_t kCodes[] = {1, 2, 5, 6};  // in Access order
+            TxBytes[0] =
+                static_cast<uint8_t>(((high << 3) & 0xFFu) | kCodes[static_cast<size_t>(access)]);
+            TxBytes[1] = static_cast<uint8_t>(a);
+            break;
+        }
+    }
+    if (write) {
+        TxBytes[DataByte()] = data;
+        TransferBytes(kNoAnswer);
+        return 0;
+    }
+    // The data byte of a read is not set: it keeps the previous command's.
+    TransferBytes(LastByte());
+    return RxBytes[LastByte()];
+}
+
+bool At89Engine::Echoed() {
+    SendEnable(3);
+    return RxBytes[3] == kAt89EnableEcho;
+}
+
+Result<std::string> At89Engine::ReadSignature() {
+    if (!variant_.Identifies) return Outcome(std::string());
+    std::string text;
+    for (uint8_t k = 0; k < 3; ++k) text += HexText(Command(kAt89Signature, k, 0x00, 0x00));
+    return Outcome(std::move(text));
+}
+
+Status At89Engine::EnterProgramming() {
+    // The chips are programmed while held in reset: all control lines low, drivers on, lines
+    // low, then RST high.
+    WriteControlPort(0);
+    SetEnable(true);
+    Sleep(variant_.SettleMs);
+    SetRst(false);
+    SetMosi(false);
+    SetSck(false);
+    Sleep(10);
+    SetRst(true);
+    Sleep(variant_.ResetMs);
+    if (!variant_.Identifies) {
+        SendEnable(kNoAnswer);
+        return Outcome();
+    }
     // A chip that is absent, unpowered or not in reset does not echo; without this check a
     // missing chip would look like a successful start. One on a slow crystal does not echo at
     // this speed either: it gets slower clocks, each after a fresh reset.
-    return SearchSpeed(
-        [this] {
-            TxBytes[0] = kEnable1;
-            TxBytes[1] = kEnable2;
-            TransferBytes(LastByte());
-            return RxBytes[3] == kEnableEcho;
-        },
-        [this] {
-            SetRst(false);
-            SetRst(true);
-            Sleep(10);
-        });
+    const bool echoed = SearchSpeed([this] { return Echoed(); },
+                                    [this] {
+                                        SetRst(false);
+                                        SetRst(true);
+                                        Sleep(10);
+                                    });
+    return Outcome(echoed ? Status() : Status::Error("EngineNoEcho"));
 }
 
-bool T89s::LeaveProgramming() {
-    At89Release(0);
-    return true;
+Status At89Engine::LeaveProgramming() {
+    SetRst(false);
+    SetEnable(false);
+    if (variant_.ReleaseMs > 0) Sleep(variant_.ReleaseMs);
+    return Outcome();
 }
 
-void T89s::EraseChip() {
-    TxBytes[0] = kEnable1;
-    TxBytes[1] = kAvrErase2;
-    TransferBytes(kNoAnswer);
-    EraseWait();
+Status At89Engine::EraseChip() {
+    return SendErase(variant_.Erase2);
 }
 
-void T89s::ReadSignature(std::string& text) {
-    text.clear();
-    for (uint8_t k = 0; k < 3; ++k) {
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02X", Command(kAt89Signature, k, 0x00, 0x00));
-        text += digits;
-    }
+Result<uint8_t> At89Engine::ReadFlashByte(int32_t address) {
+    return Outcome(Send(Access::ReadCode, address));
 }
 
-uint8_t T89s::ReadFlashByte(int32_t address) {
-    return Command(kReadCode, static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address));
-}
-
-bool T89s::WriteFlashByte(int32_t address, uint8_t value) {
+Status At89Engine::WriteFlashByte(int32_t address, uint8_t value) {
     // An erased location already holds 0xFF: one read instead of a write and a poll.
-    if (!WriteBlank && value == 0xFF && ReadFlashByte(address) == 0xFF) return true;
-    TxBytes[0] = kWriteCode;
-    TxBytes[1] = static_cast<uint8_t>(address >> 8);
-    TxBytes[2] = static_cast<uint8_t>(address);
-    TxBytes[3] = value;
-    TransferBytes(kNoAnswer);
-    return FinishWrite(value, Chip().FlashWriteDelayUs, Chip().FlashReadback, kFlashFallbackMs,
-                       [&] { return ReadFlashByte(address) == value; });
+    if (!WriteBlank && value == 0xFF && Send(Access::ReadCode, address) == 0xFF) return Outcome();
+    Send(Access::WriteCode, address, value);
+    return FinishWrite(Memory::Flash, address, value,
+                       [&] { return Send(Access::ReadCode, address); });
 }
 
-uint16_t T89s::RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
-    const uint8_t answer = Command(b1, b2, b3, b4);
-    Sleep(20);
-    return answer;
+Status At89Engine::WriteEepromByte(int32_t address, uint8_t value) {
+    if (!variant_.HasEeprom) return NotSupported();
+    // Every EEPROM byte is sent, 0xFF included: the EEPROM is not cleared by a skipped write.
+    Send(Access::WriteData, address, value);
+    return FinishWrite(Memory::EEPROM, address, value,
+                       [&] { return Send(Access::ReadData, address); });
+}
+
+Result<uint8_t> At89Engine::ReadEepromByte(int32_t address) {
+    if (!variant_.HasEeprom) return NotSupported();
+    return Outcome(Send(Access::ReadData, address));
 }
 
 }  // namespace tondrel

@@ -1,6 +1,9 @@
 #pragma once
-// T89s: the AT89S51/AT89S52 engine (method code 1). Four-byte serial commands on the chip's
-// in-system programming interface: reset, SCK, MOSI, MISO and the adapter's driver enable.
+// The AT89S engines: one serial engine for the AT89S51/52, AT89S53, AT89S8252 and AT89S8253,
+// driven by a record of what differs between the chips (command length, the address form of
+// the memory commands, the erase opcode, the waits, the enable check, the data EEPROM). The
+// four classes the catalogue's method codes name construct it with their chip's record.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -8,22 +11,94 @@
 
 namespace tondrel {
 
-class T89s : public SerialIsp {
-  public:
-    explicit T89s(EngineEnv& env) : SerialIsp(env, 4) {}
-
-    void ReadSignature(std::string& text) override;
-    bool EnterProgramming() override;
-    bool LeaveProgramming() override;
-    void EraseChip() override;
-    bool WriteFlashByte(int32_t address, uint8_t value) override;
-    uint8_t ReadFlashByte(int32_t address) override;
-    uint16_t RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) override;
-    const char* ClassName() const override { return "T89s"; }
-
-    // The chip's answer in the fourth byte of programming enable when it has entered serial
-    // programming.
-    static constexpr uint8_t kEnableEcho = kAt89EnableEcho;
+// How a memory command carries its address and operation.
+enum class At89AddressForm : uint8_t {
+    // 0x40 write / 0x20 read, then address bits 15..8 and 7..0, then the data (four bytes).
+    HighLow,
+    // First byte: bits 7..3 = address bits 12..8, bit 2 = address bit 13, then 10 for a write
+    // or 01 for a read; second byte address bits 7..0; third the data.
+    A13InBit2,
+    // First byte: address bits 12..8 shifted left by 3 (kept to a byte), or'ed with a three-bit
+    // operation code; second byte address bits 7..0; third the data.
+    OpCodeInBits2to0,
 };
+
+struct At89Variant {
+    const char* ClassName;
+    size_t FrameLength;  // bytes per command: 4 or 3; RawCommand sends as many
+    At89AddressForm Form;
+    uint8_t Erase2;  // second byte of the chip erase 0xAC xx
+    // The power-up: drivers on, `SettleMs`, lines low, 10 ms, RST high, `ResetMs`. The release:
+    // RST low, drivers off, `ReleaseMs`. The AT89S51/52 need less than the older chips.
+    uint32_t SettleMs = 20, ResetMs = 20, ReleaseMs = 20;
+    // Reads the three signature bytes and checks programming enable's echo in the fourth byte
+    // (with the speed search); the others cannot be identified and never answer enable.
+    bool Identifies = false;
+    bool HasEeprom = false;
+};
+
+// The AT89S51/52 answer programming enable with this byte in the fourth position.
+inline constexpr uint8_t kAt89EnableEcho = 0x69;
+
+inline constexpr At89Variant kAt89s5x{.ClassName = "T89s",
+                                      .FrameLength = 4,
+                                      .Form = At89AddressForm::HighLow,
+                                      .Erase2 = SerialIsp::kAvrErase2,
+                                      .SettleMs = 2,
+                                      .ResetMs = 10,
+                                      .ReleaseMs = 0,
+                                      .Identifies = true};
+inline constexpr At89Variant kAt89s53{.ClassName = "T89s53",
+                                      .FrameLength = 3,
+                                      .Form = At89AddressForm::A13InBit2,
+                                      .Erase2 = SerialIsp::kOldErase2};
+inline constexpr At89Variant kAt89s8252{.ClassName = "T89s8252",
+                                        .FrameLength = 3,
+                                        .Form = At89AddressForm::OpCodeInBits2to0,
+                                        .Erase2 = SerialIsp::kOldErase2,
+                                        .HasEeprom = true};
+inline constexpr At89Variant kAt89s8253{.ClassName = "T89s8253",
+                                        .FrameLength = 4,
+                                        .Form = At89AddressForm::HighLow,
+                                        .Erase2 = SerialIsp::kAvrErase2};
+
+class At89Engine : public SerialIsp {
+  public:
+    At89Engine(EngineEnv& env, const At89Variant& variant)
+        : SerialIsp(env, variant.FrameLength), variant_(variant) {}
+
+    // The empty text, with no port traffic, on a chip that cannot be identified.
+    Result<std::string> ReadSignature() override;
+    Status EnterProgramming() override;
+    Status LeaveProgramming() override;
+    Status EraseChip() override;
+    Status WriteFlashByte(int32_t address, uint8_t value) override;
+    Result<uint8_t> ReadFlashByte(int32_t address) override;
+    // Only the AT89S8252 has data EEPROM; the others say it is not supported.
+    Status WriteEepromByte(int32_t address, uint8_t value) override;
+    Result<uint8_t> ReadEepromByte(int32_t address) override;
+    const char* ClassName() const override { return variant_.ClassName; }
+
+  private:
+    enum class Access : uint8_t { ReadCode, WriteCode, ReadData, WriteData };
+    // Sets the command bytes of `access` at `address` (the data byte of a write is the
+    // caller's) and sends them; a read answers in the last byte.
+    uint8_t Send(Access access, int32_t address, uint8_t data = 0);
+    size_t DataByte() const { return variant_.FrameLength - 1; }
+    bool Echoed();
+
+    const At89Variant& variant_;
+};
+
+// The engine of one chip record; the catalogue's method codes name these.
+template <const At89Variant& ChipVariant>
+class At89ChipEngine final : public At89Engine {
+  public:
+    explicit At89ChipEngine(EngineEnv& env) : At89Engine(env, ChipVariant) {}
+};
+using T89s = At89ChipEngine<kAt89s5x>;
+using T89s53 = At89ChipEngine<kAt89s53>;
+using T89s8252 = At89ChipEngine<kAt89s8252>;
+using T89s8253 = At89ChipEngine<kAt89s8253>;
 
 }  // namespace tondrel

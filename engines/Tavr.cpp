@@ -1,14 +1,12 @@
 #include "engines/Tavr.h"
 
-#include <cctype>
-#include <cstdio>
+#include <utility>
+
+#include "common/Text.h"
 
 namespace tondrel {
 
 namespace {
-constexpr int32_t kAt90s1200ChipId = 4;
-// Waits of a page commit where the chip's data gives none.
-constexpr uint32_t kPageFallbackMs = 15;
 
 bool AllSame(const uint8_t (&bytes)[3], uint8_t v) {
     return bytes[0] == v && bytes[1] == v && bytes[2] == v;
@@ -35,24 +33,24 @@ void Tavr::SendCode(uint8_t op, int32_t word, size_t answer) {
     SendAddressed(op, word, answer);
 }
 
-bool Tavr::ChipEchoesEnable() const {
-    const CurrentChip& chip = Chip();
-    if (chip.CurrentChipId == kAt90s1200ChipId) return false;
-    std::string upper = chip.CurrentChipName;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return upper != "AT90S1200";
-}
-
 void Tavr::InitPinMap() {
     SerialIsp::InitPinMap();
     PendingAddress = -1;
 }
 
-bool Tavr::SendEnable() {
-    TxBytes[0] = kEnable1;
-    TxBytes[1] = kEnable2;
-    TransferBytes(2);  // the echo comes in the third byte
-    return !ChipEchoesEnable() || RxBytes[2] == kEnable2;
+uint8_t Tavr::ReadCode(int32_t address) {
+    SendCode((address & 1) != 0 ? kReadCodeHigh : kReadCode, address / 2, LastByte());
+    return RxBytes[3];
+}
+
+uint8_t Tavr::ReadData(int32_t address) {
+    SendAddressed(kReadEeprom, address, LastByte());
+    return RxBytes[3];
+}
+
+bool Tavr::EnableAccepted() {
+    SendEnable(2);  // the echo comes in the third byte
+    return !Chip().EchoesEnable || RxBytes[2] == kEnable2;
 }
 
 void Tavr::ResetPulse() {
@@ -63,7 +61,7 @@ void Tavr::ResetPulse() {
     extendedAddress_ = -1;
 }
 
-bool Tavr::EnterProgramming() {
+Status Tavr::EnterProgramming() {
     SetEnable(true);
     Sleep(20);
     SetRst(true);
@@ -75,29 +73,26 @@ bool Tavr::EnterProgramming() {
     extendedAddress_ = -1;
     // The chip echoes 0x53 only when it read the command right: in step with our framing and
     // on a clock it can follow (a chip fresh from the factory runs at 1 MHz).
-    echoChecked_ = ChipEchoesEnable();
-    const bool entered = SearchSpeed([this] { return SendEnable(); }, [this] { ResetPulse(); });
+    echoChecked_ = Chip().EchoesEnable;
+    const bool entered = SearchSpeed([this] { return EnableAccepted(); }, [this] { ResetPulse(); });
     Sleep(25);
-    return entered;
+    return Outcome(entered ? Status() : Status::Error("EngineNoEcho"));
 }
 
-bool Tavr::LeaveProgramming() {
+Status Tavr::LeaveProgramming() {
     SetRst(true);
     SetMosi(true);
     SetSck(true);
     Sleep(25);
     SetEnable(false);
-    return true;
+    return Outcome();
 }
 
-void Tavr::EraseChip() {
-    TxBytes[0] = kEnable1;
-    TxBytes[1] = kAvrErase2;
-    TransferBytes(kNoAnswer);
-    EraseWait();
+Status Tavr::EraseChip() {
+    return SendErase(kAvrErase2);
 }
 
-void Tavr::ReadSignature(std::string& text) {
+Result<std::string> Tavr::ReadSignature() {
     uint8_t sig[3] = {};
     auto read = [&] {
         for (uint8_t k = 0; k < 3; ++k) sig[k] = Command(kAvrSignature, 0x00, k, 0x00);
@@ -109,23 +104,19 @@ void Tavr::ReadSignature(std::string& text) {
     else
         SearchSpeed(read, [this] {
             ResetPulse();
-            SendEnable();
+            SendEnable(2);
         });
-    text.clear();
-    for (uint8_t b : sig) {
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02X", b);
-        text += digits;
-    }
+    std::string text;
+    for (uint8_t b : sig) text += HexText(b);
     LastSignature = text;
+    return Outcome(std::move(text));
 }
 
-uint8_t Tavr::ReadFlashByte(int32_t address) {
-    SendCode((address & 1) != 0 ? kReadCodeHigh : kReadCode, address / 2, LastByte());
-    return RxBytes[3];
+Result<uint8_t> Tavr::ReadFlashByte(int32_t address) {
+    return Outcome(ReadCode(address));
 }
 
-bool Tavr::WriteFlashByte(int32_t address, uint8_t value) {
+Status Tavr::WriteFlashByte(int32_t address, uint8_t value) {
     if (value != 0xFF) {
         PendingAddress = address;
         PendingValue = value;
@@ -136,45 +127,41 @@ bool Tavr::WriteFlashByte(int32_t address, uint8_t value) {
 
     const CurrentChip& chip = Chip();
     const int32_t pageSize = chip.CurrentPageSize;
-    if (pageSize <= 0) {
-        return FinishWrite(value, chip.FlashWriteDelayUs, chip.FlashReadback, kFlashFallbackMs,
-                           [&] { return ReadFlashByte(address) == value; });
-    }
+    if (pageSize <= 0)
+        return FinishWrite(Memory::Flash, address, value, [&] { return ReadCode(address); });
 
     const bool pageFull = PendingAddress != -1 && (address + 1) % pageSize == 0;
-    if (!pageFull && address != chip.FlashDataEnd) return true;
+    if (!pageFull && address != chip.FlashDataEnd) return Outcome();
+    return CommitPage(word);
+}
 
+Status Tavr::CommitPage(int32_t word) {
+    // Waits of a page commit where the chip's data gives none.
+    constexpr uint32_t kPageFallbackMs = 15;
+    const CurrentChip& chip = Chip();
     // Byte 4 is kept: the value just loaded, which the chip ignores.
     SendCode(kWritePage, word, kNoAnswer);
     if (PendingAddress < 0) {
         SleepUs(chip.FlashWriteDelayUs, kPageFallbackMs);
-        return true;
+        return Outcome();
     }
     // The poll is the only wait for the page write, so it runs even with AutoVerify off.
     const int32_t pollAddress = PendingAddress;
     const auto pollValue = static_cast<uint8_t>(PendingValue);
     if (LooksBusy(pollValue, chip.FlashReadback)) SleepUs(chip.FlashWriteDelayUs, kPageFallbackMs);
-    const bool ok = PollReadBack([&] { return ReadFlashByte(pollAddress) == pollValue; });
+    const bool ok = PollReadBack([&] { return ReadCode(pollAddress) == pollValue; });
     PendingAddress = -1;
-    return ok;
+    return Outcome(ok ? Status() : WriteTimeout(pollAddress));
 }
 
-bool Tavr::WriteEepromByte(int32_t address, uint8_t value) {
+Status Tavr::WriteEepromByte(int32_t address, uint8_t value) {
     TxBytes[3] = value;
     SendAddressed(kWriteEeprom, address, kNoAnswer);
-    return FinishWrite(value, Chip().EepromWriteDelayUs, Chip().EepromReadback, kEepromFallbackMs,
-                       [&] { return ReadEepromByte(address) == value; });
+    return FinishWrite(Memory::EEPROM, address, value, [&] { return ReadData(address); });
 }
 
-uint8_t Tavr::ReadEepromByte(int32_t address) {
-    SendAddressed(kReadEeprom, address, LastByte());
-    return RxBytes[3];
-}
-
-uint16_t Tavr::RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
-    const uint8_t answer = Command(b1, b2, b3, b4);
-    Sleep(20);
-    return answer;
+Result<uint8_t> Tavr::ReadEepromByte(int32_t address) {
+    return Outcome(ReadData(address));
 }
 
 }  // namespace tondrel

@@ -2,6 +2,7 @@
 // Tavr: the AVR serial programming engine (AT90S, ATmega, ATtiny, AT90CAN). Word-addressed
 // program memory with a low/high byte selector, page-mode Flash writes driven by the current
 // chip's page size and FlashDataEnd, byte mode for chips without pages, data EEPROM.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -13,16 +14,15 @@ class Tavr : public SerialIsp {
   public:
     explicit Tavr(EngineEnv& env) : SerialIsp(env, 4) {}
 
-    void ReadSignature(std::string& text) override;
-    bool EnterProgramming() override;
-    bool LeaveProgramming() override;
-    void EraseChip() override;
+    Result<std::string> ReadSignature() override;
+    Status EnterProgramming() override;
+    Status LeaveProgramming() override;
+    Status EraseChip() override;
     void InitPinMap() override;
-    bool WriteFlashByte(int32_t address, uint8_t value) override;
-    uint8_t ReadFlashByte(int32_t address) override;
-    bool WriteEepromByte(int32_t address, uint8_t value) override;
-    uint8_t ReadEepromByte(int32_t address) override;
-    uint16_t RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) override;
+    Status WriteFlashByte(int32_t address, uint8_t value) override;
+    Result<uint8_t> ReadFlashByte(int32_t address) override;
+    Status WriteEepromByte(int32_t address, uint8_t value) override;
+    Result<uint8_t> ReadEepromByte(int32_t address) override;
     const char* ClassName() const override { return "Tavr"; }
 
     // Flash above this size is addressed with an extended address byte (0x4D).
@@ -39,13 +39,17 @@ class Tavr : public SerialIsp {
     void SendAddressed(uint8_t op, int32_t address, size_t answer);
     // A command on program memory: selects the 64 K-word bank first where the chip has more.
     void SendCode(uint8_t op, int32_t word, size_t answer);
-    // Programming enable; true when the chip echoed 0x53, or when it never echoes.
-    bool SendEnable();
+    uint8_t ReadCode(int32_t address);
+    uint8_t ReadData(int32_t address);
+    // Programming enable; true when the chip echoed 0x53, or when it never echoes (the chip
+    // record says which).
+    bool EnableAccepted();
     // Leaves programming mode and enters it again: a positive pulse on /RESET restarts the
     // chip's serial framing without executing anything (datasheets' programming algorithm).
     void ResetPulse();
-    // The AT90S1200 is the one AVR of the catalogue that does not echo programming enable.
-    bool ChipEchoesEnable() const;
+    // Commits the page just loaded and waits for it: the poll of its last byte with data, or the
+    // chip's write time for a page that held none.
+    Status CommitPage(int32_t word);
 
     int32_t extendedAddress_ = -1;  // bank last selected by 0x4D; -1 = not since reset
     bool echoChecked_ = false;      // the last EnterProgramming went by the echo (seen or not)

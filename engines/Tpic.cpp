@@ -1,6 +1,6 @@
 #include "engines/Tpic.h"
 
-#include <cstdio>
+#include "common/Text.h"
 
 namespace tondrel {
 
@@ -53,10 +53,14 @@ void PicEngine::TransferWord() {
     RecvWord = static_cast<uint16_t>((RecvWord & 0x7FFE) >> 1);
 }
 
-void PicEngine::LoadConfiguration(uint16_t word) {
-    SendCommand(kLoadConfiguration);
+void PicEngine::LoadWord(uint8_t command, uint16_t word) {
+    SendCommand(command);
     SendWord = word;
     TransferWord();
+}
+
+void PicEngine::StepTo(int index) {
+    for (int i = 0; i < index; ++i) SendCommand(kIncrementAddress);
 }
 
 int32_t PicEngine::ProgramWords() const {
@@ -80,7 +84,7 @@ void PicEngine::InitPinMap() {
     EnableIdleLevel = 1;
 }
 
-bool PicEngine::EnterProgramming() {
+void PicEngine::PowerUp() {
     WriteControlPort(0);
     SetPin(static_cast<uint8_t>(EnablePin), (EnableActiveLevel & 0xFF) != 0);
     Sleep(20);
@@ -95,33 +99,39 @@ bool PicEngine::EnterProgramming() {
     Sleep(1);
     SetRst(true);
     Sleep(20);
-    return true;
 }
 
-bool PicEngine::LeaveProgramming() {
+void PicEngine::PowerDown() {
     SetMode(false);
     SetRst(false);
     Sleep(1);
     SetRst(true);
     Sleep(20);
     SetPin(static_cast<uint8_t>(EnablePin), (EnableIdleLevel & 0xFF) != 0);
-    return true;
 }
 
-void PicEngine::ReadSignature(std::string& text) {
+Status PicEngine::EnterProgramming() {
+    PowerUp();
+    return Outcome();
+}
+
+Status PicEngine::LeaveProgramming() {
+    PowerDown();
+    return Outcome();
+}
+
+Result<std::string> PicEngine::ReadSignature() {
     LoadConfiguration(kBlankWord);
-    for (int i = 0; i < 6; ++i) SendCommand(kIncrementAddress);  // 0x2006: device ID
+    StepTo(6);  // 0x2006: device ID
     SendCommand(kReadProgram);
     TransferWord();
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(RecvWord & 0xFFE0));
-    text = buf;
+    return Outcome(HexText(RecvWord & 0xFFE0u, 4));
 }
 
-bool PicEngine::WriteFlashByte(int32_t address, uint8_t value) {
+Status PicEngine::WriteFlashByte(int32_t address, uint8_t value) {
     if (address % 2 == 0) {
         SendWord = value;  // the word goes out with its high byte
-        return true;
+        return Outcome();
     }
     // A PIC word has 14 bits: the two above them (set in the 0xFFFF gaps of a buffer blank-filled
     // with 0xFF) go nowhere, so they are dropped before the word is sent or compared.
@@ -136,17 +146,16 @@ bool PicEngine::WriteFlashByte(int32_t address, uint8_t value) {
             // Nothing to program; a blank word past the chip's end is never written even with
             // WriteBlank on, since the counter has wrapped and it would land on real code.
             SendCommand(kIncrementAddress);
-            return true;
+            return Outcome();
         }
-        if (beyond) return false;  // would wrap onto word 0 and overwrite the program
+        // It would wrap onto word 0 and overwrite the program.
+        if (beyond) return Outcome(Status::Error("EngineOutsideMemory", HexText(w, 4)));
     } else if (w <= kConfigWord) {
-        if (w == 0x2005 || w == 0x2006) return true;  // reserved and device ID: read-only
+        if (w == 0x2005 || w == 0x2006) return Outcome();  // reserved and device ID: read-only
         // Configuration memory is only reachable from a fresh Load Configuration.
-        EnterProgramming();
-        SendCommand(kLoadConfiguration);
-        TransferWord();
-        const int steps = (w == kConfigWord) ? 7 : w - kConfigStart;
-        for (int i = 0; i < steps; ++i) SendCommand(kIncrementAddress);
+        PowerUp();
+        LoadConfiguration(word);
+        StepTo(w == kConfigWord ? 7 : w - kConfigStart);
     }
 
     SendCommand(kLoadProgram);
@@ -157,136 +166,133 @@ bool PicEngine::WriteFlashByte(int32_t address, uint8_t value) {
         EraseProgramCycle();
     if (AutoVerify == 0) {
         SendCommand(kIncrementAddress);
-        return true;
+        return Outcome();
     }
     const bool ok = PollReadBack([this] {
         SendCommand(kReadProgram);
         TransferWord();
         return RecvWord == SendWord;
     });
-    if (ok) SendCommand(kIncrementAddress);
-    return ok;
+    if (!ok) return Outcome(Status::Error("EngineWriteTimeout", HexText(w, 4)));
+    SendCommand(kIncrementAddress);
+    return Outcome();
 }
 
 void PicEngine::EraseProgramCycle() {
     SendCommand(kBeginProgramming);
-    Sleep(EraseProgramMs());
+    const int32_t us = Chip().FlashWriteDelayUs;
+    Sleep(us > 0 ? static_cast<uint32_t>((us + 999) / 1000) : fallbackCycleMs_);
 }
 
 void PicEngine::ProgramLoadedWord() {
     EraseProgramCycle();
 }
 
-uint8_t PicEngine::ReadFlashByte(int32_t address) {
+Result<uint8_t> PicEngine::ReadFlashByte(int32_t address) {
     SendCommand(kReadProgram);
     TransferWord();
     if (address % 2 != 0) {
         SendCommand(kIncrementAddress);
-        return static_cast<uint8_t>(RecvWord >> 8);
+        return Outcome(static_cast<uint8_t>(RecvWord >> 8));
     }
-    return static_cast<uint8_t>(RecvWord & 0xFF);
+    return Outcome(static_cast<uint8_t>(RecvWord & 0xFF));
 }
 
-bool PicEngine::WriteEepromByte(int32_t address, uint8_t value) {
-    (void)address;  // the chip's counter decides
-    SendCommand(kLoadData);
-    SendWord = value;
-    TransferWord();
+Status PicEngine::WriteEepromByte(int32_t address, uint8_t value) {
+    LoadWord(kLoadData, value);
     EraseProgramCycle();
     if (AutoVerify == 0) {
         SendCommand(kIncrementAddress);
-        return true;
+        return Outcome();
     }
     const bool ok = PollReadBack([this, value] {
         SendCommand(kReadData);
         TransferWord();
         return (RecvWord & 0xFF) == value;
     });
-    if (ok) SendCommand(kIncrementAddress);
-    return ok;
+    // The chip's counter decides where the byte goes; the address only names a failure.
+    if (!ok) return Outcome(Status::Error("EngineWriteTimeout", HexText(address)));
+    SendCommand(kIncrementAddress);
+    return Outcome();
 }
 
-uint8_t PicEngine::ReadEepromByte(int32_t address) {
-    (void)address;
+Result<uint8_t> PicEngine::ReadEepromByte(int32_t) {
     SendCommand(kReadData);
     TransferWord();
     SendCommand(kIncrementAddress);
-    return static_cast<uint8_t>(RecvWord & 0xFF);
+    return Outcome(static_cast<uint8_t>(RecvWord & 0xFF));
 }
 
-uint16_t PicEngine::RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
-    (void)b4;
-    uint16_t result = 0;
-    if (b1 <= 3 || b1 == 7) {
-        EnterProgramming();
-        LoadConfiguration(kBlankWord);
-        for (int i = 0; i < b1; ++i) SendCommand(kIncrementAddress);
-        SendCommand(kReadProgram);
-        TransferWord();
-        result = RecvWord;
-    } else if ((b1 >= 10 && b1 <= 13) || b1 == 17) {
-        EnterProgramming();
-        LoadConfiguration(kBlankWord);
-        const int steps = (b1 == 17) ? 7 : b1 - 10;
-        for (int i = 0; i < steps; ++i) SendCommand(kIncrementAddress);
-        SendCommand(kLoadProgram);
-        SendWord = static_cast<uint16_t>(b2 * 256 + b3);
-        TransferWord();
-        EraseProgramCycle();
-    } else if (b1 == 20) {
-        EnterProgramming();
-        ForcedErase();
-    }
-    LeaveProgramming();
-    return result;
+Result<uint16_t> PicEngine::ReadConfigWord(int index) {
+    if (!IsConfigIndex(index)) return NotSupported();
+    PowerUp();
+    LoadConfiguration(kBlankWord);
+    StepTo(index);
+    SendCommand(kReadProgram);
+    TransferWord();
+    const uint16_t word = RecvWord;
+    PowerDown();
+    return Outcome(word);
+}
+
+Status PicEngine::WriteConfigWord(int index, uint16_t word) {
+    if (!IsConfigIndex(index)) return NotSupported();
+    PowerUp();
+    LoadConfiguration(kBlankWord);
+    StepTo(index);
+    LoadWord(kLoadProgram, word);
+    EraseProgramCycle();
+    PowerDown();
+    return Outcome();
+}
+
+Status PicEngine::EraseEverything() {
+    PowerUp();
+    ForcedErase();
+    PowerDown();
+    return Outcome();
+}
+
+Result<uint16_t> PicEngine::RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t) {
+    auto none = [](Status s) -> Result<uint16_t> {
+        if (!s) return s;
+        return uint16_t{0};
+    };
+    if (b1 <= 3 || b1 == 7) return ReadConfigWord(b1);
+    if ((b1 >= 10 && b1 <= 13) || b1 == 17)
+        return none(WriteConfigWord(b1 - 10, static_cast<uint16_t>(b2 * 256 + b3)));
+    if (b1 == 20) return none(EraseEverything());
+    PowerDown();
+    return Outcome(NotSupported());
 }
 
 // ---- Tpic: the older chips' command 1/7 sequences ----
 
-uint32_t Tpic::EraseProgramMs() const {
-    // Erase then program, as the programming sheets quote them: 16F84A 10 ms, 16F87x 4 + 4 ms,
-    // 16F627/628 5 + 8 ms, which is also the wait for a chip not named here.
-    const std::string& name = Chip().CurrentChipName;
-    if (name.find("16F84") != std::string::npos) return 10;
-    if (name.find("16F87") != std::string::npos) return 8;
-    return 13;
+void Tpic::EraseSetupSequence() {
+    SendCommand(kEraseSetup1);
+    SendCommand(kEraseSetup2);
+    SendCommand(kBeginProgramming);
+    Sleep(10);
+    SendCommand(kEraseSetup1);
+    SendCommand(kEraseSetup2);
 }
 
-void Tpic::EraseChip() {
-    SendCommand(kLoadData);
-    SendWord = kBlankWord;
-    TransferWord();
-    SendCommand(kEraseSetup1);
-    SendCommand(kEraseSetup2);
-    SendCommand(kBeginProgramming);
+Status Tpic::EraseChip() {
+    LoadWord(kLoadData, kBlankWord);
+    EraseSetupSequence();
     Sleep(10);
-    SendCommand(kEraseSetup1);
-    SendCommand(kEraseSetup2);
+    LoadWord(kLoadProgram, kBlankWord);
+    EraseSetupSequence();
     Sleep(10);
-
-    SendCommand(kLoadProgram);
-    SendWord = kBlankWord;
-    TransferWord();
-    SendCommand(kEraseSetup1);
-    SendCommand(kEraseSetup2);
-    SendCommand(kBeginProgramming);
-    Sleep(10);
-    SendCommand(kEraseSetup1);
-    SendCommand(kEraseSetup2);
-    Sleep(10);
+    return Outcome();
 }
 
 void Tpic::ForcedErase() {
     // Code-protect disable: the erase sequence run with the counter on the configuration word
     // wipes program memory, data memory and configuration together.
     LoadConfiguration(kBlankWord);
-    for (int i = 0; i < 7; ++i) SendCommand(kIncrementAddress);
-    SendCommand(kEraseSetup1);
-    SendCommand(kEraseSetup2);
-    SendCommand(kBeginProgramming);
-    Sleep(10);
-    SendCommand(kEraseSetup1);
-    SendCommand(kEraseSetup2);
+    StepTo(7);
+    EraseSetupSequence();
 }
 
 }  // namespace tondrel

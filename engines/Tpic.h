@@ -10,20 +10,29 @@
 
 namespace tondrel {
 
-// What Tpic and TpicA share; they differ only in the chip erase and raw operation 20.
+// What Tpic and TpicA share; they differ in the chip erase, the forced erase and how a program
+// word is written.
 class PicEngine : public Tpro {
   public:
-    using Tpro::Tpro;
+    // `fallbackCycleMs`: the erase/program cycle of a chip whose record does not give it.
+    PicEngine(EngineEnv& env, uint32_t fallbackCycleMs)
+        : Tpro(env), fallbackCycleMs_(fallbackCycleMs) {}
 
-    void ReadSignature(std::string& text) override;
-    bool EnterProgramming() override;
-    bool LeaveProgramming() override;
+    Result<std::string> ReadSignature() override;
+    Status EnterProgramming() override;
+    Status LeaveProgramming() override;
     void InitPinMap() override;
-    bool WriteFlashByte(int32_t address, uint8_t value) override;
-    uint8_t ReadFlashByte(int32_t address) override;
-    bool WriteEepromByte(int32_t address, uint8_t value) override;
-    uint8_t ReadEepromByte(int32_t address) override;
-    uint16_t RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) override;
+    Status WriteFlashByte(int32_t address, uint8_t value) override;
+    Result<uint8_t> ReadFlashByte(int32_t address) override;
+    Status WriteEepromByte(int32_t address, uint8_t value) override;
+    Result<uint8_t> ReadEepromByte(int32_t address) override;
+    // The configuration dialogs' numbered operations: 0-3 and 7 read that configuration word,
+    // 10-13 and 17 write b2 b3 into word b1 - 10, 20 erases everything. Any other number only
+    // leaves programming mode. b4 is not used.
+    Result<uint16_t> RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) override;
+    Result<uint16_t> ReadConfigWord(int index) override;
+    Status WriteConfigWord(int index, uint16_t word) override;
+    Status EraseEverything() override;
     void SetAutoVerify(bool on) override { AutoVerify = on ? 1 : 0; }
     void SetWriteBlank(bool on) override { WriteBlank = on ? 1 : 0; }
     void SetBitDelay(int32_t count) override { BitDelay = count; }
@@ -63,14 +72,12 @@ class PicEngine : public Tpro {
     uint16_t EnableIdleLevel = 0;
 
   protected:
-    // Raw operation 20: the family's way to wipe a chip whatever its code protection.
+    // The family's way to wipe a chip whatever its code protection.
     virtual void ForcedErase() = 0;
-    // The whole of an internally timed Begin Erase/Programming cycle on the current chip: no
-    // command may go out before it ends, or the chip loses it.
-    virtual uint32_t EraseProgramMs() const = 0;
     // Programs the word just loaded into program memory (below 0x2000) and waits for the end.
     virtual void ProgramLoadedWord();
-    // Begin Erase/Programming and its full cycle.
+    // Begin Erase/Programming and its full cycle, the chip record's (its Flash write time):
+    // no command may go out before it ends, or the chip loses it.
     void EraseProgramCycle();
 
     void SetSck(bool level);
@@ -80,23 +87,39 @@ class PicEngine : public Tpro {
     bool GetMiso() { return GetPin(static_cast<uint8_t>(MisoPin)); }
     void SendCommand(uint8_t code);
     void TransferWord();
+    // A load command and its data word.
+    void LoadWord(uint8_t command, uint16_t word);
     // Load Configuration with `word`: the counter jumps to 0x2000.
-    void LoadConfiguration(uint16_t word);
+    void LoadConfiguration(uint16_t word) { LoadWord(kLoadConfiguration, word); }
+    // The counter from 0x2000 onto configuration word `index`.
+    void StepTo(int index);
 
   private:
+    // The lines of EnterProgramming and LeaveProgramming, for the operations that run a whole
+    // programming session themselves.
+    void PowerUp();
+    void PowerDown();
+    // A configuration word the named operations reach: the user IDs and the configuration word.
+    static bool IsConfigIndex(int index) { return (index >= 0 && index <= 3) || index == 7; }
     // Program words the current chip holds; 0 when the chip record does not say.
     int32_t ProgramWords() const;
+
+    uint32_t fallbackCycleMs_;
 };
 
 class Tpic final : public PicEngine {
   public:
-    using PicEngine::PicEngine;
-    void EraseChip() override;
+    // A chip whose record gives no cycle waits the family's longest (16F627/628: 5 ms erase
+    // + 8 ms program).
+    explicit Tpic(EngineEnv& env) : PicEngine(env, 13) {}
     const char* ClassName() const override { return "Tpic"; }
+    Status EraseChip() override;
 
-  protected:
+  private:
     void ForcedErase() override;
-    uint32_t EraseProgramMs() const override;
+    // Erase Setup 1 and 2 around Begin Programming: the older chips' erase, acting on what the
+    // counter points at.
+    void EraseSetupSequence();
 };
 
 }  // namespace tondrel

@@ -2,7 +2,7 @@
 
 namespace tondrel {
 
-void TpicA::EraseChip() {
+Status TpicA::EraseChip() {
     SendCommand(kBulkEraseProgram);
     Sleep(10);
     SendCommand(kBeginProgramming);
@@ -11,6 +11,7 @@ void TpicA::EraseChip() {
     Sleep(10);
     SendCommand(kBeginProgramming);
     Sleep(10);
+    return Outcome();
 }
 
 void TpicA::ProgramLoadedWord() {

@@ -9,18 +9,17 @@ namespace tondrel {
 
 class TpicA final : public PicEngine {
   public:
-    using PicEngine::PicEngine;
-    void EraseChip() override;
+    // TPROG2, the erase/program cycle of configuration and data memory, where the chip record
+    // does not give it.
+    explicit TpicA(EngineEnv& env) : PicEngine(env, 10) {}
     const char* ClassName() const override { return "TpicA"; }
+    Status EraseChip() override;
 
-    // TPROG2, the erase/program cycle of configuration and data memory.
-    static constexpr uint32_t kEraseProgramMs = 10;
+  private:
     // TPROG1, the least time between Begin Programming Only and End Programming.
     static constexpr uint32_t kProgramOnlyMs = 1;
 
-  protected:
     void ForcedErase() override;
-    uint32_t EraseProgramMs() const override { return kEraseProgramMs; }
     void ProgramLoadedWord() override;
 };
 

@@ -1,5 +1,7 @@
 #include "engines/Tpro.h"
 
+#include <utility>
+
 namespace tondrel {
 
 void Tpro::SetPortBase(int32_t base) {
@@ -53,6 +55,17 @@ bool Tpro::GetPin(uint8_t pin) {
     }
     const bool high = Io().GetPortBit(static_cast<uint16_t>(StatusPort), bit);
     return pin == 11 ? !high : high;  // BUSY is inverted by the port hardware
+}
+
+Status Tpro::PortStatus() {
+    std::string error = Io().TakeError();
+    if (error.empty()) return {};
+    return Verbatim(std::move(error));
+}
+
+Status Tpro::Outcome(Status own) {
+    Status port = PortStatus();
+    return port.Ok() ? own : port;
 }
 
 void Tpro::BitDelayCountdown(int32_t bitDelay) {

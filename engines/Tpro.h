@@ -1,11 +1,14 @@
 #pragma once
 // Tpro: the parallel-port pin layer and the engine interface of thirteen operations that every
-// chip-family engine overrides. A plain Tpro is a working pin layer whose operations do nothing.
+// chip-family engine overrides, plus the PIC configuration operations. A plain Tpro is a working
+// pin layer whose operations do nothing. Operations return a Status (or a value or a Status), so
+// a failure is known where it happens.
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "common/ChipRecord.h"
+#include "common/Status.h"
 #include "port/Clock.h"
 #include "port/PortIo.h"
 
@@ -36,34 +39,31 @@ public:
     bool GetPin(uint8_t pin);
 
     // ---- engine interface, in slot order ----
-    virtual void ReadSignature(std::string& text) { (void)text; }         // 0
-    virtual bool EnterProgramming() { return false; }                     // 1
-    virtual bool LeaveProgramming() { return false; }                     // 2
-    virtual void EraseChip() {}                                           // 3
-    virtual void InitPinMap() {}                                          // 4
-    virtual bool WriteFlashByte(int32_t address, uint8_t value) {         // 5
-        (void)address, (void)value;
-        return false;
+    // A plain Tpro does nothing: its operations say so ("EngineNotSupported"), and it reads the
+    // empty signature of an engine that reads none. Every operation of a real engine ends by
+    // asking the port: when an access failed meanwhile, the port's failure is the outcome.
+    virtual Result<std::string> ReadSignature() { return std::string(); }        // 0
+    virtual Status EnterProgramming() { return NotSupported(); }                 // 1
+    virtual Status LeaveProgramming() { return NotSupported(); }                 // 2
+    virtual Status EraseChip() { return NotSupported(); }                        // 3
+    virtual void InitPinMap() {}                                                 // 4
+    virtual Status WriteFlashByte(int32_t, uint8_t) { return NotSupported(); }   // 5
+    virtual Result<uint8_t> ReadFlashByte(int32_t) { return NotSupported(); }    // 6
+    virtual Status WriteEepromByte(int32_t, uint8_t) { return NotSupported(); }  // 7
+    virtual Result<uint8_t> ReadEepromByte(int32_t) { return NotSupported(); }   // 8
+    virtual Result<uint16_t> RawCommand(uint8_t, uint8_t, uint8_t, uint8_t) {    // 9
+        return NotSupported();
     }
-    virtual uint8_t ReadFlashByte(int32_t address) {                      // 6
-        (void)address;
-        return 0;
-    }
-    virtual bool WriteEepromByte(int32_t address, uint8_t value) {        // 7
-        (void)address, (void)value;
-        return true;
-    }
-    virtual uint8_t ReadEepromByte(int32_t address) {                     // 8
-        (void)address;
-        return 0;
-    }
-    virtual uint16_t RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {  // 9
-        (void)b1, (void)b2, (void)b3, (void)b4;
-        return 0;
-    }
-    virtual void SetAutoVerify(bool on) { (void)on; }                     // 10
-    virtual void SetWriteBlank(bool on) { (void)on; }                     // 11
-    virtual void SetBitDelay(int32_t count) { (void)count; }              // 12
+    virtual void SetAutoVerify(bool) {}   // 10
+    virtual void SetWriteBlank(bool) {}   // 11
+    virtual void SetBitDelay(int32_t) {}  // 12
+
+    // PIC configuration memory, each a whole programming session of its own. Index 0 to 3 are
+    // the user IDs (words 0x2000 to 0x2003), 7 the configuration word. EraseEverything wipes
+    // program memory, data memory and configuration whatever the code protection says.
+    virtual Result<uint16_t> ReadConfigWord(int) { return NotSupported(); }
+    virtual Status WriteConfigWord(int, uint16_t) { return NotSupported(); }
+    virtual Status EraseEverything() { return NotSupported(); }
 
     // The bit delay the engine last worked at: the serial engines slow down by themselves for a
     // chip that misreads the clock. -1 for an engine that only keeps what SetBitDelay gave.
@@ -78,6 +78,19 @@ public:
     int32_t ControlPort = 0;
 
 protected:
+    static Status NotSupported() { return Status::Error("EngineNotSupported"); }
+    // The first port access that failed since the last look, as the port's own status; fine
+    // when every access worked. The only place an engine learns of a port failure.
+    Status PortStatus();
+    // What an operation returns: `own`, unless the port failed meanwhile, which then is the cause
+    // of whatever else went wrong.
+    Status Outcome(Status own = {});
+    template <typename T>
+    Result<T> Outcome(T value) {
+        if (Status port = PortStatus(); !port) return port;
+        return value;
+    }
+
     // The bit-delay countdown after a clock edge: BitDelay + 1 iterations, none when negative.
     void BitDelayCountdown(int32_t bitDelay);
     // The read-back poll: true as soon as `matches` does, false once more than 1000 ms passed.

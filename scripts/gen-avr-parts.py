@@ -2,15 +2,19 @@
 """Generates the AVR part data the program compiles in, from two public sources:
 
   * avrdude's part descriptions (/etc/avrdude.conf): signature, memory sizes, page size,
-    programming interfaces, erase and write times, busy read-back values, calibration bytes;
+    programming interfaces, erase and write times, busy read-back values, calibration bytes,
+    whether programming enable echoes;
   * avr-libc's io headers (through avr-gcc -E): fuse bit names and positions, the factory fuse
-    values (*FUSE_DEFAULT) and which lock bits exist.
+    values (*FUSE_DEFAULT) and which lock bits exist;
+
+and, where those have nothing or the chip answers in an older format, the datasheet tables
+below (EXTRA_PARTS, STYLE_VIEW, SERIAL_VIEW and the factory-clock and fuse-default ones).
 
 It writes
   db/sql/catalogue_avr.sql  the timing columns of the AVR rows already in the catalogue and a
                             row for every other classic serial-ISP AVR;
-  common/AvrPartData.inc    one AvrPartData initializer per AVR (simulated chips, the generic
-                            configuration view).
+  common/AvrPartData.inc    one AvrPartData initializer per AVR (the current chip record's
+                            quirks, simulated chips, the generic configuration view).
 
 Chip ids already handed out are kept (read back from the SQL written last time); new chips get
 the next ids in name order. Usage: scripts/gen-avr-parts.py [--check] [--conf FILE] [--root DIR]
@@ -51,6 +55,71 @@ FACTORY_CLOCK_OVERRIDES = {
 # Factory fuse values of chips whose avr-libc header gives none (datasheet, "Fuse Bits").
 FUSE_DEFAULT_OVERRIDES = {
     "ATMEGA165A": {"low": 0x62, "high": 0x99, "ext": 0xFF},
+}
+
+
+# Catalogue chips avrdude's part data leaves out, from their datasheets (signature bytes,
+# memory sizes, Flash page; "Memory Programming"); avr-libc supplies their fuse and lock bits.
+# Erase and write times stay unknown: the engines and the simulated chip keep their fixed ones.
+EXTRA_PARTS = {
+    # AT90S2323 datasheet: 1E 91 02, 2K bytes Flash, 128 bytes EEPROM, byte-wise programming.
+    "AT90S2323": {"sig": [0x1E, 0x91, 0x02], "flash": 2048, "eeprom": 128, "page": 0, "cal": 0},
+    # ATtiny22 datasheet: 1E 91 06, 2K bytes Flash, 128 bytes EEPROM, byte-wise programming.
+    "ATtiny22": {"sig": [0x1E, 0x91, 0x06], "flash": 2048, "eeprom": 128, "page": 0, "cal": 0},
+    # ATmega323 datasheet: 1E 95 01, 32K bytes Flash in 64-word pages, 1K byte EEPROM, one
+    # calibration byte for the internal RC oscillator.
+    "ATmega323": {"sig": [0x1E, 0x95, 0x01], "flash": 32768, "eeprom": 1024, "page": 128,
+                  "cal": 1},
+}
+
+# How the older chips' serial commands show their configuration bits, where avr-libc's layout
+# (low/high/extended fuse bytes read by 0x50/0x58, lock bits in byte 4 of 0xAC 0xE0) does not
+# fit. All of them write their lock bits in byte 2 (0xAC 1111 1ii1, bits 2 and 1), the
+# datasheets' "Serial Programming Instruction Set" tables.
+STYLE_VIEW = {
+    # AT90S1200/2313/4414/8515: nothing reads back; the fuses are not serially programmable.
+    "LockWriteOnly": {"lock": 0x06, "low_used": 0x00, "high_used": 0x00, "ext_used": 0x00,
+                      "low_fixed": 0x00, "high_fixed": 0x00},
+    # AT90S2323/2343/4434/8535, ATtiny22: "Read Lock and Fuse Bits" 0x58 answers
+    # LB1 LB2 SPIEN x x x x FSTRT/RCEN; SPIEN is not serially writable.
+    "CombinedStatus": {"lock": 0x06, "low_used": 0x21, "low_fixed": 0x20},
+    # AT90S2333/4433, ATmega103: the fuse byte travels in byte 2 of 0xAC 101i iiii; SPIEN
+    # (bit 5 of the read) is not serially writable.
+    "FuseInByte2": {"lock": 0x06, "low_fixed": 0x20},
+    # ATtiny12/15: one fuse byte by 0x50 / 0xAC 0xA0.
+    "Tiny12": {"lock": 0x06},
+}
+
+# Each chip's own: its style, and factory values or bits its datasheet gives otherwise than
+# avr-libc's header (whose defaults for these chips are partly missing, partly off).
+SERIAL_VIEW = {
+    "AT90S1200": {"style": "LockWriteOnly"},
+    "AT90S2313": {"style": "LockWriteOnly"},
+    "AT90S4414": {"style": "LockWriteOnly"},
+    "AT90S8515": {"style": "LockWriteOnly"},
+    # Shipped with SPIEN programmed (status byte 0xDF); the AT90S2343 also with RCEN (0xDE).
+    # FSTRT/RCEN is written by 0xAC 1011 111i, except on the ATtiny22.
+    "AT90S2323": {"style": "CombinedStatus", "low": 0xDF, "fuse_writable": True},
+    "AT90S2343": {"style": "CombinedStatus", "low": 0xDE, "fuse_writable": True},
+    "AT90S4434": {"style": "CombinedStatus", "low": 0xDF, "fuse_writable": True},
+    "AT90S8535": {"style": "CombinedStatus", "low": 0xDF, "fuse_writable": True},
+    "ATTINY22": {"style": "CombinedStatus", "low": 0xDF},
+    # x x SPIEN BODLEVEL BODEN CKSEL2..0, shipped as 0xDA (SPIEN programmed, CKSEL 010).
+    "AT90S2333": {"style": "FuseInByte2", "low": 0xDA, "low_used": 0x3F},
+    "AT90S4433": {"style": "FuseInByte2", "low": 0xDA, "low_used": 0x3F},
+    # SUT1 SUT0 EESAVE SPIEN in bits 0, 1, 3, 5; shipped with SPIEN programmed.
+    "ATMEGA103": {"style": "FuseInByte2", "low": 0xDF, "low_used": 0x2B, "eesave": ("Low", 3)},
+    "ATTINY12": {"style": "Tiny12"},
+    # Shipped with BODLEVEL programmed as well (0x5C).
+    "ATTINY15": {"style": "Tiny12", "low": 0x5C},
+    # The fuse read returns bit 3 as well (it reads 1).
+    "ATMEGA161": {"low_used": 0x7F},
+    # Shipped as 0xE1: SUT1..0 = 10, CKSEL = 0001 (1 MHz internal RC).
+    "ATMEGA8535": {"low": 0xE1},
+    # The datasheets' extended fuse byte has four bits, bit 0 among them, which avr-libc's
+    # header leaves unnamed.
+    "AT90CAN128": {"ext_used": 0x0F},
+    "ATMEGA169": {"ext_used": 0x0F},
 }
 
 
@@ -351,6 +420,30 @@ def standard_commands(part):
     return True
 
 
+def factory_fuses(desc, parent, has_byte):
+    """avr-libc's fuse bytes of a chip (name lists and factory values) and its lock bits; the
+    parent part's header where the chip's own lacks them. has_byte(byte) says whether the chip
+    has that fuse byte at all."""
+    libc = libc_facts(desc)
+    if libc is None and parent:  # a newer variant avr-libc does not know yet
+        libc = libc_facts(parent)
+    fuses = libc["fuses"] if libc else {}
+    if any(d is None for _, d in fuses.values()):  # header without factory values
+        known_parent = libc_facts(parent) if parent else None
+        for byte, (names, d) in list(fuses.items()):
+            if d is None:
+                known = known_parent and known_parent["fuses"].get(byte)
+                if known and known[1] is not None and known[0] == names:
+                    fuses[byte] = (names, known[1])
+                elif desc.upper() in FUSE_DEFAULT_OVERRIDES:
+                    fuses[byte] = (names, FUSE_DEFAULT_OVERRIDES[desc.upper()][byte])
+                else:
+                    sys.exit(f"{desc}: no factory value for its {byte} fuse byte")
+    present = {byte: fuses.get(byte) if has_byte(byte) else None
+               for byte in ("low", "high", "ext")}
+    return present, libc
+
+
 def collect(conf):
     chips = []
     for part in parse_conf(conf):
@@ -360,24 +453,9 @@ def collect(conf):
         desc = f["desc"][0]
         flash, eeprom = m["flash"], m.get("eeprom", {})
         paged = (flash.get("paged") or ["no"])[0] == "yes"
-        libc = libc_facts(desc)
-        if libc is None and part["parent"]:  # a newer variant avr-libc does not know yet
-            libc = libc_facts(part["parent"])
-        fuses = libc["fuses"] if libc else {}
-        if any(d is None for _, d in fuses.values()):  # header without factory values
-            parent = libc_facts(part["parent"]) if part["parent"] else None
-            for byte, (names, d) in list(fuses.items()):
-                if d is None:
-                    known = parent and parent["fuses"].get(byte)
-                    if known and known[1] is not None and known[0] == names:
-                        fuses[byte] = (names, known[1])
-                    elif desc.upper() in FUSE_DEFAULT_OVERRIDES:
-                        fuses[byte] = (names, FUSE_DEFAULT_OVERRIDES[desc.upper()][byte])
-                    else:
-                        sys.exit(f"{desc}: no factory value for its {byte} fuse byte")
-        low = fuses.get("low") if ("lfuse" in m or "fuse" in m) else None
-        high = fuses.get("high") if "hfuse" in m else None
-        ext = fuses.get("ext") if "efuse" in m else None
+        mems = {"low": ("lfuse", "fuse"), "high": ("hfuse",), "ext": ("efuse",)}
+        fuses, libc = factory_fuses(desc, part["parent"],
+                                    lambda byte: any(x in m for x in mems[byte]))
         chips.append({
             "name": desc,
             "sig": [int(x, 0) for x in f["signature"]],
@@ -392,17 +470,66 @@ def collect(conf):
             "frb": readback(flash),
             "erb": readback(eeprom),
             "cal": num(m.get("calibration", {}).get("size"), 0),
-            "low": low, "high": high, "ext": ext,
+            **fuses,
             "lock": libc["lock"] if libc else 0,
             "libc": libc is not None,
             "standard": standard_commands(part) and libc is not None,
-            "clock": factory_clock(desc, low),
+            "clock": factory_clock(desc, fuses["low"]),
             # 0xAC 1111 11ii: the lock bits travel in the second byte (ATtiny26/261/461/861).
             "writable": [value_mask(m, mem) for mem in ("lfuse", "hfuse", "efuse")],
             "lock_b2": pattern_starts((m.get("lock", {}).get("write") or [""])[0],
                                       "1010.1100--1111.11ii"),
+            # Programming enable echoes 0x53 in its third byte; the AT90S1200's never does.
+            "echo": num(f.get("pollvalue"), 0x53) != 0xFF,
         })
+    for name, facts in EXTRA_PARTS.items():
+        fuses, libc = factory_fuses(name, None, lambda byte: True)
+        chips.append({
+            "name": name, **facts,
+            "erase_us": 0, "fmin": 0, "fmax": 0, "emin": 0, "emax": 0, "frb": -1, "erb": -1,
+            **fuses,
+            "lock": libc["lock"] if libc else 0,
+            "libc": libc is not None,
+            "standard": False,  # no command patterns to check a generic view against
+            "clock": factory_clock(name, fuses["low"]),
+            "writable": [0xFF, 0xFF, 0xFF],
+            "lock_b2": False,
+            "echo": True,
+        })
+    for c in chips:
+        c["serial"] = serial_view(c)
     return chips
+
+
+def bit_named(byte, name):
+    """The mask of the bit avr-libc gives this name in a fuse byte; 0 when it has none."""
+    if byte is None or name not in byte[0]:
+        return 0
+    return 1 << byte[0].index(name)
+
+
+def serial_view(c):
+    """The configuration bits as the chip's serial commands show them, for the simulated chip:
+    avr-libc's layout, then the style's and the chip's own corrections from SERIAL_VIEW."""
+    view = {
+        "style": "Modern",
+        "low": c["low"][1] if c["low"] else 0xFF,
+        "high": c["high"][1] if c["high"] else 0xFF,
+        "ext": c["ext"][1] if c["ext"] else 0xFF,
+        "low_used": used_mask(c["low"]), "high_used": used_mask(c["high"]),
+        "ext_used": used_mask(c["ext"]),
+        "lock": c["lock"],
+        "low_fixed": bit_named(c["low"], "SPIEN"), "high_fixed": bit_named(c["high"], "SPIEN"),
+        "fuse_writable": False,
+        "eesave": ("None", 0),
+    }
+    for byte, which in ((c["low"], "Low"), (c["high"], "High"), (c["ext"], "Ext")):
+        if bit_named(byte, "EESAVE"):
+            view["eesave"] = (which, byte[0].index("EESAVE"))
+    own = SERIAL_VIEW.get(c["name"].upper(), {})
+    view.update(STYLE_VIEW.get(own.get("style", "Modern"), {}))
+    view.update(own)
+    return view
 
 
 # ---------------------------------------------------------------- output
@@ -438,8 +565,11 @@ def render_sql(chips, existing, ids):
            "-- headers; edit the script, not this file.",
            "",
            "-- Erase and write times and busy read-back values of the AVRs listed above.", ""]
+    unknown = (0, 0, 0, -1, -1, 0)
     for c in sorted((c for c in chips if c["name"].upper() in existing),
                     key=lambda c: existing[c["name"].upper()][0]):
+        if (erase_ms(c["erase_us"]), c["fmax"], c["emax"], c["frb"], c["erb"], c["cal"]) == unknown:
+            continue  # nothing known beyond what the row says already
         out.append(
             'UPDATE chip SET "擦除时间(ms)" = %d, "FLASH写入时间(us)" = %d, '
             '"EEPROM写入时间(us)" = %d, "FLASH忙读回值" = %d, "EEPROM忙读回值" = %d, '
@@ -478,25 +608,31 @@ def used_mask(byte):
     return sum(1 << i for i, n in enumerate(byte[0]) if n)
 
 
+def c_bool(v):
+    return "true" if v else "false"
+
+
 def render_inc(chips, idof):
-    out = ["// Generated by scripts/gen-avr-parts.py from avrdude's part data and avr-libc's io",
-           "// headers; edit the script, not this file.",
+    out = ["// Generated by scripts/gen-avr-parts.py from avrdude's part data, avr-libc's io",
+           "// headers and the datasheet tables in the script; edit the script, not this file.",
            "// clang-format off"]
     for c in sorted(chips, key=lambda c: idof(c)):
         present = (1 if c["low"] else 0) | (2 if c["high"] else 0) | (4 if c["ext"] else 0)
+        v = c["serial"]
         out.append(
             '{%d, "%s", {0x%02X, 0x%02X, 0x%02X}, %d, %d, %d,\n'
             ' 0x%X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, %d,\n'
             ' %s,\n %s,\n %s,\n'
-            ' %d, %d, %d, %d, %d, %d, %d, %d, %s, %s, 0x%02X, 0x%02X, 0x%02X},' %
+            ' %d, %d, %d, %d, %d, %d, %d, %d, %s, %s, 0x%02X, 0x%02X, 0x%02X,\n'
+            ' AvrConfigStyle::%s, 0x%02X, 0x%02X, %s, AvrFuseByte::%s, %d, %s},' %
             (idof(c), c["name"], *c["sig"], c["flash"], c["eeprom"], c["page"],
-             present, c["low"][1] if c["low"] else 0xFF, c["high"][1] if c["high"] else 0xFF,
-             c["ext"][1] if c["ext"] else 0xFF, used_mask(c["low"]), used_mask(c["high"]),
-             used_mask(c["ext"]), c["lock"], c["cal"],
+             present, v["low"], v["high"], v["ext"], v["low_used"], v["high_used"],
+             v["ext_used"], v["lock"], c["cal"],
              c_names(c["low"]), c_names(c["high"]), c_names(c["ext"]),
              c["erase_us"], c["fmin"], c["fmax"], c["emin"], c["emax"], c["frb"], c["erb"],
-             c["clock"], "true" if c["standard"] else "false",
-             "true" if c["lock_b2"] else "false", *c["writable"]))
+             c["clock"], c_bool(c["standard"]), c_bool(c["lock_b2"]), *c["writable"],
+             v["style"], v["low_fixed"], v["high_fixed"], c_bool(v["fuse_writable"]),
+             v["eesave"][0], v["eesave"][1], c_bool(c["echo"])))
     out.append("// clang-format on")
     return "\n".join(out) + "\n"
 
@@ -527,8 +663,8 @@ def main():
     outputs = {sql_path: render_sql(chips, existing, ids), inc_path: render_inc(chips, idof)}
     missing = sorted(set(existing) - {c["name"].upper() for c in chips})
     if missing:
-        print("catalogue AVRs without part data (timing left unknown): " + ", ".join(missing),
-              file=sys.stderr)
+        sys.exit("catalogue AVRs without part data (add them to EXTRA_PARTS): " +
+                 ", ".join(missing))
     differs = False
     for path, text in outputs.items():
         old = open(path, encoding="utf-8").read() if os.path.exists(path) else None

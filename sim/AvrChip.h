@@ -11,21 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "common/AvrPartData.h"
 #include "sim/TargetChip.h"
 
 namespace tondrel::sim {
 
-// How the chip reads and writes its configuration bits in serial mode.
-enum class AvrConfigStyle : uint8_t {
-    LockWriteOnly,   // AT90S1200/2313/4414/8515: 0xAC 1111 1ii1 only, nothing readable
-    CombinedStatus,  // AT90S2323/2343/4434/8535, ATtiny22: 0x58 gives LB1 LB2 SPIEN x x x x F
-    FuseInByte2,     // AT90S2333/4433, ATmega103: 0xAC 101i iiii writes the fuse byte
-    Tiny12,          // ATtiny12/15: one fuse byte by 0xAC 0xA0, lock bits by 0xAC 1111 1ii1
-    Modern,          // ATmega/ATtiny/AT90CAN: low/high/extended fuse and lock bytes
-};
-
-enum class AvrFuseByte : uint8_t { None, Low, High, Ext };
-
+// The facts of one chip, taken from its generated part data (common/AvrPartData.h says what each
+// means), with the calibration bytes it answers.
 struct AvrFacts {
     const char* Name;
     std::array<uint8_t, 3> Signature;
@@ -45,7 +37,7 @@ struct AvrFacts {
     uint8_t EesaveBit;
     uint8_t CalCount;
     std::array<uint8_t, 4> Cal;
-    bool EchoesEnable;  // false only on the AT90S1200
+    bool EchoesEnable;
     // Timing from the part data (µs) and the values a location reads while its write is in
     // progress ((first << 8) | second, -1 = none). Zero delays fall back to the class constants.
     uint32_t FlashWriteMinUs = 0, FlashWriteMaxUs = 0;

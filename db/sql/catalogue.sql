@@ -61,5 +61,11 @@ INSERT INTO chip (chipid, "芯片编程方法代号", "芯片名称", "芯片特
 -- AT89S51/52 datasheets: chip erase takes 500 ms. The AVR rows' times come with the generated
 -- rows (catalogue_avr.sql, appended to this text).
 UPDATE chip SET "擦除时间(ms)" = 500 WHERE chipid IN (37, 38);
--- avrdude's part data has no ATmega323; its datasheet gives it one calibration byte.
-UPDATE chip SET "校准字节数" = 1 WHERE chipid = 31;
+-- PIC rows: the Begin Erase/Programming cycle the engine waits out after each program word,
+-- data byte and configuration word (programming specifications: 16F84A 10 ms; 16F87x 4 ms
+-- erase + 4 ms program; 16F627/628 5 + 8 ms; 16F87xA 10 ms, that of configuration and data
+-- memory, as their program words go in with the shorter Begin Programming Only).
+UPDATE chip SET "FLASH写入时间(us)" = 10000 WHERE chipid = 7;
+UPDATE chip SET "FLASH写入时间(us)" = 8000 WHERE chipid IN (6, 42, 43, 44, 45, 46, 48);
+UPDATE chip SET "FLASH写入时间(us)" = 13000 WHERE chipid = 47;
+UPDATE chip SET "FLASH写入时间(us)" = 10000 WHERE chipid IN (50, 51, 52, 53);

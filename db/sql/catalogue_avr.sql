@@ -27,6 +27,7 @@ UPDATE chip SET "擦除时间(ms)" = 9, "FLASH写入时间(us)" = 4500, "EEPROM�
 UPDATE chip SET "擦除时间(ms)" = 9, "FLASH写入时间(us)" = 4500, "EEPROM写入时间(us)" = 9000, "FLASH忙读回值" = 65535, "EEPROM忙读回值" = 65535, "校准字节数" = 4 WHERE chipid = 28;
 UPDATE chip SET "擦除时间(ms)" = 9, "FLASH写入时间(us)" = 4500, "EEPROM写入时间(us)" = 9000, "FLASH忙读回值" = 65535, "EEPROM忙读回值" = 65535, "校准字节数" = 4 WHERE chipid = 29;
 UPDATE chip SET "擦除时间(ms)" = 9, "FLASH写入时间(us)" = 4500, "EEPROM写入时间(us)" = 9000, "FLASH忙读回值" = 65535, "EEPROM忙读回值" = 65535, "校准字节数" = 4 WHERE chipid = 30;
+UPDATE chip SET "擦除时间(ms)" = 0, "FLASH写入时间(us)" = 0, "EEPROM写入时间(us)" = 0, "FLASH忙读回值" = -1, "EEPROM忙读回值" = -1, "校准字节数" = 1 WHERE chipid = 31;
 UPDATE chip SET "擦除时间(ms)" = 20, "FLASH写入时间(us)" = 20000, "EEPROM写入时间(us)" = 20000, "FLASH忙读回值" = 65535, "EEPROM忙读回值" = 65535, "校准字节数" = 1 WHERE chipid = 32;
 UPDATE chip SET "擦除时间(ms)" = 4, "FLASH写入时间(us)" = 4500, "EEPROM写入时间(us)" = 4000, "FLASH忙读回值" = 65535, "EEPROM忙读回值" = 65535, "校准字节数" = 2 WHERE chipid = 33;
 UPDATE chip SET "擦除时间(ms)" = 9, "FLASH写入时间(us)" = 4100, "EEPROM写入时间(us)" = 8200, "FLASH忙读回值" = 65535, "EEPROM忙读回值" = 65535, "校准字节数" = 1 WHERE chipid = 34;

@@ -32,20 +32,31 @@ EngineEnv& NoEnv() {
 class RecordingEngine : public Tpro {
   public:
     explicit RecordingEngine(Log& log) : Tpro(NoEnv()), log_(log) {}
-    bool EnterProgramming() override {
+    Status EnterProgramming() override {
         log_.push_back("E");
-        return true;
+        return {};
     }
-    bool LeaveProgramming() override {
+    Status LeaveProgramming() override {
         log_.push_back("L");
-        return true;
+        return {};
     }
     void InitPinMap() override { log_.push_back("I"); }
-    uint16_t RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) override {
+    Result<uint16_t> RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) override {
         log_.push_back(Cmd(b1, b2, b3, b4));
         const auto it = replies.find({b1, b2, b3});
         return it == replies.end() ? fallback : it->second;
     }
+    // The PIC configuration words, logged as the engines' raw operations number them (a read
+    // of word n is operation n; writes are 10 + n for the IDs and 0x11 for the word; 0x14 wipes).
+    Result<uint16_t> ReadConfigWord(int index) override {
+        return RawCommand(static_cast<uint8_t>(index), 0, 0, 0);
+    }
+    Status WriteConfigWord(int index, uint16_t word) override {
+        const auto op = static_cast<uint8_t>(index == 7 ? 0x11 : 10 + index);
+        return RawCommand(op, static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word), 0)
+            .GetStatus();
+    }
+    Status EraseEverything() override { return RawCommand(0x14, 0, 0, 0).GetStatus(); }
     // Replies by the first three bytes; anything else gets `fallback`.
     std::map<std::vector<uint8_t>, uint16_t> replies;
     uint16_t fallback = 0xFF;

@@ -15,9 +15,12 @@
 #include "sim/Bench.h"
 #include "sim/PicChip.h"
 #include "sim/SimPort.h"
+#include "tests/support/Results.h"
 
 namespace tondrel::config {
 namespace {
+
+using testsupport::Got;
 
 class YesPrompts : public Prompts {
   public:
@@ -117,9 +120,9 @@ TEST(ConfigOnSimulatedAvr, Tiny26LockBitsTravelInTheSecondByte) {
     Rig<Tavr> rig("ATtiny26", tiny26);
     ASSERT_TRUE(rig.bench.Error().empty()) << rig.bench.Error();
     // The fourth-byte form of the other chips locks nothing on this one.
-    rig.engine.EnterProgramming();
-    rig.engine.RawCommand(0xAC, 0xFF, 0x00, 0xFC);
-    rig.engine.LeaveProgramming();
+    (void)rig.engine.EnterProgramming();
+    (void)rig.engine.RawCommand(0xAC, 0xFF, 0x00, 0xFC);
+    (void)rig.engine.LeaveProgramming();
     EXPECT_EQ(Avr(rig.bench).Lock() & 0x03, 0x03);
 
     auto form = rig.Open();
@@ -135,16 +138,16 @@ TEST(ConfigOnSimulatedAvr, LockBitsStopFlashReadBackUntilAChipErase) {
     rig.chip.FlashDataEnd = static_cast<int32_t>(code.size()) - 1;
     auto readFlash = [&] {
         std::vector<uint8_t> out;
-        rig.engine.EnterProgramming();
+        (void)rig.engine.EnterProgramming();
         for (size_t a = 0; a < code.size(); ++a)
-            out.push_back(rig.engine.ReadFlashByte(static_cast<int32_t>(a)));
-        rig.engine.LeaveProgramming();
+            out.push_back(Got(rig.engine.ReadFlashByte(static_cast<int32_t>(a))));
+        (void)rig.engine.LeaveProgramming();
         return out;
     };
-    rig.engine.EnterProgramming();
+    (void)rig.engine.EnterProgramming();
     for (size_t a = 0; a < code.size(); ++a)
         ASSERT_TRUE(rig.engine.WriteFlashByte(static_cast<int32_t>(a), code[a])) << a;
-    rig.engine.LeaveProgramming();
+    (void)rig.engine.LeaveProgramming();
     ASSERT_EQ(readFlash(), code);
 
     {
@@ -160,9 +163,9 @@ TEST(ConfigOnSimulatedAvr, LockBitsStopFlashReadBackUntilAChipErase) {
     EXPECT_EQ(Avr(rig.bench).Lock() & 0x03, 0x00);
     EXPECT_NE(readFlash(), code);
 
-    rig.engine.EnterProgramming();
-    rig.engine.EraseChip();
-    rig.engine.LeaveProgramming();
+    (void)rig.engine.EnterProgramming();
+    (void)rig.engine.EraseChip();
+    (void)rig.engine.LeaveProgramming();
     auto after = rig.Open();
     EXPECT_FALSE(after->Box("LBN0").Ticked);
     EXPECT_TRUE(after->Box("LBN0").Enabled);
@@ -202,16 +205,16 @@ TEST(ConfigOnSimulatedPic, FullEraseClearsAProtectedChip) {
     rig.chip.FlashDataEnd = static_cast<int32_t>(code.size()) - 1;
     auto readWords = [&] {
         std::vector<uint8_t> out;
-        rig.engine.EnterProgramming();
+        (void)rig.engine.EnterProgramming();
         for (size_t a = 0; a < code.size(); ++a)
-            out.push_back(rig.engine.ReadFlashByte(static_cast<int32_t>(a)));
-        rig.engine.LeaveProgramming();
+            out.push_back(Got(rig.engine.ReadFlashByte(static_cast<int32_t>(a))));
+        (void)rig.engine.LeaveProgramming();
         return out;
     };
-    rig.engine.EnterProgramming();
+    (void)rig.engine.EnterProgramming();
     for (size_t a = 0; a < code.size(); ++a)
         ASSERT_TRUE(rig.engine.WriteFlashByte(static_cast<int32_t>(a), code[a])) << a;
-    rig.engine.LeaveProgramming();
+    (void)rig.engine.LeaveProgramming();
     ASSERT_EQ(readWords(), code);
 
     auto form = rig.Open();

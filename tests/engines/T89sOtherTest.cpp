@@ -6,15 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "engines/T89s53.h"
-#include "engines/T89s8252.h"
-#include "engines/T89s8253.h"
+#include "engines/T89s.h"
 #include "sim/Bench.h"
 #include "sim/SimPort.h"
+#include "tests/engines/EngineOnBench.h"
 #include "tests/support/RecordingPort.h"
+#include "tests/support/Results.h"
 
 namespace tondrel {
 namespace {
+
+using testsupport::Got;
 
 using testsupport::Bytes;
 using testsupport::PortOp;
@@ -57,7 +59,7 @@ TEST(T89sOtherFraming, At89s53FirstByteCarriesA13AndTheOperation) {
         rig.engine.SetAutoVerify(false);
         rig.Answer([](const Bytes&) { return uint8_t{0xC3}; });
         EXPECT_TRUE(rig.engine.WriteFlashByte(r.Address, 0x11));
-        EXPECT_EQ(rig.engine.ReadFlashByte(r.Address), 0xC3);
+        EXPECT_EQ(Got(rig.engine.ReadFlashByte(r.Address)), 0xC3);
         ASSERT_EQ(rig.port.SentBytes().size(), 6u) << std::hex << r.Address;
         EXPECT_EQ(rig.port.Commands()[0], (Bytes{r.Write, uint8_t(r.Address), 0x11}));
         // The read's third byte is not set: it keeps the written value.
@@ -70,9 +72,9 @@ TEST(T89sOtherFraming, At89s8252FirstByteCarriesAddressAndCode) {
     rig.engine.SetAutoVerify(false);
     rig.Answer([](const Bytes& c) { return uint8_t(c[1] ^ 0x5A); });
     EXPECT_TRUE(rig.engine.WriteFlashByte(0x0ABC, 0x77));
-    EXPECT_EQ(rig.engine.ReadFlashByte(0x1FFF), 0xFF ^ 0x5A);
+    EXPECT_EQ(Got(rig.engine.ReadFlashByte(0x1FFF)), 0xFF ^ 0x5A);
     EXPECT_TRUE(rig.engine.WriteEepromByte(0x0123, 0x44));
-    EXPECT_EQ(rig.engine.ReadEepromByte(0x0123), 0x23 ^ 0x5A);
+    EXPECT_EQ(Got(rig.engine.ReadEepromByte(0x0123)), 0x23 ^ 0x5A);
     EXPECT_EQ(rig.port.Commands(),
               (std::vector<Bytes>{
                   {0x52, 0xBC, 0x77}, {0xF9, 0xFF, 0x77}, {0x0E, 0x23, 0x44}, {0x0D, 0x23, 0x44}}));
@@ -83,8 +85,8 @@ TEST(T89sOtherFraming, At89s8253UsesFourByteCommands) {
     rig.engine.SetAutoVerify(false);
     rig.Answer([](const Bytes& c) { return c[0] == 0x20 ? uint8_t{0x96} : uint8_t{0}; });
     EXPECT_TRUE(rig.engine.WriteFlashByte(0x1234, 0x5A));
-    EXPECT_EQ(rig.engine.ReadFlashByte(0x2FFF), 0x96);
-    rig.engine.EraseChip();
+    EXPECT_EQ(Got(rig.engine.ReadFlashByte(0x2FFF)), 0x96);
+    (void)rig.engine.EraseChip();
     EXPECT_EQ(rig.port.Commands(),
               (std::vector<Bytes>{
                   {0x40, 0x12, 0x34, 0x5A}, {0x20, 0x2F, 0xFF, 0x5A}, {0xAC, 0x80, 0xFF, 0x5A}}));
@@ -97,7 +99,7 @@ TEST(T89sOtherFraming, RawCommandLengthAndAnswer) {
     auto check = [](auto& rig, size_t bytes) {
         rig.Answer([](const Bytes& c) { return uint8_t(c.back() + 1); });
         const uint64_t before = rig.clock.Peek();
-        const uint16_t got = rig.engine.RawCommand(0xAC, 0x07, 0x00, 0x55);
+        const uint16_t got = Got(rig.engine.RawCommand(0xAC, 0x07, 0x00, 0x55));
         EXPECT_EQ(rig.port.RisingEdges(), 8 * bytes);
         EXPECT_GE(rig.clock.Peek() - before, 20 * kMs);
         return got;
@@ -113,15 +115,19 @@ TEST(T89sOtherFraming, RawCommandLengthAndAnswer) {
     EXPECT_EQ(s8253.port.SentBytes(), (Bytes{0xAC, 0x07, 0x00, 0x55}));
 }
 
-TEST(T89sOtherFraming, SignatureIsEmptyWithoutPortActivity) {
+// What a chip cannot do costs no port access: the AT89S53/8252/8253 cannot be identified, and
+// only the AT89S8252 has data EEPROM.
+TEST(T89sOtherFraming, WhatTheChipCannotDoSendsNothing) {
     Rig<T89s53> a(3);
     Rig<T89s8252> b(3);
     Rig<T89s8253> c(4);
     for (Tpro* e : {static_cast<Tpro*>(&a.engine), static_cast<Tpro*>(&b.engine),
                     static_cast<Tpro*>(&c.engine)}) {
-        std::string text = "1E5206";
-        e->ReadSignature(text);
-        EXPECT_EQ(text, "") << e->ClassName();
+        EXPECT_EQ(Got(e->ReadSignature()), "") << e->ClassName();
+    }
+    for (Tpro* e : {static_cast<Tpro*>(&a.engine), static_cast<Tpro*>(&c.engine)}) {
+        EXPECT_EQ(e->WriteEepromByte(0, 0x12).Key(), "EngineNotSupported") << e->ClassName();
+        EXPECT_EQ(e->ReadEepromByte(0).GetStatus().Key(), "EngineNotSupported") << e->ClassName();
     }
     EXPECT_EQ(a.port.Accesses() + b.port.Accesses() + c.port.Accesses(), 0u);
     EXPECT_EQ(a.clock.Peek() + b.clock.Peek() + c.clock.Peek(), 0u);
@@ -130,7 +136,7 @@ TEST(T89sOtherFraming, SignatureIsEmptyWithoutPortActivity) {
 TEST(T89sOtherFraming, EnterAndLeaveSequence) {
     Rig<T89s8252> rig(3);
     rig.engine.SetAutoVerify(false);
-    rig.engine.WriteFlashByte(0x0100, 0x23);  // leaves 0x23 in the third command byte
+    (void)rig.engine.WriteFlashByte(0x0100, 0x23);  // leaves 0x23 in the third command byte
     rig.port.ClearLog();
     const uint64_t start = rig.clock.Peek();
     EXPECT_TRUE(rig.engine.EnterProgramming());
@@ -163,7 +169,7 @@ TEST(T89sOtherFraming, EnterAndLeaveSequence) {
 
 TEST(T89sOtherFraming, ThreeByteEraseWaitsHalfASecond) {
     Rig<T89s53> rig(3);
-    rig.engine.EraseChip();
+    (void)rig.engine.EraseChip();
     EXPECT_EQ(rig.port.SentBytes(), (Bytes{0xAC, 0x04, 0x00}));
     EXPECT_GE(rig.clock.Peek(), 500 * kMs);
 }
@@ -231,27 +237,7 @@ TEST(T89sOtherFraming, InitPinMapResetsTheFlagsButNotTheSpeed) {
 
 // ---- whole operations on the simulated bench ----
 
-struct BenchRun {
-    VirtualClock clock;
-    sim::Bench bench;
-    sim::SimPort port;
-    CurrentChip chip;
-    EngineEnv env{&port, &clock, &chip};
-    std::unique_ptr<Tpro> engine;
-
-    BenchRun(const std::string& name, std::unique_ptr<Tpro> (*make)(EngineEnv&))
-        : bench(clock, sim::BenchOptions{sim::AdapterKind::Gen2, name, "", {}, {}}),
-          port(bench, &clock) {
-        engine = make(env);
-        engine->InitPinMap();
-        engine->SetPortBase(0x378);
-    }
-};
-
-template <class E>
-std::unique_ptr<Tpro> Make(EngineEnv& env) {
-    return std::make_unique<E>(env);
-}
+using BenchRun = testsupport::EngineOnBench;
 
 std::vector<uint8_t> Image(size_t size, unsigned seed) {
     std::mt19937 gen(seed);
@@ -263,7 +249,7 @@ std::vector<uint8_t> Image(size_t size, unsigned seed) {
 
 struct ChipRow {
     const char* Chip;
-    std::unique_ptr<Tpro> (*MakeEngine)(EngineEnv&);
+    Method EngineMethod;
     size_t FlashSize;
 };
 
@@ -271,7 +257,7 @@ class T89sOtherFullImage : public ::testing::TestWithParam<ChipRow> {};
 
 TEST_P(T89sOtherFullImage, EraseWriteVerifyReadBack) {
     const ChipRow& r = GetParam();
-    BenchRun run(r.Chip, r.MakeEngine);
+    BenchRun run(r.Chip, r.EngineMethod);
     ASSERT_NE(run.bench.Chip(), nullptr) << run.bench.Error();
     Tpro& e = *run.engine;
     const auto image = Image(r.FlashSize, 7);
@@ -279,26 +265,26 @@ TEST_P(T89sOtherFullImage, EraseWriteVerifyReadBack) {
     // Something there already: without the erase the new image could not be written.
     ASSERT_TRUE(e.EnterProgramming());
     ASSERT_TRUE(e.WriteFlashByte(5, 0x00));
-    e.EraseChip();
+    (void)e.EraseChip();
     for (size_t a = 0; a < image.size(); ++a)
         ASSERT_TRUE(e.WriteFlashByte(int32_t(a), image[a])) << "at " << a;
-    e.LeaveProgramming();
+    (void)e.LeaveProgramming();
 
     ASSERT_TRUE(e.EnterProgramming());
     std::vector<uint8_t> back(image.size());
-    for (size_t a = 0; a < back.size(); ++a) back[a] = e.ReadFlashByte(int32_t(a));
-    e.LeaveProgramming();
+    for (size_t a = 0; a < back.size(); ++a) back[a] = Got(e.ReadFlashByte(int32_t(a)));
+    (void)e.LeaveProgramming();
     EXPECT_EQ(back, image);
 }
 
 INSTANTIATE_TEST_SUITE_P(Chips, T89sOtherFullImage,
-                         ::testing::Values(ChipRow{"AT89S53", Make<T89s53>, 12 * 1024},
-                                           ChipRow{"AT89S8252", Make<T89s8252>, 8 * 1024},
-                                           ChipRow{"AT89S8253", Make<T89s8253>, 12 * 1024}),
+                         ::testing::Values(ChipRow{"AT89S53", Method::At89s53, 12 * 1024},
+                                           ChipRow{"AT89S8252", Method::At89s8252, 8 * 1024},
+                                           ChipRow{"AT89S8253", Method::At89s8253, 12 * 1024}),
                          [](const auto& info) { return std::string(info.param.Chip); });
 
 TEST(T89sOtherOnBench, At89s8252Eeprom) {
-    BenchRun run("AT89S8252", Make<T89s8252>);
+    BenchRun run("AT89S8252", Method::At89s8252);
     Tpro& e = *run.engine;
     const auto data = Image(2 * 1024, 11);
     ASSERT_TRUE(e.EnterProgramming());
@@ -307,61 +293,55 @@ TEST(T89sOtherOnBench, At89s8252Eeprom) {
     // Overwriting EEPROM needs no erase, 0xFF included.
     ASSERT_TRUE(e.WriteEepromByte(3, 0xFF));
     ASSERT_TRUE(e.WriteEepromByte(4, 0x00));
-    e.LeaveProgramming();
+    (void)e.LeaveProgramming();
 
     ASSERT_TRUE(e.EnterProgramming());
     auto expected = data;
     expected[3] = 0xFF;
     expected[4] = 0x00;
     std::vector<uint8_t> back(data.size());
-    for (size_t a = 0; a < back.size(); ++a) back[a] = e.ReadEepromByte(int32_t(a));
+    for (size_t a = 0; a < back.size(); ++a) back[a] = Got(e.ReadEepromByte(int32_t(a)));
     // The program memory is untouched by the EEPROM writes.
-    EXPECT_EQ(e.ReadFlashByte(3), 0xFF);
-    e.LeaveProgramming();
+    EXPECT_EQ(Got(e.ReadFlashByte(3)), 0xFF);
+    (void)e.LeaveProgramming();
     EXPECT_EQ(back, expected);
 }
 
 TEST(T89sOtherOnBench, LockModesThroughRawCommand) {
     // AT89S53: mode 1 (0xAC 0x7F) stops programming; the chip has no lock read.
-    BenchRun s53("AT89S53", Make<T89s53>);
+    BenchRun s53("AT89S53", Method::At89s53);
     ASSERT_TRUE(s53.engine->EnterProgramming());
     ASSERT_TRUE(s53.engine->WriteFlashByte(0, 0x12));
-    s53.engine->RawCommand(0xAC, 0x7F, 0x00, 0x00);
+    (void)s53.engine->RawCommand(0xAC, 0x7F, 0x00, 0x00);
     EXPECT_FALSE(s53.engine->WriteFlashByte(1, 0x34));
-    EXPECT_EQ(s53.engine->ReadFlashByte(0), 0x12);
-    s53.engine->LeaveProgramming();
+    EXPECT_EQ(Got(s53.engine->ReadFlashByte(0)), 0x12);
+    (void)s53.engine->LeaveProgramming();
 
     // AT89S8253: lock bits written as 0xE7 less the chosen bits, read back by 0x24.
-    BenchRun s8253("AT89S8253", Make<T89s8253>);
+    BenchRun s8253("AT89S8253", Method::At89s8253);
     Tpro& e = *s8253.engine;
     ASSERT_TRUE(e.EnterProgramming());
-    EXPECT_EQ(e.RawCommand(0x24, 0, 0, 0) & 0x07, 0x07);
-    e.RawCommand(0xAC, 0xE7 & ~0x03, 0x00, 0x00);
-    EXPECT_EQ(e.RawCommand(0x24, 0, 0, 0) & 0x07, 0x04);
-    e.EraseChip();
-    EXPECT_EQ(e.RawCommand(0x24, 0, 0, 0) & 0x07, 0x07);
-    e.LeaveProgramming();
+    EXPECT_EQ(Got(e.RawCommand(0x24, 0, 0, 0)) & 0x07, 0x07);
+    (void)e.RawCommand(0xAC, 0xE7 & ~0x03, 0x00, 0x00);
+    EXPECT_EQ(Got(e.RawCommand(0x24, 0, 0, 0)) & 0x07, 0x04);
+    (void)e.EraseChip();
+    EXPECT_EQ(Got(e.RawCommand(0x24, 0, 0, 0)) & 0x07, 0x07);
+    (void)e.LeaveProgramming();
 }
 
 TEST(T89sOtherOnBench, TooFastAClockFailsTheVerify) {
-    VirtualClock clock;
     sim::ChipFaults slow;
     slow.MinPhaseNs = 3000;  // each SCK phase needs 3 us; a bare port access takes 1 us
-    sim::Bench bench(clock, sim::BenchOptions{sim::AdapterKind::Gen2, "AT89S8252", "", {}, slow});
-    sim::SimPort port(bench, &clock);
-    CurrentChip chip;
-    EngineEnv env{&port, &clock, &chip};
-    T89s8252 e(env);
-    e.InitPinMap();
-    e.SetPortBase(0x378);
+    BenchRun run("AT89S8252", Method::At89s8252, slow);
+    Tpro& e = *run.engine;
     ASSERT_TRUE(e.EnterProgramming());
     EXPECT_FALSE(e.WriteFlashByte(0x10, 0x5A));
-    e.LeaveProgramming();
+    (void)e.LeaveProgramming();
 
     e.SetBitDelay(2000);  // 2001 countdown steps of 2 ns: over 4 us per phase
     ASSERT_TRUE(e.EnterProgramming());
     EXPECT_TRUE(e.WriteFlashByte(0x10, 0x5A));
-    e.LeaveProgramming();
+    (void)e.LeaveProgramming();
 }
 
 }  // namespace

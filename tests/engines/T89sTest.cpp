@@ -5,11 +5,13 @@
 
 #include "engines/T89s.h"
 #include "tests/support/RecordingPort.h"
+#include "tests/support/Results.h"
 
 namespace tondrel {
 namespace {
 
 using testsupport::Bytes;
+using testsupport::Got;
 using testsupport::PortOp;
 using testsupport::RecordingPort;
 
@@ -91,15 +93,15 @@ TEST(T89sFraming, WriteSendsAddressAndDataThenPollsWithKeptByte) {
 
 TEST(T89sFraming, ProgrammingEnableCarriesTheLastReadsBytes) {
     Bench b;
-    b.engine.WriteFlashByte(0x0777, 0x3C);
-    EXPECT_EQ(b.engine.ReadFlashByte(0x0123), 0xFF);
+    (void)b.engine.WriteFlashByte(0x0777, 0x3C);
+    EXPECT_EQ(Got(b.engine.ReadFlashByte(0x0123)), 0xFF);
     b.port.ClearLog();
     b.applied = 0;
     EXPECT_TRUE(b.engine.EnterProgramming());
     ASSERT_EQ(b.port.Commands().size(), 1u);
     EXPECT_EQ(b.port.Commands()[0], (Bytes{0xAC, 0x53, 0x23, 0x3C}));
 
-    b.engine.EraseChip();
+    EXPECT_TRUE(b.engine.EraseChip());
     EXPECT_EQ(b.port.Commands()[1], (Bytes{0xAC, 0x80, 0x23, 0x3C}));
 }
 
@@ -145,7 +147,7 @@ TEST(T89sFraming, AByteThatNeverProgramsFailsJustAfterOneSecond) {
     b.fake.WritesStick = false;
     b.port.KeepLog = false;
     const uint64_t start = b.clock.Peek();
-    EXPECT_FALSE(b.engine.WriteFlashByte(0x0100, 0x42));
+    EXPECT_EQ(b.engine.WriteFlashByte(0x0100, 0x42), Status::Error("EngineWriteTimeout", "100"));
     const uint64_t elapsed = b.clock.Peek() - start;
     EXPECT_GT(elapsed, 1000000000u);
     EXPECT_LT(elapsed, 1010000000u);
@@ -175,9 +177,7 @@ TEST(T89sFraming, InitPinMapRestoresFlagsAndPinsButNotTheDelay) {
 
 TEST(T89sFraming, SignatureIsThreeReadsAsSixDigits) {
     Bench b;
-    std::string text = "stale";
-    b.engine.ReadSignature(text);
-    EXPECT_EQ(text, "1E05A0");
+    EXPECT_EQ(Got(b.engine.ReadSignature()), "1E05A0");
     const auto cmds = b.port.Commands();
     ASSERT_EQ(cmds.size(), 3u);
     for (uint8_t k = 0; k < 3; ++k) EXPECT_EQ(cmds[k], (Bytes{0x28, k, 0x00, 0x00}));
@@ -213,7 +213,7 @@ TEST(T89sSequence, EnterProgrammingPowersUpResetsThenEnables) {
 TEST(T89sSequence, EnterProgrammingFailsWithoutTheChipsEcho) {
     Bench b;
     b.fake.Echo = false;
-    EXPECT_FALSE(b.engine.EnterProgramming());
+    EXPECT_EQ(b.engine.EnterProgramming().Key(), "EngineNoEcho");
 
     RecordingPort empty;  // nothing connected: MISO floats high, every byte reads 0xFF
     VirtualClock clock;
@@ -230,7 +230,7 @@ TEST(T89sSequence, TransferClocksMsbFirstAndRestsLow) {
     Bench b;
     b.engine.SetBitDelay(9);
     const uint64_t start = b.clock.Peek();
-    EXPECT_EQ(b.engine.RawCommand(0xA5, 0x01, 0x80, 0x7E), 0x00);
+    EXPECT_EQ(Got(b.engine.RawCommand(0xA5, 0x01, 0x80, 0x7E)), 0x00);
     const uint64_t elapsed = b.clock.Peek() - start;
     EXPECT_EQ(b.port.Commands()[0], (Bytes{0xA5, 0x01, 0x80, 0x7E}));
 
@@ -259,7 +259,7 @@ TEST(T89sSequence, RawCommandReturnsTheFourthAnswerByte) {
         // Lock-bit read: bits 4..2 report LB3..LB1, a programmed bit reads 1.
         return (index == 3 && cmd[0] == 0x24) ? 0x1C : 0x00;
     });
-    EXPECT_EQ(b.engine.RawCommand(0x24, 0x00, 0x00, 0x00), 0x1C);
+    EXPECT_EQ(Got(b.engine.RawCommand(0x24, 0x00, 0x00, 0x00)), 0x1C);
     EXPECT_EQ(b.engine.RxBytes[3], 0x1C);
     EXPECT_EQ(b.engine.RxBytes[0], 0x00);
 }

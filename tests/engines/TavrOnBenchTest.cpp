@@ -12,9 +12,12 @@
 #include "sim/AvrChip.h"
 #include "sim/Bench.h"
 #include "sim/SimPort.h"
+#include "tests/support/Results.h"
 
 namespace tondrel {
 namespace {
+
+using testsupport::Got;
 
 using sim::AvrChip;
 using sim::Bench;
@@ -36,6 +39,7 @@ struct Desk {
         Current.EraseDelayMs = static_cast<int32_t>((facts->ChipEraseUs + 999) / 1000);
         Current.FlashReadback = facts->FlashReadback;
         Current.EepromReadback = facts->EepromReadback;
+        Current.EchoesEnable = facts->EchoesEnable;
         Env = {&Port, &Clock, &Current};
         Engine.InitPinMap();
         Engine.SetPortBase(0x378);
@@ -67,7 +71,7 @@ struct Desk {
     }
     std::vector<uint8_t> ReadFlash(size_t n) {
         std::vector<uint8_t> out(n);
-        for (size_t a = 0; a < n; ++a) out[a] = Engine.ReadFlashByte(static_cast<int32_t>(a));
+        for (size_t a = 0; a < n; ++a) out[a] = Got(Engine.ReadFlashByte(static_cast<int32_t>(a)));
         return out;
     }
 
@@ -100,8 +104,7 @@ TEST_P(TavrWholeChip, EraseWriteReadBackFlashAndEeprom) {
     Desk desk(GetParam());
     const sim::AvrFacts& f = desk.Chip().Facts();
     ASSERT_TRUE(desk.Engine.EnterProgramming());
-    std::string sig;
-    desk.Engine.ReadSignature(sig);
+    const std::string sig = Got(desk.Engine.ReadSignature());
     char expected[7];
     std::snprintf(expected, sizeof expected, "%02X%02X%02X", f.Signature[0], f.Signature[1],
                   f.Signature[2]);
@@ -109,13 +112,13 @@ TEST_P(TavrWholeChip, EraseWriteReadBackFlashAndEeprom) {
 
     // Leftovers of an earlier program: only an erase makes the new image writable.
     desk.Current.FlashDataEnd = 1;
-    desk.Engine.WriteFlashByte(0, 0x00);
-    desk.Engine.WriteFlashByte(1, 0x00);
-    desk.Engine.EraseChip();
+    (void)desk.Engine.WriteFlashByte(0, 0x00);
+    (void)desk.Engine.WriteFlashByte(1, 0x00);
+    (void)desk.Engine.EraseChip();
 
     const auto image = RandomImage(static_cast<size_t>(f.FlashSize), f.PageSize, 7);
     EXPECT_EQ(desk.WriteFlash(image), -1);
-    desk.Engine.LeaveProgramming();
+    (void)desk.Engine.LeaveProgramming();
 
     ASSERT_TRUE(desk.Engine.EnterProgramming());
     EXPECT_TRUE(desk.ReadFlash(image.size()) == image);
@@ -129,9 +132,9 @@ TEST_P(TavrWholeChip, EraseWriteReadBackFlashAndEeprom) {
         ASSERT_TRUE(desk.Engine.WriteEepromByte(static_cast<int32_t>(a), eeprom[a])) << a;
     }
     for (size_t a = 0; a < eeprom.size(); ++a) {
-        ASSERT_EQ(desk.Engine.ReadEepromByte(static_cast<int32_t>(a)), eeprom[a]) << a;
+        ASSERT_EQ(Got(desk.Engine.ReadEepromByte(static_cast<int32_t>(a))), eeprom[a]) << a;
     }
-    desk.Engine.LeaveProgramming();
+    (void)desk.Engine.LeaveProgramming();
 }
 
 INSTANTIATE_TEST_SUITE_P(Avr, TavrWholeChip,
@@ -151,22 +154,22 @@ TEST(TavrOnBench, LockedChipsRefuseWritesAndTheEngineSaysSo) {
     {
         Desk desk("ATmega16");
         ASSERT_TRUE(desk.Engine.EnterProgramming());
-        desk.Engine.EraseChip();
-        desk.Engine.RawCommand(0xAC, 0xFF, 0x00, 0xFC);  // LB2 and LB1 programmed
-        EXPECT_EQ(desk.Engine.RawCommand(0x58, 0x00, 0x00, 0x00), 0xFC);
+        (void)desk.Engine.EraseChip();
+        (void)desk.Engine.RawCommand(0xAC, 0xFF, 0x00, 0xFC);  // LB2 and LB1 programmed
+        EXPECT_EQ(Got(desk.Engine.RawCommand(0x58, 0x00, 0x00, 0x00)), 0xFC);
         std::vector<uint8_t> page(128, 0x12);
         EXPECT_EQ(desk.WriteFlash(page), 127);
         EXPECT_FALSE(desk.Engine.WriteEepromByte(0, 0x34));
         EXPECT_EQ(desk.Chip().Flash()[0], 0xFF);
         // An erase is the way back.
-        desk.Engine.EraseChip();
+        (void)desk.Engine.EraseChip();
         EXPECT_EQ(desk.WriteFlash(page), -1);
     }
     {
         Desk desk("AT90S2313");
         ASSERT_TRUE(desk.Engine.EnterProgramming());
-        desk.Engine.EraseChip();
-        desk.Engine.RawCommand(0xAC, 0xFD, 0x00, 0x00);  // lock mode 2: programming disabled
+        (void)desk.Engine.EraseChip();
+        (void)desk.Engine.RawCommand(0xAC, 0xFD, 0x00, 0x00);  // lock mode 2: programming disabled
         EXPECT_FALSE(desk.Engine.WriteFlashByte(0, 0x12));
         EXPECT_FALSE(desk.Engine.WriteEepromByte(0, 0x34));
     }
@@ -208,9 +211,7 @@ TEST(TavrOnBench, ChipOutOfStepIsBroughtBackByAResetPulse) {
     for (int glitch : {1, 5, 31}) {
         Desk desk("ATmega16", std::make_unique<GlitchingChip>(sim::CreateChip("ATmega16"), glitch));
         ASSERT_TRUE(desk.Engine.EnterProgramming()) << glitch;
-        std::string sig;
-        desk.Engine.ReadSignature(sig);
-        EXPECT_EQ(sig, "1E9403") << glitch;
+        EXPECT_EQ(Got(desk.Engine.ReadSignature()), "1E9403") << glitch;
     }
 }
 

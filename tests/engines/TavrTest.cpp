@@ -7,9 +7,12 @@
 
 #include "engines/Tavr.h"
 #include "tests/support/RecordingPort.h"
+#include "tests/support/Results.h"
 
 namespace tondrel {
 namespace {
+
+using testsupport::Got;
 
 using testsupport::Bytes;
 using testsupport::RecordingPort;
@@ -88,8 +91,8 @@ TEST_F(TavrFraming, LoadAndReadCommandsSelectTheByteOfTheWord) {
     EXPECT_TRUE(avr.WriteFlashByte(0x1235, 0xA7));
     EXPECT_TRUE(avr.WriteFlashByte(0x1234, 0x3C));
     fake.Flash[0x1235] = 0x66;
-    EXPECT_EQ(avr.ReadFlashByte(0x1235), 0x66);
-    avr.ReadFlashByte(0x1234);
+    EXPECT_EQ(Got(avr.ReadFlashByte(0x1235)), 0x66);
+    (void)avr.ReadFlashByte(0x1234);
     const auto c = Commands();
     ASSERT_EQ(c.size(), 4u);
     EXPECT_EQ(c[0], (Bytes{0x48, 0x09, 0x1A, 0xA7}));
@@ -232,7 +235,7 @@ TEST_F(TavrFraming, WaitsFollowTheChipsData) {
     // Chip erase waits the chip's own erase time.
     clock.Sleeps.clear();
     chip.EraseDelayMs = 9;
-    avr.EraseChip();
+    (void)avr.EraseChip();
     EXPECT_EQ(clock.Sleeps, (std::vector<uint32_t>{9}));
 }
 
@@ -303,37 +306,40 @@ TEST_F(TavrFraming, ChipThatEchoesOnlyOnASlowerClockIsKeptThere) {
     EXPECT_EQ(Commands().size(), 4u);  // 3, 3 again, 16, 64
 }
 
-TEST_F(TavrFraming, At90s1200IsEnteredWithoutAnEcho) {
+// Whether a chip echoes is the chip record's, from its part data: the AT90S1200 never does and
+// is entered without; any other AVR, and a chip the part data does not know, by its echo.
+TEST_F(TavrFraming, EchoIsCheckedWhereThePartDataSaysTheChipGivesOne) {
     fake.Echo = false;
-    chip.CurrentChipId = 4;
+    chip.Assign(ChipRecord{4, Method::Avr, "at90s1200", "1E9001", 1024, 64, 0});
+    EXPECT_FALSE(chip.EchoesEnable);
     EXPECT_TRUE(avr.EnterProgramming());
     EXPECT_EQ(Commands().size(), 1u);
-    chip.CurrentChipId = 0;
-    chip.CurrentChipName = "at90s1200";
-    port.ClearLog();
-    EXPECT_TRUE(avr.EnterProgramming());
-    EXPECT_EQ(Commands().size(), 1u);
+    for (const char* name : {"ATmega16", "ATmega16 made by hand"}) {
+        chip.Assign(ChipRecord{99, Method::Avr, name, "", 16384, 512, 128});
+        EXPECT_TRUE(chip.EchoesEnable) << name;
+        port.ClearLog();
+        EXPECT_EQ(avr.EnterProgramming().Key(), "EngineNoEcho") << name;
+        EXPECT_GT(Commands().size(), 1u) << name;
+    }
 }
 
 TEST_F(TavrFraming, KeptBytesSignatureRawCommandAndLeave) {
-    avr.ReadEepromByte(0x0123);
-    avr.EnterProgramming();
+    (void)avr.ReadEepromByte(0x0123);
+    (void)avr.EnterProgramming();
     auto c = Commands();
     EXPECT_EQ(c[1], (Bytes{0xAC, 0x53, 0x23, c[0][3]}));
 
-    std::string sig;
-    avr.ReadSignature(sig);
-    EXPECT_EQ(sig, "1E9403");
+    EXPECT_EQ(Got(avr.ReadSignature()), "1E9403");
     EXPECT_EQ(avr.LastSignature, "1E9403");
     c = Commands();
     EXPECT_EQ(c[2], (Bytes{0x30, 0x00, 0x00, 0x00}));
     EXPECT_EQ(c[4], (Bytes{0x30, 0x00, 0x02, 0x00}));
 
     clock.Sleeps.clear();
-    EXPECT_EQ(avr.RawCommand(0x58, 0x00, 0x00, 0x00), 0x5A);
+    EXPECT_EQ(Got(avr.RawCommand(0x58, 0x00, 0x00, 0x00)), 0x5A);
     EXPECT_EQ(clock.Sleeps, (std::vector<uint32_t>{20}));
 
-    avr.EraseChip();
+    (void)avr.EraseChip();
     EXPECT_EQ(Commands().back()[1], 0x80);
     EXPECT_EQ(clock.Sleeps.back(), 500u);
 
@@ -352,13 +358,13 @@ TEST_F(TavrFraming, ExtendedAddressByteSelectsTheBankOfLargeFlash) {
     UsePages(256, 0x3FFFF);
     EXPECT_TRUE(avr.EnterProgramming());
     port.ClearLog();
-    avr.ReadFlashByte(0x00010);
-    avr.ReadFlashByte(0x1FFFF);  // still bank 0: word 0xFFFF
-    avr.ReadFlashByte(0x20000);  // word 0x10000: bank 1
-    fake.Flash[0xFF] = 0xA5;     // the stand-in sees only the 16 address bits of the command
+    (void)avr.ReadFlashByte(0x00010);
+    (void)avr.ReadFlashByte(0x1FFFF);  // still bank 0: word 0xFFFF
+    (void)avr.ReadFlashByte(0x20000);  // word 0x10000: bank 1
+    fake.Flash[0xFF] = 0xA5;           // the stand-in sees only the 16 address bits of the command
     for (int32_t a = 0x20000; a < 0x20100; ++a) ASSERT_TRUE(avr.WriteFlashByte(a, 0xA5));
-    avr.ReadFlashByte(0x3FFFE);  // bank 1 still
-    avr.ReadFlashByte(0x00000);  // back to bank 0
+    (void)avr.ReadFlashByte(0x3FFFE);  // bank 1 still
+    (void)avr.ReadFlashByte(0x00000);  // back to bank 0
     auto c = Commands();
     ASSERT_EQ(c.size(), 266u);
     EXPECT_EQ(c[0], (Bytes{0x4D, 0x00, 0x00, 0x00}));
@@ -377,7 +383,7 @@ TEST_F(TavrFraming, ExtendedAddressByteSelectsTheBankOfLargeFlash) {
     port.ClearLog();
     chip.FlashSize = 128 * 1024;
     EXPECT_TRUE(avr.EnterProgramming());
-    avr.ReadFlashByte(0x1FFFF);
+    (void)avr.ReadFlashByte(0x1FFFF);
     c = Commands();
     ASSERT_EQ(c.size(), 2u);
     EXPECT_EQ(c[1][0], 0x28);

@@ -2,19 +2,25 @@
 // simulated chips through the bench.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "common/Text.h"
 #include "engines/Tpic.h"
 #include "engines/TpicA.h"
 #include "sim/Bench.h"
 #include "sim/PicChip.h"
 #include "sim/SimPort.h"
 #include "sim/TargetChip.h"
+#include "tests/engines/EngineOnBench.h"
+#include "tests/support/Results.h"
 
 namespace tondrel {
 namespace {
+
+using testsupport::Got;
 
 constexpr uint16_t kBase = 0x378;
 
@@ -140,12 +146,35 @@ struct WireRig {
     CurrentChip chip;
     EngineEnv env{&wire, &clock, &chip};
     Tpic pic{env};
+    TpicA picA{env};  // on the same wire, for the 87xA's sequences
     explicit WireRig(int32_t flashBytes = 16384) {
         chip.FlashSize = flashBytes;
-        pic.InitPinMap();
-        pic.SetPortBase(kBase);
+        for (PicEngine* e : {static_cast<PicEngine*>(&pic), static_cast<PicEngine*>(&picA)}) {
+            e->InitPinMap();
+            e->SetPortBase(kBase);
+        }
     }
+    // In programming mode, writing without verification, the wire's traffic so far forgotten.
+    void StartUnverified(PicEngine& e) {
+        e.SetAutoVerify(false);
+        (void)e.EnterProgramming();
+        wire.Clear();
+    }
+    // Writes `word` at byte address `address` as the Flash write does, low byte first: the low
+    // byte is only kept, the high byte sends the word. Gives the high byte's traffic; its
+    // outcome is left in Last.
+    std::vector<std::string> WriteWord(PicEngine& e, int32_t address, uint16_t word) {
+        const uint64_t before = wire.Accesses;
+        EXPECT_TRUE(e.WriteFlashByte(address, static_cast<uint8_t>(word)));
+        EXPECT_EQ(wire.Accesses, before) << "the low byte at " << address << " went out";
+        wire.Clear();
+        Last = e.WriteFlashByte(address + 1, static_cast<uint8_t>(word >> 8));
+        return wire.Tokens();
+    }
+    Status Last;
 };
+
+using Tokens = std::vector<std::string>;
 
 std::vector<std::string> Repeat(const std::string& token, int n) {
     return std::vector<std::string>(static_cast<size_t>(n), token);
@@ -158,11 +187,9 @@ std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> pa
 
 TEST(TpicFraming, CommandsAndFramesGoLsbFirstBetweenStartAndStopBits) {
     WireRig r;
-    r.pic.SetAutoVerify(false);
-    r.pic.EnterProgramming();
-    r.wire.Clear();
-    r.pic.WriteFlashByte(0, 0x35);
-    r.pic.WriteFlashByte(1, 0x12);
+    r.StartUnverified(r.pic);
+    (void)r.pic.WriteFlashByte(0, 0x35);
+    (void)r.pic.WriteFlashByte(1, 0x12);
     // Load Data (2 = 010000), frame 0 + 0x1235 LSB first + 0, Begin Programming (8 = 000100),
     // Increment Address (6 = 011000).
     EXPECT_EQ(r.wire.FallingBits(),
@@ -174,55 +201,32 @@ TEST(TpicFraming, CommandsAndFramesGoLsbFirstBetweenStartAndStopBits) {
               "011000");
 }
 
-TEST(TpicFraming, EvenByteWaitsForItsHighByteAndNothingIsSent) {
+TEST(TpicFraming, AWordGoesOutWithItsHighByteAndABlankOneOnlyMovesTheCounter) {
     WireRig r;
-    r.pic.EnterProgramming();
-    const uint64_t before = r.wire.Accesses;
-    EXPECT_TRUE(r.pic.WriteFlashByte(0, 0x34));
-    EXPECT_EQ(r.wire.Accesses, before);
-
-    r.pic.SetAutoVerify(false);
-    r.wire.Clear();
-    EXPECT_TRUE(r.pic.WriteFlashByte(1, 0x12));
-    EXPECT_EQ(r.wire.Tokens(), (std::vector<std::string>{"C2", "=1234", "C8", "C6"}));
-}
-
-TEST(TpicFraming, BlankWordCostsOneIncrementUnlessWriteBlank) {
-    WireRig r;
-    r.pic.SetAutoVerify(false);
-    r.pic.EnterProgramming();
-    r.wire.Clear();
-    r.pic.WriteFlashByte(0, 0xFF);
-    EXPECT_TRUE(r.pic.WriteFlashByte(1, 0x3F));
-    EXPECT_EQ(r.wire.Tokens(), (std::vector<std::string>{"C6"}));
-
+    r.StartUnverified(r.pic);
+    EXPECT_EQ(r.WriteWord(r.pic, 0, 0x1234), (Tokens{"C2", "=1234", "C8", "C6"}));
+    EXPECT_TRUE(r.Last);
+    EXPECT_EQ(r.WriteWord(r.pic, 2, 0x3FFF), (Tokens{"C6"}));
+    EXPECT_TRUE(r.Last);
     r.pic.SetWriteBlank(true);
-    r.wire.Clear();
-    r.pic.WriteFlashByte(2, 0xFF);
-    r.pic.WriteFlashByte(3, 0x3F);
-    EXPECT_EQ(r.wire.Tokens(), (std::vector<std::string>{"C2", "=3FFF", "C8", "C6"}));
+    EXPECT_EQ(r.WriteWord(r.pic, 4, 0x3FFF), (Tokens{"C2", "=3FFF", "C8", "C6"}));
 }
 
 TEST(TpicFraming, ConfigurationWordsAreReachedByReEntry) {
     WireRig r;
-    r.pic.SetAutoVerify(false);
-    r.pic.EnterProgramming();
-    r.wire.Clear();
-    r.pic.WriteFlashByte(0x400E, 0xF1);
-    EXPECT_TRUE(r.pic.WriteFlashByte(0x400F, 0x3F));
-    const auto config =
-        Join({{"L", "E", "C0", "=3FF1"}, Repeat("C6", 7), {"C2", "=3FF1", "C8", "C6"}});
-    EXPECT_EQ(r.wire.Tokens(), config);
-
-    r.wire.Clear();
-    r.pic.WriteFlashByte(0x4006, 0x02);
-    r.pic.WriteFlashByte(0x4007, 0x00);  // user ID 0x2003: three steps
-    EXPECT_EQ(r.wire.Tokens(),
+    r.StartUnverified(r.pic);
+    EXPECT_EQ(r.WriteWord(r.pic, 0x400E, 0x3FF1),
+              Join({{"L", "E", "C0", "=3FF1"}, Repeat("C6", 7), {"C2", "=3FF1", "C8", "C6"}}));
+    // User ID 0x2003: three steps.
+    EXPECT_EQ(r.WriteWord(r.pic, 0x4006, 0x0002),
               Join({{"L", "E", "C0", "=0002"}, Repeat("C6", 3), {"C2", "=0002", "C8", "C6"}}));
 
     // 0x2005 (reserved) and 0x2006 (device ID) are never written.
     const uint64_t before = r.wire.Accesses;
-    for (int32_t a = 0x400A; a <= 0x400D; ++a) EXPECT_TRUE(r.pic.WriteFlashByte(a, 0x00));
+    for (int32_t a : {0x400A, 0x400C}) {
+        EXPECT_EQ(r.WriteWord(r.pic, a, 0x0000), Tokens{});
+        EXPECT_TRUE(r.Last);
+    }
     EXPECT_EQ(r.wire.Accesses, before);
 }
 
@@ -234,61 +238,70 @@ TEST(TpicFraming, SizeGuardFollowsTheChipsProgramMemory) {
     for (const Case c :
          {Case{4096, 0x800}, Case{8192, 0x1000}, Case{2048, 0x400}, Case{16384, 0x2000}}) {
         WireRig r(c.flashBytes);
-        r.pic.SetAutoVerify(false);
-        r.pic.EnterProgramming();
-        const int32_t inside = c.firstOutside - 1;
-        r.wire.Clear();
-        r.pic.WriteFlashByte(inside * 2, 0x34);
-        EXPECT_TRUE(r.pic.WriteFlashByte(inside * 2 + 1, 0x12));
-        EXPECT_EQ(r.wire.Tokens().front(), "C2") << c.flashBytes;
+        r.StartUnverified(r.pic);
+        EXPECT_EQ(r.WriteWord(r.pic, (c.firstOutside - 1) * 2, 0x1234).front(), "C2")
+            << c.flashBytes;
         if (c.firstOutside >= 0x2000) continue;
 
+        // It would wrap onto word 0 and overwrite the program.
         const uint64_t before = r.wire.Accesses;
-        r.pic.WriteFlashByte(c.firstOutside * 2, 0x34);
-        EXPECT_FALSE(r.pic.WriteFlashByte(c.firstOutside * 2 + 1, 0x12)) << c.flashBytes;
+        EXPECT_EQ(r.WriteWord(r.pic, c.firstOutside * 2, 0x1234), Tokens{});
+        EXPECT_EQ(r.Last, Status::Error("EngineOutsideMemory", HexText(c.firstOutside, 4)))
+            << c.flashBytes;
         EXPECT_EQ(r.wire.Accesses, before);
 
         // A blank word out there is never programmed, even with WriteBlank on: the counter has
         // wrapped onto the program.
         r.pic.SetWriteBlank(true);
-        r.wire.Clear();
-        r.pic.WriteFlashByte(c.firstOutside * 2 + 2, 0xFF);
-        EXPECT_TRUE(r.pic.WriteFlashByte(c.firstOutside * 2 + 3, 0x3F));
-        EXPECT_EQ(r.wire.Tokens(), (std::vector<std::string>{"C6"}));
+        EXPECT_EQ(r.WriteWord(r.pic, c.firstOutside * 2 + 2, 0x3FFF), (Tokens{"C6"}));
+        EXPECT_TRUE(r.Last);
     }
 }
 
-TEST(TpicFraming, RawCommandOperations) {
+// The configuration operations by name, and by the numbers the configuration dialogs send: each
+// one whole programming session, the same traffic either way.
+TEST(TpicFraming, ConfigurationOperationsByNameAndByNumber) {
     WireRig r;
-    r.wire.Clear();
-    r.pic.RawCommand(17, 0x3F, 0xF1, 0x99);
-    EXPECT_EQ(r.wire.Tokens(),
-              Join({{"E", "C0", "=3FFF"}, Repeat("C6", 7), {"C2", "=3FF1", "C8", "L"}}));
+    const auto seek = [](int steps) { return Join({{"E", "C0", "=3FFF"}, Repeat("C6", steps)}); };
+    const struct {
+        uint8_t B1, B2, B3;
+        std::function<Status(Tpro&)> Named;
+        std::vector<std::string> Tokens;
+    } cases[] = {
+        {17, 0x3F, 0xF1, [](Tpro& e) { return e.WriteConfigWord(7, 0x3FF1); },
+         Join({seek(7), {"C2", "=3FF1", "C8", "L"}})},
+        {2, 0, 0, [](Tpro& e) { return e.ReadConfigWord(2).GetStatus(); },
+         Join({seek(2), {"C4", "=3FFF", "L"}})},
+        {12, 0x00, 0x7F, [](Tpro& e) { return e.WriteConfigWord(2, 0x007F); },
+         Join({seek(2), {"C2", "=007F", "C8", "L"}})},
+        {20, 0, 0, [](Tpro& e) { return e.EraseEverything(); },
+         Join({seek(7), {"C1", "C7", "C8", "C1", "C7", "L"}})},
+    };
+    for (const auto& c : cases) {
+        r.wire.Clear();
+        EXPECT_TRUE(r.pic.RawCommand(c.B1, c.B2, c.B3, 0x99)) << int{c.B1};
+        EXPECT_EQ(r.wire.Tokens(), c.Tokens) << int{c.B1};
+        r.wire.Clear();
+        EXPECT_TRUE(c.Named(r.pic)) << int{c.B1};
+        EXPECT_EQ(r.wire.Tokens(), c.Tokens) << int{c.B1};
+    }
 
+    // An unknown number only leaves programming mode; a word the named operations do not reach
+    // (reserved, device ID) is refused without a line moving.
     r.wire.Clear();
-    r.pic.RawCommand(2, 0, 0, 0);
-    EXPECT_EQ(r.wire.Tokens(), Join({{"E", "C0", "=3FFF"}, Repeat("C6", 2), {"C4", "=3FFF", "L"}}));
-
-    r.wire.Clear();
-    r.pic.RawCommand(12, 0x00, 0x7F, 0);
-    EXPECT_EQ(r.wire.Tokens(),
-              Join({{"E", "C0", "=3FFF"}, Repeat("C6", 2), {"C2", "=007F", "C8", "L"}}));
-
-    r.wire.Clear();
-    r.pic.RawCommand(5, 1, 2, 3);  // unknown: only the leave sequence
+    EXPECT_EQ(r.pic.RawCommand(5, 1, 2, 3).GetStatus().Key(), "EngineNotSupported");
     EXPECT_EQ(r.wire.Tokens(), std::vector<std::string>{});
     EXPECT_GT(r.wire.Accesses, 0u);
+    const uint64_t before = r.wire.Accesses;
+    for (int index : {-1, 4, 5, 6, 8}) {
+        EXPECT_EQ(r.pic.ReadConfigWord(index).GetStatus().Key(), "EngineNotSupported") << index;
+        EXPECT_EQ(r.pic.WriteConfigWord(index, 0).Key(), "EngineNotSupported") << index;
+    }
+    EXPECT_EQ(r.wire.Accesses, before);
 
+    TpicA& a = r.picA;
     r.wire.Clear();
-    r.pic.RawCommand(20, 0, 0, 0);
-    EXPECT_EQ(r.wire.Tokens(),
-              Join({{"E", "C0", "=3FFF"}, Repeat("C6", 7), {"C1", "C7", "C8", "C1", "C7", "L"}}));
-
-    TpicA a(r.env);
-    a.InitPinMap();
-    a.SetPortBase(kBase);
-    r.wire.Clear();
-    a.RawCommand(20, 0, 0, 0);
+    (void)a.RawCommand(20, 0, 0, 0);
     // The Load Configuration has no data word: the second Chip Erase goes out as the first
     // six bits of its frame and the chip leaves programming mode before the frame ends.
     EXPECT_EQ(r.wire.Tokens(), (std::vector<std::string>{"E", "C31", "C0", "L"}));
@@ -298,20 +311,40 @@ TEST(TpicFraming, RawCommandOperations) {
               "111110");
 }
 
+// Every erase/program cycle lasts what the chip record gives (its Flash write time, whole
+// milliseconds rounded up), or the family's longest where the record does not say.
+TEST(TpicFraming, EraseProgramCycleIsTheChipRecords) {
+    const struct {
+        bool AFamily;
+        int32_t CycleUs;
+        uint64_t Ms;
+    } cases[] = {
+        {false, 10000, 10}, {false, 7500, 8}, {false, 0, 13}, {true, 0, 10}, {true, 4000, 4}};
+    for (const auto& c : cases) {
+        WireRig r;
+        r.chip.FlashWriteDelayUs = c.CycleUs;
+        PicEngine& e = c.AFamily ? static_cast<PicEngine&>(r.picA) : r.pic;
+        e.SetAutoVerify(false);
+        const uint64_t start = r.clock.NowNs();
+        EXPECT_TRUE(e.WriteEepromByte(0, 0x5A));
+        const uint64_t ns = r.clock.NowNs() - start;
+        EXPECT_GE(ns, c.Ms * 1000000) << e.ClassName() << " " << c.CycleUs;
+        EXPECT_LT(ns, (c.Ms + 1) * 1000000) << e.ClassName() << " " << c.CycleUs;
+    }
+}
+
 TEST(TpicFraming, EraseSequences) {
     WireRig r;
-    r.pic.EnterProgramming();
+    (void)r.pic.EnterProgramming();
     r.wire.Clear();
-    r.pic.EraseChip();
+    (void)r.pic.EraseChip();
     EXPECT_EQ(r.wire.Tokens(),
               (std::vector<std::string>{"C3", "=3FFF", "C1", "C7", "C8", "C1", "C7", "C2", "=3FFF",
                                         "C1", "C7", "C8", "C1", "C7"}));
-    TpicA a(r.env);
-    a.InitPinMap();
-    a.SetPortBase(kBase);
+    TpicA& a = r.picA;
     r.wire.Clear();
     const uint64_t start = r.clock.NowMs();
-    a.EraseChip();
+    (void)a.EraseChip();
     EXPECT_EQ(r.wire.Tokens(), (std::vector<std::string>{"C9", "C8", "C11", "C8"}));
     EXPECT_GE(r.clock.NowMs() - start, 40u);
 }
@@ -320,25 +353,15 @@ TEST(TpicFraming, EraseSequences) {
 // block's other words are not erased; configuration and data memory keep the erase/program cycle.
 TEST(TpicFraming, AFamilyProgramsWordsWithoutErasingTheirBlock) {
     WireRig r;
-    TpicA a(r.env);
-    a.InitPinMap();
-    a.SetPortBase(kBase);
-    a.SetAutoVerify(false);
-    a.EnterProgramming();
-    r.wire.Clear();
-    a.WriteFlashByte(0, 0x34);
-    EXPECT_TRUE(a.WriteFlashByte(1, 0x12));
-    EXPECT_EQ(r.wire.Tokens(), (std::vector<std::string>{"C2", "=1234", "C24", "C23", "C6"}));
-
-    r.wire.Clear();
-    a.WriteFlashByte(0x400E, 0x72);
-    EXPECT_TRUE(a.WriteFlashByte(0x400F, 0x3F));
-    EXPECT_EQ(r.wire.Tokens(),
+    TpicA& a = r.picA;
+    r.StartUnverified(a);
+    EXPECT_EQ(r.WriteWord(a, 0, 0x1234), (Tokens{"C2", "=1234", "C24", "C23", "C6"}));
+    EXPECT_EQ(r.WriteWord(a, 0x400E, 0x3F72),
               Join({{"L", "E", "C0", "=3F72"}, Repeat("C6", 7), {"C2", "=3F72", "C8", "C6"}}));
 
     r.wire.Clear();
     EXPECT_TRUE(a.WriteEepromByte(0, 0x5A));
-    EXPECT_EQ(r.wire.Tokens(), (std::vector<std::string>{"C3", "=005A", "C8", "C6"}));
+    EXPECT_EQ(r.wire.Tokens(), (Tokens{"C3", "=005A", "C8", "C6"}));
 }
 
 // Countdowns: BitDelay + 1 after every clock edge (none when negative), and the extra ones after
@@ -358,7 +381,7 @@ TEST(TpicFraming, CountdownsUseTheLowBitsOfBitDelay) {
         r.pic.SetBitDelay(c.bitDelay);
         const uint64_t t0 = r.clock.NowNs();
         const uint64_t a0 = r.wire.Accesses;
-        r.pic.ReadFlashByte(0);  // one command and one frame: 13 + 33 clock edges
+        (void)r.pic.ReadFlashByte(0);  // one command and one frame: 13 + 33 clock edges
         const uint64_t spinNs =
             r.clock.NowNs() - t0 - (r.wire.Accesses - a0) * VirtualClock::kPortAccessNs;
         const int64_t perEdge = c.bitDelay < 0 ? 0 : int64_t{c.bitDelay} + 1;
@@ -372,47 +395,51 @@ TEST(TpicFraming, CountdownsUseTheLowBitsOfBitDelay) {
 
 // ---- whole operations on simulated chips ----
 
-struct BenchRig {
-    VirtualClock clock;
-    sim::Bench bench;
-    sim::SimPort port;
-    CurrentChip chip;
-    EngineEnv env{&port, &clock, &chip};
-    std::unique_ptr<PicEngine> engine;
+struct ChipCase {
+    const char* Name;
+    bool AFamily;
+    int32_t FlashBytes;
+    int32_t EepromBytes;
+    int32_t CycleUs;   // the catalogue's erase/program cycle
+    uint16_t Protect;  // configuration word with every protection bit cleared
+};
 
-    BenchRig(const std::string& name, bool aFamily, int32_t flashBytes, int32_t eepromBytes)
-        : bench(clock, sim::BenchOptions{sim::AdapterKind::Gen2, name, "", {}, {}}),
-          port(bench, &clock) {
-        chip.CurrentChipName = name;
-        chip.FlashSize = flashBytes;
-        chip.EEPROMSize = eepromBytes;
-        if (aFamily)
-            engine = std::make_unique<TpicA>(env);
-        else
-            engine = std::make_unique<Tpic>(env);
-        engine->InitPinMap();
-        engine->SetPortBase(kBase);
+const ChipCase k16F84A{"PIC16F84A", false, 2048, 64, 10000, 0x000F};
+const ChipCase k16F628{"PIC16F628", false, 4096, 128, 13000, 0x02FF};
+const ChipCase k16F877{"PIC16F877", false, 16384, 256, 8000, 0x0ECF};
+const ChipCase k16F873A{"PIC16F873A", true, 8192, 128, 10000, 0x1EFF};
+const ChipCase k16F877A{"PIC16F877A", true, 16384, 256, 10000, 0x1EFF};
+
+// The chip on the bench with the record its catalogue row gives.
+struct BenchRig : testsupport::EngineOnBench {
+    explicit BenchRig(const ChipCase& c, const sim::ChipFaults& faults = {})
+        : EngineOnBench(c.Name, c.AFamily ? Method::PicA : Method::Pic, faults) {
+        chip.CurrentChipName = c.Name;
+        chip.FlashSize = c.FlashBytes;
+        chip.EEPROMSize = c.EepromBytes;
+        chip.FlashWriteDelayUs = c.CycleUs;
     }
     sim::PicChip& Chip() { return *static_cast<sim::PicChip*>(bench.Chip()); }
 
     bool WriteImage(const std::vector<uint8_t>& image) {
-        engine->EnterProgramming();
+        (void)engine->EnterProgramming();
         for (size_t i = 0; i < image.size(); ++i)
             if (!engine->WriteFlashByte(static_cast<int32_t>(i), image[i])) return false;
-        engine->LeaveProgramming();
+        (void)engine->LeaveProgramming();
         return true;
     }
     std::vector<uint8_t> ReadImage(size_t bytes) {
         std::vector<uint8_t> out(bytes);
-        engine->EnterProgramming();
-        for (size_t i = 0; i < bytes; ++i) out[i] = engine->ReadFlashByte(static_cast<int32_t>(i));
-        engine->LeaveProgramming();
+        (void)engine->EnterProgramming();
+        for (size_t i = 0; i < bytes; ++i)
+            out[i] = Got(engine->ReadFlashByte(static_cast<int32_t>(i)));
+        (void)engine->LeaveProgramming();
         return out;
     }
     void Erase() {
-        engine->EnterProgramming();
-        engine->EraseChip();
-        engine->LeaveProgramming();
+        (void)engine->EnterProgramming();
+        (void)engine->EraseChip();
+        (void)engine->LeaveProgramming();
     }
 };
 
@@ -428,24 +455,15 @@ std::vector<uint8_t> RandomImage(size_t words, uint32_t seed) {
     return image;
 }
 
-struct ChipCase {
-    const char* Name;
-    bool AFamily;
-    int32_t FlashBytes;
-    int32_t EepromBytes;
-    uint16_t Protect;  // configuration word with every protection bit cleared
-};
-
 class PicEndToEnd : public ::testing::TestWithParam<ChipCase> {};
 
 TEST_P(PicEndToEnd, EraseWriteVerifyReadBackAndEeprom) {
     const ChipCase c = GetParam();
-    BenchRig r(c.Name, c.AFamily, c.FlashBytes, c.EepromBytes);
+    BenchRig r(c);
     ASSERT_TRUE(r.bench.Error().empty()) << r.bench.Error();
-    std::string id;
-    r.engine->EnterProgramming();
-    r.engine->ReadSignature(id);
-    r.engine->LeaveProgramming();
+    (void)r.engine->EnterProgramming();
+    const std::string id = Got(r.engine->ReadSignature());
+    (void)r.engine->LeaveProgramming();
     EXPECT_EQ(id.size(), 4u);
     EXPECT_EQ(std::stoi(id, nullptr, 16), r.Chip().Facts().DeviceId & 0xFFE0);
 
@@ -460,59 +478,59 @@ TEST_P(PicEndToEnd, EraseWriteVerifyReadBackAndEeprom) {
 
     std::vector<uint8_t> eeprom(static_cast<size_t>(c.EepromBytes));
     for (size_t i = 0; i < eeprom.size(); ++i) eeprom[i] = static_cast<uint8_t>(i * 37 + 5);
-    r.engine->EnterProgramming();
+    (void)r.engine->EnterProgramming();
     for (size_t i = 0; i < eeprom.size(); ++i)
         ASSERT_TRUE(r.engine->WriteEepromByte(static_cast<int32_t>(i), eeprom[i])) << i;
-    r.engine->LeaveProgramming();
-    r.engine->EnterProgramming();
+    (void)r.engine->LeaveProgramming();
+    (void)r.engine->EnterProgramming();
     for (size_t i = 0; i < eeprom.size(); ++i)
-        EXPECT_EQ(r.engine->ReadEepromByte(static_cast<int32_t>(i)), eeprom[i]) << i;
-    r.engine->LeaveProgramming();
+        EXPECT_EQ(Got(r.engine->ReadEepromByte(static_cast<int32_t>(i))), eeprom[i]) << i;
+    (void)r.engine->LeaveProgramming();
 }
 
 // Without the read-back poll nothing tells the engine that the chip is still busy: it must wait
 // out the chip's whole cycle, or the next command is lost and the words slide.
 TEST_P(PicEndToEnd, WithoutVerificationEveryWordAndByteStillLands) {
     const ChipCase c = GetParam();
-    BenchRig r(c.Name, c.AFamily, c.FlashBytes, c.EepromBytes);
+    BenchRig r(c);
     r.engine->SetAutoVerify(false);
     const auto image = RandomImage(40, 4);
     ASSERT_TRUE(r.WriteImage(image));
     EXPECT_EQ(r.ReadImage(image.size()), image);
 
-    r.engine->EnterProgramming();
+    (void)r.engine->EnterProgramming();
     for (int32_t i = 0; i < 16; ++i)
         ASSERT_TRUE(r.engine->WriteEepromByte(i, static_cast<uint8_t>(0xA0 + i)));
-    r.engine->LeaveProgramming();
+    (void)r.engine->LeaveProgramming();
     for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(r.Chip().DataCell(i), 0xA0 + i) << i;
 
-    r.engine->RawCommand(17, 0x3F, 0xF1, 0);
+    (void)r.engine->RawCommand(17, 0x3F, 0xF1, 0);
     const uint16_t mask = r.Chip().Facts().ConfigMask;
     EXPECT_EQ(r.Chip().ConfigCell(7), (0x3FF1 & mask) | (~mask & 0x3FFF));
 }
 
 TEST_P(PicEndToEnd, ConfigurationWordByRawOperationsAndProtectionUntilErased) {
     const ChipCase c = GetParam();
-    BenchRig r(c.Name, c.AFamily, c.FlashBytes, c.EepromBytes);
+    BenchRig r(c);
     const auto image = RandomImage(64, 3);
     ASSERT_TRUE(r.WriteImage(image));
 
-    r.engine->RawCommand(11, 0x12, 0x34, 0);
-    EXPECT_EQ(r.engine->RawCommand(1, 0, 0, 0), 0x1234);
-    r.engine->RawCommand(17, 0x3F, 0xF1, 0);
+    (void)r.engine->RawCommand(11, 0x12, 0x34, 0);
+    EXPECT_EQ(Got(r.engine->RawCommand(1, 0, 0, 0)), 0x1234);
+    (void)r.engine->RawCommand(17, 0x3F, 0xF1, 0);
     const uint16_t mask = r.Chip().Facts().ConfigMask;
-    EXPECT_EQ(r.engine->RawCommand(7, 0, 0, 0), (0x3FF1 & mask) | (~mask & 0x3FFF));
+    EXPECT_EQ(Got(r.engine->RawCommand(7, 0, 0, 0)), (0x3FF1 & mask) | (~mask & 0x3FFF));
 
-    r.engine->RawCommand(17, static_cast<uint8_t>(c.Protect >> 8),
-                         static_cast<uint8_t>(c.Protect & 0xFF), 0);
+    (void)r.engine->RawCommand(17, static_cast<uint8_t>(c.Protect >> 8),
+                               static_cast<uint8_t>(c.Protect & 0xFF), 0);
     const auto hidden = r.ReadImage(image.size());
     EXPECT_EQ(hidden, std::vector<uint8_t>(image.size(), 0x00));
     // The ordinary erase leaves a protected chip as it is; the forced erase clears it.
     r.Erase();
     EXPECT_EQ(r.ReadImage(8), std::vector<uint8_t>(8, 0x00));
-    r.engine->RawCommand(20, 0, 0, 0);
-    EXPECT_EQ(r.engine->RawCommand(7, 0, 0, 0), 0x3FFF);
-    EXPECT_EQ(r.engine->RawCommand(1, 0, 0, 0), 0x3FFF);
+    (void)r.engine->RawCommand(20, 0, 0, 0);
+    EXPECT_EQ(Got(r.engine->RawCommand(7, 0, 0, 0)), 0x3FFF);
+    EXPECT_EQ(Got(r.engine->RawCommand(1, 0, 0, 0)), 0x3FFF);
     const auto blank = r.ReadImage(image.size());
     for (size_t i = 0; i < blank.size(); ++i) EXPECT_EQ(blank[i], i % 2 ? 0x3F : 0xFF) << i;
     ASSERT_TRUE(r.WriteImage(image));
@@ -520,25 +538,19 @@ TEST_P(PicEndToEnd, ConfigurationWordByRawOperationsAndProtectionUntilErased) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Chips, PicEndToEnd,
-                         ::testing::Values(ChipCase{"PIC16F84A", false, 2048, 64, 0x000F},
-                                           ChipCase{"PIC16F628", false, 4096, 128, 0x02FF},
-                                           ChipCase{"PIC16F877", false, 16384, 256, 0x0ECF},
-                                           ChipCase{"PIC16F873A", true, 8192, 128, 0x1EFF},
-                                           ChipCase{"PIC16F877A", true, 16384, 256, 0x1EFF}),
+                         ::testing::Values(k16F84A, k16F628, k16F877, k16F873A, k16F877A),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(PicEndToEnd, SignatureOfA16F84AAtRevisionSevenIs0560) {
-    BenchRig r("PIC16F84A", false, 2048, 64);
+    BenchRig r(k16F84A);
     ASSERT_EQ(r.Chip().Facts().DeviceId, 0x0567);
-    std::string id;
-    r.engine->EnterProgramming();
-    r.engine->ReadSignature(id);
-    r.engine->LeaveProgramming();
-    EXPECT_EQ(id, "0560");
+    (void)r.engine->EnterProgramming();
+    EXPECT_EQ(Got(r.engine->ReadSignature()), "0560");
+    (void)r.engine->LeaveProgramming();
 }
 
 TEST(PicEndToEnd, ConfigurationAreaOfTheBufferGoesToConfigurationMemory) {
-    BenchRig r("PIC16F84A", false, 2048, 64);
+    BenchRig r(k16F84A);
     std::vector<uint8_t> image(0x4010, 0xFF);
     for (size_t i = 1; i < image.size(); i += 2) image[i] = 0x3F;
     image[0] = 0x83, image[1] = 0x16;            // word 0
@@ -558,43 +570,36 @@ TEST(PicEndToEnd, ConfigurationAreaOfTheBufferGoesToConfigurationMemory) {
 // it, so with "write 0xFF" on a gap is programmed as blank and verifies.
 TEST_P(PicEndToEnd, WordsAreCutToFourteenBitsBeforeWritingAndComparing) {
     const ChipCase c = GetParam();
-    BenchRig r(c.Name, c.AFamily, c.FlashBytes, c.EepromBytes);
+    BenchRig r(c);
     r.engine->SetWriteBlank(true);
-    r.engine->EnterProgramming();
+    (void)r.engine->EnterProgramming();
     const uint8_t bytes[] = {0xFF, 0xFF, 0x23, 0xC1, 0x45, 0x03};
     for (int32_t i = 0; i < 6; ++i) ASSERT_TRUE(r.engine->WriteFlashByte(i, bytes[i])) << i;
-    r.engine->LeaveProgramming();
+    (void)r.engine->LeaveProgramming();
     EXPECT_EQ(r.Chip().ProgramCell(0), 0x3FFF);
     EXPECT_EQ(r.Chip().ProgramCell(1), 0x0123);
     EXPECT_EQ(r.Chip().ProgramCell(2), 0x0345);
 }
 
 TEST(PicEndToEnd, StuckWordFailsItsVerifyAndWithoutVerifyWordsStillLandInOrder) {
-    VirtualClock clock;
-    sim::BenchOptions opts{sim::AdapterKind::Gen2, "PIC16F628", "", {}, {}};
-    opts.Faults.StuckAddress = 5;
-    sim::Bench bench(clock, opts);
-    sim::SimPort port(bench, &clock);
-    CurrentChip chip;
-    chip.FlashSize = 4096;
-    EngineEnv env{&port, &clock, &chip};
-    Tpic pic(env);
-    pic.InitPinMap();
-    pic.SetPortBase(kBase);
-    pic.EnterProgramming();
+    sim::ChipFaults stuck;
+    stuck.StuckAddress = 5;
+    BenchRig r(k16F628, stuck);
+    Tpro& pic = *r.engine;
+    (void)pic.EnterProgramming();
     for (int32_t w = 0; w < 5; ++w) {
-        pic.WriteFlashByte(2 * w, static_cast<uint8_t>(w));
+        (void)pic.WriteFlashByte(2 * w, static_cast<uint8_t>(w));
         ASSERT_TRUE(pic.WriteFlashByte(2 * w + 1, 0x01));
     }
-    pic.WriteFlashByte(10, 0x05);
+    (void)pic.WriteFlashByte(10, 0x05);
     EXPECT_FALSE(pic.WriteFlashByte(11, 0x01));
     pic.SetAutoVerify(false);
     for (int32_t w = 6; w < 10; ++w) {
-        pic.WriteFlashByte(2 * w, static_cast<uint8_t>(w));
+        (void)pic.WriteFlashByte(2 * w, static_cast<uint8_t>(w));
         EXPECT_TRUE(pic.WriteFlashByte(2 * w + 1, 0x02));
     }
-    pic.LeaveProgramming();
-    auto& model = *static_cast<sim::PicChip*>(bench.Chip());
+    (void)pic.LeaveProgramming();
+    sim::PicChip& model = r.Chip();
     EXPECT_EQ(model.ProgramCell(4), 0x0104);
     EXPECT_EQ(model.ProgramCell(5), 0x3FFF);
     // The failed word left the counter on 5, so the unverified run starts there.
@@ -611,8 +616,8 @@ namespace {
 TEST(PicEndToEnd, AllOnesWordIsSkippedAsBlank) {
     // A method-code-6 buffer is blank-filled with 0xFF: its gaps arrive as 0xFFFF and must be
     // passed over like 0x3FFF, or no real HEX file with a gap could be written.
-    BenchRig r("PIC16F877A", true, 16384, 256);
-    r.engine->EnterProgramming();
+    BenchRig r(k16F877A);
+    (void)r.engine->EnterProgramming();
     EXPECT_TRUE(r.engine->WriteFlashByte(0, 0xFF));
     EXPECT_TRUE(r.engine->WriteFlashByte(1, 0xFF));
     EXPECT_TRUE(r.engine->WriteFlashByte(2, 0x05));

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "engines/Engines.h"
 #include "engines/Tpro.h"
 #include "tests/support/RecordingPort.h"
+#include "tests/support/Results.h"
 
 namespace tondrel {
 namespace {
@@ -149,14 +154,19 @@ TEST(TproPinLayer, PlainTproOperationsLeaveThePortAlone) {
     PinBench b;
     Tpro pro(b.env);
     pro.SetPortBase(0x378);
-    std::string text = "keep";
-    pro.ReadSignature(text);
-    EXPECT_EQ(text, "keep");
-    EXPECT_FALSE(pro.EnterProgramming());
-    pro.EraseChip();
+    EXPECT_EQ(pro.ReadSignature().ValueOr("unread"), "");
+    // Everything else says it is not supported, the PIC configuration operations included.
+    const Status notSupported = Status::Error("EngineNotSupported");
+    EXPECT_EQ(pro.EnterProgramming(), notSupported);
+    EXPECT_EQ(pro.EraseChip(), notSupported);
     pro.InitPinMap();
-    EXPECT_EQ(pro.ReadFlashByte(7), 0);
-    EXPECT_EQ(pro.RawCommand(0xAC, 0x53, 0, 0), 0);
+    EXPECT_EQ(pro.WriteFlashByte(7, 0), notSupported);
+    EXPECT_EQ(pro.ReadFlashByte(7).GetStatus(), notSupported);
+    EXPECT_EQ(pro.WriteEepromByte(7, 0), notSupported);
+    EXPECT_EQ(pro.RawCommand(0xAC, 0x53, 0, 0).GetStatus(), notSupported);
+    EXPECT_EQ(pro.ReadConfigWord(7).GetStatus(), notSupported);
+    EXPECT_EQ(pro.WriteConfigWord(7, 0x3FFF), notSupported);
+    EXPECT_EQ(pro.EraseEverything(), notSupported);
     pro.SetAutoVerify(true);
     pro.SetBitDelay(5);
     EXPECT_EQ(b.port.Accesses(), 0u);
@@ -195,6 +205,55 @@ TEST(TproHelpers, PollGivesUpJustAfterOneSecond) {
     EXPECT_TRUE(pro.PollReadBack([&] { return ++reads == 3; }));
     EXPECT_EQ(reads, 3);
     EXPECT_EQ(b.clock.Peek(), before);
+}
+
+// A port that reports one failed access, as a vanished parallel port does.
+class FailingPort : public RecordingPort {
+  public:
+    std::string TakeError() override { return std::exchange(Failure, std::string()); }
+    std::string Failure;
+};
+
+// Whatever an operation itself found, a port that failed during it is the outcome, taken from
+// the port once: the next operation on a working port is fine again.
+TEST(TproPortFailure, EveryOperationOfEveryEngineEndsWithThePortsFailure) {
+    const std::string failure = "/dev/parport0: No such device";
+    for (Method method : kSearchOrder) {
+        FailingPort port;
+        VirtualClock clock;
+        CurrentChip chip;
+        chip.FlashSize = 4096;
+        EngineEnv env{&port, &clock, &chip};
+        auto engine = MakeEngine(method, env);
+        Tpro& e = *engine;
+        EXPECT_STREQ(e.ClassName(), Traits(method).EngineClass);
+        e.InitPinMap();
+        e.SetPortBase(0x378);
+        e.SetAutoVerify(false);
+        const std::pair<const char*, std::function<Status()>> ops[] = {
+            {"ReadSignature", [&] { return e.ReadSignature().GetStatus(); }},
+            {"EnterProgramming", [&] { return e.EnterProgramming(); }},
+            {"EraseChip", [&] { return e.EraseChip(); }},
+            {"WriteFlashByte", [&] { return e.WriteFlashByte(1, 0x12); }},
+            {"ReadFlashByte", [&] { return e.ReadFlashByte(1).GetStatus(); }},
+            {"WriteEepromByte", [&] { return e.WriteEepromByte(1, 0x12); }},
+            {"ReadEepromByte", [&] { return e.ReadEepromByte(1).GetStatus(); }},
+            {"RawCommand", [&] { return e.RawCommand(0x30, 0, 0, 0).GetStatus(); }},
+            {"ReadConfigWord", [&] { return e.ReadConfigWord(7).GetStatus(); }},
+            {"WriteConfigWord", [&] { return e.WriteConfigWord(0, 0x1234); }},
+            {"EraseEverything", [&] { return e.EraseEverything(); }},
+            {"LeaveProgramming", [&] { return e.LeaveProgramming(); }},
+        };
+        for (const auto& [name, op] : ops) {
+            port.Failure = failure;
+            const Status got = op();
+            if (got.Key() == "EngineNotSupported") continue;  // does nothing, asks nothing
+            EXPECT_EQ(got, Verbatim(failure)) << e.ClassName() << " " << name;
+            EXPECT_EQ(port.Failure, "") << e.ClassName() << " " << name;
+        }
+        port.Failure.clear();
+        EXPECT_TRUE(e.LeaveProgramming()) << e.ClassName();
+    }
 }
 
 }  // namespace

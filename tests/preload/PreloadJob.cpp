@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "engines/T89s.h"
-#include "engines/T89s8252.h"
 #include "engines/Tavr.h"
 #include "engines/TpicA.h"
 #include "sim/AvrChip.h"
@@ -54,25 +53,27 @@ JobOutcome RunJob(const std::string& chip, int32_t bytes, uint32_t seed, PortIo&
     if (pic)                                              // program words are 14 bits wide
         for (size_t i = 1; i < image.size(); i += 2) image[i] &= 0x3F;
 
-    engine->EnterProgramming();
-    engine->ReadSignature(out.Signature);
-    engine->LeaveProgramming();
+    (void)engine->EnterProgramming();
+    out.Signature = engine->ReadSignature().ValueOr("");
+    (void)engine->LeaveProgramming();
 
-    engine->EnterProgramming();
-    engine->EraseChip();
-    engine->LeaveProgramming();
+    (void)engine->EnterProgramming();
+    (void)engine->EraseChip();
+    (void)engine->LeaveProgramming();
 
     current.FlashDataEnd = bytes - 1;
-    engine->EnterProgramming();
+    (void)engine->EnterProgramming();
     for (int32_t a = 0; a < bytes && out.FailedWrite < 0; ++a)
         if (!engine->WriteFlashByte(a, image[static_cast<size_t>(a)])) out.FailedWrite = a;
-    engine->LeaveProgramming();
+    (void)engine->LeaveProgramming();
 
-    engine->EnterProgramming();
+    (void)engine->EnterProgramming();
     out.ReadBackMatches = true;
-    for (int32_t a = 0; a < bytes; ++a)
-        if (engine->ReadFlashByte(a) != image[static_cast<size_t>(a)]) out.ReadBackMatches = false;
-    engine->LeaveProgramming();
+    for (int32_t a = 0; a < bytes; ++a) {
+        const Result<uint8_t> got = engine->ReadFlashByte(a);
+        if (!got || *got != image[static_cast<size_t>(a)]) out.ReadBackMatches = false;
+    }
+    (void)engine->LeaveProgramming();
     return out;
 }
 

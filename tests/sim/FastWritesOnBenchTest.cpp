@@ -11,13 +11,15 @@
 
 #include "engines/Engines.h"
 #include "engines/T89s.h"
-#include "engines/T89s8252.h"
 #include "engines/Tavr.h"
 #include "sim/Bench.h"
 #include "sim/SimPort.h"
+#include "tests/support/Results.h"
 
 namespace tondrel::sim {
 namespace {
+
+using testsupport::Got;
 
 using Frame = std::vector<uint8_t>;
 
@@ -101,7 +103,7 @@ struct Desk {
 // their byte.
 std::vector<int32_t> LostBytes(const Case& c, const std::vector<uint8_t>& image, uint32_t gapMs) {
     Desk desk(c);
-    desk.Engine->EnterProgramming();
+    (void)desk.Engine->EnterProgramming();
     for (int32_t a = 0; a < c.Bytes; ++a) {
         desk.Send(c.Write(a, image[size_t(a)]));
         desk.Clock.SleepMs(gapMs);
@@ -110,10 +112,10 @@ std::vector<int32_t> LostBytes(const Case& c, const std::vector<uint8_t>& image,
     std::vector<int32_t> lost;
     for (int32_t a = 0; a < c.Bytes; ++a) {
         const uint8_t got =
-            c.Eeprom ? desk.Engine->ReadEepromByte(a) : desk.Engine->ReadFlashByte(a);
+            c.Eeprom ? Got(desk.Engine->ReadEepromByte(a)) : Got(desk.Engine->ReadFlashByte(a));
         if (got != image[size_t(a)]) lost.push_back(a);
     }
-    desk.Engine->LeaveProgramming();
+    (void)desk.Engine->LeaveProgramming();
     return lost;
 }
 
