@@ -13,6 +13,7 @@
 #include "engines/Tavr.h"
 #include "sim/Bench.h"
 #include "sim/SimPort.h"
+#include "sim/backend/BenchBackEnd.h"
 
 namespace {
 
@@ -85,8 +86,10 @@ double SessionWrite(const std::vector<uint8_t>& image, const std::string& dbPath
     auto db = db::Database::Open(dbPath, error);
     core::PortOptions options;
     options.Port = "sim:ATmega16";
-    auto ports = core::PortSet::Open(options, error);
-    if (!db || !ports) return -1;
+    sim::RegisterBenchBackEnd();
+    auto opened = core::PortSet::Open(options);
+    if (!db || !opened) return -1;
+    const std::unique_ptr<core::PortSet> ports = std::move(opened).Value();
     QuietView view;
     core::Session session(view, *db, *ports);
     if (!session.Start(error) || !session.AutoSearch()) return -1;

@@ -255,9 +255,9 @@ class Runner {
             view_.Error(result.Error);
             return kFailed;
         }
-        std::string portError = session_.Ports.TakeError();
-        if (!portError.empty()) {
-            view_.Error(portError);
+        const Status portError = session_.Ports.TakeError();
+        if (!portError.Ok()) {
+            view_.Error(portError.Text(session_.CurrentLanguage()));
             return kFailed;
         }
         return kOk;
@@ -293,8 +293,8 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
         for (const auto& chip : chips) view.Result(ChipLine(chip));
         return kOk;
     }
-    if (!args.Port.empty() && !core::CheckPortName(args.Port, error)) {
-        view.Error(error);
+    if (const Status name = core::CheckPortName(args.Port); !name.Ok()) {
+        view.Error(name.Text(Language::English));
         return kUsage;
     }
     core::PortOptions options;
@@ -302,20 +302,21 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
     options.Lpt = args.Lpt;
     options.SimState = args.SimState.empty() ? DefaultSimState(args.Port) : args.SimState;
     options.FallBackToBench = false;  // a script must know which port it drives
-    auto ports = core::PortSet::Open(options, error);
-    if (!ports) {
-        view.Error(error);
+    auto opened = core::PortSet::Open(options);
+    if (!opened) {
+        view.Error(opened.Error().Text(Language::English));
         if (args.Port.empty())
             view.Error("to try without hardware, run on the simulated bench: --port sim:ATmega16");
         return kFailed;
     }
+    const std::unique_ptr<core::PortSet> ports = std::move(opened).Value();
     int status = kFailed;
     {
         Runner runner(args, view, *database, *ports);
         status = runner.Go();
     }
-    if (!ports->Close(error)) {
-        view.Error("cannot keep the simulated chip: " + error);
+    if (const Status closed = ports->Close(); !closed.Ok()) {
+        view.Error("cannot keep the simulated chip: " + closed.Text(Language::English));
         if (status == kOk) status = kFailed;
     }
     if (status != kOk) view.ShowHeldReport();

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "adapter/Controller.h"
 #include "common/Text.h"
 #include "core/Maker.h"
 #include "core/SessionScope.h"
@@ -14,9 +15,6 @@
 namespace tondrel::core {
 
 namespace {
-
-// The identification request's control code; also the rest handshake at shut-down.
-constexpr uint8_t kIdentify = 14;
 
 // Forwards every register access to the port the set has at that register's base. Port bases
 // are multiples of four, so the base is the address with its register bits cleared.
@@ -53,29 +51,23 @@ class RoutedPort : public PortIo {
 // ---- modes ----
 
 int ModeControlCode(int mode) {
-    static constexpr int codes[] = {1, 1, 3, 8, 11, 10, 9};
-    return mode >= kModeMcu && mode <= kModeMsp430 ? codes[mode - 1] : -1;
+    const adapter::DownloadMode* m = adapter::FindMode(mode);
+    return m ? m->ControlCode : -1;
 }
 
 const char* ModeLookupName(int mode) {
-    static const char* const names[] = {"mcu",    "altera", "xilinx", "lattice",
-                                        "EEProm", "ARM",    "Msp430"};
-    return mode >= kModeMcu && mode <= kModeMsp430 ? names[mode - 1] : "";
+    const adapter::DownloadMode* m = adapter::FindMode(mode);
+    return m ? m->LookupKey : "";
 }
 
 const char* ModeUpdateName(int mode) {
-    static const char* const names[] = {"mcu",    "altera", "xilinx", "lattice",
-                                        "eeprom", "arm",    "msp430"};
-    return mode >= kModeMcu && mode <= kModeMsp430 ? names[mode - 1] : "";
+    const adapter::DownloadMode* m = adapter::FindMode(mode);
+    return m ? m->UpdateKey : "";
 }
 
 int ModeFromName(const std::string& name) {
-    static const char* const names[] = {"mcu",    "altera", "xilinx", "lattice",
-                                        "eprom3", "arm",    "msp430"};
-    const std::string lower = Lower(name);
-    for (int i = 0; i < 7; ++i)
-        if (lower == names[i]) return i + 1;
-    return 0;
+    const adapter::DownloadMode* m = adapter::FindModeByName(name);
+    return m ? m->Number : 0;
 }
 
 // ---- construction ----
@@ -206,7 +198,7 @@ bool Session::SaveSettings() {
         view_.Inform(text);
     }
     // The adapter goes to rest whatever the database said.
-    Handshake(kIdentify);
+    Handshake(adapter::kIdentifyCode);
     return ok;
 }
 
@@ -233,67 +225,40 @@ void Session::ShowPortChecks() {
 // ---- adapter ----
 
 void Session::Handshake(uint8_t code) {
-    current_->WriteControlPort(code);
-    current_->WriteDataPort(0xAC);
-    current_->WriteDataPort(0xAA);
-    current_->WriteDataPort(0x00);
-    current_->WriteControlPort(0x00);
+    adapter::SendHandshake(*current_, code);
 }
 
 void Session::SendModeCommand(int mode) {
-    const int code = ModeControlCode(mode);
-    if (code < 0) {
-        current_->WriteDataPort(0x00);
-        current_->WriteControlPort(0x00);
-        return;
-    }
-    Handshake(static_cast<uint8_t>(code));
+    adapter::SendModeCommand(*current_, mode);
 }
 
 bool Session::DetectHardware() {
-    Handshake(kIdentify);
-    const uint8_t s = current_->ReadStatusPort() & 0xF8;
-    if (s == 0x00 || s == 0x08) {
-        view_.SetLabel("HardwareVer", T("CoreHwBrisk"));
-        view_.SetLabel("hardware1", T("CoreHwVersion10"));
-        view_.SetLabel("hardware2", T(s == 0x00 ? "CoreHwKernel10" : "CoreHwKernel20"));
-        HardwareGen = 1;
-        EnableAll({"MEEProm3", "SbtnEEProm3"}, false);
-        return true;
-    }
-    if (s == 0xA0) {
-        view_.SetLabel("HardwareVer", T("CoreHwRegal"));
-        view_.SetLabel("hardware1", T("CoreHwVersion20"));
-        view_.SetLabel("hardware2", T("CoreHwKernel10"));
-        HardwareGen = 2;
-        EnableAll({"MEEProm3", "SbtnEEProm3"}, true);
-        return true;
-    }
-    // No controller answered: an Altera cable loops D7 back to the status lines.
-    auto loop = [this](uint8_t& high, uint8_t& low) {
-        current_->SetPin(9, true);
-        high = current_->ReadStatusPort() & 0x28;
-        current_->SetPin(9, false);
-        low = current_->ReadStatusPort() & 0x28;
-    };
-    uint8_t a = 0, b = 0;
-    loop(a, b);
-    std::string cable;
-    if (a == 0x20 && b == 0x00) {
-        cable = "ByteBlaster";
-    } else {
-        uint8_t x = 0, y = 0;
-        loop(x, y);
-        if (x == 0x28 && y == 0x08) cable = "ByteBlasterMV";
-    }
-    if (!cable.empty()) {
-        view_.SetLabel("HardwareVer", T("CoreHwAltera"));
-        view_.SetLabel("hardware1", T("CoreHwVersion"));
-        view_.SetLabel("hardware2", cable);
-        HardwareGen = 3;
-        EnableAll({"MEEProm3", "SbtnEEProm3"}, true);
-        AlteraBanner();
-        return true;
+    const adapter::AdapterIdentity id = adapter::Identify(*current_);
+    switch (id.Kind) {
+        case adapter::AdapterKind::Gen1:
+            view_.SetLabel("HardwareVer", T("CoreHwBrisk"));
+            view_.SetLabel("hardware1", T("CoreHwVersion10"));
+            view_.SetLabel("hardware2", T(id.Firmware == 1 ? "CoreHwKernel10" : "CoreHwKernel20"));
+            HardwareGen = 1;
+            EnableAll({"MEEProm3", "SbtnEEProm3"}, false);
+            return true;
+        case adapter::AdapterKind::Gen2:
+            view_.SetLabel("HardwareVer", T("CoreHwRegal"));
+            view_.SetLabel("hardware1", T("CoreHwVersion20"));
+            view_.SetLabel("hardware2", T("CoreHwKernel10"));
+            HardwareGen = 2;
+            EnableAll({"MEEProm3", "SbtnEEProm3"}, true);
+            return true;
+        case adapter::AdapterKind::Altera:
+            view_.SetLabel("HardwareVer", T("CoreHwAltera"));
+            view_.SetLabel("hardware1", T("CoreHwVersion"));
+            view_.SetLabel("hardware2", std::string(id.Cable));
+            HardwareGen = 3;
+            EnableAll({"MEEProm3", "SbtnEEProm3"}, true);
+            AlteraBanner();
+            return true;
+        case adapter::AdapterKind::None:
+            break;
     }
     ReportNoHardware();
     return false;

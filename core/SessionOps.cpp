@@ -42,10 +42,10 @@ bool Session::Preamble(std::string* signature) {
 }
 
 bool Session::PortFailed() {
-    const std::string error = Ports.TakeError();
-    if (error.empty()) return false;
+    const Status error = Ports.TakeError();
+    if (error.Ok()) return false;
     Line("");
-    Line(TrFormat("CorePortFailed", CurrentLanguage(), error));
+    Line(TrFormat("CorePortFailed", CurrentLanguage(), error.Text(CurrentLanguage())));
     Sound("err");
     return true;
 }

@@ -202,7 +202,7 @@ bool MeasureEngine(const Probe& probe, const std::vector<ChipRecord>& chips, Eng
         sim::BenchOptions options;
         options.ChipName = chip.Name;
         sim::Bench bench(clock, options);
-        if (!bench.Error().empty()) continue;
+        if (!bench.Error().Ok()) continue;
         sim::SimPort port(bench, &clock);
         CurrentChip current;
         current.Assign(chip);

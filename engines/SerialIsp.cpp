@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "adapter/Wiring.h"
+
 namespace tondrel {
 
 namespace {
@@ -14,13 +16,14 @@ uint8_t PinNumber(uint16_t pin) {
 void SerialIsp::InitPinMap() {
     AutoVerify = 1;
     WriteBlank = 0;
-    RstPin = 3;
-    MosiPin = 8;
-    MisoPin = 11;
-    SckPin = 2;
-    EnablePin = 14;
-    EnableActiveLevel = 0;
-    EnableIdleLevel = 1;
+    const adapter::Wiring& w = adapter::kSerialIspWiring;
+    RstPin = w.Rst;
+    MosiPin = w.Mosi;
+    MisoPin = w.Miso;
+    SckPin = w.Sck;
+    EnablePin = w.Enable;
+    EnableActiveLevel = w.EnableActiveLevel ? 1 : 0;
+    EnableIdleLevel = w.EnableActiveLevel ? 0 : 1;
 }
 
 void SerialIsp::SetRst(bool level) {

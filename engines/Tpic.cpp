@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "adapter/Wiring.h"
+
 namespace tondrel {
 
 namespace {
@@ -70,14 +72,15 @@ void PicEngine::InitPinMap() {
     AutoVerify = 1;
     WriteBlank = 0;
     BitDelay = 1;
-    ModePin = 4;
-    RstPin = 3;
-    MisoPin = 11;
-    MosiPin = 8;
-    SckPin = 2;
-    EnablePin = 14;
-    EnableActiveLevel = 0;
-    EnableIdleLevel = 1;
+    const adapter::Wiring& w = adapter::kPicWiring;
+    ModePin = w.Mode;
+    RstPin = w.Rst;
+    MisoPin = w.Miso;
+    MosiPin = w.Mosi;
+    SckPin = w.Sck;
+    EnablePin = w.Enable;
+    EnableActiveLevel = w.EnableActiveLevel ? 1 : 0;
+    EnableIdleLevel = w.EnableActiveLevel ? 0 : 1;
 }
 
 bool PicEngine::EnterProgramming() {

@@ -544,11 +544,12 @@ bool TMain::Initialize(QString& error) {
         error = QString::fromStdString(e);
         return false;
     }
-    ports_ = core::PortSet::Open(options_.Port, e);
-    if (!ports_) {
-        error = QString::fromStdString(e);
+    auto opened = core::PortSet::Open(options_.Port);
+    if (!opened) {
+        error = QString::fromStdString(opened.Error().Text(Language::English));
         return false;
     }
+    ports_ = std::move(opened).Value();
     session_ = std::make_unique<core::Session>(*this, *db_, *ports_);
     // --lpt names the connector the adapter is on; it wins over the stored choice.
     session_->PortBaseOverride = core::BaseForLpt(options_.Port.Lpt);
@@ -558,8 +559,8 @@ bool TMain::Initialize(QString& error) {
     }
     if (ports_->FellBack()) {
         AppendLine("");
-        AppendLine(
-            TrFormat("Gui.Simulated", session_->CurrentLanguage(), ports_->FallBackReason()));
+        AppendLine(TrFormat("Gui.Simulated", session_->CurrentLanguage(),
+                            ports_->FallBackReason().Text(session_->CurrentLanguage())));
     }
     ApplyLanguage();
     RefreshStatus();
@@ -1146,8 +1147,8 @@ void TMain::Shutdown() {
     if (!session_ || closing_) return;
     closing_ = true;
     session_->SaveSettings();
-    std::string error;
-    if (!ports_->Close(error)) AppendLine(error);
+    if (const Status closed = ports_->Close(); !closed.Ok())
+        AppendLine(closed.Text(session_->CurrentLanguage()));
     if (!options_.WindowStatePath.isEmpty()) {
         QSettings kept(options_.WindowStatePath, QSettings::IniFormat);
         kept.setValue("window/geometry", saveGeometry());

@@ -6,7 +6,9 @@
 
 #include "core/Ports.h"
 #include "sim/Bench.h"
+#include "sim/backend/BenchBackEnd.h"
 #include "tests/db/TempDir.h"
+#include "tests/support/StatusText.h"
 
 namespace tondrel::core {
 namespace {
@@ -21,18 +23,17 @@ PortOptions Opts(std::string port, int lpt = 0, std::string state = {}, bool fal
 }
 
 std::unique_ptr<PortSet> OpenOk(PortOptions options) {
-    std::string error;
-    auto set = PortSet::Open(options, error);
-    EXPECT_NE(set, nullptr) << error;
-    EXPECT_TRUE(set == nullptr || error.empty()) << error;
-    return set;
+    sim::RegisterBenchBackEnd();
+    auto set = PortSet::Open(options);
+    EXPECT_TRUE(set.Ok()) << English(set);
+    return set ? std::move(set).Value() : nullptr;
 }
 
 std::string OpenError(PortOptions options) {
-    std::string error;
-    auto set = PortSet::Open(options, error);
-    EXPECT_EQ(set, nullptr);
-    return error;
+    sim::RegisterBenchBackEnd();
+    auto set = PortSet::Open(options);
+    EXPECT_FALSE(set.Ok());
+    return English(set);
 }
 
 // The status register at a base, as the PC reads it.
@@ -63,7 +64,8 @@ TEST(PortSet, FallsBackToTheBenchOnlyWhenAskedAndNoPortWasNamed) {
     ASSERT_NE(set, nullptr);
     EXPECT_TRUE(set->Simulated());
     EXPECT_TRUE(set->FellBack());
-    EXPECT_NE(set->FallBackReason().find("/dev/parport0"), std::string::npos);
+    EXPECT_NE(set->FallBackReason().Text(Language::English).find("/dev/parport0"),
+              std::string::npos);
     EXPECT_NE(set->Describe().find("ATmega16"), std::string::npos);
 
     // A named port never falls back.
@@ -106,20 +108,18 @@ TEST(PortSet, ChipStateIsLoadedAtOpenAndSavedByClose) {
         auto set = OpenOk(Opts("sim:AT89S52", 0, state));
         ASSERT_NE(set, nullptr);
         ASSERT_NE(set->GetBench(), nullptr);
-        std::string error;
-        EXPECT_TRUE(set->Close(error)) << error;
+        EXPECT_EQ(English(set->Close()), "");
     }
     EXPECT_TRUE(std::filesystem::exists(state));
     {
         auto set = OpenOk(Opts("sim:AT89S52", 0, state));
         ASSERT_NE(set, nullptr);
-        EXPECT_TRUE(set->GetBench()->Error().empty());
+        EXPECT_EQ(English(set->GetBench()->Error()), "");
     }
     // An adapter without a chip has nothing to keep: closing is not a failure.
     auto empty = OpenOk(Opts("sim:empty", 0, dir.File("empty.state")));
     ASSERT_NE(empty, nullptr);
-    std::string error;
-    EXPECT_TRUE(empty->Close(error)) << error;
+    EXPECT_EQ(English(empty->Close()), "");
     EXPECT_FALSE(std::filesystem::exists(dir.File("empty.state")));
 }
 

@@ -441,7 +441,7 @@ class PicEndToEnd : public ::testing::TestWithParam<ChipCase> {};
 TEST_P(PicEndToEnd, EraseWriteVerifyReadBackAndEeprom) {
     const ChipCase c = GetParam();
     BenchRig r(c.Name, c.AFamily, c.FlashBytes, c.EepromBytes);
-    ASSERT_TRUE(r.bench.Error().empty()) << r.bench.Error();
+    ASSERT_TRUE(r.bench.Error().Ok()) << r.bench.Error().Text(Language::English);
     std::string id;
     r.engine->EnterProgramming();
     r.engine->ReadSignature(id);

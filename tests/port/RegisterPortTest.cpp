@@ -32,7 +32,7 @@ class MemoryPort : public RegisterPort {
 
 TEST(RegisterPortShadow, OneBitChangeIsOneWriteAndNoChangeIsFree) {
     MemoryPort plain(false), shadowed(true);
-    const uint64_t seedReads = shadowed.RegisterReads();  // the two seeding reads
+    const uint64_t seedReads = shadowed.Reads();  // the two seeding reads
     for (RegisterPort* p :
          {static_cast<RegisterPort*>(&plain), static_cast<RegisterPort*>(&shadowed)}) {
         p->SetPortBit(0x378, 3);
@@ -41,10 +41,10 @@ TEST(RegisterPortShadow, OneBitChangeIsOneWriteAndNoChangeIsFree) {
         p->PortOut(0x37A, 0x0B);
         p->PortOut(0x37A, 0x0B);  // same value again
     }
-    EXPECT_EQ(plain.RegisterReads(), 3u);
-    EXPECT_EQ(plain.RegisterWrites(), 5u);
-    EXPECT_EQ(shadowed.RegisterReads() - seedReads, 0u);
-    EXPECT_EQ(shadowed.RegisterWrites(), 2u);
+    EXPECT_EQ(plain.Reads(), 3u);
+    EXPECT_EQ(plain.Writes(), 5u);
+    EXPECT_EQ(shadowed.Reads() - seedReads, 0u);
+    EXPECT_EQ(shadowed.Writes(), 2u);
     EXPECT_EQ(plain.regs, shadowed.regs);
     EXPECT_EQ(shadowed.regs[0], 0x08);
     EXPECT_EQ(shadowed.regs[2], 0x0B);
@@ -84,8 +84,7 @@ TEST(RegisterPortShadow, LevelsMatchAnUnshadowedPortOverAnyOperationMix) {
         }
         ASSERT_EQ(plain.regs, shadowed.regs) << "step " << step;
     }
-    EXPECT_LT(shadowed.RegisterReads() + shadowed.RegisterWrites(),
-              plain.RegisterReads() + plain.RegisterWrites());
+    EXPECT_LT(shadowed.Reads() + shadowed.Writes(), plain.Reads() + plain.Writes());
 }
 
 TEST(RegisterPortShadow, StatusIsReadFreshAndNeverWritten) {
@@ -107,13 +106,13 @@ TEST(RegisterPortShadow, AddressesOutsideThePortAreIgnored) {
     plain.SetPortBit(0x3BC, 1);
     plain.SetPortBit(0x378, 9);  // no such bit
     EXPECT_EQ(plain.regs, (std::array<uint8_t, 3>{0x11, 0, 0x22}));
-    EXPECT_EQ(plain.RegisterWrites(), 0u);
+    EXPECT_EQ(plain.Writes(), 0u);
 }
 
 TEST(CountingPortTest, CountsOperationsAndPricesThemAsAPlainPort) {
     MemoryPort shadowed(true);
     CountingPort counting(shadowed);
-    const uint64_t seedReads = shadowed.RegisterReads();
+    const uint64_t seedReads = shadowed.Reads();
     for (int i = 0; i < 8; ++i) {
         counting.ClrPortBit(0x378, 0);
         counting.SetPortBit(0x378, 6);
@@ -128,8 +127,8 @@ TEST(CountingPortTest, CountsOperationsAndPricesThemAsAPlainPort) {
     EXPECT_EQ(counting.Operations(), 34u);
     EXPECT_EQ(counting.PlainRegisterAccesses(), 2u * 24u + 8u + 2u);
     // The shadow spends one write per real change only: SCK toggles 16 times, MOSI once.
-    EXPECT_EQ(shadowed.RegisterWrites(), 15u + 1u + 1u);
-    EXPECT_EQ(shadowed.RegisterReads() - seedReads, 9u);
+    EXPECT_EQ(shadowed.Writes(), 15u + 1u + 1u);
+    EXPECT_EQ(shadowed.Reads() - seedReads, 9u);
     EXPECT_EQ(counting.Describe(), "counting memory");
 }
 

@@ -5,23 +5,17 @@
 #include <array>
 #include <filesystem>
 
-#include "engines/Tpro.h"
 #include "sim/Bench.h"
-#include "sim/SimPort.h"
+#include "tests/support/BenchRig.h"
+#include "tests/support/StatusText.h"
 
 namespace tondrel::sim {
 namespace {
 
 using Frame = std::array<uint8_t, 4>;
 
-struct Master {
-    explicit Master(BenchOptions options)
-        : BenchObj(Clock, std::move(options)), Port(BenchObj, &Clock) {
-        Env.Io = &Port;
-        Env.Clk = &Clock;
-        Env.Chip = &Current;
-        Pins.SetPortBase(0x278);
-    }
+struct Master : testsupport::BenchRig {
+    explicit Master(BenchOptions options) : BenchRig(std::move(options), nullptr, true, 0x278) {}
 
     void Phase() { Clock.Advance(PhaseNs); }
 
@@ -66,23 +60,15 @@ struct Master {
     }
 
     uint64_t PhaseNs = 0;
-    VirtualClock Clock;
-    Bench BenchObj;
-    SimPort Port;
-    CurrentChip Current;
-    EngineEnv Env;
-    Tpro Pins{Env};
 };
 
 BenchOptions Chip(const char* name) {
-    BenchOptions o;
-    o.ChipName = name;
-    return o;
+    return testsupport::OnBench(name);
 }
 
 TEST(At89s5xChip, EnableAnswerAndSignature) {
     Master s52(Chip("AT89S52"));
-    ASSERT_EQ(s52.BenchObj.Error(), "");
+    ASSERT_TRUE(s52.BenchObj.Error().Ok()) << s52.BenchObj.Error();
     EXPECT_EQ(s52.Enter(), 0x69);
     EXPECT_EQ(s52.Signature(), (std::array<uint8_t, 3>{0x1E, 0x52, 0x06}));
 
@@ -239,20 +225,20 @@ TEST(At89s5xChip, StateFileKeepsMemoryAndLocks) {
         m.Write(0x0FFF, 0xA5);
         m.Clock.SleepMs(2);
         m.Write(0x0000, 0x3C);  // still in its write cycle when saved
-        std::string error;
-        ASSERT_TRUE(m.BenchObj.SaveState(error)) << error;
+        const Status saved = m.BenchObj.SaveState();
+        ASSERT_TRUE(saved.Ok()) << saved;
     }
     {
         Master later(o);
-        ASSERT_EQ(later.BenchObj.Error(), "");
+        ASSERT_TRUE(later.BenchObj.Error().Ok()) << later.BenchObj.Error();
         later.Enter();
         EXPECT_EQ(later.Read(0x0FFF), 0xA5);
         EXPECT_EQ(later.Read(0x0000), 0x3C);
         EXPECT_EQ(later.Read(0x0001), 0xFF);
         later.Send({0xAC, 0xE1, 0, 0});
         later.Clock.SleepMs(2);
-        std::string error;
-        ASSERT_TRUE(later.BenchObj.SaveState(error)) << error;
+        const Status saved = later.BenchObj.SaveState();
+        ASSERT_TRUE(saved.Ok()) << saved;
     }
     Master locked(o);
     locked.Enter();

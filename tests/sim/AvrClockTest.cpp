@@ -3,6 +3,7 @@
 
 #include "sim/AvrChip.h"
 #include "sim/Bench.h"
+#include "tests/support/StatusText.h"
 
 namespace tondrel::sim {
 namespace {
@@ -77,17 +78,13 @@ TEST(AvrClock, BenchNameGivesTheCrystal) {
         {"sim:empty@16MHz", false, 0, AdapterKind::Gen2, ""},
     };
     for (const Case& t : cases) {
-        BenchOptions o;
-        std::string error;
-        ASSERT_EQ(ParseBenchName(t.Text, o, error), t.Ok) << t.Text << ": " << error;
-        if (!t.Ok) {
-            EXPECT_FALSE(error.empty()) << t.Text;
-            continue;
-        }
-        EXPECT_EQ(o.Faults.ClockHz, t.Hz) << t.Text;
-        EXPECT_EQ(o.Adapter, t.Adapter) << t.Text;
+        const auto o = ParseBenchName(t.Text);
+        ASSERT_EQ(o.Ok(), t.Ok) << t.Text << ": " << English(o);
+        if (!t.Ok) continue;
+        EXPECT_EQ(o->Faults.ClockHz, t.Hz) << t.Text;
+        EXPECT_EQ(o->Adapter, t.Adapter) << t.Text;
         VirtualClock clock;
-        Bench bench(clock, o);
+        Bench bench(clock, *o);
         EXPECT_EQ(bench.Name(), t.Name);
         EXPECT_EQ(bench.Chip()->Faults.ClockHz, t.Hz) << t.Text;
     }

@@ -1,0 +1,60 @@
+#pragma once
+// How an adapter joins the connector's pins to the target's programming pins, one record per
+// family of adapter wiring. The engines load their pin fields from these, the simulated
+// adapter routes data bits to the target's lines by them, and the port test and the manual
+// name the pins after them.
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace tondrel::adapter {
+
+// What a pin does for the target.
+enum class Role : uint8_t { Enable, Reset, Mode, Clock, DataOut, DataIn };
+
+struct Wiring {
+    const char* Name;        // "AT89S/AVR", "PIC"
+    uint8_t Rst;             // target reset (AT89S RST, AVR /RESET, PIC MCLR/VPP switch)
+    uint8_t Sck;             // serial clock (PIC: programming clock)
+    uint8_t Mosi;            // data to the chip (PIC: the data pin, driven side)
+    uint8_t Miso;            // data from the chip (PIC: the data pin, read side)
+    uint8_t Enable;          // the adapter's line drivers
+    bool EnableActiveLevel;  // the level that switches the drivers on
+    uint8_t Mode;            // PIC supply switch (programming-mode line); 0 = not wired
+
+    // The pin of a role; 0 when this wiring does not use the role.
+    constexpr uint8_t PinOf(Role role) const {
+        switch (role) {
+            case Role::Enable:
+                return Enable;
+            case Role::Reset:
+                return Rst;
+            case Role::Mode:
+                return Mode;
+            case Role::Clock:
+                return Sck;
+            case Role::DataOut:
+                return Mosi;
+            case Role::DataIn:
+                return Miso;
+        }
+        return 0;
+    }
+    // The role of a pin, if this wiring uses it.
+    constexpr std::optional<Role> RoleOf(int pin) const {
+        for (Role r :
+             {Role::Enable, Role::Reset, Role::Mode, Role::Clock, Role::DataOut, Role::DataIn})
+            if (pin != 0 && PinOf(r) == pin) return r;
+        return std::nullopt;
+    }
+};
+
+// The serial-ISP adapter of the AT89S and AVR chips: D0 clock, D1 reset, D6 data out, BUSY
+// data in, the drivers on while AUTOFEED is low.
+inline constexpr Wiring kSerialIspWiring{"AT89S/AVR", 3, 2, 8, 11, 14, false, 0};
+// The PIC adapter: the same lines, plus D2 switching the chip's supply for programming mode.
+inline constexpr Wiring kPicWiring{"PIC", 3, 2, 8, 11, 14, false, 4};
+
+inline constexpr std::array<const Wiring*, 2> kWirings = {&kSerialIspWiring, &kPicWiring};
+
+}  // namespace tondrel::adapter
