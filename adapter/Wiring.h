@@ -11,6 +11,8 @@ namespace tondrel::adapter {
 
 // What a pin does for the target.
 enum class Role : uint8_t { Enable, Reset, Mode, Clock, DataOut, DataIn };
+inline constexpr std::array<Role, 6> kRoles = {Role::Enable, Role::Reset,   Role::Mode,
+                                               Role::Clock,  Role::DataOut, Role::DataIn};
 
 struct Wiring {
     const char* Name;        // "AT89S/AVR", "PIC"
@@ -24,26 +26,13 @@ struct Wiring {
 
     // The pin of a role; 0 when this wiring does not use the role.
     constexpr uint8_t PinOf(Role role) const {
-        switch (role) {
-            case Role::Enable:
-                return Enable;
-            case Role::Reset:
-                return Rst;
-            case Role::Mode:
-                return Mode;
-            case Role::Clock:
-                return Sck;
-            case Role::DataOut:
-                return Mosi;
-            case Role::DataIn:
-                return Miso;
-        }
-        return 0;
+        constexpr uint8_t Wiring::*kField[] = {&Wiring::Enable, &Wiring::Rst,  &Wiring::Mode,
+                                               &Wiring::Sck,    &Wiring::Mosi, &Wiring::Miso};
+        return this->*kField[static_cast<size_t>(role)];
     }
     // The role of a pin, if this wiring uses it.
     constexpr std::optional<Role> RoleOf(int pin) const {
-        for (Role r :
-             {Role::Enable, Role::Reset, Role::Mode, Role::Clock, Role::DataOut, Role::DataIn})
+        for (Role r : kRoles)
             if (pin != 0 && PinOf(r) == pin) return r;
         return std::nullopt;
     }
@@ -56,5 +45,19 @@ inline constexpr Wiring kSerialIspWiring{"AT89S/AVR", 3, 2, 8, 11, 14, false, 0}
 inline constexpr Wiring kPicWiring{"PIC", 3, 2, 8, 11, 14, false, 4};
 
 inline constexpr std::array<const Wiring*, 2> kWirings = {&kSerialIspWiring, &kPicWiring};
+
+// Loads an engine's pin fields, named as every serial engine names them (RstPin, MosiPin,
+// MisoPin, SckPin, EnablePin, the two enable levels and, on the PIC engines, ModePin).
+template <typename Engine>
+void LoadPinFields(const Wiring& w, Engine& e) {
+    e.RstPin = w.Rst;
+    e.MosiPin = w.Mosi;
+    e.MisoPin = w.Miso;
+    e.SckPin = w.Sck;
+    e.EnablePin = w.Enable;
+    e.EnableActiveLevel = w.EnableActiveLevel ? 1 : 0;
+    e.EnableIdleLevel = w.EnableActiveLevel ? 0 : 1;
+    if constexpr (requires { e.ModePin; }) e.ModePin = w.Mode;
+}
 
 }  // namespace tondrel::adapter

@@ -233,35 +233,24 @@ void Session::SendModeCommand(int mode) {
 }
 
 bool Session::DetectHardware() {
+    using adapter::AdapterKind;
     const adapter::AdapterIdentity id = adapter::Identify(*current_);
-    switch (id.Kind) {
-        case adapter::AdapterKind::Gen1:
-            view_.SetLabel("HardwareVer", T("CoreHwBrisk"));
-            view_.SetLabel("hardware1", T("CoreHwVersion10"));
-            view_.SetLabel("hardware2", T(id.Firmware == 1 ? "CoreHwKernel10" : "CoreHwKernel20"));
-            HardwareGen = 1;
-            EnableAll({"MEEProm3", "SbtnEEProm3"}, false);
-            return true;
-        case adapter::AdapterKind::Gen2:
-            view_.SetLabel("HardwareVer", T("CoreHwRegal"));
-            view_.SetLabel("hardware1", T("CoreHwVersion20"));
-            view_.SetLabel("hardware2", T("CoreHwKernel10"));
-            HardwareGen = 2;
-            EnableAll({"MEEProm3", "SbtnEEProm3"}, true);
-            return true;
-        case adapter::AdapterKind::Altera:
-            view_.SetLabel("HardwareVer", T("CoreHwAltera"));
-            view_.SetLabel("hardware1", T("CoreHwVersion"));
-            view_.SetLabel("hardware2", std::string(id.Cable));
-            HardwareGen = 3;
-            EnableAll({"MEEProm3", "SbtnEEProm3"}, true);
-            AlteraBanner();
-            return true;
-        case adapter::AdapterKind::None:
-            break;
+    if (id.Kind == AdapterKind::None) {
+        ReportNoHardware();
+        return false;
     }
-    ReportNoHardware();
-    return false;
+    const bool gen1 = id.Kind == AdapterKind::Gen1, gen2 = id.Kind == AdapterKind::Gen2;
+    view_.SetLabel("HardwareVer", T(gen1 ? "CoreHwBrisk" : gen2 ? "CoreHwRegal" : "CoreHwAltera"));
+    view_.SetLabel("hardware1", T(gen1   ? "CoreHwVersion10"
+                                  : gen2 ? "CoreHwVersion20"
+                                         : "CoreHwVersion"));
+    view_.SetLabel("hardware2", id.Kind == AdapterKind::Altera
+                                    ? std::string(id.Cable)
+                                    : T(id.Firmware == 2 ? "CoreHwKernel20" : "CoreHwKernel10"));
+    HardwareGen = static_cast<int>(id.Kind);
+    EnableAll({"MEEProm3", "SbtnEEProm3"}, !gen1);
+    if (id.Kind == AdapterKind::Altera) AlteraBanner();
+    return true;
 }
 
 void Session::ReportNoHardware() {

@@ -156,7 +156,7 @@ std::string SignalName(Fam f, Role r) {
 std::vector<std::pair<Role, int>> Pins(Fam f) {
     const adapter::Wiring& w = f == Fam::Pic ? adapter::kPicWiring : adapter::kSerialIspWiring;
     std::vector<std::pair<Role, int>> out;
-    for (Role r : {Role::Enable, Role::Reset, Role::Mode, Role::Clock, Role::DataOut, Role::DataIn})
+    for (Role r : adapter::kRoles)
         if (w.PinOf(r) != 0) out.push_back({r, w.PinOf(r)});
     return out;
 }

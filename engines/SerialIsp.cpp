@@ -16,14 +16,7 @@ uint8_t PinNumber(uint16_t pin) {
 void SerialIsp::InitPinMap() {
     AutoVerify = 1;
     WriteBlank = 0;
-    const adapter::Wiring& w = adapter::kSerialIspWiring;
-    RstPin = w.Rst;
-    MosiPin = w.Mosi;
-    MisoPin = w.Miso;
-    SckPin = w.Sck;
-    EnablePin = w.Enable;
-    EnableActiveLevel = w.EnableActiveLevel ? 1 : 0;
-    EnableIdleLevel = w.EnableActiveLevel ? 0 : 1;
+    adapter::LoadPinFields(adapter::kSerialIspWiring, *this);
 }
 
 void SerialIsp::SetRst(bool level) {

@@ -72,15 +72,7 @@ void PicEngine::InitPinMap() {
     AutoVerify = 1;
     WriteBlank = 0;
     BitDelay = 1;
-    const adapter::Wiring& w = adapter::kPicWiring;
-    ModePin = w.Mode;
-    RstPin = w.Rst;
-    MisoPin = w.Miso;
-    MosiPin = w.Mosi;
-    SckPin = w.Sck;
-    EnablePin = w.Enable;
-    EnableActiveLevel = w.EnableActiveLevel ? 1 : 0;
-    EnableIdleLevel = w.EnableActiveLevel ? 0 : 1;
+    adapter::LoadPinFields(adapter::kPicWiring, *this);
 }
 
 bool PicEngine::EnterProgramming() {

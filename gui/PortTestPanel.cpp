@@ -31,24 +31,13 @@ std::vector<int> PinsOf(adapter::Direction dir) {
 // The message key of what a pin does for the target on the adapters' wiring; empty for a pin
 // no adapter uses.
 std::string_view RoleKey(int pin) {
-    for (const adapter::Wiring* w : adapter::kWirings) {
-        if (const auto role = w->RoleOf(pin)) {
-            switch (*role) {
-                case adapter::Role::Enable:
-                    return "Gui.PortRole.Enable";
-                case adapter::Role::Reset:
-                    return "Gui.PortRole.Reset";
-                case adapter::Role::Mode:
-                    return "Gui.PortRole.Mode";
-                case adapter::Role::Clock:
-                    return "Gui.PortRole.Clock";
-                case adapter::Role::DataOut:
-                    return "Gui.PortRole.DataOut";
-                case adapter::Role::DataIn:
-                    return "Gui.PortRole.DataIn";
-            }
-        }
-    }
+    // In the order of adapter::Role.
+    static constexpr std::string_view kKeys[] = {"Gui.PortRole.Enable",  "Gui.PortRole.Reset",
+                                                 "Gui.PortRole.Mode",    "Gui.PortRole.Clock",
+                                                 "Gui.PortRole.DataOut", "Gui.PortRole.DataIn"};
+    static_assert(std::size(kKeys) == adapter::kRoles.size());
+    for (const adapter::Wiring* w : adapter::kWirings)
+        if (const auto role = w->RoleOf(pin)) return kKeys[static_cast<size_t>(*role)];
     return {};
 }
 

@@ -55,6 +55,15 @@ struct Master : testsupport::BenchRig {
     void Write(uint16_t address, uint8_t value) {
         Send({0x40, static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address), value});
     }
+    // A write or a command, then a wait longer than the self-timed cycle it starts.
+    void Program(uint16_t address, uint8_t value) {
+        Write(address, value);
+        Clock.SleepMs(2);
+    }
+    void Settled(Frame tx) {
+        Send(tx);
+        Clock.SleepMs(2);
+    }
     std::array<uint8_t, 3> Signature() {
         return {Send({0x28, 0, 0, 0})[3], Send({0x28, 1, 0, 0})[3], Send({0x28, 2, 0, 0})[3]};
     }
@@ -127,10 +136,8 @@ TEST(At89s5xChip, ByteWriteIsSelfTimed) {
 TEST(At89s5xChip, ProgrammingClearsBitsOnlyAndEraseRestores) {
     Master m(Chip("AT89S52"));
     m.Enter();
-    m.Write(0x0100, 0xF0);
-    m.Clock.SleepMs(2);
-    m.Write(0x0100, 0x0F);
-    m.Clock.SleepMs(2);
+    m.Program(0x0100, 0xF0);
+    m.Program(0x0100, 0x0F);
     EXPECT_EQ(m.Read(0x0100), 0x00);
 
     m.Send({0xAC, 0x80, 0, 0});
@@ -142,35 +149,28 @@ TEST(At89s5xChip, ProgrammingClearsBitsOnlyAndEraseRestores) {
     m.Clock.SleepMs(1);
     EXPECT_EQ(m.Send({0x28, 0, 0, 0})[3], 0x1E);
     EXPECT_EQ(m.Read(0x0100), 0xFF);
-    m.Write(0x0100, 0x0F);
-    m.Clock.SleepMs(2);
+    m.Program(0x0100, 0x0F);
     EXPECT_EQ(m.Read(0x0100), 0x0F);
 }
 
 TEST(At89s5xChip, LockBits) {
     Master m(Chip("AT89S52"));
     m.Enter();
-    m.Write(0x0000, 0x12);
-    m.Clock.SleepMs(2);
+    m.Program(0x0000, 0x12);
     EXPECT_EQ(m.Send({0x24, 0, 0, 0})[3] & 0x1C, 0x00);
 
-    m.Send({0xAC, 0xE1, 0, 0});  // mode 2: no more programming
-    m.Clock.SleepMs(2);
+    m.Settled({0xAC, 0xE1, 0, 0});  // mode 2: no more programming
     EXPECT_EQ(m.Send({0x24, 0, 0, 0})[3] & 0x1C, 0x04);
-    m.Write(0x0001, 0x34);
-    m.Clock.SleepMs(2);
+    m.Program(0x0001, 0x34);
     EXPECT_EQ(m.Read(0x0001), 0xFF);
     EXPECT_EQ(m.Read(0x0000), 0x12);  // verification still works
 
-    m.Send({0xAC, 0xE2, 0, 0});  // mode 3: no verification either
-    m.Clock.SleepMs(2);
+    m.Settled({0xAC, 0xE2, 0, 0});  // mode 3: no verification either
     EXPECT_EQ(m.Send({0x24, 0, 0, 0})[3] & 0x1C, 0x0C);
     EXPECT_NE(m.Read(0x0000), 0x12);
-    m.Send({0xAC, 0xE0, 0, 0});  // lock bits are only cleared by erase
-    m.Clock.SleepMs(2);
+    m.Settled({0xAC, 0xE0, 0, 0});  // lock bits are only cleared by erase
     EXPECT_EQ(m.Send({0x24, 0, 0, 0})[3] & 0x1C, 0x0C);
-    m.Send({0xAC, 0xE3, 0, 0});
-    m.Clock.SleepMs(2);
+    m.Settled({0xAC, 0xE3, 0, 0});
     EXPECT_EQ(m.Send({0x24, 0, 0, 0})[3] & 0x1C, 0x1C);
 
     m.Send({0xAC, 0x80, 0, 0});
@@ -222,8 +222,7 @@ TEST(At89s5xChip, StateFileKeepsMemoryAndLocks) {
     {
         Master m(o);
         m.Enter();
-        m.Write(0x0FFF, 0xA5);
-        m.Clock.SleepMs(2);
+        m.Program(0x0FFF, 0xA5);
         m.Write(0x0000, 0x3C);  // still in its write cycle when saved
         const Status saved = m.BenchObj.SaveState();
         ASSERT_TRUE(saved.Ok()) << saved;
@@ -235,8 +234,7 @@ TEST(At89s5xChip, StateFileKeepsMemoryAndLocks) {
         EXPECT_EQ(later.Read(0x0FFF), 0xA5);
         EXPECT_EQ(later.Read(0x0000), 0x3C);
         EXPECT_EQ(later.Read(0x0001), 0xFF);
-        later.Send({0xAC, 0xE1, 0, 0});
-        later.Clock.SleepMs(2);
+        later.Settled({0xAC, 0xE1, 0, 0});
         const Status saved = later.BenchObj.SaveState();
         ASSERT_TRUE(saved.Ok()) << saved;
     }
