@@ -5,12 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -52,27 +51,39 @@ bool DataPin(uint8_t lines, uint8_t pin) {
     return (lines & PinMask(pin)) != 0;
 }
 
-// "16MHz", "7.3728mhz", "32768Hz", "500kHz" (already lower case) -> Hz; false for anything else.
-bool ParseClock(const std::string& text, uint32_t& hz) {
-    double scale = 0;
-    std::string number;
-    for (const auto& [unit, factor] :
-         {std::pair<const char*, double>{"mhz", 1e6}, {"khz", 1e3}, {"hz", 1.0}}) {
-        const std::string u = unit;
-        if (text.size() > u.size() && text.compare(text.size() - u.size(), u.size(), u) == 0) {
-            number = text.substr(0, text.size() - u.size());
-            scale = factor;
-            break;
-        }
+// "16MHz", "7.3728mhz", "32768Hz", "500kHz" (already lower case) -> Hz, rounded; nothing for
+// anything else or for a clock outside 1 Hz to 100 MHz. Read digit by digit, not through the C
+// library, so the decimal point is a point whatever locale the program runs in.
+std::optional<uint32_t> ParseClock(std::string_view text) {
+    constexpr uint64_t kNano = 1'000'000'000;  // the sum is kept in nanohertz
+    constexpr std::pair<std::string_view, uint64_t> kUnits[] = {
+        {"mhz", 1'000'000}, {"khz", 1'000}, {"hz", 1}};
+    for (const auto& [unit, scale] : kUnits) {
+        if (text.size() <= unit.size() || !text.ends_with(unit)) continue;
+        const std::string_view number = text.substr(0, text.size() - unit.size());
+        const size_t dot = number.find('.');
+        const std::string_view whole = number.substr(0, dot);
+        // Digits past the ninth cannot change a whole number of hertz.
+        const std::string_view fraction =
+            dot == std::string_view::npos ? std::string_view() : number.substr(dot + 1, 9);
+        const bool digitsOnly =
+            whole.find_first_not_of("0123456789") == std::string_view::npos &&
+            (dot == std::string_view::npos ||
+             number.substr(dot + 1).find_first_not_of("0123456789") == std::string_view::npos);
+        if (!digitsOnly || (whole.empty() && fraction.empty())) return std::nullopt;
+        const auto w = whole.empty() ? std::optional<int64_t>(0)
+                                     : ParseNumber(whole, NumberStyle::Decimal, 0, 100'000'000);
+        const auto f = fraction.empty() ? std::optional<int64_t>(0)
+                                        : ParseNumber(fraction, NumberStyle::Decimal, 0);
+        if (!w || !f || static_cast<uint64_t>(*w) * scale > 100'000'000) return std::nullopt;
+        uint64_t fractionStep = kNano;
+        for (size_t i = 0; i < fraction.size(); ++i) fractionStep /= 10;
+        const uint64_t nanohertz = static_cast<uint64_t>(*w) * scale * kNano +
+                                   static_cast<uint64_t>(*f) * scale * fractionStep;
+        if (nanohertz < kNano || nanohertz > 100'000'000 * kNano) return std::nullopt;
+        return static_cast<uint32_t>((nanohertz + kNano / 2) / kNano);
     }
-    if (scale == 0 || number.empty() ||
-        number.find_first_not_of("0123456789.") != std::string::npos ||
-        number.find('.') != number.rfind('.') || number == ".")
-        return false;
-    const double value = std::stod(number) * scale;
-    if (value < 1.0 || value > 100e6) return false;
-    hz = static_cast<uint32_t>(value + 0.5);
-    return true;
+    return std::nullopt;
 }
 
 std::string ClockText(uint32_t hz) {
@@ -387,13 +398,12 @@ Result<BenchOptions> ParseBenchName(const std::string& text) {
     const std::string base = Lower(rest);
     BenchOptions out;
     for (const std::string& suffix : suffixes) {
-        uint32_t hz = 0;
         if (suffix == "gen1" || suffix == "gen1v2" || suffix == "gen2") {
             out.Adapter = suffix == "gen1"     ? AdapterKind::Gen1Fw1
                           : suffix == "gen1v2" ? AdapterKind::Gen1Fw2
                                                : AdapterKind::Gen2;
-        } else if (ParseClock(suffix, hz)) {
-            out.Faults.ClockHz = hz;
+        } else if (const auto hz = ParseClock(suffix)) {
+            out.Faults.ClockHz = *hz;
         } else {
             return Msg("SimUnknownOption", suffix);
         }

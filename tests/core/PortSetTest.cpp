@@ -2,6 +2,7 @@
 // follows the stored LPT, and the chip state kept between runs.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "core/Ports.h"
@@ -53,6 +54,43 @@ TEST(PortSet, RefusesWhatItCannotOpenWithOneClearMessage) {
         EXPECT_NE(error.find("/dev/parport7"), std::string::npos) << error;
         EXPECT_NE(error.find("modprobe"), std::string::npos) << error;
     }
+}
+
+// Another back end (an FTDI adapter, say) comes in by its prefix alone: the set it opens and the
+// names it refuses are its own, and registering it again replaces it.
+TEST(PortSet, BackEndsAreFoundByTheirPrefix) {
+    struct NamedSet : PortSet {
+        explicit NamedSet(std::string name) : Name(std::move(name)) {}
+        PortIo& At(int32_t) override { std::abort(); }
+        Clock& GetClock() override { return Time; }
+        std::string Describe() const override { return Name; }
+        bool Simulated() const override { return false; }
+        int32_t HomeBase() const override { return 0x378; }
+        tondrel::Status Close() override { return {}; }
+        std::string Name;
+        VirtualClock Time;
+    };
+    for (const char* generation : {"first", "second"}) {
+        const std::string opened = generation;
+        RegisterPortBackEnd(
+            {"fake",
+             [opened](const PortOptions& o) -> Result<std::unique_ptr<PortSet>> {
+                 return std::unique_ptr<PortSet>(std::make_unique<NamedSet>(opened + " " + o.Port));
+             },
+             [](const std::string& port) {
+                 return port == "fake:bad" ? tondrel::Status::Error("PortUnknown", port)
+                                           : tondrel::Status();
+             }});
+        auto set = OpenOk(Opts("fake:a"));
+        ASSERT_NE(set, nullptr);
+        EXPECT_EQ(set->Describe(), opened + " fake:a");
+    }
+    EXPECT_TRUE(CheckPortName("fake:good").Ok());
+    EXPECT_EQ(English(CheckPortName("fake:bad")),
+              English(tondrel::Status::Error("PortUnknown", "fake:bad")));
+    // A prefix nobody registered, and one that only begins like a registered one.
+    EXPECT_NE(English(CheckPortName("fakeish:a")).find("unknown port"), std::string::npos);
+    EXPECT_NE(OpenError(Opts("nosuch:a")).find("unknown port"), std::string::npos);
 }
 
 TEST(PortSet, FallsBackToTheBenchOnlyWhenAskedAndNoPortWasNamed) {

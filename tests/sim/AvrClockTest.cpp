@@ -74,6 +74,10 @@ TEST(AvrClock, BenchNameGivesTheCrystal) {
         {"sim:ATmega16@fast", false, 0, AdapterKind::Gen2, ""},
         {"sim:ATmega16@1.2.3MHz", false, 0, AdapterKind::Gen2, ""},
         {"sim:ATmega16@MHz", false, 0, AdapterKind::Gen2, ""},
+        {"sim:ATmega8@.5MHz", true, 500'000, AdapterKind::Gen2, "sim:ATmega8@500kHz"},
+        {"sim:ATmega8@+8MHz", false, 0, AdapterKind::Gen2, ""},
+        {"sim:ATmega8@0.4Hz", false, 0, AdapterKind::Gen2, ""},
+        {"sim:ATmega8@101MHz", false, 0, AdapterKind::Gen2, ""},
         {"sim:none@16MHz", false, 0, AdapterKind::Gen2, ""},
         {"sim:empty@16MHz", false, 0, AdapterKind::Gen2, ""},
     };

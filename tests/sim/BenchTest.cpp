@@ -234,6 +234,24 @@ TEST(SimPortShadow, SameLevelsFewerAccesses) {
               (1 + 24) * VirtualClock::kPortAccessNs);  // with WriteControlPort(0)
 }
 
+// With the data lines turned into inputs a read of the data register gives the lines, and the
+// control register keeps only its line bits: a bit change through the shadow must still write
+// what a read-modify-write would, so both ports end with the same latch and direction.
+TEST(SimPortShadow, BitChangesMatchReadModifyWriteWhileDataLinesAreInputs) {
+    Rig literal(With(AdapterKind::Gen2), nullptr, false);
+    Rig shadow(With(AdapterKind::Gen2), nullptr, true);
+    for (Rig* r : {&literal, &shadow}) {
+        r->Pins.WriteDataPort(0x05);
+        r->Pins.WriteControlPort(adapter::kControlDataInput);  // data lines turn round
+        r->Pins.SetPin(3, true);  // the lines read 0xFF, so that is what the latch gets
+        r->Pins.SetPin(1, true);  // the control read has no direction bit: they turn forward
+        r->Pins.SetPin(2, false);
+    }
+    EXPECT_EQ(literal.BenchObj.ReadData(), shadow.BenchObj.ReadData());
+    EXPECT_EQ(literal.BenchObj.ReadControl(), shadow.BenchObj.ReadControl());
+    EXPECT_EQ(shadow.BenchObj.ReadData(), 0xFE);
+}
+
 TEST(BenchState, RoundTripAndRefusals) {
     const auto dir =
         std::filesystem::temp_directory_path() / ("tondrel-bench-" + std::to_string(::getpid()));
