@@ -79,7 +79,6 @@ struct DownloadMode {
     const char* LookupKey;
     const char* UpdateKey;
 };
-inline constexpr int kModeMcu = 1;
 inline constexpr std::array<DownloadMode, 7> kDownloadModes = {{
     {1, 1, "MCU", "mcu", "mcu"},
     {2, 1, "ALTERA", "altera", "altera"},

@@ -68,14 +68,12 @@ class SimDevice {
     // Says which of the files could not be written.
     Status Close();
 
-    uint64_t Count(Kind kind) const { return counts_[kind]; }
     // Register accesses: the six data-moving requests together.
     uint64_t Accesses() const;
-    // "PPRDATA 12\n..." one line per kind, in a fixed order.
-    std::string CountsText() const;
-    sim::Bench& GetBench() { return *bench_; }
 
   private:
+    // "PPRDATA 12\n..." one line per kind, in a fixed order.
+    std::string CountsText() const;
     int Access(unsigned long request, void* arg);
 
     std::unique_ptr<AccessClock> ownClock_;

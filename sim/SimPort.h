@@ -17,7 +17,6 @@ class SimPort : public RegisterPort {
     SimPort(Bench& bench, VirtualClock* clock, bool shadow = true);
 
     std::string Describe() const override;
-    Bench& GetBench() { return bench_; }
 
   protected:
     Register RegisterOf(uint16_t address) const override;
