@@ -102,14 +102,18 @@ std::vector<uint8_t> RandomImage16k() {
     return image;
 }
 
+// The preloaded device, or nothing after saying why on standard error.
+std::unique_ptr<PortIo> OpenDevice(const char* device) {
+    auto opened = OpenPpdev(device, true);
+    if (opened) return std::move(opened).Value();
+    std::fprintf(stderr, "%s\n", opened.Error().Text(Language::English).c_str());
+    return nullptr;
+}
+
 // Child: the flow over the preloaded device; writes the sleeps to `sleepsFile`.
 int ModelledChild(const char* device, const char* sleepsFile) {
-    auto opened = OpenPpdev(device, true);
-    if (!opened) {
-        std::fprintf(stderr, "%s\n", opened.Error().Text(Language::English).c_str());
-        return 2;
-    }
-    const std::unique_ptr<PortIo> port = std::move(opened).Value();
+    const std::unique_ptr<PortIo> port = OpenDevice(device);
+    if (!port) return 2;
     SleepTally clock;
     CurrentChip current = Atmega16FromCatalogue();
     EngineEnv env{port.get(), &clock, &current};
@@ -158,12 +162,8 @@ bool WriteAndVerify(PortIo& io, Clock& clock) {
 }
 
 int ChildMain(const char* device) {
-    auto opened = OpenPpdev(device, true);
-    if (!opened) {
-        std::fprintf(stderr, "%s\n", opened.Error().Text(Language::English).c_str());
-        return 2;
-    }
-    const std::unique_ptr<PortIo> port = std::move(opened).Value();
+    const std::unique_ptr<PortIo> port = OpenDevice(device);
+    if (!port) return 2;
     SystemClock clock;
     return WriteAndVerify(*port, clock) ? 0 : 1;
 }

@@ -493,23 +493,11 @@ std::string WiringSvg(const std::vector<EngineMap>& maps) {
             roles[u.Pin] = u.What;
         }
     }
-    auto colour = [](Role r) {
-        switch (r) {
-            case Role::Enable:
-                return "#7b3fa0";
-            case Role::Reset:
-                return "#c0392b";
-            case Role::Mode:
-                return "#d35400";
-            case Role::Clock:
-                return "#2471a3";
-            case Role::DataOut:
-                return "#1e8449";
-            case Role::DataIn:
-                return "#b7950b";
-        }
-        return "#000";
-    };
+    // In the order of adapter::Role: enable, reset, mode, clock, data out, data in.
+    static constexpr const char* kColours[] = {"#7b3fa0", "#c0392b", "#d35400",
+                                               "#2471a3", "#1e8449", "#b7950b"};
+    static_assert(std::size(kColours) == adapter::kRoles.size());
+    auto colour = [](Role r) { return kColours[static_cast<size_t>(r)]; };
     // Pin centres: 1..13 on the upper row from the left, 14..25 on the lower row.
     auto x = [](int pin) { return pin <= 13 ? 120 + (pin - 1) * 40 : 140 + (pin - 14) * 40; };
     auto y = [](int pin) { return pin <= 13 ? 170 : 210; };
