@@ -15,7 +15,6 @@ inline constexpr std::array<Role, 6> kRoles = {Role::Enable, Role::Reset,   Role
                                                Role::Clock,  Role::DataOut, Role::DataIn};
 
 struct Wiring {
-    const char* Name;        // "AT89S/AVR", "PIC"
     uint8_t Rst;             // target reset (AT89S RST, AVR /RESET, PIC MCLR/VPP switch)
     uint8_t Sck;             // serial clock (PIC: programming clock)
     uint8_t Mosi;            // data to the chip (PIC: the data pin, driven side)
@@ -40,9 +39,11 @@ struct Wiring {
 
 // The serial-ISP adapter of the AT89S and AVR chips: D0 clock, D1 reset, D6 data out, BUSY
 // data in, the drivers on while AUTOFEED is low.
-inline constexpr Wiring kSerialIspWiring{"AT89S/AVR", 3, 2, 8, 11, 14, false, 0};
+inline constexpr Wiring kSerialIspWiring{
+    .Rst = 3, .Sck = 2, .Mosi = 8, .Miso = 11, .Enable = 14, .EnableActiveLevel = false, .Mode = 0};
 // The PIC adapter: the same lines, plus D2 switching the chip's supply for programming mode.
-inline constexpr Wiring kPicWiring{"PIC", 3, 2, 8, 11, 14, false, 4};
+inline constexpr Wiring kPicWiring{
+    .Rst = 3, .Sck = 2, .Mosi = 8, .Miso = 11, .Enable = 14, .EnableActiveLevel = false, .Mode = 4};
 
 inline constexpr std::array<const Wiring*, 2> kWirings = {&kSerialIspWiring, &kPicWiring};
 
