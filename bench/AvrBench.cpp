@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "engines/Tavr.h"
-#include "sim/Bench.h"
-#include "sim/SimPort.h"
+#include "tests/support/BenchRig.h"
 
 namespace {
 
@@ -17,8 +16,8 @@ using namespace tondrel;
 
 constexpr int32_t kFlash = 131072;
 
-struct Desk {
-    explicit Desk(bool shadow) : BenchObj(Clock, Options()), Port(BenchObj, &Clock, shadow) {
+struct Desk : testsupport::EngineRig<Tavr> {
+    explicit Desk(bool shadow) : EngineRig(testsupport::OnBench("ATmega128"), shadow) {
         Current.CurrentChipId = 28;
         Current.CurrentChipName = "ATmega128";
         Current.CurrentMethodCode = Method::Avr;
@@ -26,21 +25,7 @@ struct Desk {
         Current.EEPROMSize = 4096;
         Current.CurrentPageSize = 256;
         Current.FlashDataEnd = kFlash - 1;
-        Env = {&Port, &Clock, &Current};
-        Engine.InitPinMap();
-        Engine.SetPortBase(0x378);
     }
-    static sim::BenchOptions Options() {
-        sim::BenchOptions o;
-        o.ChipName = "ATmega128";
-        return o;
-    }
-    VirtualClock Clock;
-    sim::Bench BenchObj;
-    sim::SimPort Port;
-    CurrentChip Current;
-    EngineEnv Env;
-    Tavr Engine{Env};
 };
 
 std::vector<uint8_t> Image() {

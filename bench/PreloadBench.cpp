@@ -7,11 +7,11 @@
 // requests that move data) and their ratio ppdev / in-process.
 //
 // ModelledAgainstAvrdude: the session's flow for a random 16 KiB image on an ATmega16 on a 16 MHz
-// crystal (no serial-clock limit at the fastest speed) (search, erase, write, verify, each between enter and leave), over ppdev
-// through the preloaded device. Modelled time = port accesses x 1 us + the engine's sleeps,
-// beside the figure avrdude 7.1 gives for the same job on an independent ATmega16 model behind
-// a ppdev port (4,211,481 accesses + 915 ms of sleeps = 5.13 s), and the accesses per SPI byte
-// of a load command and of a read command.
+// crystal (no serial-clock limit at the fastest speed) (search, erase, write, verify, each between
+// enter and leave), over ppdev through the preloaded device. Modelled time = port accesses x 1 us +
+// the engine's sleeps, beside the figure avrdude 7.1 gives for the same job on an independent
+// ATmega16 model behind a ppdev port (4,211,481 accesses + 915 ms of sleeps = 5.13 s), and the
+// accesses per SPI byte of a load command and of a read command.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -101,14 +101,18 @@ std::vector<uint8_t> RandomImage16k() {
     return image;
 }
 
+// The preloaded device, or nothing after saying why on standard error.
+std::unique_ptr<PortIo> OpenDevice(const char* device) {
+    auto opened = OpenPpdev(device, true);
+    if (opened) return std::move(opened).Value();
+    std::fprintf(stderr, "%s\n", opened.Error().Text(Language::English).c_str());
+    return nullptr;
+}
+
 // Child: the flow over the preloaded device; writes the sleeps to `sleepsFile`.
 int ModelledChild(const char* device, const char* sleepsFile) {
-    std::string error;
-    auto port = OpenPpdev(device, true, error);
-    if (!port) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 2;
-    }
+    const std::unique_ptr<PortIo> port = OpenDevice(device);
+    if (!port) return 2;
     SleepTally clock;
     CurrentChip current = Atmega16FromCatalogue();
     EngineEnv env{port.get(), &clock, &current};
@@ -157,12 +161,8 @@ bool WriteAndVerify(PortIo& io, Clock& clock) {
 }
 
 int ChildMain(const char* device) {
-    std::string error;
-    auto port = OpenPpdev(device, true, error);
-    if (!port) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 2;
-    }
+    const std::unique_ptr<PortIo> port = OpenDevice(device);
+    if (!port) return 2;
     SystemClock clock;
     return WriteAndVerify(*port, clock) ? 0 : 1;
 }

@@ -14,6 +14,7 @@
 #include "engines/Tavr.h"
 #include "sim/Bench.h"
 #include "sim/SimPort.h"
+#include "sim/backend/BenchBackEnd.h"
 
 namespace {
 
@@ -79,8 +80,10 @@ double SessionWrite(const std::string& dbPath, const std::string& imagePath, uin
     auto db = db::Database::Open(dbPath);
     core::PortOptions options;
     options.Port = "sim:ATmega16";
-    auto ports = core::PortSet::Open(options, error);
-    if (!db || !ports) return -1;
+    sim::RegisterBenchBackEnd();
+    auto opened = core::PortSet::Open(options);
+    if (!db || !opened) return -1;
+    const std::unique_ptr<core::PortSet> ports = std::move(opened).Value();
     QuietView view;
     core::Session session(view, **db, *ports);
     if (!session.Start() || !session.AutoSearch()) return -1;

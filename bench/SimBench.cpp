@@ -9,36 +9,19 @@
 #include <vector>
 
 #include "engines/T89s.h"
-#include "sim/Bench.h"
-#include "sim/SimPort.h"
+#include "tests/support/BenchRig.h"
 
 namespace {
 
 using namespace tondrel;
 
-struct Desk {
-    explicit Desk(bool shadow) : BenchObj(Clock, Options()), Port(BenchObj, &Clock, shadow) {
+struct Desk : testsupport::EngineRig<T89s> {
+    explicit Desk(bool shadow) : EngineRig(testsupport::OnBench("AT89S52"), shadow) {
         Current.CurrentChipName = "AT89S52";
         Current.CurrentMethodCode = Method::At89s;
         Current.FlashSize = 8192;
-        Env.Io = &Port;
-        Env.Clk = &Clock;
-        Env.Chip = &Current;
-        Engine.InitPinMap();
-        Engine.SetPortBase(0x378);
         (void)Engine.EnterProgramming();
     }
-    static sim::BenchOptions Options() {
-        sim::BenchOptions o;
-        o.ChipName = "AT89S52";
-        return o;
-    }
-    VirtualClock Clock;
-    sim::Bench BenchObj;
-    sim::SimPort Port;
-    CurrentChip Current;
-    EngineEnv Env;
-    T89s Engine{Env};
 };
 
 std::vector<uint8_t> Image() {

@@ -259,7 +259,6 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
         return kFailed;
     }
     const std::unique_ptr<db::Database> database = std::move(*opened);
-    std::string error;
     if (args.Command == "chips") {
         // Listing the catalogue needs no port and no adapter.
         const auto chips =
@@ -271,8 +270,8 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
         for (const auto& chip : *chips) view.Result(ChipLine(chip));
         return kOk;
     }
-    if (!args.Port.empty() && !core::CheckPortName(args.Port, error)) {
-        view.Error(error);
+    if (const Status name = core::CheckPortName(args.Port); !name.Ok()) {
+        view.Error(name.Text(Language::English));
         return kUsage;
     }
     core::PortOptions options;
@@ -280,20 +279,21 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
     options.Lpt = args.Lpt;
     options.SimState = args.SimState.empty() ? DefaultSimState(args.Port) : args.SimState;
     options.FallBackToBench = false;  // a script must know which port it drives
-    auto ports = core::PortSet::Open(options, error);
-    if (!ports) {
-        view.Error(error);
+    auto port = core::PortSet::Open(options);
+    if (!port) {
+        view.Error(port.Error().Text(Language::English));
         if (args.Port.empty())
             view.Error("to try without hardware, run on the simulated bench: --port sim:ATmega16");
         return kFailed;
     }
+    const std::unique_ptr<core::PortSet> ports = std::move(port).Value();
     int status = kFailed;
     {
         Runner runner(args, view, *database, *ports);
         status = runner.Go();
     }
-    if (!ports->Close(error)) {
-        view.Error("cannot keep the simulated chip: " + error);
+    if (const Status closed = ports->Close(); !closed.Ok()) {
+        view.Error("cannot keep the simulated chip: " + closed.Text(Language::English));
         if (status == kOk) status = kFailed;
     }
     if (status != kOk) view.ShowHeldReport();

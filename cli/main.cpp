@@ -10,6 +10,7 @@
 #include "cli/Run.h"
 #include "cli/TerminalView.h"
 #include "common/Version.h"
+#include "sim/backend/BenchBackEnd.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
         std::printf("tondrel-cli %s\n", tondrel::kVersion);
         return 0;
     }
+    tondrel::sim::RegisterBenchBackEnd();  // --port sim:...
     TerminalOptions options;
     options.Quiet = args.Quiet;
     options.Answer = args.Answer;

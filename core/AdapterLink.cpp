@@ -1,6 +1,6 @@
 #include "core/AdapterLink.h"
 
-#include "common/Text.h"
+#include "adapter/Controller.h"
 #include "core/Maker.h"
 #include "core/Session.h"
 
@@ -8,92 +8,44 @@ namespace tondrel::core {
 
 namespace {
 
-// The identification request's control code; also the rest handshake at shut-down.
-constexpr uint8_t kIdentify = 14;
 // The Altera banner is shown on the first identification, and again after this many.
 constexpr uint8_t kBannerLimit = 50;
 
 }  // namespace
 
-// Table `path` keys: the name a lookup uses and the name an update uses (case differs).
 const char* ModeLookupName(int mode) {
-    static const char* const names[] = {"mcu",    "altera", "xilinx", "lattice",
-                                        "EEProm", "ARM",    "Msp430"};
-    return mode >= kModeMcu && mode <= kModeMsp430 ? names[mode - 1] : "";
+    const adapter::DownloadMode* m = adapter::FindMode(mode);
+    return m ? m->LookupKey : "";
 }
 
 const char* ModeUpdateName(int mode) {
-    static const char* const names[] = {"mcu",    "altera", "xilinx", "lattice",
-                                        "eeprom", "arm",    "msp430"};
-    return mode >= kModeMcu && mode <= kModeMsp430 ? names[mode - 1] : "";
+    const adapter::DownloadMode* m = adapter::FindMode(mode);
+    return m ? m->UpdateKey : "";
 }
 
 int ModeControlCode(int mode) {
-    static constexpr int codes[] = {1, 1, 3, 8, 11, 10, 9};
-    return mode >= kModeMcu && mode <= kModeMsp430 ? codes[mode - 1] : -1;
+    const adapter::DownloadMode* m = adapter::FindMode(mode);
+    return m ? m->ControlCode : -1;
 }
 
 int ModeFromName(const std::string& name) {
-    static const char* const names[] = {"mcu",    "altera", "xilinx", "lattice",
-                                        "eprom3", "arm",    "msp430"};
-    const std::string lower = Lower(name);
-    for (int i = 0; i < 7; ++i)
-        if (lower == names[i]) return i + 1;
-    return 0;
-}
-
-void AdapterLink::Handshake(uint8_t code) {
-    Tpro& pins = s_.Engine();
-    pins.WriteControlPort(code);
-    pins.WriteDataPort(0xAC);
-    pins.WriteDataPort(0xAA);
-    pins.WriteDataPort(0x00);
-    pins.WriteControlPort(0x00);
+    const adapter::DownloadMode* m = adapter::FindModeByName(name);
+    return m ? m->Number : 0;
 }
 
 void AdapterLink::SendRest() {
-    Handshake(kIdentify);
+    adapter::SendHandshake(s_.Engine(), adapter::kIdentifyCode);
 }
 
 void AdapterLink::SendModeCommand(int mode) {
-    const int code = ModeControlCode(mode);
-    if (code < 0) {
-        s_.Engine().WriteDataPort(0x00);
-        s_.Engine().WriteControlPort(0x00);
-        return;
-    }
-    Handshake(static_cast<uint8_t>(code));
+    adapter::SendModeCommand(s_.Engine(), mode);
 }
 
 Result<AdapterInfo> AdapterLink::Detect() {
-    Tpro& pins = s_.Engine();
-    Handshake(kIdentify);
+    const adapter::AdapterIdentity id = adapter::Identify(s_.Engine());
     s_.AdapterChecked = true;
-    AdapterInfo found;
-    const uint8_t answer = pins.ReadStatusPort() & 0xF8;
-    if (answer == 0x00 || answer == 0x08) {
-        found = {AdapterKind::Gen1, answer == 0x00 ? 10 : 20, {}};
-    } else if (answer == 0xA0) {
-        found = {AdapterKind::Gen2, 10, {}};
-    } else {
-        // No controller answered: an Altera cable loops D7 back to the status lines.
-        auto loop = [&pins](uint8_t& high, uint8_t& low) {
-            pins.SetPin(9, true);
-            high = pins.ReadStatusPort() & 0x28;
-            pins.SetPin(9, false);
-            low = pins.ReadStatusPort() & 0x28;
-        };
-        uint8_t a = 0, b = 0;
-        loop(a, b);
-        if (a == 0x20 && b == 0x00) {
-            found = {AdapterKind::Altera, 0, "ByteBlaster"};
-        } else {
-            uint8_t x = 0, y = 0;
-            loop(x, y);
-            if (x == 0x28 && y == 0x08) found = {AdapterKind::Altera, 0, "ByteBlasterMV"};
-        }
-    }
-    if (found.Kind == AdapterKind::None) return NoHardware();
+    if (id.Kind == AdapterKind::None) return NoHardware();
+    const AdapterInfo found{id.Kind, id.Firmware, std::string(id.Cable)};
     s_.HardwareGen = found;
     s_.Publish();
     if (found.Kind == AdapterKind::Altera) AlteraBanner();

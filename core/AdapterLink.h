@@ -36,7 +36,6 @@ class AdapterLink {
     void Restart() { bannerCount_ = 0; }
 
   private:
-    void Handshake(uint8_t code);
     Status NoHardware();
     void AlteraBanner();
     bool LaunchTool(int mode);

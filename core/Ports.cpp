@@ -1,43 +1,15 @@
 #include "core/Ports.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 #include "common/Text.h"
 #include "port/DirectPort.h"
 #include "port/PpdevPort.h"
-#include "sim/Bench.h"
-#include "sim/SimPort.h"
 
 namespace tondrel::core {
-
-int32_t BaseForLpt(int lpt) {
-    switch (lpt) {
-        case 1:
-            return 0x378;
-        case 2:
-            return 0x278;
-        case 3:
-            return 0x3BC;
-        default:
-            return 0;
-    }
-}
-
-int LptForBase(int32_t base) {
-    switch (base) {
-        case 0x378:
-            return 1;
-        case 0x278:
-            return 2;
-        case 0x3BC:
-            return 3;
-        default:
-            return 0;
-    }
-}
 
 namespace {
 
@@ -54,248 +26,175 @@ class EmptyPort : public PortIo {
     std::string Describe() const override { return "empty connector"; }
 };
 
-class SimSet : public PortSet {
+// A real port at its home base, and at every other base the port of that LPT opened when first
+// asked for; a base whose port cannot be opened reads like an empty connector.
+class RealSet : public PortSet {
   public:
-    SimSet(sim::BenchOptions options, int32_t home, bool shadow, bool fellBack, std::string reason)
-        : home_(home), shadow_(shadow), fellBack_(fellBack), reason_(std::move(reason)) {
-        bench_ = std::make_unique<sim::Bench>(clock_, std::move(options));
-        port_ = std::make_unique<sim::SimPort>(*bench_, &clock_, shadow);
-    }
-    const std::string& BenchError() const { return bench_->Error(); }
-
-    PortIo& At(int32_t base) override {
-        if (base == home_) return *port_;
-        // Other bases get a bench of their own with nothing plugged in, so they answer like an
-        // empty connector, through the same register model.
-        auto& slot = others_[base];
-        if (!slot.second) {
-            sim::BenchOptions none;
-            none.Adapter = sim::AdapterKind::Nothing;
-            slot.first = std::make_unique<sim::Bench>(clock_, none);
-            slot.second = std::make_unique<sim::SimPort>(*slot.first, &clock_, shadow_);
-        }
-        return *slot.second;
-    }
-    Clock& GetClock() override { return clock_; }
-    std::string Describe() const override { return "simulated bench " + bench_->Name(); }
-    bool Simulated() const override { return true; }
-    bool FellBack() const override { return fellBack_; }
-    std::string FallBackReason() const override { return reason_; }
-    sim::Bench* GetBench() override { return bench_.get(); }
-    int32_t HomeBase() const override { return home_; }
-    void FollowStoredLpt(int lpt) override {
-        const int32_t base = BaseForLpt(lpt);
-        if (!homeFromSettings_ || base == 0 || base == home_) return;
-        // The connector that stood at the new base (if one was asked for) is now the old home.
-        others_.erase(base);
-        home_ = base;
-    }
-    void SetHomeFromSettings(bool on) { homeFromSettings_ = on; }
-    bool Close(std::string& error) override {
-        // A bench without a chip has no memory to keep.
-        if (bench_->Options().StateFile.empty() || bench_->Chip() == nullptr) return true;
-        const bool saved = bench_->SaveState(error);
-        bench_->ReleaseState();
-        return saved;
-    }
-
-  private:
-    VirtualClock clock_;
-    std::unique_ptr<sim::Bench> bench_;
-    std::unique_ptr<sim::SimPort> port_;
-    std::map<int32_t, std::pair<std::unique_ptr<sim::Bench>, std::unique_ptr<sim::SimPort>>>
-        others_;
-    int32_t home_;
-    bool homeFromSettings_ = false;
-    bool shadow_;
-    bool fellBack_;
-    std::string reason_;
-};
-
-// ppdev: the home port is opened at once (its failure is the caller's error); the others only
-// when first asked for, and a base whose device cannot be opened reads like an empty connector.
-class PpdevSet : public PortSet {
-  public:
-    PpdevSet(std::unique_ptr<PortIo> home, std::string device, int32_t homeBase, bool shadow,
-             bool fixedDevice)
-        : home_(homeBase), device_(std::move(device)), shadow_(shadow), fixed_(fixedDevice) {
+    using Opener = std::function<std::unique_ptr<PortIo>(int32_t base)>;
+    RealSet(std::unique_ptr<PortIo> home, int32_t homeBase, std::string description,
+            Opener openOther)
+        : home_(homeBase), description_(std::move(description)), open_(std::move(openOther)) {
         ports_[homeBase] = std::move(home);
     }
     PortIo& At(int32_t base) override {
         auto it = ports_.find(base);
         if (it != ports_.end()) return *it->second;
-        std::unique_ptr<PortIo> port;
-        const std::string device = fixed_ ? std::string() : PpdevDeviceForBase(base);
-        if (!device.empty()) {
-            std::string error;
-            port = OpenPpdev(device, shadow_, error);
-            if (!port) LastOpenError = error;
-        }
+        std::unique_ptr<PortIo> port = open_(base);
         if (!port) port = std::make_unique<EmptyPort>();
         return *(ports_[base] = std::move(port));
     }
     Clock& GetClock() override { return clock_; }
-    std::string Describe() const override { return "ppdev " + device_; }
+    std::string Describe() const override { return description_; }
     bool Simulated() const override { return false; }
     int32_t HomeBase() const override { return home_; }
-    bool Close(std::string&) override { return true; }
-    std::string TakeError() override {
-        std::string first;
+    Status Close() override { return {}; }
+    Status TakeError() override {
+        Status first;
         for (auto& [base, port] : ports_) {
-            std::string error = port->TakeError();
-            if (first.empty()) first = std::move(error);
+            Status error = port->TakeError();
+            if (first.Ok()) first = std::move(error);
         }
         return first;
     }
 
-    std::string LastOpenError;
-
   private:
     SystemClock clock_;
     std::map<int32_t, std::unique_ptr<PortIo>> ports_;
     int32_t home_;
-    std::string device_;
-    bool shadow_;
-    bool fixed_;  // a device named by the user serves only its own base
+    std::string description_;
+    Opener open_;
 };
-
-class DirectSet : public PortSet {
-  public:
-    DirectSet(std::unique_ptr<PortIo> home, int32_t homeBase, bool shadow)
-        : home_(homeBase), shadow_(shadow) {
-        ports_[homeBase] = std::move(home);
-    }
-    PortIo& At(int32_t base) override {
-        auto it = ports_.find(base);
-        if (it != ports_.end()) return *it->second;
-        std::string error;
-        std::unique_ptr<PortIo> port;
-        if (LptForBase(base) != 0) port = OpenDirect(static_cast<uint16_t>(base), shadow_, error);
-        if (!port) port = std::make_unique<EmptyPort>();
-        return *(ports_[base] = std::move(port));
-    }
-    Clock& GetClock() override { return clock_; }
-    std::string Describe() const override {
-        char text[32];
-        std::snprintf(text, sizeof text, "direct I/O 0x%X", static_cast<unsigned>(home_));
-        return text;
-    }
-    bool Simulated() const override { return false; }
-    int32_t HomeBase() const override { return home_; }
-    bool Close(std::string&) override { return true; }
-
-  private:
-    SystemClock clock_;
-    std::map<int32_t, std::unique_ptr<PortIo>> ports_;
-    int32_t home_;
-    bool shadow_;
-};
-
-std::unique_ptr<PortSet> OpenSim(const std::string& name, const PortOptions& options, int32_t home,
-                                 bool fellBack, const std::string& reason, std::string& error) {
-    sim::BenchOptions bench;
-    if (!sim::ParseBenchName(name, bench, error)) return nullptr;
-    bench.StateFile = options.SimState;
-    auto set = std::make_unique<SimSet>(bench, home, options.Shadow, fellBack, reason);
-    set->SetHomeFromSettings(options.Lpt == 0);
-    if (!set->BenchError().empty()) {
-        error = set->BenchError();
-        return nullptr;
-    }
-    return set;
-}
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-}  // namespace
-
-std::unique_ptr<PortSet> PortSet::Open(const PortOptions& options, std::string& error) {
-    error.clear();
-    if (options.Lpt < 0 || options.Lpt > 3) {
-        error = "LPT" + std::to_string(options.Lpt) + " does not exist: choose LPT1, LPT2 or LPT3";
-        return nullptr;
-    }
-    const int lpt = options.Lpt == 0 ? 1 : options.Lpt;
-    const int32_t home = BaseForLpt(lpt);
-    const std::string& port = options.Port;
-
-    if (StartsWith(port, "sim:") || port == "sim")
-        return OpenSim(port, options, home, false, {}, error);
-
-    if (port.empty() || port == "ppdev" || StartsWith(port, "ppdev:")) {
-        const bool fixed = StartsWith(port, "ppdev:");
-        const std::string device = fixed ? port.substr(6) : PpdevDeviceForLpt(lpt);
-        if (device.empty()) {
-            error = "ppdev: no device named in \"" + port + "\": use ppdev:/dev/parportN";
-            return nullptr;
-        }
-        std::string why;
-        auto io = OpenPpdev(device, options.Shadow, why);
-        if (io)
-            return std::make_unique<PpdevSet>(std::move(io), device, home, options.Shadow, fixed);
-        if (port.empty() && options.FallBackToBench) {
-            auto set = OpenSim("sim:ATmega16", options, home, true, why, error);
-            if (set) return set;
-        }
-        error = why;
-        return nullptr;
-    }
-
-    if (port == "direct" || StartsWith(port, "direct:")) {
-        int32_t base = home;
-        if (port.size() > 7) {
-            const std::string text = port.substr(7);
-            const auto value = ParseNumber(text, NumberStyle::DecimalOrHex, 1, 0xFFFC);
-            // Bases are multiples of four: the low two address bits pick the register.
-            if (!value || *value % 4 != 0) {
-                error = "direct: \"" + text +
-                        "\" is not a port base address: use direct:0x378, direct:0x278 or "
-                        "direct:0x3BC";
-                return nullptr;
-            }
-            base = static_cast<int32_t>(*value);
-        }
-        auto io = OpenDirect(static_cast<uint16_t>(base), options.Shadow, error);
-        if (!io) return nullptr;
-        return std::make_unique<DirectSet>(std::move(io), base, options.Shadow);
-    }
-
-    error = "unknown port \"" + port +
-            "\": use ppdev, ppdev:/dev/parportN, direct, direct:0xBASE or sim:CHIP "
-            "(sim:none, sim:empty, sim:byteblaster)";
-    return nullptr;
+// The part of a --port text after "prefix:"; nothing when the text is the bare prefix.
+std::string After(const std::string& port, const std::string& prefix) {
+    return port.size() > prefix.size() + 1 ? port.substr(prefix.size() + 1) : std::string();
 }
 
-}  // namespace tondrel::core
+Status CheckPpdevName(const std::string& port) {
+    if (port == "ppdev" || After(port, "ppdev").size() > 0) return {};
+    return Status::Error("PortPpdevUnnamed", port);
+}
 
-namespace tondrel::core {
+Result<std::unique_ptr<PortSet>> OpenPpdevSet(const PortOptions& options) {
+    const std::string& port = options.Port;
+    const int32_t home = BaseForLpt(options.Lpt == 0 ? 1 : options.Lpt);
+    // A device named by the user serves only its own base.
+    const bool fixed = StartsWith(port, "ppdev:");
+    const std::string device = fixed ? After(port, "ppdev") : PpdevDeviceForBase(home);
+    if (device.empty()) return Msg("PortPpdevUnnamed", port);
+    auto io = OpenPpdev(device, options.Shadow);
+    if (!io) return io.GetStatus();
+    const bool shadow = options.Shadow;
+    return std::unique_ptr<PortSet>(std::make_unique<RealSet>(
+        std::move(io).Value(), home, "ppdev " + device,
+        [fixed, shadow](int32_t base) -> std::unique_ptr<PortIo> {
+            const std::string other = fixed ? std::string() : PpdevDeviceForBase(base);
+            if (other.empty()) return nullptr;
+            auto opened = OpenPpdev(other, shadow);
+            return opened ? std::move(opened).Value() : nullptr;
+        }));
+}
 
-bool CheckPortName(const std::string& port, std::string& error) {
-    error.clear();
-    if (StartsWith(port, "sim:") || port == "sim") {
-        sim::BenchOptions bench;
-        return sim::ParseBenchName(port, bench, error);
+// The base a direct:0xBASE text names; bases are multiples of four, as the low two address bits
+// pick the register.
+std::optional<int32_t> DirectBase(const std::string& text) {
+    const auto value = ParseNumber(text, NumberStyle::DecimalOrHex, 1, 0xFFFC);
+    if (!value || *value % 4 != 0) return std::nullopt;
+    return static_cast<int32_t>(*value);
+}
+
+Status CheckDirectName(const std::string& port) {
+    if (port == "direct" || DirectBase(After(port, "direct"))) return {};
+    return Status::Error("PortDirectBadName", port.size() > 7 ? port.substr(7) : std::string());
+}
+
+Result<std::unique_ptr<PortSet>> OpenDirectSet(const PortOptions& options) {
+    int32_t base = BaseForLpt(options.Lpt == 0 ? 1 : options.Lpt);
+    if (options.Port != "direct") {
+        if (Status bad = CheckDirectName(options.Port); !bad.Ok()) return bad;
+        base = *DirectBase(After(options.Port, "direct"));
     }
-    if (port.empty() || port == "ppdev" || port == "direct") return true;
-    if (StartsWith(port, "ppdev:")) {
-        if (port.size() > 6) return true;
-        error = "ppdev: no device named in \"" + port + "\": use ppdev:/dev/parportN";
-        return false;
+    auto io = OpenDirect(static_cast<uint16_t>(base), options.Shadow);
+    if (!io) return io.GetStatus();
+    const bool shadow = options.Shadow;
+    return std::unique_ptr<PortSet>(std::make_unique<RealSet>(
+        std::move(io).Value(), base, "direct I/O 0x" + HexText(static_cast<uint64_t>(base), 1),
+        [shadow](int32_t other) -> std::unique_ptr<PortIo> {
+            if (LptForBase(other) == 0) return nullptr;
+            auto opened = OpenDirect(static_cast<uint16_t>(other), shadow);
+            return opened ? std::move(opened).Value() : nullptr;
+        }));
+}
+
+// The back ends by prefix. Filled by the front ends once at start, before any set is opened.
+struct Registry {
+    std::mutex Lock;
+    std::vector<PortBackEnd> BackEnds = {
+        {"ppdev", OpenPpdevSet, CheckPpdevName},
+        {"direct", OpenDirectSet, CheckDirectName},
+    };
+};
+
+Registry& Backs() {
+    static Registry registry;
+    return registry;
+}
+
+// The back end a --port text belongs to; the empty text is ppdev's.
+std::optional<PortBackEnd> BackEndFor(const std::string& port) {
+    const std::string prefix = port.empty() ? "ppdev" : port.substr(0, port.find(':'));
+    Registry& r = Backs();
+    std::lock_guard guard(r.Lock);
+    for (const PortBackEnd& b : r.BackEnds)
+        if (b.Prefix == prefix) return b;
+    return std::nullopt;
+}
+
+Message UnknownPort(const std::string& port) {
+    return Msg("PortUnknown", port);
+}
+
+}  // namespace
+
+void RegisterPortBackEnd(PortBackEnd backEnd) {
+    Registry& r = Backs();
+    std::lock_guard guard(r.Lock);
+    for (PortBackEnd& b : r.BackEnds) {
+        if (b.Prefix == backEnd.Prefix) {
+            b = std::move(backEnd);
+            return;
+        }
     }
-    if (StartsWith(port, "direct:")) {
-        const std::string text = port.substr(7);
-        const auto value = ParseNumber(text, NumberStyle::DecimalOrHex, 1, 0xFFFC);
-        if (value && *value % 4 == 0) return true;
-        error = "direct: \"" + text +
-                "\" is not a port base address: use direct:0x378, direct:0x278 or direct:0x3BC";
-        return false;
-    }
-    error = "unknown port \"" + port +
-            "\": use ppdev, ppdev:/dev/parportN, direct, direct:0xBASE or sim:CHIP "
-            "(sim:none, sim:empty, sim:byteblaster)";
-    return false;
+    r.BackEnds.push_back(std::move(backEnd));
+}
+
+Status CheckPortName(const std::string& port) {
+    if (port.empty()) return {};
+    const auto backEnd = BackEndFor(port);
+    if (!backEnd) return UnknownPort(port);
+    return backEnd->CheckName(port);
+}
+
+Result<std::unique_ptr<PortSet>> PortSet::Open(const PortOptions& options) {
+    if (options.Lpt < 0 || options.Lpt > 3) return Msg("PortNoSuchLpt", options.Lpt);
+    const auto backEnd = BackEndFor(options.Port);
+    if (!backEnd) return UnknownPort(options.Port);
+    auto set = backEnd->Open(options);
+    if (set || !options.Port.empty() || !options.FallBackToBench) return set;
+    // No port was asked for and the default one cannot be used: the bench stands in, and says
+    // why.
+    const auto bench = BackEndFor("sim");
+    if (!bench) return set;
+    PortOptions benchOptions = options;
+    benchOptions.Port = "sim:ATmega16";
+    auto stand = bench->Open(benchOptions);
+    if (!stand) return set;
+    stand.Value()->fallBackReason_ = set.Error();
+    return stand;
 }
 
 }  // namespace tondrel::core

@@ -2,11 +2,18 @@
 // The port back ends a session drives, chosen once at start: a real port through ppdev or
 // direct I/O, or the simulated bench. Every base address the session asks for gets a PortIo;
 // a base with nothing behind it reads like an empty connector, as a real PC would.
+//
+// A back end is registered under the prefix --port names it by ("ppdev", "direct", "sim"): a
+// factory for its port set and a check of the name. ppdev and direct are built in; the front
+// ends register the simulated bench (and any other back end) before they open a port set.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "common/Status.h"
 #include "port/Clock.h"
+#include "port/Lpt.h"
 #include "port/PortIo.h"
 
 namespace tondrel::sim {
@@ -14,6 +21,9 @@ class Bench;
 }
 
 namespace tondrel::core {
+
+using tondrel::BaseForLpt;
+using tondrel::LptForBase;
 
 struct PortOptions {
     // "" (the default: ppdev for the chosen LPT), "ppdev", "ppdev:/dev/parportN", "direct",
@@ -31,8 +41,9 @@ struct PortOptions {
 
 class PortSet {
   public:
-    // nullptr with one message in error naming the device and the fix.
-    static std::unique_ptr<PortSet> Open(const PortOptions& options, std::string& error);
+    // The set the back end named by options.Port opens, or why it cannot be opened (the
+    // device and the fix).
+    static Result<std::unique_ptr<PortSet>> Open(const PortOptions& options);
     virtual ~PortSet() = default;
 
     // The port at base (0x378, 0x278, 0x3BC); never null.
@@ -41,30 +52,41 @@ class PortSet {
     // "ppdev /dev/parport0", "direct I/O 0x378", "simulated bench sim:ATmega16@gen2".
     virtual std::string Describe() const = 0;
     virtual bool Simulated() const = 0;
-    // True when the bench stands in because no real port could be opened; Describe() then
-    // says why in FallBackReason().
-    virtual bool FellBack() const { return false; }
-    virtual std::string FallBackReason() const { return {}; }
+    // True when the bench stands in because no real port could be opened; FallBackReason()
+    // then says why the real port could not be.
+    bool FellBack() const { return !fallBackReason_.Empty(); }
+    const Message& FallBackReason() const { return fallBackReason_; }
     // The bench behind a simulated set, else nullptr.
     virtual sim::Bench* GetBench() { return nullptr; }
     // The base the adapter (or bench) is wired to.
     virtual int32_t HomeBase() const = 0;
     // The first port failure since the last call (naming the device), then cleared.
-    virtual std::string TakeError() { return {}; }
-    // Saves the simulated chip state when one was asked for; false with a message on failure.
-    virtual bool Close(std::string& error) = 0;
+    virtual Status TakeError() { return {}; }
+    // Saves the simulated chip state when one was asked for.
+    virtual Status Close() = 0;
     // The LPT stored in the settings, told by the session once it has read them. A set opened
     // with Lpt 0 ("the stored choice") moves its home there, so a simulated bench sits on the
     // port the session will use; a set opened for an explicit LPT or base ignores it.
     virtual void FollowStoredLpt(int lpt) { (void)lpt; }
+
+  private:
+    Message fallBackReason_;
 };
 
-// Whether a --port text names a port at all (a known form, a known bench, a base that is a
-// number); false with the reason. Says nothing about whether the device can be opened.
-bool CheckPortName(const std::string& port, std::string& error);
+struct PortBackEnd {
+    // The --port text "Prefix" or "Prefix:anything" belongs to this back end.
+    std::string Prefix;
+    // Opens the set for options whose Port belongs to this back end.
+    std::function<Result<std::unique_ptr<PortSet>>(const PortOptions&)> Open;
+    // Whether such a --port text names a port at all; says nothing about the device.
+    std::function<Status(const std::string& port)> CheckName;
+};
 
-// 1 -> 0x378, 2 -> 0x278, 3 -> 0x3BC; 0 for anything else.
-int32_t BaseForLpt(int lpt);
-int LptForBase(int32_t base);
+// Adds a back end, or replaces the one of the same prefix (so registering twice is harmless).
+void RegisterPortBackEnd(PortBackEnd backEnd);
+
+// Whether a --port text names a port at all (a registered back end, a known form, a base that is
+// a number); the reason when not. Says nothing about whether the device can be opened.
+Status CheckPortName(const std::string& port);
 
 }  // namespace tondrel::core

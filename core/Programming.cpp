@@ -196,7 +196,9 @@ Status Programming::DoWrite(Memory m) {
         ProgrammingMode mode(s_);
         s_.Out.SetProgressMax(end);
         for (int32_t i = 0; i <= end; ++i) {
-            if (!s_.WriteByte(m, i, buffer[static_cast<size_t>(i)])) {
+            const Status written = s_.WriteByte(m, i, buffer[static_cast<size_t>(i)]);
+            if (SessionContext::IsPortFailure(written)) break;  // said below
+            if (!written) {
                 const char* key = !flash ? "CoreWriteEEPROMFail"
                                   : IsWordAddressed(s_.Chip.CurrentMethodCode)
                                       ? "CoreWriteFlashFailWord"
@@ -244,7 +246,9 @@ Status Programming::DoRead(Memory m) {
         ProgrammingMode mode(s_);
         s_.Out.SetProgressMax(size);
         for (int32_t i = 0; i < size; ++i) {
-            buffer[static_cast<size_t>(i)] = s_.ReadByte(m, i).ValueOr(0);
+            const auto byte = s_.ReadByte(m, i);
+            if (SessionContext::IsPortFailure(byte.GetStatus())) break;  // said below
+            buffer[static_cast<size_t>(i)] = byte.ValueOr(0);
             s_.Out.Breathe();
             s_.Out.SetProgress(i + 1);
         }
@@ -315,7 +319,9 @@ Status Programming::Compare(Memory m, int32_t end, bool skipBlank) {
         ProgrammingMode mode(s_);
         s_.Out.SetProgressMax(end);
         for (int32_t i = 0; i <= sequentialEnd; ++i) {
-            compare(i, s_.ReadByte(m, i).ValueOr(0));
+            const auto byte = s_.ReadByte(m, i);
+            if (SessionContext::IsPortFailure(byte.GetStatus())) break;  // said below
+            compare(i, byte.ValueOr(0));
             s_.Out.Breathe();
             s_.Out.SetProgress(i + 1);
         }

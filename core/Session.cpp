@@ -193,8 +193,7 @@ Result<std::unique_ptr<config::ConfigForm>> Session::OpenConfiguration(Prompts& 
 }
 
 Status Session::TakePortError() {
-    const std::string error = parts_->Context.Ports.TakeError();
-    return error.empty() ? Status() : Status(Verbatim(error));
+    return parts_->Context.TakePortFailure();
 }
 
 }  // namespace tondrel::core

@@ -1,6 +1,7 @@
 #include "core/SessionContext.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "engines/Engines.h"
 
@@ -19,6 +20,8 @@ class RoutedPort : public PortIo {
     void ClrPortBit(uint16_t a, uint8_t bit) override { For(a).ClrPortBit(a, bit); }
     bool GetPortBit(uint16_t a, uint8_t bit) override { return For(a).GetPortBit(a, bit); }
     std::string Describe() const override { return set_.Describe(); }
+    // A failure reaches the engine that met it, so it is known where it happens.
+    Status TakeError() override { return set_.TakeError(); }
 
   private:
     PortIo& For(uint16_t address) {
@@ -67,34 +70,44 @@ void SessionContext::ApplyEngineOptions() {
 
 // ---- engine calls ----
 
+// Each call notes a port failure where it happens; PortStatus says the first one.
+template <typename T>
+T SessionContext::Noted(T outcome) {
+    if constexpr (std::is_same_v<T, Status>)
+        Note(outcome);
+    else
+        Note(outcome.GetStatus());
+    return outcome;
+}
+
 Status SessionContext::Enter() {
-    return current_->EnterProgramming();
+    return Noted(current_->EnterProgramming());
 }
 
 void SessionContext::Leave() {
-    (void)current_->LeaveProgramming();
+    (void)Noted(current_->LeaveProgramming());
 }
 
 Result<std::string> SessionContext::ReadSignature() {
-    return current_->ReadSignature();
+    return Noted(current_->ReadSignature());
 }
 
 Status SessionContext::EraseChip() {
-    return current_->EraseChip();
+    return Noted(current_->EraseChip());
 }
 
 Status SessionContext::WriteByte(Memory memory, int32_t address, uint8_t value) {
-    return memory == Memory::Flash ? current_->WriteFlashByte(address, value)
-                                   : current_->WriteEepromByte(address, value);
+    return Noted(memory == Memory::Flash ? current_->WriteFlashByte(address, value)
+                                         : current_->WriteEepromByte(address, value));
 }
 
 Result<uint8_t> SessionContext::ReadByte(Memory memory, int32_t address) {
-    return memory == Memory::Flash ? current_->ReadFlashByte(address)
-                                   : current_->ReadEepromByte(address);
+    return Noted(memory == Memory::Flash ? current_->ReadFlashByte(address)
+                                         : current_->ReadEepromByte(address));
 }
 
 Result<uint16_t> SessionContext::ReadPicConfigWord(int index) {
-    return current_->ReadConfigWord(index);
+    return Noted(current_->ReadConfigWord(index));
 }
 
 // ---- saying things ----
@@ -105,11 +118,26 @@ Status SessionContext::Fail(const Status& failure) {
     return failure;
 }
 
+bool SessionContext::IsPortFailure(const Status& s) {
+    return !s.Ok() && s.Key().rfind("Engine", 0) != 0;
+}
+
+void SessionContext::Note(const Status& s) {
+    if (IsPortFailure(s) && portFailure_.Ok()) portFailure_ = s;
+}
+
+Status SessionContext::TakePortFailure() {
+    Status failure = std::move(portFailure_);
+    portFailure_ = {};
+    if (failure.Ok()) failure = Ports.TakeError();
+    return failure;
+}
+
 Status SessionContext::PortStatus() {
-    const std::string error = Ports.TakeError();
-    if (error.empty()) return {};
+    const Status failure = TakePortFailure();
+    if (failure.Ok()) return {};
     Blank();
-    return Fail(Status::Error("CorePortFailed", error));
+    return Fail(Status::Error("CorePortFailed", failure.Text(Lang())));
 }
 
 SessionState SessionContext::State() const {

@@ -92,8 +92,12 @@ class SessionContext {
     }
     // Says a failure on the board, with the error sound, and hands it back.
     Status Fail(const Status& failure);
-    // A port failure since the last look, said and returned; fine when the port is well.
+    // The first port failure since the last look, said and returned; fine when the port is well.
     Status PortStatus();
+    // The same, neither said nor sounded.
+    Status TakePortFailure();
+    // A failure of the port behind an engine operation, not one the engine found itself.
+    static bool IsPortFailure(const Status& s);
     // Tells the view the state after a change.
     void Publish();
     SessionState State() const;
@@ -105,6 +109,11 @@ class SessionContext {
     Tpro* current_ = nullptr;
     EngineEnv env_;
     std::optional<SessionState> published_;
+    Status portFailure_;  // the first an engine operation returned since the last look
+
+    void Note(const Status& s);
+    template <typename T>
+    T Noted(T outcome);
 };
 
 // The no-nesting guard of an operation: refused while another runs. `signal`: the view hears

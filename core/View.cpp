@@ -9,7 +9,7 @@ AdapterLabels LabelsOf(const AdapterInfo& adapter, bool checked) {
     switch (adapter.Kind) {
         case AdapterKind::Gen1:
             return {Msg("CoreHwBrisk"), Msg("CoreHwVersion10"),
-                    Msg(adapter.Firmware == 20 ? "CoreHwKernel20" : "CoreHwKernel10")};
+                    Msg(adapter.Firmware == 2 ? "CoreHwKernel20" : "CoreHwKernel10")};
         case AdapterKind::Gen2:
             return {Msg("CoreHwRegal"), Msg("CoreHwVersion20"), Msg("CoreHwKernel10")};
         case AdapterKind::Altera:

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "adapter/Controller.h"
 #include "common/Memory.h"
 #include "common/Messages.h"
 #include "common/Prompts.h"
@@ -25,12 +26,12 @@ struct AutoPlan {
     bool operator==(const AutoPlan&) const = default;
 };
 
-// The adapter found by the last identification.
-enum class AdapterKind : uint8_t { None, Gen1, Gen2, Altera };
+using adapter::AdapterKind;
 
+// The adapter found by the last identification.
 struct AdapterInfo {
     AdapterKind Kind = AdapterKind::None;
-    int Firmware = 0;   // generation one: 10 or 20 (controller firmware 1.0 / 2.0)
+    int Firmware = 0;   // controller firmware 1 or 2 (1.0 / 2.0); 0 without a controller
     std::string Cable;  // Altera: "ByteBlaster" or "ByteBlasterMV"
     bool operator==(const AdapterInfo&) const = default;
 };

@@ -1,7 +1,8 @@
 // tondrel-manual-gen: writes the parts of the user manual that restate facts kept in code, so
 // they cannot drift from it: the chip list (from the catalogue the program creates), the
-// adapter's pin map per engine (from the engines' own pin maps, with the levels measured on the
-// simulated bench while the engine holds a chip in programming mode), the target's ISP pins
+// adapter's pin map per engine (from the pin table and the wiring records the engines load their
+// pins from, with the levels measured on the simulated bench while the engine holds a chip in
+// programming mode), the target's ISP pins
 // joined to those LPT pins, the wiring picture of the DB-25 plug and the troubleshooting table
 // keyed by the message-board texts.
 //
@@ -23,14 +24,13 @@
 #include <string>
 #include <vector>
 
+#include "adapter/Pins.h"
+#include "adapter/Wiring.h"
 #include "common/Messages.h"
 #include "common/Version.h"
 #include "config/ConfigLayouts.h"
 #include "db/Database.h"
-#include "engines/T89s.h"
-#include "engines/Tavr.h"
-#include "engines/Tpic.h"
-#include "engines/TpicA.h"
+#include "engines/Engines.h"
 #include "sim/Bench.h"
 #include "sim/SimPort.h"
 
@@ -67,49 +67,36 @@ std::string Bytes(int32_t size) {
     return std::to_string(size) + " B";
 }
 
-// ---- the PC side of the connector (IEEE 1284 / the PC's port registers) ----
+// ---- the PC side of the connector: the adapter's pin table ----
 
-struct LptPin {
-    int Pin;
-    const char* Name;
-    const char* Register;  // "data", "status", "control"
-    int Bit;
-    bool Inverted;  // the PC's port hardware inverts this line
-};
+using adapter::Role;
 
-const std::vector<LptPin>& LptPins() {
-    static const std::vector<LptPin> pins = {
-        {1, "STROBE", "control", 0, true},     {2, "D0", "data", 0, false},
-        {3, "D1", "data", 1, false},           {4, "D2", "data", 2, false},
-        {5, "D3", "data", 3, false},           {6, "D4", "data", 4, false},
-        {7, "D5", "data", 5, false},           {8, "D6", "data", 6, false},
-        {9, "D7", "data", 7, false},           {10, "ACK", "status", 6, false},
-        {11, "BUSY", "status", 7, true},       {12, "PAPER END", "status", 5, false},
-        {13, "SELECT", "status", 4, false},    {14, "AUTOFEED", "control", 1, true},
-        {15, "ERROR", "status", 3, false},     {16, "INIT", "control", 2, false},
-        {17, "SELECT IN", "control", 3, true},
-    };
-    return pins;
+const adapter::Pin& Lpt(int pin) {
+    static const adapter::Pin none{0, "?",   adapter::Register::Data,
+                                   0, false, adapter::Direction::Input};
+    const adapter::Pin* p = adapter::FindPin(pin);
+    return p ? *p : none;
 }
 
-const LptPin& Lpt(int pin) {
-    for (const auto& p : LptPins())
-        if (p.Pin == pin) return p;
-    static const LptPin none{0, "?", "?", 0, false};
-    return none;
+const char* RegisterName(adapter::Register reg) {
+    switch (reg) {
+        case adapter::Register::Data:
+            return "data";
+        case adapter::Register::Status:
+            return "status";
+        case adapter::Register::Control:
+            return "control";
+    }
+    return "?";
 }
 
 // The physical level of an output pin, from the registers as the program wrote them.
 bool OutputLevel(int pin, uint8_t data, uint8_t control) {
-    const LptPin& p = Lpt(pin);
-    const uint8_t reg = std::string(p.Register) == "data" ? data : control;
-    const bool bit = (reg >> p.Bit) & 1;
-    return p.Inverted ? !bit : bit;
+    const adapter::Pin& p = Lpt(pin);
+    return adapter::LevelIn(p, p.Reg == adapter::Register::Data ? data : control);
 }
 
 // ---- the engines' pin maps ----
-
-enum class Role { Enable, Reset, Mode, Clock, DataOut, DataIn };
 
 struct PinUse {
     Role What;
@@ -165,59 +152,43 @@ std::string SignalName(Fam f, Role r) {
     return "";
 }
 
-// The pin fields every engine declares, read after InitPinMap.
-template <typename E>
-std::vector<std::pair<Role, int>> Fields(const E& e) {
-    std::vector<std::pair<Role, int>> out = {{Role::Enable, e.EnablePin}, {Role::Reset, e.RstPin}};
-    if constexpr (requires { e.ModePin; }) out.push_back({Role::Mode, e.ModePin});
-    out.push_back({Role::Clock, e.SckPin});
-    out.push_back({Role::DataOut, e.MosiPin});
-    out.push_back({Role::DataIn, e.MisoPin});
+// The pins of a family's adapter wiring, in the order the manual lists them.
+std::vector<std::pair<Role, int>> Pins(Fam f) {
+    const adapter::Wiring& w = f == Fam::Pic ? adapter::kPicWiring : adapter::kSerialIspWiring;
+    std::vector<std::pair<Role, int>> out;
+    for (Role r : adapter::kRoles)
+        if (w.PinOf(r) != 0) out.push_back({r, w.PinOf(r)});
     return out;
-}
-
-struct Probe {
-    std::string ClassName;
-    Method MethodCode;
-    std::function<std::unique_ptr<Tpro>(EngineEnv&)> Make;
-    std::function<std::vector<std::pair<Role, int>>(Tpro&)> Pins;
-};
-
-template <typename E>
-Probe MakeProbe(Method code) {
-    return {"", code, [](EngineEnv& env) { return std::make_unique<E>(env); },
-            [](Tpro& t) { return Fields(static_cast<E&>(t)); }};
 }
 
 // Runs the engine on a simulated bench holding the first chip of its method code that the bench
 // can build, and reads the connector while the chip is in programming mode and after it left.
-bool MeasureEngine(const Probe& probe, const std::vector<ChipRecord>& chips, EngineMap& out,
+bool MeasureEngine(Method method, const std::vector<ChipRecord>& chips, EngineMap& out,
                    std::string& error) {
     for (const ChipRecord& chip : chips) {
-        if (chip.MethodCode != probe.MethodCode) continue;
+        if (chip.MethodCode != method) continue;
         VirtualClock clock;
         sim::BenchOptions options;
         options.ChipName = chip.Name;
         sim::Bench bench(clock, options);
-        if (!bench.Error().empty()) continue;
+        if (!bench.Error().Ok()) continue;
         sim::SimPort port(bench, &clock);
         CurrentChip current;
         current.Assign(chip);
         EngineEnv env{&port, &clock, &current};
-        auto engine = probe.Make(env);
+        auto engine = MakeEngine(method, env);
         engine->InitPinMap();
         engine->SetPortBase(0x378);
-        const auto pins = probe.Pins(*engine);
+        const Fam fam = FamilyOf(method);
         (void)engine->EnterProgramming();
         const uint8_t dataOn = bench.ReadData(), controlOn = bench.ReadControl();
         (void)engine->LeaveProgramming();
         const uint8_t dataOff = bench.ReadData(), controlOff = bench.ReadControl();
 
-        const Fam fam = FamilyOf(probe.MethodCode);
         out.Engines = engine->ClassName();
         out.Family = FamilyName(fam);
         out.Uses.clear();
-        for (auto [role, pin] : pins) {
+        for (auto [role, pin] : Pins(fam)) {
             PinUse use{role, pin, SignalName(fam, role), "", ""};
             auto level = [](bool high) { return std::string(high ? "high" : "low"); };
             if (role == Role::DataIn) {
@@ -233,7 +204,7 @@ bool MeasureEngine(const Probe& probe, const std::vector<ChipRecord>& chips, Eng
         }
         return true;
     }
-    error = std::string("no chip of method ") + Traits(probe.MethodCode).EngineClass +
+    error = std::string("no chip of method ") + Traits(method).EngineClass +
             " can be put on the simulated bench";
     return false;
 }
@@ -252,14 +223,10 @@ bool SameMap(const EngineMap& a, const EngineMap& b) {
 bool EngineMaps(const std::vector<ChipRecord>& chips, std::vector<EngineMap>& maps,
                 std::string& error) {
     // By family: AT89S, AVR, PIC.
-    std::vector<Probe> probes = {
-        MakeProbe<T89s>(Method::At89s),         MakeProbe<T89s53>(Method::At89s53),
-        MakeProbe<T89s8252>(Method::At89s8252), MakeProbe<T89s8253>(Method::At89s8253),
-        MakeProbe<Tavr>(Method::Avr),           MakeProbe<Tpic>(Method::Pic),
-        MakeProbe<TpicA>(Method::PicA)};
-    for (const Probe& probe : probes) {
+    for (Method method : {Method::At89s, Method::At89s53, Method::At89s8252, Method::At89s8253,
+                          Method::Avr, Method::Pic, Method::PicA}) {
         EngineMap map;
-        if (!MeasureEngine(probe, chips, map, error)) return false;
+        if (!MeasureEngine(method, chips, map, error)) return false;
         bool merged = false;
         for (EngineMap& m : maps) {
             if (SameMap(m, map)) {
@@ -408,11 +375,11 @@ std::string PinSection(const std::vector<EngineMap>& maps) {
              "</th><th>Signal</th><th>Level while programming</th><th>Level when idle</th>"
              "</tr>\n";
         for (const PinUse& u : m.Uses) {
-            const LptPin& p = Lpt(u.Pin);
-            o << "<tr><td>" << u.Pin << "</td><td>" << p.Name << "</td><td>" << p.Register
-              << ", bit " << p.Bit << (p.Inverted ? " (inverted by the PC)" : "") << "</td><td>"
-              << Escape(u.Signal) << "</td><td>" << u.Programming << "</td><td>" << u.Idle
-              << "</td></tr>\n";
+            const adapter::Pin& p = Lpt(u.Pin);
+            o << "<tr><td>" << u.Pin << "</td><td>" << p.Name << "</td><td>" << RegisterName(p.Reg)
+              << ", bit " << int{p.Bit} << (p.Inverted ? " (inverted by the PC)" : "")
+              << "</td><td>" << Escape(u.Signal) << "</td><td>" << u.Programming << "</td><td>"
+              << u.Idle << "</td></tr>\n";
         }
         o << "<tr><td>18–25</td><td>GND</td><td>—</td><td>ground, joined to the target's "
              "ground</td><td>—</td><td>—</td></tr>\n</table>\n";
@@ -526,23 +493,11 @@ std::string WiringSvg(const std::vector<EngineMap>& maps) {
             roles[u.Pin] = u.What;
         }
     }
-    auto colour = [](Role r) {
-        switch (r) {
-            case Role::Enable:
-                return "#7b3fa0";
-            case Role::Reset:
-                return "#c0392b";
-            case Role::Mode:
-                return "#d35400";
-            case Role::Clock:
-                return "#2471a3";
-            case Role::DataOut:
-                return "#1e8449";
-            case Role::DataIn:
-                return "#b7950b";
-        }
-        return "#000";
-    };
+    // In the order of adapter::Role: enable, reset, mode, clock, data out, data in.
+    static constexpr const char* kColours[] = {"#7b3fa0", "#c0392b", "#d35400",
+                                               "#2471a3", "#1e8449", "#b7950b"};
+    static_assert(std::size(kColours) == adapter::kRoles.size());
+    auto colour = [](Role r) { return kColours[static_cast<size_t>(r)]; };
     // Pin centres: 1..13 on the upper row from the left, 14..25 on the lower row.
     auto x = [](int pin) { return pin <= 13 ? 120 + (pin - 1) * 40 : 140 + (pin - 14) * 40; };
     auto y = [](int pin) { return pin <= 13 ? 170 : 210; };

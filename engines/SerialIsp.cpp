@@ -2,6 +2,8 @@
 
 #include "common/Text.h"
 
+#include "adapter/Wiring.h"
+
 namespace tondrel {
 
 namespace {
@@ -14,13 +16,7 @@ uint8_t PinNumber(uint16_t pin) {
 void SerialIsp::InitPinMap() {
     AutoVerify = 1;
     WriteBlank = 0;
-    RstPin = 3;
-    MosiPin = 8;
-    MisoPin = 11;
-    SckPin = 2;
-    EnablePin = 14;
-    EnableActiveLevel = 0;
-    EnableIdleLevel = 1;
+    adapter::LoadPinFields(adapter::kSerialIspWiring, *this);
 }
 
 void SerialIsp::SetRst(bool level) {

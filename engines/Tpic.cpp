@@ -2,6 +2,8 @@
 
 #include "common/Text.h"
 
+#include "adapter/Wiring.h"
+
 namespace tondrel {
 
 namespace {
@@ -74,14 +76,7 @@ void PicEngine::InitPinMap() {
     AutoVerify = 1;
     WriteBlank = 0;
     BitDelay = 1;
-    ModePin = 4;
-    RstPin = 3;
-    MisoPin = 11;
-    MosiPin = 8;
-    SckPin = 2;
-    EnablePin = 14;
-    EnableActiveLevel = 0;
-    EnableIdleLevel = 1;
+    adapter::LoadPinFields(adapter::kPicWiring, *this);
 }
 
 void PicEngine::PowerUp() {

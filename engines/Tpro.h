@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "adapter/PinLayer.h"
 #include "common/ChipRecord.h"
 #include "common/Status.h"
 #include "port/Clock.h"
@@ -23,20 +24,14 @@ struct EngineEnv {
     const CurrentChip* Chip = nullptr;
 };
 
-class Tpro {
+// The pin layer (SetPortBase, ReadStatusPort, WriteDataPort, WriteControlPort, SetPin, GetPin and
+// the three register addresses) is the adapter's; Tpro adds the engine interface over it.
+class Tpro : public adapter::PinLayer {
 public:
-    explicit Tpro(EngineEnv& env) : env_(env) {}
-    virtual ~Tpro() = default;
+    explicit Tpro(EngineEnv& env) : PinLayer(env.Io), env_(env) {}
+    ~Tpro() override = default;
     Tpro(const Tpro&) = delete;
     Tpro& operator=(const Tpro&) = delete;
-
-    // ---- pin layer ----
-    void SetPortBase(int32_t base);
-    uint8_t ReadStatusPort();
-    void WriteDataPort(uint8_t value);
-    void WriteControlPort(uint8_t value);
-    bool SetPin(uint8_t pin, bool level);
-    bool GetPin(uint8_t pin);
 
     // ---- engine interface, in slot order ----
     // A plain Tpro does nothing: its operations say so ("EngineNotSupported"), and it reads the
@@ -73,9 +68,6 @@ public:
     virtual const char* ClassName() const { return "Tpro"; }
 
     std::string LastSignature;
-    int32_t DataPort = 0;
-    int32_t StatusPort = 0;
-    int32_t ControlPort = 0;
 
 protected:
     static Status NotSupported() { return Status::Error("EngineNotSupported"); }
@@ -97,7 +89,6 @@ protected:
     bool PollReadBack(const std::function<bool()>& matches);
     void Sleep(uint32_t ms);
     Clock& Clk() { return *env_.Clk; }
-    PortIo& Io() { return *env_.Io; }
     const CurrentChip& Chip() const { return *env_.Chip; }
 
     EngineEnv& env_;

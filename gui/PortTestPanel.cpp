@@ -6,14 +6,41 @@
 #include <QLabel>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <string>
+#include <string_view>
+#include <vector>
 
+#include "adapter/Pins.h"
+#include "adapter/Wiring.h"
 #include "core/Session.h"
 
 namespace tondrel::gui {
 
 namespace {
-constexpr int kOutputPins[] = {2, 3, 4, 5, 6, 7, 8, 9, 1, 14, 16, 17};
-constexpr int kInputPins[] = {10, 11, 12, 13, 15};
+
+// The connector's pins of one direction: the data lines first, then the control lines.
+std::vector<int> PinsOf(adapter::Direction dir) {
+    std::vector<int> pins;
+    for (adapter::Register reg :
+         {adapter::Register::Data, adapter::Register::Status, adapter::Register::Control})
+        for (const adapter::Pin& p : adapter::kPins)
+            if (p.Dir == dir && p.Reg == reg) pins.push_back(p.Number);
+    return pins;
+}
+
+// The message key of what a pin does for the target on the adapters' wiring; empty for a pin
+// no adapter uses.
+std::string_view RoleKey(int pin) {
+    // In the order of adapter::Role.
+    static constexpr std::string_view kKeys[] = {"Gui.PortRole.Enable",  "Gui.PortRole.Reset",
+                                                 "Gui.PortRole.Mode",    "Gui.PortRole.Clock",
+                                                 "Gui.PortRole.DataOut", "Gui.PortRole.DataIn"};
+    static_assert(std::size(kKeys) == adapter::kRoles.size());
+    for (const adapter::Wiring* w : adapter::kWirings)
+        if (const auto role = w->RoleOf(pin)) return kKeys[static_cast<size_t>(*role)];
+    return {};
+}
+
 }  // namespace
 
 PortTestPanel::PortTestPanel(core::Session& session, QWidget* parent)
@@ -27,9 +54,14 @@ PortTestPanel::PortTestPanel(core::Session& session, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     auto* out = new QGroupBox(text("Gui.PortTestOutputs"), this);
     auto* outGrid = new QGridLayout(out);
+    const Language lang = session_.State().Lang();
     int i = 0;
-    for (int pin : kOutputPins) {
-        auto* box = new QCheckBox(text("Gui.PortTestPin", QString::number(pin)), out);
+    for (int pin : PinsOf(adapter::Direction::Output)) {
+        const std::string_view role = RoleKey(pin);
+        const std::string caption =
+            role.empty() ? TrFormat("Gui.PortTestPin", lang, pin)
+                         : TrFormat("Gui.PortTestPinRole", lang, pin, Tr(role, lang));
+        auto* box = new QCheckBox(QString::fromStdString(caption), out);
         box->setObjectName(QString("pin%1").arg(pin));
         connect(box, &QCheckBox::toggled, this, [this, pin](bool high) {
             session_.SetTestPin(static_cast<uint8_t>(pin), high);
@@ -43,7 +75,7 @@ PortTestPanel::PortTestPanel(core::Session& session, QWidget* parent)
     auto* in = new QGroupBox(text("Gui.PortTestInputs"), this);
     auto* inGrid = new QGridLayout(in);
     i = 0;
-    for (int pin : kInputPins) {
+    for (int pin : PinsOf(adapter::Direction::Input)) {
         auto* label = new QLabel(in);
         label->setObjectName(QString("pin%1").arg(pin));
         inGrid->addWidget(label, 0, i++);
@@ -61,8 +93,11 @@ void PortTestPanel::Poll() {
     for (auto& [pin, label] : inputs_) {
         const bool high = session_.TestPin(static_cast<uint8_t>(pin));
         const std::string level = Tr(high ? "Gui.PortTestHigh" : "Gui.PortTestLow", lang);
-        label->setText(QString::fromStdString(
-            TrFormat("Gui.PortTestLevel", lang, std::to_string(pin), level)));
+        const std::string_view role = RoleKey(pin);
+        const std::string text =
+            role.empty() ? TrFormat("Gui.PortTestLevel", lang, pin, level)
+                         : TrFormat("Gui.PortTestLevelRole", lang, pin, Tr(role, lang), level);
+        label->setText(QString::fromStdString(text));
         label->setProperty("high", high);
     }
 }

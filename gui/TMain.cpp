@@ -549,12 +549,12 @@ bool TMain::Initialize(QString& error) {
         return false;
     }
     db_ = std::move(*opened);
-    std::string e;
-    ports_ = core::PortSet::Open(options_.Port, e);
-    if (!ports_) {
-        error = QString::fromStdString(e);
+    auto ports = core::PortSet::Open(options_.Port);
+    if (!ports) {
+        error = QString::fromStdString(ports.Error().Text(Language::English));
         return false;
     }
+    ports_ = std::move(ports).Value();
     session_ = std::make_unique<core::Session>(*this, *db_, *ports_);
     // --lpt names the connector the adapter is on; it wins over the stored choice.
     core::StartOptions start;
@@ -565,8 +565,8 @@ bool TMain::Initialize(QString& error) {
     }
     if (ports_->FellBack()) {
         AppendLine({});
-        AppendLine(QString::fromStdString(
-            TrFormat("Gui.Simulated", state_.Lang(), ports_->FallBackReason())));
+        AppendLine(QString::fromStdString(TrFormat("Gui.Simulated", state_.Lang(),
+                                                   ports_->FallBackReason().Text(state_.Lang()))));
     }
     ApplyLanguage();
     ApplyState(state_);
@@ -1153,8 +1153,7 @@ void TMain::Shutdown() {
     if (!session_ || closing_) return;
     closing_ = true;
     (void)session_->SaveSettings();
-    std::string error;
-    if (!ports_->Close(error)) AppendLine(QString::fromStdString(error));
+    if (const Status closed = ports_->Close(); !closed.Ok()) AppendLine(Text(closed.Error()));
     if (!options_.WindowStatePath.isEmpty()) {
         QSettings kept(options_.WindowStatePath, QSettings::IniFormat);
         kept.setValue("window/geometry", saveGeometry());

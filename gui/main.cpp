@@ -13,11 +13,14 @@
 #include "gui/SingleInstance.h"
 #include "gui/TMain.h"
 #include "gui/WindowDialogs.h"
+#include "sim/backend/BenchBackEnd.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("tondrel");
     QApplication::setApplicationVersion(tondrel::kVersion);
+    // --port sim:..., and the bench the window falls back to without a parallel port.
+    tondrel::sim::RegisterBenchBackEnd();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -1,9 +1,9 @@
 #include "port/DirectPort.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
+#include "common/Text.h"
 #include "port/RegisterPort.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -16,13 +16,12 @@ namespace tondrel {
 namespace {
 
 std::string Hex(unsigned v) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%X", v);
-    return text;
+    return "0x" + HexText(v, 1);
 }
 
+// The three addresses of the port, as the messages name them.
 std::string Range(uint16_t base) {
-    return "I/O ports " + Hex(base) + "-" + Hex(base + 2u);
+    return Hex(base) + "-" + Hex(base + 2u);
 }
 
 #ifdef TONDREL_HAVE_PORT_IO
@@ -57,21 +56,15 @@ class DirectPort : public RegisterPort {
 };
 #endif
 
-std::string Refused(uint16_t base, int err) {
-    const std::string what = "Direct access to " + Range(base) + " was refused";
+Message Refused(uint16_t base, int err) {
     switch (err) {
         case EPERM:
         case EACCES:
-            return what +
-                   ": it needs root or the CAP_SYS_RAWIO capability (sudo setcap "
-                   "cap_sys_rawio+ep on the program; a kernel in lockdown mode refuses it "
-                   "always). Use the ppdev back end instead (/dev/parport0, group lp).";
+            return Msg("PortDirectRefusedRoot", Range(base));
         case EINVAL:
-            return what +
-                   ": the kernel does not accept this address range. Check the port "
-                   "base, or use the ppdev back end (/dev/parport0).";
+            return Msg("PortDirectRefusedRange", Range(base));
         default:
-            return what + ": " + std::strerror(err) + ". Use the ppdev back end instead.";
+            return Msg("PortDirectRefused", Range(base), std::strerror(err));
     }
 }
 
@@ -85,34 +78,20 @@ bool DirectIoSupported() {
 #endif
 }
 
-std::unique_ptr<PortIo> OpenDirect(uint16_t base, bool shadow, std::string& error,
-                                   IopermFunction ioperm) {
-    error.clear();
-    if (!DirectIoSupported()) {
-        error = "Direct port I/O on " + Range(base) +
-                " works only on x86 processors. Use the ppdev back end (/dev/parport0).";
-        return nullptr;
-    }
-    if (base == 0 || base > 0xFFFD) {
-        error = "Port base " + Hex(base) +
-                " is not a parallel port address (LPT1 0x378, "
-                "LPT2 0x278, LPT3 0x3BC).";
-        return nullptr;
-    }
+Result<std::unique_ptr<PortIo>> OpenDirect(uint16_t base, bool shadow, IopermFunction ioperm) {
+    if (!DirectIoSupported()) return Msg("PortDirectUnsupported", Range(base));
+    if (base == 0 || base > 0xFFFD) return Msg("PortDirectBadBase", Hex(base));
 #ifdef TONDREL_HAVE_PORT_IO
     if (!ioperm)
         ioperm = [](unsigned long from, unsigned long num, int on) {
             return ::ioperm(from, num, on);
         };
     errno = 0;
-    if (ioperm(base, 3, 1) != 0) {
-        error = Refused(base, errno);
-        return nullptr;
-    }
-    return std::make_unique<DirectPort>(base, shadow, std::move(ioperm));
+    if (ioperm(base, 3, 1) != 0) return Refused(base, errno);
+    return std::unique_ptr<PortIo>(std::make_unique<DirectPort>(base, shadow, std::move(ioperm)));
 #else
     (void)shadow, (void)ioperm;
-    return nullptr;
+    return Msg("PortDirectUnsupported", Range(base));
 #endif
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "common/Status.h"
 #include "port/PortIo.h"
 
 namespace tondrel {
@@ -13,10 +14,9 @@ namespace tondrel {
 // The permission call, as ioperm(2): from, count, turn_on -> 0 or -1 with errno set.
 using IopermFunction = std::function<int(unsigned long, unsigned long, int)>;
 
-// Gains access to base..base+2 and returns the port; nullptr with one message naming the
-// addresses and the fix otherwise. `ioperm` replaces the system call (tests make it refuse).
-std::unique_ptr<PortIo> OpenDirect(uint16_t base, bool shadow, std::string& error,
-                                   IopermFunction ioperm = {});
+// Gains access to base..base+2 and returns the port; otherwise one message naming the
+// addresses and the fix. `ioperm` replaces the system call (tests make it refuse).
+Result<std::unique_ptr<PortIo>> OpenDirect(uint16_t base, bool shadow, IopermFunction ioperm = {});
 
 // True when this build can do direct port I/O at all (x86 and x86-64).
 bool DirectIoSupported();

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/Status.h"
+
 namespace tondrel {
 
 class PortIo {
@@ -16,9 +18,9 @@ class PortIo {
     virtual bool GetPortBit(uint16_t address, uint8_t bit) = 0;
     // Human-readable name of the back end, e.g. "ppdev /dev/parport0" or "sim:ATmega16".
     virtual std::string Describe() const = 0;
-    // The first access that failed since the last call (device and cause), then cleared; empty
-    // when every access worked. A back end that cannot fail keeps it empty.
-    virtual std::string TakeError() { return {}; }
+    // The first access that failed since the last call (device and cause), then cleared; fine
+    // when every access worked. A back end that cannot fail is always fine.
+    virtual Status TakeError() { return {}; }
 };
 
 }  // namespace tondrel

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "port/Lpt.h"
 #include "port/RegisterPort.h"
 
 namespace tondrel {
@@ -30,7 +31,7 @@ class PpdevPort : public RegisterPort {
     PpdevPort& operator=(const PpdevPort&) = delete;
 
     std::string Describe() const override { return "ppdev " + device_; }
-    std::string TakeError() override { return std::exchange(error_, std::string()); }
+    Status TakeError() override { return std::exchange(error_, Status()); }
 
   protected:
     // The device is the port, whatever base the caller uses: 0x378, 0x278 and 0x3BC all keep
@@ -65,87 +66,59 @@ class PpdevPort : public RegisterPort {
   private:
     // The first failure is the one worth naming; a vanished port fails every access after it.
     void Failed(int err) {
-        if (error_.empty()) error_ = device_ + ": " + std::strerror(err);
+        if (error_.Ok()) error_ = Status::Error("PortAccessFailed", device_, std::strerror(err));
     }
 
     int fd_;
     std::string device_;
-    std::string error_;
+    Status error_;
 };
 
-std::string OpenFailure(const std::string& device, int err) {
-    switch (err) {
-        case ENOENT:
-            return "Parallel port " + device +
-                   " does not exist. Load the kernel modules parport_pc and ppdev "
-                   "(sudo modprobe parport_pc ppdev) or choose another port.";
-        case EACCES:
-        case EPERM:
-            return "No permission to open parallel port " + device +
-                   ". Add your user to group lp (sudo usermod -aG lp $USER, then log in "
-                   "again) or give the device read/write permissions.";
-        case ENXIO:
-        case ENODEV:
-            return "No parallel port hardware behind " + device +
-                   ". Load the kernel module parport_pc (sudo modprobe parport_pc), check "
-                   "that the port is enabled in the BIOS, or choose another port.";
-        case EISDIR:
-            return device +
-                   " is a directory, not a parallel port device. Give a device "
-                   "node such as /dev/parport0.";
-        case EBUSY:
-            return "Parallel port " + device +
-                   " is busy: another program holds it. Close that program (or unload the "
-                   "printer driver: sudo rmmod lp) and try again.";
-        default:
-            return "Cannot open parallel port " + device + ": " + std::strerror(err) +
-                   ". Check that the ppdev module is loaded and that you may use the device.";
-    }
-}
+// What went wrong, by the errno of the open and of the claim; the other errors name the
+// system's reason.
+struct Failure {
+    int Errno;
+    const char* Key;
+};
+constexpr Failure kOpenFailures[] = {
+    {ENOENT, "PortPpdevMissing"},     {EACCES, "PortPpdevNoPermission"},
+    {EPERM, "PortPpdevNoPermission"}, {ENXIO, "PortPpdevNoHardware"},
+    {ENODEV, "PortPpdevNoHardware"},  {EISDIR, "PortPpdevDirectory"},
+    {EBUSY, "PortPpdevBusy"},
+};
+constexpr Failure kClaimFailures[] = {
+    {ENOTTY, "PortPpdevNotPpdev"},
+    {EINVAL, "PortPpdevNotPpdev"},
+    {EBUSY, "PortPpdevClaimBusy"},
+    {EAGAIN, "PortPpdevClaimBusy"},
+};
 
-std::string ClaimFailure(const std::string& device, int err) {
-    switch (err) {
-        case ENOTTY:
-        case EINVAL:
-            return device +
-                   " is not a parallel port device (ppdev). Give a device node such as "
-                   "/dev/parport0, and load the ppdev module (sudo modprobe ppdev).";
-        case EBUSY:
-        case EAGAIN:
-            return "Cannot claim parallel port " + device +
-                   ": another program holds it. Close that program (or unload the printer "
-                   "driver: sudo rmmod lp) and try again.";
-        default:
-            return "Cannot claim parallel port " + device + ": " + std::strerror(err) +
-                   ". Check that the modules parport_pc and ppdev are loaded.";
-    }
+template <size_t N>
+Message Explain(const Failure (&known)[N], const char* otherKey, const std::string& device,
+                int err) {
+    for (const Failure& f : known)
+        if (f.Errno == err) return Msg(f.Key, device);
+    return Msg(otherKey, device, std::strerror(err));
 }
 
 }  // namespace
 
-std::unique_ptr<PortIo> OpenPpdev(const std::string& device, bool shadow, std::string& error) {
-    error.clear();
-    if (device.empty()) {
-        error = "No parallel port device given. Name one such as /dev/parport0.";
-        return nullptr;
-    }
+Result<std::unique_ptr<PortIo>> OpenPpdev(const std::string& device, bool shadow) {
+    if (device.empty()) return Msg("PortPpdevNoDevice");
     const int fd = open(device.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        error = OpenFailure(device, errno);
-        return nullptr;
-    }
+    if (fd < 0) return Explain(kOpenFailures, "PortPpdevOpenFailed", device, errno);
     // Exclusive access keeps the printer driver off the lines while a chip is programmed; a
     // port shared with a registered driver still works without it.
     ioctl(fd, PPEXCL);
     if (ioctl(fd, PPCLAIM) != 0) {
-        error = ClaimFailure(device, errno);
+        Message failure = Explain(kClaimFailures, "PortPpdevClaimFailed", device, errno);
         close(fd);
-        return nullptr;
+        return failure;
     }
     // Forward direction: the data pins drive the adapter.
     int forward = 0;
     ioctl(fd, PPDATADIR, &forward);
-    return std::make_unique<PpdevPort>(fd, device, shadow);
+    return std::unique_ptr<PortIo>(std::make_unique<PpdevPort>(fd, device, shadow));
 }
 
 std::string PpdevDeviceForLpt(int lpt) {
@@ -154,16 +127,7 @@ std::string PpdevDeviceForLpt(int lpt) {
 }
 
 std::string PpdevDeviceForBase(int base) {
-    switch (base) {
-        case 0x378:
-            return PpdevDeviceForLpt(1);
-        case 0x278:
-            return PpdevDeviceForLpt(2);
-        case 0x3BC:
-            return PpdevDeviceForLpt(3);
-        default:
-            return {};
-    }
+    return PpdevDeviceForLpt(LptForBase(base));
 }
 
 }  // namespace tondrel

@@ -4,13 +4,14 @@
 #include <memory>
 #include <string>
 
+#include "common/Status.h"
 #include "port/PortIo.h"
 
 namespace tondrel {
 
-// Opens and claims `device`. On failure returns nullptr and sets `error` to one message naming
-// the device and what to do about it. `shadow` keeps copies of the data and control registers.
-std::unique_ptr<PortIo> OpenPpdev(const std::string& device, bool shadow, std::string& error);
+// Opens and claims `device`; on failure one message naming the device and what to do about it.
+// `shadow` keeps copies of the data and control registers.
+Result<std::unique_ptr<PortIo>> OpenPpdev(const std::string& device, bool shadow);
 
 // The device node for LPT1..3 (/dev/parport0..2); the empty text for any other number.
 std::string PpdevDeviceForLpt(int lpt);

@@ -8,12 +8,13 @@ uint8_t RegisterPort::Read(Register reg) {
 }
 
 void RegisterPort::Write(Register reg, uint8_t value) {
+    if (shadow_ && Shadow(reg) == value) return;
+    Store(reg, value);
+}
+
+void RegisterPort::Store(Register reg, uint8_t value) {
     if (reg == kStatus) return;  // read-only on every port
-    if (shadow_) {
-        uint8_t& shadow = reg == kData ? shadowData_ : shadowControl_;
-        if (shadow == value) return;
-        shadow = value;
-    }
+    if (shadow_) Shadow(reg) = ReadsBackAs(reg, value);
     ++writes_;
     WriteRegister(reg, value);
 }
@@ -22,6 +23,11 @@ void RegisterPort::LoadShadows() {
     if (!shadow_) return;
     shadowData_ = Read(kData);
     shadowControl_ = Read(kControl);
+}
+
+void RegisterPort::SeedShadows(uint8_t data, uint8_t control) {
+    shadowData_ = data;
+    shadowControl_ = control;
 }
 
 uint8_t RegisterPort::PortIn(uint16_t address) {
@@ -38,9 +44,12 @@ void RegisterPort::PortOut(uint16_t address, uint8_t value) {
 void RegisterPort::ChangeBit(uint16_t address, uint8_t bit, bool set) {
     const Register reg = RegisterOf(address);
     if (reg == kNone || reg == kStatus || bit > 7) return;
-    const uint8_t current = shadow_ ? (reg == kData ? shadowData_ : shadowControl_) : Read(reg);
     const auto mask = static_cast<uint8_t>(1u << bit);
-    Write(reg, static_cast<uint8_t>(set ? (current | mask) : (current & ~mask)));
+    auto changed = [&](uint8_t v) { return static_cast<uint8_t>(set ? (v | mask) : (v & ~mask)); };
+    if (shadow_ && ReadsLatch(reg, Shadow(reg)))
+        Write(reg, changed(Shadow(reg)));
+    else
+        Store(reg, changed(Read(reg)));  // the literal read-modify-write
 }
 
 void RegisterPort::SetPortBit(uint16_t address, uint8_t bit) {

@@ -22,7 +22,6 @@
 
 namespace {
 
-using tondrel::preload::DeviceConfig;
 using tondrel::preload::SimDevice;
 
 template <typename F>
@@ -44,6 +43,11 @@ void Report(const std::string& text) {
     std::fprintf(stderr, "tondrel sim device: %s\n", text.c_str());
 }
 
+// The program's standard error gets English: the library cannot know the user's language.
+void Report(const tondrel::Status& failure) {
+    Report(failure.Text(tondrel::Language::English));
+}
+
 // Open descriptors that stand for the bench. Recursive: saving a state file opens and closes
 // files, which come back through the functions below.
 struct Table {
@@ -56,9 +60,8 @@ struct Table {
         std::lock_guard guard(Lock);
         tableGone = true;
         for (auto& [fd, device] : Devices) {
-            std::string error;
             try {
-                if (!device->Close(error)) Report(error);
+                if (const tondrel::Status closed = device->Close(); !closed.Ok()) Report(closed);
             } catch (const std::exception& e) {
                 Report(e.what());
             }
@@ -84,15 +87,14 @@ bool IsBenchPath(int dirfd, const char* path) {
 
 // Stands a /dev/null descriptor in for the device, so close, poll and fcntl behave.
 int OpenBenchOrThrow(int flags) {
-    DeviceConfig config;
-    std::string error;
-    if (!tondrel::preload::ConfigFromEnvironment(std::getenv, config, error)) {
-        Report(error);
+    auto config = tondrel::preload::ConfigFromEnvironment(std::getenv);
+    if (!config) {
+        Report(config.GetStatus());
         errno = EINVAL;
         return -1;
     }
-    auto device = std::make_unique<SimDevice>(std::move(config));
-    if (!device->Error().empty()) {
+    auto device = std::make_unique<SimDevice>(std::move(config).Value());
+    if (!device->Error().Ok()) {
         Report(device->Error());
         errno = ENXIO;
         return -1;
@@ -113,7 +115,7 @@ int OpenBench(int flags) {
     } catch (const std::exception& e) {
         Report(e.what());
     } catch (...) {
-        Report("the bench could not be opened");
+        Report(tondrel::Status::Error("PreloadOpenFailed"));
     }
     errno = ENOMEM;
     return -1;
@@ -201,15 +203,14 @@ __attribute__((visibility("default"))) int close(int fd) {
     }
     const int result = realClose(fd);
     if (device) {
-        std::string error;
-        bool saved = false;
+        tondrel::Status closed;
         try {
-            saved = device->Close(error);
+            closed = device->Close();
         } catch (const std::exception& e) {
-            error = e.what();
+            closed = tondrel::Verbatim(e.what());
         }
-        if (!saved) {
-            Report(error);
+        if (!closed.Ok()) {
+            Report(closed);
             errno = EIO;
             return -1;
         }
@@ -230,7 +231,7 @@ __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, 
             try {
                 r = it->second->Ioctl(request, arg);
             } catch (...) {
-                Report("a request failed inside the bench");
+                Report(tondrel::Status::Error("PreloadRequestFailed"));
             }
             if (r == 0) return 0;
             errno = -r;

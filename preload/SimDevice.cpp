@@ -6,17 +6,17 @@
 #include <sys/time.h>
 
 #include <cerrno>
-#include <charconv>
 #include <fstream>
 
+#include "adapter/Pins.h"
 #include "common/Text.h"
 
 namespace tondrel::preload {
 
 namespace {
 
-constexpr uint8_t kControlLines = 0x0F;  // strobe, autofd, init, select: all the port drives
-constexpr uint8_t kDirectionBit = 0x20;
+constexpr uint8_t kControlLines = adapter::kControlPins;  // all the port drives
+constexpr uint8_t kDirectionBit = adapter::kControlDataInput;
 // The kernel's IEEE 1284 phase numbers (not in the user-space headers).
 constexpr int kPhaseForwardIdle = 1;
 constexpr int kPhaseReverseIdle = 5;
@@ -59,53 +59,41 @@ constexpr const char* kKindNames[SimDevice::kKinds] = {
 
 }  // namespace
 
-bool ConfigFromEnvironment(const std::function<const char*(const char*)>& lookup,
-                           DeviceConfig& config, std::string& error) {
+Result<DeviceConfig> ConfigFromEnvironment(const std::function<const char*(const char*)>& lookup) {
     auto value = [&](const char* name) -> std::string {
         const char* v = lookup(name);
         return v ? std::string(v) : std::string();
     };
+    DeviceConfig config;
     if (const std::string device = value("TONDREL_SIM_DEVICE"); !device.empty())
         config.DevicePath = device;
     const std::string bench = value("TONDREL_SIM_BENCH");
-    if (!sim::ParseBenchName(bench.empty() ? "sim:empty" : bench, config.Bench, error)) {
-        error = "TONDREL_SIM_BENCH: " + error;
-        return false;
-    }
+    auto parsed = sim::ParseBenchName(bench.empty() ? "sim:empty" : bench);
+    // The library speaks to another program's standard error, in English.
+    if (!parsed) return Msg("PreloadBadBench", parsed.Error().Text(Language::English));
+    config.Bench = std::move(parsed).Value();
     config.Bench.StateFile = value("TONDREL_SIM_STATE");
     config.CountsFile = value("TONDREL_SIM_COUNTS");
     if (const std::string miso = Lower(value("TONDREL_SIM_MISO")); !miso.empty()) {
-        if (miso != "high" && miso != "low") {
-            error = "TONDREL_SIM_MISO: '" + miso + "' is neither high nor low";
-            return false;
-        }
+        if (miso != "high" && miso != "low") return Msg("PreloadBadMiso", miso);
         config.Bench.MisoStuck = miso == "high";
     }
     if (const std::string slow = value("TONDREL_SIM_SLOW_NS"); !slow.empty()) {
         const auto n = ParseNumber(slow, NumberStyle::DecimalOrHex, 0);
-        if (!n) {
-            error = "TONDREL_SIM_SLOW_NS: '" + slow + "' is not a number of nanoseconds";
-            return false;
-        }
+        if (!n) return Msg("PreloadBadSlow", slow);
         config.Bench.Faults.MinPhaseNs = static_cast<uint64_t>(*n);
     }
     if (const std::string vanish = value("TONDREL_SIM_VANISH_AFTER"); !vanish.empty()) {
         const auto n = ParseNumber(vanish, NumberStyle::Decimal, 1);
-        if (!n) {
-            error = "TONDREL_SIM_VANISH_AFTER: '" + vanish + "' is not a number of requests";
-            return false;
-        }
+        if (!n) return Msg("PreloadBadVanish", vanish);
         config.VanishAfter = static_cast<uint64_t>(*n);
     }
     if (const std::string stuck = value("TONDREL_SIM_STUCK"); !stuck.empty()) {
         const auto n = ParseNumber(stuck, NumberStyle::DecimalOrHex, 0, 0xFFFFFFFF);
-        if (!n) {
-            error = "TONDREL_SIM_STUCK: '" + stuck + "' is not an address (decimal or 0x hex)";
-            return false;
-        }
+        if (!n) return Msg("PreloadBadStuck", stuck);
         config.Bench.Faults.StuckAddress = *n;
     }
-    return true;
+    return config;
 }
 
 SimDevice::SimDevice(DeviceConfig config)
@@ -126,7 +114,7 @@ SimDevice::SimDevice(DeviceConfig config, VirtualClock& clock)
 
 SimDevice::~SimDevice() = default;
 
-const std::string& SimDevice::Error() const {
+const Status& SimDevice::Error() const {
     return bench_->Error();
 }
 
@@ -260,30 +248,25 @@ int SimDevice::Access(unsigned long request, void* arg) {
     }
 }
 
-bool SimDevice::Close(std::string& error) {
-    error.clear();
-    if (closed_) return true;
+Status SimDevice::Close() {
+    if (closed_) return {};
     closed_ = true;
     claimed_ = false;
-    bool ok = true;
-    if (!config_.Bench.StateFile.empty() && bench_->Error().empty()) {
-        std::string why;
-        if (!bench_->SaveState(why)) {
-            error = "cannot save the bench state: " + why;
-            ok = false;
-        }
-    }
+    Status saved;
+    if (!config_.Bench.StateFile.empty() && bench_->Error().Ok()) saved = bench_->SaveState();
+    bool counted = true;
     if (!config_.CountsFile.empty()) {
         std::ofstream out(config_.CountsFile, std::ios::trunc);
         out << CountsText();
         out.flush();
-        if (!out) {
-            if (!error.empty()) error += "; ";
-            error += "cannot write the request counts to " + config_.CountsFile;
-            ok = false;
-        }
+        counted = static_cast<bool>(out);
     }
-    return ok;
+    const std::string why = saved.Text(Language::English);
+    if (!saved.Ok() && !counted)
+        return Status::Error("PreloadSaveAndCountsFailed", why, config_.CountsFile);
+    if (!saved.Ok()) return Status::Error("PreloadSaveFailed", why);
+    if (!counted) return Status::Error("PreloadCountsFailed", config_.CountsFile);
+    return {};
 }
 
 }  // namespace tondrel::preload

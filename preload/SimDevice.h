@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "common/Status.h"
 #include "port/Clock.h"
 #include "sim/Bench.h"
 
@@ -22,10 +23,9 @@ struct DeviceConfig {
     uint64_t VanishAfter = 0;
 };
 
-// Reads the TONDREL_SIM_* variables through `lookup` (getenv in the library). Returns false with
-// one message naming the variable for a value that cannot be used.
-bool ConfigFromEnvironment(const std::function<const char*(const char*)>& lookup,
-                           DeviceConfig& config, std::string& error);
+// Reads the TONDREL_SIM_* variables through `lookup` (getenv in the library); for a value that
+// cannot be used, one message naming the variable.
+Result<DeviceConfig> ConfigFromEnvironment(const std::function<const char*(const char*)>& lookup);
 
 // Real time as the client sees it, plus one microsecond per port access, so that a program
 // polling in a tight loop also moves the chip's time forward as a real port's cost would.
@@ -61,21 +61,19 @@ class SimDevice {
     SimDevice(const SimDevice&) = delete;
     SimDevice& operator=(const SimDevice&) = delete;
 
-    const std::string& Error() const;
+    const Status& Error() const;
     // One ioctl: 0 on success, otherwise minus the errno the kernel would give.
     int Ioctl(unsigned long request, void* arg);
     // The device is closed: releases the port, saves the chip state and writes the counts.
-    // False with a message when either file could not be written.
-    bool Close(std::string& error);
+    // Says which of the files could not be written.
+    Status Close();
 
-    uint64_t Count(Kind kind) const { return counts_[kind]; }
     // Register accesses: the six data-moving requests together.
     uint64_t Accesses() const;
-    // "PPRDATA 12\n..." one line per kind, in a fixed order.
-    std::string CountsText() const;
-    sim::Bench& GetBench() { return *bench_; }
 
   private:
+    // "PPRDATA 12\n..." one line per kind, in a fixed order.
+    std::string CountsText() const;
     int Access(unsigned long request, void* arg);
 
     std::unique_ptr<AccessClock> ownClock_;

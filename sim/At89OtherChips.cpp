@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <istream>
 #include <memory>
 #include <ostream>
@@ -14,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/HexBytes.h"
+#include "sim/SpiSlave.h"
 #include "sim/TargetChip.h"
 
 namespace tondrel::sim {
@@ -62,32 +63,28 @@ class At89SerialChip : public TargetChip {
             programming_ = true;
             enabled_ = false;
             byteIndex_ = 0;
-            bitCount_ = 0;
-            shift_ = 0;
-            lastFallNs_ = nowNs;
-            haveRise_ = false;
-            answer_ = 0xFF;
-            miso_ = true;
+            // The clock's low phase counts from RST going high.
+            spi_.Reset(sck_, nowNs);
         } else if (!rst && programming_) {
             programming_ = false;
             enabled_ = false;
         }
         if (programming_) {
-            if (sck && !sck_) Rising(mosi, nowNs);
-            if (!sck && sck_) Falling(nowNs);
+            if (const auto byte = spi_.Step(sck, mosi, nowNs, Faults.MinPhaseNs))
+                ByteReceived(*byte, nowNs);
         }
         sck_ = sck;
     }
 
     bool DataOut(uint64_t) override {
         // Outside programming mode the pin is a port line with its pull-up.
-        return programming_ ? miso_ : true;
+        return programming_ ? spi_.Out() : true;
     }
 
     void SaveState(std::ostream& out) const override {
         out << "chip " << name_ << '\n';
-        out << "flash " << Hex(flash_) << '\n';
-        out << "eeprom " << Hex(eeprom_) << '\n';
+        out << "flash " << HexBytes(flash_) << '\n';
+        out << "eeprom " << HexBytes(eeprom_) << '\n';
         out << "lock " << int(locks_) << '\n';
         out << "fuse " << int(fuses_) << '\n';
     }
@@ -101,12 +98,12 @@ class At89SerialChip : public TargetChip {
             if (!std::getline(in, line)) return false;
             std::istringstream fields(line);
             fields >> word;
-            if (word == "flash" && (fields >> text) && FromHex(text, flash_.size(), flash))
+            if (word == "flash" && (fields >> text) && ParseHexBytes(text, flash_.size(), flash))
                 continue;
             if (word == "eeprom") {
                 text.clear();
                 fields >> text;  // an empty memory has no digits
-                if (FromHex(text, eeprom_.size(), eeprom)) continue;
+                if (ParseHexBytes(text, eeprom_.size(), eeprom)) continue;
             }
             if (word == "lock" && (fields >> locks) && locks >= 0 && locks <= 7) continue;
             if (word == "fuse" && (fields >> fuses) && fuses >= 0 && fuses <= 0x0F) continue;
@@ -137,9 +134,7 @@ class At89SerialChip : public TargetChip {
 
     // What a read shows while a self-timed cycle runs: the written byte with its top bit
     // inverted (data polling), or nothing useful during an erase.
-    uint8_t BusyAnswer() const {
-        return busyErase_ ? 0x00 : static_cast<uint8_t>(busyValue_ ^ 0x80);
-    }
+    uint8_t BusyAnswer() const { return busyErase_ ? 0x00 : DataPolling(busyValue_); }
 
     uint8_t ReadCode(uint32_t address, uint64_t nowNs) const {
         if (Busy(nowNs)) return BusyAnswer();
@@ -186,6 +181,20 @@ class At89SerialChip : public TargetChip {
         locks_ = static_cast<uint8_t>(locks_ | (programmed & 0x07));
     }
 
+    // The 0xAC group of the two three-byte chips: erase (xxxx x100) and lock write
+    // (LB1 LB2 LB3 x x 1 1 1, a 0 programs the bit).
+    void ThreeByteControl(uint8_t b2, uint64_t nowNs) {
+        if ((b2 & 0x07) == 0x04) {
+            Erase(nowNs);
+        } else if ((b2 & 0x07) == 0x07) {
+            uint8_t programmed = 0;
+            if (!(b2 & 0x80)) programmed |= kLb1;
+            if (!(b2 & 0x40)) programmed |= kLb2;
+            if (!(b2 & 0x20)) programmed |= kLb3;
+            ProgramLocks(programmed, nowNs);
+        }
+    }
+
     uint8_t locks_ = 0;     // kLb1 | kLb2 | kLb3 when programmed
     uint8_t fuses_ = 0x0F;  // AT89S8253 user fuses, as read (0 = programmed)
 
@@ -196,29 +205,13 @@ class At89SerialChip : public TargetChip {
         busyUntilNs_ = nowNs + lengthNs;
     }
 
-    void Rising(bool mosi, uint64_t nowNs) {
-        bool bit = mosi;
-        if (Faults.MinPhaseNs > 0) {
-            const bool shortLow = nowNs - lastFallNs_ < Faults.MinPhaseNs;
-            const bool shortHigh = haveRise_ && lastFallNs_ - lastRiseNs_ < Faults.MinPhaseNs;
-            if (shortLow || shortHigh) bit = !bit;
-        }
-        lastRiseNs_ = nowNs;
-        haveRise_ = true;
-        shift_ = static_cast<uint8_t>((shift_ << 1) | (bit ? 1 : 0));
-        if (++bitCount_ < 8) return;
-        bitCount_ = 0;
-        frame_[byteIndex_++] = shift_;
+    void ByteReceived(uint8_t byte, uint64_t nowNs) {
+        frame_[byteIndex_++] = byte;
         if (byteIndex_ == frameLength_) {
             byteIndex_ = 0;
             Complete(nowNs);
         }
-        answer_ = NextAnswer(nowNs);
-    }
-
-    void Falling(uint64_t nowNs) {
-        lastFallNs_ = nowNs;
-        miso_ = ((answer_ >> (7 - bitCount_)) & 1u) != 0;
+        spi_.QueueOut(NextAnswer(nowNs));
     }
 
     bool IsEnable(const Frame& f, size_t known) const {
@@ -240,34 +233,6 @@ class At89SerialChip : public TargetChip {
         if (enabled_) Execute(frame_, nowNs);
     }
 
-    static std::string Hex(const std::vector<uint8_t>& bytes) {
-        static const char digits[] = "0123456789ABCDEF";
-        std::string s;
-        s.reserve(bytes.size() * 2);
-        for (uint8_t b : bytes) {
-            s.push_back(digits[b >> 4]);
-            s.push_back(digits[b & 0x0F]);
-        }
-        return s;
-    }
-
-    static bool FromHex(const std::string& text, size_t size, std::vector<uint8_t>& out) {
-        if (text.size() != size * 2) return false;
-        auto nibble = [](char c) -> int {
-            if (c >= '0' && c <= '9') return c - '0';
-            if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-            if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-            return -1;
-        };
-        out.assign(size, 0);
-        for (size_t i = 0; i < size; ++i) {
-            const int hi = nibble(text[2 * i]), lo = nibble(text[2 * i + 1]);
-            if (hi < 0 || lo < 0) return false;
-            out[i] = static_cast<uint8_t>(hi << 4 | lo);
-        }
-        return true;
-    }
-
     std::string name_;
     ChipTiming timing_;
     size_t frameLength_;
@@ -277,35 +242,14 @@ class At89SerialChip : public TargetChip {
     bool programming_ = false;
     bool enabled_ = false;
     bool sck_ = false;
-    bool miso_ = true;
+    SpiSlave spi_;
     Frame frame_{};
     size_t byteIndex_ = 0;
-    int bitCount_ = 0;
-    uint8_t shift_ = 0;
-    uint8_t answer_ = 0xFF;
-    uint64_t lastFallNs_ = 0;
-    uint64_t lastRiseNs_ = 0;
-    bool haveRise_ = false;
 
     uint64_t busyUntilNs_ = 0;
     uint8_t busyValue_ = 0xFF;
     bool busyErase_ = false;
 };
-
-// The 0xAC group shared by the two three-byte chips: erase (xxxx x100) and lock write
-// (LB1 LB2 LB3 x x 1 1 1, a 0 programs the bit).
-void ThreeByteControl(uint8_t b2, uint64_t nowNs, const std::function<void(uint64_t)>& erase,
-                      const std::function<void(uint8_t, uint64_t)>& lock) {
-    if ((b2 & 0x07) == 0x04) {
-        erase(nowNs);
-    } else if ((b2 & 0x07) == 0x07) {
-        uint8_t programmed = 0;
-        if (!(b2 & 0x80)) programmed |= kLb1;
-        if (!(b2 & 0x40)) programmed |= kLb2;
-        if (!(b2 & 0x20)) programmed |= kLb3;
-        lock(programmed, nowNs);
-    }
-}
 
 // AT89S53: 12 KiB; first byte A12..A8 in bits 7..3, A13 in bit 2, 01 read / 10 write.
 class At89s53Chip final : public At89SerialChip {
@@ -324,9 +268,7 @@ class At89s53Chip final : public At89SerialChip {
 
     void Execute(const Frame& f, uint64_t nowNs) override {
         if (f[0] == 0xAC) {
-            ThreeByteControl(
-                f[1], nowNs, [this](uint64_t t) { Erase(t); },
-                [this](uint8_t p, uint64_t t) { ProgramLocks(p, t); });
+            ThreeByteControl(f[1], nowNs);
         } else if ((f[0] & 0x03) == 0x02) {
             WriteCode(Address(f), f[2], nowNs);
         }
@@ -356,9 +298,7 @@ class At89s8252Chip final : public At89SerialChip {
 
     void Execute(const Frame& f, uint64_t nowNs) override {
         if (f[0] == 0xAC) {
-            ThreeByteControl(
-                f[1], nowNs, [this](uint64_t t) { Erase(t); },
-                [this](uint8_t p, uint64_t t) { ProgramLocks(p, t); });
+            ThreeByteControl(f[1], nowNs);
             return;
         }
         switch (f[0] & 0x07) {

@@ -14,13 +14,13 @@
 // - Signature (28, A12..A8, A7xxxxxx0): 0x000 = 1E, 0x100 = 51/52, 0x200 = 06.
 // The page-mode instructions (30h/50h) are not modelled; the chip ignores them.
 #include <algorithm>
-#include <iomanip>
 #include <istream>
 #include <optional>
 #include <ostream>
-#include <sstream>
 #include <vector>
 
+#include "common/Text.h"
+#include "sim/HexBytes.h"
 #include "sim/SpiSlave.h"
 #include "sim/TargetChip.h"
 
@@ -71,12 +71,11 @@ class At89s5xChip : public TargetChip {
         uint8_t locks = locks_;
         if (busy_) Apply(*busy_, flash, locks);
         out << "at89s5x " << name_ << '\n' << "flash " << flash.size() << '\n';
-        out << std::hex << std::uppercase << std::setfill('0');
         for (size_t i = 0; i < flash.size(); ++i) {
-            out << std::setw(2) << int{flash[i]};
+            out << HexText(flash[i], 2);
             if ((i + 1) % kHexBytesPerLine == 0 || i + 1 == flash.size()) out << '\n';
         }
-        out << std::dec << "lock " << int{locks} << '\n' << "end\n";
+        out << "lock " << int{locks} << '\n' << "end\n";
     }
 
     bool LoadState(std::istream& in) override {
@@ -87,20 +86,8 @@ class At89s5xChip : public TargetChip {
         std::vector<uint8_t> flash;
         flash.reserve(size);
         std::string line;
-        while (flash.size() < size && in >> line) {
-            if (line.size() % 2 != 0) return false;
-            for (size_t i = 0; i < line.size(); i += 2) {
-                const auto hex = [](char c) {
-                    if (c >= '0' && c <= '9') return c - '0';
-                    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-                    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-                    return -1;
-                };
-                const int hi = hex(line[i]), lo = hex(line[i + 1]);
-                if (hi < 0 || lo < 0 || flash.size() >= size) return false;
-                flash.push_back(static_cast<uint8_t>(hi * 16 + lo));
-            }
-        }
+        while (flash.size() < size && in >> line)
+            if (!AppendHexBytes(line, flash, size)) return false;
         int locks = -1;
         if (flash.size() != size || !(in >> word >> locks) || word != "lock" || locks < 0 ||
             locks > 7 || !(in >> word) || word != "end")
@@ -160,7 +147,7 @@ class At89s5xChip : public TargetChip {
             case 0x20: {
                 const uint32_t address = FlashAddress(c[1], c[2]);
                 if (busy_ && busy_->Kind == Op::WriteByte && busy_->Address == address)
-                    return static_cast<uint8_t>(busy_->Value ^ 0x80);
+                    return DataPolling(busy_->Value);
                 return ReadFlash(address);
             }
             case 0x24:

@@ -6,41 +6,14 @@
 #include <ostream>
 #include <sstream>
 
+#include "common/Text.h"
+#include "sim/HexBytes.h"
+
 namespace tondrel::sim {
 
 namespace {
 
 constexpr const char* kStateTag = "tondrel-avr-state";
-
-std::string ToHex(const std::vector<uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string s;
-    s.reserve(bytes.size() * 2);
-    for (uint8_t b : bytes) {
-        s += kDigits[b >> 4];
-        s += kDigits[b & 0x0F];
-    }
-    return s;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-bool FromHex(const std::string& s, size_t expected, std::vector<uint8_t>& out) {
-    if (s.size() != expected * 2) return false;
-    out.assign(expected, 0);
-    for (size_t i = 0; i < expected; ++i) {
-        const int hi = HexDigit(s[2 * i]);
-        const int lo = HexDigit(s[2 * i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        out[i] = static_cast<uint8_t>(hi << 4 | lo);
-    }
-    return true;
-}
 
 // Reads "<tag> <count> <hex>" from one line.
 bool ReadMemoryLine(std::istream& in, const char* tag, size_t size, std::vector<uint8_t>& out) {
@@ -50,7 +23,7 @@ bool ReadMemoryLine(std::istream& in, const char* tag, size_t size, std::vector<
     std::istringstream ls(line);
     if (!(ls >> word) || word != tag || !(ls >> count) || count != size) return false;
     if (size == 0) return true;
-    return (ls >> hex) && FromHex(hex, size, out);
+    return (ls >> hex) && ParseHexBytes(hex, size, out);
 }
 
 }  // namespace
@@ -70,7 +43,6 @@ AvrChip::AvrChip(const AvrFacts& facts)
 void AvrChip::SetLines(const TargetLines& lines, uint64_t nowNs) {
     // With the adapter's drivers off, /RESET is pulled up: the chip runs its program.
     const bool resetLow = lines.Connected && !lines.Rst;
-    const bool sck = lines.Connected && lines.Sck;
     const bool prevSck = lines_.Connected && lines_.Sck;
     if (!resetLow) {
         inReset_ = false;
@@ -78,19 +50,12 @@ void AvrChip::SetLines(const TargetLines& lines, uint64_t nowNs) {
     } else if (!inReset_) {
         inReset_ = true;
         EnterReset();
-        lastSckEdgeNs_ = nowNs;
+        spi_.Reset(prevSck, nowNs);  // the clock phase under way counts from the reset
     }
-    if (inReset_ && sck != prevSck) {
-        if (nowNs - lastSckEdgeNs_ < MinPhaseNs()) phaseTooShort_ = true;
-        lastSckEdgeNs_ = nowNs;
-        if (sck) {
-            RisingEdge(lines.Mosi, nowNs);
-        } else if (loadOutOnFall_) {
-            outReg_ = nextOut_;
-            loadOutOnFall_ = false;
-        } else {
-            outReg_ = static_cast<uint8_t>(outReg_ << 1 | 1);
-        }
+    if (inReset_) {
+        const bool sck = lines.Connected && lines.Sck;
+        if (const auto byte = spi_.Step(sck, lines.Mosi, nowNs, MinPhaseNs()))
+            ByteDone(*byte, nowNs);
     }
     lines_ = lines;
 }
@@ -106,40 +71,24 @@ uint64_t AvrChip::MinPhaseNs() const {
 
 bool AvrChip::DataOut(uint64_t) {
     if (!inReset_) return true;  // MISO is a port pin of the running program, pulled up
-    return (outReg_ & 0x80) != 0;
+    return spi_.Out();
 }
 
 void AvrChip::EnterReset() {
     enabled_ = false;
     extAddress_ = 0;
-    bitInFrame_ = 0;
-    shiftIn_ = 0;
+    byteInFrame_ = 0;
     frame_ = {};
-    outReg_ = 0xFF;
-    nextOut_ = 0xFF;
-    loadOutOnFall_ = false;
-    phaseTooShort_ = false;
     std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);  // the page buffer is volatile
 }
 
-void AvrChip::RisingEdge(bool mosi, uint64_t nowNs) {
-    bool bit = mosi;
-    if (phaseTooShort_) {
-        bit = !bit;  // a clock phase too short for the chip: it latches the wrong level
-        phaseTooShort_ = false;
-    }
-    shiftIn_ = static_cast<uint8_t>(shiftIn_ << 1 | (bit ? 1 : 0));
-    ++bitInFrame_;
-    if (bitInFrame_ % 8 == 0) ByteDone(nowNs);
-}
-
-void AvrChip::ByteDone(uint64_t nowNs) {
-    const int index = bitInFrame_ / 8 - 1;
-    frame_[static_cast<size_t>(index)] = shiftIn_;
+void AvrChip::ByteDone(uint8_t byte, uint64_t nowNs) {
+    const size_t index = byteInFrame_;
+    frame_[index] = byte;
     // Once enabled, the output shift register hands back the byte just received, unless a read
     // has put its answer there. Before that the chip drives MISO only to echo 0x53, and only
     // when its own framing saw 0xAC 0x53: that is how a programmer knows it is in step.
-    uint8_t out = shiftIn_;
+    uint8_t out = byte;
     if (!enabled_) {
         const bool inStep = index == 1 && frame_[0] == 0xAC && frame_[1] == 0x53;
         out = inStep && facts_.EchoesEnable ? 0x53 : 0xFF;
@@ -147,11 +96,12 @@ void AvrChip::ByteDone(uint64_t nowNs) {
     if (index == 2 && enabled_) {
         if (const auto answer = ReadAnswerFor(nowNs)) out = *answer;
     }
-    nextOut_ = out;
-    loadOutOnFall_ = true;
+    spi_.QueueOut(out);
     if (index == 3) {
         Execute(nowNs);
-        bitInFrame_ = 0;
+        byteInFrame_ = 0;
+    } else {
+        ++byteInFrame_;
     }
 }
 
@@ -409,13 +359,11 @@ bool AvrChip::EesaveProgrammed() const {
 // ---- state file ----
 
 void AvrChip::SaveState(std::ostream& out) const {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    auto hex2 = [](uint8_t b) { return std::string{kDigits[b >> 4], kDigits[b & 0x0F]}; };
     out << kStateTag << ' ' << facts_.Name << '\n';
-    out << "flash " << flash_.size() << ' ' << ToHex(flash_) << '\n';
-    out << "eeprom " << eeprom_.size() << ' ' << ToHex(eeprom_) << '\n';
-    out << "config " << hex2(fuseLow_) << ' ' << hex2(fuseHigh_) << ' ' << hex2(fuseExt_) << ' '
-        << hex2(lock_) << '\n';
+    out << "flash " << flash_.size() << ' ' << HexBytes(flash_) << '\n';
+    out << "eeprom " << eeprom_.size() << ' ' << HexBytes(eeprom_) << '\n';
+    out << "config " << HexText(fuseLow_) << ' ' << HexText(fuseHigh_) << ' ' << HexText(fuseExt_)
+        << ' ' << HexText(lock_) << '\n';
 }
 
 bool AvrChip::LoadState(std::istream& in) {
@@ -434,7 +382,7 @@ bool AvrChip::LoadState(std::istream& in) {
     std::vector<uint8_t> config(4);
     for (size_t i = 0; i < 4; ++i) {
         std::vector<uint8_t> one;
-        if (!FromHex(hex[i], 1, one)) return false;
+        if (!ParseHexBytes(hex[i], 1, one)) return false;
         config[i] = one[0];
     }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/AvrPartData.h"
+#include "sim/SpiSlave.h"
 #include "sim/TargetChip.h"
 
 namespace tondrel::sim {
@@ -94,8 +95,7 @@ class AvrChip : public TargetChip {
     void EnterReset();
     // Shortest SCK phase the chip reads right: its clock's limit or the fault knob's.
     uint64_t MinPhaseNs() const;
-    void RisingEdge(bool mosi, uint64_t nowNs);
-    void ByteDone(uint64_t nowNs);
+    void ByteDone(uint8_t byte, uint64_t nowNs);
     // The answer a read puts into the fourth byte of the current frame; none = plain echo.
     std::optional<uint8_t> ReadAnswerFor(uint64_t nowNs) const;
     void Execute(uint64_t nowNs);
@@ -133,14 +133,9 @@ class AvrChip : public TargetChip {
     TargetLines lines_{};
     bool inReset_ = false;  // /RESET low while the adapter drives it
     bool enabled_ = false;  // programming enable accepted
-    int bitInFrame_ = 0;
-    uint8_t shiftIn_ = 0;
+    SpiSlave spi_;
+    size_t byteInFrame_ = 0;
     std::array<uint8_t, 4> frame_{};
-    uint8_t outReg_ = 0xFF;
-    uint8_t nextOut_ = 0xFF;
-    bool loadOutOnFall_ = false;
-    uint64_t lastSckEdgeNs_ = 0;
-    bool phaseTooShort_ = false;
 
     Busy busy_ = Busy::None;
     uint64_t busyStart_ = 0;

@@ -5,26 +5,31 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "adapter/Controller.h"
+#include "adapter/Pins.h"
+#include "adapter/Wiring.h"
 #include "common/Text.h"
 
 namespace tondrel::sim {
 
 namespace {
 
-constexpr uint8_t kControlInverted = 0x0B;  // the port inverts control bits 0, 1 and 3
-constexpr uint8_t kStatusInverted = 0x80;   // ... and status bit 7
-constexpr uint8_t kStatusUnused = 0x07;     // bits 2..0 have no pin; they read 1
-constexpr uint8_t kIdentCode = 14;
+using adapter::PinMask;
+using adapter::Register;
+
+constexpr uint8_t kStatusUnused = static_cast<uint8_t>(~adapter::kStatusPins);  // they read 1
 constexpr const char* kStateMagic = "tondrel-bench-state 1";
+// The bench's adapter carries both wirings: the serial-ISP lines, and the PIC's supply switch.
+constexpr const adapter::Wiring& kLines = adapter::kSerialIspWiring;
+constexpr uint8_t kModePin = adapter::kPicWiring.Mode;
 
 bool HasController(AdapterKind kind) {
     return kind == AdapterKind::Gen1Fw1 || kind == AdapterKind::Gen1Fw2 ||
@@ -34,37 +39,51 @@ bool HasController(AdapterKind kind) {
 // What the controller puts on status bits 7..3 (physical levels of pins 11, 10, 12, 13, 15)
 // after an identification request.
 uint8_t IdentAnswer(AdapterKind kind) {
-    switch (kind) {
-        case AdapterKind::Gen1Fw2:
-            return 0x08;
-        case AdapterKind::Gen2:
-            return 0xA0;
-        default:
-            return 0x00;
-    }
+    const adapter::IdentAnswer* answer =
+        kind == AdapterKind::Gen1Fw1   ? adapter::FindIdentAnswer(adapter::AdapterKind::Gen1, 1)
+        : kind == AdapterKind::Gen1Fw2 ? adapter::FindIdentAnswer(adapter::AdapterKind::Gen1, 2)
+                                       : adapter::FindIdentAnswer(adapter::AdapterKind::Gen2, 1);
+    return answer->Status;
 }
 
-// "16MHz", "7.3728mhz", "32768Hz", "500kHz" (already lower case) -> Hz; false for anything else.
-bool ParseClock(const std::string& text, uint32_t& hz) {
-    double scale = 0;
-    std::string number;
-    for (const auto& [unit, factor] :
-         {std::pair<const char*, double>{"mhz", 1e6}, {"khz", 1e3}, {"hz", 1.0}}) {
-        const std::string u = unit;
-        if (text.size() > u.size() && text.compare(text.size() - u.size(), u.size(), u) == 0) {
-            number = text.substr(0, text.size() - u.size());
-            scale = factor;
-            break;
-        }
+// The level of a data pin in the data lines.
+bool DataPin(uint8_t lines, uint8_t pin) {
+    return (lines & PinMask(pin)) != 0;
+}
+
+// "16MHz", "7.3728mhz", "32768Hz", "500kHz" (already lower case) -> Hz, rounded; nothing for
+// anything else or for a clock outside 1 Hz to 100 MHz. Read digit by digit, not through the C
+// library, so the decimal point is a point whatever locale the program runs in.
+std::optional<uint32_t> ParseClock(std::string_view text) {
+    constexpr uint64_t kNano = 1'000'000'000;  // the sum is kept in nanohertz
+    constexpr std::pair<std::string_view, uint64_t> kUnits[] = {
+        {"mhz", 1'000'000}, {"khz", 1'000}, {"hz", 1}};
+    for (const auto& [unit, scale] : kUnits) {
+        if (text.size() <= unit.size() || !text.ends_with(unit)) continue;
+        const std::string_view number = text.substr(0, text.size() - unit.size());
+        const size_t dot = number.find('.');
+        const std::string_view whole = number.substr(0, dot);
+        // Digits past the ninth cannot change a whole number of hertz.
+        const std::string_view fraction =
+            dot == std::string_view::npos ? std::string_view() : number.substr(dot + 1, 9);
+        const bool digitsOnly =
+            whole.find_first_not_of("0123456789") == std::string_view::npos &&
+            (dot == std::string_view::npos ||
+             number.substr(dot + 1).find_first_not_of("0123456789") == std::string_view::npos);
+        if (!digitsOnly || (whole.empty() && fraction.empty())) return std::nullopt;
+        const auto w = whole.empty() ? std::optional<int64_t>(0)
+                                     : ParseNumber(whole, NumberStyle::Decimal, 0, 100'000'000);
+        const auto f = fraction.empty() ? std::optional<int64_t>(0)
+                                        : ParseNumber(fraction, NumberStyle::Decimal, 0);
+        if (!w || !f || static_cast<uint64_t>(*w) * scale > 100'000'000) return std::nullopt;
+        uint64_t fractionStep = kNano;
+        for (size_t i = 0; i < fraction.size(); ++i) fractionStep /= 10;
+        const uint64_t nanohertz = static_cast<uint64_t>(*w) * scale * kNano +
+                                   static_cast<uint64_t>(*f) * scale * fractionStep;
+        if (nanohertz < kNano || nanohertz > 100'000'000 * kNano) return std::nullopt;
+        return static_cast<uint32_t>((nanohertz + kNano / 2) / kNano);
     }
-    if (scale == 0 || number.empty() ||
-        number.find_first_not_of("0123456789.") != std::string::npos ||
-        number.find('.') != number.rfind('.') || number == ".")
-        return false;
-    const double value = std::stod(number) * scale;
-    if (value < 1.0 || value > 100e6) return false;
-    hz = static_cast<uint32_t>(value + 0.5);
-    return true;
+    return std::nullopt;
 }
 
 std::string ClockText(uint32_t hz) {
@@ -79,7 +98,7 @@ struct Bench::Impl {
     Clock& Clk;
     BenchOptions Options;
     std::unique_ptr<TargetChip> Target;
-    std::string Error;
+    Status Error;
     // Held from load to the bench's end, so two programs on one simulated chip wait for each
     // other as two programs on one claimed port do, and neither loses the other's writes.
     int LockFd = -1;
@@ -88,11 +107,11 @@ struct Bench::Impl {
     }
 
     void LockState() {
-        const std::string lock = Options.StateFile + ".lock";
+        const std::string& file = Options.StateFile;
+        const std::string lock = file + ".lock";
         LockFd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (LockFd < 0) {
-            Error = "state file " + Options.StateFile + ": cannot create " + lock + ": " +
-                    std::strerror(errno);
+            Error = Status::Error("SimStateCannotCreate", file, lock, std::strerror(errno));
             return;
         }
         // Another run on the same chip is waited for, as a second program waits for a claimed
@@ -102,13 +121,11 @@ struct Bench::Impl {
         for (int waited = 0;; waited += kStepMs) {
             if (::flock(LockFd, LOCK_EX | LOCK_NB) == 0) return;
             if (errno != EWOULDBLOCK && errno != EINTR) {
-                Error = "state file " + Options.StateFile + ": cannot lock " + lock + ": " +
-                        std::strerror(errno);
+                Error = Status::Error("SimStateCannotLock", file, lock, std::strerror(errno));
                 return;
             }
             if (waited >= kWaitMs) {
-                Error = "state file " + Options.StateFile +
-                        ": still in use by another run after 120 s (it holds " + lock + ")";
+                Error = Status::Error("SimStateInUse", file, lock);
                 return;
             }
             ::usleep(kStepMs * 1000);
@@ -121,7 +138,7 @@ struct Bench::Impl {
 
     // Handshake recogniser: the controller watches the lines, so it follows changes of the
     // data and control levels, not register writes (a rewrite of the same value is invisible).
-    int HandshakeStage = 0;  // 1 after 0xAC, 2 after 0xAA, 3 after 0x00
+    size_t HandshakeStage = 0;  // how many of the handshake's data bytes came in order
     uint8_t HandshakeCode = 0;
     std::optional<uint8_t> Answer;  // identification answer shown until the lines next change
     int Mode = 0;
@@ -131,11 +148,10 @@ struct Bench::Impl {
     Impl(Clock& clock, BenchOptions options) : Clk(clock), Options(std::move(options)) {}
 
     uint8_t DataLines() const { return Reverse ? 0xFF : Data; }  // undriven lines float high
-    uint8_t ControlLevels() const {
-        return static_cast<uint8_t>((Control ^ kControlInverted) & 0x0F);
-    }
+    uint8_t ControlLevels() const { return adapter::FlipInverted(Register::Control, Control); }
     bool Connected() const {
-        return HasController(Options.Adapter) && (ControlLevels() & 0x02) == 0;  // pin 14 low
+        const bool enable = (ControlLevels() & PinMask(kLines.Enable)) != 0;
+        return HasController(Options.Adapter) && enable == kLines.EnableActiveLevel;
     }
 
     void LinesChanged(bool dataChanged, bool controlChanged) {
@@ -143,19 +159,20 @@ struct Bench::Impl {
         Answer.reset();
         if (dataChanged) {
             const uint8_t d = DataLines();
-            if (d == 0xAC) {
+            const auto& bytes = adapter::kHandshakeData;
+            if (d == bytes[0]) {
                 HandshakeStage = 1;
                 HandshakeCode = ControlLevels();
-            } else if (d == 0xAA && HandshakeStage == 1) {
-                HandshakeStage = 2;
-            } else if (d == 0x00 && HandshakeStage == 2) {
-                HandshakeStage = 3;
+            } else if (HandshakeStage > 0 && HandshakeStage < bytes.size() &&
+                       d == bytes[HandshakeStage]) {
+                ++HandshakeStage;
             } else {
                 HandshakeStage = 0;
             }
         }
         if (controlChanged) {
-            if (HandshakeStage == 3 && ControlLevels() == 0) Handshake(HandshakeCode);
+            if (HandshakeStage == adapter::kHandshakeData.size() && ControlLevels() == 0)
+                Handshake(HandshakeCode);
             HandshakeStage = 0;
         }
         UpdateTarget();
@@ -163,7 +180,7 @@ struct Bench::Impl {
 
     void Handshake(uint8_t code) {
         if (!HasController(Options.Adapter)) return;
-        if (code == kIdentCode)
+        if (code == adapter::kIdentifyCode)
             Answer = IdentAnswer(Options.Adapter);
         else
             Mode = code;
@@ -174,10 +191,10 @@ struct Bench::Impl {
         if (Connected()) {
             const uint8_t d = DataLines();
             lines.Connected = true;
-            lines.Sck = (d & 0x01) != 0;
-            lines.Rst = (d & 0x02) != 0;
-            lines.Mode = (d & 0x04) != 0;
-            lines.Mosi = (d & 0x40) != 0;
+            lines.Sck = DataPin(d, kLines.Sck);
+            lines.Rst = DataPin(d, kLines.Rst);
+            lines.Mode = DataPin(d, kModePin);
+            lines.Mosi = DataPin(d, kLines.Mosi);
         }
         if (lines == Lines) return;
         Lines = lines;
@@ -186,18 +203,20 @@ struct Bench::Impl {
 
     // Physical levels of pins 11, 10, 12, 13, 15 as status bits 7..3.
     uint8_t StatusLevels() {
+        const uint8_t misoHigh = PinMask(kLines.Miso);
         switch (Options.Adapter) {
             case AdapterKind::Nothing:
-                return 0xF8;
+                return adapter::kStatusPins;
             case AdapterKind::ByteBlaster:
             case AdapterKind::ByteBlasterMV: {
-                // The cable's data-out line idles high without a target; pin 12 loops back D7,
-                // and the MV holds pin 15 high. With pin 11 low as well, the identification
-                // read would give 0x00 and the cable would pass for a generation-one adapter.
-                uint8_t s = 0x80;
-                if (DataLines() & 0x80) s |= 0x20;
-                if (Options.Adapter == AdapterKind::ByteBlasterMV) s |= 0x08;
-                return s;
+                // The cable's data-out line idles high without a target; the status lines loop
+                // back D7 as the cable's wiring does. With pin 11 low as well, the
+                // identification read would give 0x00 and the cable would pass for a
+                // generation-one adapter.
+                const adapter::CableLoopBack& cable =
+                    adapter::kCables[Options.Adapter == AdapterKind::ByteBlaster ? 0 : 1];
+                const bool d7 = DataPin(DataLines(), adapter::kLoopPin);
+                return static_cast<uint8_t>(misoHigh | (d7 ? cable.WithD7High : cable.WithD7Low));
             }
             default:
                 break;
@@ -208,35 +227,32 @@ struct Bench::Impl {
             miso = *Options.MisoStuck;
         else if (Target && Connected())
             miso = Target->DataOut(Clk.NowNs());
-        return miso ? 0x80 : 0x00;
-    }
-
-    std::string StateError(const std::string& why) const {
-        return "state file " + Options.StateFile + ": " + why;
+        return miso ? misoHigh : uint8_t{0};
     }
 
     void LoadState() {
-        if (Options.StateFile.empty() || !Target) return;
+        const std::string& file = Options.StateFile;
+        if (file.empty() || !Target) return;
         std::error_code ec;
-        if (!std::filesystem::exists(Options.StateFile, ec)) return;
-        std::ifstream in(Options.StateFile, std::ios::binary);
+        if (!std::filesystem::exists(file, ec)) return;
+        std::ifstream in(file, std::ios::binary);
         if (!in) {
-            Error = StateError("cannot be read");
+            Error = Status::Error("SimStateUnreadable", file);
             return;
         }
         std::string magic, chipLine;
         std::getline(in, magic);
         std::getline(in, chipLine);
         if (magic != kStateMagic || chipLine.rfind("chip ", 0) != 0) {
-            Error = StateError("is not a simulated-bench state file");
+            Error = Status::Error("SimStateForeign", file);
             return;
         }
         const std::string chip = chipLine.substr(5);
         if (Lower(chip) != Lower(Target->Name())) {
-            Error = StateError("holds a " + chip + ", not a " + Target->Name());
+            Error = Status::Error("SimStateOtherChip", file, chip, Target->Name());
             return;
         }
-        if (!Target->LoadState(in)) Error = StateError("is damaged; the chip was left blank");
+        if (!Target->LoadState(in)) Error = Status::Error("SimStateDamaged", file);
     }
 };
 
@@ -249,20 +265,20 @@ Bench::Bench(Clock& clock, BenchOptions options, std::unique_ptr<TargetChip> chi
         impl_->Target = std::move(chip);
         impl_->Target->Faults = o.Faults;
         o.ChipName = impl_->Target->Name();
-        if (!HasController(o.Adapter)) impl_->Error = "a chip needs an adapter";
+        if (!HasController(o.Adapter)) impl_->Error = Status::Error("SimChipNeedsAdapter");
     } else if (!o.ChipName.empty()) {
         if (!HasController(o.Adapter)) {
-            impl_->Error = "a chip needs an adapter; " + o.ChipName + " is not connected";
+            impl_->Error = Status::Error("SimChipNotConnected", o.ChipName);
         } else {
             impl_->Target = CreateChip(o.ChipName);
             if (!impl_->Target)
-                impl_->Error = "no simulated chip is called " + o.ChipName;
+                impl_->Error = Status::Error("SimNoSuchChip", o.ChipName);
             else
                 impl_->Target->Faults = o.Faults;
         }
     }
-    if (impl_->Error.empty() && !o.StateFile.empty() && impl_->Target) impl_->LockState();
-    if (impl_->Error.empty()) impl_->LoadState();
+    if (impl_->Error.Ok() && !o.StateFile.empty() && impl_->Target) impl_->LockState();
+    if (impl_->Error.Ok()) impl_->LoadState();
     impl_->Lines.Connected = !impl_->Connected();  // force the first update through
     impl_->UpdateTarget();
 }
@@ -280,7 +296,8 @@ void Bench::WriteData(uint8_t value) {
 }
 
 uint8_t Bench::ReadStatus() {
-    return static_cast<uint8_t>((impl_->StatusLevels() ^ kStatusInverted) | kStatusUnused);
+    return static_cast<uint8_t>(adapter::FlipInverted(Register::Status, impl_->StatusLevels()) |
+                                kStatusUnused);
 }
 
 uint8_t Bench::ReadControl() {
@@ -290,8 +307,8 @@ uint8_t Bench::ReadControl() {
 void Bench::WriteControl(uint8_t value) {
     const uint8_t dataBefore = impl_->DataLines();
     const uint8_t controlBefore = impl_->Control;
-    impl_->Control = value & 0x0F;
-    impl_->Reverse = (value & 0x20) != 0;
+    impl_->Control = value & adapter::kControlPins;
+    impl_->Reverse = (value & adapter::kControlDataInput) != 0;
     impl_->LinesChanged(impl_->DataLines() != dataBefore, impl_->Control != controlBefore);
 }
 
@@ -310,7 +327,7 @@ int Bench::DownloadMode() const {
 bool Bench::TargetConnected() const {
     return impl_->Connected();
 }
-const std::string& Bench::Error() const {
+const Status& Bench::Error() const {
     return impl_->Error;
 }
 const BenchOptions& Bench::Options() const {
@@ -342,47 +359,32 @@ void Bench::ReleaseState() {
     impl_->LockFd = -1;
 }
 
-bool Bench::SaveState(std::string& error) {
+Status Bench::SaveState() {
     const auto& o = impl_->Options;
-    if (!impl_->Target) {
-        error = "there is no chip on the bench to save";
-        return false;
-    }
-    if (o.StateFile.empty()) {
-        error = "no state file was given";
-        return false;
-    }
+    if (!impl_->Target) return Status::Error("SimNothingToSave");
+    if (o.StateFile.empty()) return Status::Error("SimNoStateFile");
     // Written beside the target and renamed over it, so a failed save never leaves half a file.
     const std::string temp = o.StateFile + ".tmp";
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            error = "cannot write " + temp;
-            return false;
-        }
+        if (!out) return Status::Error("SimCannotWrite", temp);
         out << kStateMagic << '\n' << "chip " << impl_->Target->Name() << '\n';
         impl_->Target->SaveState(out);
         out.flush();
-        if (!out) {
-            error = "cannot write " + temp;
-            return false;
-        }
+        if (!out) return Status::Error("SimCannotWrite", temp);
     }
     std::error_code ec;
     std::filesystem::rename(temp, o.StateFile, ec);
     if (ec) {
-        error = "cannot replace " + o.StateFile + ": " + ec.message();
+        Status failed = Status::Error("SimCannotReplace", o.StateFile, ec.message());
         std::filesystem::remove(temp, ec);
-        return false;
+        return failed;
     }
-    return true;
+    return {};
 }
 
-bool ParseBenchName(const std::string& text, BenchOptions& out, std::string& error) {
-    if (Lower(text.substr(0, 4)) != "sim:") {
-        error = "'" + text + "' is not a simulated bench (sim:CHIP, sim:empty, sim:none, ...)";
-        return false;
-    }
+Result<BenchOptions> ParseBenchName(const std::string& text) {
+    if (Lower(text.substr(0, 4)) != "sim:") return Msg("SimNotABench", text);
     std::string rest = text.substr(4);
     std::vector<std::string> suffixes;
     if (const auto at = rest.find('@'); at != std::string::npos) {
@@ -394,45 +396,30 @@ bool ParseBenchName(const std::string& text, BenchOptions& out, std::string& err
         suffixes.push_back(tail.substr(from));
     }
     const std::string base = Lower(rest);
-    AdapterKind kind = AdapterKind::Gen2;
-    uint32_t clockHz = 0;
+    BenchOptions out;
     for (const std::string& suffix : suffixes) {
-        uint32_t hz = 0;
         if (suffix == "gen1" || suffix == "gen1v2" || suffix == "gen2") {
-            kind = suffix == "gen1"     ? AdapterKind::Gen1Fw1
-                   : suffix == "gen1v2" ? AdapterKind::Gen1Fw2
-                                        : AdapterKind::Gen2;
-        } else if (ParseClock(suffix, hz)) {
-            clockHz = hz;
+            out.Adapter = suffix == "gen1"     ? AdapterKind::Gen1Fw1
+                          : suffix == "gen1v2" ? AdapterKind::Gen1Fw2
+                                               : AdapterKind::Gen2;
+        } else if (const auto hz = ParseClock(suffix)) {
+            out.Faults.ClockHz = *hz;
         } else {
-            error = "unknown bench option '@" + suffix +
-                    "' (use @gen1, @gen1v2 or @gen2, or a chip clock such as @16MHz)";
-            return false;
+            return Msg("SimUnknownOption", suffix);
         }
     }
-    std::string chip;
     if (base == "none" || base == "byteblaster" || base == "byteblastermv") {
-        if (!suffixes.empty()) {
-            error = "'" + text + "': a cable or an empty port has no adapter generation or clock";
-            return false;
-        }
-        kind = base == "none"          ? AdapterKind::Nothing
-               : base == "byteblaster" ? AdapterKind::ByteBlaster
-                                       : AdapterKind::ByteBlasterMV;
+        if (!suffixes.empty()) return Msg("SimCableNoOptions", text);
+        out.Adapter = base == "none"          ? AdapterKind::Nothing
+                      : base == "byteblaster" ? AdapterKind::ByteBlaster
+                                              : AdapterKind::ByteBlasterMV;
     } else if (base != "empty") {
-        if (rest.empty() || !CreateChip(rest)) {
-            error = "no simulated chip is called '" + rest + "'";
-            return false;
-        }
-        chip = rest;
-    } else if (clockHz != 0) {
-        error = "'" + text + "': a clock needs a chip";
-        return false;
+        if (rest.empty() || !CreateChip(rest)) return Msg("SimUnknownChip", rest);
+        out.ChipName = rest;
+    } else if (out.Faults.ClockHz != 0) {
+        return Msg("SimClockNeedsChip", text);
     }
-    out.Adapter = kind;
-    out.ChipName = chip;
-    out.Faults.ClockHz = clockHz;
-    return true;
+    return out;
 }
 
 }  // namespace tondrel::sim

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "common/Status.h"
 #include "port/Clock.h"
 #include "sim/TargetChip.h"
 
@@ -30,7 +31,7 @@ struct BenchOptions {
 
 class Bench {
   public:
-    // Never throws: an unknown chip or an unusable state file leaves a message in Error().
+    // Never throws: an unknown chip or an unusable state file is told by Error().
     Bench(Clock& clock, BenchOptions options);
     // With a chip model of the caller's own (options.ChipName is then ignored); for tests that
     // need a probe or a model the factory does not know.
@@ -52,13 +53,13 @@ class Bench {
     void SetDataReverse(bool reverse);
 
     TargetChip* Chip();
-    int DownloadMode() const;            // mode code of the last mode command (0 = none yet)
-    bool TargetConnected() const;        // enable pin 14 at its active (low) level
-    bool SaveState(std::string& error);  // writes the chip memory to StateFile
+    int DownloadMode() const;      // mode code of the last mode command (0 = none yet)
+    bool TargetConnected() const;  // enable pin 14 at its active (low) level
+    Status SaveState();            // writes the chip memory to StateFile
     // Lets another run take the state file (after the last SaveState of this one).
     void ReleaseState();
-    const std::string& Error() const;    // empty when the bench was built as asked
-    std::string Name() const;            // "sim:AT89S52@gen2", "sim:none", ...
+    const Status& Error() const;  // fine when the bench was built as asked
+    std::string Name() const;     // "sim:AT89S52@gen2", "sim:none", ...
     const BenchOptions& Options() const;
 
   private:
@@ -68,7 +69,8 @@ class Bench {
 
 // "sim:ATmega16", "sim:AT89S52@gen1" (@gen1 = generation one firmware 1.0, @gen1v2 = firmware
 // 2.0, @gen2 the default), "sim:empty" (adapter, no chip), "sim:none" (nothing connected),
-// "sim:byteblaster", "sim:byteblastermv". Keywords are case-insensitive.
-bool ParseBenchName(const std::string& text, BenchOptions& out, std::string& error);
+// "sim:byteblaster", "sim:byteblastermv", a chip clock as in "sim:ATmega16@16MHz". Keywords are
+// case-insensitive. Sets the adapter, the chip and its clock; the rest stays at its default.
+Result<BenchOptions> ParseBenchName(const std::string& text);
 
 }  // namespace tondrel::sim

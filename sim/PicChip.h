@@ -98,7 +98,6 @@ class PicChip final : public TargetChip {
     uint16_t ReadDataAtCounter() const;
     bool CodeProtected() const;
     bool DataProtected() const;
-    uint16_t ConfigWordRead() const;
     bool Busy(uint64_t nowNs) const {
         return (work_ != Work::None && (externallyTimed_ || nowNs < workDone_)) ||
                nowNs < quietUntil_;

@@ -74,7 +74,7 @@ sim::PicChip& Pic(sim::Bench& bench) {
 
 TEST(ConfigOnSimulatedAvr, FusesWrittenAreReadBackByAFreshOpening) {
     Rig<Tavr> rig("ATmega16", kMega16);
-    ASSERT_TRUE(rig.bench.Error().empty()) << rig.bench.Error();
+    ASSERT_TRUE(rig.bench.Error().Ok()) << rig.bench.Error().Text(Language::English);
     {
         auto form = rig.Open();
         ASSERT_TRUE(form);
@@ -118,7 +118,7 @@ TEST(ConfigOnSimulatedAvr, FusesWrittenAreReadBackByAFreshOpening) {
 TEST(ConfigOnSimulatedAvr, Tiny26LockBitsTravelInTheSecondByte) {
     const ChipRecord tiny26{36, Method::Avr, "ATtiny26", "1E9109", 2048, 128, 32};
     Rig<Tavr> rig("ATtiny26", tiny26);
-    ASSERT_TRUE(rig.bench.Error().empty()) << rig.bench.Error();
+    ASSERT_TRUE(rig.bench.Error().Ok()) << rig.bench.Error().Text(Language::English);
     // The fourth-byte form of the other chips locks nothing on this one.
     (void)rig.engine.EnterProgramming();
     (void)rig.engine.RawCommand(0xAC, 0xFF, 0x00, 0xFC);
@@ -174,7 +174,7 @@ TEST(ConfigOnSimulatedAvr, LockBitsStopFlashReadBackUntilAChipErase) {
 
 TEST(ConfigOnSimulatedPic, ConfigurationWordAndUserIdsRoundTrip) {
     Rig<TpicA> rig("PIC16F877A", kPic877A);
-    ASSERT_TRUE(rig.bench.Error().empty()) << rig.bench.Error();
+    ASSERT_TRUE(rig.bench.Error().Ok()) << rig.bench.Error().Text(Language::English);
     {
         auto form = rig.Open();
         ASSERT_TRUE(form);

@@ -141,7 +141,7 @@ TEST_P(GenericViewOnBench, ShowsTheFactoryFusesWritesOneAndAsksBeforeLockingItse
     const AvrPartData* p = FindAvrPart(GetParam().Name);
     ASSERT_NE(p, nullptr);
     Rig rig(*p);
-    ASSERT_TRUE(rig.bench.Error().empty()) << rig.bench.Error();
+    ASSERT_TRUE(rig.bench.Error().Ok()) << rig.bench.Error().Text(Language::English);
     auto form = OpenConfigForm(p->Name, rig.engine, 0x378, rig.prompts);
     ASSERT_TRUE(form);
     EXPECT_EQ(form->ValueToWrite("GroupBox3"), rig.Avr().FuseLow());

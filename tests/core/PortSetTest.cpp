@@ -2,11 +2,14 @@
 // follows the stored LPT, and the chip state kept between runs.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "core/Ports.h"
 #include "sim/Bench.h"
+#include "sim/backend/BenchBackEnd.h"
 #include "tests/db/TempDir.h"
+#include "tests/support/StatusText.h"
 
 namespace tondrel::core {
 namespace {
@@ -21,18 +24,17 @@ PortOptions Opts(std::string port, int lpt = 0, std::string state = {}, bool fal
 }
 
 std::unique_ptr<PortSet> OpenOk(PortOptions options) {
-    std::string error;
-    auto set = PortSet::Open(options, error);
-    EXPECT_NE(set, nullptr) << error;
-    EXPECT_TRUE(set == nullptr || error.empty()) << error;
-    return set;
+    sim::RegisterBenchBackEnd();
+    auto set = PortSet::Open(options);
+    EXPECT_TRUE(set.Ok()) << English(set);
+    return set ? std::move(set).Value() : nullptr;
 }
 
 std::string OpenError(PortOptions options) {
-    std::string error;
-    auto set = PortSet::Open(options, error);
-    EXPECT_EQ(set, nullptr);
-    return error;
+    sim::RegisterBenchBackEnd();
+    auto set = PortSet::Open(options);
+    EXPECT_FALSE(set.Ok());
+    return English(set);
 }
 
 // The status register at a base, as the PC reads it.
@@ -54,6 +56,43 @@ TEST(PortSet, RefusesWhatItCannotOpenWithOneClearMessage) {
     }
 }
 
+// Another back end (an FTDI adapter, say) comes in by its prefix alone: the set it opens and the
+// names it refuses are its own, and registering it again replaces it.
+TEST(PortSet, BackEndsAreFoundByTheirPrefix) {
+    struct NamedSet : PortSet {
+        explicit NamedSet(std::string name) : Name(std::move(name)) {}
+        PortIo& At(int32_t) override { std::abort(); }
+        Clock& GetClock() override { return Time; }
+        std::string Describe() const override { return Name; }
+        bool Simulated() const override { return false; }
+        int32_t HomeBase() const override { return 0x378; }
+        tondrel::Status Close() override { return {}; }
+        std::string Name;
+        VirtualClock Time;
+    };
+    for (const char* generation : {"first", "second"}) {
+        const std::string opened = generation;
+        RegisterPortBackEnd(
+            {"fake",
+             [opened](const PortOptions& o) -> Result<std::unique_ptr<PortSet>> {
+                 return std::unique_ptr<PortSet>(std::make_unique<NamedSet>(opened + " " + o.Port));
+             },
+             [](const std::string& port) {
+                 return port == "fake:bad" ? tondrel::Status::Error("PortUnknown", port)
+                                           : tondrel::Status();
+             }});
+        auto set = OpenOk(Opts("fake:a"));
+        ASSERT_NE(set, nullptr);
+        EXPECT_EQ(set->Describe(), opened + " fake:a");
+    }
+    EXPECT_TRUE(CheckPortName("fake:good").Ok());
+    EXPECT_EQ(English(CheckPortName("fake:bad")),
+              English(tondrel::Status::Error("PortUnknown", "fake:bad")));
+    // A prefix nobody registered, and one that only begins like a registered one.
+    EXPECT_NE(English(CheckPortName("fakeish:a")).find("unknown port"), std::string::npos);
+    EXPECT_NE(OpenError(Opts("nosuch:a")).find("unknown port"), std::string::npos);
+}
+
 TEST(PortSet, FallsBackToTheBenchOnlyWhenAskedAndNoPortWasNamed) {
     if (std::filesystem::exists("/dev/parport0")) GTEST_SKIP() << "a real port is present";
     const std::string error = OpenError(Opts(""));
@@ -63,7 +102,8 @@ TEST(PortSet, FallsBackToTheBenchOnlyWhenAskedAndNoPortWasNamed) {
     ASSERT_NE(set, nullptr);
     EXPECT_TRUE(set->Simulated());
     EXPECT_TRUE(set->FellBack());
-    EXPECT_NE(set->FallBackReason().find("/dev/parport0"), std::string::npos);
+    EXPECT_NE(set->FallBackReason().Text(Language::English).find("/dev/parport0"),
+              std::string::npos);
     EXPECT_NE(set->Describe().find("ATmega16"), std::string::npos);
 
     // A named port never falls back.
@@ -106,20 +146,18 @@ TEST(PortSet, ChipStateIsLoadedAtOpenAndSavedByClose) {
         auto set = OpenOk(Opts("sim:AT89S52", 0, state));
         ASSERT_NE(set, nullptr);
         ASSERT_NE(set->GetBench(), nullptr);
-        std::string error;
-        EXPECT_TRUE(set->Close(error)) << error;
+        EXPECT_EQ(English(set->Close()), "");
     }
     EXPECT_TRUE(std::filesystem::exists(state));
     {
         auto set = OpenOk(Opts("sim:AT89S52", 0, state));
         ASSERT_NE(set, nullptr);
-        EXPECT_TRUE(set->GetBench()->Error().empty());
+        EXPECT_EQ(English(set->GetBench()->Error()), "");
     }
     // An adapter without a chip has nothing to keep: closing is not a failure.
     auto empty = OpenOk(Opts("sim:empty", 0, dir.File("empty.state")));
     ASSERT_NE(empty, nullptr);
-    std::string error;
-    EXPECT_TRUE(empty->Close(error)) << error;
+    EXPECT_EQ(English(empty->Close()), "");
     EXPECT_FALSE(std::filesystem::exists(dir.File("empty.state")));
 }
 

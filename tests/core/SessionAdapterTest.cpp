@@ -20,9 +20,9 @@ TEST(SessionAdapter, IdentificationAnswersAndTheirLabels) {
         int Firmware;
     };
     const Case cases[] = {
-        {0x80, {"CoreHwBrisk", "CoreHwVersion10", "CoreHwKernel10"}, AdapterKind::Gen1, 10},
-        {0x88, {"CoreHwBrisk", "CoreHwVersion10", "CoreHwKernel20"}, AdapterKind::Gen1, 20},
-        {0x20, {"CoreHwRegal", "CoreHwVersion20", "CoreHwKernel10"}, AdapterKind::Gen2, 10},
+        {0x80, {"CoreHwBrisk", "CoreHwVersion10", "CoreHwKernel10"}, AdapterKind::Gen1, 1},
+        {0x88, {"CoreHwBrisk", "CoreHwVersion10", "CoreHwKernel20"}, AdapterKind::Gen1, 2},
+        {0x20, {"CoreHwRegal", "CoreHwVersion20", "CoreHwKernel10"}, AdapterKind::Gen2, 1},
     };
     for (const Case& c : cases) {
         auto set = std::make_unique<RecordingSet>();

@@ -26,7 +26,7 @@ class BenchSet : public PortSet {
     bool Simulated() const override { return true; }
     sim::Bench* GetBench() override { return &BenchObj; }
     int32_t HomeBase() const override { return 0x378; }
-    bool Close(std::string&) override { return true; }
+    Status Close() override { return {}; }
     VirtualClock Time;
     sim::Bench BenchObj;
     sim::SimPort Port;

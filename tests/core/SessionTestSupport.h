@@ -12,6 +12,7 @@
 #include "data/Buffers.h"
 #include "db/Database.h"
 #include "sim/Bench.h"
+#include "sim/backend/BenchBackEnd.h"
 #include "tests/db/TempDir.h"
 #include "tests/support/RecordingPort.h"
 #include "tests/support/RecordingView.h"
@@ -31,7 +32,7 @@ class RecordingSet : public PortSet {
     std::string Describe() const override { return "recording port"; }
     bool Simulated() const override { return true; }
     int32_t HomeBase() const override { return 0x378; }
-    bool Close(std::string&) override { return true; }
+    Status Close() override { return {}; }
     VirtualClock Time;
     RecordingPort Port{0x378};
 };
@@ -52,8 +53,10 @@ struct Desk {
         PortOptions options;
         options.Port = port;
         options.Lpt = lpt;
-        ports = PortSet::Open(options, error);
-        EXPECT_NE(ports, nullptr) << error;
+        sim::RegisterBenchBackEnd();
+        auto opened = PortSet::Open(options);
+        EXPECT_TRUE(opened.Ok()) << opened.Error().Text(Language::English);
+        if (opened) ports = std::move(opened).Value();
         session = std::make_unique<Session>(view, *database, *ports);
     }
     explicit Desk(std::unique_ptr<PortSet> set) : ports(std::move(set)) {

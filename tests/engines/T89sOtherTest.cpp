@@ -258,7 +258,7 @@ class T89sOtherFullImage : public ::testing::TestWithParam<ChipRow> {};
 TEST_P(T89sOtherFullImage, EraseWriteVerifyReadBack) {
     const ChipRow& r = GetParam();
     BenchRun run(r.Chip, r.EngineMethod);
-    ASSERT_NE(run.bench.Chip(), nullptr) << run.bench.Error();
+    ASSERT_NE(run.bench.Chip(), nullptr) << run.bench.Error().Text(Language::English);
     Tpro& e = *run.engine;
     const auto image = Image(r.FlashSize, 7);
 

@@ -460,7 +460,7 @@ class PicEndToEnd : public ::testing::TestWithParam<ChipCase> {};
 TEST_P(PicEndToEnd, EraseWriteVerifyReadBackAndEeprom) {
     const ChipCase c = GetParam();
     BenchRig r(c);
-    ASSERT_TRUE(r.bench.Error().empty()) << r.bench.Error();
+    ASSERT_TRUE(r.bench.Error().Ok()) << r.bench.Error().Text(Language::English);
     (void)r.engine->EnterProgramming();
     const std::string id = Got(r.engine->ReadSignature());
     (void)r.engine->LeaveProgramming();

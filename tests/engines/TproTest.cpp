@@ -210,14 +210,14 @@ TEST(TproHelpers, PollGivesUpJustAfterOneSecond) {
 // A port that reports one failed access, as a vanished parallel port does.
 class FailingPort : public RecordingPort {
   public:
-    std::string TakeError() override { return std::exchange(Failure, std::string()); }
-    std::string Failure;
+    Status TakeError() override { return std::exchange(Failure, Status()); }
+    Status Failure;
 };
 
 // Whatever an operation itself found, a port that failed during it is the outcome, taken from
 // the port once: the next operation on a working port is fine again.
 TEST(TproPortFailure, EveryOperationOfEveryEngineEndsWithThePortsFailure) {
-    const std::string failure = "/dev/parport0: No such device";
+    const Status failure = Status::Error("PortPpdevFailed", "/dev/parport0", "No such device");
     for (Method method : kSearchOrder) {
         FailingPort port;
         VirtualClock clock;
@@ -248,10 +248,10 @@ TEST(TproPortFailure, EveryOperationOfEveryEngineEndsWithThePortsFailure) {
             port.Failure = failure;
             const Status got = op();
             if (got.Key() == "EngineNotSupported") continue;  // does nothing, asks nothing
-            EXPECT_EQ(got, Verbatim(failure)) << e.ClassName() << " " << name;
-            EXPECT_EQ(port.Failure, "") << e.ClassName() << " " << name;
+            EXPECT_EQ(got, failure) << e.ClassName() << " " << name;
+            EXPECT_TRUE(port.Failure.Ok()) << e.ClassName() << " " << name;
         }
-        port.Failure.clear();
+        port.Failure = {};
         EXPECT_TRUE(e.LeaveProgramming()) << e.ClassName();
     }
 }

@@ -10,6 +10,7 @@
 #include "gui/ConfigDialog.h"
 #include "gui/TMain.h"
 #include "gui/WindowDialogs.h"
+#include "sim/backend/BenchBackEnd.h"
 
 using namespace tondrel;
 using namespace tondrel::gui;
@@ -38,6 +39,9 @@ class ConfigQuestionTest : public QObject {
     }
 
   private slots:
+    // The windows here run on the simulated bench.
+    void initTestCase() { tondrel::sim::RegisterBenchBackEnd(); }
+
     void RstdisblOnATtiny2313AsksWithNoAsDefault() {
         QTemporaryDir dir;
         TMainOptions options;

@@ -18,6 +18,7 @@
 #include "gui/TchipManageFrm.h"
 #include "gui/WindowDialogs.h"
 #include "sim/Bench.h"
+#include "sim/backend/BenchBackEnd.h"
 
 using namespace tondrel;
 using namespace tondrel::gui;
@@ -47,6 +48,9 @@ class DialogsTest : public QObject {
     Q_OBJECT
 
   private slots:
+    // The windows here run on the simulated bench.
+    void initTestCase() { tondrel::sim::RegisterBenchBackEnd(); }
+
     void ChipDialogFiltersAndChooses() {
         Window w("sim:ATmega16");
         TchipManageFrm dialog(*w.main->Db(), w.main.get());

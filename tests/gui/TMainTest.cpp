@@ -31,6 +31,7 @@
 #include "gui/TAboutBox.h"
 #include "gui/TMain.h"
 #include "sim/Bench.h"
+#include "sim/backend/BenchBackEnd.h"
 
 using namespace tondrel;
 using namespace tondrel::gui;
@@ -137,6 +138,9 @@ class TMainTest : public QObject {
     Q_OBJECT
 
   private slots:
+    // The windows here run on the simulated bench.
+    void initTestCase() { tondrel::sim::RegisterBenchBackEnd(); }
+
     void FirstStartAsksForTheLanguage() {
         Window w("sim:ATmega16", 2);
         QCOMPARE(w.languageAsked, 1);

@@ -12,6 +12,7 @@
 
 #include "port/DirectPort.h"
 #include "port/PpdevPort.h"
+#include "tests/support/StatusText.h"
 
 namespace tondrel {
 namespace {
@@ -35,13 +36,22 @@ class PpdevErrors : public ::testing::Test {
     std::filesystem::path dir_;
 };
 
-TEST_F(PpdevErrors, MissingDeviceNamesItAndTheModules) {
-    const std::string device = (dir_ / "parport7").string();
-    std::string error;
-    EXPECT_EQ(OpenPpdev(device, true, error), nullptr);
-    EXPECT_THAT(error, HasSubstr(device));
-    EXPECT_THAT(error, HasSubstr("parport_pc"));
-    EXPECT_THAT(error, HasSubstr("ppdev"));
+// A device that is not there, and a directory given as one: each named with its fix.
+TEST_F(PpdevErrors, MissingDeviceAndDirectoryAreNamedWithTheFix) {
+    const struct {
+        std::string Device;
+        std::vector<std::string> Says;
+    } cases[] = {
+        {(dir_ / "parport7").string(), {"parport_pc", "ppdev"}},
+        {dir_.string(), {"directory", "/dev/parport0"}},
+    };
+    for (const auto& c : cases) {
+        const auto opened = OpenPpdev(c.Device, true);
+        EXPECT_FALSE(opened.Ok()) << c.Device;
+        const std::string error = English(opened);
+        EXPECT_THAT(error, HasSubstr(c.Device));
+        for (const std::string& said : c.Says) EXPECT_THAT(error, HasSubstr(said)) << c.Device;
+    }
 }
 
 TEST_F(PpdevErrors, FilesThatAreNotPortsAreRefusedWithoutLeakingTheDescriptor) {
@@ -49,22 +59,14 @@ TEST_F(PpdevErrors, FilesThatAreNotPortsAreRefusedWithoutLeakingTheDescriptor) {
     std::ofstream(file) << "not a port";
     const size_t before = OpenDescriptors();
     for (const std::string& device : {file, std::string("/dev/null")}) {
-        std::string error;
-        EXPECT_EQ(OpenPpdev(device, false, error), nullptr) << device;
+        const auto opened = OpenPpdev(device, false);
+        EXPECT_FALSE(opened.Ok()) << device;
+        const std::string error = English(opened);
         EXPECT_THAT(error, HasSubstr(device));
         EXPECT_THAT(error, HasSubstr("not a parallel port device"));
         EXPECT_THAT(error, HasSubstr("/dev/parport0"));
     }
     EXPECT_EQ(OpenDescriptors(), before);
-}
-
-TEST_F(PpdevErrors, DirectoryIsNotADevice) {
-    const std::string device = dir_.string();
-    std::string error;
-    EXPECT_EQ(OpenPpdev(device, true, error), nullptr);
-    EXPECT_THAT(error, HasSubstr(device));
-    EXPECT_THAT(error, HasSubstr("directory"));
-    EXPECT_THAT(error, HasSubstr("/dev/parport0"));
 }
 
 TEST_F(PpdevErrors, PermissionDeniedPointsToGroupLp) {
@@ -80,8 +82,9 @@ TEST_F(PpdevErrors, PermissionDeniedPointsToGroupLp) {
         if (fd >= 0) close(fd);
         if (fd >= 0 || errno != EACCES) GTEST_SKIP() << "no file here refuses write access";
     }
-    std::string error;
-    EXPECT_EQ(OpenPpdev(device, true, error), nullptr);
+    const auto opened = OpenPpdev(device, true);
+    EXPECT_FALSE(opened.Ok());
+    const std::string error = English(opened);
     EXPECT_THAT(error, HasSubstr(device));
     EXPECT_THAT(error, HasSubstr("group lp"));
 }
@@ -95,8 +98,9 @@ TEST(PpdevNames, LptNumbersAndBasesMapToParportNodes) {
     EXPECT_EQ(PpdevDeviceForBase(0x278), "/dev/parport1");
     EXPECT_EQ(PpdevDeviceForBase(0x3BC), "/dev/parport2");
     EXPECT_EQ(PpdevDeviceForBase(0x379), "");
-    std::string error;
-    EXPECT_EQ(OpenPpdev("", true, error), nullptr);
+    const auto opened = OpenPpdev("", true);
+    EXPECT_FALSE(opened.Ok());
+    const std::string error = English(opened);
     EXPECT_FALSE(error.empty());
 }
 
@@ -110,8 +114,9 @@ TEST(DirectErrors, RefusedIopermExplainsRootCapabilityAndPpdev) {
             return -1;
         };
     };
-    std::string error;
-    EXPECT_EQ(OpenDirect(0x278, true, error, refuse(EPERM)), nullptr);
+    const auto root = OpenDirect(0x278, true, refuse(EPERM));
+    EXPECT_FALSE(root.Ok());
+    std::string error = English(root);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0], std::make_tuple(0x278ul, 3ul, 1));
     EXPECT_THAT(error, HasSubstr("0x278"));
@@ -119,7 +124,9 @@ TEST(DirectErrors, RefusedIopermExplainsRootCapabilityAndPpdev) {
     EXPECT_THAT(error, HasSubstr("CAP_SYS_RAWIO"));
     EXPECT_THAT(error, HasSubstr("ppdev"));
 
-    EXPECT_EQ(OpenDirect(0x3BC, true, error, refuse(EINVAL)), nullptr);
+    const auto range = OpenDirect(0x3BC, true, refuse(EINVAL));
+    EXPECT_FALSE(range.Ok());
+    error = English(range);
     EXPECT_THAT(error, HasSubstr("0x3BC"));
     EXPECT_THAT(error, HasSubstr("ppdev"));
 }
@@ -128,10 +135,10 @@ TEST(DirectErrors, ImpossibleBaseIsRefusedBeforeAskingTheKernel) {
     if (!DirectIoSupported()) GTEST_SKIP() << "not x86";
     int calls = 0;
     auto count = [&](unsigned long, unsigned long, int) { return ++calls, 0; };
-    std::string error;
-    EXPECT_EQ(OpenDirect(0, true, error, count), nullptr);
-    EXPECT_THAT(error, HasSubstr("0x378"));
-    EXPECT_EQ(OpenDirect(0xFFFE, true, error, count), nullptr);
+    const auto zero = OpenDirect(0, true, count);
+    EXPECT_FALSE(zero.Ok());
+    EXPECT_THAT(English(zero), HasSubstr("0x378"));
+    EXPECT_FALSE(OpenDirect(0xFFFE, true, count).Ok());
     EXPECT_EQ(calls, 0);
 }
 
@@ -142,11 +149,10 @@ TEST(DirectErrors, GrantedAccessIsGivenBackOnClose) {
         calls.emplace_back(from, num, on);
         return 0;
     };
-    std::string error;
     // Unshadowed: nothing touches the registers until asked, so no real port is read here.
-    auto port = OpenDirect(0x378, false, error, grant);
-    ASSERT_NE(port, nullptr) << error;
-    EXPECT_TRUE(error.empty());
+    auto opened = OpenDirect(0x378, false, grant);
+    ASSERT_TRUE(opened.Ok()) << English(opened);
+    std::unique_ptr<PortIo> port = std::move(opened).Value();
     EXPECT_EQ(port->Describe(), "direct 0x378");
     port.reset();
     ASSERT_EQ(calls.size(), 2u);

@@ -25,6 +25,7 @@
 #include "port/PpdevPort.h"
 #include "sim/Bench.h"
 #include "sim/SimPort.h"
+#include "tests/support/StatusText.h"
 
 extern char** environ;
 
@@ -122,9 +123,9 @@ TEST(PreloadChild, Job) {
     int32_t bytes = 0;
     uint32_t seed = 0;
     in >> chip >> bytes >> seed;
-    std::string error;
-    auto port = OpenPpdev(std::getenv("TONDREL_SIM_DEVICE"), true, error);
-    ASSERT_TRUE(port) << error;
+    auto opened = OpenPpdev(std::getenv("TONDREL_SIM_DEVICE"), true);
+    ASSERT_TRUE(opened.Ok()) << English(opened);
+    std::unique_ptr<PortIo> port = std::move(opened).Value();
     SystemClock clock;
     const JobOutcome outcome = RunJob(chip, bytes, seed, *port, clock);
     port.reset();  // closing the device saves the chip
@@ -225,17 +226,17 @@ TEST_P(PreloadedJob, LeavesTheSameChipAsTheInProcessBench) {
                           {"TONDREL_PRELOAD_JOB", job}},
                          dir.Path / "log"));
 
-    sim::BenchOptions options;
-    std::string error;
-    ASSERT_TRUE(sim::ParseBenchName(std::string("sim:") + c.Chip + c.Clock, options, error))
-        << error;
+    auto parsed = sim::ParseBenchName(std::string("sim:") + c.Chip + c.Clock);
+    ASSERT_TRUE(parsed.Ok()) << English(parsed);
+    sim::BenchOptions options = *parsed;
     options.StateFile = (dir.Path / "inprocess.state").string();
     VirtualClock clock;
     sim::Bench bench(clock, options);
     sim::SimPort port(bench, &clock);
     const JobOutcome outcome = RunJob(c.Chip, c.Bytes, 16, port, clock);
     ASSERT_EQ(outcome.FailedWrite, -1);
-    ASSERT_TRUE(bench.SaveState(error)) << error;
+    const Status saved = bench.SaveState();
+    ASSERT_TRUE(saved.Ok()) << saved;
 
     const std::string a = ReadFile(viaPpdev);
     ASSERT_FALSE(a.empty());

@@ -11,14 +11,16 @@
 #include <sstream>
 
 #include "preload/SimDevice.h"
+#include "tests/support/StatusText.h"
 
 namespace tondrel::preload {
 namespace {
 
 DeviceConfig Config(const std::string& bench) {
     DeviceConfig c;
-    std::string error;
-    EXPECT_TRUE(sim::ParseBenchName(bench, c.Bench, error)) << error;
+    auto parsed = sim::ParseBenchName(bench);
+    EXPECT_TRUE(parsed.Ok()) << English(parsed);
+    if (parsed) c.Bench = std::move(parsed).Value();
     return c;
 }
 
@@ -128,8 +130,8 @@ TEST(SimDevice, CountsEveryRequestByKindAndWritesThemOnClose) {
     device.Ioctl(PPWCONTROL, &v);
     EXPECT_EQ(clock.Peek() - before, VirtualClock::kPortAccessNs);
 
-    std::string error;
-    ASSERT_TRUE(device.Close(error)) << error;
+    const Status closed = device.Close();
+    ASSERT_TRUE(closed.Ok()) << closed;
     std::ifstream in(config.CountsFile);
     std::map<std::string, uint64_t> counts;
     std::string name;
@@ -148,8 +150,7 @@ TEST(SimDevice, CountsEveryRequestByKindAndWritesThemOnClose) {
     config.CountsFile = (dir / "missing" / "counts").string();
     config.Bench.StateFile.clear();
     SimDevice broken(config, clock);
-    EXPECT_FALSE(broken.Close(error));
-    EXPECT_NE(error.find("missing"), std::string::npos);
+    EXPECT_EQ(broken.Close(), Status::Error("PreloadCountsFailed", config.CountsFile));
     std::filesystem::remove_all(dir);
 }
 
@@ -159,9 +160,9 @@ TEST(SimDevice, EnvironmentChoosesTheBenchAndRefusesBadValues) {
         auto it = env.find(name);
         return it == env.end() ? nullptr : it->second.c_str();
     };
-    DeviceConfig c;
-    std::string error;
-    ASSERT_TRUE(ConfigFromEnvironment(lookup, c, error)) << error;
+    auto read = ConfigFromEnvironment(lookup);
+    ASSERT_TRUE(read.Ok()) << English(read);
+    DeviceConfig c = *read;
     EXPECT_EQ(c.DevicePath, "/dev/parport0");
     EXPECT_EQ(c.Bench.Adapter, sim::AdapterKind::Gen2);
     EXPECT_TRUE(c.Bench.ChipName.empty());
@@ -171,8 +172,9 @@ TEST(SimDevice, EnvironmentChoosesTheBenchAndRefusesBadValues) {
            {"TONDREL_SIM_SLOW_NS", "40000"},
            {"TONDREL_SIM_STUCK", "0x200"},
            {"TONDREL_SIM_DEVICE", "/tmp/pp"}};
-    c = {};
-    ASSERT_TRUE(ConfigFromEnvironment(lookup, c, error)) << error;
+    read = ConfigFromEnvironment(lookup);
+    ASSERT_TRUE(read.Ok()) << English(read);
+    c = *read;
     EXPECT_EQ(c.Bench.ChipName, "AT89S52");
     EXPECT_EQ(c.Bench.Adapter, sim::AdapterKind::Gen1Fw1);
     EXPECT_EQ(c.Bench.MisoStuck, std::optional<bool>(false));
@@ -186,8 +188,9 @@ TEST(SimDevice, EnvironmentChoosesTheBenchAndRefusesBadValues) {
                                             {"TONDREL_SIM_SLOW_NS", "12us"},
                                             {"TONDREL_SIM_STUCK", "-1"}}) {
         env = {{name, bad}};
-        EXPECT_FALSE(ConfigFromEnvironment(lookup, c, error)) << name;
-        EXPECT_EQ(error.rfind(name, 0), 0u) << error;
+        const auto refused = ConfigFromEnvironment(lookup);
+        EXPECT_FALSE(refused.Ok()) << name;
+        EXPECT_EQ(English(refused).rfind(name, 0), 0u) << English(refused);
     }
 }
 

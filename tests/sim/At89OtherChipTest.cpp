@@ -31,6 +31,11 @@ struct Wire {
     }
     void Apply() { Chip->SetLines(Lines, Now); }
     void Wait(uint64_t ns) { Now += ns; }
+    // A command, then a wait longer than any self-timed cycle it starts.
+    void Settled(std::vector<uint8_t> bytes) {
+        Send(std::move(bytes));
+        Wait(kSettle);
+    }
 
     void ResetHigh() {
         Lines.Rst = Lines.Sck = Lines.Mosi = false;
@@ -145,12 +150,10 @@ TEST(At89OtherChip, IgnoresEverythingUntilProgrammingIsEnabled) {
     for (const Model& m : kModels) {
         Wire w(m.Name, m.Frame);
         w.ResetHigh();
-        w.Send(m.WriteCode(0x0100, 0x12));
-        w.Wait(kSettle);
+        w.Settled(m.WriteCode(0x0100, 0x12));
         w.Send({0xAC, 0x53, 0x00, 0x00});
         EXPECT_EQ(w.Send(m.ReadCode(0x0100)), 0xFF) << m.Name;
-        w.Send(m.WriteCode(0x0100, 0x12));
-        w.Wait(kSettle);
+        w.Settled(m.WriteCode(0x0100, 0x12));
         EXPECT_EQ(w.Send(m.ReadCode(0x0100)), 0x12) << m.Name;
 
         // Leaving reset (or losing the adapter's drivers) ends programming mode; the next
@@ -160,8 +163,7 @@ TEST(At89OtherChip, IgnoresEverythingUntilProgrammingIsEnabled) {
         EXPECT_TRUE(w.Chip->DataOut(w.Now)) << m.Name;
         w.Lines.Connected = true;
         w.ResetHigh();
-        w.Send(m.WriteCode(0x0101, 0x00));
-        w.Wait(kSettle);
+        w.Settled(m.WriteCode(0x0101, 0x00));
         w.Send({0xAC, 0x53, 0x00, 0x00});
         EXPECT_EQ(w.Send(m.ReadCode(0x0101)), 0xFF) << m.Name;
         EXPECT_EQ(w.Send(m.ReadCode(0x0100)), 0x12) << m.Name;
@@ -182,8 +184,7 @@ TEST(At89OtherChip, SelfTimedWriteShowsInvertedTopBitUntilDone) {
         // Data polling: the byte being written reads back with bit 7 inverted...
         EXPECT_EQ(w.Send(m.ReadCode(0x0200)), 0x3C ^ 0x80) << m.Name;
         // ...and a second write during the cycle is not taken.
-        w.Send(m.WriteCode(0x0201, 0x55));
-        w.Wait(kSettle);
+        w.Settled(m.WriteCode(0x0201, 0x55));
         EXPECT_EQ(w.Send(m.ReadCode(0x0200)), 0x3C) << m.Name;
         EXPECT_EQ(w.Send(m.ReadCode(0x0201)), 0xFF) << m.Name;
 
@@ -200,18 +201,15 @@ TEST(At89OtherChip, CodeBytesAutoEraseOrOnlyLoseBitsUntilAChipErase) {
     for (const Model& m : kModels) {
         Wire w(m.Name, m.Frame);
         w.Enter();
-        w.Send(m.WriteCode(0x0042, 0x0F));
-        w.Wait(kSettle);
-        w.Send(m.WriteCode(0x0042, 0xF0));
-        w.Wait(kSettle);
+        w.Settled(m.WriteCode(0x0042, 0x0F));
+        w.Settled(m.WriteCode(0x0042, 0xF0));
         EXPECT_EQ(w.Send(m.ReadCode(0x0042)), m.AutoErase ? 0xF0 : 0x00) << m.Name;
 
         w.Send(m.Erase);
         EXPECT_NE(w.Send(m.ReadCode(0x0042)), 0xFF) << m.Name << ": erase is still running";
         w.Wait(kSettle);
         EXPECT_EQ(w.Send(m.ReadCode(0x0042)), 0xFF) << m.Name;
-        w.Send(m.WriteCode(0x0042, 0xA5));
-        w.Wait(kSettle);
+        w.Settled(m.WriteCode(0x0042, 0xA5));
         EXPECT_EQ(w.Send(m.ReadCode(0x0042)), 0xA5) << m.Name;
     }
 }
@@ -235,21 +233,17 @@ TEST(At89OtherChip, WholeAddressRangeIsDistinct) {
 TEST(At89OtherChip, At89s8252KeepsEepromApartFromCode) {
     Wire w("AT89S8252", 3);
     w.Enter();
-    w.Send(S8252Write(0x02BC, 0x11));
-    w.Wait(kSettle);
+    w.Settled(S8252Write(0x02BC, 0x11));
     w.Send(S8252WriteData(0x02BC, 0x22));
     EXPECT_EQ(w.Send(S8252ReadData(0x02BC)), 0x22 ^ 0x80);
     w.Wait(kSettle);
-    w.Send(S8252WriteData(0x07FF, 0x33));
-    w.Wait(kSettle);
+    w.Settled(S8252WriteData(0x07FF, 0x33));
     // EEPROM bytes rewrite in place, in both directions, without an erase.
-    w.Send(S8252WriteData(0x07FF, 0xCC));
-    w.Wait(kSettle);
+    w.Settled(S8252WriteData(0x07FF, 0xCC));
     EXPECT_EQ(w.Send(S8252Read(0x02BC)), 0x11);
     EXPECT_EQ(w.Send(S8252ReadData(0x02BC)), 0x22);
     EXPECT_EQ(w.Send(S8252ReadData(0x07FF)), 0xCC);
-    w.Send({0xAC, 0x04, 0x00});
-    w.Wait(kSettle);
+    w.Settled({0xAC, 0x04, 0x00});
     EXPECT_EQ(w.Send(S8252ReadData(0x02BC)), 0xFF);
     EXPECT_EQ(w.Send(S8252Read(0x02BC)), 0xFF);
 }
@@ -259,27 +253,21 @@ TEST(At89OtherChip, ThreeByteLockModes) {
         const Model& m = std::string(name) == "AT89S53" ? kModels[0] : kModels[1];
         Wire w(name, 3);
         w.Enter();
-        w.Send(m.WriteCode(0x0010, 0x5A));
-        w.Wait(kSettle);
+        w.Settled(m.WriteCode(0x0010, 0x5A));
 
         // Mode 2 (LB1): no more programming, reads still work.
-        w.Send({0xAC, 0x7F, 0x00});
-        w.Wait(kSettle);
-        w.Send(m.WriteCode(0x0011, 0x00));
-        w.Wait(kSettle);
+        w.Settled({0xAC, 0x7F, 0x00});
+        w.Settled(m.WriteCode(0x0011, 0x00));
         EXPECT_EQ(w.Send(m.ReadCode(0x0011)), 0xFF) << name;
         EXPECT_EQ(w.Send(m.ReadCode(0x0010)), 0x5A) << name;
 
         // Mode 3 (LB1 + LB2): verify is disabled too.
-        w.Send({0xAC, 0x3F, 0x00});
-        w.Wait(kSettle);
+        w.Settled({0xAC, 0x3F, 0x00});
         EXPECT_NE(w.Send(m.ReadCode(0x0010)), 0x5A) << name;
 
         // Only a chip erase clears the lock bits.
-        w.Send(m.Erase);
-        w.Wait(kSettle);
-        w.Send(m.WriteCode(0x0011, 0x66));
-        w.Wait(kSettle);
+        w.Settled(m.Erase);
+        w.Settled(m.WriteCode(0x0011, 0x66));
         EXPECT_EQ(w.Send(m.ReadCode(0x0011)), 0x66) << name;
         EXPECT_EQ(w.Send(m.ReadCode(0x0010)), 0xFF) << name;
     }
@@ -291,13 +279,11 @@ TEST(At89OtherChip, At89s8253LockBitsAndUserFuses) {
     EXPECT_EQ(w.Send({0x24, 0, 0, 0}) & 0x07, 0x07);  // fresh: no lock bit programmed
     const uint8_t fusesBefore = w.Send({0x21, 0, 0, 0}) & 0x0F;
 
-    w.Send(S8253Write(0x0123, 0x77));
-    w.Wait(kSettle);
+    w.Settled(S8253Write(0x0123, 0x77));
     w.Send({0xAC, 0xE7 & ~0x01, 0, 0});  // LB1
     w.Wait(kSettle);
     EXPECT_EQ(w.Send({0x24, 0, 0, 0}) & 0x07, 0x06);
-    w.Send(S8253Write(0x0124, 0x00));
-    w.Wait(kSettle);
+    w.Settled(S8253Write(0x0124, 0x00));
     EXPECT_EQ(w.Send(S8253Read(0x0124)), 0xFF);
     EXPECT_EQ(w.Send(S8253Read(0x0123)), 0x77);
 
@@ -308,16 +294,13 @@ TEST(At89OtherChip, At89s8253LockBitsAndUserFuses) {
     EXPECT_NE(w.Send(S8253Read(0x0123)), 0x77);
 
     // User fuses follow whatever was written last, in both directions.
-    w.Send({0xAC, 0x10 | 0x05, 0, 0});
-    w.Wait(kSettle);
+    w.Settled({0xAC, 0x10 | 0x05, 0, 0});
     EXPECT_EQ(w.Send({0x21, 0, 0, 0}) & 0x0F, 0x05);
-    w.Send({0xAC, uint8_t(0x10 | fusesBefore), 0, 0});
-    w.Wait(kSettle);
+    w.Settled({0xAC, uint8_t(0x10 | fusesBefore), 0, 0});
     EXPECT_EQ(w.Send({0x21, 0, 0, 0}) & 0x0F, fusesBefore);
 
     // Chip erase (100x xxxx in the second byte) clears memory and locks, not the fuses.
-    w.Send({0xAC, 0x9F, 0, 0});
-    w.Wait(kSettle);
+    w.Settled({0xAC, 0x9F, 0, 0});
     EXPECT_EQ(w.Send({0x24, 0, 0, 0}) & 0x07, 0x07);
     EXPECT_EQ(w.Send(S8253Read(0x0123)), 0xFF);
     EXPECT_EQ(w.Send({0x21, 0, 0, 0}) & 0x0F, fusesBefore);
@@ -325,8 +308,7 @@ TEST(At89OtherChip, At89s8253LockBitsAndUserFuses) {
     // Identification bytes, and the data EEPROM with its own commands.
     EXPECT_EQ(w.Send({0x28, 0x00, 0x30, 0}), 0x1E);
     EXPECT_EQ(w.Send({0x28, 0x00, 0x31, 0}), 0x73);
-    w.Send({0xC0, 0x07, 0xFF, 0x42});
-    w.Wait(kSettle);
+    w.Settled({0xC0, 0x07, 0xFF, 0x42});
     EXPECT_EQ(w.Send({0xA0, 0x07, 0xFF, 0}), 0x42);
     EXPECT_EQ(w.Send(S8253Read(0x07FF)), 0xFF);
 }
@@ -337,22 +319,18 @@ TEST(At89OtherChip, FaultsKnobs) {
         Wire fast(m.Name, m.Frame);
         fast.Chip->Faults.MinPhaseNs = 5 * kUs;
         fast.Enter();
-        fast.Send(m.WriteCode(0x0005, 0x00));
-        fast.Wait(kSettle);
+        fast.Settled(m.WriteCode(0x0005, 0x00));
         fast.HalfNs = 10 * kUs;
         fast.Enter();
         EXPECT_EQ(fast.Send(m.ReadCode(0x0005)), 0xFF) << m.Name;
-        fast.Send(m.WriteCode(0x0005, 0x00));
-        fast.Wait(kSettle);
+        fast.Settled(m.WriteCode(0x0005, 0x00));
         EXPECT_EQ(fast.Send(m.ReadCode(0x0005)), 0x00) << m.Name;
 
         Wire stuck(m.Name, m.Frame);
         stuck.Chip->Faults.StuckAddress = 0x0006;
         stuck.Enter();
-        stuck.Send(m.WriteCode(0x0006, 0x12));
-        stuck.Wait(kSettle);
-        stuck.Send(m.WriteCode(0x0007, 0x12));
-        stuck.Wait(kSettle);
+        stuck.Settled(m.WriteCode(0x0006, 0x12));
+        stuck.Settled(m.WriteCode(0x0007, 0x12));
         EXPECT_EQ(stuck.Send(m.ReadCode(0x0006)), 0xFF) << m.Name;
         EXPECT_EQ(stuck.Send(m.ReadCode(0x0007)), 0x12) << m.Name;
     }
@@ -361,12 +339,9 @@ TEST(At89OtherChip, FaultsKnobs) {
 TEST(At89OtherChip, StateFileRoundTripAndRefusal) {
     Wire a("AT89S8252", 3);
     a.Enter();
-    a.Send(S8252Write(0x1FFF, 0x81));
-    a.Wait(kSettle);
-    a.Send(S8252WriteData(0x0001, 0x18));
-    a.Wait(kSettle);
-    a.Send({0xAC, 0x7F, 0x00});
-    a.Wait(kSettle);
+    a.Settled(S8252Write(0x1FFF, 0x81));
+    a.Settled(S8252WriteData(0x0001, 0x18));
+    a.Settled({0xAC, 0x7F, 0x00});
     std::stringstream saved;
     a.Chip->SaveState(saved);
 
@@ -382,8 +357,7 @@ TEST(At89OtherChip, StateFileRoundTripAndRefusal) {
     // Another chip's state, or a damaged one, is refused and changes nothing.
     Wire c("AT89S8253", 4);
     c.Enter();
-    c.Send(S8253Write(0x0000, 0x44));
-    c.Wait(kSettle);
+    c.Settled(S8253Write(0x0000, 0x44));
     std::stringstream other(saved.str());
     EXPECT_FALSE(c.Chip->LoadState(other));
     std::string damaged = saved.str();

@@ -5,23 +5,17 @@
 #include <array>
 #include <filesystem>
 
-#include "engines/Tpro.h"
 #include "sim/Bench.h"
-#include "sim/SimPort.h"
+#include "tests/support/BenchRig.h"
+#include "tests/support/StatusText.h"
 
 namespace tondrel::sim {
 namespace {
 
 using Frame = std::array<uint8_t, 4>;
 
-struct Master {
-    explicit Master(BenchOptions options)
-        : BenchObj(Clock, std::move(options)), Port(BenchObj, &Clock) {
-        Env.Io = &Port;
-        Env.Clk = &Clock;
-        Env.Chip = &Current;
-        Pins.SetPortBase(0x278);
-    }
+struct Master : testsupport::BenchRig {
+    explicit Master(BenchOptions options) : BenchRig(std::move(options), nullptr, true, 0x278) {}
 
     void Phase() { Clock.Advance(PhaseNs); }
 
@@ -61,28 +55,29 @@ struct Master {
     void Write(uint16_t address, uint8_t value) {
         Send({0x40, static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address), value});
     }
+    // A write or a command, then a wait longer than the self-timed cycle it starts.
+    void Program(uint16_t address, uint8_t value) {
+        Write(address, value);
+        Clock.SleepMs(2);
+    }
+    void Settled(Frame tx) {
+        Send(tx);
+        Clock.SleepMs(2);
+    }
     std::array<uint8_t, 3> Signature() {
         return {Send({0x28, 0, 0, 0})[3], Send({0x28, 1, 0, 0})[3], Send({0x28, 2, 0, 0})[3]};
     }
 
     uint64_t PhaseNs = 0;
-    VirtualClock Clock;
-    Bench BenchObj;
-    SimPort Port;
-    CurrentChip Current;
-    EngineEnv Env;
-    Tpro Pins{Env};
 };
 
 BenchOptions Chip(const char* name) {
-    BenchOptions o;
-    o.ChipName = name;
-    return o;
+    return testsupport::OnBench(name);
 }
 
 TEST(At89s5xChip, EnableAnswerAndSignature) {
     Master s52(Chip("AT89S52"));
-    ASSERT_EQ(s52.BenchObj.Error(), "");
+    ASSERT_TRUE(s52.BenchObj.Error().Ok()) << s52.BenchObj.Error();
     EXPECT_EQ(s52.Enter(), 0x69);
     EXPECT_EQ(s52.Signature(), (std::array<uint8_t, 3>{0x1E, 0x52, 0x06}));
 
@@ -141,10 +136,8 @@ TEST(At89s5xChip, ByteWriteIsSelfTimed) {
 TEST(At89s5xChip, ProgrammingClearsBitsOnlyAndEraseRestores) {
     Master m(Chip("AT89S52"));
     m.Enter();
-    m.Write(0x0100, 0xF0);
-    m.Clock.SleepMs(2);
-    m.Write(0x0100, 0x0F);
-    m.Clock.SleepMs(2);
+    m.Program(0x0100, 0xF0);
+    m.Program(0x0100, 0x0F);
     EXPECT_EQ(m.Read(0x0100), 0x00);
 
     m.Send({0xAC, 0x80, 0, 0});
@@ -156,35 +149,28 @@ TEST(At89s5xChip, ProgrammingClearsBitsOnlyAndEraseRestores) {
     m.Clock.SleepMs(1);
     EXPECT_EQ(m.Send({0x28, 0, 0, 0})[3], 0x1E);
     EXPECT_EQ(m.Read(0x0100), 0xFF);
-    m.Write(0x0100, 0x0F);
-    m.Clock.SleepMs(2);
+    m.Program(0x0100, 0x0F);
     EXPECT_EQ(m.Read(0x0100), 0x0F);
 }
 
 TEST(At89s5xChip, LockBits) {
     Master m(Chip("AT89S52"));
     m.Enter();
-    m.Write(0x0000, 0x12);
-    m.Clock.SleepMs(2);
+    m.Program(0x0000, 0x12);
     EXPECT_EQ(m.Send({0x24, 0, 0, 0})[3] & 0x1C, 0x00);
 
-    m.Send({0xAC, 0xE1, 0, 0});  // mode 2: no more programming
-    m.Clock.SleepMs(2);
+    m.Settled({0xAC, 0xE1, 0, 0});  // mode 2: no more programming
     EXPECT_EQ(m.Send({0x24, 0, 0, 0})[3] & 0x1C, 0x04);
-    m.Write(0x0001, 0x34);
-    m.Clock.SleepMs(2);
+    m.Program(0x0001, 0x34);
     EXPECT_EQ(m.Read(0x0001), 0xFF);
     EXPECT_EQ(m.Read(0x0000), 0x12);  // verification still works
 
-    m.Send({0xAC, 0xE2, 0, 0});  // mode 3: no verification either
-    m.Clock.SleepMs(2);
+    m.Settled({0xAC, 0xE2, 0, 0});  // mode 3: no verification either
     EXPECT_EQ(m.Send({0x24, 0, 0, 0})[3] & 0x1C, 0x0C);
     EXPECT_NE(m.Read(0x0000), 0x12);
-    m.Send({0xAC, 0xE0, 0, 0});  // lock bits are only cleared by erase
-    m.Clock.SleepMs(2);
+    m.Settled({0xAC, 0xE0, 0, 0});  // lock bits are only cleared by erase
     EXPECT_EQ(m.Send({0x24, 0, 0, 0})[3] & 0x1C, 0x0C);
-    m.Send({0xAC, 0xE3, 0, 0});
-    m.Clock.SleepMs(2);
+    m.Settled({0xAC, 0xE3, 0, 0});
     EXPECT_EQ(m.Send({0x24, 0, 0, 0})[3] & 0x1C, 0x1C);
 
     m.Send({0xAC, 0x80, 0, 0});
@@ -236,23 +222,21 @@ TEST(At89s5xChip, StateFileKeepsMemoryAndLocks) {
     {
         Master m(o);
         m.Enter();
-        m.Write(0x0FFF, 0xA5);
-        m.Clock.SleepMs(2);
+        m.Program(0x0FFF, 0xA5);
         m.Write(0x0000, 0x3C);  // still in its write cycle when saved
-        std::string error;
-        ASSERT_TRUE(m.BenchObj.SaveState(error)) << error;
+        const Status saved = m.BenchObj.SaveState();
+        ASSERT_TRUE(saved.Ok()) << saved;
     }
     {
         Master later(o);
-        ASSERT_EQ(later.BenchObj.Error(), "");
+        ASSERT_TRUE(later.BenchObj.Error().Ok()) << later.BenchObj.Error();
         later.Enter();
         EXPECT_EQ(later.Read(0x0FFF), 0xA5);
         EXPECT_EQ(later.Read(0x0000), 0x3C);
         EXPECT_EQ(later.Read(0x0001), 0xFF);
-        later.Send({0xAC, 0xE1, 0, 0});
-        later.Clock.SleepMs(2);
-        std::string error;
-        ASSERT_TRUE(later.BenchObj.SaveState(error)) << error;
+        later.Settled({0xAC, 0xE1, 0, 0});
+        const Status saved = later.BenchObj.SaveState();
+        ASSERT_TRUE(saved.Ok()) << saved;
     }
     Master locked(o);
     locked.Enter();

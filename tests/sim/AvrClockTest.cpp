@@ -3,6 +3,7 @@
 
 #include "sim/AvrChip.h"
 #include "sim/Bench.h"
+#include "tests/support/StatusText.h"
 
 namespace tondrel::sim {
 namespace {
@@ -73,21 +74,21 @@ TEST(AvrClock, BenchNameGivesTheCrystal) {
         {"sim:ATmega16@fast", false, 0, AdapterKind::Gen2, ""},
         {"sim:ATmega16@1.2.3MHz", false, 0, AdapterKind::Gen2, ""},
         {"sim:ATmega16@MHz", false, 0, AdapterKind::Gen2, ""},
+        {"sim:ATmega8@.5MHz", true, 500'000, AdapterKind::Gen2, "sim:ATmega8@500kHz"},
+        {"sim:ATmega8@+8MHz", false, 0, AdapterKind::Gen2, ""},
+        {"sim:ATmega8@0.4Hz", false, 0, AdapterKind::Gen2, ""},
+        {"sim:ATmega8@101MHz", false, 0, AdapterKind::Gen2, ""},
         {"sim:none@16MHz", false, 0, AdapterKind::Gen2, ""},
         {"sim:empty@16MHz", false, 0, AdapterKind::Gen2, ""},
     };
     for (const Case& t : cases) {
-        BenchOptions o;
-        std::string error;
-        ASSERT_EQ(ParseBenchName(t.Text, o, error), t.Ok) << t.Text << ": " << error;
-        if (!t.Ok) {
-            EXPECT_FALSE(error.empty()) << t.Text;
-            continue;
-        }
-        EXPECT_EQ(o.Faults.ClockHz, t.Hz) << t.Text;
-        EXPECT_EQ(o.Adapter, t.Adapter) << t.Text;
+        const auto o = ParseBenchName(t.Text);
+        ASSERT_EQ(o.Ok(), t.Ok) << t.Text << ": " << English(o);
+        if (!t.Ok) continue;
+        EXPECT_EQ(o->Faults.ClockHz, t.Hz) << t.Text;
+        EXPECT_EQ(o->Adapter, t.Adapter) << t.Text;
         VirtualClock clock;
-        Bench bench(clock, o);
+        Bench bench(clock, *o);
         EXPECT_EQ(bench.Name(), t.Name);
         EXPECT_EQ(bench.Chip()->Faults.ClockHz, t.Hz) << t.Text;
     }

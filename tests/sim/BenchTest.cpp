@@ -7,9 +7,10 @@
 #include <fstream>
 #include <vector>
 
-#include "engines/Tpro.h"
+#include "adapter/Controller.h"
 #include "sim/Bench.h"
-#include "sim/SimPort.h"
+#include "tests/support/BenchRig.h"
+#include "tests/support/StatusText.h"
 
 namespace tondrel::sim {
 namespace {
@@ -29,62 +30,11 @@ class ProbeChip : public TargetChip {
     std::vector<TargetLines>& log_;
 };
 
-struct Rig {
-    explicit Rig(BenchOptions options, std::unique_ptr<TargetChip> chip = nullptr,
-                 bool shadow = true)
-        : BenchObj(Clock, std::move(options), std::move(chip)), Port(BenchObj, &Clock, shadow) {
-        Env.Io = &Port;
-        Env.Clk = &Clock;
-        Env.Chip = &Current;
-        Pins.SetPortBase(0x378);
-    }
-    VirtualClock Clock;
-    Bench BenchObj;
-    SimPort Port;
-    CurrentChip Current;
-    EngineEnv Env;
-    Tpro Pins{Env};
-};
+using Rig = testsupport::BenchRig;
+using testsupport::OnBench;
 
 BenchOptions With(AdapterKind kind) {
-    BenchOptions o;
-    o.Adapter = kind;
-    return o;
-}
-
-void Handshake(Tpro& pins, uint8_t code) {
-    pins.WriteControlPort(code);
-    pins.WriteDataPort(0xAC);
-    pins.WriteDataPort(0xAA);
-    pins.WriteDataPort(0x00);
-    pins.WriteControlPort(0x00);
-}
-
-// The hardware detection's classification of what answers on the port.
-enum class Seen { Gen1Fw1, Gen1Fw2, Gen2, ByteBlaster, ByteBlasterMV, Nothing };
-Seen Detect(Tpro& pins) {
-    Handshake(pins, 14);
-    switch (pins.ReadStatusPort() & 0xF8) {
-        case 0x00:
-            return Seen::Gen1Fw1;
-        case 0x08:
-            return Seen::Gen1Fw2;
-        case 0xA0:
-            return Seen::Gen2;
-        default:
-            break;
-    }
-    pins.SetPin(9, true);
-    const uint8_t a = pins.ReadStatusPort() & 0x28;
-    pins.SetPin(9, false);
-    const uint8_t b = pins.ReadStatusPort() & 0x28;
-    if (a == 0x20 && b == 0x00) return Seen::ByteBlaster;
-    pins.SetPin(9, true);
-    const uint8_t x = pins.ReadStatusPort() & 0x28;
-    pins.SetPin(9, false);
-    const uint8_t y = pins.ReadStatusPort() & 0x28;
-    if (x == 0x28 && y == 0x08) return Seen::ByteBlasterMV;
-    return Seen::Nothing;
+    return OnBench("", kind);
 }
 
 TEST(BenchConnector, ControlInversionsAndTargetLines) {
@@ -140,24 +90,31 @@ TEST(BenchConnector, MisoOnPin11WithBusyInversion) {
     EXPECT_TRUE(rig.Pins.GetPin(11));
 }
 
+// The program's identification and the simulated controller read one table: every kind of
+// adapter is told apart, with a chip on it or none.
 TEST(BenchAdapter, DetectionRecognisesEveryKind) {
-    const std::pair<AdapterKind, Seen> cases[] = {
-        {AdapterKind::Gen1Fw1, Seen::Gen1Fw1},
-        {AdapterKind::Gen1Fw2, Seen::Gen1Fw2},
-        {AdapterKind::Gen2, Seen::Gen2},
-        {AdapterKind::ByteBlaster, Seen::ByteBlaster},
-        {AdapterKind::ByteBlasterMV, Seen::ByteBlasterMV},
-        {AdapterKind::Nothing, Seen::Nothing},
+    using adapter::AdapterIdentity;
+    using Kind = adapter::AdapterKind;
+    const std::pair<AdapterKind, AdapterIdentity> cases[] = {
+        {AdapterKind::Gen1Fw1, {Kind::Gen1, 1, {}}},
+        {AdapterKind::Gen1Fw2, {Kind::Gen1, 2, {}}},
+        {AdapterKind::Gen2, {Kind::Gen2, 1, {}}},
+        {AdapterKind::ByteBlaster, {Kind::Altera, 0, "ByteBlaster"}},
+        {AdapterKind::ByteBlasterMV, {Kind::Altera, 0, "ByteBlasterMV"}},
+        {AdapterKind::Nothing, {}},
     };
-    for (const auto& [kind, seen] : cases) {
+    for (const auto& [kind, want] : cases) {
         for (const char* chip : {"", "AT89S52"}) {
             BenchOptions o = With(kind);
             if (kind != AdapterKind::ByteBlaster && kind != AdapterKind::ByteBlasterMV &&
                 kind != AdapterKind::Nothing)
                 o.ChipName = chip;
             Rig rig(o);
-            ASSERT_EQ(rig.BenchObj.Error(), "");
-            EXPECT_EQ(Detect(rig.Pins), seen) << static_cast<int>(kind) << " chip '" << chip << "'";
+            ASSERT_TRUE(rig.BenchObj.Error().Ok()) << rig.BenchObj.Error();
+            const AdapterIdentity seen = adapter::Identify(rig.Pins);
+            EXPECT_EQ(seen.Kind, want.Kind) << static_cast<int>(kind) << " chip '" << chip << "'";
+            EXPECT_EQ(seen.Firmware, want.Firmware) << static_cast<int>(kind);
+            EXPECT_EQ(seen.Cable, want.Cable) << static_cast<int>(kind);
         }
     }
 }
@@ -170,7 +127,7 @@ TEST(BenchAdapter, EmptyPortFloatsHigh) {
 
 TEST(BenchAdapter, AnswerLastsUntilTheLinesChange) {
     Rig rig(With(AdapterKind::Gen2));
-    Handshake(rig.Pins, 14);
+    adapter::SendHandshake(rig.Pins, 14);
     EXPECT_EQ(rig.Pins.ReadStatusPort() & 0xF8, 0xA0);
     EXPECT_EQ(rig.Pins.ReadStatusPort() & 0xF8, 0xA0);  // reading does not end it
     rig.Pins.WriteDataPort(0x00);                       // same level: the controller sees nothing
@@ -201,10 +158,10 @@ TEST(BenchAdapter, RemembersTheModeItWasTold) {
     Rig rig(With(AdapterKind::Gen2));
     EXPECT_EQ(rig.BenchObj.DownloadMode(), 0);
     for (uint8_t code : {3, 8, 11, 10, 9, 1}) {
-        Handshake(rig.Pins, code);
+        adapter::SendHandshake(rig.Pins, code);
         EXPECT_EQ(rig.BenchObj.DownloadMode(), code);
     }
-    Handshake(rig.Pins, 14);  // identification leaves the mode alone
+    adapter::SendHandshake(rig.Pins, 14);  // identification leaves the mode alone
     EXPECT_EQ(rig.BenchObj.DownloadMode(), 1);
     // A mode with no code: only data 0 and control 0 go out.
     rig.Pins.WriteDataPort(0);
@@ -212,7 +169,7 @@ TEST(BenchAdapter, RemembersTheModeItWasTold) {
     EXPECT_EQ(rig.BenchObj.DownloadMode(), 1);
 
     Rig cable(With(AdapterKind::ByteBlaster));
-    Handshake(cable.Pins, 1);
+    adapter::SendHandshake(cable.Pins, 1);
     EXPECT_EQ(cable.BenchObj.DownloadMode(), 0);  // a cable has no controller to tell
 }
 
@@ -233,21 +190,14 @@ TEST(BenchNames, ParseEveryForm) {
         {"sim:byteblastermv", AdapterKind::ByteBlasterMV, ""},
     };
     for (const auto& c : cases) {
-        BenchOptions o;
-        o.StateFile = "kept";
-        std::string error;
-        ASSERT_TRUE(ParseBenchName(c.Text, o, error)) << c.Text << ": " << error;
-        EXPECT_EQ(o.Adapter, c.Kind) << c.Text;
-        EXPECT_EQ(o.ChipName, c.Chip) << c.Text;
-        EXPECT_EQ(o.StateFile, "kept");
+        const auto o = ParseBenchName(c.Text);
+        ASSERT_TRUE(o.Ok()) << c.Text << ": " << English(o);
+        EXPECT_EQ(o->Adapter, c.Kind) << c.Text;
+        EXPECT_EQ(o->ChipName, c.Chip) << c.Text;
     }
     for (const char* bad :
-         {"AT89S52", "sim:", "sim:NOSUCHCHIP", "sim:AT89S52@gen3", "sim:none@gen1", "lpt1"}) {
-        BenchOptions o;
-        std::string error;
-        EXPECT_FALSE(ParseBenchName(bad, o, error)) << bad;
-        EXPECT_FALSE(error.empty()) << bad;
-    }
+         {"AT89S52", "sim:", "sim:NOSUCHCHIP", "sim:AT89S52@gen3", "sim:none@gen1", "lpt1"})
+        EXPECT_FALSE(ParseBenchName(bad).Ok()) << bad;
 }
 
 TEST(BenchNames, UnknownChipIsAnErrorNotACrash) {
@@ -255,7 +205,7 @@ TEST(BenchNames, UnknownChipIsAnErrorNotACrash) {
     BenchOptions o;
     o.ChipName = "AT89C2051";
     Bench bench(clock, o);
-    EXPECT_NE(bench.Error().find("AT89C2051"), std::string::npos);
+    EXPECT_EQ(bench.Error(), Status::Error("SimNoSuchChip", "AT89C2051"));
     EXPECT_EQ(bench.Chip(), nullptr);
     EXPECT_EQ(bench.ReadStatus() & 0x80, 0);  // MISO floats high
 }
@@ -284,6 +234,24 @@ TEST(SimPortShadow, SameLevelsFewerAccesses) {
               (1 + 24) * VirtualClock::kPortAccessNs);  // with WriteControlPort(0)
 }
 
+// With the data lines turned into inputs a read of the data register gives the lines, and the
+// control register keeps only its line bits: a bit change through the shadow must still write
+// what a read-modify-write would, so both ports end with the same latch and direction.
+TEST(SimPortShadow, BitChangesMatchReadModifyWriteWhileDataLinesAreInputs) {
+    Rig literal(With(AdapterKind::Gen2), nullptr, false);
+    Rig shadow(With(AdapterKind::Gen2), nullptr, true);
+    for (Rig* r : {&literal, &shadow}) {
+        r->Pins.WriteDataPort(0x05);
+        r->Pins.WriteControlPort(adapter::kControlDataInput);  // data lines turn round
+        r->Pins.SetPin(3, true);  // the lines read 0xFF, so that is what the latch gets
+        r->Pins.SetPin(1, true);  // the control read has no direction bit: they turn forward
+        r->Pins.SetPin(2, false);
+    }
+    EXPECT_EQ(literal.BenchObj.ReadData(), shadow.BenchObj.ReadData());
+    EXPECT_EQ(literal.BenchObj.ReadControl(), shadow.BenchObj.ReadControl());
+    EXPECT_EQ(shadow.BenchObj.ReadData(), 0xFE);
+}
+
 TEST(BenchState, RoundTripAndRefusals) {
     const auto dir =
         std::filesystem::temp_directory_path() / ("tondrel-bench-" + std::to_string(::getpid()));
@@ -297,19 +265,19 @@ TEST(BenchState, RoundTripAndRefusals) {
     o.StateFile = file;
     {
         Bench fresh(clock, o);
-        EXPECT_EQ(fresh.Error(), "");  // no file yet: a blank chip
-        std::string error;
-        ASSERT_TRUE(fresh.SaveState(error)) << error;
+        EXPECT_TRUE(fresh.Error().Ok());  // no file yet: a blank chip
+        const Status saved = fresh.SaveState();
+        ASSERT_TRUE(saved.Ok()) << saved;
     }
     {
         Bench again(clock, o);
-        EXPECT_EQ(again.Error(), "");
+        EXPECT_TRUE(again.Error().Ok()) << again.Error();
     }
     BenchOptions other = o;
     other.ChipName = "AT89S51";
     {
         Bench wrong(clock, other);
-        EXPECT_NE(wrong.Error().find("AT89S52"), std::string::npos) << wrong.Error();
+        EXPECT_EQ(wrong.Error(), Status::Error("SimStateOtherChip", file, "AT89S52", "AT89S51"));
     }
     // A truncated file is refused as a whole.
     std::string text;
@@ -323,7 +291,7 @@ TEST(BenchState, RoundTripAndRefusals) {
     }
     {
         Bench damaged(clock, o);
-        EXPECT_NE(damaged.Error().find("damaged"), std::string::npos) << damaged.Error();
+        EXPECT_EQ(damaged.Error(), Status::Error("SimStateDamaged", file));
     }
     {
         std::ofstream out(file, std::ios::trunc);
@@ -331,14 +299,12 @@ TEST(BenchState, RoundTripAndRefusals) {
     }
     {
         Bench foreign(clock, o);
-        EXPECT_NE(foreign.Error().find("not a simulated-bench state file"), std::string::npos);
+        EXPECT_EQ(foreign.Error(), Status::Error("SimStateForeign", file));
     }
     BenchOptions noFile;
     noFile.ChipName = "AT89S52";
     Bench unsaved(clock, noFile);
-    std::string error;
-    EXPECT_FALSE(unsaved.SaveState(error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(unsaved.SaveState(), Status::Error("SimNoStateFile"));
     std::filesystem::remove_all(dir);
 }
 

@@ -13,7 +13,7 @@
 #include "engines/T89s.h"
 #include "engines/Tavr.h"
 #include "sim/Bench.h"
-#include "sim/SimPort.h"
+#include "tests/support/BenchRig.h"
 #include "tests/support/Results.h"
 
 namespace tondrel::sim {
@@ -52,21 +52,18 @@ const Case kCases[] = {
     {"AT89S8252", Method::At89s8252, 256, true, 5, S8252EepromWrite},
 };
 
-struct Desk {
-    explicit Desk(const Case& c) : BenchObj(Clock, Options(c.Chip)), Port(BenchObj, &Clock) {
+struct Desk : testsupport::BenchRig {
+    explicit Desk(const Case& c) : BenchRig(Options(c.Chip)) {
         Current.CurrentChipName = c.Chip;
         Current.CurrentMethodCode = c.MethodCode;
         Current.FlashSize = 8192;
         Current.EEPROMSize = 2048;
-        Env = {&Port, &Clock, &Current};
         Engine = MakeEngine(c.MethodCode, Env);
         Engine->InitPinMap();
         Engine->SetPortBase(0x378);
-        Pins.SetPortBase(0x378);
     }
     static BenchOptions Options(const char* chip) {
-        BenchOptions o;
-        o.ChipName = chip;
+        BenchOptions o = testsupport::OnBench(chip);
         // A crystal fast enough for a clock phase of one port access: this test is about
         // write cycles, not about the serial-clock limit of a factory-fresh chip.
         o.Faults.ClockHz = 16'000'000;
@@ -90,12 +87,6 @@ struct Desk {
         }
     }
 
-    VirtualClock Clock;
-    Bench BenchObj;
-    SimPort Port;
-    CurrentChip Current;
-    EngineEnv Env;
-    Tpro Pins{Env};
     std::unique_ptr<Tpro> Engine;
 };
 

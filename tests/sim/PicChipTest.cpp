@@ -69,6 +69,16 @@ class Driver {
     // The whole of the chip's erase/program cycle, or of an erase.
     void Cycle() { Wait(chip_.Timing().EraseProgramNs); }
     void EraseWait() { Wait(chip_.Timing().EraseNs); }
+    // The older sheets' erase: the 1/7 setup pair, Begin Erase/Programming, the wait, and the
+    // pair again to end it.
+    void SetupPairErase() {
+        Command(1);
+        Command(7);
+        Command(8);
+        EraseWait();
+        Command(1);
+        Command(7);
+    }
     void ProgramWord(uint16_t word) {
         Load(2, word);
         Command(8);
@@ -378,12 +388,7 @@ TEST(PicChip, ClassicCodeProtectionHidesMemoryUntilTheDisableSequence) {
     d.Leave();
     d.Enter();
     d.Load(2, 0x3FFF);
-    d.Command(1);
-    d.Command(7);
-    d.Command(8);
-    d.EraseWait();
-    d.Command(1);
-    d.Command(7);
+    d.SetupPairErase();
     EXPECT_EQ(chip->ProgramCell(0), 0x2ACE);
     d.Leave();
 
@@ -394,12 +399,7 @@ TEST(PicChip, ClassicCodeProtectionHidesMemoryUntilTheDisableSequence) {
 
     // With the counter on the configuration word the sequence wipes everything.
     d.Steps(7);
-    d.Command(1);
-    d.Command(7);
-    d.Command(8);
-    d.EraseWait();
-    d.Command(1);
-    d.Command(7);
+    d.SetupPairErase();
     EXPECT_EQ(d.Read(), 0x3FFF);
     d.Leave();
     EXPECT_EQ(chip->ProgramCell(0), 0x3FFF);

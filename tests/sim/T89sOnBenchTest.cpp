@@ -6,7 +6,7 @@
 
 #include "engines/T89s.h"
 #include "sim/Bench.h"
-#include "sim/SimPort.h"
+#include "tests/support/BenchRig.h"
 #include "tests/support/Results.h"
 
 namespace tondrel::sim {
@@ -14,17 +14,11 @@ namespace {
 
 using testsupport::Got;
 
-struct Desk {
-    explicit Desk(BenchOptions options)
-        : BenchObj(Clock, std::move(options)), Port(BenchObj, &Clock) {
+struct Desk : testsupport::EngineRig<T89s> {
+    explicit Desk(BenchOptions options) : EngineRig(std::move(options)) {
         Current.CurrentChipName = "AT89S52";
         Current.CurrentMethodCode = Method::At89s;
         Current.FlashSize = 8192;
-        Env.Io = &Port;
-        Env.Clk = &Clock;
-        Env.Chip = &Current;
-        Engine.InitPinMap();
-        Engine.SetPortBase(0x378);
     }
     std::string Signature() {
         (void)Engine.EnterProgramming();
@@ -32,18 +26,10 @@ struct Desk {
         (void)Engine.LeaveProgramming();
         return text;
     }
-    VirtualClock Clock;
-    Bench BenchObj;
-    SimPort Port;
-    CurrentChip Current;
-    EngineEnv Env;
-    T89s Engine{Env};
 };
 
 BenchOptions S52() {
-    BenchOptions o;
-    o.ChipName = "AT89S52";
-    return o;
+    return testsupport::OnBench("AT89S52");
 }
 
 TEST(T89sOnBench, SignatureAndEmptyAdapter) {

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "adapter/Pins.h"
+#include "adapter/Wiring.h"
 #include "port/Clock.h"
 #include "port/PortIo.h"
 
@@ -51,11 +53,11 @@ class RecordingPort : public PortIo {
     RecordingPort(const RecordingPort&) = delete;
     RecordingPort& operator=(const RecordingPort&) = delete;
 
-    // ---- wiring of the decoder (DB-25 pin numbers) ----
+    // ---- wiring of the decoder (DB-25 pin numbers): the serial-ISP adapter's ----
     uint16_t Base;
-    uint8_t SckPin = 2;    // data pin 2..9
-    uint8_t MosiPin = 8;   // data pin 2..9
-    uint8_t MisoPin = 11;  // status pin 10, 11, 12, 13 or 15
+    uint8_t SckPin = adapter::kSerialIspWiring.Sck;    // a data pin
+    uint8_t MosiPin = adapter::kSerialIspWiring.Mosi;  // a data pin
+    uint8_t MisoPin = adapter::kSerialIspWiring.Miso;  // a status pin
     size_t BytesPerCommand = 4;
     bool KeepLog = true;  // turn off for long polls when only the decoded traffic matters
 
@@ -114,19 +116,9 @@ class RecordingPort : public PortIo {
     uint8_t Control() const { return Reg(static_cast<uint16_t>(Base + 2)); }
     // Physical level of an output pin (1, 2..9, 14, 16, 17) from the registers as written.
     bool OutputPin(uint8_t pin) const {
-        const uint8_t c = Control();
-        switch (pin) {
-            case 1:
-                return !(c & 0x01);
-            case 14:
-                return !(c & 0x02);
-            case 16:
-                return (c & 0x04) != 0;
-            case 17:
-                return !(c & 0x08);
-            default:
-                return pin >= 2 && pin <= 9 && ((Data() >> (pin - 2)) & 1u);
-        }
+        const adapter::Pin* p = adapter::FindPin(pin);
+        if (p == nullptr || p->Dir != adapter::Direction::Output) return false;
+        return adapter::LevelIn(*p, p->Reg == adapter::Register::Data ? Data() : Control());
     }
 
     // ---- the log ----
@@ -175,23 +167,6 @@ class RecordingPort : public PortIo {
   private:
     bool IsStatus(uint16_t a) const { return a == static_cast<uint16_t>(Base + 1); }
 
-    static int StatusBit(uint8_t pin) {
-        switch (pin) {
-            case 10:
-                return 6;
-            case 11:
-                return 7;
-            case 12:
-                return 5;
-            case 13:
-                return 4;
-            case 15:
-                return 3;
-            default:
-                return -1;
-        }
-    }
-
     uint8_t Read(uint16_t address) {
         Tick();
         if (!IsStatus(address)) return Reg(address);
@@ -200,11 +175,11 @@ class RecordingPort : public PortIo {
             raw = statusQueue_.front();
             statusQueue_.pop_front();
         }
-        const int bit = StatusBit(MisoPin);
-        if (bit >= 0 && (misoSource_ || responder_)) {
+        const adapter::Pin* miso = adapter::FindPin(MisoPin);
+        if (miso && miso->Reg == adapter::Register::Status && (misoSource_ || responder_)) {
             const bool physical = misoSource_ ? misoSource_(*this) : AnswerBit();
-            const bool rawBit = (MisoPin == 11) ? !physical : physical;  // BUSY is inverted
-            raw = static_cast<uint8_t>((raw & ~(1u << bit)) | (rawBit ? (1u << bit) : 0u));
+            const bool rawBit = physical != miso->Inverted;  // BUSY is inverted
+            raw = static_cast<uint8_t>((raw & ~miso->Mask()) | (rawBit ? miso->Mask() : 0u));
         }
         return raw;
     }
@@ -214,8 +189,8 @@ class RecordingPort : public PortIo {
         const uint8_t old = Reg(address);
         regs_[address] = value;
         if (address != Base) return;
-        const uint8_t sck = static_cast<uint8_t>(1u << (SckPin - 2));
-        const bool mosi = (value >> (MosiPin - 2)) & 1u;
+        const uint8_t sck = adapter::PinMask(SckPin);
+        const bool mosi = (value & adapter::PinMask(MosiPin)) != 0;
         if (!(old & sck) && (value & sck)) {
             risingBits_.push_back(mosi);
             ++risingEdges_;
@@ -232,7 +207,7 @@ class RecordingPort : public PortIo {
     // Mode 0: while SCK is high the chip still presents the bit of the last rising edge; while
     // it is low, the bit of the next one.
     bool AnswerBit() {
-        const bool sckHigh = (Data() >> (SckPin - 2)) & 1u;
+        const bool sckHigh = (Data() & adapter::PinMask(SckPin)) != 0;
         size_t g = risingEdges_;
         if (sckHigh && g > 0) --g;
         const size_t byte = g / 8;
