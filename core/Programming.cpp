@@ -39,6 +39,30 @@ const std::vector<uint8_t>& Programming::Buf(Memory m) const {
     return m == Memory::Flash ? s_.Bufs.FlashBuffer : s_.Bufs.EEPROMBuffer;
 }
 
+// ---- one door for the operations ----
+
+Status Programming::Run(Operation op, Memory m) {
+    // The long ones show their progress: the view holds its controls off meanwhile.
+    const bool shown = op != Operation::CheckChip && op != Operation::Erase;
+    OperationScope scope(s_, shown);
+    if (!scope) return OperationScope::Refused();
+    switch (op) {
+        case Operation::CheckChip:
+            return Preamble().GetStatus();
+        case Operation::Erase:
+            return DoErase(true);  // a lone erase checks the chip itself
+        case Operation::Write:
+            return DoWrite(m);
+        case Operation::Read:
+            return DoRead(m);
+        case Operation::Verify:
+            return DoVerify(m);
+        case Operation::AutoProgram:
+            return DoAutoProgram();
+    }
+    return Status::Error("Failed");
+}
+
 // ---- the chip check ----
 
 Result<std::string> Programming::Preamble() {
@@ -84,12 +108,6 @@ Result<std::string> Programming::CheckAnswer() {
     return signature;
 }
 
-Status Programming::CheckChip() {
-    OperationScope scope(s_, false);
-    if (!scope) return OperationScope::Refused();
-    return Preamble().GetStatus();
-}
-
 Result<std::string> Programming::ReadSignature() {
     OperationScope scope(s_, false);
     if (!scope) return OperationScope::Refused();
@@ -97,12 +115,6 @@ Result<std::string> Programming::ReadSignature() {
 }
 
 // ---- erase ----
-
-Status Programming::Erase() {
-    OperationScope scope(s_, false);
-    if (!scope) return OperationScope::Refused();
-    return DoErase(true);
-}
 
 // Auto programming checks the chip once before its steps; a lone erase checks here.
 Status Programming::DoErase(bool checkChip) {
@@ -172,12 +184,6 @@ void Programming::ReadPicConfigWords(bool onlyWhereBlank) {
 
 // ---- write ----
 
-Status Programming::Write(Memory m) {
-    OperationScope scope(s_, true);
-    if (!scope) return OperationScope::Refused();
-    return DoWrite(m);
-}
-
 Status Programming::DoWrite(Memory m) {
     if (auto answer = Preamble(); !answer) return answer.GetStatus();
     s_.Blank();
@@ -222,12 +228,6 @@ Status Programming::DoWrite(Memory m) {
 
 // ---- read ----
 
-Status Programming::Read(Memory m) {
-    OperationScope scope(s_, true);
-    if (!scope) return OperationScope::Refused();
-    return DoRead(m);
-}
-
 Status Programming::DoRead(Memory m) {
     if (auto answer = Preamble(); !answer) return answer.GetStatus();
     s_.Blank();
@@ -262,12 +262,6 @@ Status Programming::DoRead(Memory m) {
 }
 
 // ---- verify ----
-
-Status Programming::Verify(Memory m) {
-    OperationScope scope(s_, true);
-    if (!scope) return OperationScope::Refused();
-    return DoVerify(m);
-}
 
 Status Programming::DoVerify(Memory m) {
     if (auto answer = Preamble(); !answer) return answer.GetStatus();
@@ -347,9 +341,7 @@ Status Programming::Compare(Memory m, int32_t end, bool skipBlank) {
 
 // ---- auto programming ----
 
-Status Programming::AutoProgram() {
-    OperationScope scope(s_, true);
-    if (!scope) return OperationScope::Refused();
+Status Programming::DoAutoProgram() {
     s_.Blank();
     s_.SetBase();
     if (auto adapter = link_.Detect(); !adapter) return adapter.GetStatus();

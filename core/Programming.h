@@ -18,13 +18,10 @@ class Programming {
     Programming(SessionContext& s, AdapterLink& link, ChipSelection& chips)
         : s_(s), link_(link), chips_(chips) {}
 
-    Status CheckChip();
+    enum class Operation : uint8_t { CheckChip, Erase, Write, Read, Verify, AutoProgram };
+    // Runs one operation, refused while another runs; `memory` for those on one memory.
+    Status Run(Operation op, Memory memory = Memory::Flash);
     Result<std::string> ReadSignature();
-    Status Erase();
-    Status Write(Memory memory);
-    Status Read(Memory memory);
-    Status Verify(Memory memory);
-    Status AutoProgram();
 
     Status LoadFile(Memory memory, const std::string& path);
     Status SaveFile(Memory memory, const std::string& path);
@@ -40,6 +37,7 @@ class Programming {
     Status DoWrite(Memory memory);
     Status DoRead(Memory memory);
     Status DoVerify(Memory memory);
+    Status DoAutoProgram();
     Status Compare(Memory memory, int32_t end, bool skipBlank = false);
     Status Load(Memory memory, const std::string& path);
     void ReadPicConfigWords(bool onlyWhereBlank);

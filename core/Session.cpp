@@ -139,7 +139,7 @@ void Session::SelectChip(const ChipRecord& record) {
     parts_->Chips.Select(record);
 }
 Status Session::CheckChip() {
-    return parts_->Work.CheckChip();
+    return parts_->Work.Run(Programming::Operation::CheckChip);
 }
 Result<std::string> Session::ReadSignature() {
     return parts_->Work.ReadSignature();
@@ -148,19 +148,19 @@ Result<std::string> Session::ReadSignature() {
 // ---- operations ----
 
 Status Session::Erase() {
-    return parts_->Work.Erase();
+    return parts_->Work.Run(Programming::Operation::Erase);
 }
 Status Session::Write(Memory memory) {
-    return parts_->Work.Write(memory);
+    return parts_->Work.Run(Programming::Operation::Write, memory);
 }
 Status Session::Read(Memory memory) {
-    return parts_->Work.Read(memory);
+    return parts_->Work.Run(Programming::Operation::Read, memory);
 }
 Status Session::Verify(Memory memory) {
-    return parts_->Work.Verify(memory);
+    return parts_->Work.Run(Programming::Operation::Verify, memory);
 }
 Status Session::AutoProgram() {
-    return parts_->Work.AutoProgram();
+    return parts_->Work.Run(Programming::Operation::AutoProgram);
 }
 
 // ---- buffers and files ----

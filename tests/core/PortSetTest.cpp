@@ -9,7 +9,7 @@
 #include "sim/Bench.h"
 #include "sim/backend/BenchBackEnd.h"
 #include "tests/db/TempDir.h"
-#include "tests/support/StatusText.h"
+#include "tests/support/Results.h"
 
 namespace tondrel::core {
 namespace {

@@ -9,6 +9,7 @@
 
 #include "db/Database.h"
 #include "tests/db/TempDir.h"
+#include "tests/support/Results.h"
 
 namespace tondrel::db {
 
@@ -23,12 +24,7 @@ inline void PrintTo(const Settings& s, std::ostream* os) {
 
 namespace tondrel::testing {
 
-// The value of a call that must succeed; a failure fails the test and reads as an empty value.
-template <typename T>
-T Got(Result<T> result) {
-    EXPECT_TRUE(result.Ok()) << result.Error().Text(Language::English);
-    return result.Ok() ? std::move(result).Value() : T{};
-}
+using testsupport::Got;
 
 inline std::unique_ptr<db::Database> OpenOk(const std::string& path) {
     return Got(db::Database::Open(path));

@@ -12,7 +12,7 @@
 
 #include "port/DirectPort.h"
 #include "port/PpdevPort.h"
-#include "tests/support/StatusText.h"
+#include "tests/support/Results.h"
 
 namespace tondrel {
 namespace {

@@ -25,7 +25,7 @@
 #include "port/PpdevPort.h"
 #include "sim/Bench.h"
 #include "sim/SimPort.h"
-#include "tests/support/StatusText.h"
+#include "tests/support/Results.h"
 
 extern char** environ;
 

@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "preload/SimDevice.h"
-#include "tests/support/StatusText.h"
+#include "tests/support/Results.h"
 
 namespace tondrel::preload {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "sim/Bench.h"
 #include "tests/support/BenchRig.h"
-#include "tests/support/StatusText.h"
+#include "tests/support/Results.h"
 
 namespace tondrel::sim {
 namespace {

@@ -3,7 +3,7 @@
 
 #include "sim/AvrChip.h"
 #include "sim/Bench.h"
-#include "tests/support/StatusText.h"
+#include "tests/support/Results.h"
 
 namespace tondrel::sim {
 namespace {

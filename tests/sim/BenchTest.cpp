@@ -10,7 +10,7 @@
 #include "adapter/Controller.h"
 #include "sim/Bench.h"
 #include "tests/support/BenchRig.h"
-#include "tests/support/StatusText.h"
+#include "tests/support/Results.h"
 
 namespace tondrel::sim {
 namespace {
