@@ -49,10 +49,12 @@ constexpr const Pin* FindPin(int number) {
     return nullptr;
 }
 
-// The pin's mask in its register; 0 for a number that is no signal pin.
+// The pin's mask in its register; 0 for a number that is no signal pin. (No pointer on the way:
+// the sanitizers' null checks would keep this out of constant expressions.)
 constexpr uint8_t PinMask(int number) {
-    const Pin* p = FindPin(number);
-    return p ? p->Mask() : uint8_t{0};
+    for (const Pin& p : kPins)
+        if (p.Number == number) return p.Mask();
+    return 0;
 }
 
 // The bits of a register that carry pins, and those of them the port inverts.
