@@ -6,7 +6,9 @@
 //   TONDREL_SIM_USB_FAULT  "denied" (no permission to open) or "busy" (another driver holds it)
 //   TONDREL_SIM_FTDI_PINS  how the board joins the bit-bang pins to the target (as --ftdi-pins)
 // TONDREL_SIM_VANISH_AFTER counts transfers here: the chip is unplugged after that many.
+#include <fcntl.h>
 #include <libusb.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -407,4 +409,189 @@ EXPORT int libusb_handle_events(libusb_context*) {
 }
 EXPORT int libusb_handle_events_completed(libusb_context*, int*) {
     return 0;
+}
+
+// ---- the same bus through the libusb-0.1 interface (libftdi 0.x and the programs built on it)
+
+#include <usb.h>
+
+// libusb-0.1's handle begins with the usbfs descriptor, and libftdi 0.x waits on it when it
+// closes: a /dev/null descriptor stands in, always writable, with nothing to reap.
+struct usb_dev_handle {
+    int Fd;
+    libusb_device_handle* Handle;
+};
+
+namespace {
+
+// The bus as libusb-0.1 lists it, rebuilt by usb_find_devices.
+struct LegacyBus {
+    struct Entry {
+        struct usb_device Device {};
+        usb_config_descriptor Config{};
+        usb_interface Interface{};
+        usb_interface_descriptor Alt{};
+        usb_endpoint_descriptor Endpoints[2]{};
+        libusb_device* Source = nullptr;
+    };
+    usb_bus Bus{};
+    std::vector<std::unique_ptr<Entry>> Entries;
+
+    void Scan() {
+        Entries.clear();
+        for (libusb_device* d : TheBus().Present()) {
+            auto e = std::make_unique<Entry>();
+            libusb_device_descriptor desc{};
+            libusb_get_device_descriptor(d, &desc);
+            std::memcpy(&e->Device.descriptor, &desc, sizeof e->Device.descriptor);
+            std::snprintf(e->Device.filename, sizeof e->Device.filename, "%03u",
+                          unsigned{d->Address});
+            e->Device.devnum = d->Address;
+            e->Device.bus = &Bus;
+            const uint16_t packet = preload::UsbChipModels()[d->Model].PacketSize;
+            for (int i = 0; i < 2; ++i) {
+                e->Endpoints[i].bLength = USB_DT_ENDPOINT_SIZE;
+                e->Endpoints[i].bDescriptorType = USB_DT_ENDPOINT;
+                e->Endpoints[i].bEndpointAddress = i == 0 ? 0x81 : 0x02;
+                e->Endpoints[i].bmAttributes = USB_ENDPOINT_TYPE_BULK;
+                e->Endpoints[i].wMaxPacketSize = packet;
+            }
+            e->Alt.bNumEndpoints = 2;
+            e->Alt.endpoint = e->Endpoints;
+            e->Interface.altsetting = &e->Alt;
+            e->Interface.num_altsetting = 1;
+            e->Config.bNumInterfaces = 1;
+            e->Config.bConfigurationValue = 1;
+            e->Config.interface = &e->Interface;
+            e->Device.config = &e->Config;
+            e->Source = d;
+            Entries.push_back(std::move(e));
+        }
+        for (size_t i = 0; i < Entries.size(); ++i) {
+            Entries[i]->Device.next = i + 1 < Entries.size() ? &Entries[i + 1]->Device : nullptr;
+            Entries[i]->Device.prev = i > 0 ? &Entries[i - 1]->Device : nullptr;
+        }
+        std::snprintf(Bus.dirname, sizeof Bus.dirname, "001");
+        Bus.devices = Entries.empty() ? nullptr : &Entries.front()->Device;
+    }
+    libusb_device* SourceOf(const struct usb_device* device) {
+        for (auto& e : Entries)
+            if (&e->Device == device) return e->Source;
+        return nullptr;
+    }
+};
+
+LegacyBus& TheLegacyBus() {
+    static LegacyBus bus;
+    return bus;
+}
+
+// libusb-0.1 says failures as minus an errno.
+int LegacyError(int code) {
+    switch (code) {
+        case LIBUSB_ERROR_ACCESS:
+            return -EPERM;
+        case LIBUSB_ERROR_NO_DEVICE:
+            return -ENODEV;
+        case LIBUSB_ERROR_BUSY:
+            return -EBUSY;
+        case LIBUSB_ERROR_TIMEOUT:
+            return -ETIMEDOUT;
+        case LIBUSB_ERROR_PIPE:
+            return -EPIPE;
+        default:
+            return -EIO;
+    }
+}
+
+}  // namespace
+
+EXPORT void usb_init() {
+    (void)TheBus();
+}
+EXPORT int usb_find_busses() {
+    return 1;
+}
+EXPORT int usb_find_devices() {
+    TheLegacyBus().Scan();
+    return static_cast<int>(TheLegacyBus().Entries.size());
+}
+EXPORT usb_bus* usb_get_busses() {
+    return &TheLegacyBus().Bus;
+}
+EXPORT char* usb_strerror() {
+    static char text[] = "simulated USB failure";
+    return text;
+}
+
+EXPORT usb_dev_handle* usb_open(struct usb_device* device) {
+    libusb_device* source = TheLegacyBus().SourceOf(device);
+    libusb_device_handle* handle = nullptr;
+    if (!source || libusb_open(source, &handle) != 0) return nullptr;
+    return std::make_unique<usb_dev_handle>(usb_dev_handle{::open("/dev/null", O_RDWR), handle})
+        .release();
+}
+EXPORT int usb_close(usb_dev_handle* h) {
+    std::unique_ptr<usb_dev_handle> gone(h);
+    if (!h) return 0;
+    if (h->Fd >= 0) ::close(h->Fd);
+    libusb_close(h->Handle);
+    return 0;
+}
+EXPORT struct usb_device* usb_device(usb_dev_handle* h) {
+    for (auto& e : TheLegacyBus().Entries)
+        if (e->Source == h->Handle->Device) return &e->Device;
+    return nullptr;
+}
+EXPORT int usb_get_string_simple(usb_dev_handle* h, int index, char* buf, size_t length) {
+    const int n = libusb_get_string_descriptor_ascii(h->Handle, static_cast<uint8_t>(index),
+                                                     reinterpret_cast<unsigned char*>(buf),
+                                                     static_cast<int>(length));
+    return n < 0 ? LegacyError(n) : n;
+}
+EXPORT int usb_set_configuration(usb_dev_handle*, int) {
+    return 0;
+}
+EXPORT int usb_detach_kernel_driver_np(usb_dev_handle*, int) {
+    return -ENODATA;
+}
+EXPORT int usb_reset(usb_dev_handle*) {
+    return 0;
+}
+EXPORT int usb_claim_interface(usb_dev_handle* h, int iface) {
+    const int r = libusb_claim_interface(h->Handle, iface);
+    return r < 0 ? LegacyError(r) : 0;
+}
+EXPORT int usb_release_interface(usb_dev_handle* h, int iface) {
+    return libusb_release_interface(h->Handle, iface);
+}
+EXPORT int usb_control_msg(usb_dev_handle* h, int requestType, int request, int value, int index,
+                           char* bytes, int size, int timeout) {
+    const int r = libusb_control_transfer(
+        h->Handle, static_cast<uint8_t>(requestType), static_cast<uint8_t>(request),
+        static_cast<uint16_t>(value), static_cast<uint16_t>(index),
+        reinterpret_cast<unsigned char*>(bytes), static_cast<uint16_t>(size),
+        static_cast<unsigned>(timeout));
+    return r < 0 ? LegacyError(r) : r;
+}
+EXPORT int usb_bulk_write(usb_dev_handle* h, int ep, const char* bytes, int size, int timeout) {
+    int done = 0;
+    // The OUT endpoint only reads the bytes.
+    const int r = libusb_bulk_transfer(h->Handle, static_cast<unsigned char>(ep & 0x7F),
+                                       reinterpret_cast<unsigned char*>(const_cast<char*>(bytes)),
+                                       size, &done, static_cast<unsigned>(timeout));
+    return r < 0 && done == 0 ? LegacyError(r) : done;
+}
+EXPORT int usb_bulk_read(usb_dev_handle* h, int ep, char* bytes, int size, int timeout) {
+    int done = 0;
+    const int r = libusb_bulk_transfer(h->Handle, static_cast<unsigned char>(ep | 0x80),
+                                       reinterpret_cast<unsigned char*>(bytes), size, &done,
+                                       static_cast<unsigned>(timeout));
+    return r < 0 ? LegacyError(r) : done;
+}
+EXPORT int usb_interrupt_write(usb_dev_handle*, int, const char*, int, int) {
+    return -EIO;
+}
+EXPORT int usb_interrupt_read(usb_dev_handle*, int, char*, int, int) {
+    return -EIO;
 }

@@ -50,6 +50,23 @@ for device in 0403:6001 0403:6014; do
   done
 done
 
+# avrdude's ft232r (libftdi 0.x over libusb-0.1, which the library also stands in for) and this
+# program each verify what the other wrote, on the same chip.
+if command -v avrdude >/dev/null; then
+  state="$work/cross.state"
+  bench=(TONDREL_SIM_BENCH=sim:ATmega328P TONDREL_SIM_STATE="$state")
+  avr() {
+    env LD_PRELOAD="$lib" "${bench[@]}" avrdude -q -q -c ft232r -p m328p -B 125kHz "$@" \
+      >"$work/avrdude.out" 2>&1 || fail "avrdude $*: $(tail -3 "$work/avrdude.out")"
+  }
+  avr -e -U "flash:w:$work/ATmega328P-6001.hex:i"
+  run cross-ours "${bench[@]}" -- --port ftdi --chip ATmega328P verify-flash "$work/ATmega328P-6001.hex"
+  expect cross-ours 0 "verified successfully"
+  run cross-write "${bench[@]}" -- --port ftdi --chip ATmega328P --yes auto --flash "$work/ATmega16-6001.hex"
+  expect cross-write 0 "auto program completed"
+  avr -U "flash:v:$work/ATmega16-6001.hex:i"
+fi
+
 # A board wired otherwise works with its pin map, and finds nothing without it.
 pins=RESET=7,SCK=5,MOSI=6,MISO=3,BUFF=~4
 run pins-right TONDREL_SIM_BENCH=sim:ATmega16 TONDREL_SIM_FTDI_PINS="$pins" -- \
