@@ -9,20 +9,21 @@ namespace tondrel::preload {
 namespace {
 
 // The vendor requests of the FTDI chips.
+// Numbered from 0 in this order, apart from the latency, bit-mode and EEPROM requests.
 enum Request : uint8_t {
-    kReset = 0x00,
-    kModemCtrl = 0x01,
-    kFlowCtrl = 0x02,
-    kBaudRate = 0x03,
-    kSetData = 0x04,
-    kPollModem = 0x05,
-    kEventChar = 0x06,
-    kErrorChar = 0x07,
+    kReset,
+    kModemCtrl,
+    kFlowCtrl,
+    kBaudRate,
+    kSetData,
+    kPollModem,
+    kEventChar,
+    kErrorChar,
     kSetLatency = 0x09,
-    kGetLatency = 0x0A,
-    kSetBitMode = 0x0B,
-    kReadPins = 0x0C,
-    kReadEeprom = 0x90,
+    kGetLatency,
+    kSetBitMode,
+    kReadPins,
+    kReadEeprom = 0x90
 };
 constexpr uint8_t kModeAsync = 0x01;
 constexpr uint8_t kModeSync = 0x04;

@@ -50,6 +50,13 @@ for device in 0403:6001 0403:6014; do
   done
 done
 
+# A fuse written through one board reads back through the other.
+fuses=(TONDREL_SIM_BENCH=sim:ATmega16 TONDREL_SIM_STATE="$work/fuse.state")
+run fuse-write "${fuses[@]}" -- --port ftdi:0403:6014 --chip ATmega16 --yes config write GroupBox1 fh3=on
+[ "$rc" -eq 0 ] || fail "fuse-write: exit $rc: $(tail -3 "$work/fuse-write.out")"
+run fuse-read "${fuses[@]}" -- --port ftdi:0403:6001 --chip ATmega16 config show
+grep -qE 'fh3 +"EESAVE" +on' "$work/fuse-read.out" || fail "fuse-read: EESAVE is not programmed"
+
 # avrdude's ft232r (libftdi 0.x over libusb-0.1, which the library also stands in for) and this
 # program each verify what the other wrote, on the same chip.
 if command -v avrdude >/dev/null; then
