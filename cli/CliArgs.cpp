@@ -85,8 +85,11 @@ AT89S8252 and AT89S8253 have no signature, so for them this is said to be unchec
 
 Options:
   --port PORT        sim:CHIP[@gen1|@gen1v2|@gen2], sim:empty, sim:none, sim:byteblaster,
-                     sim:byteblastermv, ppdev[:DEVICE], direct[:0xBASE]
+                     sim:byteblastermv, ppdev[:DEVICE], direct[:0xBASE],
+                     ftdi[:VID:PID[:SERIAL]] (a USB bit-bang adapter: AT89S and AVR only)
                      (default: ppdev on the chosen LPT)
+  --ftdi-pins MAP    bit-bang pins of an FTDI adapter, e.g. RESET=4,SCK=0,MOSI=2,MISO=1,BUFF=~3
+                     (default: the FT232R ISP boards' RESET=4,SCK=0,MOSI=2,MISO=1)
   --lpt 1|2|3        parallel port (default: the stored choice)
   --sim-state FILE   keep the simulated chip's memory in FILE between runs
                      (default: ~/.local/state/tondrel/CHIP.state)
@@ -174,6 +177,8 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
                 out.Lpt = static_cast<int>(*lpt);
             } else if (name == "--sim-state") {
                 if (!take(out.SimState)) return false;
+            } else if (name == "--ftdi-pins") {
+                if (!take(out.FtdiPins)) return false;
             } else if (name == "--database") {
                 if (!take(out.Database)) return false;
             } else if (name == "--lang") {

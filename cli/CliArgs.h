@@ -10,6 +10,7 @@ struct CliArgs {
     std::string Port;      // --port
     int Lpt = 0;           // --lpt 1|2|3, 0 = stored
     std::string SimState;  // --sim-state
+    std::string FtdiPins;  // --ftdi-pins
     std::string Database;  // --database
     int Language = 0;      // --lang: 1 English, 2 Chinese, 0 = stored
     std::optional<int> Speed;

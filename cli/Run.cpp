@@ -279,6 +279,7 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
     options.Lpt = args.Lpt;
     options.SimState = args.SimState.empty() ? DefaultSimState(args.Port) : args.SimState;
     options.FallBackToBench = false;  // a script must know which port it drives
+    options.PinMap = args.FtdiPins;
     auto port = core::PortSet::Open(options);
     if (!port) {
         view.Error(port.Error().Text(Language::English));

@@ -10,6 +10,7 @@
 #include "cli/Run.h"
 #include "cli/TerminalView.h"
 #include "common/Version.h"
+#include "ftdi/FtdiBackEnd.h"
 #include "sim/backend/BenchBackEnd.h"
 
 namespace {
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     tondrel::sim::RegisterBenchBackEnd();  // --port sim:...
+    tondrel::ftdi::RegisterFtdiBackEnd();  // --port ftdi...
     TerminalOptions options;
     options.Quiet = args.Quiet;
     options.Answer = args.Answer;

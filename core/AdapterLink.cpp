@@ -42,6 +42,7 @@ void AdapterLink::SendModeCommand(int mode) {
 }
 
 Result<AdapterInfo> AdapterLink::Detect() {
+    if (s_.Ports.Link() != nullptr) return DetectUsb();
     const adapter::AdapterIdentity id = adapter::Identify(s_.Engine());
     s_.AdapterChecked = true;
     if (id.Kind == AdapterKind::None) return NoHardware();
@@ -49,6 +50,21 @@ Result<AdapterInfo> AdapterLink::Detect() {
     s_.HardwareGen = found;
     s_.Publish();
     if (found.Kind == AdapterKind::Altera) AlteraBanner();
+    return found;
+}
+
+// A USB bit-bang adapter has no controller to identify: it is there once its port is open. It
+// drives only the serial lines, so a PIC (whose VPP needs the parallel adapter) is refused.
+Result<AdapterInfo> AdapterLink::DetectUsb() {
+    s_.AdapterChecked = true;
+    if (IsPic(s_.Chip.CurrentMethodCode) || &s_.Engine() == &s_.EngineFor(Method::Pic) ||
+        &s_.Engine() == &s_.EngineFor(Method::PicA))
+        return s_.Fail(Status::Error("PortFtdiNoPic"));
+    const AdapterInfo found{AdapterKind::Gen2, 0, {}};
+    if (!(s_.HardwareGen == found)) {
+        s_.HardwareGen = found;
+        s_.Publish();
+    }
     return found;
 }
 

@@ -37,6 +37,7 @@ class AdapterLink {
 
   private:
     Status NoHardware();
+    Result<AdapterInfo> DetectUsb();
     void AlteraBanner();
     bool LaunchTool(int mode);
 

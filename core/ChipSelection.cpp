@@ -8,6 +8,8 @@ namespace tondrel::core {
 
 Result<ChipRecord> ChipSelection::Search() {
     for (Method method : kSearchOrder) {
+        // A USB adapter cannot switch a PIC's VPP: only the serial chips are looked for there.
+        if (s_.Ports.Link() != nullptr && IsPic(method)) continue;
         s_.UseEngine(s_.EngineFor(method));
         s_.Engine().InitPinMap();
         s_.SetBase();

@@ -137,6 +137,7 @@ struct Registry {
         {"ppdev", OpenPpdevSet, CheckPpdevName},
         {"direct", OpenDirectSet, CheckDirectName},
     };
+    std::map<std::string, std::function<std::vector<PortChoice>()>> Listers;
 };
 
 Registry& Backs() {
@@ -170,6 +171,29 @@ void RegisterPortBackEnd(PortBackEnd backEnd) {
         }
     }
     r.BackEnds.push_back(std::move(backEnd));
+}
+
+void RegisterPortLister(const std::string& prefix, std::function<std::vector<PortChoice>()> list) {
+    Registry& r = Backs();
+    std::lock_guard guard(r.Lock);
+    r.Listers[prefix] = std::move(list);
+}
+
+std::vector<PortChoice> ListPorts() {
+    std::vector<std::function<std::vector<PortChoice>()>> listers;
+    {
+        Registry& r = Backs();
+        std::lock_guard guard(r.Lock);
+        for (const auto& [prefix, list] : r.Listers) listers.push_back(list);
+    }
+    std::vector<PortChoice> found;
+    for (const auto& list : listers)
+        for (PortChoice& c : list()) found.push_back(std::move(c));
+    return found;
+}
+
+std::unique_ptr<PortIo> MakeEmptyPort() {
+    return std::make_unique<EmptyPort>();
 }
 
 Status CheckPortName(const std::string& port) {

@@ -10,8 +10,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/Status.h"
+#include "engines/SerialLink.h"
 #include "port/Clock.h"
 #include "port/Lpt.h"
 #include "port/PortIo.h"
@@ -37,6 +39,8 @@ struct PortOptions {
     // an ATmega16 instead of failing (the window does this and says so; the command line never).
     bool FallBackToBench = false;
     bool Shadow = true;
+    // The bit-bang pins of a USB adapter ("RESET=4,SCK=0,MOSI=2,MISO=1"); "" = the defaults.
+    std::string PinMap;
 };
 
 class PortSet {
@@ -68,6 +72,10 @@ class PortSet {
     // with Lpt 0 ("the stored choice") moves its home there, so a simulated bench sits on the
     // port the session will use; a set opened for an explicit LPT or base ignores it.
     virtual void FollowStoredLpt(int lpt) { (void)lpt; }
+    // The link the serial engines send their commands over, where the set brings its own (a USB
+    // bit-bang adapter, which has no parallel-port registers: At gives an empty connector there);
+    // nullptr: they bit-bang the port at the home base.
+    virtual SerialLink* Link() { return nullptr; }
 
   private:
     Message fallBackReason_;
@@ -81,6 +89,19 @@ struct PortBackEnd {
     // Whether such a --port text names a port at all; says nothing about the device.
     std::function<Status(const std::string& port)> CheckName;
 };
+
+struct PortChoice {
+    std::string Port;         // the --port text that opens it
+    std::string Description;  // what it is, for a person
+};
+
+// A back end that can list the devices of its kind the machine has now (for a menu) registers
+// the lister under its prefix; ListPorts asks every one.
+void RegisterPortLister(const std::string& prefix, std::function<std::vector<PortChoice>()> list);
+std::vector<PortChoice> ListPorts();
+
+// A connector with nothing plugged in: every status line floats high, writes go nowhere.
+std::unique_ptr<PortIo> MakeEmptyPort();
 
 // Adds a back end, or replaces the one of the same prefix (so registering twice is harmless).
 void RegisterPortBackEnd(PortBackEnd backEnd);

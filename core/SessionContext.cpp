@@ -48,6 +48,7 @@ SessionContext::SessionContext(View& view, db::Database& database, PortSet& port
     env_.Io = router_.get();
     env_.Clk = &ports.GetClock();
     env_.Chip = &Chip;
+    env_.Link = ports.Link();
     plain_ = MakeEngine(Method::None, env_);
     for (size_t i = 0; i < kSearchOrder.size(); ++i)
         engines_[i] = MakeEngine(kSearchOrder[i], env_);

@@ -1,17 +1,12 @@
 #include "engines/SerialIsp.h"
 
-#include "common/Text.h"
+#include <algorithm>
+#include <utility>
 
 #include "adapter/Wiring.h"
+#include "common/Text.h"
 
 namespace tondrel {
-
-namespace {
-// Pin numbers are 16-bit fields; only values that fit a DB-25 pin can name one.
-uint8_t PinNumber(uint16_t pin) {
-    return pin > 0xFF ? 0 : static_cast<uint8_t>(pin);
-}
-}  // namespace
 
 void SerialIsp::InitPinMap() {
     AutoVerify = 1;
@@ -20,39 +15,96 @@ void SerialIsp::InitPinMap() {
 }
 
 void SerialIsp::SetRst(bool level) {
-    SetPin(PinNumber(RstPin), level);
+    readAhead_.Bytes.clear();
+    Link().SetLine(IspLine::Reset, level);
 }
 
 void SerialIsp::SetMosi(bool level) {
-    SetPin(PinNumber(MosiPin), level);
+    Link().SetLine(IspLine::DataOut, level);
 }
 
 void SerialIsp::SetSck(bool level) {
-    SetPin(PinNumber(SckPin), level);
-    BitDelayCountdown(BitDelay);
-}
-
-bool SerialIsp::GetMiso() {
-    return GetPin(PinNumber(MisoPin));
+    Link().SetLine(IspLine::Clock, level);
 }
 
 void SerialIsp::SetEnable(bool active) {
-    const uint16_t level = active ? EnableActiveLevel : EnableIdleLevel;
-    SetPin(PinNumber(EnablePin), (level & 0xFF) != 0);
+    readAhead_.Bytes.clear();
+    Link().SetLine(IspLine::Enable, active);
+}
+
+uint64_t SerialIsp::PhaseNs(int32_t bitDelay) {
+    const uint64_t spin = bitDelay < 0 ? 0 : (uint64_t(bitDelay) + 1) * VirtualClock::kSpinStepNs;
+    return VirtualClock::kPortAccessNs + spin;
 }
 
 void SerialIsp::TransferBytes(size_t answer) {
-    for (size_t i = 0; i < length_; ++i) {
-        uint8_t in = 0;
-        for (int bit = 7; bit >= 0; --bit) {
-            SetSck(false);
-            SetMosi(((TxBytes[i] >> bit) & 1u) != 0);
-            SetSck(true);
-            if (i == answer && GetMiso()) in = static_cast<uint8_t>(in | (1u << bit));
-        }
-        SetSck(false);
-        RxBytes[i] = in;
+    readAhead_.Bytes.clear();
+    SerialLink& link = Link();
+    link.SetPhaseNs(PhaseNs(BitDelay));
+    const bool answered = answer < length_;
+    link.Queue({TxBytes.data(), length_}, answered ? answer : SerialLink::kNoAnswer);
+    for (size_t i = 0; i < length_; ++i) RxBytes[i] = 0;
+    if (!answered) return;
+    if (batching_) {
+        ++batchAnswers_;
+        return;
     }
+    const std::vector<uint8_t> in = link.Collect();
+    if (!in.empty()) RxBytes[answer] = in.back();
+}
+
+void SerialIsp::Sleep(uint32_t ms) {
+    Link().Flush();
+    Tpro::Sleep(ms);
+}
+
+Status SerialIsp::Settled() {
+    Link().Flush();
+    return Outcome();
+}
+
+std::vector<uint8_t> SerialIsp::Batch(const std::function<void()>& queue) {
+    batching_ = true;
+    batchAnswers_ = 0;
+    queue();
+    batching_ = false;
+    std::vector<uint8_t> in = Link().Collect();
+    // A link that failed meanwhile answers short; the missing answers read 0 as an unsampled
+    // byte does, and the failure is the operation's outcome.
+    in.resize(batchAnswers_, 0);
+    return in;
+}
+
+uint8_t SerialIsp::ReadAhead(Memory memory, int32_t address, int32_t size,
+                             const std::function<void(int32_t)>& send) {
+    ReadAheadBytes& r = readAhead_;
+    if (!r.Bytes.empty() && r.Of == memory && address >= r.First &&
+        address - r.First < static_cast<int32_t>(r.Bytes.size()))
+        return r.Bytes[static_cast<size_t>(address - r.First)];
+    const int32_t count =
+        std::clamp<int32_t>(size - address, 1, static_cast<int32_t>(Link().BatchSize()));
+    // The answer of each read is the last one it queued (a bank selection may come first).
+    std::vector<size_t> at;
+    std::vector<uint8_t> in = Batch([&] {
+        for (int32_t k = 0; k < count; ++k) {
+            send(address + k);
+            at.push_back(BatchAnswers() - 1);
+        }
+    });
+    ReadAheadBytes ahead{memory, address, {}};
+    for (size_t i : at) ahead.Bytes.push_back(i < in.size() ? in[i] : 0);
+    readAhead_ = std::move(ahead);
+    return readAhead_.Bytes.front();
+}
+
+bool SerialIsp::PollFor(uint8_t value, const std::function<void()>& send) {
+    const size_t reads = Link().PollSize();
+    return PollReadBack([&] {
+        const std::vector<uint8_t> in = Batch([&] {
+            for (size_t k = 0; k < reads; ++k) send();
+        });
+        return std::find(in.begin(), in.end(), value) != in.end();
+    });
 }
 
 uint8_t SerialIsp::Command(uint8_t b1, uint8_t b2, uint8_t b3) {
@@ -123,7 +175,7 @@ void SerialIsp::SleepUs(int32_t us, uint32_t fallbackMs) {
 }
 
 Status SerialIsp::FinishWrite(Memory memory, int32_t address, uint8_t value,
-                              const std::function<uint8_t()>& readBack) {
+                              const std::function<void()>& sendRead) {
     const bool eeprom = memory == Memory::EEPROM;
     const int32_t worstUs = eeprom ? Chip().EepromWriteDelayUs : Chip().FlashWriteDelayUs;
     const int32_t readback = eeprom ? Chip().EepromReadback : Chip().FlashReadback;
@@ -133,8 +185,7 @@ Status SerialIsp::FinishWrite(Memory memory, int32_t address, uint8_t value,
         return Outcome();
     }
     if (LooksBusy(value, readback)) SleepUs(worstUs, fallbackMs);
-    return Outcome(PollReadBack([&] { return readBack() == value; }) ? Status()
-                                                                     : WriteTimeout(address));
+    return Outcome(PollFor(value, sendRead) ? Status() : WriteTimeout(address));
 }
 
 bool SerialIsp::LooksBusy(uint8_t value, int32_t readback) {

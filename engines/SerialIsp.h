@@ -2,13 +2,16 @@
 // SerialIsp: what the AT89S and AVR engines share. The adapter's pin fields, the four private pin
 // operations, one byte-shift routine (SPI mode 0, MSB first), the speed search that slows the
 // serial clock down for a chip on a slow clock, the chip erase, the raw command and the waits
-// after a byte write. Each engine adds its framing and its chip steps.
+// after a byte write. Each engine adds its framing and its chip steps. Commands go over a
+// SerialLink: the parallel port's own, or the one the port set brings.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "common/Memory.h"
+#include "engines/ParallelLink.h"
 #include "engines/Tpro.h"
 
 namespace tondrel {
@@ -40,7 +43,8 @@ class SerialIsp : public Tpro {
     // No answer byte is sampled.
     static constexpr size_t kNoAnswer = 4;
 
-    SerialIsp(EngineEnv& env, size_t commandLength) : Tpro(env), length_(commandLength) {}
+    SerialIsp(EngineEnv& env, size_t commandLength)
+        : Tpro(env), length_(commandLength), parallel_(*this) {}
 
     void InitPinMap() override;
     // Sends the command's bytes (b4 only on an engine of four-byte commands) and answers with the
@@ -67,15 +71,38 @@ class SerialIsp : public Tpro {
     std::array<uint8_t, 4> RxBytes{};
     std::array<uint8_t, 4> TxBytes{};
 
+    // The clock phase the parallel port gives at a bit delay (one port write and the countdown,
+    // as the virtual clock counts them): what a link with a rate of its own is asked for.
+    static uint64_t PhaseNs(int32_t bitDelay);
+
   protected:
     void SetRst(bool level);
     void SetMosi(bool level);
     void SetSck(bool level);
-    bool GetMiso();
     void SetEnable(bool active);
     // Shifts the command in TxBytes out and samples MISO only during byte `answer` (the byte
-    // whose content the caller uses; kNoAnswer for none): a port read costs as much as a write.
+    // whose content the caller uses; kNoAnswer for none). Within Batch, the answer is kept for
+    // the batch's end instead of landing in RxBytes.
     void TransferBytes(size_t answer);
+    // Waits, after everything queued on the link has gone out.
+    void Sleep(uint32_t ms);
+    // Runs `queue` (commands through TransferBytes) as one batch; the answers, in order.
+    std::vector<uint8_t> Batch(const std::function<void()>& queue);
+    // How many answers the batch under way holds so far: the index the next one gets.
+    size_t BatchAnswers() const { return batchAnswers_; }
+    // A read of `address` on a link that batches, out of reads sent ahead: `send` queues the read
+    // of one address (its answer byte the last). The answers stand until any other command goes
+    // out; no read goes past `size`.
+    uint8_t ReadAhead(Memory memory, int32_t address, int32_t size,
+                      const std::function<void(int32_t)>& send);
+    // Whether the link sends many commands at once (reads ahead, polls in batches).
+    bool Batching() { return Link().BatchSize() > 1; }
+    // The read-back poll in batches the link sends at once: true as soon as one of the reads
+    // `send` queues answers `value`, false after the poll limit.
+    bool PollFor(uint8_t value, const std::function<void()>& send);
+    // Everything queued goes out, then the operation's outcome: the end of an operation that
+    // leaves the lines as they should stay.
+    Status Settled();
     // Sets the bytes given, sends the command, returns the answer byte (the last one).
     uint8_t Command(uint8_t b1, uint8_t b2, uint8_t b3);
     uint8_t Command(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4);
@@ -97,16 +124,29 @@ class SerialIsp : public Tpro {
     // worst-case write time: the next command must not land inside the write cycle. With it,
     // the read-back poll, after that same wait for a value the chip also shows while busy (the
     // poll would end too early there, and could not tell a byte that never programs from one
-    // that did). `readBack` reads the location; the failure names `address`.
+    // that did). `sendRead` queues the read of the location; the failure names `address`.
     Status FinishWrite(Memory memory, int32_t address, uint8_t value,
-                       const std::function<uint8_t()>& readBack);
+                       const std::function<void()>& sendRead);
     // Whether `value` is one the chip also shows while that write is still in progress (0xFF
     // always, plus the part data's read-back pair), so that reading it proves nothing.
     static bool LooksBusy(uint8_t value, int32_t readback);
     static Status WriteTimeout(int32_t address);
 
   private:
+    friend class ParallelLink;
+    SerialLink& Link() { return env_.Link ? *env_.Link : parallel_; }
+
+    struct ReadAheadBytes {
+        Memory Of = Memory::Flash;
+        int32_t First = 0;
+        std::vector<uint8_t> Bytes;  // empty: nothing read ahead
+    };
+
     size_t length_;
+    ParallelLink parallel_;
+    bool batching_ = false;
+    size_t batchAnswers_ = 0;
+    ReadAheadBytes readAhead_;
 };
 
 }  // namespace tondrel

@@ -81,7 +81,7 @@ Status At89Engine::LeaveProgramming() {
     SetRst(false);
     SetEnable(false);
     if (variant_.ReleaseMs > 0) Sleep(variant_.ReleaseMs);
-    return Outcome();
+    return Settled();
 }
 
 Status At89Engine::EraseChip() {
@@ -89,6 +89,9 @@ Status At89Engine::EraseChip() {
 }
 
 Result<uint8_t> At89Engine::ReadFlashByte(int32_t address) {
+    if (Batching())
+        return Outcome(ReadAhead(Memory::Flash, address, Chip().FlashSize,
+                                 [this](int32_t a) { Send(Access::ReadCode, a); }));
     return Outcome(Send(Access::ReadCode, address));
 }
 
@@ -96,20 +99,21 @@ Status At89Engine::WriteFlashByte(int32_t address, uint8_t value) {
     // An erased location already holds 0xFF: one read instead of a write and a poll.
     if (!WriteBlank && value == 0xFF && Send(Access::ReadCode, address) == 0xFF) return Outcome();
     Send(Access::WriteCode, address, value);
-    return FinishWrite(Memory::Flash, address, value,
-                       [&] { return Send(Access::ReadCode, address); });
+    return FinishWrite(Memory::Flash, address, value, [&] { Send(Access::ReadCode, address); });
 }
 
 Status At89Engine::WriteEepromByte(int32_t address, uint8_t value) {
     if (!variant_.HasEeprom) return NotSupported();
     // Every EEPROM byte is sent, 0xFF included: the EEPROM is not cleared by a skipped write.
     Send(Access::WriteData, address, value);
-    return FinishWrite(Memory::EEPROM, address, value,
-                       [&] { return Send(Access::ReadData, address); });
+    return FinishWrite(Memory::EEPROM, address, value, [&] { Send(Access::ReadData, address); });
 }
 
 Result<uint8_t> At89Engine::ReadEepromByte(int32_t address) {
     if (!variant_.HasEeprom) return NotSupported();
+    if (Batching())
+        return Outcome(ReadAhead(Memory::EEPROM, address, Chip().EEPROMSize,
+                                 [this](int32_t a) { Send(Access::ReadData, a); }));
     return Outcome(Send(Access::ReadData, address));
 }
 

@@ -85,7 +85,7 @@ Status Tavr::LeaveProgramming() {
     SetSck(true);
     Sleep(25);
     SetEnable(false);
-    return Outcome();
+    return Settled();
 }
 
 Status Tavr::EraseChip() {
@@ -113,6 +113,9 @@ Result<std::string> Tavr::ReadSignature() {
 }
 
 Result<uint8_t> Tavr::ReadFlashByte(int32_t address) {
+    if (Batching())
+        return Outcome(ReadAhead(Memory::Flash, address, Chip().FlashSize,
+                                 [this](int32_t a) { ReadCode(a); }));
     return Outcome(ReadCode(address));
 }
 
@@ -128,7 +131,7 @@ Status Tavr::WriteFlashByte(int32_t address, uint8_t value) {
     const CurrentChip& chip = Chip();
     const int32_t pageSize = chip.CurrentPageSize;
     if (pageSize <= 0)
-        return FinishWrite(Memory::Flash, address, value, [&] { return ReadCode(address); });
+        return FinishWrite(Memory::Flash, address, value, [&] { ReadCode(address); });
 
     const bool pageFull = PendingAddress != -1 && (address + 1) % pageSize == 0;
     if (!pageFull && address != chip.FlashDataEnd) return Outcome();
@@ -149,7 +152,7 @@ Status Tavr::CommitPage(int32_t word) {
     const int32_t pollAddress = PendingAddress;
     const auto pollValue = static_cast<uint8_t>(PendingValue);
     if (LooksBusy(pollValue, chip.FlashReadback)) SleepUs(chip.FlashWriteDelayUs, kPageFallbackMs);
-    const bool ok = PollReadBack([&] { return ReadCode(pollAddress) == pollValue; });
+    const bool ok = PollFor(pollValue, [&] { ReadCode(pollAddress); });
     PendingAddress = -1;
     return Outcome(ok ? Status() : WriteTimeout(pollAddress));
 }
@@ -157,10 +160,13 @@ Status Tavr::CommitPage(int32_t word) {
 Status Tavr::WriteEepromByte(int32_t address, uint8_t value) {
     TxBytes[3] = value;
     SendAddressed(kWriteEeprom, address, kNoAnswer);
-    return FinishWrite(Memory::EEPROM, address, value, [&] { return ReadData(address); });
+    return FinishWrite(Memory::EEPROM, address, value, [&] { ReadData(address); });
 }
 
 Result<uint8_t> Tavr::ReadEepromByte(int32_t address) {
+    if (Batching())
+        return Outcome(ReadAhead(Memory::EEPROM, address, Chip().EEPROMSize,
+                                 [this](int32_t a) { ReadData(a); }));
     return Outcome(ReadData(address));
 }
 

@@ -15,6 +15,8 @@
 
 namespace tondrel {
 
+class SerialLink;
+
 // What an engine works with: the port back end, the clock and the current chip record. Owned by
 // whoever owns the session; the port may be swapped (another LPT, another back end) between
 // operations.
@@ -22,12 +24,15 @@ struct EngineEnv {
     PortIo* Io = nullptr;
     Clock* Clk = nullptr;
     const CurrentChip* Chip = nullptr;
+    // The link the serial engines send their commands over when the port set brings its own (a
+    // USB bit-bang adapter); null: they bit-bang Io.
+    SerialLink* Link = nullptr;
 };
 
 // The pin layer (SetPortBase, ReadStatusPort, WriteDataPort, WriteControlPort, SetPin, GetPin and
 // the three register addresses) is the adapter's; Tpro adds the engine interface over it.
 class Tpro : public adapter::PinLayer {
-public:
+  public:
     explicit Tpro(EngineEnv& env) : PinLayer(env.Io), env_(env) {}
     ~Tpro() override = default;
     Tpro(const Tpro&) = delete;
@@ -69,7 +74,7 @@ public:
 
     std::string LastSignature;
 
-protected:
+  protected:
     static Status NotSupported() { return Status::Error("EngineNotSupported"); }
     // The first port access that failed since the last look, as the port's own status; fine
     // when every access worked. The only place an engine learns of a port failure.

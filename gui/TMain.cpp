@@ -93,6 +93,7 @@ constexpr const char* kCaptioned[] = {
     "MisautoVerify",
     "Miswrite0xff",
     "Mlpt",
+    "Musb",
     "Msound",
     "Mhelp",
     "Mabout",
@@ -316,6 +317,9 @@ void TMain::BuildMenus() {
     Item(lpt, "Mp1", "LPT1（0X378）", &TMain::Mp1Click, {}, true)->setChecked(true);
     Item(lpt, "Mp2", "LPT2（0X278）", &TMain::Mp2Click, {}, true);
     Item(lpt, "Mp3", "LPT3（0X3BC）", &TMain::Mp3Click, {}, true);
+    // The USB bit-bang adapters plugged in now, looked for each time the menu opens.
+    QMenu* usb = menu("Musb", "USB 适配器（FTDI）", option);
+    connect(usb, &QMenu::aboutToShow, this, [this, usb] { ListUsbAdapters(*usb); });
     Item(option, "Msound", "声音", &TMain::MsoundClick, {}, true)->setChecked(true);
     Item(option, "MportTest", "端口测试…", &TMain::MportTestClick);
 
@@ -1031,6 +1035,40 @@ void TMain::Mp2Click() {
 }
 void TMain::Mp3Click() {
     session_->ChoosePort(3);
+}
+
+void TMain::ListUsbAdapters(QMenu& menu) {
+    menu.clear();
+    const std::vector<core::PortChoice> found = core::ListPorts();
+    if (found.empty())
+        menu.addAction(QString::fromStdString(Tr("Gui.UsbNone", state_.Lang())))->setEnabled(false);
+    for (const core::PortChoice& c : found) {
+        QAction* a = menu.addAction(QString::fromStdString(c.Port + "  " + c.Description));
+        a->setCheckable(true);
+        a->setChecked(c.Port == options_.Port.Port);
+        connect(a, &QAction::triggered, this, [this, port = c.Port] { UseUsbAdapter(port); });
+    }
+}
+
+void TMain::UseUsbAdapter(const std::string& port) {
+    core::PortOptions options = options_.Port;
+    options.Port = port;
+    options.FallBackToBench = false;  // the adapter chosen or nothing
+    auto opened = core::PortSet::Open(options);
+    if (!opened) {
+        AppendLine(Text(opened.Error()));
+        return;
+    }
+    // The session goes before the set it drives.
+    session_.reset();
+    if (const Status closed = ports_->Close(); !closed.Ok()) AppendLine(Text(closed.Error()));
+    ports_ = std::move(opened).Value();
+    options_.Port = options;
+    session_ = std::make_unique<core::Session>(*this, *db_, *ports_);
+    if (auto started = session_->Start({}); !started)
+        AppendLine(QString::fromStdString(started.Error().Args.front()));
+    ApplyState(state_);
+    ShowPortInStatus();
 }
 
 void TMain::MsoundClick() {

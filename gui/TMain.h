@@ -154,6 +154,9 @@ class TMain : public QMainWindow, public core::View {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The Options menu's USB adapters: the list when it opens, and the switch to one chosen.
+    void ListUsbAdapters(QMenu& menu);
+    void UseUsbAdapter(const std::string& port);
     void BuildMenus();
     void BuildToolBars();
     void BuildCentre();

@@ -9,6 +9,7 @@
 
 #include "common/Version.h"
 #include "db/Database.h"
+#include "ftdi/FtdiBackEnd.h"
 #include "gui/QuitSignals.h"
 #include "gui/SingleInstance.h"
 #include "gui/TMain.h"
@@ -21,14 +22,16 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(tondrel::kVersion);
     // --port sim:..., and the bench the window falls back to without a parallel port.
     tondrel::sim::RegisterBenchBackEnd();
+    tondrel::ftdi::RegisterFtdiBackEnd();  // --port ftdi..., and the USB adapters menu
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "tondrel: in-system programmer for AT89S, AVR and PIC16 chips");
     parser.addHelpOption();
     parser.addVersionOption();
-    QCommandLineOption port("port", "sim:CHIP, sim:none, ppdev[:DEVICE] or direct[:0xBASE]",
-                            "PORT");
+    QCommandLineOption port(
+        "port", "sim:CHIP, sim:none, ppdev[:DEVICE], direct[:0xBASE] or ftdi[:VID:PID[:SERIAL]]",
+        "PORT");
     QCommandLineOption lpt("lpt", "parallel port 1, 2 or 3", "N");
     QCommandLineOption database("database", "the chip database", "PATH");
     QCommandLineOption simState("sim-state", "keep the simulated chip's memory in FILE", "FILE");

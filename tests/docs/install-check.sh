@@ -18,6 +18,7 @@ root=$stage/usr
 expect=(bin/tondrel-cli share/man/man1/tondrel-cli.1.gz
     share/bash-completion/completions/tondrel-cli share/tondrel/manual.html
     share/tondrel/wiring.svg lib/udev/rules.d/60-tondrel-parport.rules
+    lib/udev/rules.d/60-tondrel-ftdi.rules
     lib/modules-load.d/tondrel.conf)
 if [[ $gui == 1 ]]; then
     expect+=(bin/tondrel share/man/man1/tondrel.1.gz share/applications/tondrel.desktop
@@ -27,6 +28,11 @@ for f in "${expect[@]}"; do [[ -s $root/$f ]] || bad "$f is not installed"; done
 preload=$(find "$root/lib" -name libtondrel_preload.so)
 [[ $preload == "$root"/lib/*/tondrel/libtondrel_preload.so || $preload == "$root"/lib/tondrel/libtondrel_preload.so ]] ||
     bad "libtondrel_preload.so is not in the library folder's tondrel/ (found: '$preload')"
+usbsim=$(find "$root/lib" -name libtondrel_usbsim.so)
+[[ $usbsim == "${preload%/*}/libtondrel_usbsim.so" ]] ||
+    bad "libtondrel_usbsim.so is not beside libtondrel_preload.so (found: '$usbsim')"
+grep -q 'GROUP="plugdev"' "$root/lib/udev/rules.d/60-tondrel-ftdi.rules" ||
+    bad "the FTDI udev rule does not give the boards to group plugdev"
 # The catalogue SQL and the sounds are compiled in: an installed copy would be dead weight.
 [[ -e $root/share/tondrel/sql || -e $root/share/tondrel/wav ]] && bad "sql/ or wav/ installed"
 
@@ -39,6 +45,9 @@ out=$(HOME=$work XDG_DATA_HOME=$work/data "$root/bin/tondrel-cli" --version)
 out=$(HOME=$work XDG_DATA_HOME=$work/data XDG_STATE_HOME=$work/state \
     "$root/bin/tondrel-cli" --lang en --port sim:ATmega16 search 2>&1)
 grep -q "ATmega16" <<<"$out" || bad "the installed tondrel-cli does not find the simulated chip: $out"
+out=$(HOME=$work XDG_DATA_HOME=$work/data TONDREL_SIM_BENCH=sim:ATmega16 LD_PRELOAD=$usbsim \
+    "$root/bin/tondrel-cli" --lang en --port ftdi search 2>&1)
+grep -q "ATmega16" <<<"$out" || bad "the installed tondrel-cli does not find the chip on the simulated FT232R: $out"
 if [[ $gui == 1 ]]; then
     out=$(HOME=$work "$root/bin/tondrel" --version 2>/dev/null)
     [[ $out == "tondrel $version" ]] || bad "tondrel --version says '$out'"

@@ -1,0 +1,60 @@
+#include "engines/ParallelLink.h"
+
+#include <utility>
+
+#include "engines/SerialIsp.h"
+
+namespace tondrel {
+
+namespace {
+// Pin numbers are 16-bit fields; only values that fit a DB-25 pin can name one.
+uint8_t PinNumber(uint16_t pin) {
+    return pin > 0xFF ? 0 : static_cast<uint8_t>(pin);
+}
+}  // namespace
+
+void ParallelLink::SetLine(IspLine line, bool level) {
+    SerialIsp& e = engine_;
+    switch (line) {
+        case IspLine::Reset:
+            e.SetPin(PinNumber(e.RstPin), level);
+            return;
+        case IspLine::DataOut:
+            e.SetPin(PinNumber(e.MosiPin), level);
+            return;
+        case IspLine::Clock:
+            e.SetPin(PinNumber(e.SckPin), level);
+            e.BitDelayCountdown(e.BitDelay);
+            return;
+        case IspLine::Enable: {
+            const uint16_t pinLevel = level ? e.EnableActiveLevel : e.EnableIdleLevel;
+            e.SetPin(PinNumber(e.EnablePin), (pinLevel & 0xFF) != 0);
+            return;
+        }
+    }
+}
+
+bool ParallelLink::GetMiso() {
+    return engine_.GetPin(PinNumber(engine_.MisoPin));
+}
+
+void ParallelLink::Queue(std::span<const uint8_t> command, size_t answer) {
+    // MISO is sampled only during the answer byte: a port read costs as much as a write.
+    for (size_t i = 0; i < command.size(); ++i) {
+        uint8_t in = 0;
+        for (int bit = 7; bit >= 0; --bit) {
+            SetLine(IspLine::Clock, false);
+            SetLine(IspLine::DataOut, ((command[i] >> bit) & 1u) != 0);
+            SetLine(IspLine::Clock, true);
+            if (i == answer && GetMiso()) in = static_cast<uint8_t>(in | (1u << bit));
+        }
+        SetLine(IspLine::Clock, false);
+        if (i == answer) answers_.push_back(in);
+    }
+}
+
+std::vector<uint8_t> ParallelLink::Collect() {
+    return std::exchange(answers_, {});
+}
+
+}  // namespace tondrel
