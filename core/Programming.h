@@ -49,6 +49,8 @@ class Programming {
     SessionContext& s_;
     AdapterLink& link_;
     ChipSelection& chips_;
+    // Auto programming writes a PIC's configuration word after the EEPROM, not with the Flash.
+    bool deferPicConfig_ = false;
 };
 
 }  // namespace tondrel::core

@@ -78,6 +78,8 @@ class SessionContext {
     // A PIC's ID words (0-3) and configuration word (7); the engine enters and leaves
     // programming mode for it by itself.
     Result<uint16_t> ReadPicConfigWord(int index);
+    // A PIC wiped whatever its code protection says (a whole programming session of its own).
+    Status EraseEverything();
 
     // ---- saying things ----
     Language Lang() const { return LanguageCode == 2 ? Language::Chinese : Language::English; }

@@ -102,11 +102,13 @@ class DialogsTest : public QObject {
                 QCOMPARE(box->isChecked(), ((high >> bit) & 1) == 0);
         }
         QVERIFY(dialog->findChild<QCheckBox*>("FL0"));
-        // Clearing CKSEL0 (ticking FL0) and writing changes the chip's low fuse.
-        dialog->findChild<QCheckBox*>("FL0")->click();
+        // Programming BODEN (ticking FL6) and writing changes the chip's low fuse. (CKSEL0
+        // would switch it to an external clock, and this board has none.)
+        dialog->findChild<QCheckBox*>("FL6")->click();
         dialog->findChild<QPushButton*>("Button6")->click();
         auto again = MakeConfigDialog(*w.main);
-        QVERIFY(again->findChild<QCheckBox*>("FL0")->isChecked());
+        QVERIFY(again);
+        QVERIFY(again->findChild<QCheckBox*>("FL6")->isChecked());
     }
 
     void WordEditorStoresTheCell() {
