@@ -3,6 +3,7 @@
 #include <set>
 
 #include "common/Text.h"
+#include "config/ConfigCommands.h"
 
 namespace tondrel::cli {
 
@@ -34,8 +35,8 @@ const std::vector<std::pair<std::string, Arity>>& Commands() {
 }
 
 const std::set<std::string>& ConfigVerbs() {
-    static const std::set<std::string> verbs = {"show",   "write", "mode", "calibration",
-                                                "userid", "word",  "erase"};
+    static const std::set<std::string> verbs = {"show",        "write",  "set",  "mode",
+                                                "calibration", "userid", "word", "erase"};
     return verbs;
 }
 
@@ -67,9 +68,14 @@ Commands:
   mode MCU|ALTERA|XILINX|LATTICE|EPROM3|ARM|MSP430
                            switch the adapter's download mode
   tool-path MODE PATH      store the external program launched for MODE
-  config show              the configuration bits of the chip (groups, boxes, states)
+  config show              the configuration bytes of the chip as hex, then each field as
+                           NAME=value (meaning), then the boxes and their states
+  config set NAME=VALUE ...
+                           set fields (CKSEL=0010 EESAVE=0), whole bytes (lfuse=0xE2, hfuse,
+                           efuse, lock) or boxes (FL1=on), then write and read back each byte
   config write GROUP BOX=on|off ...
                            tick or clear boxes of GROUP as clicks would, then write it
+      --dry-run            say what a config write would change and write nothing
   config mode N            apply protection mode N (1-based)
   config calibration       read the calibration bytes
   config userid N WORD     write PIC user ID N (0..3) as WORD (hexadecimal)
@@ -105,9 +111,13 @@ Options:
                      without a terminal, the answer that destroys nothing (No to erasing
                      or overwriting, Yes to "terminate?")
   --yes-end-serial-programming
-                     answer Yes to a configuration write after which the chip can no
-                     longer be programmed serially (RSTDISBL, DWEN, SPIEN, SerialPrg);
-                     --yes alone does not
+                     with --yes: answer Yes to a configuration write after which the chip
+                     no longer answers serial programming (RSTDISBL, DWEN, SPIEN, SerialPrg)
+  --yes-external-clock
+                     with --yes: answer Yes to a clock source other than the internal RC
+                     (the chip then runs only on the board's crystal or clock)
+  --yes-lock         with --yes: answer Yes to lock bits and code protection (CP, CPD)
+                     --yes alone answers none of these three
   --quiet            print results and errors only (errors always go to standard error)
   -h, --help         this text
   --version          print the program's version
@@ -209,6 +219,15 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
             } else if (name == "--yes-end-serial-programming") {
                 if (!noValue()) return false;
                 out.YesEndSerial = true;
+            } else if (name == "--yes-external-clock") {
+                if (!noValue()) return false;
+                out.YesExternalClock = true;
+            } else if (name == "--yes-lock") {
+                if (!noValue()) return false;
+                out.YesLock = true;
+            } else if (name == "--dry-run" && out.Command == "config") {
+                if (!noValue()) return false;
+                out.DryRun = true;
             } else if (name == "--yes" || name == "--no") {
                 if (!noValue()) return false;
                 out.Answer = name == "--yes";
@@ -282,11 +301,12 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
             return false;
         }
         const size_t need_args = verb == "write"    ? 2
+                                 : verb == "set"    ? 2
                                  : verb == "mode"   ? 2
                                  : verb == "userid" ? 3
                                  : verb == "word"   ? 2
                                                     : 1;
-        const bool open = verb == "write";
+        const bool open = verb == "write" || verb == "set";
         if (out.Args.size() < need_args || (!open && out.Args.size() != need_args)) {
             error = "wrong number of arguments for config " + verb + " (try --help)";
             return false;
@@ -297,8 +317,15 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
             error = "config mode takes a protection mode number, not '" + a[1] + "'";
             return false;
         }
-        if (verb == "userid" && !ParseNumber(a[1], NumberStyle::Decimal, 0, 3) &&
-            !ParseNumber(a[1], NumberStyle::DecimalOrHex, 0x2000, 0x2003)) {
+        // One reading of the settings and the numbers for the parser and the command.
+        if (open) {
+            const std::vector<std::string> settings(a.begin() + (verb == "write" ? 2 : 1), a.end());
+            if (const auto twice = config::RepeatedName(settings)) {
+                error = "config " + verb + " names " + *twice + " twice";
+                return false;
+            }
+        }
+        if (verb == "userid" && !config::ParseUserIdIndex(a[1])) {
             error = "config userid takes an ID number 0..3 (or 0x2000..0x2003), not '" + a[1] + "'";
             return false;
         }

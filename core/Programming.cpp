@@ -73,7 +73,7 @@ Result<std::string> Programming::Preamble() {
     return CheckAnswer();
 }
 
-Result<std::string> Programming::CheckAnswer() {
+Result<std::string> Programming::CheckAnswer(bool lockedMayPass) {
     s_.SetBase();
     Status entered;
     std::string read;
@@ -102,6 +102,11 @@ Result<std::string> Programming::CheckAnswer() {
     } else {
         answered = !all('0') && !all('F');
     }
+    if (!answered && lockedMayPass && entered.Ok() && s_.ChosenByName &&
+        s_.Chip.CurrentMethodCode == Method::At89s) {
+        s_.Say("CoreSignatureLocked", s_.Chip.CurrentChipName);
+        return signature;
+    }
     if (!answered) {
         s_.Blank();
         return s_.Fail(Status::Error("CoreNoChip"));
@@ -122,7 +127,7 @@ Status Programming::DoErase(bool checkChip) {
     s_.Blank();
     s_.Say("CoreEraseBegin");
     if (checkChip) {
-        if (auto answer = CheckAnswer(); !answer) return answer.GetStatus();
+        if (auto answer = CheckAnswer(true); !answer) return answer.GetStatus();
     }
     s_.SetBase();
     if (IsPic(s_.Chip.CurrentMethodCode)) {

@@ -32,7 +32,9 @@ class Programming {
     Result<std::string> Preamble();
 
   private:
-    Result<std::string> CheckAnswer();
+    // `lockedMayPass`: an AT89S51/52 picked by name that answers programming enable passes
+    // without its signature, which lock modes 3 and 4 hide (so that it can be erased).
+    Result<std::string> CheckAnswer(bool lockedMayPass = false);
     Status DoErase(bool checkChip);
     Status DoWrite(Memory memory);
     Status DoRead(Memory memory);

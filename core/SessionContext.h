@@ -49,6 +49,7 @@ class SessionContext {
     bool ModeActive = false;
     bool AdapterChecked = false;
     bool ChipCurrent = false;  // a chip has been found or chosen since start
+    bool ChosenByName = false;  // the current chip was picked from the catalogue, not found
     bool ChipReady = false;
     bool Busy = false;       // an operation runs (no other may start)
     bool BusyShown = false;  // ... and the view was told, so it holds its controls off

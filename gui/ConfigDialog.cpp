@@ -58,6 +58,9 @@ ConfigDialog::ConfigDialog(std::unique_ptr<config::ConfigForm> form, TMain& wind
     auto press = [this](const std::string& button) {
         form_->Press(button);
         Sync();
+        // A write the chip did not take is said, not left to the boxes.
+        const Status& outcome = form_->LastOutcome();
+        if (!outcome && outcome.Key() != "CfgCancelled") prompts_->Inform(outcome.Error());
     };
     auto addButton = [&](QLayout* where, const config::ButtonDesc& b) {
         if (b.Name.empty()) return;
