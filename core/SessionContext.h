@@ -48,7 +48,7 @@ class SessionContext {
     int Mode = 0;
     bool ModeActive = false;
     bool AdapterChecked = false;
-    bool ChipCurrent = false;  // a chip has been found or chosen since start
+    bool ChipCurrent = false;   // a chip has been found or chosen since start
     bool ChosenByName = false;  // the current chip was picked from the catalogue, not found
     bool ChipReady = false;
     bool Busy = false;       // an operation runs (no other may start)

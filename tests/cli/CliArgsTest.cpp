@@ -125,8 +125,8 @@ TEST(TerminalView, QuietKeepsResultsAndQuestionsFollowTheAnswerGiven) {
 TEST(TerminalView, ConfigurationHazardsNeedYesAndTheirOwnOption) {
     CliArgs a;
     std::string error;
-    ASSERT_TRUE(Parse({"--yes", "--yes-external-clock", "--yes-lock", "--yes-end-serial-programming",
-                       "config", "--dry-run", "set", "CKSEL=0000"},
+    ASSERT_TRUE(Parse({"--yes", "--yes-external-clock", "--yes-lock",
+                       "--yes-end-serial-programming", "config", "--dry-run", "set", "CKSEL=0000"},
                       a, error))
         << error;
     EXPECT_TRUE(a.YesEndSerial && a.YesExternalClock && a.YesLock && a.DryRun);

@@ -362,10 +362,14 @@ TEST(ConfigConsequences, HazardousWritesAskByKindAndNoSendsNothing) {
          QuestionKind::ExternalClock},
         {"ATmega88", "GroupBox3", "FL7", kReadFuseLow, 0xE2, "CfgSlows", QuestionKind::SlowsChip},
         {"ATmega16", "GroupBox2", "LBN0", kReadLock, 0xFF, kMsgLockConfirm, QuestionKind::Locks},
-        {"AT89S8253", "GroupBox2", "f1", {0x21, 0, 0, 0}, 0xFF, "CfgEndsSerial",
+        {"AT89S8253",
+         "GroupBox2",
+         "f1",
+         {0x21, 0, 0, 0},
+         0xFF,
+         "CfgEndsSerial",
          QuestionKind::EndsSerialProgramming},
-        {"PIC16F877A", "GroupBox2", "cfg13", {7, 0, 0, 0}, 0x3FFF, "CfgLocks",
-         QuestionKind::Locks},
+        {"PIC16F877A", "GroupBox2", "cfg13", {7, 0, 0, 0}, 0x3FFF, "CfgLocks", QuestionKind::Locks},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.Chip) + " " + c.Box);
@@ -441,9 +445,9 @@ TEST(ConfigLockMode, At90s1200Mode2IsOneSessionAndNothingIsRead) {
     b.Take();
     (void)t22.ApplyMode();
     const Log t22log = b.Take();
-    EXPECT_EQ(Log(t22log.begin() + 1, t22log.end()),
-              (Log{"E", Cmd(0xAC, 0xFD, 0, 0), "L", "E", Cmd(0x58, 0, 0, 0), "L",
-                   "info CfgModeDone"}));
+    EXPECT_EQ(
+        Log(t22log.begin() + 1, t22log.end()),
+        (Log{"E", Cmd(0xAC, 0xFD, 0, 0), "L", "E", Cmd(0x58, 0, 0, 0), "L", "info CfgModeDone"}));
 }
 
 TEST(ConfigLockMode, At90s2323StatusAndTheImmediateFstrtWrite) {

@@ -302,7 +302,8 @@ std::string PicHex(const std::vector<uint16_t>& words, uint16_t config) {
     std::vector<uint8_t> program;
     for (uint16_t w : words) program.insert(program.end(), {uint8_t(w & 0xFF), uint8_t(w >> 8)});
     return record(0, program) +
-           record(0x400E, {static_cast<uint8_t>(config & 0xFF), static_cast<uint8_t>(config >> 8)}) +
+           record(0x400E,
+                  {static_cast<uint8_t>(config & 0xFF), static_cast<uint8_t>(config >> 8)}) +
            ":00000001FF\n";
 }
 
@@ -324,7 +325,8 @@ TEST_F(CliRun, ConfigurationWritesHaveTheirConsequences) {
     EXPECT_TRUE(Has(refused, "CKSEL 0010 → 0000, internal 8 MHz RC → external clock on XTAL1"))
         << refused.Output;
     EXPECT_TRUE(Has(refused, "--yes-external-clock")) << refused.Output;
-    Result dry = Run("sim:ATmega328P", "--yes --yes-external-clock config --dry-run set lfuse=0x60");
+    Result dry =
+        Run("sim:ATmega328P", "--yes --yes-external-clock config --dry-run set lfuse=0x60");
     EXPECT_EQ(dry.Status, 0) << dry.Output;
     EXPECT_TRUE(Has(dry, "dry run")) << dry.Output;
     EXPECT_TRUE(Has(Run("sim:ATmega328P", "config show"), "low fuse 0x62"));
@@ -336,7 +338,8 @@ TEST_F(CliRun, ConfigurationWritesHaveTheirConsequences) {
     fresh();
     EXPECT_TRUE(Has(Run("sim:ATmega328P@16MHz", "config show"), "CKSEL=1111"));
     EXPECT_EQ(Run("sim:ATmega328P@16MHz", "--yes config set CKSEL=0010").Status, 0);
-    Result crystal = Run("sim:ATmega328P@16MHz", "--yes --yes-external-clock config set CKSEL=1111");
+    Result crystal =
+        Run("sim:ATmega328P@16MHz", "--yes --yes-external-clock config set CKSEL=1111");
     EXPECT_EQ(crystal.Status, 0) << crystal.Output;
     Result found = Run("sim:ATmega328P@16MHz", "search");
     EXPECT_EQ(found.Status, 0) << found.Output;
@@ -347,8 +350,7 @@ TEST_F(CliRun, ConfigurationWritesHaveTheirConsequences) {
     EXPECT_EQ(rst.Status, 1) << rst.Output;
     EXPECT_TRUE(Has(rst, "--yes-end-serial-programming")) << rst.Output;
     EXPECT_EQ(Run("sim:ATtiny85", "search").Status, 0);
-    Result off =
-        Run("sim:ATtiny85", "--yes --yes-end-serial-programming config set RSTDISBL=0");
+    Result off = Run("sim:ATtiny85", "--yes --yes-end-serial-programming config set RSTDISBL=0");
     EXPECT_EQ(off.Status, 0) << off.Output;
     EXPECT_EQ(Run("sim:ATtiny85", "search").Status, 1);
 

@@ -21,7 +21,6 @@ using config::GroupKind;
 using config::LayoutDesc;
 using config::WriteForm;
 
-
 // Captions the layouts keep as the original dialogs spelled them, with the bit they stand for.
 const std::set<std::pair<std::string, std::string>> kCaptionAliases = {
     {"SPIED", "SPIEN"},      // ATtiny26 fuse high bit 3
