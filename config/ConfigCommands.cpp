@@ -56,16 +56,12 @@ std::string DescribeForm(const ConfigForm& form) {
     const LayoutDesc& l = form.Layout();
     std::ostringstream out;
     out << l.ClassName << "  " << kWindowCaption << "\n";
-    const AvrPartData* part = FindAvrPart(form.ChipName());
-    const std::vector<AvrField> fields = part ? AvrFieldsOf(*part) : std::vector<AvrField>{};
     for (const GroupDesc& g : l.Groups) {
         out << g.Name << "  \"" << g.Caption << "\"\n";
         if (g.Form != WriteForm::None && g.Kind != GroupKind::PicUserIds)
             out << "  " << ByteName(form.ChipName(), g) << " "
                 << Hex(form.ReadValue(g.Name), g.WriteBase > 0xFF ? 4 : 2) << "\n";
-        const auto byte = AvrByteOfGroup(g);
-        for (const AvrField& f : fields) {
-            if (!byte || f.Byte != *byte) continue;
+        for (const AvrField& f : FieldsOfGroup(form, g)) {
             const uint8_t code = f.Code(static_cast<uint8_t>(form.ReadValue(g.Name)));
             out << "  " << f.Name << "=" << f.Digits(code);
             if (const std::string m = f.Meaning(code); !m.empty()) out << " (" << m << ")";
@@ -102,6 +98,39 @@ std::string DescribeForm(const ConfigForm& form) {
         out << "calibration: " << l.CalibrationCount << " byte"
             << (l.CalibrationCount > 1 ? "s" : "") << "\n";
     return out.str();
+}
+
+std::vector<AvrField> FieldsOfGroup(const ConfigForm& form, const GroupDesc& group) {
+    const AvrPartData* part = FindAvrPart(form.ChipName());
+    const auto byte = AvrByteOfGroup(group);
+    std::vector<AvrField> out;
+    if (!part || !byte) return out;
+    for (AvrField& f : AvrFieldsOf(*part))
+        if (f.Byte == *byte) out.push_back(std::move(f));
+    return out;
+}
+
+uint8_t FieldCode(const ConfigForm& form, const GroupDesc& group, const AvrField& field) {
+    return field.Code(static_cast<uint8_t>(form.ValueToWrite(group.Name)));
+}
+
+bool ChooseFieldValue(ConfigForm& form, const GroupDesc& group, const AvrField& field,
+                      uint8_t code) {
+    const uint8_t now = static_cast<uint8_t>(form.ValueToWrite(group.Name));
+    const uint8_t want = field.Apply(now, code);
+    // Every box to click first, so that a value the boxes cannot reach changes nothing.
+    std::vector<std::string> clicks;
+    for (int bit : field.Bits) {
+        const uint8_t mask = static_cast<uint8_t>(1u << bit);
+        if ((now & mask) == (want & mask)) continue;
+        const BoxDesc* box = nullptr;
+        for (const BoxDesc& b : group.Boxes)
+            if (b.WriteMask == mask) box = &b;
+        if (!box || !form.Box(box->Name).Enabled) return false;
+        clicks.push_back(box->Name);
+    }
+    for (const std::string& name : clicks) form.Click(name);
+    return true;
 }
 
 std::optional<unsigned> ParseUserIdIndex(std::string_view text) {

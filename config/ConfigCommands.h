@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/Status.h"
+#include "config/AvrFields.h"
 #include "config/ConfigForm.h"
 
 namespace tondrel::config {
@@ -17,6 +18,15 @@ namespace tondrel::config {
 // stand on; each box with name, caption and state (on = ticked), in the layout's order; radio
 // buttons, user ID boxes.
 std::string DescribeForm(const ConfigForm& form);
+
+// The fields of the chip that a group's byte holds (an AVR's; none for the other families).
+std::vector<AvrField> FieldsOfGroup(const ConfigForm& form, const GroupDesc& group);
+// The field's value in what the group would write now, as its boxes stand.
+uint8_t FieldCode(const ConfigForm& form, const GroupDesc& group, const AvrField& field);
+// Sets the boxes under `field` to `code`, as clicks would; nothing is written. False, with no box
+// changed, when the value needs a box the user cannot change (disabled, or no box at all).
+bool ChooseFieldValue(ConfigForm& form, const GroupDesc& group, const AvrField& field,
+                      uint8_t code);
 
 // `config set NAME=VALUE ...`: a field in binary digits of its width (CKSEL=0010, EESAVE=0), a
 // whole byte in hexadecimal (lfuse=0xE2, hfuse, efuse, lock), or a box by its name as `config
