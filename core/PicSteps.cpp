@@ -2,6 +2,7 @@
 
 #include "common/PicConfig.h"
 #include "common/Text.h"
+#include "config/Consequences.h"
 #include "data/Buffers.h"
 
 namespace tondrel::core::pic {
@@ -12,6 +13,23 @@ constexpr int32_t kConfigWordByte = PicConfigAreaStart + 2 * kConfigWord;
 
 const PicConfigFacts* Facts(const SessionContext& s) {
     return FindPicConfig(s.Chip.CurrentChipName);
+}
+
+// An image's word that protects the chip is asked about as the configuration window asks, in
+// words and with the class of its consequence; true to write it.
+bool ConfirmWord(SessionContext& s, uint16_t want) {
+    const config::LayoutDesc* layout = config::FindLayout(s.Chip.CurrentChipName);
+    if (!layout) return true;
+    for (const config::GroupDesc& g : layout->Groups) {
+        if (g.Kind != config::GroupKind::PicConfigWord) continue;
+        const uint16_t old = s.ReadPicConfigWord(kConfigWord).ValueOr(0x3FFF) & 0x3FFF;
+        const config::WriteChange change =
+            config::DescribeWrite(s.Chip.CurrentChipName, g, old, want);
+        for (const config::Consequence& c : change.Effects)
+            if (!s.Out.Ask(config::QuestionFor(change, c.What), config::KindOf(c.What)))
+                return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -49,9 +67,15 @@ uint8_t ConfigByteMask(const SessionContext& s, int32_t index) {
 Status WriteConfiguration(SessionContext& s, int32_t end) {
     const std::vector<uint8_t>& b = s.Bufs.FlashBuffer;
     // The IDs first, the word that may protect everything last.
+    const uint16_t want =
+        static_cast<size_t>(kConfigWordByte + 1) < b.size()
+            ? static_cast<uint16_t>(b[kConfigWordByte] | (b[kConfigWordByte + 1] << 8))
+            : 0x3FFF;
     for (int n : {0, 1, 2, 3, kConfigWord}) {
         const int32_t at = PicConfigAreaStart + 2 * n;
         if (at + 1 > end || static_cast<size_t>(at + 1) >= b.size()) continue;
+        if (n == kConfigWord && !ConfirmWord(s, want & 0x3FFF))
+            return s.Fail(Status::Error("CorePicConfigNotWritten", HexText(want & 0x3FFF, 4)));
         for (int32_t i : {at, at + 1}) {
             const Status written = s.WriteByte(Memory::Flash, i, b[static_cast<size_t>(i)]);
             if (!written) {
@@ -63,7 +87,6 @@ Status WriteConfiguration(SessionContext& s, int32_t end) {
     if (kConfigWordByte + 1 > end) return {};
     const auto got = s.ReadPicConfigWord(kConfigWord);
     if (!got) return got.GetStatus();
-    const uint16_t want = static_cast<uint16_t>(b[kConfigWordByte] | (b[kConfigWordByte + 1] << 8));
     const PicConfigFacts* f = Facts(s);
     const uint16_t mask = f ? f->Implemented : 0x3FFF;
     if ((*got & mask) != (want & mask))

@@ -377,9 +377,15 @@ TEST_F(CliRun, ConfigurationWritesHaveTheirConsequences) {
     const std::string cp = Path("cp.hex");
     std::ofstream(cp) << PicHex({0x3001, 0x0086, 0x2802}, 0x1E72);
     const std::string eep = MakeHex("cp-eeprom", 16, false, 3);
-    Result cpAuto = Run("sim:PIC16F877A", "auto --flash " + Quote(cp) + " --eeprom " + Quote(eep) +
-                                              " --no-update-flash --no-update-eeprom --erase "
-                                              "--write-flash --write-eeprom");
+    const std::string autoCp = "auto --flash " + Quote(cp) + " --eeprom " + Quote(eep) +
+                               " --no-update-flash --no-update-eeprom --erase --write-flash "
+                               "--write-eeprom";
+    // Without --yes-lock the protecting word is not written, and the chip stays readable.
+    Result unasked = Run("sim:PIC16F877A", "--yes " + autoCp);
+    EXPECT_EQ(unasked.Status, 1) << unasked.Output;
+    EXPECT_TRUE(Has(unasked, "code protection (CP) on")) << unasked.Output;
+    EXPECT_TRUE(Has(unasked, "configuration word not written")) << unasked.Output;
+    Result cpAuto = Run("sim:PIC16F877A", "--yes --yes-lock " + autoCp);
     EXPECT_EQ(cpAuto.Status, 0) << cpAuto.Output;
     Result cpVerify = Run("sim:PIC16F877A", "verify-flash " + Quote(cp));
     EXPECT_EQ(cpVerify.Status, 1) << cpVerify.Output;
