@@ -34,6 +34,17 @@ const std::vector<std::pair<std::string, Arity>>& Commands() {
     return commands;
 }
 
+// The options that only switch something on.
+bool* FlagOf(const std::string& name, CliArgs& out) {
+    if (name == "--no-verify") return &out.NoVerify;
+    if (name == "--write-ff") return &out.WriteFF;
+    if (name == "--yes-end-serial-programming") return &out.YesEndSerial;
+    if (name == "--yes-external-clock") return &out.YesExternalClock;
+    if (name == "--yes-lock") return &out.YesLock;
+    if (name == "--dry-run" && out.Command == "config") return &out.DryRun;
+    return nullptr;
+}
+
 const std::set<std::string>& ConfigVerbs() {
     static const std::set<std::string> verbs = {"show",        "write",  "set",  "mode",
                                                 "calibration", "userid", "word", "erase"};
@@ -210,24 +221,9 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
                 if (!take(out.AutoFlash)) return false;
             } else if (name == "--eeprom" && out.Command == "auto") {
                 if (!take(out.AutoEEPROM)) return false;
-            } else if (name == "--no-verify") {
+            } else if (bool* flag = FlagOf(name, out)) {
                 if (!noValue()) return false;
-                out.NoVerify = true;
-            } else if (name == "--write-ff") {
-                if (!noValue()) return false;
-                out.WriteFF = true;
-            } else if (name == "--yes-end-serial-programming") {
-                if (!noValue()) return false;
-                out.YesEndSerial = true;
-            } else if (name == "--yes-external-clock") {
-                if (!noValue()) return false;
-                out.YesExternalClock = true;
-            } else if (name == "--yes-lock") {
-                if (!noValue()) return false;
-                out.YesLock = true;
-            } else if (name == "--dry-run" && out.Command == "config") {
-                if (!noValue()) return false;
-                out.DryRun = true;
+                *flag = true;
             } else if (name == "--yes" || name == "--no") {
                 if (!noValue()) return false;
                 out.Answer = name == "--yes";

@@ -120,35 +120,17 @@ AvrClockSource Code(AvrClockScheme scheme, uint8_t c) {
                                                     : Slow(32'000, "ultra-low-power oscillator");
         }
         case AvrClockScheme::Tiny25:
-            switch (c) {
-                case 0:
-                    return kExternal;
-                case 1:
-                    return {K::Pll, 16'000'000, "high-frequency PLL (16 MHz)"};
-                case 2:
-                    return Rc(8'000'000);
-                case 3:
-                    return {K::Pll, 1'600'000, "ATtiny15 compatibility mode (1.6 MHz)"};
-                case 4:
-                    return Slow(128'000, "oscillator");
-                case 6:
-                    return kWatchCrystal;
-                default:
-                    return c >= 8 ? CrystalRange(c, false) : kReserved;
-            }
-        case AvrClockScheme::Tiny24:
-            switch (c) {
-                case 0:
-                    return kExternal;
-                case 2:
-                    return Rc(8'000'000);
-                case 4:
-                    return Slow(128'000, "ultra-low-power oscillator");
-                case 6:
-                    return kWatchCrystal;
-                default:
-                    return c >= 8 ? CrystalRange(c, false) : kReserved;
-            }
+        case AvrClockScheme::Tiny24: {
+            // The ATtiny25/45/85 have their PLL at 0001 and 0011; the ATtiny24/44/84 reserve them.
+            const bool pll = scheme == AvrClockScheme::Tiny25;
+            if (c == 0) return kExternal;
+            if (pll && c == 1) return {K::Pll, 16'000'000, "high-frequency PLL (16 MHz)"};
+            if (c == 2) return Rc(8'000'000);
+            if (pll && c == 3) return {K::Pll, 1'600'000, "ATtiny15 compatibility mode (1.6 MHz)"};
+            if (c == 4) return Slow(128'000, pll ? "oscillator" : "ultra-low-power oscillator");
+            if (c == 6) return kWatchCrystal;
+            return c >= 8 ? CrystalRange(c, false) : kReserved;
+        }
         case AvrClockScheme::Tiny261:
             if (c == 0) return kExternal;
             if (c == 1) return {K::Pll, 16'000'000, "high-frequency PLL (16 MHz)"};
@@ -157,29 +139,16 @@ AvrClockSource Code(AvrClockScheme scheme, uint8_t c) {
             if (c <= 7) return kWatchCrystal;
             return CrystalRange(c, false);
         case AvrClockScheme::Tiny2313:
-            switch (c) {
-                case 0:
-                    return kExternal;
-                case 2:
-                    return Rc(4'000'000);
-                case 4:
-                    return Rc(8'000'000);
-                case 6:
-                    return Slow(128'000, "watchdog oscillator");
-                default:
-                    return c >= 8 ? CrystalRange(c, false) : kReserved;
-            }
-        case AvrClockScheme::TinyUlp:
-            switch (c) {
-                case 0:
-                    return kExternal;
-                case 2:
-                    return Rc(8'000'000);
-                case 4:
-                    return Slow(32'000, "ultra-low-power oscillator");
-                default:
-                    return c >= 8 ? CrystalRange(c, false) : kReserved;
-            }
+        case AvrClockScheme::TinyUlp: {
+            // The ATtiny2313 has a 4 MHz RC at 0010 and the 8 MHz one at 0100, where the
+            // ATtiny441/841/1634 have their 8 MHz RC and the 32 kHz ULP.
+            const bool ulp = scheme == AvrClockScheme::TinyUlp;
+            if (c == 0) return kExternal;
+            if (c == 2) return Rc(ulp ? 8'000'000 : 4'000'000);
+            if (c == 4) return ulp ? Slow(32'000, "ultra-low-power oscillator") : Rc(8'000'000);
+            if (c == 6 && !ulp) return Slow(128'000, "watchdog oscillator");
+            return c >= 8 ? CrystalRange(c, false) : kReserved;
+        }
         case AvrClockScheme::Classic:
         case AvrClockScheme::ClassicLcd:
             if (c == 0) return kExternal;

@@ -1,6 +1,7 @@
 #include "common/PicConfig.h"
 
 #include <cctype>
+#include <iterator>
 
 namespace tondrel {
 namespace {
@@ -12,18 +13,11 @@ namespace {
 constexpr PicConfigFacts kFacts[] = {
     {"PIC16F84A", 0x3FFF, 0x3FF0, 0x0000, PicErase::Bulk},
     {"PIC16F628", 0x3DFF, 0x3C00, 0x0100, PicErase::Bulk},
-    {"PIC16F870", 0x3BFF, 0x3030, 0x0100, PicErase::SetupSequence},
-    {"PIC16F871", 0x3BFF, 0x3030, 0x0100, PicErase::SetupSequence},
-    {"PIC16F872", 0x3BFF, 0x3030, 0x0100, PicErase::SetupSequence},
-    {"PIC16F873", 0x3BFF, 0x3030, 0x0100, PicErase::SetupSequence},
-    {"PIC16F874", 0x3BFF, 0x3030, 0x0100, PicErase::SetupSequence},
-    {"PIC16F876", 0x3BFF, 0x3030, 0x0100, PicErase::SetupSequence},
-    {"PIC16F877", 0x3BFF, 0x3030, 0x0100, PicErase::SetupSequence},
-    {"PIC16F873A", 0x2FCF, 0x2000, 0x0100, PicErase::BulkAndChip},
-    {"PIC16F874A", 0x2FCF, 0x2000, 0x0100, PicErase::BulkAndChip},
-    {"PIC16F876A", 0x2FCF, 0x2000, 0x0100, PicErase::BulkAndChip},
-    {"PIC16F877A", 0x2FCF, 0x2000, 0x0100, PicErase::BulkAndChip},
+    {"PIC16F87x", 0x3BFF, 0x3030, 0x0100, PicErase::SetupSequence},
+    {"PIC16F87xA", 0x2FCF, 0x2000, 0x0100, PicErase::BulkAndChip},
 };
+// The catalogue's members of the two families whose name has an x: its digit.
+constexpr std::string_view kFamilyDigits[] = {"", "", "0123467", "3467"};
 
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -37,8 +31,18 @@ bool SameName(std::string_view a, std::string_view b) {
 }  // namespace
 
 const PicConfigFacts* FindPicConfig(std::string_view name) {
-    for (const PicConfigFacts& f : kFacts)
-        if (SameName(f.Name, name)) return &f;
+    for (size_t i = 0; i < std::size(kFacts); ++i) {
+        const std::string_view family = kFacts[i].Name;
+        const size_t x = family.find('x');
+        if (x == std::string_view::npos) {
+            if (SameName(family, name)) return &kFacts[i];
+            continue;
+        }
+        if (name.size() == family.size() && SameName(family.substr(0, x), name.substr(0, x)) &&
+            SameName(family.substr(x + 1), name.substr(x + 1)) &&
+            kFamilyDigits[i].find(name[x]) != std::string_view::npos)
+            return &kFacts[i];
+    }
     return nullptr;
 }
 

@@ -214,17 +214,10 @@ std::optional<std::string> AvrBitName(const AvrPartData& p, AvrByte byte, int bi
 }
 
 std::string AvrByteName(const AvrPartData& p, AvrByte byte) {
-    switch (byte) {
-        case AvrByte::Low:
-            return (p.FuseBytes & (kHasHighFuse | kHasExtFuse)) ? "low fuse" : "fuse byte";
-        case AvrByte::High:
-            return "high fuse";
-        case AvrByte::Extended:
-            return "extended fuse";
-        case AvrByte::Lock:
-            return "lock byte";
-    }
-    return {};
+    static const char* const kNames[] = {"low fuse", "high fuse", "extended fuse", "lock byte"};
+    if (byte == AvrByte::Low && (p.FuseBytes & (kHasHighFuse | kHasExtFuse)) == 0)
+        return "fuse byte";
+    return kNames[static_cast<size_t>(byte)];
 }
 
 std::vector<AvrField> AvrFieldsOf(const AvrPartData& p) {

@@ -103,19 +103,10 @@ std::string ByteName(std::string_view chip, const GroupDesc& g) {
     if (const auto byte = AvrByteOf(g)) {
         if (const AvrPartData* p = FindAvrPart(std::string(chip))) return AvrByteName(*p, *byte);
     }
-    switch (g.Kind) {
-        case GroupKind::LockBits:
-        case GroupKind::At89Display:
-            return "lock bits";
-        case GroupKind::UserFuse:
-            return "user fuses";
-        case GroupKind::PicConfigWord:
-            return "configuration word";
-        case GroupKind::PicUserIds:
-            return "user IDs";
-        default:
-            return "fuse byte";
-    }
+    if (g.Kind == GroupKind::LockBits || g.Kind == GroupKind::At89Display) return "lock bits";
+    if (g.Kind == GroupKind::UserFuse) return "user fuses";
+    if (g.Kind == GroupKind::PicConfigWord) return "configuration word";
+    return g.Kind == GroupKind::PicUserIds ? "user IDs" : "fuse byte";
 }
 
 uint16_t KeptBits(std::string_view chip, const GroupDesc& g) {

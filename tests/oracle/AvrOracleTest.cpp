@@ -32,13 +32,7 @@ bool SameBit(const std::string& caption, const std::string& name) {
 }
 
 const AvrdudeConf& Avrdude() {
-    static const AvrdudeConf conf = [] {
-        AvrdudeConf c;
-        std::string error;
-        if (!c.Load("/etc/avrdude.conf", error)) ADD_FAILURE() << error;
-        return c;
-    }();
-    return conf;
+    return InstalledAvrdude();
 }
 
 std::string Hex(const Command& c) {

@@ -19,6 +19,7 @@
 #include "tests/oracle/Catalogue.h"
 #include "tests/oracle/Sources.h"
 #include "tests/support/BenchRig.h"
+#include "tests/support/YesPrompts.h"
 
 namespace tondrel::oracle {
 namespace {
@@ -28,17 +29,6 @@ using config::ConfigForm;
 using config::GroupDesc;
 using config::GroupKind;
 using config::LayoutDesc;
-
-class YesToAll : public Prompts {
-  public:
-    bool Ask(const Message& q, QuestionKind) override {
-        asked.push_back(q.Key);
-        return true;
-    }
-    void Inform(const Message&) override {}
-    void Say(const Message&) override {}
-    std::vector<std::string> asked;
-};
 
 // A chip on the bench, its clock forced so that any clock fuse leaves it reachable.
 template <typename Engine>
@@ -58,7 +48,7 @@ struct Desk {
         return out.str();
     }
     testsupport::EngineRig<Engine> rig;
-    YesToAll prompts;
+    testsupport::YesPrompts prompts;
 };
 
 // ---- AVR ----
@@ -146,15 +136,7 @@ class AvrLayoutOnChip : public ::testing::TestWithParam<ChipRecord> {
         }
         return true;
     }
-    static const AvrdudeConf& Avrdude() {
-        static const AvrdudeConf conf = [] {
-            AvrdudeConf c;
-            std::string error;
-            if (!c.Load("/etc/avrdude.conf", error)) ADD_FAILURE() << error;
-            return c;
-        }();
-        return conf;
-    }
+    static const AvrdudeConf& Avrdude() { return InstalledAvrdude(); }
     ChipRecord row_;
     AvrLibcChip libc_;
 };
@@ -380,50 +362,30 @@ TEST(At89LayoutOnChip, S8253FusesAndLocksLandOnTheirDatasheetBits) {
 
 // The configuration words of the programming specifications and data sheets (DS39025 16F87x,
 // DS39582 16F87xA, DS35007 16F84A, DS40300 16F628): the bits each option programs.
-const std::map<std::string, std::map<std::string, uint16_t>>& PicWords() {
-    static const std::map<std::string, std::map<std::string, uint16_t>> words = {
-        {"16F87x",
-         {{"CP1", 0x2020},
-          {"CP0", 0x1010},
-          {"DEBUG", 0x0800},
-          {"WRT", 0x0200},
-          {"CPD", 0x0100},
-          {"LVP", 0x0080},
-          {"BODEN", 0x0040},
-          {"PWRTE", 0x0008},
-          {"WDTE", 0x0004},
-          {"FOSC1", 0x0002},
-          {"FOSC0", 0x0001}}},
-        {"16F87xA",
-         {{"CP", 0x2000},
-          {"DEBUG", 0x0800},
-          {"WRT1", 0x0400},
-          {"WRT0", 0x0200},
-          {"CPD", 0x0100},
-          {"LVP", 0x0080},
-          {"BODEN", 0x0040},
-          {"PWRTE", 0x0008},
-          {"WDTE", 0x0004},
-          {"FOSC1", 0x0002},
-          {"FOSC0", 0x0001}}},
-        {"16F84A",
-         {{"CP", 0x3FF0},
-          {"PWRTE", 0x0008},
-          {"WDTE", 0x0004},
-          {"FOSC1", 0x0002},
-          {"FOSC0", 0x0001}}},
-        {"16F628",
-         {{"CP1", 0x2800},
-          {"CP0", 0x1400},
-          {"CPD", 0x0100},
-          {"LVP", 0x0080},
-          {"BODEN", 0x0040},
-          {"MCLRE", 0x0020},
-          {"FOSC2", 0x0010},
-          {"PWRTE", 0x0008},
-          {"WDTE", 0x0004},
-          {"FOSC1", 0x0002},
-          {"FOSC0", 0x0001}}},
+using OptionBits = std::map<std::string, uint16_t>;
+
+OptionBits With(OptionBits base, const OptionBits& more) {
+    base.insert(more.begin(), more.end());
+    return base;
+}
+
+const std::map<std::string, OptionBits>& PicWords() {
+    // Every family's PWRTE, WDTE and FOSC1:0 sit in bits 3..0.
+    const OptionBits low = {
+        {"PWRTE", 0x0008}, {"WDTE", 0x0004}, {"FOSC1", 0x0002}, {"FOSC0", 0x0001}};
+    const OptionBits f87x =
+        With(low, {{"DEBUG", 0x0800}, {"CPD", 0x0100}, {"LVP", 0x0080}, {"BODEN", 0x0040}});
+    static const std::map<std::string, OptionBits> words = {
+        {"16F87x", With(f87x, {{"CP1", 0x2020}, {"CP0", 0x1010}, {"WRT", 0x0200}})},
+        {"16F87xA", With(f87x, {{"CP", 0x2000}, {"WRT1", 0x0400}, {"WRT0", 0x0200}})},
+        {"16F84A", With(low, {{"CP", 0x3FF0}})},
+        {"16F628", With(low, {{"CP1", 0x2800},
+                              {"CP0", 0x1400},
+                              {"CPD", 0x0100},
+                              {"LVP", 0x0080},
+                              {"BODEN", 0x0040},
+                              {"MCLRE", 0x0020},
+                              {"FOSC2", 0x0010}})},
     };
     return words;
 }

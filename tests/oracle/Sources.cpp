@@ -1,5 +1,7 @@
 #include "tests/oracle/Sources.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -342,6 +344,16 @@ const Correction kAvrdudeCorrections[] = {
 };
 
 }  // namespace
+
+const AvrdudeConf& InstalledAvrdude() {
+    static const AvrdudeConf conf = [] {
+        AvrdudeConf c;
+        std::string error;
+        if (!c.Load("/etc/avrdude.conf", error)) ADD_FAILURE() << error;
+        return c;
+    }();
+    return conf;
+}
 
 void CorrectFromDatasheet(AvrdudePart& part) {
     const std::string desc = part.Get("desc");

@@ -40,6 +40,9 @@ class AvrdudeConf {
     std::map<std::string, AvrdudePart> parts_;  // by id
 };
 
+// /etc/avrdude.conf, read once; a file that does not load fails the test that asked.
+const AvrdudeConf& InstalledAvrdude();
+
 // Where avrdude's part data leaves out or garbles a command the datasheet gives, the
 // datasheet's pattern replaces it (the part is the chip's own, by its Id's description).
 void CorrectFromDatasheet(AvrdudePart& part);
