@@ -101,8 +101,9 @@ signature that is not all 00 or all FF, a PIC device ID) and fails when none doe
 AT89S8252 and AT89S8253 have no signature, so for them this is said to be unchecked.
 
 Options:
-  --port PORT        sim:CHIP[@gen1|@gen1v2|@gen2], sim:empty, sim:none, sim:byteblaster,
-                     sim:byteblastermv, ppdev[:DEVICE], direct[:0xBASE]
+  --port PORT        sim:CHIP[@gen1|@gen1v2|@gen2][@CLOCK], sim:empty, sim:none,
+                     sim:byteblaster, sim:byteblastermv, ppdev[:DEVICE], direct[:0xBASE]
+                     (CLOCK: the board's crystal, such as 16MHz)
                      (default: ppdev on the chosen LPT)
   --lpt 1|2|3        parallel port (default: the stored choice)
   --sim-state FILE   keep the simulated chip's memory in FILE between runs
