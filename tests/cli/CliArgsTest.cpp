@@ -57,6 +57,10 @@ TEST(CliArgs, UsageErrorsSayWhat) {
         {"config", "word", "4000"},  // beyond 14 bits
         {"config", "userid", "9", "1"},
         {"config", "userid", "0", "G"},
+        {"config", "userid", "8192", "1"},  // 0x2000 is written as such, not in decimal
+        {"config", "userid", "+1", "1"},
+        {"config", "write", "GroupBox3", "FL7=off", "FL7=off"},  // repeated, or contradictory:
+        {"config", "set", "CKSEL=0010", "cksel=0000"},           // either is a usage error
         {"config", "mode", "one"},
         {"--lpt", "4", "search"},
         {"--lang", "fr", "search"},
