@@ -246,6 +246,20 @@ Status ConfigForm::CheckReadBack(size_t gi, uint16_t written, const WriteChange&
     return Status::Error("CfgWriteRefused", ByteName(chip_, g), BitNames(chip_, g, differ));
 }
 
+// The AT89S protection mode chosen as the n-th programs lock bits 1 to n: the display re-read
+// after it must show each of them programmed.
+Status ConfigForm::CheckLockBitsTook(const std::string& display) {
+    if (!answered_) return Status::Error("CfgNoAnswerAfterWrite", ByteName(chip_, Group(display)));
+    std::string missing;
+    for (size_t bit = 1; bit <= mode_ + 1; ++bit) {
+        const std::string box = "lb" + std::to_string(bit);
+        if (HasBox(box) && !Box(box).Ticked)
+            missing += (missing.empty() ? "LB" : ", LB") + std::to_string(bit);
+    }
+    if (missing.empty()) return {};
+    return Status::Error("CfgWriteRefused", ByteName(chip_, Group(display)), missing);
+}
+
 Status ConfigForm::Write(const std::string& groupName) {
     const size_t gi = GroupIndex(groupName);
     const GroupDesc& g = layout_.Groups[gi];
@@ -368,7 +382,10 @@ Status ConfigForm::ApplyMode() {
             engine_.SetPortBase(portBase_);
         }
         for (const Command& c : mode.Commands) Bracketed(c);
-        if (!m.RefreshAfter.empty()) Refresh(m.RefreshAfter);
+        if (!m.RefreshAfter.empty()) {
+            Refresh(m.RefreshAfter);
+            if (Status held = CheckLockBitsTook(m.RefreshAfter); !held) return held;
+        }
         prompts_->Inform(Msg(kMsgLockDone));
         return {};
     }

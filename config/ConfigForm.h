@@ -103,6 +103,7 @@ class ConfigForm {
     // The questions a change needs, asked in turn; false at the first answer other than Yes.
     bool Confirm(const GroupDesc& g, const WriteChange& change);
     Status CheckReadBack(size_t group, uint16_t written, const WriteChange& change);
+    Status CheckLockBitsTook(const std::string& display);
 
     const LayoutDesc& layout_;
     Tpro& engine_;

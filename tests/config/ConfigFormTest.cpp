@@ -487,6 +487,7 @@ TEST(ConfigAt89, S51Mode3SendsFourCommandsThenOneRead) {
 
     b.Take();
     f.SelectMode(2);
+    b.engine.replies[{0x24, 0x00, 0x00}] = 0x1C;  // the chip takes the mode: LB3..LB1 read 1
     f.Press("BitBtn3");
     const std::string caption = f.Layout().Modes->Modes[2].Caption;
     EXPECT_EQ(b.Take(), Cat({{"msg ", "ask CfgModeConfirm(" + caption + ")", "I"},
@@ -496,6 +497,13 @@ TEST(ConfigAt89, S51Mode3SendsFourCommandsThenOneRead) {
                              Bracket(Cmd(0xAC, 0xE3, 0, 0)),
                              Bracket(Cmd(0x24, 0, 0, 0)),
                              {"info CfgLockDone"}}));
+
+    // A chip that kept LB2 unprogrammed fails the mode, naming the bit.
+    b.engine.replies[{0x24, 0x00, 0x00}] = 0x14;
+    const Status refused = f.ApplyMode();
+    EXPECT_EQ(refused.Key(), "CfgWriteRefused");
+    EXPECT_EQ(refused.Error().Args.back(), "LB2");
+    b.Take();
 
     f.SelectMode(1);
     b.prompts.answers = {false};
