@@ -3,6 +3,7 @@
 #include <set>
 
 #include "common/Text.h"
+#include "config/ConfigCommands.h"
 
 namespace tondrel::cli {
 
@@ -33,9 +34,20 @@ const std::vector<std::pair<std::string, Arity>>& Commands() {
     return commands;
 }
 
+// The options that only switch something on.
+bool* FlagOf(const std::string& name, CliArgs& out) {
+    if (name == "--no-verify") return &out.NoVerify;
+    if (name == "--write-ff") return &out.WriteFF;
+    if (name == "--yes-end-serial-programming") return &out.YesEndSerial;
+    if (name == "--yes-external-clock") return &out.YesExternalClock;
+    if (name == "--yes-lock") return &out.YesLock;
+    if (name == "--dry-run" && out.Command == "config") return &out.DryRun;
+    return nullptr;
+}
+
 const std::set<std::string>& ConfigVerbs() {
-    static const std::set<std::string> verbs = {"show",   "write", "mode", "calibration",
-                                                "userid", "word",  "erase"};
+    static const std::set<std::string> verbs = {"show",        "write",  "set",  "mode",
+                                                "calibration", "userid", "word", "erase"};
     return verbs;
 }
 
@@ -67,9 +79,14 @@ Commands:
   mode MCU|ALTERA|XILINX|LATTICE|EPROM3|ARM|MSP430
                            switch the adapter's download mode
   tool-path MODE PATH      store the external program launched for MODE
-  config show              the configuration bits of the chip (groups, boxes, states)
+  config show              the configuration bytes of the chip as hex, then each field as
+                           NAME=value (meaning), then the boxes and their states
+  config set NAME=VALUE ...
+                           set fields (CKSEL=0010 EESAVE=0), whole bytes (lfuse=0xE2, hfuse,
+                           efuse, lock) or boxes (FL1=on), then write and read back each byte
   config write GROUP BOX=on|off ...
                            tick or clear boxes of GROUP as clicks would, then write it
+      --dry-run            say what a config write would change and write nothing
   config mode N            apply protection mode N (1-based)
   config calibration       read the calibration bytes
   config userid N WORD     write PIC user ID N (0..3) as WORD (hexadecimal)
@@ -84,9 +101,10 @@ signature that is not all 00 or all FF, a PIC device ID) and fails when none doe
 AT89S8252 and AT89S8253 have no signature, so for them this is said to be unchecked.
 
 Options:
-  --port PORT        sim:CHIP[@gen1|@gen1v2|@gen2], sim:empty, sim:none, sim:byteblaster,
-                     sim:byteblastermv, ppdev[:DEVICE], direct[:0xBASE],
+  --port PORT        sim:CHIP[@gen1|@gen1v2|@gen2][@CLOCK], sim:empty, sim:none,
+                     sim:byteblaster, sim:byteblastermv, ppdev[:DEVICE], direct[:0xBASE],
                      ftdi[:VID:PID[:SERIAL]] (a USB bit-bang adapter: AT89S and AVR only)
+                     (CLOCK: the board's crystal, such as 16MHz)
                      (default: ppdev on the chosen LPT)
   --ftdi-pins MAP    bit-bang pins of an FTDI adapter, e.g. RESET=4,SCK=0,MOSI=2,MISO=1,BUFF=~3
                      (default: the FT232R ISP boards' RESET=4,SCK=0,MOSI=2,MISO=1)
@@ -108,9 +126,13 @@ Options:
                      without a terminal, the answer that destroys nothing (No to erasing
                      or overwriting, Yes to "terminate?")
   --yes-end-serial-programming
-                     answer Yes to a configuration write after which the chip can no
-                     longer be programmed serially (RSTDISBL, DWEN, SPIEN, SerialPrg);
-                     --yes alone does not
+                     with --yes: answer Yes to a configuration write after which the chip
+                     no longer answers serial programming (RSTDISBL, DWEN, SPIEN, SerialPrg)
+  --yes-external-clock
+                     with --yes: answer Yes to a clock source other than the internal RC
+                     (the chip then runs only on the board's crystal or clock)
+  --yes-lock         with --yes: answer Yes to lock bits and code protection (CP, CPD)
+                     --yes alone answers none of these three
   --quiet            print results and errors only (errors always go to standard error)
   -h, --help         this text
   --version          print the program's version
@@ -205,15 +227,9 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
                 if (!take(out.AutoFlash)) return false;
             } else if (name == "--eeprom" && out.Command == "auto") {
                 if (!take(out.AutoEEPROM)) return false;
-            } else if (name == "--no-verify") {
+            } else if (bool* flag = FlagOf(name, out)) {
                 if (!noValue()) return false;
-                out.NoVerify = true;
-            } else if (name == "--write-ff") {
-                if (!noValue()) return false;
-                out.WriteFF = true;
-            } else if (name == "--yes-end-serial-programming") {
-                if (!noValue()) return false;
-                out.YesEndSerial = true;
+                *flag = true;
             } else if (name == "--yes" || name == "--no") {
                 if (!noValue()) return false;
                 out.Answer = name == "--yes";
@@ -287,11 +303,12 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
             return false;
         }
         const size_t need_args = verb == "write"    ? 2
+                                 : verb == "set"    ? 2
                                  : verb == "mode"   ? 2
                                  : verb == "userid" ? 3
                                  : verb == "word"   ? 2
                                                     : 1;
-        const bool open = verb == "write";
+        const bool open = verb == "write" || verb == "set";
         if (out.Args.size() < need_args || (!open && out.Args.size() != need_args)) {
             error = "wrong number of arguments for config " + verb + " (try --help)";
             return false;
@@ -302,8 +319,15 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
             error = "config mode takes a protection mode number, not '" + a[1] + "'";
             return false;
         }
-        if (verb == "userid" && !ParseNumber(a[1], NumberStyle::Decimal, 0, 3) &&
-            !ParseNumber(a[1], NumberStyle::DecimalOrHex, 0x2000, 0x2003)) {
+        // One reading of the settings and the numbers for the parser and the command.
+        if (open) {
+            const std::vector<std::string> settings(a.begin() + (verb == "write" ? 2 : 1), a.end());
+            if (const auto twice = config::RepeatedName(settings)) {
+                error = "config " + verb + " names " + *twice + " twice";
+                return false;
+            }
+        }
+        if (verb == "userid" && !config::ParseUserIdIndex(a[1])) {
             error = "config userid takes an ID number 0..3 (or 0x2000..0x2003), not '" + a[1] + "'";
             return false;
         }

@@ -20,6 +20,9 @@ struct CliArgs {
     std::optional<bool> VerifyAfter;  // --[no-]verify-after; unset = the stored choice
     std::optional<bool> Answer;       // --yes / --no
     bool YesEndSerial = false;        // --yes-end-serial-programming
+    bool YesExternalClock = false;    // --yes-external-clock
+    bool YesLock = false;             // --yes-lock
+    bool DryRun = false;              // config --dry-run: say what a write would do, send nothing
     bool Quiet = false;
     bool Help = false;
     bool Version = false;  // --version

@@ -206,6 +206,7 @@ class Runner {
             return kFailed;
         }
         config::ConfigForm& form = **opened;
+        form.SetDryRun(args_.DryRun);
         const auto& a = args_.Args;
         const std::string& verb = a[0];
         Status result;
@@ -213,6 +214,8 @@ class Runner {
             view_.Result(config::DescribeForm(form));
         } else if (verb == "write") {
             result = config::WriteGroupSettings(form, a[1], {a.begin() + 2, a.end()});
+        } else if (verb == "set") {
+            result = config::SetFields(form, {a.begin() + 1, a.end()});
         } else if (verb == "mode") {
             // The command line checked the number already.
             const auto mode = ParseNumber(a[1], NumberStyle::Decimal, 1, 99);
@@ -230,7 +233,8 @@ class Runner {
         }
         if (!result) {
             view_.Error(view_.Text(result.Error()));
-            return kFailed;
+            // Two settings of one bit contradict or repeat each other: a usage error.
+            return result.Key() == "CfgBoxTwice" ? kUsage : kFailed;
         }
         if (auto port = session_.TakePortError(); !port) {
             view_.Error(view_.Text(port.Error()));

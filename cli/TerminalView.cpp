@@ -58,14 +58,28 @@ void TerminalView::SetProgress(int32_t position) {
 bool TerminalView::Ask(const Message& question, QuestionKind kind) {
     EndProgressLine();
     const std::string text = Text(question);
-    // A Yes that can leave the chip for a high-voltage programmer is given only by its own
-    // option: --yes does not give it.
-    const bool endsSerial = kind == QuestionKind::EndsSerialProgramming;
-    const std::optional<bool> answer =
-        endsSerial ? (options_.YesEndSerial
-                          ? std::optional<bool>(true)
-                          : (options_.Answer == false ? std::optional<bool>(false) : std::nullopt))
-                   : options_.Answer;
+    // A Yes that can leave the chip for a high-voltage programmer, without a clock, or locked
+    // is given only by --yes together with the option of its class.
+    const char* flagName = nullptr;
+    bool flag = false;
+    switch (kind) {
+        case QuestionKind::EndsSerialProgramming:
+            flagName = "--yes-end-serial-programming";
+            flag = options_.YesEndSerial;
+            break;
+        case QuestionKind::ExternalClock:
+            flagName = "--yes-external-clock";
+            flag = options_.YesExternalClock;
+            break;
+        case QuestionKind::Locks:
+            flagName = "--yes-lock";
+            flag = options_.YesLock;
+            break;
+        default:
+            break;
+    }
+    std::optional<bool> answer = options_.Answer;
+    if (flagName && answer == true && !flag) answer.reset();
     if (answer) {
         if (!options_.Quiet)
             std::fprintf(out_, "%s %s\n", text.c_str(), *answer ? "[yes]" : "[no]");
@@ -83,8 +97,10 @@ bool TerminalView::Ask(const Message& question, QuestionKind kind) {
         std::fprintf(err_, "%s [yes: nobody to answer; give --no to go on]\n", text.c_str());
         return true;
     }
-    std::fprintf(err_, "%s [no: give %s to answer yes]\n", text.c_str(),
-                 endsSerial ? "--yes-end-serial-programming" : "--yes");
+    if (flagName)
+        std::fprintf(err_, "%s [no: give --yes %s to answer yes]\n", text.c_str(), flagName);
+    else
+        std::fprintf(err_, "%s [no: give --yes to answer yes]\n", text.c_str());
     return false;
 }
 

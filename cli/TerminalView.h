@@ -13,10 +13,13 @@ namespace tondrel::cli {
 struct TerminalOptions {
     bool Quiet = false;
     std::optional<bool> Answer;  // --yes / --no
-    bool YesEndSerial = false;   // --yes-end-serial-programming: those questions need their own
-    int Language = 0;            // the first-start language choice: 1 English, 2 Chinese
-    bool ProgressBar = false;    // draw on Err (only when it is a terminal)
-    bool AskOnTerminal = false;  // stdin is a terminal: ask the questions there
+    // The configuration hazards are answered Yes only by --yes together with their own option.
+    bool YesEndSerial = false;      // --yes-end-serial-programming
+    bool YesExternalClock = false;  // --yes-external-clock
+    bool YesLock = false;           // --yes-lock
+    int Language = 0;               // the first-start language choice: 1 English, 2 Chinese
+    bool ProgressBar = false;       // draw on Err (only when it is a terminal)
+    bool AskOnTerminal = false;     // stdin is a terminal: ask the questions there
 };
 
 class TerminalView : public core::View {

@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
     options.Quiet = args.Quiet;
     options.Answer = args.Answer;
     options.YesEndSerial = args.YesEndSerial;
+    options.YesExternalClock = args.YesExternalClock;
+    options.YesLock = args.YesLock;
     options.Language = args.Language;
     options.ProgressBar = isatty(STDERR_FILENO) != 0;
     options.AskOnTerminal = isatty(STDIN_FILENO) != 0;

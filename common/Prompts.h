@@ -8,15 +8,19 @@
 
 namespace tondrel {
 
-// How much a Yes to a question can cost. A window shows Destructive and EndsSerialProgramming
-// with the question icon and No as the default button; a terminal answers them only when told
-// explicitly. With nobody to answer, a terminal takes the answer that destroys nothing: No,
-// except for StopsOperation, where Yes is that answer.
+// How much a Yes to a question can cost. A window shows every kind but Routine with the
+// question icon and No as the default button; a terminal answers them only when told
+// explicitly, and the three configuration hazards only with their own option besides --yes.
+// With nobody to answer, a terminal takes the answer that destroys nothing: No, except for
+// StopsOperation, where Yes is that answer.
 enum class QuestionKind : uint8_t {
     Routine,                // the designed confirmation boxes
     Destructive,            // erases or overwrites data on the chip (chip erase, ...)
     EndsSerialProgramming,  // a configuration write after which serial programming is gone
     StopsOperation,         // "terminate?": Yes stops before anything is written or erased
+    ExternalClock,          // a configuration write after which the chip needs a board's clock
+    Locks,                  // lock bits or code protection: memory unreadable or unwritable
+    SlowsChip,              // the chip will run slower (CKDIV8, a 128 kHz or 32 kHz source)
 };
 
 class Prompts {

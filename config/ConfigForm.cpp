@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "common/Text.h"
+#include "config/Consequences.h"
 
 namespace tondrel::config {
 namespace {
@@ -24,9 +25,15 @@ uint8_t HexPairToByte(char c1, char c2) {
     return static_cast<uint8_t>(16 * HexDigitValue(c1) + HexDigitValue(c2));
 }
 
-ConfigForm::ConfigForm(const LayoutDesc& layout, Tpro& engine, int32_t portBase, Prompts& prompts)
-    : layout_(layout), engine_(engine), portBase_(portBase), prompts_(&prompts) {
+ConfigForm::ConfigForm(const LayoutDesc& layout, Tpro& engine, int32_t portBase, Prompts& prompts,
+                       std::string chip)
+    : layout_(layout),
+      engine_(engine),
+      portBase_(portBase),
+      prompts_(&prompts),
+      chip_(chip.empty() && !layout.ChipNames.empty() ? layout.ChipNames.front() : chip) {
     for (const GroupDesc& g : layout_.Groups) {
+        readValue_.push_back(g.WriteBase);
         std::vector<BoxState> states;
         for (const BoxDesc& b : g.Boxes) states.push_back({false, !b.Disabled});
         boxes_.push_back(std::move(states));
@@ -84,7 +91,7 @@ const BoxState& ConfigForm::Box(const std::string& boxName) const {
 // ---- chip access ----
 
 uint16_t ConfigForm::Bracketed(const Command& c) {
-    (void)engine_.EnterProgramming();
+    answered_ = engine_.EnterProgramming().Ok();
     const uint16_t reply = engine_.RawCommand(c.B1, c.B2, c.B3, c.B4).ValueOr(0);
     (void)engine_.LeaveProgramming();
     return reply;
@@ -93,14 +100,23 @@ uint16_t ConfigForm::Bracketed(const Command& c) {
 uint16_t ConfigForm::Send(const Command& c) {
     // A PIC group reads a configuration-memory word; the engine enters and leaves programming
     // mode for it by itself.
-    if (layout_.Fam == Family::Pic) return engine_.ReadConfigWord(c.B1).ValueOr(0);
+    if (layout_.Fam == Family::Pic) {
+        const auto word = engine_.ReadConfigWord(c.B1);
+        answered_ = word.Ok();
+        return word.ValueOr(0);
+    }
     return Bracketed(c);
+}
+
+uint16_t ConfigForm::ReadValue(const std::string& groupName) const {
+    return readValue_[GroupIndex(groupName)];
 }
 
 // ---- reads ----
 
 void ConfigForm::ShowBits(size_t group, size_t read, uint16_t value) {
     const GroupDesc& g = layout_.Groups[group];
+    if (read == 0) readValue_[group] = value;
     for (size_t i = 0; i < g.Boxes.size(); ++i) {
         const BoxDesc& b = g.Boxes[i];
         if (static_cast<size_t>(b.Read) != read) continue;
@@ -114,6 +130,7 @@ void ConfigForm::RefreshLockBits(size_t group) {
     auto& states = boxes_[group];
     for (BoxState& s : states) s = {true, true};
     const uint16_t v = Bracketed(layout_.Groups[group].Reads.at(0));
+    readValue_[group] = v;
     // A programmed lock bit can only be returned to 1 by a chip erase: it stays ticked and the
     // user cannot untick it, so a later write sends it as 0 again.
     const GroupDesc& g = layout_.Groups[group];
@@ -159,22 +176,6 @@ uint16_t ConfigForm::ValueToWrite(const std::string& groupName) const {
     return v;
 }
 
-std::string ConfigForm::SerialHazards(size_t group) const {
-    const GroupDesc& g = layout_.Groups[group];
-    std::string names;
-    for (size_t i = 0; i < g.Boxes.size(); ++i) {
-        const bool ticked = boxes_[group][i].Ticked;
-        const Hazard h = g.Boxes[i].Danger;
-        if ((h == Hazard::EndsSerialWhenTicked && ticked) ||
-            (h == Hazard::EndsSerialWhenUnticked && !ticked) ||
-            (h == Hazard::EndsSerialWhenChanged && ticked != readTicked_[group][i])) {
-            if (!names.empty()) names += ", ";
-            names += g.Boxes[i].Caption + (ticked ? "=0" : "=1");
-        }
-    }
-    return names;
-}
-
 void ConfigForm::WriteUserIds(size_t group) {
     const GroupDesc& g = layout_.Groups[group];
     for (size_t n = 0; n < edits_.size(); ++n) {
@@ -188,26 +189,106 @@ void ConfigForm::WriteUserIds(size_t group) {
     }
 }
 
-bool ConfigForm::Write(const std::string& groupName) {
+Status ConfigForm::WriteValue(const std::string& groupName, uint16_t value) {
     const size_t gi = GroupIndex(groupName);
     const GroupDesc& g = layout_.Groups[gi];
-    if (g.Form == WriteForm::None) return false;
+    for (size_t i = 0; i < g.Boxes.size(); ++i) {
+        const uint16_t mask = g.Boxes[i].WriteMask;
+        if (mask == 0) continue;
+        const bool ticked = (value & mask) != mask;
+        BoxState& state = boxes_[gi][i];
+        if (state.Ticked == ticked) continue;
+        if (!state.Enabled)
+            return Status::Error(g.Kind == GroupKind::LockBits ? "CfgBoxLocked" : "CfgBoxFixed",
+                                 g.Boxes[i].Name, g.Boxes[i].Caption);
+        state.Ticked = ticked;
+    }
+    return Write(groupName);
+}
+
+bool ConfigForm::Confirm(const GroupDesc& g, const WriteChange& change) {
+    auto has = [&change](Effect e) {
+        for (const Consequence& c : change.Effects)
+            if (c.What == e) return true;
+        return false;
+    };
+    // The designed lock question stays, with the change it makes and No as its default once
+    // it programs a bit.
+    if (g.Kind == GroupKind::LockBits &&
+        !prompts_->Ask(Msg(kMsgLockConfirm, change.Text),
+                       has(Effect::Locks) ? QuestionKind::Locks : QuestionKind::Routine))
+        return false;
+    for (Effect e : {Effect::EndsSerial, Effect::NeedsClock, Effect::Slows, Effect::Locks}) {
+        if (!has(e) || (e == Effect::Locks && g.Kind == GroupKind::LockBits)) continue;
+        if (!prompts_->Ask(QuestionFor(change, e), KindOf(e))) return false;
+    }
+    return true;
+}
+
+Status ConfigForm::CheckReadBack(size_t gi, uint16_t written, const WriteChange& change) {
+    const GroupDesc& g = layout_.Groups[gi];
+    bool gone = false;  // the write meant to leave the chip unreachable from here
+    for (const Consequence& c : change.Effects)
+        gone = gone || c.What == Effect::EndsSerial || c.What == Effect::NeedsClock;
+    const uint16_t kept = KeptBits(chip_, g);
+    const uint16_t differ = static_cast<uint16_t>((readValue_[gi] ^ written) & kept);
+    if (gone && (!answered_ || differ != 0)) {
+        prompts_->Say(Msg("CfgChipGoneAsAsked", change.Text));
+        return {};
+    }
+    if (!answered_) return Status::Error("CfgNoAnswerAfterWrite", ByteName(chip_, g));
+    if (differ == 0) return {};
+    // An AVR whose LB1 is programmed keeps its fuses: say so rather than leave a guess.
+    if (layout_.Fam == Family::Avr && g.Kind == GroupKind::Fuse &&
+        (Bracketed(kReadLock) & 0x01) == 0)
+        return Status::Error("CfgWriteRefusedLocked", ByteName(chip_, g),
+                             BitNames(chip_, g, differ));
+    return Status::Error("CfgWriteRefused", ByteName(chip_, g), BitNames(chip_, g, differ));
+}
+
+// The AT89S protection mode chosen as the n-th programs lock bits 1 to n: the display re-read
+// after it must show each of them programmed.
+Status ConfigForm::CheckLockBitsTook(const std::string& display) {
+    if (!answered_) return Status::Error("CfgNoAnswerAfterWrite", ByteName(chip_, Group(display)));
+    std::string missing;
+    for (size_t bit = 1; bit <= mode_ + 1; ++bit) {
+        const std::string box = "lb" + std::to_string(bit);
+        if (HasBox(box) && !Box(box).Ticked)
+            missing += (missing.empty() ? "LB" : ", LB") + std::to_string(bit);
+    }
+    if (missing.empty()) return {};
+    return Status::Error("CfgWriteRefused", ByteName(chip_, Group(display)), missing);
+}
+
+Status ConfigForm::Write(const std::string& groupName) {
+    const size_t gi = GroupIndex(groupName);
+    const GroupDesc& g = layout_.Groups[gi];
+    if (g.Form == WriteForm::None) return Status::Error("CfgGroupNotWritable", g.Name);
 
     if (g.Kind == GroupKind::PicUserIds) {
+        if (dryRun_) {
+            prompts_->Say(Msg("CfgDryRun", ByteName(chip_, g)));
+            return {};
+        }
         WriteUserIds(gi);
         Refresh(groupName);
         prompts_->Inform(Msg(kMsgDone));
-        return true;
+        return {};
     }
-    if (g.Kind == GroupKind::LockBits &&
-        !prompts_->Ask(Msg(kMsgLockConfirm), QuestionKind::Routine))
-        return false;
-    const std::string hazards = SerialHazards(gi);
-    if (!hazards.empty() &&
-        !prompts_->Ask(Msg("CfgEndsSerial", hazards), QuestionKind::EndsSerialProgramming))
-        return false;
-
     const uint16_t v = ValueToWrite(groupName);
+    const WriteChange change = DescribeWrite(chip_, g, readValue_[gi], v);
+    if (dryRun_) {
+        prompts_->Say(Msg("CfgDryRun", change.Text));
+        for (Effect e : {Effect::EndsSerial, Effect::NeedsClock, Effect::Slows, Effect::Locks})
+            for (const Consequence& c : change.Effects)
+                if (c.What == e) {
+                    prompts_->Say(QuestionFor(change, e));
+                    break;
+                }
+        return {};
+    }
+    if (!Confirm(g, change)) return Status::Error("CfgCancelled");
+
     Command c = g.Write;
     switch (g.Form) {
         case WriteForm::ValueInB4:
@@ -217,30 +298,20 @@ bool ConfigForm::Write(const std::string& groupName) {
             c.B2 = static_cast<uint8_t>(v);
             break;
         case WriteForm::PicWord:
-            break;
         case WriteForm::None:
-            return false;
+            break;
     }
     if (g.Form == WriteForm::PicWord)
         (void)engine_.WriteConfigWord(c.B1, v);
     else
         Send(c);
 
-    switch (g.Kind) {
-        case GroupKind::PicConfigWord:
-            // The PIC dialogs re-read before they report.
-            Refresh(groupName);
-            prompts_->Inform(Msg(kMsgDone));
-            break;
-        case GroupKind::LockModeStatus:
-            // The lock-mode fuse write reports nothing; the status shows the result.
-            Refresh(groupName);
-            break;
-        default:
-            prompts_->Inform(Msg(kMsgDone));
-            Refresh(groupName);
-    }
-    return true;
+    // What the chip now holds, compared with what was sent, before anything is reported done.
+    Refresh(groupName);
+    if (Status held = CheckReadBack(gi, v, change); !held) return held;
+    // The lock-mode fuse write reports nothing; the status shows the result.
+    if (g.Kind != GroupKind::LockModeStatus) prompts_->Inform(Msg(kMsgDone));
+    return {};
 }
 
 // ---- user actions ----
@@ -252,6 +323,14 @@ bool ConfigForm::Click(const std::string& boxName) {
     if (!s.Enabled) return false;
     s.Ticked = !s.Ticked;
     const BoxDesc& b = layout_.Groups[w.Group].Boxes[w.Box];
+    // RCEN unprogrammed takes the AT90S2343 off its internal RC: it then needs the board's clock.
+    if (b.Immediate && b.Caption == "RCEN FUSE" && !s.Ticked &&
+        !prompts_->Ask(
+            Msg("CfgNeedsClock", "fuse byte: RCEN 0 → 1", "internal RC → external clock on CLOCK"),
+            QuestionKind::ExternalClock)) {
+        s.Ticked = true;
+        return true;
+    }
     if (b.Immediate) {
         // Ticked programs the fuse (0xBE), unticked leaves it unprogrammed (0xBF).
         Bracketed({0xAC, static_cast<uint8_t>(s.Ticked ? 0xBE : 0xBF), 0x00, 0x00});
@@ -285,30 +364,41 @@ Message ConfigForm::ReadCalibration() {
     return text;
 }
 
-bool ConfigForm::ApplyMode() {
-    if (!layout_.Modes) return false;
+Status ConfigForm::ApplyMode() {
+    if (!layout_.Modes) return Status::Error("CfgNoModes", layout_.ClassName);
     const ModeGroupDesc& m = *layout_.Modes;
     const ModeDesc& mode = m.Modes.at(mode_);
+    if (dryRun_) {
+        prompts_->Say(
+            Msg("CfgDryRun", "lock mode " + std::to_string(mode_ + 1) + ": " + mode.Caption));
+        return {};
+    }
     if (m.Style == ModeStyle::At89) {
         prompts_->Say(Message{});
-        if (!prompts_->Ask(Msg("CfgModeConfirm", mode.Caption), QuestionKind::Routine))
-            return false;
+        if (!prompts_->Ask(Msg("CfgModeConfirm", mode.Caption), QuestionKind::Locks))
+            return Status::Error("CfgCancelled");
         if (m.ReinitBefore) {
             engine_.InitPinMap();
             engine_.SetPortBase(portBase_);
         }
         for (const Command& c : mode.Commands) Bracketed(c);
-        if (!m.RefreshAfter.empty()) Refresh(m.RefreshAfter);
+        if (!m.RefreshAfter.empty()) {
+            Refresh(m.RefreshAfter);
+            if (Status held = CheckLockBitsTook(m.RefreshAfter); !held) return held;
+        }
         prompts_->Inform(Msg(kMsgLockDone));
-        return true;
+        return {};
     }
-    // The older AVRs take the lock command inside one programming session, unconfirmed.
+    // The older AVRs take the lock command inside one programming session.
+    if (!prompts_->Ask(Msg("CfgLocks", "lock mode " + std::to_string(mode_ + 1), mode.Caption),
+                       QuestionKind::Locks))
+        return Status::Error("CfgCancelled");
     (void)engine_.EnterProgramming();
     for (const Command& c : mode.Commands) (void)engine_.RawCommand(c.B1, c.B2, c.B3, c.B4);
     (void)engine_.LeaveProgramming();
     if (!m.RefreshAfter.empty()) Refresh(m.RefreshAfter);
     prompts_->Inform(Msg(kMsgModeDone));
-    return true;
+    return {};
 }
 
 bool ConfigForm::FullErase() {
@@ -321,13 +411,14 @@ bool ConfigForm::FullErase() {
 
 bool ConfigForm::Press(const std::string& button) {
     if (button.empty()) return false;
+    lastOutcome_ = {};
     for (const GroupDesc& g : layout_.Groups) {
         if (g.RefreshButton.Name == button) {
             Refresh(g.Name);
             return true;
         }
         if (g.WriteButton.Name == button) {
-            Write(g.Name);
+            lastOutcome_ = Write(g.Name);
             return true;
         }
     }
@@ -336,7 +427,7 @@ bool ConfigForm::Press(const std::string& button) {
         return true;
     }
     if (layout_.Modes && layout_.Modes->Ok.Name == button) {
-        ApplyMode();
+        lastOutcome_ = ApplyMode();
         return true;
     }
     if (layout_.Erase.Name == button) {
@@ -350,7 +441,7 @@ std::unique_ptr<ConfigForm> OpenConfigForm(std::string_view chip, Tpro& engine, 
                                            Prompts& prompts) {
     const LayoutDesc* layout = FindLayout(chip);
     if (!layout) return nullptr;
-    auto form = std::make_unique<ConfigForm>(*layout, engine, portBase, prompts);
+    auto form = std::make_unique<ConfigForm>(*layout, engine, portBase, prompts, std::string(chip));
     form->Open();
     return form;
 }

@@ -19,6 +19,8 @@ inline constexpr const char* kMsgModeDone = "CfgModeDone";
 inline constexpr const char* kMsgLockDone = "CfgLockDone";
 inline constexpr const char* kMsgLockConfirm = "CfgLockConfirm";
 
+struct WriteChange;
+
 struct BoxState {
     bool Ticked = false;
     bool Enabled = true;
@@ -26,9 +28,19 @@ struct BoxState {
 
 class ConfigForm {
   public:
-    ConfigForm(const LayoutDesc& layout, Tpro& engine, int32_t portBase, Prompts& prompts);
+    // `chip`: the catalogue name of the chip on the adapter (the layout may serve several);
+    // empty = the layout's first.
+    ConfigForm(const LayoutDesc& layout, Tpro& engine, int32_t portBase, Prompts& prompts,
+               std::string chip = {});
 
     const LayoutDesc& Layout() const { return layout_; }
+    const std::string& ChipName() const { return chip_; }
+    // With a dry run, a write says what it would change and sends nothing.
+    void SetDryRun(bool on) { dryRun_ = on; }
+    // The value a group's last read gave (its first read command's reply).
+    uint16_t ReadValue(const std::string& groupName) const;
+    // What the last pressed button's action came to (fine, cancelled, refused by the chip).
+    const Status& LastOutcome() const { return lastOutcome_; }
     // Where the questions and messages go from now on (a window puts its own boxes in front).
     void SetPrompts(Prompts& prompts) { prompts_ = &prompts; }
 
@@ -56,13 +68,18 @@ class ConfigForm {
 
     // ---- the routines behind the buttons ----
     void Refresh(const std::string& groupName);
-    // True when the write was sent, false when a confirmation was answered other than Yes or the
-    // group cannot be written.
-    bool Write(const std::string& groupName);
+    // Writes the group as its boxes stand, after the questions its consequences need, then
+    // reads it back: fine only when the chip holds what was written. Fails when a question
+    // was answered other than Yes ("CfgCancelled"), the group cannot be written, or the chip
+    // kept other bits ("CfgWriteRefused", naming them).
+    Status Write(const std::string& groupName);
+    // Writes the group as `value` would tick its boxes, as Write does.
+    Status WriteValue(const std::string& groupName, uint16_t value);
     // Reads the calibration bytes and shows them; returns what was shown.
     Message ReadCalibration();
-    // Sets the protection mode selected; false when the user did not confirm.
-    bool ApplyMode();
+    // Sets the protection mode selected, after its question; "CfgCancelled" when the user did
+    // not confirm.
+    Status ApplyMode();
     // PIC: erase everything, code protection included, after a confirmation.
     bool FullErase();
 
@@ -82,13 +99,21 @@ class ConfigForm {
     void ShowBits(size_t group, size_t read, uint16_t value);
     void RefreshLockBits(size_t group);
     void RefreshUserIds(size_t group);
-    std::string SerialHazards(size_t group) const;
     void WriteUserIds(size_t group);
+    // The questions a change needs, asked in turn; false at the first answer other than Yes.
+    bool Confirm(const GroupDesc& g, const WriteChange& change);
+    Status CheckReadBack(size_t group, uint16_t written, const WriteChange& change);
+    Status CheckLockBitsTook(const std::string& display);
 
     const LayoutDesc& layout_;
     Tpro& engine_;
     int32_t portBase_;
     Prompts* prompts_;
+    std::string chip_;
+    bool dryRun_ = false;
+    bool answered_ = true;  // the last read's programming enable (or PIC read) worked
+    Status lastOutcome_;
+    std::vector<uint16_t> readValue_;
     std::vector<std::vector<BoxState>> boxes_;
     std::vector<std::vector<bool>> readTicked_;  // each box as the last read of its group left it
     std::vector<std::string> edits_;

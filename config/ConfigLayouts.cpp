@@ -15,10 +15,9 @@ constexpr Command kWriteInB2{0xAC, 0x00, 0x00, 0x00};
 const char* const kRefresh = kRefreshCaption;
 const char* const kWrite = kWriteCaption;
 
-// Markers for the bit lists below.
+// Markers for the bit lists below. What a write of a bit does to the chip is not the layout's to
+// say: the chip's own data tells (config/Consequences).
 constexpr int D = 1;          // disabled by the layout
-constexpr int Ticked = 2;     // programming it ends serial programming (RSTDISBL, DWEN)
-constexpr int Unticked = 4;   // leaving it unprogrammed ends serial programming (SPIEN)
 constexpr int ShownOnly = 8;  // read and shown, but the chip takes the bit as 1 in a write
 
 struct Bit {
@@ -34,8 +33,6 @@ BoxDesc AvrBox(const std::string& prefix, const Bit& b) {
     box.ReadBit = b.N;
     box.WriteMask = (b.Flags & ShownOnly) ? 0 : static_cast<uint16_t>(1u << b.N);
     box.Disabled = (b.Flags & D) != 0;
-    if (b.Flags & Ticked) box.Danger = Hazard::EndsSerialWhenTicked;
-    if (b.Flags & Unticked) box.Danger = Hazard::EndsSerialWhenUnticked;
     return box;
 }
 
@@ -105,9 +102,9 @@ const std::initializer_list<Bit> kHighMega16 = {{7, "OCDEN"},   {6, "JTAGEN"}, {
 const std::initializer_list<Bit> kHighCan128 = {{7, "OCDEN"},   {6, "JTAGEN"}, {5, "SPIEN", D},
                                                 {4, "WDTON"},   {3, "EESAVE"}, {2, "BOOTSZ1"},
                                                 {1, "BOOTSZ0"}, {0, "BOOTRST"}};
-const std::initializer_list<Bit> kHighMega88 = {
-    {7, "RSTDISBL", Ticked}, {6, "DWEN", Ticked}, {5, "SPIEN", D},  {4, "WDTON"},
-    {3, "EESAVE"},           {2, "BODLEVEL2"},    {1, "BODLEVEL1"}, {0, "BODLEVEL0"}};
+const std::initializer_list<Bit> kHighMega88 = {{7, "RSTDISBL"},  {6, "DWEN"},     {5, "SPIEN", D},
+                                                {4, "WDTON"},     {3, "EESAVE"},   {2, "BODLEVEL2"},
+                                                {1, "BODLEVEL1"}, {0, "BODLEVEL0"}};
 // ATmega8515/8535: bit 7 selects the AT90S compatibility mode, bit 6 is WDTON.
 const std::initializer_list<Bit> kHighMega8535 = {{7, "S8535C"},  {6, "WDTON"},  {5, "SPIEN", D},
                                                   {4, "CKOPT"},   {3, "EESAVE"}, {2, "BOOTSZ1"},
@@ -117,8 +114,8 @@ const std::initializer_list<Bit> kHighMega8515 = {{7, "S8515C"},  {6, "WDTON"}, 
                                                   {1, "BOOTSZ0"}, {0, "BOOTRST"}};
 // ATtiny2313: not the ATmega88's order; RSTDISBL is bit 0.
 const std::initializer_list<Bit> kHighTiny2313 = {
-    {7, "DWEN", Ticked}, {6, "EESAVE"},    {5, "SPIEN", D},  {4, "WDTON"},
-    {3, "BODLEVEL2"},    {2, "BODLEVEL1"}, {1, "BODLEVEL0"}, {0, "RSTDISBL", Ticked}};
+    {7, "DWEN"},      {6, "EESAVE"},    {5, "SPIEN", D},  {4, "WDTON"},
+    {3, "BODLEVEL2"}, {2, "BODLEVEL1"}, {1, "BODLEVEL0"}, {0, "RSTDISBL"}};
 const std::initializer_list<Bit> kLowMega16 = {{7, "BODLEVEL"}, {6, "BODEN"},  {5, "SUT1"},
                                                {4, "SUT0"},     {3, "CKSEL3"}, {2, "CKSEL2"},
                                                {1, "CKSEL1"},   {0, "CKSEL0"}};
@@ -252,10 +249,13 @@ GroupDesc At89LockDisplay(const char* caption, bool writable) {
     g.Caption = caption;
     g.Kind = GroupKind::At89Display;
     g.Reads = {{0x24, 0x00, 0x00, 0x00}};
-    g.TickOnOne = true;
-    g.Boxes = {StatusBox("lb3", "Lock Bit3", 4, 0, 0, !writable),
-               StatusBox("lb2", "Lock Bit2", 3, 0, 0, !writable),
-               StatusBox("lb1", "Lock Bit1", 2, 0, 0, !writable)};
+    // The AT89S51/52 answer LB3..LB1 in bits 4..2, a programmed bit as 1; the AT89S8253 in
+    // bits 2..0, a programmed bit as 0 (its datasheet's "Read Lock Bits" xxxx xLLL).
+    g.TickOnOne = !writable;
+    const int at = writable ? 0 : 2;
+    g.Boxes = {StatusBox("lb3", "Lock Bit3", at + 2, 0, 0, !writable),
+               StatusBox("lb2", "Lock Bit2", at + 1, 0, 0, !writable),
+               StatusBox("lb1", "Lock Bit1", at, 0, 0, !writable)};
     if (writable) {
         // The AT89S8253 lock write takes its bits from these boxes: a ticked box programs
         // its lock bit (clears bit 2, 1 or 0 of 0xE7).
@@ -330,7 +330,7 @@ std::vector<LayoutDesc> BuildLayouts() {
                              {Lock6(), FuseHigh(kHighMega16), FuseLow(kLowMega16)}, 4));
     all.push_back(ByteLayout("Tmega8otherFrm", {"ATmega8"},
                              {Lock6(),
-                              FuseHigh({{7, "RSTDISBL", Ticked},
+                              FuseHigh({{7, "RSTDISBL"},
                                         {6, "WDTON"},
                                         {5, "SPIEN", D},
                                         {4, "CKOPT"},
@@ -361,7 +361,14 @@ std::vector<LayoutDesc> BuildLayouts() {
          // Extended bit 0 (TA0SEL) is reserved for factory tests: shown, never changed.
          Extended({{3, "BODLEVEL2"}, {2, "BODLEVEL1"}, {1, "BODLEVEL0"}, {0, "TA0SEL", D}})},
         1));
-    all.push_back(ByteLayout("Tmega162otherFrm", {"ATmega162", "ATmega169"},
+    // ATmega162: M161C (extended bit 4) selects the ATmega161 compatibility mode; it is a
+    // real bit, so it has a box, and the ATmega169, which has no such bit, a layout of its own.
+    all.push_back(
+        ByteLayout("Tmega162otherFrm", {"ATmega162"},
+                   {Lock6(), FuseHigh(kHighCan128), FuseLow(kLowCkdiv8),
+                    Extended({{4, "M161C"}, {3, "BODLEVEL2"}, {2, "BODLEVEL1"}, {1, "BODLEVEL0"}})},
+                   1));
+    all.push_back(ByteLayout("Tmega169otherFrm", {"ATmega169"},
                              {Lock6(), FuseHigh(kHighCan128), FuseLow(kLowCkdiv8),
                               Extended({{3, "BODLEVEL2"}, {2, "BODLEVEL1"}, {1, "BODLEVEL0"}})},
                              1));
@@ -401,44 +408,39 @@ std::vector<LayoutDesc> BuildLayouts() {
     all.push_back(ByteLayout(
         "TTiny2313otherFrm", {"ATtiny2313"},
         {Lock2(), FuseHigh(kHighTiny2313), FuseLow(kLowCkdiv8), Extended({{0, "SELFPRGEN"}})}, 2));
-    all.push_back(ByteLayout("TTiny13otherFrm", {"ATtiny13"},
-                             {Lock2(),
-                              FuseHigh({{4, "SELFPRGEN"},
-                                        {3, "DWEN", Ticked},
-                                        {2, "BODLEVEL1"},
-                                        {1, "BODLEVEL0"},
-                                        {0, "RSTDISBL", Ticked}}),
-                              FuseLow({{7, "SPIEN", D},
-                                       {6, "EESAVE"},
-                                       {5, "WDTON"},
-                                       {4, "CKDIV8"},
-                                       {3, "SUT1"},
-                                       {2, "SUT0"},
-                                       {1, "CKSEL1"},
-                                       {0, "CKSEL0"}})},
-                             2));
-    all.push_back(ByteLayout("TTiny26otherFrm", {"ATtiny26"},
-                             {LockTiny26(),
-                              FuseHigh({{4, "RSTDISBL", Ticked},
-                                        {3, "SPIED", Unticked},
-                                        {2, "EESAVE"},
-                                        {1, "BODLEVEL"},
-                                        {0, "BODEN"}}),
-                              FuseLow({{7, "PLLCK", D},
-                                       {6, "CKOPT"},
-                                       {5, "SUT1"},
-                                       {4, "SUT0"},
-                                       {3, "CKSEL3"},
-                                       {2, "CKSEL2"},
-                                       {1, "CKSEL1"},
-                                       {0, "CKSEL0"}})},
-                             4));
+    all.push_back(ByteLayout(
+        "TTiny13otherFrm", {"ATtiny13"},
+        {Lock2(),
+         FuseHigh(
+             {{4, "SELFPRGEN"}, {3, "DWEN"}, {2, "BODLEVEL1"}, {1, "BODLEVEL0"}, {0, "RSTDISBL"}}),
+         FuseLow({{7, "SPIEN", D},
+                  {6, "EESAVE"},
+                  {5, "WDTON"},
+                  {4, "CKDIV8"},
+                  {3, "SUT1"},
+                  {2, "SUT0"},
+                  {1, "CKSEL1"},
+                  {0, "CKSEL0"}})},
+        2));
+    all.push_back(ByteLayout(
+        "TTiny26otherFrm", {"ATtiny26"},
+        {LockTiny26(),
+         FuseHigh({{4, "RSTDISBL"}, {3, "SPIED", D}, {2, "EESAVE"}, {1, "BODLEVEL"}, {0, "BODEN"}}),
+         FuseLow({{7, "PLLCK", D},
+                  {6, "CKOPT"},
+                  {5, "SUT1"},
+                  {4, "SUT0"},
+                  {3, "CKSEL3"},
+                  {2, "CKSEL2"},
+                  {1, "CKSEL1"},
+                  {0, "CKSEL0"}})},
+        4));
     const char* tinyFuse = "Fuse（熔丝低位，打勾表示0，即已编程，否则表示1)";
     all.push_back(ByteLayout("Ttiny12otherFrm", {"ATtiny12"},
                              {FuseLow({{7, "BODLEVEL"},
                                        {6, "BODEN"},
-                                       {5, "SPIEN", Unticked},
-                                       {4, "RSTDISBL", Ticked},
+                                       {5, "SPIEN", D},
+                                       {4, "RSTDISBL"},
                                        {3, "CKSEL3"},
                                        {2, "CKSEL2"},
                                        {1, "CKSEL1"},
@@ -449,8 +451,8 @@ std::vector<LayoutDesc> BuildLayouts() {
     all.push_back(ByteLayout("TTiny15otherFrm", {"ATtiny15"},
                              {FuseLow({{7, "BODLEVEL"},
                                        {6, "BODEN"},
-                                       {5, "SPIEN", Unticked},
-                                       {4, "RSTDISBL", Ticked},
+                                       {5, "SPIEN", D},
+                                       {4, "RSTDISBL"},
                                        {1, "CKSEL1"},
                                        {0, "CKSEL0"}},
                                       tinyFuse),
@@ -539,17 +541,17 @@ std::vector<LayoutDesc> BuildLayouts() {
         fuses.Name = "GroupBox2";
         fuses.Caption = "[Fuse bits]熔丝位信息（打勾表示0，即禁用disable，否则相反）";
         fuses.Kind = GroupKind::UserFuse;
+        // Its datasheet: read 0010 0001 answers xxxx ffff, write 1010 1100 0001 ffff, a 0 is
+        // a cleared (disabled) fuse. 0xAC 100x xxxx would be Chip Erase.
         fuses.Reads = {{0x21, 0x00, 0x00, 0x00}};
-        fuses.TickOnOne = true;
         fuses.Form = WriteForm::ValueInB2;
         fuses.Write = kWriteInB2;
-        fuses.WriteBase = 0x8F;
+        fuses.WriteBase = 0x1F;
         fuses.RefreshButton = {"Button3", kRefresh};
         fuses.WriteButton = {"Button4", kWrite};
-        fuses.Boxes = {StatusBox("f3", "UsrRow Prg", 4, 0, 0x04, false),
-                       StatusBox("f2", "x2 Clock", 3, 0, 0x02, false),
-                       StatusBox("f1", "SerialPrg", 2, 0, 0x01, false)};
-        fuses.Boxes[2].Danger = Hazard::EndsSerialWhenChanged;
+        fuses.Boxes = {StatusBox("f3", "UsrRow Prg", 2, 0, 0x04, false),
+                       StatusBox("f2", "x2 Clock", 1, 0, 0x02, false),
+                       StatusBox("f1", "SerialPrg", 0, 0, 0x01, false)};
         l.Groups = {At89LockDisplay("[Lock bits]锁定位信息（打勾表示0，被编程，否则相反）", true),
                     std::move(fuses)};
         l.OpenOrder = {"GroupBox1", "GroupBox2"};
@@ -562,9 +564,9 @@ std::vector<LayoutDesc> BuildLayouts() {
         "TpicOtherFrm",
         {"PIC16F877", "PIC16F870", "PIC16F871", "PIC16F872", "PIC16F873", "PIC16F874", "PIC16F876"},
         "用户ID值(从 0x2000 到 0x2003)[USER ID：FROM 0X2000 TO 0X2003]",
-        {Cfg(13, "CP1", 0x2020), Cfg(12, "CP0", 0x1010), Cfg(9, "WRT"), Cfg(8, "CPD"),
-         Cfg(7, "LVP"), Cfg(6, "BODEN"), Cfg(3, "PWRTE"), Cfg(2, "WDTE"), Cfg(1, "FOSC1"),
-         Cfg(0, "FOSC0")},
+        {Cfg(13, "CP1", 0x2020), Cfg(12, "CP0", 0x1010), Cfg(11, "DEBUG"), Cfg(9, "WRT"),
+         Cfg(8, "CPD"), Cfg(7, "LVP"), Cfg(6, "BODEN"), Cfg(3, "PWRTE"), Cfg(2, "WDTE"),
+         Cfg(1, "FOSC1"), Cfg(0, "FOSC0")},
         "CfgPicEraseConfirm"));
     all.push_back(PicLayout("TpicAotherFrm",
                             {"PIC16F873A", "PIC16F874A", "PIC16F876A", "PIC16F877A"},
@@ -573,6 +575,19 @@ std::vector<LayoutDesc> BuildLayouts() {
                              Cfg(8, "CPD"), Cfg(7, "LVP"), Cfg(6, "BODEN"), Cfg(3, "PWRTE"),
                              Cfg(2, "WDTE"), Cfg(1, "FOSC1"), Cfg(0, "FOSC0")},
                             "CfgPicAEraseConfirm"));
+    // The 16F84A (DS30262: ten CP bits, all set together) and the 16F628 (DS30034: CP1:CP0
+    // each on two bits, FOSC2 in bit 4), so that a protected one can be erased from here too.
+    all.push_back(PicLayout(
+        "Tpic84AotherFrm", {"PIC16F84A"},
+        "用户ID值(从 0x2000 到 0x2003)[USER ID：FROM 0X2000 TO 0X2003]",
+        {Cfg(13, "CP", 0x3FF0), Cfg(3, "PWRTE"), Cfg(2, "WDTE"), Cfg(1, "FOSC1"), Cfg(0, "FOSC0")},
+        "CfgPicEraseConfirm"));
+    all.push_back(PicLayout("Tpic628otherFrm", {"PIC16F628"},
+                            "用户ID值(从 0x2000 到 0x2003)[USER ID：FROM 0X2000 TO 0X2003]",
+                            {Cfg(13, "CP1", 0x2800), Cfg(12, "CP0", 0x1400), Cfg(8, "CPD"),
+                             Cfg(7, "LVP"), Cfg(6, "BODEN"), Cfg(5, "MCLRE"), Cfg(4, "FOSC2"),
+                             Cfg(3, "PWRTE"), Cfg(2, "WDTE"), Cfg(1, "FOSC1"), Cfg(0, "FOSC0")},
+                            "CfgPicEraseConfirm"));
     return all;
 }
 

@@ -58,10 +58,6 @@ enum class WriteForm {
     PicWord,    // the configuration word Write.B1 (user IDs: the first of them)
 };
 
-// A box whose state, once written, leaves the chip unreachable over the serial interface.
-// WhenChanged: one of its states does (AT89S8253 SerialPrg), so any change is asked about.
-enum class Hazard { None, EndsSerialWhenTicked, EndsSerialWhenUnticked, EndsSerialWhenChanged };
-
 struct BoxDesc {
     std::string Name;
     std::string Caption;
@@ -70,7 +66,6 @@ struct BoxDesc {
     uint16_t WriteMask = 0;  // bits a ticked box clears in the written value; 0 = not written
     bool Disabled = false;   // disabled by the layout: shown, never changed by the user
     bool Immediate = false;  // written to the chip as soon as the user toggles it
-    Hazard Danger = Hazard::None;
 };
 
 struct ButtonDesc {
@@ -140,7 +135,7 @@ struct LayoutDesc {
     ButtonDesc Close;
 };
 
-// All 28 layouts.
+// Every designed layout.
 const std::vector<LayoutDesc>& AllLayouts();
 // The designed layout that serves a chip (by catalogue name, any case), or nullptr.
 const LayoutDesc* FindDesignedLayout(std::string_view chip);

@@ -1,6 +1,7 @@
 #include "config/GenericLayouts.h"
 
 #include <string>
+#include <string_view>
 
 #include "common/AvrPartData.h"
 #include "common/Text.h"
@@ -55,24 +56,22 @@ BoxDesc MakeBox(const char* prefix, int bit, const std::string& caption) {
     return box;
 }
 
-// A fuse byte from bit 7 down, as the designed layouts show it. Bits avr-libc does not name are
-// reserved: shown disabled and written as 1. SPIEN cannot be changed over the serial interface;
-// RSTDISBL and DWEN, once programmed, take the chip off it.
+// A fuse byte from bit 7 down, as the designed layouts show it. Bits avr-libc does not name (or
+// names "RESERVED") are reserved: shown disabled and written as 1. SPIEN cannot be changed over
+// the serial interface.
 GroupDesc FuseGroup(const GroupFrame& frame, const std::array<const char*, 8>& bits,
                     uint8_t writable) {
     GroupDesc g = MakeGroup(frame);
     for (int bit = 7; bit >= 0; --bit) {
         const char* name = bits[static_cast<size_t>(bit)];
-        BoxDesc box = MakeBox(frame.BoxPrefix, bit, name != nullptr ? name : kReserved);
+        const bool reserved = name == nullptr || std::string_view(name) == "RESERVED";
+        BoxDesc box = MakeBox(frame.BoxPrefix, bit, reserved ? kReserved : name);
         // A bit the chip's write command fixes is shown, never changed, and written as 1.
-        if (name == nullptr || (writable & (1u << bit)) == 0) {
+        if (reserved || (writable & (1u << bit)) == 0) {
             box.Disabled = true;
             box.WriteMask = 0;
         } else if (box.Caption == "SPIEN") {
             box.Disabled = true;
-            box.Danger = Hazard::EndsSerialWhenUnticked;
-        } else if (box.Caption == "RSTDISBL" || box.Caption == "DWEN") {
-            box.Danger = Hazard::EndsSerialWhenTicked;
         }
         g.Boxes.push_back(std::move(box));
     }

@@ -42,6 +42,7 @@ Result<ChipRecord> ChipSelection::AutoSearch() {
 Result<ChipRecord> ChipSelection::AutoSearchUnguarded() {
     auto found = Search();
     if (found) {
+        s_.ChosenByName = false;
         ChipSelected();
         return found;
     }
@@ -75,6 +76,7 @@ void ChipSelection::Select(const ChipRecord& record) {
     s_.SetBase();
     s_.Engine().SetBitDelay(s_.SpeedPosition);
     s_.Leave();  // a chip chosen by hand finds the target released
+    s_.ChosenByName = true;
     ChipSelected();
 }
 

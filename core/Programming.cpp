@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "common/Text.h"
+#include "core/PicSteps.h"
 #include "data/FileLoad.h"
 #include "data/FileSave.h"
 
@@ -72,7 +73,7 @@ Result<std::string> Programming::Preamble() {
     return CheckAnswer();
 }
 
-Result<std::string> Programming::CheckAnswer() {
+Result<std::string> Programming::CheckAnswer(bool lockedMayPass) {
     s_.SetBase();
     Status entered;
     std::string read;
@@ -101,6 +102,11 @@ Result<std::string> Programming::CheckAnswer() {
     } else {
         answered = !all('0') && !all('F');
     }
+    if (!answered && lockedMayPass && entered.Ok() && s_.ChosenByName &&
+        s_.Chip.CurrentMethodCode == Method::At89s) {
+        s_.Say("CoreSignatureLocked", s_.Chip.CurrentChipName);
+        return signature;
+    }
     if (!answered) {
         s_.Blank();
         return s_.Fail(Status::Error("CoreNoChip"));
@@ -121,10 +127,13 @@ Status Programming::DoErase(bool checkChip) {
     s_.Blank();
     s_.Say("CoreEraseBegin");
     if (checkChip) {
-        if (auto answer = CheckAnswer(); !answer) return answer.GetStatus();
+        if (auto answer = CheckAnswer(true); !answer) return answer.GetStatus();
     }
     s_.SetBase();
-    {
+    if (IsPic(s_.Chip.CurrentMethodCode)) {
+        if (auto erased = pic::Erase(s_); !erased && !SessionContext::IsPortFailure(erased))
+            return erased;
+    } else {
         ProgrammingMode mode(s_);
         (void)s_.EraseChip();
     }
@@ -196,12 +205,18 @@ Status Programming::DoWrite(Memory m) {
         s_.Say(Key(m, "CoreNoFlashData", "CoreNoEEPROMData"));
         return {};
     }
+    const bool pic = IsPic(s_.Chip.CurrentMethodCode);
+    // A PIC's EEPROM behind CPD takes nothing: say so rather than time out on byte 0.
+    if (!flash && pic && pic::Protected(s_, true))
+        return s_.Fail(Status::Error("CorePicDataProtected"));
     s_.Say(Key(m, "CoreWriteFlashBegin", "CoreWriteEEPROMBegin"));
     const auto& buffer = Buf(m);
+    // A PIC's configuration words come after the program memory and its verification.
+    const int32_t runEnd = flash && pic ? std::min(end, s_.Chip.FlashSize - 1) : end;
     {
         ProgrammingMode mode(s_);
         s_.Out.SetProgressMax(end);
-        for (int32_t i = 0; i <= end; ++i) {
+        for (int32_t i = 0; i <= runEnd; ++i) {
             const Status written = s_.WriteByte(m, i, buffer[static_cast<size_t>(i)]);
             if (SessionContext::IsPortFailure(written)) break;  // said below
             if (!written) {
@@ -219,7 +234,11 @@ Status Programming::DoWrite(Memory m) {
     // A page-mode engine polls one byte per page: only reading everything back shows a byte
     // that did not take.
     if (s_.Plan.VerifyAfter) {
-        if (auto same = Compare(m, end, !s_.Miswrite0xff); !same) return same;
+        if (auto same = Compare(m, runEnd, !s_.Miswrite0xff); !same) return same;
+    }
+    if (flash && pic && end > runEnd && !deferPicConfig_) {
+        ProgrammingMode mode(s_);
+        if (auto config = pic::WriteConfiguration(s_, end); !config) return config;
     }
     s_.Say(Key(m, "CoreWriteFlashDone", "CoreWriteEEPROMDone"));
     if (flash) chips_.SpeedWrite();
@@ -266,6 +285,10 @@ Status Programming::DoRead(Memory m) {
 Status Programming::DoVerify(Memory m) {
     if (auto answer = Preamble(); !answer) return answer.GetStatus();
     s_.Blank();
+    // A protected PIC reads zeros: that is its protection, not a difference at 0x0000.
+    if (IsPic(s_.Chip.CurrentMethodCode) && pic::Protected(s_, m == Memory::EEPROM))
+        return s_.Fail(
+            Status::Error(m == Memory::Flash ? "CorePicCodeProtected" : "CorePicDataProtected"));
     const int32_t end = LastAddress(m);
     if (end == -1) {
         s_.Say(Key(m, "CoreVerifyFlashBegin", "CoreVerifyEEPROMBegin"));
@@ -296,10 +319,11 @@ Status Programming::Compare(Memory m, int32_t end, bool skipBlank) {
     auto compare = [&](int32_t i, uint8_t got) {
         if (skipBlank && blank(i)) return;
         uint8_t want = buffer[static_cast<size_t>(i)];
-        // A PIC word has 14 bits: the high byte's top two bits are not stored by the chip.
-        if (pic && (i % 2) == 1) {
-            want &= 0x3F;
-            got &= 0x3F;
+        // A PIC word has 14 bits, and its configuration word fewer: the others are not stored.
+        if (pic) {
+            const uint8_t kept = pic::ConfigByteMask(s_, i);
+            want &= kept;
+            got &= kept;
         }
         if (got == want) return;
         ++differences;
@@ -386,10 +410,21 @@ Status Programming::DoAutoProgram() {
         if (auto erased = DoErase(false); !erased) return erased;
     }
     if (plan.WriteFlash && s_.Chip.FlashSize >= 1) {
-        if (auto written = DoWrite(Memory::Flash); !written) return written;
+        deferPicConfig_ = true;
+        const Status written = DoWrite(Memory::Flash);
+        deferPicConfig_ = false;
+        if (!written) return written;
     }
+    const bool pic = IsPic(s_.Chip.CurrentMethodCode);
     if (plan.WriteEEPROM && s_.Chip.EEPROMSize >= 1) {
         if (auto written = DoWrite(Memory::EEPROM); !written) return written;
+    }
+    if (pic && plan.WriteFlash && s_.Chip.FlashSize >= 1) {
+        const int32_t end = LastAddress(Memory::Flash);
+        if (end >= s_.Chip.FlashSize) {
+            ProgrammingMode mode(s_);
+            if (auto config = pic::WriteConfiguration(s_, end); !config) return config;
+        }
     }
     s_.Say("CoreAutoDone");
     s_.Sound(SoundName::Done);

@@ -32,7 +32,9 @@ class Programming {
     Result<std::string> Preamble();
 
   private:
-    Result<std::string> CheckAnswer();
+    // `lockedMayPass`: an AT89S51/52 picked by name that answers programming enable passes
+    // without its signature, which lock modes 3 and 4 hide (so that it can be erased).
+    Result<std::string> CheckAnswer(bool lockedMayPass = false);
     Status DoErase(bool checkChip);
     Status DoWrite(Memory memory);
     Status DoRead(Memory memory);
@@ -49,6 +51,8 @@ class Programming {
     SessionContext& s_;
     AdapterLink& link_;
     ChipSelection& chips_;
+    // Auto programming writes a PIC's configuration word after the EEPROM, not with the Flash.
+    bool deferPicConfig_ = false;
 };
 
 }  // namespace tondrel::core

@@ -187,7 +187,8 @@ Result<std::unique_ptr<config::ConfigForm>> Session::OpenConfiguration(Prompts& 
     if (auto answered = CheckChip(); !answered) return answered;
     const config::LayoutDesc* layout = config::FindLayout(s.Chip.CurrentChipName);
     if (!layout) return Status::Error("CoreNoConfiguration", s.Chip.CurrentChipName);
-    auto form = std::make_unique<config::ConfigForm>(*layout, s.Engine(), s.PortBase, prompts);
+    auto form = std::make_unique<config::ConfigForm>(*layout, s.Engine(), s.PortBase, prompts,
+                                                     s.Chip.CurrentChipName);
     form->Open();
     return form;
 }

@@ -111,6 +111,10 @@ Result<uint16_t> SessionContext::ReadPicConfigWord(int index) {
     return Noted(current_->ReadConfigWord(index));
 }
 
+Status SessionContext::EraseEverything() {
+    return Noted(current_->EraseEverything());
+}
+
 // ---- saying things ----
 
 Status SessionContext::Fail(const Status& failure) {

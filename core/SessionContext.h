@@ -48,7 +48,8 @@ class SessionContext {
     int Mode = 0;
     bool ModeActive = false;
     bool AdapterChecked = false;
-    bool ChipCurrent = false;  // a chip has been found or chosen since start
+    bool ChipCurrent = false;   // a chip has been found or chosen since start
+    bool ChosenByName = false;  // the current chip was picked from the catalogue, not found
     bool ChipReady = false;
     bool Busy = false;       // an operation runs (no other may start)
     bool BusyShown = false;  // ... and the view was told, so it holds its controls off
@@ -78,6 +79,8 @@ class SessionContext {
     // A PIC's ID words (0-3) and configuration word (7); the engine enters and leaves
     // programming mode for it by itself.
     Result<uint16_t> ReadPicConfigWord(int index);
+    // A PIC wiped whatever its code protection says (a whole programming session of its own).
+    Status EraseEverything();
 
     // ---- saying things ----
     Language Lang() const { return LanguageCode == 2 ? Language::Chinese : Language::English; }

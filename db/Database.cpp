@@ -248,6 +248,12 @@ const std::array<MigrationStep, SchemaVersion>& Migrations() {
         AddPartData,
         // 3 -> 4: the PIC rows' erase/program cycle.
         AddPicCycleTimes,
+        // 4 -> 5: the AT89S8253's 2 KiB data EEPROM, where the shipped row still says none.
+        [](Connection& conn) {
+            return conn.Execute(
+                "update chip set \"芯片EEPROM容量(B)\" = 2048 where chipid = 41 and "
+                "\"芯片名称\" = 'AT89S8253' collate nocase and \"芯片EEPROM容量(B)\" = 0");
+        },
     };
     return steps;
 }

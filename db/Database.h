@@ -19,7 +19,7 @@ namespace tondrel::db {
 
 // The schema this build writes. A file with a lower user_version is migrated at open; one with
 // a higher version came from a newer release and is refused rather than damaged.
-inline constexpr int SchemaVersion = 4;
+inline constexpr int SchemaVersion = 5;
 
 // How long a statement waits for another program's lock before giving up.
 inline constexpr int BusyTimeoutMs = 1000;

@@ -9,11 +9,14 @@ uint8_t At89Engine::Send(Access access, int32_t address, uint8_t data) {
     const auto a = static_cast<uint32_t>(address);
     const uint32_t high = a >> 8;
     switch (variant_.Form) {
-        case At89AddressForm::HighLow:
-            TxBytes[0] = write ? kWriteCode : kReadCode;
+        case At89AddressForm::HighLow: {
+            const bool data = access == Access::ReadData || access == Access::WriteData;
+            TxBytes[0] = data ? (write ? variant_.WriteData : variant_.ReadData)
+                              : (write ? kWriteCode : kReadCode);
             TxBytes[1] = static_cast<uint8_t>(high);
             TxBytes[2] = static_cast<uint8_t>(a);
             break;
+        }
         case At89AddressForm::A13InBit2:
             TxBytes[0] = static_cast<uint8_t>(((high & 0x1Fu) << 3) | (((high >> 5) & 1u) << 2) |
                                               (write ? 0x02u : 0x01u));

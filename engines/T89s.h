@@ -35,6 +35,8 @@ struct At89Variant {
     // (with the speed search); the others cannot be identified and never answer enable.
     bool Identifies = false;
     bool HasEeprom = false;
+    // The data-memory read and write opcodes of the four-byte form (AT89S8253: 0xA0 / 0xC0).
+    uint8_t ReadData = 0, WriteData = 0;
 };
 
 // The AT89S51/52 answer programming enable with this byte in the fourth position.
@@ -60,7 +62,10 @@ inline constexpr At89Variant kAt89s8252{.ClassName = "T89s8252",
 inline constexpr At89Variant kAt89s8253{.ClassName = "T89s8253",
                                         .FrameLength = 4,
                                         .Form = At89AddressForm::HighLow,
-                                        .Erase2 = SerialIsp::kAvrErase2};
+                                        .Erase2 = SerialIsp::kAvrErase2,
+                                        .HasEeprom = true,
+                                        .ReadData = 0xA0,
+                                        .WriteData = 0xC0};
 
 class At89Engine : public SerialIsp {
   public:
@@ -74,7 +79,7 @@ class At89Engine : public SerialIsp {
     Status EraseChip() override;
     Status WriteFlashByte(int32_t address, uint8_t value) override;
     Result<uint8_t> ReadFlashByte(int32_t address) override;
-    // Only the AT89S8252 has data EEPROM; the others say it is not supported.
+    // The AT89S8252 and AT89S8253 have data EEPROM; the others say it is not supported.
     Status WriteEepromByte(int32_t address, uint8_t value) override;
     Result<uint8_t> ReadEepromByte(int32_t address) override;
     const char* ClassName() const override { return variant_.ClassName; }

@@ -1,8 +1,8 @@
 #include "engines/Tpic.h"
 
-#include "common/Text.h"
-
 #include "adapter/Wiring.h"
+#include "common/PicConfig.h"
+#include "common/Text.h"
 
 namespace tondrel {
 
@@ -163,10 +163,13 @@ Status PicEngine::WriteFlashByte(int32_t address, uint8_t value) {
         SendCommand(kIncrementAddress);
         return Outcome();
     }
-    const bool ok = PollReadBack([this] {
+    // The configuration word's unimplemented bits read back as 1 whatever was written.
+    const PicConfigFacts* facts = FindPicConfig(Chip().CurrentChipName);
+    const uint16_t mask = w == kConfigWord && facts ? facts->Implemented : kBlankWord;
+    const bool ok = PollReadBack([this, mask] {
         SendCommand(kReadProgram);
         TransferWord();
-        return RecvWord == SendWord;
+        return (RecvWord & mask) == (SendWord & mask);
     });
     if (!ok) return Outcome(Status::Error("EngineWriteTimeout", HexText(w, 4)));
     SendCommand(kIncrementAddress);
@@ -273,6 +276,21 @@ void Tpic::EraseSetupSequence() {
 }
 
 Status Tpic::EraseChip() {
+    const PicConfigFacts* facts = FindPicConfig(Chip().CurrentChipName);
+    if (facts && facts->Erase == PicErase::Bulk) {
+        // The 16F84A and 16F628 programming specifications: Load Data all 1s, Bulk Erase
+        // Program Memory, Begin Programming; then the same for the data memory. Neither touches
+        // a code-protected chip.
+        LoadWord(kLoadProgram, kBlankWord);
+        SendCommand(kBulkEraseProgram);
+        SendCommand(kBeginProgramming);
+        Sleep(11);
+        LoadWord(kLoadData, kBlankWord);
+        SendCommand(kBulkEraseData);
+        SendCommand(kBeginProgramming);
+        Sleep(11);
+        return Outcome();
+    }
     LoadWord(kLoadData, kBlankWord);
     EraseSetupSequence();
     Sleep(10);

@@ -25,11 +25,9 @@ void TpicA::ProgramLoadedWord() {
 }
 
 void TpicA::ForcedErase() {
-    SendCommand(kChipErase);
-    Sleep(10);
-    // A Load Configuration without its data word: the chip takes the clocks of the second Chip
-    // Erase as data, so only the first one acts; leaving programming mode ends the frame.
-    SendCommand(kLoadConfiguration);
+    // Chip Erase acts with the counter in configuration memory: Load Configuration first, with
+    // its data word (DS39589, Chip Erase), then the erase and its cycle.
+    LoadConfiguration(kBlankWord);
     SendCommand(kChipErase);
     Sleep(10);
 }

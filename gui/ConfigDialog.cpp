@@ -1,6 +1,7 @@
 #include "gui/ConfigDialog.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,6 +12,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "config/ConfigCommands.h"
 #include "gui/TMain.h"
 
 namespace tondrel::gui {
@@ -58,6 +60,9 @@ ConfigDialog::ConfigDialog(std::unique_ptr<config::ConfigForm> form, TMain& wind
     auto press = [this](const std::string& button) {
         form_->Press(button);
         Sync();
+        // A write the chip did not take is said, not left to the boxes.
+        const Status& outcome = form_->LastOutcome();
+        if (!outcome && outcome.Key() != "CfgCancelled") prompts_->Inform(outcome.Error());
     };
     auto addButton = [&](QLayout* where, const config::ButtonDesc& b) {
         if (b.Name.empty()) return;
@@ -105,6 +110,27 @@ ConfigDialog::ConfigDialog(std::unique_ptr<config::ConfigForm> form, TMain& wind
             ++editIndex;
         }
         groupLayout->addLayout(grid);
+        // The fields the datasheet tables (clock source, BOD level, boot size, lock modes) as
+        // choices in its words, kept in step with the boxes both ways.
+        for (config::AvrField& f : config::FieldsOfGroup(*form_, g)) {
+            if (f.Values.empty()) continue;
+            auto* row = new QHBoxLayout;
+            row->addWidget(new QLabel(Q(f.Name), group));
+            auto* choice = new QComboBox(group);
+            choice->setObjectName(Q(g.Name + "." + f.Name));
+            for (const config::FieldValue& v : f.Values)
+                choice->addItem(Q(f.Digits(v.Code) + "  " + v.Words), v.Code);
+            row->addWidget(choice, 1);
+            groupLayout->addLayout(row);
+            const size_t at = choices_.size();
+            choices_.push_back({choice, &g, std::move(f)});
+            connect(choice, QOverload<int>::of(&QComboBox::activated), this, [this, at](int i) {
+                const FieldChoice& c = choices_[at];
+                (void)config::ChooseFieldValue(*form_, *c.Group, c.Field,
+                                               static_cast<uint8_t>(c.Box->itemData(i).toUInt()));
+                Sync();
+            });
+        }
         auto* buttons = new QHBoxLayout;
         addButton(buttons, g.RefreshButton);
         addButton(buttons, g.WriteButton);
@@ -161,6 +187,10 @@ void ConfigDialog::Sync() {
         const config::BoxState& s = form_->Box(name);
         box->setChecked(s.Ticked);
         box->setEnabled(s.Enabled);
+    }
+    for (const FieldChoice& c : choices_) {
+        const QSignalBlocker quiet(c.Box);
+        c.Box->setCurrentIndex(c.Box->findData(config::FieldCode(*form_, *c.Group, c.Field)));
     }
     for (size_t i = 0; i < edits_.size(); ++i) edits_[i]->setText(Q(form_->EditText(i)));
     if (form_->SelectedMode() < modes_.size()) {

@@ -5,9 +5,11 @@
 #include <QDialog>
 #include <memory>
 
+#include "config/AvrFields.h"
 #include "config/ConfigForm.h"
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QRadioButton;
 
@@ -33,6 +35,13 @@ class ConfigDialog : public QDialog {
     std::vector<QCheckBox*> boxes_;
     std::vector<QLineEdit*> edits_;
     std::vector<QRadioButton*> modes_;
+    // A choice box per multi-bit field beside the boxes it stands on: its group and field.
+    struct FieldChoice {
+        QComboBox* Box;
+        const config::GroupDesc* Group;
+        config::AvrField Field;
+    };
+    std::vector<FieldChoice> choices_;
 };
 
 }  // namespace tondrel::gui

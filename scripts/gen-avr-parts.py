@@ -58,6 +58,14 @@ FUSE_DEFAULT_OVERRIDES = {
 }
 
 
+# Fuse bits the datasheets name and avr-libc's headers leave out ("Extended Fuse Byte"): the
+# ATmega328PB/324PB clock failure detection enable.
+FUSE_NAME_OVERRIDES = {
+    "ATMEGA328PB": {"ext": {3: "CFD"}},
+    "ATMEGA324PB": {"ext": {3: "CFD"}},
+}
+
+
 # Catalogue chips avrdude's part data leaves out, from their datasheets (signature bytes,
 # memory sizes, Flash page; "Memory Programming"); avr-libc supplies their fuse and lock bits.
 # Erase and write times stay unknown: the engines and the simulated chip keep their fixed ones.
@@ -456,6 +464,12 @@ def collect(conf):
         mems = {"low": ("lfuse", "fuse"), "high": ("hfuse",), "ext": ("efuse",)}
         fuses, libc = factory_fuses(desc, part["parent"],
                                     lambda byte: any(x in m for x in mems[byte]))
+        for byte, named in FUSE_NAME_OVERRIDES.get(desc.upper(), {}).items():
+            names, default = fuses[byte]
+            names = list(names)
+            for bit, name in named.items():
+                names[bit] = name
+            fuses[byte] = (names, default)
         chips.append({
             "name": desc,
             "sig": [int(x, 0) for x in f["signature"]],

@@ -59,7 +59,7 @@ class At89SerialChip : public TargetChip {
         const bool rst = lines.Connected && lines.Rst;
         const bool sck = lines.Connected && lines.Sck;
         const bool mosi = lines.Connected && lines.Mosi;
-        if (rst && !programming_) {
+        if (rst && !programming_ && SerialEnabled()) {
             programming_ = true;
             enabled_ = false;
             byteIndex_ = 0;
@@ -68,6 +68,7 @@ class At89SerialChip : public TargetChip {
         } else if (!rst && programming_) {
             programming_ = false;
             enabled_ = false;
+            Restarted();
         }
         if (programming_) {
             if (const auto byte = spi_.Step(sck, mosi, nowNs, Faults.MinPhaseNs))
@@ -116,6 +117,7 @@ class At89SerialChip : public TargetChip {
         eeprom_ = std::move(eeprom);
         locks_ = static_cast<uint8_t>(locks);
         fuses_ = static_cast<uint8_t>(fuses);
+        Restarted();
         return true;
     }
 
@@ -129,6 +131,10 @@ class At89SerialChip : public TargetChip {
     virtual void Execute(const Frame& frame, uint64_t nowNs) = 0;
     // The answer while the enable command itself comes in (the AT89S8253 echoes a byte).
     virtual uint8_t EnableAnswer(const Frame&, size_t) { return 0xFF; }
+    // Whether RST high starts serial programming, as the configuration in effect says.
+    virtual bool SerialEnabled() const { return true; }
+    // The chip came out of reset (or was powered up): its configuration takes effect.
+    virtual void Restarted() {}
 
     bool Busy(uint64_t nowNs) const { return nowNs < busyUntilNs_; }
 
@@ -316,7 +322,8 @@ class At89s8252Chip final : public At89SerialChip {
 
 // AT89S8253: 12 KiB code, 2 KiB EEPROM, four-byte commands as on the AT89S51/52 plus data
 // memory (0xA0 / 0xC0), user fuses (read 0x21, write 0xAC 0001ffff) and lock bits (read 0x24,
-// write 0xAC 11100LLL; in both a 0 is a programmed bit).
+// write 0xAC 11100LLL; in both a 0 is a programmed bit). Fuse bit 0, Serial Programming Enable,
+// cleared: from the next reset on the chip ignores the serial interface.
 class At89s8253Chip final : public At89SerialChip {
   public:
     At89s8253Chip() : At89SerialChip("AT89S8253", 4, 12 * 1024, 2 * 1024, kTiming8253) {}
@@ -326,6 +333,11 @@ class At89s8253Chip final : public At89SerialChip {
     static uint32_t DataAddress(const Frame& f) { return uint32_t(f[1] & 0x07) << 8 | f[2]; }
 
     uint8_t EnableAnswer(const Frame&, size_t index) override { return index == 3 ? 0x69 : 0xFF; }
+    bool SerialEnabled() const override { return serialOn_; }
+    void Restarted() override { serialOn_ = (fuses_ & kSerialPrg) != 0; }
+
+    static constexpr uint8_t kSerialPrg = 0x01;
+    bool serialOn_ = true;
 
     uint8_t Answer(const Frame& f, size_t index, uint64_t nowNs) override {
         if (index != 3) return 0xFF;

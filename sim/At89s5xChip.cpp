@@ -11,7 +11,10 @@
 // - Lock bits: AC E0..E3 select mode 1..4. LB1 (mode 2) stops further programming, LB2 (mode
 //   3) also stops verification: program-memory reads answer 0x00, not the memory.
 //   Lock bits read with 24 xx xx xx: bits 4..2 = LB3..LB1, a programmed bit reads 1.
-// - Signature (28, A12..A8, A7xxxxxx0): 0x000 = 1E, 0x100 = 51/52, 0x200 = 06.
+// - Signature (28, A12..A8, A7xxxxxx0): 0x000 = 1E, 0x100 = 51/52, 0x200 = 06; in lock modes 3
+//   and 4 (LB2 programmed) the signature is not readable either.
+// - While the third byte of an instruction comes in, MISO shifts out the second one (the chip's
+//   output register echoes it); programmers use that to check they are in step.
 // The page-mode instructions (30h/50h) are not modelled; the chip ignores them.
 #include <algorithm>
 #include <istream>
@@ -153,6 +156,7 @@ class At89s5xChip : public TargetChip {
             case 0x24:
                 return static_cast<uint8_t>(locks_ << 2);
             case 0x28: {
+                if (locks_ & kLb2) return std::nullopt;
                 const uint32_t address = (uint32_t{c[1] & 0x1Fu} << 8) | (c[2] & 0x80u);
                 if (address == 0x000) return 0x1E;
                 if (address == 0x100) return signature1_;
@@ -166,6 +170,10 @@ class At89s5xChip : public TargetChip {
 
     void ByteReceived(uint8_t byte, uint64_t nowNs) {
         command_[byteIndex_++] = byte;
+        if (byteIndex_ == 2) {
+            spi_.QueueOut(command_[1]);
+            return;
+        }
         if (byteIndex_ == 3) {
             if (const auto answer = Answer()) spi_.QueueOut(*answer);
             return;

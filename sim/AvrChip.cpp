@@ -6,6 +6,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "common/AvrClock.h"
 #include "common/Text.h"
 #include "sim/HexBytes.h"
 
@@ -36,15 +37,20 @@ AvrChip::AvrChip(const AvrFacts& facts)
       fuseLow_(facts.FuseLow),
       fuseHigh_(facts.FuseHigh),
       fuseExt_(facts.FuseExt),
-      lock_(0xFF) {}
+      lock_(0xFF) {
+    ApplyConfiguration();
+}
 
 // ---- serial interface ----
 
 void AvrChip::SetLines(const TargetLines& lines, uint64_t nowNs) {
-    // With the adapter's drivers off, /RESET is pulled up: the chip runs its program.
-    const bool resetLow = lines.Connected && !lines.Rst;
+    // With the adapter's drivers off, /RESET is pulled up: the chip runs its program. With
+    // RSTDISBL or DWEN programmed, or without a clock, pulling it low starts nothing.
+    const bool resetLow = lines.Connected && !lines.Rst && !SerialProgrammingOff();
     const bool prevSck = lines_.Connected && lines_.Sck;
     if (!resetLow) {
+        // Leaving reset, the chip starts on what its fuses now say.
+        if (inReset_) ApplyConfiguration();
         inReset_ = false;
         enabled_ = false;
     } else if (!inReset_) {
@@ -60,10 +66,55 @@ void AvrChip::SetLines(const TargetLines& lines, uint64_t nowNs) {
     lines_ = lines;
 }
 
+std::optional<uint32_t> AvrChip::RunningHz() const {
+    if (Faults.ClockHz > 0) return Faults.ClockHz;
+    return runningHz_;
+}
+
+bool AvrChip::SerialProgrammingOff() const {
+    return resetPinOff_ || !RunningHz();
+}
+
+bool AvrChip::FuseProgrammed(const char* name) const {
+    if (!facts_.Part) return false;
+    const std::pair<const std::array<const char*, 8>*, uint8_t> bytes[] = {
+        {&facts_.Part->LowBits, fuseLow_},
+        {&facts_.Part->HighBits, fuseHigh_},
+        {&facts_.Part->ExtBits, fuseExt_}};
+    for (const auto& [bits, value] : bytes)
+        for (int i = 0; i < 8; ++i) {
+            const char* n = (*bits)[static_cast<size_t>(i)];
+            if (n && std::string_view(n) == name) return ((value >> i) & 1u) == 0;
+        }
+    return false;
+}
+
+void AvrChip::ApplyConfiguration() {
+    if (!facts_.Part) {
+        runningHz_ = facts_.FactoryClockHz;
+    } else {
+        const BoardClock board =
+            Faults.BoardHz > 0 ? BoardClock{Faults.BoardHz, HasCrystalOscillator(*facts_.Part)}
+                               : FactoryBoard(*facts_.Part);
+        runningHz_ = RunningClock(*facts_.Part, fuseLow_, fuseHigh_, board);
+    }
+    // RSTDISBL makes /RESET an I/O pin and DWEN hands it to debugWIRE: either way only a
+    // high-voltage programmer reaches the chip again.
+    resetPinOff_ =
+        FuseProgrammed("RSTDISBL") || FuseProgrammed("RSTDSBL") || FuseProgrammed("DWEN");
+}
+
+void AvrChip::FitToBoard() {
+    if (facts_.Part && Faults.BoardHz > 0)
+        FitFusesToBoard(*facts_.Part, {Faults.BoardHz, HasCrystalOscillator(*facts_.Part)},
+                        fuseLow_, fuseHigh_);
+    ApplyConfiguration();
+}
+
 uint64_t AvrChip::MinPhaseNs() const {
     // SCK high and low must each last more than 2 CPU cycles, 3 from 12 MHz up (serial
     // programming characteristics of the ATmega datasheets).
-    const uint64_t hz = Faults.ClockHz > 0 ? Faults.ClockHz : facts_.FactoryClockHz;
+    const uint64_t hz = RunningHz().value_or(0);
     uint64_t chip = 0;
     if (hz > 0) chip = ((hz >= 12'000'000 ? 3u : 2u) * 1'000'000'000ull + hz - 1) / hz;
     return std::max(Faults.MinPhaseNs, chip);
@@ -392,6 +443,7 @@ bool AvrChip::LoadState(std::istream& in) {
     fuseHigh_ = config[1];
     fuseExt_ = config[2];
     lock_ = config[3];
+    ApplyConfiguration();  // the chip powers up on the configuration it kept
     return true;
 }
 

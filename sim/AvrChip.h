@@ -50,6 +50,8 @@ struct AvrFacts {
     // Modern chips whose lock write carries the bits in the second byte (0xAC 1111 11ii 0x00
     // 0x00, ATtiny26) instead of the fourth.
     bool LockInByte2 = false;
+    // The part data the facts come from: the clock tables and the fuse bit names follow it.
+    const AvrPartData* Part = nullptr;
 };
 
 // The facts of every AVR in the catalogue; nullptr for a name that is not an AVR.
@@ -73,6 +75,7 @@ class AvrChip : public TargetChip {
     bool DataOut(uint64_t nowNs) override;
     void SaveState(std::ostream& out) const override;
     bool LoadState(std::istream& in) override;
+    void FitToBoard() override;
 
     const AvrFacts& Facts() const { return facts_; }
     // Memory and configuration as the chip holds them (what a parallel programmer would see).
@@ -83,6 +86,12 @@ class AvrChip : public TargetChip {
     uint8_t FuseExt() const { return fuseExt_; }
     uint8_t Lock() const { return lock_; }
     bool InProgrammingMode() const { return inReset_ && enabled_; }
+    // The clock the chip runs on since its last reset (Hz; 0 = not known); nothing when it has
+    // no clock and so does not run.
+    std::optional<uint32_t> RunningHz() const;
+    // Since its last reset the chip ignores serial programming (RSTDISBL or DWEN programmed, or
+    // no clock).
+    bool SerialProgrammingOff() const;
     // Length of the next Flash or EEPROM write cycle (ns), drawn between the part data's
     // minimum and maximum; the same chip gives the same sequence on every run.
     uint64_t NextWriteNs(bool eeprom);
@@ -93,6 +102,10 @@ class AvrChip : public TargetChip {
     enum class Busy : uint8_t { None, Flash, Eeprom, Erase };
 
     void EnterReset();
+    // The configuration takes effect when the chip comes out of reset, as the datasheets say:
+    // its clock source and whether /RESET still starts serial programming.
+    void ApplyConfiguration();
+    bool FuseProgrammed(const char* name) const;
     // Shortest SCK phase the chip reads right: its clock's limit or the fault knob's.
     uint64_t MinPhaseNs() const;
     void ByteDone(uint8_t byte, uint64_t nowNs);
@@ -142,6 +155,10 @@ class AvrChip : public TargetChip {
     uint64_t busyUntil_ = 0;
     uint64_t draws_ = 0;      // write cycles timed so far (the random sequence's position)
     uint8_t extAddress_ = 0;  // "load extended address byte": word address bits 23..16
+
+    // The configuration in effect since the last reset.
+    std::optional<uint32_t> runningHz_ = 0;
+    bool resetPinOff_ = false;  // RSTDISBL or DWEN programmed
 };
 
 }  // namespace tondrel::sim

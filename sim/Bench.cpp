@@ -264,6 +264,7 @@ Bench::Bench(Clock& clock, BenchOptions options, std::unique_ptr<TargetChip> chi
     if (chip) {
         impl_->Target = std::move(chip);
         impl_->Target->Faults = o.Faults;
+        impl_->Target->FitToBoard();
         o.ChipName = impl_->Target->Name();
         if (!HasController(o.Adapter)) impl_->Error = Status::Error("SimChipNeedsAdapter");
     } else if (!o.ChipName.empty()) {
@@ -273,8 +274,10 @@ Bench::Bench(Clock& clock, BenchOptions options, std::unique_ptr<TargetChip> chi
             impl_->Target = CreateChip(o.ChipName);
             if (!impl_->Target)
                 impl_->Error = Status::Error("SimNoSuchChip", o.ChipName);
-            else
+            else {
                 impl_->Target->Faults = o.Faults;
+                impl_->Target->FitToBoard();
+            }
         }
     }
     if (impl_->Error.Ok() && !o.StateFile.empty() && impl_->Target) impl_->LockState();
@@ -336,7 +339,7 @@ const BenchOptions& Bench::Options() const {
 
 std::string Bench::Name() const {
     const auto& o = impl_->Options;
-    const std::string clock = o.Faults.ClockHz > 0 ? "@" + ClockText(o.Faults.ClockHz) : "";
+    const std::string clock = o.Faults.BoardHz > 0 ? "@" + ClockText(o.Faults.BoardHz) : "";
     switch (o.Adapter) {
         case AdapterKind::Nothing:
             return "sim:none";
@@ -403,7 +406,7 @@ Result<BenchOptions> ParseBenchName(const std::string& text) {
                           : suffix == "gen1v2" ? AdapterKind::Gen1Fw2
                                                : AdapterKind::Gen2;
         } else if (const auto hz = ParseClock(suffix)) {
-            out.Faults.ClockHz = *hz;
+            out.Faults.BoardHz = *hz;
         } else {
             return Msg("SimUnknownOption", suffix);
         }
@@ -416,7 +419,7 @@ Result<BenchOptions> ParseBenchName(const std::string& text) {
     } else if (base != "empty") {
         if (rest.empty() || !CreateChip(rest)) return Msg("SimUnknownChip", rest);
         out.ChipName = rest;
-    } else if (out.Faults.ClockHz != 0) {
+    } else if (out.Faults.BoardHz != 0) {
         return Msg("SimClockNeedsChip", text);
     }
     return out;

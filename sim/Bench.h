@@ -69,8 +69,9 @@ class Bench {
 
 // "sim:ATmega16", "sim:AT89S52@gen1" (@gen1 = generation one firmware 1.0, @gen1v2 = firmware
 // 2.0, @gen2 the default), "sim:empty" (adapter, no chip), "sim:none" (nothing connected),
-// "sim:byteblaster", "sim:byteblastermv", a chip clock as in "sim:ATmega16@16MHz". Keywords are
-// case-insensitive. Sets the adapter, the chip and its clock; the rest stays at its default.
+// "sim:byteblaster", "sim:byteblastermv", the board's clock as in "sim:ATmega16@16MHz" (a 16 MHz
+// crystal; a new chip on it has its fuses set for it). Keywords are case-insensitive. Sets the
+// adapter, the chip and its board's clock; the rest stays at its default.
 Result<BenchOptions> ParseBenchName(const std::string& text);
 
 }  // namespace tondrel::sim

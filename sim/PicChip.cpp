@@ -248,8 +248,11 @@ void PicChip::Execute(uint8_t command, uint64_t nowNs) {
         case 11:  // Bulk Erase Data Memory
             bulkArmed_ = command;
             break;
-        case 0x1F:  // Chip Erase: everything, protected or not
+        case 0x1F:  // Chip Erase: everything, protected or not, from configuration memory only
+            if (pc_ < kConfigStart) break;
             work_ = Work::EraseAll;
+            workErases_ = true;
+            workStart_ = nowNs;
             workDone_ = nowNs + Timing().EraseNs;
             break;
         default:

@@ -23,9 +23,13 @@ struct ChipFaults {
     // The chip needs each SCK phase (high and low) to last at least this long; a shorter phase
     // makes it latch the wrong level on MOSI (bits arrive wrong when the delay is too short).
     uint64_t MinPhaseNs = 0;
-    // The clock the chip runs on (Hz), e.g. a crystal fitted on the board; 0 = the clock it leaves
-    // the factory with. A chip model that follows its datasheet's serial-clock limits uses it.
+    // Forces the clock the chip runs on (Hz), whatever its configuration selects; 0 = the clock
+    // its configuration and its board give it. A chip model that follows its datasheet's
+    // serial-clock limits uses it.
     uint32_t ClockHz = 0;
+    // The board's clock (Hz): a crystal, or a clock signal for a chip without a crystal
+    // oscillator. 0 = a board with whatever clock the chip's factory setting needs.
+    uint32_t BoardHz = 0;
     // A program-memory byte address (word address on PIC) that never programs; -1 = none.
     int64_t StuckAddress = -1;
 };
@@ -43,6 +47,9 @@ class TargetChip {
     virtual void SaveState(std::ostream& out) const = 0;
     // False when the stream does not hold this chip's state; the chip then stays as it was.
     virtual bool LoadState(std::istream& in) = 0;
+    // A new chip put on a board with a clock of its own (Faults.BoardHz): its configuration set
+    // for that clock, as the board's maker would. Called before any state is loaded.
+    virtual void FitToBoard() {}
 
     ChipFaults Faults;
 };

@@ -57,6 +57,10 @@ TEST(CliArgs, UsageErrorsSayWhat) {
         {"config", "word", "4000"},  // beyond 14 bits
         {"config", "userid", "9", "1"},
         {"config", "userid", "0", "G"},
+        {"config", "userid", "8192", "1"},  // 0x2000 is written as such, not in decimal
+        {"config", "userid", "+1", "1"},
+        {"config", "write", "GroupBox3", "FL7=off", "FL7=off"},  // repeated, or contradictory:
+        {"config", "set", "CKSEL=0010", "cksel=0000"},           // either is a usage error
         {"config", "mode", "one"},
         {"--lpt", "4", "search"},
         {"--lang", "fr", "search"},
@@ -120,30 +124,52 @@ TEST(TerminalView, QuietKeepsResultsAndQuestionsFollowTheAnswerGiven) {
     EXPECT_EQ(yes.ChooseLanguage(), 2);
 }
 
-TEST(TerminalView, EndingSerialProgrammingNeedsItsOwnYes) {
+// A configuration hazard is answered Yes only by --yes together with the option of its class;
+// the option alone, or --yes alone, answers No when nobody can be asked.
+TEST(TerminalView, ConfigurationHazardsNeedYesAndTheirOwnOption) {
     CliArgs a;
     std::string error;
-    ASSERT_TRUE(Parse({"--yes", "config", "show"}, a, error));
-    EXPECT_FALSE(a.YesEndSerial);
-    ASSERT_TRUE(Parse({"--yes-end-serial-programming", "config", "show"}, a, error));
-    EXPECT_TRUE(a.YesEndSerial);
-    EXPECT_FALSE(a.Answer);
-    EXPECT_NE(UsageText().find("--yes-end-serial-programming"), std::string::npos);
+    ASSERT_TRUE(Parse({"--yes", "--yes-external-clock", "--yes-lock",
+                       "--yes-end-serial-programming", "config", "--dry-run", "set", "CKSEL=0000"},
+                      a, error))
+        << error;
+    EXPECT_TRUE(a.YesEndSerial && a.YesExternalClock && a.YesLock && a.DryRun);
+    EXPECT_FALSE(Parse({"erase", "--dry-run"}, a, error));  // a config option only
 
+    struct Case {
+        QuestionKind Kind;
+        bool TerminalOptions::*Flag;
+    };
+    const Case cases[] = {
+        {QuestionKind::EndsSerialProgramming, &TerminalOptions::YesEndSerial},
+        {QuestionKind::ExternalClock, &TerminalOptions::YesExternalClock},
+        {QuestionKind::Locks, &TerminalOptions::YesLock},
+    };
     FILE* err = std::tmpfile();
+    for (const Case& c : cases) {
+        for (int yes = 0; yes < 2; ++yes)
+            for (int flag = 0; flag < 2; ++flag) {
+                TerminalOptions options;
+                options.Quiet = true;
+                if (yes) options.Answer = true;
+                options.*c.Flag = flag != 0;
+                TerminalView view(options, stdout, err, nullptr);
+                EXPECT_EQ(view.Ask(Verbatim("?"), c.Kind), yes && flag)
+                    << static_cast<int>(c.Kind) << " yes " << yes << " flag " << flag;
+                // Another class's option does not answer this one.
+                if (!yes || !flag) continue;
+                for (const Case& other : cases) {
+                    if (other.Kind != c.Kind) {
+                        EXPECT_FALSE(view.Ask(Verbatim("?"), other.Kind));
+                    }
+                }
+            }
+    }
     TerminalOptions options;
-    options.Quiet = true;
     options.Answer = true;
-    TerminalView yes(options, stdout, err, nullptr);
-    EXPECT_TRUE(yes.Ask(Verbatim("erase?"), QuestionKind::Routine));
-    EXPECT_FALSE(yes.Ask(Verbatim("RSTDISBL=0?"), QuestionKind::EndsSerialProgramming));
-    options.YesEndSerial = true;
-    TerminalView both(options, stdout, err, nullptr);
-    EXPECT_TRUE(both.Ask(Verbatim("RSTDISBL=0?"), QuestionKind::EndsSerialProgramming));
-    options.Answer.reset();
-    TerminalView only(options, stdout, err, nullptr);
-    EXPECT_TRUE(only.Ask(Verbatim("RSTDISBL=0?"), QuestionKind::EndsSerialProgramming));
-    EXPECT_FALSE(only.Ask(Verbatim("erase?"), QuestionKind::Routine));  // and nothing else
+    TerminalView plain(options, stdout, err, nullptr);
+    EXPECT_TRUE(plain.Ask(Verbatim("erase?"), QuestionKind::Destructive));
+    EXPECT_TRUE(plain.Ask(Verbatim("slower?"), QuestionKind::SlowsChip));
     std::fclose(err);
 }
 

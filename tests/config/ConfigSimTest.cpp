@@ -16,23 +16,14 @@
 #include "sim/PicChip.h"
 #include "sim/SimPort.h"
 #include "tests/support/Results.h"
+#include "tests/support/YesPrompts.h"
 
 namespace tondrel::config {
 namespace {
 
 using testsupport::Got;
 
-class YesPrompts : public Prompts {
-  public:
-    bool Ask(const Message& question, QuestionKind) override {
-        asked.push_back(question.Key);
-        return true;
-    }
-    void Inform(const Message& text) override { shown.push_back(text); }
-    void Say(const Message&) override {}
-    std::vector<std::string> asked;  // their keys
-    std::vector<Message> shown;
-};
+using testsupport::YesPrompts;
 
 sim::BenchOptions Options(const std::string& chip) {
     sim::BenchOptions o;

@@ -66,6 +66,7 @@ TEST(GenericAvrLayouts, EveryBoxNamesTheBitAvrLibcNamesAndWritesItsOwnBit) {
             ASSERT_EQ(g.Boxes.size(), 8u);
             for (const BoxDesc& b : g.Boxes) {
                 const char* name = (*bits)[static_cast<size_t>(b.ReadBit)];
+                if (name != nullptr && std::string_view(name) == "RESERVED") name = nullptr;
                 if (name != nullptr) {
                     EXPECT_EQ(b.Caption, name) << b.Name;
                 }
@@ -88,7 +89,7 @@ TEST(GenericAvrLayouts, DesignedLayoutsKeepTheirChips) {
             EXPECT_EQ(FindGenericLayout(chip), nullptr) << chip;
         }
     }
-    EXPECT_EQ(FindLayout("PIC16F84A"), nullptr);  // a PIC without a dialog stays without one
+    EXPECT_EQ(FindLayout("PIC16F84A")->ClassName, "Tpic84AotherFrm");
 }
 
 class ScriptedPrompts : public Prompts {

@@ -276,24 +276,140 @@ TEST_F(CliRun, ModesAndConfigurationFromTheShell) {
     Result show = Run("sim:ATmega16", "config show");
     EXPECT_EQ(show.Status, 0) << show.Output;
     EXPECT_NE(show.Output.find("FL0"), std::string::npos) << show.Output;
-    Result write = Run("sim:ATmega16", "config write GroupBox3 FL0=on");
+    // BODEN on (FL6); CKSEL0 would switch to an external clock this board does not have.
+    Result write = Run("sim:ATmega16", "config write GroupBox3 FL6=on");
     EXPECT_EQ(write.Status, 0) << write.Output;
     Result again = Run("sim:ATmega16", "config show");
     EXPECT_NE(again.Output, show.Output);
 }
 
-TEST_F(CliRun, TurningSpienOffNeedsItsOwnYes) {
-    // ATtiny26 fuse high bit 3 is SPIEN (captioned "SPIED"); unticking it leaves it 1.
-    Result refused = Run("sim:ATtiny26", "--yes config write GroupBox1 fh3=off");
-    EXPECT_NE(refused.Status, 0) << refused.Output;
-    EXPECT_NE(refused.Output.find("--yes-end-serial-programming"), std::string::npos)
-        << refused.Output;
-    EXPECT_EQ(refused.Output.find("command completed!"), std::string::npos) << refused.Output;
+// A PIC image as Intel HEX: `words` from address 0, and the configuration word at 0x2007.
+std::string PicHex(const std::vector<uint16_t>& words, uint16_t config) {
+    auto record = [](uint32_t address, const std::vector<uint8_t>& data) {
+        char text[16];
+        unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF);
+        std::snprintf(text, sizeof text, ":%02X%04X00", static_cast<unsigned>(data.size()),
+                      static_cast<unsigned>(address));
+        std::string line = text;
+        for (uint8_t b : data) {
+            std::snprintf(text, sizeof text, "%02X", b);
+            line += text;
+            sum += b;
+        }
+        std::snprintf(text, sizeof text, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+        return line + text;
+    };
+    std::vector<uint8_t> program;
+    for (uint16_t w : words) program.insert(program.end(), {uint8_t(w & 0xFF), uint8_t(w >> 8)});
+    return record(0, program) +
+           record(0x400E,
+                  {static_cast<uint8_t>(config & 0xFF), static_cast<uint8_t>(config >> 8)}) +
+           ":00000001FF\n";
+}
 
-    Result allowed =
-        Run("sim:ATtiny26", "--yes-end-serial-programming config write GroupBox1 fh3=off");
-    EXPECT_EQ(allowed.Status, 0) << allowed.Output;
-    EXPECT_NE(allowed.Output.find("command completed!"), std::string::npos) << allowed.Output;
+// Configuration writes do on the bench what they do on a chip after its next reset, and the
+// tool says so before it writes.
+TEST_F(CliRun, ConfigurationWritesHaveTheirConsequences) {
+    auto fresh = [this] { fs::remove(Path("chip.state")); };
+
+    // The bytes and fields by name.
+    fresh();
+    Result show = Run("sim:ATmega328P", "config show");
+    ASSERT_EQ(show.Status, 0) << show.Output;
+    EXPECT_TRUE(Has(show, "low fuse 0x62")) << show.Output;
+    EXPECT_TRUE(Has(show, "CKSEL=0010 (internal 8 MHz RC)")) << show.Output;
+
+    // An external clock: the decoded change, and nothing written without its option.
+    Result refused = Run("sim:ATmega328P", "--yes config set CKSEL=0000");
+    EXPECT_EQ(refused.Status, 1) << refused.Output;
+    EXPECT_TRUE(Has(refused, "CKSEL 0010 → 0000, internal 8 MHz RC → external clock on XTAL1"))
+        << refused.Output;
+    EXPECT_TRUE(Has(refused, "--yes-external-clock")) << refused.Output;
+    Result dry =
+        Run("sim:ATmega328P", "--yes --yes-external-clock config --dry-run set lfuse=0x60");
+    EXPECT_EQ(dry.Status, 0) << dry.Output;
+    EXPECT_TRUE(Has(dry, "dry run")) << dry.Output;
+    EXPECT_TRUE(Has(Run("sim:ATmega328P", "config show"), "low fuse 0x62"));
+    Result gone = Run("sim:ATmega328P", "--yes --yes-external-clock config set CKSEL=0000");
+    EXPECT_EQ(gone.Status, 0) << gone.Output;
+    EXPECT_EQ(Run("sim:ATmega328P", "search").Status, 1);  // no clock on this board
+
+    // On a board with a 16 MHz crystal the chip starts on it, and can go back and forth.
+    fresh();
+    EXPECT_TRUE(Has(Run("sim:ATmega328P@16MHz", "config show"), "CKSEL=1111"));
+    EXPECT_EQ(Run("sim:ATmega328P@16MHz", "--yes config set CKSEL=0010").Status, 0);
+    Result crystal =
+        Run("sim:ATmega328P@16MHz", "--yes --yes-external-clock config set CKSEL=1111");
+    EXPECT_EQ(crystal.Status, 0) << crystal.Output;
+    Result found = Run("sim:ATmega328P@16MHz", "search");
+    EXPECT_EQ(found.Status, 0) << found.Output;
+
+    // RSTDISBL needs its own option besides --yes; then the chip is silent.
+    fresh();
+    Result rst = Run("sim:ATtiny85", "--yes config set RSTDISBL=0");
+    EXPECT_EQ(rst.Status, 1) << rst.Output;
+    EXPECT_TRUE(Has(rst, "--yes-end-serial-programming")) << rst.Output;
+    EXPECT_EQ(Run("sim:ATtiny85", "search").Status, 0);
+    Result off = Run("sim:ATtiny85", "--yes --yes-end-serial-programming config set RSTDISBL=0");
+    EXPECT_EQ(off.Status, 0) << off.Output;
+    EXPECT_EQ(Run("sim:ATtiny85", "search").Status, 1);
+
+    // A fuse write the chip refuses (LB1 programmed) fails, naming why.
+    fresh();
+    EXPECT_EQ(Run("sim:ATmega16", "--yes config set LB=10").Status, 1);  // --yes-lock missing
+    EXPECT_EQ(Run("sim:ATmega16", "--yes --yes-lock config set LB=10").Status, 0);
+    Result locked = Run("sim:ATmega16", "--yes config set BODEN=0");
+    EXPECT_EQ(locked.Status, 1) << locked.Output;
+    EXPECT_TRUE(Has(locked, "lock bits refuse fuse writes")) << locked.Output;
+
+    // AT89S8253: a fuse write leaves the Flash as it was.
+    fresh();
+    const std::string image = MakeHex("s8253", 200, false, 7);
+    ASSERT_EQ(Run("sim:AT89S8253", "--chip AT89S8253 write-flash " + Quote(image)).Status, 0);
+    Result fuse = Run("sim:AT89S8253", "--chip AT89S8253 config write GroupBox2 f2=on");
+    EXPECT_EQ(fuse.Status, 0) << fuse.Output;
+    EXPECT_EQ(Run("sim:AT89S8253", "--chip AT89S8253 verify-flash " + Quote(image)).Status, 0);
+    EXPECT_TRUE(Has(Run("sim:AT89S8253", "--chip AT89S8253 config show"), "f2  \"x2 Clock\"  on"));
+
+    // A PIC16F877A image with code and data protection on programs and verifies; a later
+    // verify says the chip is protected.
+    fresh();
+    const std::string cp = Path("cp.hex");
+    std::ofstream(cp) << PicHex({0x3001, 0x0086, 0x2802}, 0x1E72);
+    const std::string eep = MakeHex("cp-eeprom", 16, false, 3);
+    const std::string autoCp = "auto --flash " + Quote(cp) + " --eeprom " + Quote(eep) +
+                               " --no-update-flash --no-update-eeprom --erase --write-flash "
+                               "--write-eeprom";
+    // Without --yes-lock the protecting word is not written, and the chip stays readable.
+    Result unasked = Run("sim:PIC16F877A", "--yes " + autoCp);
+    EXPECT_EQ(unasked.Status, 1) << unasked.Output;
+    EXPECT_TRUE(Has(unasked, "code protection (CP) on")) << unasked.Output;
+    EXPECT_TRUE(Has(unasked, "configuration word not written")) << unasked.Output;
+    Result cpAuto = Run("sim:PIC16F877A", "--yes --yes-lock " + autoCp);
+    EXPECT_EQ(cpAuto.Status, 0) << cpAuto.Output;
+    Result cpVerify = Run("sim:PIC16F877A", "verify-flash " + Quote(cp));
+    EXPECT_EQ(cpVerify.Status, 1) << cpVerify.Output;
+    EXPECT_TRUE(Has(cpVerify, "code-protected")) << cpVerify.Output;
+
+    // A protected PIC16F84A is erased (protection and all) and programmed again.
+    fresh();
+    const std::string plain = Path("plain.hex");
+    std::ofstream(plain) << PicHex({0x3001, 0x0086, 0x2802}, 0x3FF9);
+    EXPECT_EQ(Run("sim:PIC16F84A", "--yes --yes-lock config word 000F").Status, 0);
+    Result protectedErase = Run("sim:PIC16F84A", "--yes erase");
+    EXPECT_EQ(protectedErase.Status, 0) << protectedErase.Output;
+    EXPECT_TRUE(Has(protectedErase, "code-protected")) << protectedErase.Output;
+    EXPECT_EQ(Run("sim:PIC16F84A", "write-flash " + Quote(plain)).Status, 0);
+    EXPECT_EQ(Run("sim:PIC16F84A", "verify-flash " + Quote(plain)).Status, 0);
+
+    // An AT89S52 in lock mode 3 hides its signature; picked by name, it can be erased.
+    fresh();
+    EXPECT_EQ(Run("sim:AT89S52", "--yes --yes-lock config mode 2").Status, 0);
+    EXPECT_EQ(Run("sim:AT89S52", "search").Status, 1);
+    Result unlock = Run("sim:AT89S52", "--chip AT89S52 --yes erase");
+    EXPECT_EQ(unlock.Status, 0) << unlock.Output;
+    EXPECT_TRUE(Has(unlock, "lock bits")) << unlock.Output;
+    EXPECT_EQ(Run("sim:AT89S52", "search").Status, 0);
 }
 
 TEST_F(CliRun, AnEmptySocketFailsEveryOperation) {
@@ -348,6 +464,10 @@ TEST_F(CliRun, ExitStatusOfFailedCommandsAndUsageErrors) {
         {"sim:none", "--chip ATmega16 config show", 1},
         {"sim:ATmega16", "config word ZZZZ", 2},
         {"sim:ATmega16", "config userid 9 1", 2},
+        {"sim:ATmega16", "config userid 8192 1", 2},
+        {"sim:ATmega16", "config userid +1 1", 2},
+        {"sim:ATmega16", "config write GroupBox3 FL7=off FL7=off", 2},
+        {"sim:ATmega16", "config set BODEN=0 FL6=on", 2},
         {"sim:ATmega16", "config mode x", 2},
         {"sim:bogus", "search", 2},
         {"direct:0x37A", "search", 2},

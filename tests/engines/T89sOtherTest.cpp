@@ -116,7 +116,7 @@ TEST(T89sOtherFraming, RawCommandLengthAndAnswer) {
 }
 
 // What a chip cannot do costs no port access: the AT89S53/8252/8253 cannot be identified, and
-// only the AT89S8252 has data EEPROM.
+// the AT89S53 has no data EEPROM.
 TEST(T89sOtherFraming, WhatTheChipCannotDoSendsNothing) {
     Rig<T89s53> a(3);
     Rig<T89s8252> b(3);
@@ -125,10 +125,8 @@ TEST(T89sOtherFraming, WhatTheChipCannotDoSendsNothing) {
                     static_cast<Tpro*>(&c.engine)}) {
         EXPECT_EQ(Got(e->ReadSignature()), "") << e->ClassName();
     }
-    for (Tpro* e : {static_cast<Tpro*>(&a.engine), static_cast<Tpro*>(&c.engine)}) {
-        EXPECT_EQ(e->WriteEepromByte(0, 0x12).Key(), "EngineNotSupported") << e->ClassName();
-        EXPECT_EQ(e->ReadEepromByte(0).GetStatus().Key(), "EngineNotSupported") << e->ClassName();
-    }
+    EXPECT_EQ(a.engine.WriteEepromByte(0, 0x12).Key(), "EngineNotSupported");
+    EXPECT_EQ(a.engine.ReadEepromByte(0).GetStatus().Key(), "EngineNotSupported");
     EXPECT_EQ(a.port.Accesses() + b.port.Accesses() + c.port.Accesses(), 0u);
     EXPECT_EQ(a.clock.Peek() + b.clock.Peek() + c.clock.Peek(), 0u);
 }
@@ -283,28 +281,32 @@ INSTANTIATE_TEST_SUITE_P(Chips, T89sOtherFullImage,
                                            ChipRow{"AT89S8253", Method::At89s8253, 12 * 1024}),
                          [](const auto& info) { return std::string(info.param.Chip); });
 
-TEST(T89sOtherOnBench, At89s8252Eeprom) {
-    BenchRun run("AT89S8252", Method::At89s8252);
-    Tpro& e = *run.engine;
-    const auto data = Image(2 * 1024, 11);
-    ASSERT_TRUE(e.EnterProgramming());
-    for (size_t a = 0; a < data.size(); ++a)
-        ASSERT_TRUE(e.WriteEepromByte(int32_t(a), data[a])) << a;
-    // Overwriting EEPROM needs no erase, 0xFF included.
-    ASSERT_TRUE(e.WriteEepromByte(3, 0xFF));
-    ASSERT_TRUE(e.WriteEepromByte(4, 0x00));
-    (void)e.LeaveProgramming();
+TEST(T89sOtherOnBench, DataEepromOfTheAt89s8252And8253) {
+    for (const auto& [chip, method] :
+         {std::pair{"AT89S8252", Method::At89s8252}, std::pair{"AT89S8253", Method::At89s8253}}) {
+        SCOPED_TRACE(chip);
+        BenchRun run(chip, method);
+        Tpro& e = *run.engine;
+        const auto data = Image(2 * 1024, 11);
+        ASSERT_TRUE(e.EnterProgramming());
+        for (size_t a = 0; a < data.size(); ++a)
+            ASSERT_TRUE(e.WriteEepromByte(int32_t(a), data[a])) << a;
+        // Overwriting EEPROM needs no erase, 0xFF included.
+        ASSERT_TRUE(e.WriteEepromByte(3, 0xFF));
+        ASSERT_TRUE(e.WriteEepromByte(4, 0x00));
+        (void)e.LeaveProgramming();
 
-    ASSERT_TRUE(e.EnterProgramming());
-    auto expected = data;
-    expected[3] = 0xFF;
-    expected[4] = 0x00;
-    std::vector<uint8_t> back(data.size());
-    for (size_t a = 0; a < back.size(); ++a) back[a] = Got(e.ReadEepromByte(int32_t(a)));
-    // The program memory is untouched by the EEPROM writes.
-    EXPECT_EQ(Got(e.ReadFlashByte(3)), 0xFF);
-    (void)e.LeaveProgramming();
-    EXPECT_EQ(back, expected);
+        ASSERT_TRUE(e.EnterProgramming());
+        auto expected = data;
+        expected[3] = 0xFF;
+        expected[4] = 0x00;
+        std::vector<uint8_t> back(data.size());
+        for (size_t a = 0; a < back.size(); ++a) back[a] = Got(e.ReadEepromByte(int32_t(a)));
+        // The program memory is untouched by the EEPROM writes.
+        EXPECT_EQ(Got(e.ReadFlashByte(3)), 0xFF);
+        (void)e.LeaveProgramming();
+        EXPECT_EQ(back, expected);
+    }
 }
 
 TEST(T89sOtherOnBench, LockModesThroughRawCommand) {

@@ -302,12 +302,12 @@ TEST(TpicFraming, ConfigurationOperationsByNameAndByNumber) {
     TpicA& a = r.picA;
     r.wire.Clear();
     (void)a.RawCommand(20, 0, 0, 0);
-    // The Load Configuration has no data word: the second Chip Erase goes out as the first
-    // six bits of its frame and the chip leaves programming mode before the frame ends.
-    EXPECT_EQ(r.wire.Tokens(), (std::vector<std::string>{"E", "C31", "C0", "L"}));
+    // Load Configuration with its data word puts the counter where Chip Erase acts; one Chip
+    // Erase then wipes everything.
+    EXPECT_EQ(r.wire.Tokens(), (std::vector<std::string>{"E", "C0", "=3FFF", "C31", "L"}));
     EXPECT_EQ(r.wire.FallingBits(),
-              "111110"
               "000000"
+              "0111111111111110"
               "111110");
 }
 

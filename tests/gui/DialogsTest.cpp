@@ -1,5 +1,6 @@
 // The window's dialogs on a running main window and the simulated bench.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -102,11 +103,26 @@ class DialogsTest : public QObject {
                 QCOMPARE(box->isChecked(), ((high >> bit) & 1) == 0);
         }
         QVERIFY(dialog->findChild<QCheckBox*>("FL0"));
-        // Clearing CKSEL0 (ticking FL0) and writing changes the chip's low fuse.
+        // The clock source as a choice beside its boxes, the two in step both ways: CKSEL 0001
+        // (1 MHz RC) as the factory sets it; choosing 0100 (8 MHz RC) ticks FL0, clears FL2.
+        auto* cksel = dialog->findChild<QComboBox*>("GroupBox3.CKSEL");
+        QVERIFY(cksel);
+        QVERIFY(cksel->currentText().startsWith("0001  internal 1 MHz RC"));
+        emit cksel->activated(cksel->findData(0x4));
+        QVERIFY(dialog->findChild<QCheckBox*>("FL0")->isChecked());
+        QVERIFY(!dialog->findChild<QCheckBox*>("FL2")->isChecked());
+        QVERIFY(cksel->currentText().startsWith("0100"));
         dialog->findChild<QCheckBox*>("FL0")->click();
+        QVERIFY(cksel->currentText().startsWith("0101"));
+        dialog->findChild<QCheckBox*>("FL2")->click();
+        QVERIFY(cksel->currentText().startsWith("0001"));
+        // Programming BODEN (ticking FL6) and writing changes the chip's low fuse. (CKSEL0
+        // would switch it to an external clock, and this board has none.)
+        dialog->findChild<QCheckBox*>("FL6")->click();
         dialog->findChild<QPushButton*>("Button6")->click();
         auto again = MakeConfigDialog(*w.main);
-        QVERIFY(again->findChild<QCheckBox*>("FL0")->isChecked());
+        QVERIFY(again);
+        QVERIFY(again->findChild<QCheckBox*>("FL6")->isChecked());
     }
 
     void WordEditorStoresTheCell() {

@@ -1,5 +1,7 @@
 #include "tests/oracle/Sources.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -318,6 +320,45 @@ std::vector<PicConfigOption> ReadGputilsConfig(const std::string& path, std::str
     }
     if (out.empty()) error = "no configuration options in " + path;
     return out;
+}
+
+namespace {
+
+// Chip, memory, operation, pattern, as the datasheet gives it.
+struct Correction {
+    const char *Chip, *Memory, *Op, *Pattern;
+};
+const Correction kAvrdudeCorrections[] = {
+    // AT90S4434/8535 datasheet, serial instruction set: "Read Lock and Fuse Bits" returns
+    // "12Sx xxxF" (avrdude copies the AT90S4433's reads for the 4434, and drops S on the 8535).
+    {"AT90S4434", "lock", "read", "0101.1000--xxxx.xxxx--xxxx.xxxx--ooox.xxxo"},
+    {"AT90S4434", "fuse", "read", "0101.1000--xxxx.xxxx--xxxx.xxxx--ooox.xxxo"},
+    {"AT90S8535", "fuse", "read", "0101.1000--xxxx.xxxx--xxxx.xxxx--ooox.xxxo"},
+    // ATmega161 datasheet (rev. 1228C), serial instruction set: read "xDCB 1987" (SPIEN in
+    // bit 5), write "1D1B 1987" (bits 7, 5 and 3 sent as 1).
+    {"ATmega161", "fuse", "read", "0101.0000--xxxx.xxxx--xxxx.xxxx--xooo.1ooo"},
+    {"ATmega161", "fuse", "write", "1010.1100--101x.xxxx--xxxx.xxxx--1i1i.1iii"},
+    // ATmega162: avr-libc puts M161C and BODLEVEL2..0 in extended bits 4..1, as the datasheet
+    // does; avrdude's write marks bits 2..0.
+    {"ATmega162", "efuse", "write", "1010.1100--1010.0100--xxxx.xxxx--111i.iii1"},
+};
+
+}  // namespace
+
+const AvrdudeConf& InstalledAvrdude() {
+    static const AvrdudeConf conf = [] {
+        AvrdudeConf c;
+        std::string error;
+        if (!c.Load("/etc/avrdude.conf", error)) ADD_FAILURE() << error;
+        return c;
+    }();
+    return conf;
+}
+
+void CorrectFromDatasheet(AvrdudePart& part) {
+    const std::string desc = part.Get("desc");
+    for (const Correction& c : kAvrdudeCorrections)
+        if (desc == c.Chip) part.Memories[c.Memory].Keys[c.Op] = c.Pattern;
 }
 
 }  // namespace tondrel::oracle

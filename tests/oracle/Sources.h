@@ -40,6 +40,13 @@ class AvrdudeConf {
     std::map<std::string, AvrdudePart> parts_;  // by id
 };
 
+// /etc/avrdude.conf, read once; a file that does not load fails the test that asked.
+const AvrdudeConf& InstalledAvrdude();
+
+// Where avrdude's part data leaves out or garbles a command the datasheet gives, the
+// datasheet's pattern replaces it (the part is the chip's own, by its Id's description).
+void CorrectFromDatasheet(AvrdudePart& part);
+
 // One bit pattern of a serial command: "1010.1100--1010.1000--xxxx.xxxx--iiii.iiii".
 struct BitPattern {
     // Per byte (b1..b4), per bit from 7 down to 0: '0', '1', 'x', 'a', 'i', 'o'.

@@ -85,12 +85,12 @@ TEST(AvrClock, BenchNameGivesTheCrystal) {
         const auto o = ParseBenchName(t.Text);
         ASSERT_EQ(o.Ok(), t.Ok) << t.Text << ": " << English(o);
         if (!t.Ok) continue;
-        EXPECT_EQ(o->Faults.ClockHz, t.Hz) << t.Text;
+        EXPECT_EQ(o->Faults.BoardHz, t.Hz) << t.Text;
         EXPECT_EQ(o->Adapter, t.Adapter) << t.Text;
         VirtualClock clock;
         Bench bench(clock, *o);
         EXPECT_EQ(bench.Name(), t.Name);
-        EXPECT_EQ(bench.Chip()->Faults.ClockHz, t.Hz) << t.Text;
+        EXPECT_EQ(bench.Chip()->Faults.BoardHz, t.Hz) << t.Text;
     }
 }
 

@@ -250,9 +250,15 @@ TEST(PicChip, EachFamilyTakesOnlyItsOwnCommands) {
         d.Leave();
 
         programmed();
+        d.Command(0x1F);  // from program memory: no effect on the 87xA either
+        d.Wait(20'000'000);
+        EXPECT_EQ(chip->ProgramCell(0), 0x0ABC);
+        d.Load(0, 0x3FFF);  // Load Configuration: the counter in configuration memory
         d.Command(0x1F);
         d.Wait(20'000'000);
         EXPECT_EQ(chip->ProgramCell(0) == 0x3FFF, c.ChipErase);
+        d.Leave();
+        d.Enter();
 
         d.Command(0x2A);  // no such command anywhere
         d.Steps(2);
@@ -436,10 +442,13 @@ TEST(PicChip, AFamilyBulkAndChipErase) {
     d.Command(8);
     d.Wait(10'000'000);
     EXPECT_EQ(chip->ProgramCell(0), 0x0321);
+    d.Load(0, 0x3FFF);  // Chip Erase acts from configuration memory
     d.Command(31);
     d.Wait(10'000'000);
-    EXPECT_EQ(d.Read(), 0x3FFF);
     EXPECT_EQ(chip->ConfigCell(7), 0x3FFF);
+    d.Leave();
+    d.Enter();
+    EXPECT_EQ(d.Read(), 0x3FFF);
 }
 
 TEST(PicChip, FaultsShortClockPhaseAndStuckWord) {
