@@ -405,6 +405,8 @@ Status Programming::Load(Memory m, const std::string& path) {
     const auto loaded = tondrel::LoadFile(s_.Bufs, m, path);
     if (!loaded) {
         s_.Say(loaded.Error());
+        if (const auto line = FailedLine(loaded.Error()))
+            s_.Say("FileErrorAt", EscapeControls(path), *line);
         return loaded.GetStatus();
     }
     s_.Say("FilePosition", EscapeControls(path));

@@ -938,7 +938,7 @@ void TMain::OpenBuffer(Memory memory) {
 }
 
 void TMain::LoadInto(Memory memory, const QString& file) {
-    // A failed load leaves the buffer as the loader left it: the grid shows that too.
+    // A failed load leaves the buffer as it was; the grid is brought up to show that.
     if (!session_->LoadFile(memory, file.toStdString())) ShowBuffer(memory, true);
 }
 
