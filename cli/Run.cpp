@@ -66,8 +66,11 @@ class Runner {
         core::StartOptions start;
         if (args_.Lpt != 0) start.PortBaseOverride = core::BaseForLpt(args_.Lpt);
         // A script asked for one command: the adapter's stored download mode and its external
-        // tool are the window's start-up business.
+        // tools are the window's business.
         start.RestoreMode = false;
+        start.LaunchTools = false;
+        // The search probes at an explicit speed too, and it wins over the chip's stored one.
+        start.Speed = args_.Speed;
         if (auto started = session_.Start(start); !started) {
             view_.Error("cannot read the settings: " + started.Error().Args.front());
             return kFailed;
@@ -109,8 +112,6 @@ class Runner {
         } else if (!session_.AutoSearch()) {
             return false;
         }
-        // An explicit speed wins over the chip's stored one.
-        if (args_.Speed) session_.SetSpeed(*args_.Speed);
         return true;
     }
 
@@ -158,6 +159,8 @@ class Runner {
         }
         if (!NeedsChip(c) || !GetChip()) return kFailed;
         if (c == "search") {
+            // A chip named on the command line is only found once the socket answers as it.
+            if (!args_.ChipName.empty() && !session_.CheckChip()) return kFailed;
             view_.Result(session_.Chip().CurrentChipName);
             return kOk;
         }
@@ -174,6 +177,11 @@ class Runner {
         const Memory memory = IsFlashCommand(c) ? Memory::Flash : Memory::EEPROM;
         if (c == "write-flash" || c == "write-eeprom") {
             if (!HasMemory(memory) || !session_.LoadFile(memory, args_.Args[0])) return kFailed;
+            // A script that asked to write a file wrote nothing when the file is empty.
+            if (session_.LastAddress(memory) == -1) {
+                view_.Error(view_.Text(Msg("CoreFileNoData", EscapeControls(args_.Args[0]))));
+                return kFailed;
+            }
             return Outcome(session_.Write(memory));
         }
         if (c == "read-flash" || c == "read-eeprom") {

@@ -71,12 +71,18 @@ bool TerminalView::Ask(const Message& question, QuestionKind kind) {
             std::fprintf(out_, "%s %s\n", text.c_str(), *answer ? "[yes]" : "[no]");
         return *answer;
     }
+    // Enter, or the end of the input, gives the answer that destroys nothing: Yes to
+    // "terminate?", No to anything else.
+    const bool harmless = kind == QuestionKind::StopsOperation;
     if (options_.AskOnTerminal && in_) {
-        std::fprintf(err_, "%s [y/N] ", text.c_str());
+        std::fprintf(err_, "%s %s ", text.c_str(), harmless ? "[Y/n]" : "[y/N]");
         std::fflush(err_);
         char buffer[64] = {};
-        if (!std::fgets(buffer, sizeof buffer, in_)) return false;
-        return std::tolower(static_cast<unsigned char>(buffer[0])) == 'y';
+        if (!std::fgets(buffer, sizeof buffer, in_)) return harmless;
+        const char first = static_cast<char>(std::tolower(static_cast<unsigned char>(buffer[0])));
+        if (first == 'y') return true;
+        if (first == 'n') return false;
+        return harmless;
     }
     // Nobody to ask: the answer that destroys nothing, and how to give the other one.
     if (kind == QuestionKind::StopsOperation) {

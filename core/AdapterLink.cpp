@@ -92,7 +92,7 @@ Status AdapterLink::SwitchMode(int mode) {
     s_.ChipReady = false;
     s_.Publish();
     if (auto found = Detect(); !found) return found.GetStatus();
-    if (s_.MisRunProgram) LaunchTool(mode);
+    if (s_.MisRunProgram && s_.LaunchTools) LaunchTool(mode);
     if (const Status stored = s_.Db.SetLaunch(mode); !stored) {
         const Message text = Msg("CoreModeSaveFail", stored.Text(s_.Lang()));
         s_.Say(text);

@@ -74,38 +74,67 @@ Result<std::string> Programming::Preamble() {
 
 Result<std::string> Programming::CheckAnswer() {
     s_.SetBase();
+    s_.ChipFound.reset();
     Status entered;
-    std::string read;
+    std::string first, second;
     {
         ProgrammingMode mode(s_);
         entered = mode.Entered();
-        read = s_.ReadSignature().ValueOr({});
+        // Twice: on a clock the chip only just follows, a read can come back garbled, and a
+        // garbled answer must not pass for a chip.
+        first = s_.ReadSignature().ValueOr({});
+        second = s_.ReadSignature().ValueOr({});
     }
     if (auto port = s_.PortStatus(); !port) return port;
-    const std::string signature(Trim(read));
+    const std::string signature(Trim(first));
+    if (signature.empty()) {
+        // Nothing to read back: only the enable step can tell that a chip is there, never which
+        // one, and some chips do not even echo.
+        if (!entered) return s_.Fail(Status::Error("CoreNoChip"));
+        SayUnchecked();
+        return signature;
+    }
+    if (!Answered(signature)) return s_.Fail(Status::Error("CoreNoChip"));
+    if (Trim(second) != signature)
+        return s_.Fail(
+            Status::Error("CoreSignatureUnstable", signature, std::string(Trim(second))));
+    return CheckIdentity(signature);
+}
+
+bool Programming::Answered(const std::string& signature) {
     auto all = [&signature](char c) {
         return std::all_of(signature.begin(), signature.end(), [c](char x) { return x == c; });
     };
-    bool answered = false;
-    if (signature.empty()) {
-        // Nothing to read back: only the enable step can tell, and some chips do not echo.
-        answered = entered.Ok();
-        if (answered && !s_.ToldUnchecked) {
-            s_.Say("CoreChipUnchecked");
-            s_.ToldUnchecked = true;
-        }
-    } else if (IsPic(s_.Chip.CurrentMethodCode) || &s_.Engine() == &s_.EngineFor(Method::Pic) ||
-               &s_.Engine() == &s_.EngineFor(Method::PicA)) {
+    if (IsPic(s_.Chip.CurrentMethodCode) || &s_.Engine() == &s_.EngineFor(Method::Pic) ||
+        &s_.Engine() == &s_.EngineFor(Method::PicA))
         // A PIC device ID keeps its five revision bits cleared: a floating line reads 3FE0.
-        answered = !all('0') && signature != "3FE0";
-    } else {
-        answered = !all('0') && !all('F');
+        return !all('0') && signature != "3FE0";
+    return !all('0') && !all('F');
+}
+
+// The chip in the socket must be the chosen one, or a catalogue twin that answers alike.
+Result<std::string> Programming::CheckIdentity(const std::string& signature) {
+    const std::string& chosen = s_.Chip.Signature;
+    if (!chosen.empty() && Lower(chosen).find(Lower(signature)) != std::string::npos)
+        return signature;
+    const auto found = s_.Db.FindChip(s_.Chip.CurrentMethodCode, signature);
+    if (found && *found) {
+        s_.ChipFound = **found;
+        return s_.Fail(
+            Status::Error("CoreWrongChip", (*found)->Name, signature, s_.Chip.CurrentChipName));
     }
-    if (!answered) {
-        s_.Blank();
-        return s_.Fail(Status::Error("CoreNoChip"));
+    // A row of the user's own without a signature has nothing to compare with.
+    if (chosen.empty()) {
+        SayUnchecked();
+        return signature;
     }
-    return signature;
+    return s_.Fail(Status::Error("CoreUnknownSignature", signature, s_.Chip.CurrentChipName));
+}
+
+void Programming::SayUnchecked() {
+    if (s_.ToldUnchecked) return;
+    s_.Say("CoreChipUnchecked");
+    s_.ToldUnchecked = true;
 }
 
 Result<std::string> Programming::ReadSignature() {
@@ -205,10 +234,13 @@ Status Programming::DoWrite(Memory m) {
             const Status written = s_.WriteByte(m, i, buffer[static_cast<size_t>(i)]);
             if (SessionContext::IsPortFailure(written)) break;  // said below
             if (!written) {
-                const char* key = !flash ? "CoreWriteEEPROMFail"
-                                  : IsWordAddressed(s_.Chip.CurrentMethodCode)
-                                      ? "CoreWriteFlashFailWord"
-                                      : "CoreWriteFlashFailByte";
+                // Not "adjust the speed" when the chip shows why: old data never erased.
+                const bool notErased = written.Key() == "EngineNotErased";
+                const char* key =
+                    notErased ? Key(m, "CoreWriteFlashNotErased", "CoreWriteEEPROMNotErased")
+                    : !flash  ? "CoreWriteEEPROMFail"
+                    : IsWordAddressed(s_.Chip.CurrentMethodCode) ? "CoreWriteFlashFailWord"
+                                                                 : "CoreWriteFlashFailByte";
                 return s_.Fail(Status::Error(key, AddressText(i, m)));
             }
             s_.Out.Breathe();
@@ -268,9 +300,9 @@ Status Programming::DoVerify(Memory m) {
     s_.Blank();
     const int32_t end = LastAddress(m);
     if (end == -1) {
+        // Nothing compared proves nothing: an empty or blank file is no verified chip.
         s_.Say(Key(m, "CoreVerifyFlashBegin", "CoreVerifyEEPROMBegin"));
-        s_.Say(Key(m, "CoreNoFlashData", "CoreNoEEPROMData"));
-        return {};
+        return s_.Fail(Status::Error("CoreNothingToCompare"));
     }
     return Compare(m, end);
 }
@@ -284,29 +316,41 @@ Status Programming::Compare(Memory m, int32_t end, bool skipBlank) {
     // A PIC reads its program memory only in sequence; the configuration words come apart.
     const int32_t sequentialEnd = pic ? std::min(end, s_.Chip.FlashSize - 1) : end;
 
+    // Differences are counted and shown in the memory's own unit: bytes, or the words a word-
+    // addressed Flash is addressed by, each shown whole.
     constexpr int kShown = 8;
     int differences = 0;
-    std::string lastShown;
     // After a write that left blank bytes alone, the chip holds whatever it held there.
     auto blank = [&](int32_t i) {
         if (!pic) return buffer[static_cast<size_t>(i)] == 0xFF;
         const auto w = static_cast<size_t>(i & ~1);
         return buffer[w] == 0xFF && (buffer[w + 1] & 0x3F) == 0x3F;
     };
-    auto compare = [&](int32_t i, uint8_t got) {
-        if (skipBlank && blank(i)) return;
-        uint8_t want = buffer[static_cast<size_t>(i)];
+    auto differs = [&](int32_t i, uint8_t got) {
+        if (skipBlank && blank(i)) return false;
         // A PIC word has 14 bits: the high byte's top two bits are not stored by the chip.
-        if (pic && (i % 2) == 1) {
-            want &= 0x3F;
-            got &= 0x3F;
+        const uint8_t mask = pic && (i % 2) == 1 ? 0x3F : 0xFF;
+        return (got & mask) != (buffer[static_cast<size_t>(i)] & mask);
+    };
+    auto report = [&](int32_t i, unsigned got, unsigned want, int digits) {
+        if (++differences > kShown) return;
+        s_.Say("CoreVerifyDiffers", AddressText(i, m), HexText(got, digits), HexText(want, digits));
+    };
+    uint8_t low = 0;  // the low byte of the word being read
+    auto compare = [&](int32_t i, uint8_t got) {
+        if (!words) {
+            if (differs(i, got)) report(i, got, buffer[static_cast<size_t>(i)], 2);
+            return;
         }
-        if (got == want) return;
-        ++differences;
-        const std::string address = AddressText(i, m);
-        if (differences > kShown || (words && address == lastShown)) return;
-        lastShown = address;
-        s_.Say("CoreVerifyDiffers", address, HexText(got), HexText(want));
+        if (i % 2 == 0) {
+            low = got;
+            return;
+        }
+        if (!differs(i - 1, low) && !differs(i, got)) return;
+        const unsigned mask = pic ? 0x3FFF : 0xFFFF;
+        const auto want = static_cast<unsigned>(buffer[static_cast<size_t>(i - 1)] |
+                                                buffer[static_cast<size_t>(i)] << 8);
+        report(i, (low | got << 8) & mask, want & mask, 4);
     };
 
     {
@@ -379,9 +423,13 @@ Status Programming::DoAutoProgram() {
             return Status::Error(key);
         }
     }
+    // Every file the plan writes from is looked at before the erase, the EEPROM's as well.
     if (plan.WriteFlash && s_.Chip.FlashSize >= 1 && !s_.FlashFileName.empty() &&
         LastAddress(Memory::Flash) == -1)
         return stop("CoreAutoEmptyFlash");
+    if (plan.WriteEEPROM && s_.Chip.EEPROMSize >= 1 && !s_.EEPROMFileName.empty() &&
+        LastAddress(Memory::EEPROM) == -1)
+        return stop("CoreAutoEmptyEEPROM");
     if (plan.EraseAll) {
         if (auto erased = DoErase(false); !erased) return erased;
     }

@@ -33,6 +33,9 @@ class Programming {
 
   private:
     Result<std::string> CheckAnswer();
+    bool Answered(const std::string& signature);
+    Result<std::string> CheckIdentity(const std::string& signature);
+    void SayUnchecked();
     Status DoErase(bool checkChip);
     Status DoWrite(Memory memory);
     Status DoRead(Memory memory);

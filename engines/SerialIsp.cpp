@@ -1,8 +1,7 @@
 #include "engines/SerialIsp.h"
 
-#include "common/Text.h"
-
 #include "adapter/Wiring.h"
+#include "common/Text.h"
 
 namespace tondrel {
 
@@ -123,28 +122,26 @@ void SerialIsp::SleepUs(int32_t us, uint32_t fallbackMs) {
 }
 
 Status SerialIsp::FinishWrite(Memory memory, int32_t address, uint8_t value,
-                              const std::function<uint8_t()>& readBack) {
+                              const std::function<uint8_t()>& readBack, bool alwaysPoll) {
     const bool eeprom = memory == Memory::EEPROM;
     const int32_t worstUs = eeprom ? Chip().EepromWriteDelayUs : Chip().FlashWriteDelayUs;
     const int32_t readback = eeprom ? Chip().EepromReadback : Chip().FlashReadback;
     const uint32_t fallbackMs = eeprom ? kEepromFallbackMs : kFlashFallbackMs;
-    if (!AutoVerify) {
+    if (!AutoVerify && !alwaysPoll) {
         SleepUs(worstUs, fallbackMs);
         return Outcome();
     }
     if (LooksBusy(value, readback)) SleepUs(worstUs, fallbackMs);
-    return Outcome(PollReadBack([&] { return readBack() == value; }) ? Status()
-                                                                     : WriteTimeout(address));
+    uint8_t last = value;
+    const bool ok = PollReadBack([&] { return (last = readBack()) == value; });
+    return Outcome(ok ? Status()
+                      : WriteNeverReadBack(HexText(static_cast<uint32_t>(address)), last, value));
 }
 
 bool SerialIsp::LooksBusy(uint8_t value, int32_t readback) {
     if (value == 0xFF) return true;
     if (readback < 0) return false;
     return value == ((readback >> 8) & 0xFF) || value == (readback & 0xFF);
-}
-
-Status SerialIsp::WriteTimeout(int32_t address) {
-    return Status::Error("EngineWriteTimeout", HexText(static_cast<uint32_t>(address)));
 }
 
 }  // namespace tondrel

@@ -97,13 +97,13 @@ class SerialIsp : public Tpro {
     // worst-case write time: the next command must not land inside the write cycle. With it,
     // the read-back poll, after that same wait for a value the chip also shows while busy (the
     // poll would end too early there, and could not tell a byte that never programs from one
-    // that did). `readBack` reads the location; the failure names `address`.
+    // that did). `readBack` reads the location; the failure names `address`. `alwaysPoll`:
+    // read back even with verification off.
     Status FinishWrite(Memory memory, int32_t address, uint8_t value,
-                       const std::function<uint8_t()>& readBack);
+                       const std::function<uint8_t()>& readBack, bool alwaysPoll = false);
     // Whether `value` is one the chip also shows while that write is still in progress (0xFF
     // always, plus the part data's read-back pair), so that reading it proves nothing.
     static bool LooksBusy(uint8_t value, int32_t readback);
-    static Status WriteTimeout(int32_t address);
 
   private:
     size_t length_;

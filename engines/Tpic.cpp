@@ -1,8 +1,7 @@
 #include "engines/Tpic.h"
 
-#include "common/Text.h"
-
 #include "adapter/Wiring.h"
+#include "common/Text.h"
 
 namespace tondrel {
 
@@ -168,7 +167,7 @@ Status PicEngine::WriteFlashByte(int32_t address, uint8_t value) {
         TransferWord();
         return RecvWord == SendWord;
     });
-    if (!ok) return Outcome(Status::Error("EngineWriteTimeout", HexText(w, 4)));
+    if (!ok) return Outcome(WriteNeverReadBack(HexText(w, 4), RecvWord & kBlankWord, SendWord));
     SendCommand(kIncrementAddress);
     return Outcome();
 }

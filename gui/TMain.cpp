@@ -769,12 +769,14 @@ bool TMain::Ask(const Message& question, QuestionKind kind) {
     if (kind == QuestionKind::Routine)
         return QMessageBox::information(this, windowTitle(), q,
                                         QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-    // A Yes here can cost data or the chip's serial access: a plain Enter must not give it.
+    // A plain Enter or Escape gives the answer that destroys nothing: No where a Yes can cost
+    // data or the chip's serial access, Yes to "terminate?".
     QMessageBox box(QMessageBox::Question, windowTitle(), q, QMessageBox::Yes | QMessageBox::No,
                     this);
     box.setObjectName("QuestionBox");
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
+    const auto harmless = kind == QuestionKind::StopsOperation ? QMessageBox::Yes : QMessageBox::No;
+    box.setDefaultButton(harmless);
+    box.setEscapeButton(harmless);
     return box.exec() == QMessageBox::Yes;
 }
 
@@ -983,31 +985,41 @@ void TMain::MmaunalClick() {
 }
 
 void TMain::MautoProgramClick() {
-    (void)session_->AutoProgram();
+    const Status done = session_->AutoProgram();
     ShowBuffer(Memory::Flash, false);
     ShowBuffer(Memory::EEPROM, false);
+    OfferChipFound(done);
 }
 
 void TMain::MearseClick() {
-    (void)session_->Erase();
+    OfferChipFound(session_->Erase());
 }
 void TMain::MreadFlashClick() {
-    (void)session_->Read(Memory::Flash);
+    OfferChipFound(session_->Read(Memory::Flash));
 }
 void TMain::MwriteFlashClick() {
-    (void)session_->Write(Memory::Flash);
+    OfferChipFound(session_->Write(Memory::Flash));
 }
 void TMain::MreadeepromClick() {
-    (void)session_->Read(Memory::EEPROM);
+    OfferChipFound(session_->Read(Memory::EEPROM));
 }
 void TMain::MwriteEEPromClick() {
-    (void)session_->Write(Memory::EEPROM);
+    OfferChipFound(session_->Write(Memory::EEPROM));
 }
 void TMain::MverifyFlashClick() {
-    (void)session_->Verify(Memory::Flash);
+    OfferChipFound(session_->Verify(Memory::Flash));
 }
 void TMain::MverifyEEPROMClick() {
-    (void)session_->Verify(Memory::EEPROM);
+    OfferChipFound(session_->Verify(Memory::EEPROM));
+}
+
+void TMain::OfferChipFound(const Status& outcome) {
+    if (!session_ || outcome.Key() != "CoreWrongChip") return;
+    const std::optional<ChipRecord> found = session_->ChipFound();
+    if (!found) return;
+    const Message offer =
+        Msg("Gui.SelectChipFound", Text(outcome.Error()).toStdString(), found->Name);
+    if (Ask(offer, QuestionKind::Routine)) session_->SelectChip(*found);
 }
 
 void TMain::MotherClick() {

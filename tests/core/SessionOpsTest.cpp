@@ -327,7 +327,7 @@ TEST(SessionOps, WritesAreReadBackWhereTheEngineDoesNotLook) {
     desk.ChipModel().Faults.StuckAddress = 0x10;
     desk.Fill(Memory::Flash, 0, 0x40, 0x5A);
     EXPECT_FALSE(s.Write(Memory::Flash));
-    EXPECT_TRUE(desk.view.Said(Msg("CoreVerifyDiffers", "08", "FF", "5A")))
+    EXPECT_TRUE(desk.view.Said(Msg("CoreVerifyDiffers", "08", "5AFF", "5A5A")))
         << ::testing::PrintToString(desk.view.Board);
     EXPECT_FALSE(desk.view.Said("CoreWriteFlashDone"));
     desk.Plan([](AutoPlan& p) { p.VerifyAfter = false; });

@@ -329,7 +329,7 @@ TEST_F(CliRun, AnEmptySocketFailsEveryOperation) {
     // A chip without a signature cannot tell: it says so once, and the operation goes on.
     Result unchecked = Run("sim:AT89S8252", "--chip AT89S8252 erase");
     EXPECT_EQ(unchecked.Status, 0) << unchecked.Output;
-    const std::string note = ">>not checked: this chip has no signature";
+    const std::string note = ">>not checked: this chip cannot be identified";
     ASSERT_TRUE(Has(unchecked, note)) << unchecked.Output;
     EXPECT_EQ(unchecked.Output.find(note), unchecked.Output.rfind(note));
 }
@@ -399,6 +399,83 @@ TEST_F(CliRun, AutoProgrammingStopsBeforeErasingWhenItHasNothingToWrite) {
                     "--no auto --update-flash --no-erase --no-write-flash "
                     "--no-update-eeprom --no-write-eeprom");
     EXPECT_EQ(on.Status, 0) << on.Output;
+}
+
+// The chip named on the command line must be the one in the socket, or a twin that answers
+// alike; otherwise every operation fails naming both, with the chip untouched.
+TEST_F(CliRun, TheChipInTheSocketMustBeTheChosenOne) {
+    const std::string flash = kSamples + "atmega16-blink.hex";
+    ASSERT_EQ(Run("sim:ATmega16", "write-flash " + Quote(flash)).Status, 0);
+    const std::string wrong = ">>the socket holds ATmega16 (1E9403), not the chosen ATmega8";
+    const std::string commands[] = {"auto --flash " + Quote(flash),
+                                    "erase",
+                                    "signature",
+                                    "read-flash " + Quote(Path("out.hex")),
+                                    "write-flash " + Quote(flash),
+                                    "verify-flash " + Quote(flash),
+                                    "write-eeprom " + Quote(flash),
+                                    "config show"};
+    for (const std::string& command : commands) {
+        Result r = Run("sim:ATmega16", "--chip ATmega8 " + command);
+        EXPECT_EQ(r.Status, 1) << command << "\n" << r.Output;
+        EXPECT_TRUE(Has(r, wrong)) << command << "\n" << r.Output;
+        EXPECT_FALSE(Has(r, "successfully")) << command << "\n" << r.Output;
+    }
+    EXPECT_FALSE(fs::exists(Path("out.hex")));
+    EXPECT_EQ(Run("sim:ATmega16", "verify-flash " + Quote(flash)).Status, 0);
+    // A twin with the same signature is the same chip to the adapter.
+    fs::remove(Path("chip.state"));
+    Result twin = Run("sim:ATmega8", "--chip ATmega8A signature");
+    EXPECT_EQ(twin.Status, 0) << twin.Output;
+    // A named chip is only found when the socket answers as it.
+    Result empty = Run("sim:empty", "--chip ATmega16 search");
+    EXPECT_EQ(empty.Status, 1) << empty.Output;
+    EXPECT_TRUE(Has(empty, ">>no chip answered")) << empty.Output;
+    // Without a signature: the AT89S8253 echoes programming enable, and a write of the others
+    // is read back, so an empty socket fails either way.
+    for (const char* args : {"--chip AT89S8253 erase",
+                             "--chip AT89S8252 --no-verify-after "
+                             "write-flash " TONDREL_SOURCE_ROOT "/samples/at89s52-blink.hex"}) {
+        Result r = Run("sim:empty", args);
+        EXPECT_EQ(r.Status, 1) << args << "\n" << r.Output;
+        EXPECT_FALSE(Has(r, "successfully")) << args << "\n" << r.Output;
+    }
+    Result unchecked = Run("sim:empty", "--chip AT89S53 erase");
+    EXPECT_TRUE(Has(unchecked, ">>not checked: this chip cannot be identified"))
+        << unchecked.Output;
+}
+
+// Nothing compared and nothing written are failures to a script, and an EEPROM file with no
+// data stops auto programming before the erase as the Flash file's does.
+TEST_F(CliRun, NothingToDoIsNoSuccess) {
+    const std::string flash = kSamples + "atmega16-blink.hex";
+    ASSERT_EQ(Run("sim:ATmega16", "write-flash " + Quote(flash)).Status, 0);
+    std::ofstream(Path("empty.hex")) << ":00000001FF\r\n";
+    std::ofstream(Path("blank.hex")) << ":02000000FFFF00\r\n:00000001FF\r\n";
+    const std::string empty = Quote(Path("empty.hex")), blank = Quote(Path("blank.hex"));
+    const struct {
+        std::string Args;
+        const char* Says;
+    } cases[] = {
+        {"verify-flash " + empty, ">>nothing to compare"},
+        {"verify-flash " + blank, ">>nothing to compare"},
+        {"verify-eeprom " + empty, ">>nothing to compare"},
+        {"write-flash " + empty, "holds no data: nothing was written"},
+        {"write-eeprom " + blank, "holds no data: nothing was written"},
+        {"auto --eeprom " + empty + " --no-write-flash --write-eeprom",
+         ">>the EEPROM file holds no data"},
+    };
+    for (const auto& c : cases) {
+        Result r = Run("sim:ATmega16", c.Args);
+        EXPECT_EQ(r.Status, 1) << c.Args << "\n" << r.Output;
+        EXPECT_TRUE(Has(r, c.Says)) << c.Args << "\n" << r.Output;
+        EXPECT_FALSE(Has(r, ">>begin erasing")) << c.Args << "\n" << r.Output;
+    }
+    EXPECT_EQ(Run("sim:ATmega16", "verify-flash " + Quote(flash)).Status, 0);
+    // A write onto data never erased says so, not "adjust the speed".
+    Result over = Run("sim:ATmega16", "write-flash " + Quote(MakeHex("other", 256, false, 7)));
+    EXPECT_EQ(over.Status, 1) << over.Output;
+    EXPECT_TRUE(Has(over, "the chip was not erased there")) << over.Output;
 }
 
 TEST_F(CliRun, WritingReadsTheWrittenRangeBack) {
