@@ -8,7 +8,28 @@ namespace tondrel::cli {
 TerminalView::TerminalView(TerminalOptions options, std::FILE* out, std::FILE* err, std::FILE* in)
     : options_(options), out_(out), err_(err), in_(in) {}
 
+TerminalView::~TerminalView() {
+    FlushPending();
+}
+
+void TerminalView::FlushPending() {
+    if (!pending_) return;
+    std::fprintf(out_, "%s\n", pending_->c_str());
+    std::fflush(out_);
+    pending_.reset();
+}
+
+void TerminalView::PlaySound(core::SoundName sound) {
+    if (sound != core::SoundName::Error || !pending_) return;
+    // A script reads why a run failed on standard error; the line is not repeated on standard
+    // output, so a terminal showing both shows it once.
+    std::fprintf(err_, "%s\n", pending_->c_str());
+    std::fflush(err_);
+    pending_.reset();
+}
+
 void TerminalView::EndProgressLine() {
+    FlushPending();
     if (!barOnScreen_) return;
     std::fputc('\n', err_);
     std::fflush(err_);
@@ -25,8 +46,8 @@ void TerminalView::Say(const Message& message) {
         return;
     }
     EndProgressLine();
-    std::fprintf(out_, "%s\n", line.c_str());
-    std::fflush(out_);
+    FlushPending();
+    pending_ = line;
 }
 
 void TerminalView::StateChanged(const core::SessionState& state) {
@@ -50,6 +71,7 @@ void TerminalView::SetProgress(int32_t position) {
     const int filled = percent * kWidth / 100;
     std::string bar(static_cast<size_t>(filled), '#');
     bar.resize(kWidth, '.');
+    FlushPending();
     std::fprintf(err_, "\r[%s] %3d%%", bar.c_str(), percent);
     std::fflush(err_);
     barOnScreen_ = true;

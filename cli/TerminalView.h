@@ -22,6 +22,9 @@ struct TerminalOptions {
 class TerminalView : public core::View {
   public:
     TerminalView(TerminalOptions options, std::FILE* out, std::FILE* err, std::FILE* in);
+    ~TerminalView() override;
+    TerminalView(const TerminalView&) = delete;
+    TerminalView& operator=(const TerminalView&) = delete;
 
     // ---- core::View ----
     void Say(const Message& line) override;
@@ -33,7 +36,7 @@ class TerminalView : public core::View {
     void SetProgress(int32_t position) override;
     void Breathe() override {}
     void ShowBuffer(Memory, bool) override {}
-    void PlaySound(core::SoundName) override {}
+    void PlaySound(core::SoundName sound) override;
     int ChooseLanguage() override;
     std::optional<std::string> PickToolPath(int) override { return std::nullopt; }
 
@@ -51,6 +54,9 @@ class TerminalView : public core::View {
 
   private:
     void EndProgressLine();
+    // The last board line waits for what follows it: the error sound makes it a failure's
+    // reason, which goes to standard error; anything else sends it to standard output.
+    void FlushPending();
     TerminalOptions options_;
     std::FILE* out_;
     std::FILE* err_;
@@ -60,6 +66,7 @@ class TerminalView : public core::View {
     int shownPercent_ = -1;
     bool barOnScreen_ = false;
     std::vector<std::string> held_;
+    std::optional<std::string> pending_;
 };
 
 }  // namespace tondrel::cli

@@ -423,6 +423,14 @@ TEST_F(CliRun, TheChipInTheSocketMustBeTheChosenOne) {
     }
     EXPECT_FALSE(fs::exists(Path("out.hex")));
     EXPECT_EQ(Run("sim:ATmega16", "verify-flash " + Quote(flash)).Status, 0);
+    // The reason goes to standard error, quiet or not; the board stays on standard output.
+    for (const char* quiet : {"", "--quiet "}) {
+        std::string err;
+        Result r = RunSplit("sim:ATmega16", std::string(quiet) + "--chip ATmega8 erase", err);
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_NE(err.find(wrong), std::string::npos) << quiet << err;
+        EXPECT_FALSE(Has(r, wrong)) << quiet << r.Output;
+    }
     // A twin with the same signature is the same chip to the adapter.
     fs::remove(Path("chip.state"));
     Result twin = Run("sim:ATmega8", "--chip ATmega8A signature");
