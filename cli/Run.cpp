@@ -1,8 +1,12 @@
 #include "cli/Run.h"
 
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "common/Text.h"
@@ -30,9 +34,15 @@ std::string ChipLine(const ChipRecord& c) {
 }
 
 // Without --sim-state a simulated chip still keeps its memory between runs, as a real one
-// would: one file per bench name under $XDG_STATE_HOME/tondrel (~/.local/state/tondrel).
-std::string DefaultSimState(const std::string& port) {
-    if (port.rfind("sim:", 0) != 0) return {};
+// would: one file per chip under $XDG_STATE_HOME/tondrel (~/.local/state/tondrel), whatever
+// the spelling, adapter or clock of the bench name. "" without a home to keep it in; a folder
+// that cannot be made fails the run, or its writes would be lost without a word.
+Result<std::string> DefaultSimState(const std::string& port, db::Database& db) {
+    if (Lower(port.substr(0, 4)) != "sim:") return std::string();
+    // The chip is the bench name up to its first option, spelt as the catalogue spells it.
+    std::string name = port.substr(
+        4, port.find('@') == std::string::npos ? std::string::npos : port.find('@') - 4);
+    if (const auto row = db.ChipByName(name); row && *row) name = (*row)->Name;
     namespace fs = std::filesystem;
     const char* state = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
@@ -42,12 +52,13 @@ std::string DefaultSimState(const std::string& port) {
     } else if (home && *home) {
         dir = fs::path(home) / ".local" / "state" / "tondrel";
     } else {
-        return {};
+        return std::string();
     }
     std::error_code ec;
     fs::create_directories(dir, ec);
-    if (ec) return {};
-    std::string name = port.substr(4);
+    if (ec || ::access(dir.c_str(), W_OK | X_OK) != 0)
+        return Status::Error("SimStateCannotCreate", (dir / (name + ".state")).string(),
+                             dir.string(), ec ? ec.message() : std::strerror(errno));
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
     return (dir / (name + ".state")).string();
@@ -285,7 +296,16 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
     core::PortOptions options;
     options.Port = args.Port;
     options.Lpt = args.Lpt;
-    options.SimState = args.SimState.empty() ? DefaultSimState(args.Port) : args.SimState;
+    if (args.SimState.empty()) {
+        const auto state = DefaultSimState(args.Port, *database);
+        if (!state) {
+            view.Error(state.Error().Text(Language::English));
+            return kFailed;
+        }
+        options.SimState = *state;
+    } else {
+        options.SimState = args.SimState;
+    }
     options.FallBackToBench = false;  // a script must know which port it drives
     auto port = core::PortSet::Open(options);
     if (!port) {

@@ -1,6 +1,7 @@
 // tondrel-cli as a user runs it: separate processes sharing a database and a simulated chip's
 // state file, images made by independent tools.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -236,6 +237,35 @@ TEST_F(CliRun, WithoutAStateFileTheChipIsKeptPerBenchName) {
     ASSERT_EQ(std::system((base + "write-flash " + Quote(flash) + " >/dev/null").c_str()), 0);
     EXPECT_TRUE(fs::exists(Path("state/tondrel/AT89S52.state")));
     EXPECT_EQ(std::system((base + "verify-flash " + Quote(flash) + " >/dev/null").c_str()), 0);
+    // The file is the chip's, whatever the spelling, adapter or clock of the bench name.
+    const std::string env = "XDG_STATE_HOME=" + Quote(Path("state"));
+    for (const char* bench : {"sim:at89s52", "sim:AT89S52@gen1@12MHz"}) {
+        std::string err;
+        Result r = Run("", "--port " + std::string(bench) + " verify-flash " + Quote(flash), env);
+        EXPECT_EQ(r.Status, 0) << bench << "\n" << r.Output;
+    }
+    // A state folder that cannot be made fails the run before anything is written.
+    std::ofstream(Path("afile")) << "x";
+    Result lost = Run("", "--port sim:AT89S52 write-flash " + Quote(flash),
+                      "XDG_STATE_HOME=" + Quote(Path("afile")));
+    EXPECT_EQ(lost.Status, 1) << lost.Output;
+    EXPECT_FALSE(Has(lost, "begin writing")) << lost.Output;
+}
+
+// A state file given as a link is written through it; a FIFO or a device is refused at once.
+TEST_F(CliRun, TheStateFileIsWrittenThroughLinksAndNeverAPipe) {
+    const std::string flash = kSamples + "at89s52-blink.hex";
+    fs::create_directories(Path("real"));
+    fs::create_symlink(Path("real/chip.state"), Path("chip.state"));
+    ASSERT_EQ(Run("sim:AT89S52", "write-flash " + Quote(flash)).Status, 0);
+    EXPECT_TRUE(fs::is_symlink(Path("chip.state")));
+    EXPECT_TRUE(fs::is_regular_file(Path("real/chip.state")));
+    EXPECT_EQ(Run("sim:AT89S52", "verify-flash " + Quote(flash)).Status, 0);
+    fs::remove(Path("chip.state"));
+    ASSERT_EQ(::mkfifo(Path("chip.state").c_str(), 0600), 0);
+    Result fifo = Run("sim:AT89S52", "signature", "timeout 30");
+    EXPECT_EQ(fifo.Status, 1) << fifo.Output;
+    EXPECT_TRUE(Has(fifo, "is not a regular file")) << fifo.Output;
 }
 
 TEST_F(CliRun, FailuresAndUsageErrorsHaveTheirExitStatus) {
