@@ -295,7 +295,8 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
     }
     core::PortOptions options;
     options.Port = args.Port;
-    options.Lpt = args.Lpt;
+    // Without --lpt the stored LPT names the port: read before any device is opened.
+    options.Lpt = args.Lpt != 0 ? args.Lpt : core::StoredLpt(*database);
     if (args.SimState.empty()) {
         const auto state = DefaultSimState(args.Port, *database);
         if (!state) {

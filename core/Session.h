@@ -32,6 +32,10 @@ namespace tondrel::core {
 // unknown.
 int ModeFromName(const std::string& name);
 
+// The LPT the settings hold (LPT1 where they hold none or nonsense): read before the port is
+// opened, so that the device opened is the one the stored choice names.
+int StoredLpt(db::Database& db);
+
 struct StartOptions {
     // A port base chosen for this run only (--lpt): it wins over the stored LPT and is not
     // stored; 0 = the stored one.

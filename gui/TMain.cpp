@@ -549,7 +549,10 @@ bool TMain::Initialize(QString& error) {
         return false;
     }
     db_ = std::move(*opened);
-    auto ports = core::PortSet::Open(options_.Port);
+    // Without --lpt the stored LPT names the port: read before any device is opened.
+    core::PortOptions portOptions = options_.Port;
+    if (portOptions.Lpt == 0) portOptions.Lpt = core::StoredLpt(*db_);
+    auto ports = core::PortSet::Open(portOptions);
     if (!ports) {
         error = QString::fromStdString(ports.Error().Text(Language::English));
         return false;

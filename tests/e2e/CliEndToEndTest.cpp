@@ -667,6 +667,31 @@ TEST_F(CliRun, APortThatVanishesFailsTheOperationNamingTheDevice) {
 #endif
 }
 
+// A device the user names is the run's port whatever LPT is stored; with none named, the
+// stored LPT chooses the device, before any is opened.
+TEST_F(CliRun, TheNamedPortWinsAndTheStoredLptChoosesOtherwise) {
+#ifndef TONDREL_PRELOAD_LIBRARY
+    GTEST_SKIP() << "needs the preload library";
+#else
+    {
+        auto db = tondrel::db::Database::Open(Path("chip.db"));
+        ASSERT_TRUE(db);
+        ASSERT_TRUE((*db)->Raw().Execute("update settings set lpt = 2"));
+    }
+    const std::string env =
+        "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" + Quote(TONDREL_PRELOAD_LIBRARY) +
+        " TONDREL_SIM_BENCH=sim:ATmega16";
+    const std::string device = Path("parport");
+    Result named = Run("", "--port ppdev:" + Quote(device) + " --chip ATmega16 signature",
+                       env + " TONDREL_SIM_DEVICE=" + Quote(device));
+    EXPECT_EQ(named.Status, 0) << named.Output;
+    EXPECT_TRUE(Has(named, "1E9403")) << named.Output;
+    Result stored = Run("", "--chip ATmega16 signature", env + " TONDREL_SIM_DEVICE=/dev/parport1");
+    EXPECT_EQ(stored.Status, 0) << stored.Output;
+    EXPECT_TRUE(Has(stored, "1E9403")) << stored.Output;
+#endif
+}
+
 namespace {
 
 struct AvrCase {
