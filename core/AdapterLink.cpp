@@ -34,7 +34,7 @@ int ModeFromName(const std::string& name) {
 }
 
 void AdapterLink::SendRest() {
-    adapter::SendHandshake(s_.Engine(), adapter::kIdentifyCode);
+    adapter::SendRest(s_.Engine());
 }
 
 void AdapterLink::SendModeCommand(int mode) {

@@ -244,6 +244,7 @@ Status Programming::DoWrite(Memory m) {
                 return s_.Fail(Status::Error(key, AddressText(i, m)));
             }
             s_.Out.Breathe();
+            if (s_.Out.StopAsked()) return s_.Fail(Status::Error("CoreStopAsked"));
             s_.Out.SetProgress(i + 1);
         }
     }
@@ -282,6 +283,7 @@ Status Programming::DoRead(Memory m) {
             if (SessionContext::IsPortFailure(byte.GetStatus())) break;  // said below
             buffer[static_cast<size_t>(i)] = byte.ValueOr(0);
             s_.Out.Breathe();
+            if (s_.Out.StopAsked()) return s_.Fail(Status::Error("CoreStopAsked"));
             s_.Out.SetProgress(i + 1);
         }
     }
@@ -361,6 +363,7 @@ Status Programming::Compare(Memory m, int32_t end, bool skipBlank) {
             if (SessionContext::IsPortFailure(byte.GetStatus())) break;  // said below
             compare(i, byte.ValueOr(0));
             s_.Out.Breathe();
+            if (s_.Out.StopAsked()) return s_.Fail(Status::Error("CoreStopAsked"));
             s_.Out.SetProgress(i + 1);
         }
     }

@@ -692,6 +692,26 @@ TEST_F(CliRun, TheNamedPortWinsAndTheStoredLptChoosesOtherwise) {
 #endif
 }
 
+// Ctrl+C and SIGTERM stop a long read between bytes; the run still leaves programming mode,
+// keeps the simulated chip and exits as a shell expects of a signal.
+TEST_F(CliRun, StopSignalsEndTheRunThroughItsShutDown) {
+    for (const auto& [signal, status] : {std::pair{"INT", 130}, std::pair{"TERM", 143}}) {
+        fs::remove(Path("chip.state"));
+        const std::string command =
+            Quote(TONDREL_CLI) + " --database " + Quote(Path("chip.db")) +
+            " --lang en --port sim:ATmega2560 --sim-state " + Quote(Path("chip.state")) +
+            " read-flash " + Quote(Path("out.hex")) + " >" + Quote(Path("board.txt")) +
+            " 2>&1 </dev/null & pid=$!; sleep 0.5; kill -" + signal + " $pid; wait $pid; exit $?";
+        const int raw = std::system(("sh -c " + Quote(command)).c_str());
+        ASSERT_TRUE(WIFEXITED(raw));
+        EXPECT_EQ(WEXITSTATUS(raw), status) << signal;
+        const std::string board = ReadAll(Path("board.txt"));
+        EXPECT_NE(board.find(">>the program was asked to end"), std::string::npos) << board;
+        EXPECT_TRUE(fs::exists(Path("chip.state"))) << signal;
+        EXPECT_FALSE(fs::exists(Path("out.hex"))) << signal;
+    }
+}
+
 namespace {
 
 struct AvrCase {
