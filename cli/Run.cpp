@@ -155,8 +155,7 @@ class Runner {
                             " (MCU, ALTERA, XILINX, LATTICE, EPROM3, ARM, MSP430)");
                 return kUsage;
             }
-            (void)session_.SwitchMode(mode);
-            if (session_.State().Adapter.Kind == core::AdapterKind::None) return kFailed;
+            if (!session_.SwitchMode(mode)) return kFailed;
             view_.Result(view_.Text(core::ModeStatusOf(session_.State())));
             return kOk;
         }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -310,6 +311,31 @@ TEST_F(CliRun, ModesAndConfigurationFromTheShell) {
     EXPECT_EQ(write.Status, 0) << write.Output;
     Result again = Run("sim:ATmega16", "config show");
     EXPECT_NE(again.Output, show.Output);
+}
+
+// A mode switch from the shell never starts the stored external tool, "run program" on or not;
+// a generation-one adapter refuses Willem EPROM3, storing nothing.
+TEST_F(CliRun, ModeSwitchesStartNoToolAndFitTheAdapter) {
+    {
+        auto db = tondrel::db::Database::Open(Path("chip.db"));
+        ASSERT_TRUE(db);
+        ASSERT_TRUE((*db)->SetRunProgram(true));
+    }
+    const std::string marker = Path("started");
+    std::ofstream(Path("tool.sh")) << "#!/bin/sh\ntouch " << Quote(marker) << "\n";
+    fs::permissions(Path("tool.sh"), fs::perms::owner_all);
+    ASSERT_EQ(Run("sim:ATmega16", "tool-path ALTERA " + Quote(Path("tool.sh"))).Status, 0);
+    Result altera = Run("sim:ATmega16", "mode ALTERA");
+    EXPECT_EQ(altera.Status, 0) << altera.Output;
+    ::usleep(200'000);
+    EXPECT_FALSE(fs::exists(marker));
+
+    Result eprom3 = Run("sim:ATmega16@gen1", "mode EPROM3");
+    EXPECT_EQ(eprom3.Status, 1) << eprom3.Output;
+    EXPECT_TRUE(Has(eprom3, "has no Willem EPROM3 mode")) << eprom3.Output;
+    auto db = tondrel::db::Database::Open(Path("chip.db"));
+    ASSERT_TRUE(db);
+    EXPECT_EQ((*db)->ReadSettings()->Launch, 2);
 }
 
 TEST_F(CliRun, TurningSpienOffNeedsItsOwnYes) {
