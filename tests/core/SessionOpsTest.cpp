@@ -319,6 +319,17 @@ TEST(SessionOps, AutoProgrammingStopsBeforeErasingWhenTheReloadFails) {
     }
 }
 
+// A signature that reads differently twice is no chip's: nothing is done to it.
+TEST(SessionOps, ASignatureThatReadsDifferentlyTwiceIsRefused) {
+    Desk desk("sim:ATmega16");
+    desk.StartAndFind();
+    desk.ChipModel().Faults.GarbledSignatureReads = 1;
+    desk.view.Clear();
+    EXPECT_EQ(desk.S().Erase().Key(), "CoreSignatureUnstable");
+    EXPECT_FALSE(desk.view.Said("CoreEraseDone"));
+    EXPECT_TRUE(desk.S().Erase());
+}
+
 TEST(SessionOps, WritesAreReadBackWhereTheEngineDoesNotLook) {
     Desk desk("sim:ATmega16");
     desk.StartAndFind();
