@@ -1,5 +1,6 @@
 #include "adapter/Controller.h"
 
+#include "adapter/Wiring.h"
 #include "common/Text.h"
 
 namespace tondrel::adapter {
@@ -8,6 +9,11 @@ void SendHandshake(PinLayer& pins, uint8_t code) {
     pins.WriteControlPort(code);
     for (uint8_t byte : kHandshakeData) pins.WriteDataPort(byte);
     pins.WriteControlPort(0x00);
+}
+
+void SendRest(PinLayer& pins) {
+    SendHandshake(pins, kIdentifyCode);
+    pins.SetPin(kSerialIspWiring.Enable, !kSerialIspWiring.EnableActiveLevel);
 }
 
 const IdentAnswer* FindIdentAnswer(AdapterKind kind, int firmware) {

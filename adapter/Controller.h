@@ -24,6 +24,12 @@ inline constexpr std::array<uint8_t, 3> kHandshakeData = {0xAC, 0xAA, 0x00};
 // Control `code`, data 0xAC, 0xAA, 0x00, control 0, with no delay: the controller latches each.
 void SendHandshake(PinLayer& pins, uint8_t code);
 
+// The adapter at rest, as the program leaves it: the handshake with code 14, then the driver
+// enable (pin 14) back at its idle level. The handshake's closing control 0 drives pin 14 low,
+// the drivers' active level; left there with the data lines low, the adapter would hold the
+// target's reset line low after the program ended.
+void SendRest(PinLayer& pins);
+
 // ---- identification ----
 
 // The kinds of adapter; the numbers are the ones the program stores (support texts are kept

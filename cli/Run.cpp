@@ -1,8 +1,12 @@
 #include "cli/Run.h"
 
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "common/Text.h"
@@ -30,9 +34,15 @@ std::string ChipLine(const ChipRecord& c) {
 }
 
 // Without --sim-state a simulated chip still keeps its memory between runs, as a real one
-// would: one file per bench name under $XDG_STATE_HOME/tondrel (~/.local/state/tondrel).
-std::string DefaultSimState(const std::string& port) {
-    if (port.rfind("sim:", 0) != 0) return {};
+// would: one file per chip under $XDG_STATE_HOME/tondrel (~/.local/state/tondrel), whatever
+// the spelling, adapter or clock of the bench name. "" without a home to keep it in; a folder
+// that cannot be made fails the run, or its writes would be lost without a word.
+Result<std::string> DefaultSimState(const std::string& port, db::Database& db) {
+    if (Lower(port.substr(0, 4)) != "sim:") return std::string();
+    // The chip is the bench name up to its first option, spelt as the catalogue spells it.
+    std::string name = port.substr(
+        4, port.find('@') == std::string::npos ? std::string::npos : port.find('@') - 4);
+    if (const auto row = db.ChipByName(name); row && *row) name = (*row)->Name;
     namespace fs = std::filesystem;
     const char* state = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
@@ -42,12 +52,13 @@ std::string DefaultSimState(const std::string& port) {
     } else if (home && *home) {
         dir = fs::path(home) / ".local" / "state" / "tondrel";
     } else {
-        return {};
+        return std::string();
     }
     std::error_code ec;
     fs::create_directories(dir, ec);
-    if (ec) return {};
-    std::string name = port.substr(4);
+    if (ec || ::access(dir.c_str(), W_OK | X_OK) != 0)
+        return Status::Error("SimStateCannotCreate", (dir / (name + ".state")).string(),
+                             dir.string(), ec ? ec.message() : std::strerror(errno));
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
     return (dir / (name + ".state")).string();
@@ -66,8 +77,11 @@ class Runner {
         core::StartOptions start;
         if (args_.Lpt != 0) start.PortBaseOverride = core::BaseForLpt(args_.Lpt);
         // A script asked for one command: the adapter's stored download mode and its external
-        // tool are the window's start-up business.
+        // tools are the window's business.
         start.RestoreMode = false;
+        start.LaunchTools = false;
+        // The search probes at an explicit speed too, and it wins over the chip's stored one.
+        start.Speed = args_.Speed;
         if (auto started = session_.Start(start); !started) {
             view_.Error("cannot read the settings: " + started.Error().Args.front());
             return kFailed;
@@ -109,8 +123,6 @@ class Runner {
         } else if (!session_.AutoSearch()) {
             return false;
         }
-        // An explicit speed wins over the chip's stored one.
-        if (args_.Speed) session_.SetSpeed(*args_.Speed);
         return true;
     }
 
@@ -143,8 +155,7 @@ class Runner {
                             " (MCU, ALTERA, XILINX, LATTICE, EPROM3, ARM, MSP430)");
                 return kUsage;
             }
-            (void)session_.SwitchMode(mode);
-            if (session_.State().Adapter.Kind == core::AdapterKind::None) return kFailed;
+            if (!session_.SwitchMode(mode)) return kFailed;
             view_.Result(view_.Text(core::ModeStatusOf(session_.State())));
             return kOk;
         }
@@ -158,6 +169,8 @@ class Runner {
         }
         if (!NeedsChip(c) || !GetChip()) return kFailed;
         if (c == "search") {
+            // A chip named on the command line is only found once the socket answers as it.
+            if (!args_.ChipName.empty() && !session_.CheckChip()) return kFailed;
             view_.Result(session_.Chip().CurrentChipName);
             return kOk;
         }
@@ -174,6 +187,11 @@ class Runner {
         const Memory memory = IsFlashCommand(c) ? Memory::Flash : Memory::EEPROM;
         if (c == "write-flash" || c == "write-eeprom") {
             if (!HasMemory(memory) || !session_.LoadFile(memory, args_.Args[0])) return kFailed;
+            // A script that asked to write a file wrote nothing when the file is empty.
+            if (session_.LastAddress(memory) == -1) {
+                view_.Error(view_.Text(Msg("CoreFileNoData", EscapeControls(args_.Args[0]))));
+                return kFailed;
+            }
             return Outcome(session_.Write(memory));
         }
         if (c == "read-flash" || c == "read-eeprom") {
@@ -280,8 +298,18 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
     }
     core::PortOptions options;
     options.Port = args.Port;
-    options.Lpt = args.Lpt;
-    options.SimState = args.SimState.empty() ? DefaultSimState(args.Port) : args.SimState;
+    // Without --lpt the stored LPT names the port: read before any device is opened.
+    options.Lpt = args.Lpt != 0 ? args.Lpt : core::StoredLpt(*database);
+    if (args.SimState.empty()) {
+        const auto state = DefaultSimState(args.Port, *database);
+        if (!state) {
+            view.Error(state.Error().Text(Language::English));
+            return kFailed;
+        }
+        options.SimState = *state;
+    } else {
+        options.SimState = args.SimState;
+    }
     options.FallBackToBench = false;  // a script must know which port it drives
     options.PinMap = args.FtdiPins;
     auto port = core::PortSet::Open(options);

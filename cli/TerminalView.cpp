@@ -8,7 +8,28 @@ namespace tondrel::cli {
 TerminalView::TerminalView(TerminalOptions options, std::FILE* out, std::FILE* err, std::FILE* in)
     : options_(options), out_(out), err_(err), in_(in) {}
 
+TerminalView::~TerminalView() {
+    FlushPending();
+}
+
+void TerminalView::FlushPending() {
+    if (!pending_) return;
+    std::fprintf(out_, "%s\n", pending_->c_str());
+    std::fflush(out_);
+    pending_.reset();
+}
+
+void TerminalView::PlaySound(core::SoundName sound) {
+    if (sound != core::SoundName::Error || !pending_) return;
+    // A script reads why a run failed on standard error; the line is not repeated on standard
+    // output, so a terminal showing both shows it once.
+    std::fprintf(err_, "%s\n", pending_->c_str());
+    std::fflush(err_);
+    pending_.reset();
+}
+
 void TerminalView::EndProgressLine() {
+    FlushPending();
     if (!barOnScreen_) return;
     std::fputc('\n', err_);
     std::fflush(err_);
@@ -25,8 +46,8 @@ void TerminalView::Say(const Message& message) {
         return;
     }
     EndProgressLine();
-    std::fprintf(out_, "%s\n", line.c_str());
-    std::fflush(out_);
+    FlushPending();
+    pending_ = line;
 }
 
 void TerminalView::StateChanged(const core::SessionState& state) {
@@ -50,6 +71,7 @@ void TerminalView::SetProgress(int32_t position) {
     const int filled = percent * kWidth / 100;
     std::string bar(static_cast<size_t>(filled), '#');
     bar.resize(kWidth, '.');
+    FlushPending();
     std::fprintf(err_, "\r[%s] %3d%%", bar.c_str(), percent);
     std::fflush(err_);
     barOnScreen_ = true;
@@ -85,12 +107,18 @@ bool TerminalView::Ask(const Message& question, QuestionKind kind) {
             std::fprintf(out_, "%s %s\n", text.c_str(), *answer ? "[yes]" : "[no]");
         return *answer;
     }
+    // Enter, or the end of the input, gives the answer that destroys nothing: Yes to
+    // "terminate?", No to anything else.
+    const bool harmless = kind == QuestionKind::StopsOperation;
     if (options_.AskOnTerminal && in_) {
-        std::fprintf(err_, "%s [y/N] ", text.c_str());
+        std::fprintf(err_, "%s %s ", text.c_str(), harmless ? "[Y/n]" : "[y/N]");
         std::fflush(err_);
         char buffer[64] = {};
-        if (!std::fgets(buffer, sizeof buffer, in_)) return false;
-        return std::tolower(static_cast<unsigned char>(buffer[0])) == 'y';
+        if (!std::fgets(buffer, sizeof buffer, in_)) return harmless;
+        const char first = static_cast<char>(std::tolower(static_cast<unsigned char>(buffer[0])));
+        if (first == 'y') return true;
+        if (first == 'n') return false;
+        return harmless;
     }
     // Nobody to ask: the answer that destroys nothing, and how to give the other one.
     if (kind == QuestionKind::StopsOperation) {

@@ -1,6 +1,7 @@
 #pragma once
 // The session shown on a terminal: board lines on stdout, a progress bar on stderr when it is a
 // terminal, questions answered from the command line (or asked when stdin is a terminal).
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -20,11 +21,16 @@ struct TerminalOptions {
     int Language = 0;               // the first-start language choice: 1 English, 2 Chinese
     bool ProgressBar = false;       // draw on Err (only when it is a terminal)
     bool AskOnTerminal = false;     // stdin is a terminal: ask the questions there
+    // Set by a signal handler to the signal that asked the program to end (0: none).
+    const volatile std::sig_atomic_t* StopSignal = nullptr;
 };
 
 class TerminalView : public core::View {
   public:
     TerminalView(TerminalOptions options, std::FILE* out, std::FILE* err, std::FILE* in);
+    ~TerminalView() override;
+    TerminalView(const TerminalView&) = delete;
+    TerminalView& operator=(const TerminalView&) = delete;
 
     // ---- core::View ----
     void Say(const Message& line) override;
@@ -35,14 +41,17 @@ class TerminalView : public core::View {
     void SetProgressMax(int32_t max) override;
     void SetProgress(int32_t position) override;
     void Breathe() override {}
+    bool StopAsked() const override { return StopSignal() != 0; }
     void ShowBuffer(Memory, bool) override {}
-    void PlaySound(core::SoundName) override {}
+    void PlaySound(core::SoundName sound) override;
     int ChooseLanguage() override;
     std::optional<std::string> PickToolPath(int) override { return std::nullopt; }
 
     // The words of a message in the session's language.
     std::string Text(const Message& m) const { return m.Text(state_.Lang()); }
     const core::SessionState& State() const { return state_; }
+    // The signal that asked the program to end, 0 when none did.
+    int StopSignal() const { return options_.StopSignal ? *options_.StopSignal : 0; }
     // Prints a result line even when quiet.
     void Result(const std::string& line);
     void Error(const std::string& line);
@@ -54,6 +63,9 @@ class TerminalView : public core::View {
 
   private:
     void EndProgressLine();
+    // The last board line waits for what follows it: the error sound makes it a failure's
+    // reason, which goes to standard error; anything else sends it to standard output.
+    void FlushPending();
     TerminalOptions options_;
     std::FILE* out_;
     std::FILE* err_;
@@ -63,6 +75,7 @@ class TerminalView : public core::View {
     int shownPercent_ = -1;
     bool barOnScreen_ = false;
     std::vector<std::string> held_;
+    std::optional<std::string> pending_;
 };
 
 }  // namespace tondrel::cli

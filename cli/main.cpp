@@ -1,6 +1,7 @@
 // tondrel-cli: every operation of the programmer from the shell.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -14,6 +15,24 @@
 #include "sim/backend/BenchBackEnd.h"
 
 namespace {
+
+// The one thing a signal handler may touch: which signal asked the program to end. The run
+// then stops between bytes and goes through its shut-down (programming mode left, port lines
+// at rest, settings and the simulated chip saved) before it exits.
+volatile std::sig_atomic_t stopSignal = 0;
+
+void AskToStop(int signal) {
+    stopSignal = signal;
+}
+
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = AskToStop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no restart: a question waiting for the terminal gives up
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 std::string ExeDir() {
     std::error_code ec;
@@ -51,6 +70,10 @@ int main(int argc, char** argv) {
     options.Language = args.Language;
     options.ProgressBar = isatty(STDERR_FILENO) != 0;
     options.AskOnTerminal = isatty(STDIN_FILENO) != 0;
+    options.StopSignal = &stopSignal;
+    CatchStopSignals();
     TerminalView view(options, stdout, stderr, stdin);
-    return Run(args, view, ExeDir());
+    const int status = Run(args, view, ExeDir());
+    // As a shell reports a program a signal ended: 130 for Ctrl+C, 143 for SIGTERM.
+    return view.StopSignal() != 0 ? 128 + view.StopSignal() : status;
 }

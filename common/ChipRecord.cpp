@@ -8,6 +8,7 @@ void CurrentChip::Assign(const ChipRecord& r) {
     CurrentChipId = r.ChipId;
     CurrentChipName = r.Name;
     CurrentMethodCode = r.MethodCode;
+    Signature = r.Signature;
     CurrentPageSize = r.PageSize;
     FlashSize = r.FlashSize;
     EEPROMSize = r.EEPROMSize;

@@ -35,6 +35,7 @@ struct CurrentChip {
     int32_t CurrentChipId = 0;
     std::string CurrentChipName;
     Method CurrentMethodCode = Method::None;
+    std::string Signature;  // as the catalogue holds it: the chip in the socket must answer so
     int32_t CurrentPageSize = 0;
     int32_t FlashSize = 0;
     int32_t EEPROMSize = 0;

@@ -11,8 +11,8 @@ namespace tondrel {
 // How much a Yes to a question can cost. A window shows every kind but Routine with the
 // question icon and No as the default button; a terminal answers them only when told
 // explicitly, and the three configuration hazards only with their own option besides --yes.
-// With nobody to answer, a terminal takes the answer that destroys nothing: No, except for
-// StopsOperation, where Yes is that answer.
+// Enter, Escape, the end of a terminal's input and nobody to answer all take the answer that
+// destroys nothing: No, except for StopsOperation, where Yes is that answer.
 enum class QuestionKind : uint8_t {
     Routine,                // the designed confirmation boxes
     Destructive,            // erases or overwrites data on the chip (chip erase, ...)

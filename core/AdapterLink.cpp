@@ -34,7 +34,7 @@ int ModeFromName(const std::string& name) {
 }
 
 void AdapterLink::SendRest() {
-    adapter::SendHandshake(s_.Engine(), adapter::kIdentifyCode);
+    adapter::SendRest(s_.Engine());
 }
 
 void AdapterLink::SendModeCommand(int mode) {
@@ -104,11 +104,20 @@ Status AdapterLink::SwitchMode(int mode) {
     if (!scope) return OperationScope::Refused();
     // The chip controls go off for any mode: even back in this program's mode a chip must be
     // searched for again.
+    const int before = s_.Mode;
     s_.Mode = mode;
     s_.ChipReady = false;
     s_.Publish();
-    if (auto found = Detect(); !found) return found.GetStatus();
-    if (s_.MisRunProgram) LaunchTool(mode);
+    const auto found = Detect();
+    if (!found) return found.GetStatus();
+    // A generation-one adapter has no Willem EPROM3 mode: nothing is stored or sent.
+    if (mode == kModeEprom3 && found->Kind == AdapterKind::Gen1) {
+        s_.Mode = before;
+        s_.Publish();
+        s_.Blank();
+        return s_.Fail(Status::Error("CoreModeNeedsGen2"));
+    }
+    if (s_.MisRunProgram && s_.LaunchTools) LaunchTool(mode);
     if (const Status stored = s_.Db.SetLaunch(mode); !stored) {
         const Message text = Msg("CoreModeSaveFail", stored.Text(s_.Lang()));
         s_.Say(text);

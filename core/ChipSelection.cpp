@@ -12,15 +12,18 @@ Result<ChipRecord> ChipSelection::Search() {
         if (s_.Ports.Link() != nullptr && IsPic(method)) continue;
         s_.UseEngine(s_.EngineFor(method));
         s_.Engine().InitPinMap();
+        if (s_.RunSpeed) s_.Engine().SetBitDelay(*s_.RunSpeed);
         s_.SetBase();
         if (auto adapter = link_.Detect(); !adapter) return adapter.GetStatus();
         link_.SendModeCommand(kModeMcu);
-        std::string signature;
+        std::string signature, again;
         {
             ProgrammingMode probe(s_);
             signature = s_.ReadSignature().ValueOr({});
+            again = s_.ReadSignature().ValueOr({});
         }
-        if (Trim(signature).empty()) continue;
+        // A garbled read (a clock the chip only just follows) need not come back the same.
+        if (Trim(signature).empty() || again != signature) continue;
         // A failed look-up finds no chip, as a row that is not there.
         const auto row = s_.Db.FindChip(method, signature);
         if (row && *row) {
@@ -92,6 +95,10 @@ void ChipSelection::ChoosePort(int lpt) {
 }
 
 void ChipSelection::SpeedRead() {
+    if (s_.RunSpeed) {
+        SetSpeedPosition(*s_.RunSpeed);
+        return;
+    }
     const auto stored = s_.Db.ReadSpeed(s_.Chip.CurrentChipId);
     if (!stored) {
         const Message text = Msg("CoreSpeedReadFail", stored.Error().Text(s_.Lang()));
@@ -100,7 +107,10 @@ void ChipSelection::SpeedRead() {
         return;
     }
     if (!*stored) return;  // no speed stored for this chip yet
-    const int32_t position = std::clamp<int32_t>(**stored, 0, kSpeedMax);
+    SetSpeedPosition(std::clamp<int32_t>(**stored, 0, kSpeedMax));
+}
+
+void ChipSelection::SetSpeedPosition(int32_t position) {
     if (position == s_.SpeedPosition) return;
     s_.SpeedPosition = position;
     s_.Engine().SetBitDelay(position);

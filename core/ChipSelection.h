@@ -24,6 +24,7 @@ class ChipSelection {
 
   private:
     Result<ChipRecord> Search();
+    void SetSpeedPosition(int32_t position);
     void ChipSelected();
 
     SessionContext& s_;

@@ -32,8 +32,11 @@ class RealSet : public PortSet {
   public:
     using Opener = std::function<std::unique_ptr<PortIo>(int32_t base)>;
     RealSet(std::unique_ptr<PortIo> home, int32_t homeBase, std::string description,
-            Opener openOther)
-        : home_(homeBase), description_(std::move(description)), open_(std::move(openOther)) {
+            Opener openOther, bool named)
+        : home_(homeBase),
+          named_(named),
+          description_(std::move(description)),
+          open_(std::move(openOther)) {
         ports_[homeBase] = std::move(home);
     }
     PortIo& At(int32_t base) override {
@@ -47,6 +50,7 @@ class RealSet : public PortSet {
     std::string Describe() const override { return description_; }
     bool Simulated() const override { return false; }
     int32_t HomeBase() const override { return home_; }
+    bool NamedBase() const override { return named_; }
     Status Close() override { return {}; }
     Status TakeError() override {
         Status first;
@@ -61,6 +65,7 @@ class RealSet : public PortSet {
     SystemClock clock_;
     std::map<int32_t, std::unique_ptr<PortIo>> ports_;
     int32_t home_;
+    bool named_;
     std::string description_;
     Opener open_;
 };
@@ -96,7 +101,8 @@ Result<std::unique_ptr<PortSet>> OpenPpdevSet(const PortOptions& options) {
             if (other.empty()) return nullptr;
             auto opened = OpenPpdev(other, shadow);
             return opened ? std::move(opened).Value() : nullptr;
-        }));
+        },
+        fixed));
 }
 
 // The base a direct:0xBASE text names; bases are multiples of four, as the low two address bits
@@ -127,7 +133,8 @@ Result<std::unique_ptr<PortSet>> OpenDirectSet(const PortOptions& options) {
             if (LptForBase(other) == 0) return nullptr;
             auto opened = OpenDirect(static_cast<uint16_t>(other), shadow);
             return opened ? std::move(opened).Value() : nullptr;
-        }));
+        },
+        options.Port != "direct"));
 }
 
 // The back ends by prefix. Filled by the front ends once at start, before any set is opened.

@@ -64,6 +64,9 @@ class PortSet {
     virtual sim::Bench* GetBench() { return nullptr; }
     // The base the adapter (or bench) is wired to.
     virtual int32_t HomeBase() const = 0;
+    // True for a set opened on a device or base the user named (ppdev:/dev/parportN,
+    // direct:0xBASE): its home is the run's port, whatever LPT the settings hold.
+    virtual bool NamedBase() const { return false; }
     // The first port failure since the last call (naming the device), then cleared.
     virtual Status TakeError() { return {}; }
     // Saves the simulated chip state when one was asked for.

@@ -75,43 +75,76 @@ Result<std::string> Programming::Preamble() {
 
 Result<std::string> Programming::CheckAnswer(bool lockedMayPass) {
     s_.SetBase();
+    s_.ChipFound.reset();
     Status entered;
-    std::string read;
+    std::string first, second;
     {
         ProgrammingMode mode(s_);
         entered = mode.Entered();
-        read = s_.ReadSignature().ValueOr({});
+        // Twice: on a clock the chip only just follows, a read can come back garbled, and a
+        // garbled answer must not pass for a chip.
+        first = s_.ReadSignature().ValueOr({});
+        second = s_.ReadSignature().ValueOr({});
     }
     if (auto port = s_.PortStatus(); !port) return port;
-    const std::string signature(Trim(read));
+    const std::string signature(Trim(first));
+    if (signature.empty()) {
+        // Nothing to read back: only the enable step can tell that a chip is there, never which
+        // one, and some chips do not even echo.
+        if (!entered) return s_.Fail(Status::Error("CoreNoChip"));
+        SayUnchecked();
+        return signature;
+    }
+    if (!Answered(signature)) {
+        // An AT89S51/52 in lock mode 3 or 4 hides its signature but still answers programming
+        // enable; picked by name, it may pass so that it can be erased.
+        if (lockedMayPass && entered.Ok() && s_.ChosenByName &&
+            s_.Chip.CurrentMethodCode == Method::At89s) {
+            s_.Say("CoreSignatureLocked", s_.Chip.CurrentChipName);
+            return signature;
+        }
+        return s_.Fail(Status::Error("CoreNoChip"));
+    }
+    if (Trim(second) != signature)
+        return s_.Fail(
+            Status::Error("CoreSignatureUnstable", signature, std::string(Trim(second))));
+    return CheckIdentity(signature);
+}
+
+bool Programming::Answered(const std::string& signature) {
     auto all = [&signature](char c) {
         return std::all_of(signature.begin(), signature.end(), [c](char x) { return x == c; });
     };
-    bool answered = false;
-    if (signature.empty()) {
-        // Nothing to read back: only the enable step can tell, and some chips do not echo.
-        answered = entered.Ok();
-        if (answered && !s_.ToldUnchecked) {
-            s_.Say("CoreChipUnchecked");
-            s_.ToldUnchecked = true;
-        }
-    } else if (IsPic(s_.Chip.CurrentMethodCode) || &s_.Engine() == &s_.EngineFor(Method::Pic) ||
-               &s_.Engine() == &s_.EngineFor(Method::PicA)) {
+    if (IsPic(s_.Chip.CurrentMethodCode) || &s_.Engine() == &s_.EngineFor(Method::Pic) ||
+        &s_.Engine() == &s_.EngineFor(Method::PicA))
         // A PIC device ID keeps its five revision bits cleared: a floating line reads 3FE0.
-        answered = !all('0') && signature != "3FE0";
-    } else {
-        answered = !all('0') && !all('F');
+        return !all('0') && signature != "3FE0";
+    return !all('0') && !all('F');
+}
+
+// The chip in the socket must be the chosen one, or a catalogue twin that answers alike.
+Result<std::string> Programming::CheckIdentity(const std::string& signature) {
+    const std::string& chosen = s_.Chip.Signature;
+    if (!chosen.empty() && Lower(chosen).find(Lower(signature)) != std::string::npos)
+        return signature;
+    const auto found = s_.Db.FindChip(s_.Chip.CurrentMethodCode, signature);
+    if (found && *found) {
+        s_.ChipFound = **found;
+        return s_.Fail(
+            Status::Error("CoreWrongChip", (*found)->Name, signature, s_.Chip.CurrentChipName));
     }
-    if (!answered && lockedMayPass && entered.Ok() && s_.ChosenByName &&
-        s_.Chip.CurrentMethodCode == Method::At89s) {
-        s_.Say("CoreSignatureLocked", s_.Chip.CurrentChipName);
+    // A row of the user's own without a signature has nothing to compare with.
+    if (chosen.empty()) {
+        SayUnchecked();
         return signature;
     }
-    if (!answered) {
-        s_.Blank();
-        return s_.Fail(Status::Error("CoreNoChip"));
-    }
-    return signature;
+    return s_.Fail(Status::Error("CoreUnknownSignature", signature, s_.Chip.CurrentChipName));
+}
+
+void Programming::SayUnchecked() {
+    if (s_.ToldUnchecked) return;
+    s_.Say("CoreChipUnchecked");
+    s_.ToldUnchecked = true;
 }
 
 Result<std::string> Programming::ReadSignature() {
@@ -220,13 +253,17 @@ Status Programming::DoWrite(Memory m) {
             const Status written = s_.WriteByte(m, i, buffer[static_cast<size_t>(i)]);
             if (SessionContext::IsPortFailure(written)) break;  // said below
             if (!written) {
-                const char* key = !flash ? "CoreWriteEEPROMFail"
-                                  : IsWordAddressed(s_.Chip.CurrentMethodCode)
-                                      ? "CoreWriteFlashFailWord"
-                                      : "CoreWriteFlashFailByte";
+                // Not "adjust the speed" when the chip shows why: old data never erased.
+                const bool notErased = written.Key() == "EngineNotErased";
+                const char* key =
+                    notErased ? Key(m, "CoreWriteFlashNotErased", "CoreWriteEEPROMNotErased")
+                    : !flash  ? "CoreWriteEEPROMFail"
+                    : IsWordAddressed(s_.Chip.CurrentMethodCode) ? "CoreWriteFlashFailWord"
+                                                                 : "CoreWriteFlashFailByte";
                 return s_.Fail(Status::Error(key, AddressText(i, m)));
             }
             s_.Out.Breathe();
+            if (s_.Out.StopAsked()) return s_.Fail(Status::Error("CoreStopAsked"));
             s_.Out.SetProgress(i + 1);
         }
     }
@@ -269,6 +306,7 @@ Status Programming::DoRead(Memory m) {
             if (SessionContext::IsPortFailure(byte.GetStatus())) break;  // said below
             buffer[static_cast<size_t>(i)] = byte.ValueOr(0);
             s_.Out.Breathe();
+            if (s_.Out.StopAsked()) return s_.Fail(Status::Error("CoreStopAsked"));
             s_.Out.SetProgress(i + 1);
         }
     }
@@ -291,9 +329,9 @@ Status Programming::DoVerify(Memory m) {
             Status::Error(m == Memory::Flash ? "CorePicCodeProtected" : "CorePicDataProtected"));
     const int32_t end = LastAddress(m);
     if (end == -1) {
+        // Nothing compared proves nothing: an empty or blank file is no verified chip.
         s_.Say(Key(m, "CoreVerifyFlashBegin", "CoreVerifyEEPROMBegin"));
-        s_.Say(Key(m, "CoreNoFlashData", "CoreNoEEPROMData"));
-        return {};
+        return s_.Fail(Status::Error("CoreNothingToCompare"));
     }
     return Compare(m, end);
 }
@@ -307,30 +345,42 @@ Status Programming::Compare(Memory m, int32_t end, bool skipBlank) {
     // A PIC reads its program memory only in sequence; the configuration words come apart.
     const int32_t sequentialEnd = pic ? std::min(end, s_.Chip.FlashSize - 1) : end;
 
+    // Differences are counted and shown in the memory's own unit: bytes, or the words a word-
+    // addressed Flash is addressed by, each shown whole.
     constexpr int kShown = 8;
     int differences = 0;
-    std::string lastShown;
     // After a write that left blank bytes alone, the chip holds whatever it held there.
     auto blank = [&](int32_t i) {
         if (!pic) return buffer[static_cast<size_t>(i)] == 0xFF;
         const auto w = static_cast<size_t>(i & ~1);
         return buffer[w] == 0xFF && (buffer[w + 1] & 0x3F) == 0x3F;
     };
-    auto compare = [&](int32_t i, uint8_t got) {
-        if (skipBlank && blank(i)) return;
-        uint8_t want = buffer[static_cast<size_t>(i)];
+    auto differs = [&](int32_t i, uint8_t got) {
+        if (skipBlank && blank(i)) return false;
         // A PIC word has 14 bits, and its configuration word fewer: the others are not stored.
-        if (pic) {
-            const uint8_t kept = pic::ConfigByteMask(s_, i);
-            want &= kept;
-            got &= kept;
+        const uint8_t mask = pic ? pic::ConfigByteMask(s_, i) : 0xFF;
+        return (got & mask) != (buffer[static_cast<size_t>(i)] & mask);
+    };
+    auto report = [&](int32_t i, unsigned got, unsigned want, int digits) {
+        if (++differences > kShown) return;
+        s_.Say("CoreVerifyDiffers", AddressText(i, m), HexText(got, digits), HexText(want, digits));
+    };
+    uint8_t low = 0;  // the low byte of the word being read
+    auto compare = [&](int32_t i, uint8_t got) {
+        if (!words) {
+            if (differs(i, got)) report(i, got, buffer[static_cast<size_t>(i)], 2);
+            return;
         }
-        if (got == want) return;
-        ++differences;
-        const std::string address = AddressText(i, m);
-        if (differences > kShown || (words && address == lastShown)) return;
-        lastShown = address;
-        s_.Say("CoreVerifyDiffers", address, HexText(got), HexText(want));
+        if (i % 2 == 0) {
+            low = got;
+            return;
+        }
+        if (!differs(i - 1, low) && !differs(i, got)) return;
+        const unsigned mask =
+            pic ? pic::ConfigByteMask(s_, i - 1) | pic::ConfigByteMask(s_, i) << 8 : 0xFFFF;
+        const auto want = static_cast<unsigned>(buffer[static_cast<size_t>(i - 1)] |
+                                                buffer[static_cast<size_t>(i)] << 8);
+        report(i, (low | got << 8) & mask, want & mask, 4);
     };
 
     {
@@ -341,6 +391,7 @@ Status Programming::Compare(Memory m, int32_t end, bool skipBlank) {
             if (SessionContext::IsPortFailure(byte.GetStatus())) break;  // said below
             compare(i, byte.ValueOr(0));
             s_.Out.Breathe();
+            if (s_.Out.StopAsked()) return s_.Fail(Status::Error("CoreStopAsked"));
             s_.Out.SetProgress(i + 1);
         }
     }
@@ -403,9 +454,13 @@ Status Programming::DoAutoProgram() {
             return Status::Error(key);
         }
     }
+    // Every file the plan writes from is looked at before the erase, the EEPROM's as well.
     if (plan.WriteFlash && s_.Chip.FlashSize >= 1 && !s_.FlashFileName.empty() &&
         LastAddress(Memory::Flash) == -1)
         return stop("CoreAutoEmptyFlash");
+    if (plan.WriteEEPROM && s_.Chip.EEPROMSize >= 1 && !s_.EEPROMFileName.empty() &&
+        LastAddress(Memory::EEPROM) == -1)
+        return stop("CoreAutoEmptyEEPROM");
     if (plan.EraseAll) {
         if (auto erased = DoErase(false); !erased) return erased;
     }
@@ -440,6 +495,8 @@ Status Programming::Load(Memory m, const std::string& path) {
     const auto loaded = tondrel::LoadFile(s_.Bufs, m, path);
     if (!loaded) {
         s_.Say(loaded.Error());
+        if (const auto line = FailedLine(loaded.Error()))
+            s_.Say("FileErrorAt", EscapeControls(path), *line);
         return loaded.GetStatus();
     }
     s_.Say("FilePosition", EscapeControls(path));

@@ -35,6 +35,9 @@ class Programming {
     // `lockedMayPass`: an AT89S51/52 picked by name that answers programming enable passes
     // without its signature, which lock modes 3 and 4 hide (so that it can be erased).
     Result<std::string> CheckAnswer(bool lockedMayPass = false);
+    bool Answered(const std::string& signature);
+    Result<std::string> CheckIdentity(const std::string& signature);
+    void SayUnchecked();
     Status DoErase(bool checkChip);
     Status DoWrite(Memory memory);
     Status DoRead(Memory memory);

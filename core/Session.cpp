@@ -1,6 +1,8 @@
 // The session's door: each public operation hands over to the part that owns it.
 #include "core/Session.h"
 
+#include <algorithm>
+
 #include "config/ConfigForm.h"
 #include "core/AdapterLink.h"
 #include "core/ChipSelection.h"
@@ -36,6 +38,9 @@ Session::~Session() = default;
 Status Session::Start(const StartOptions& options) {
     SessionContext& s = parts_->Context;
     s.PortBaseOverride = options.PortBaseOverride;
+    s.LaunchTools = options.LaunchTools;
+    s.RunSpeed.reset();
+    if (options.Speed) s.RunSpeed = std::clamp<int32_t>(*options.Speed, 0, kSpeedMax);
     parts_->Link.Restart();
     if (auto loaded = parts_->Settings.Load(); !loaded) return loaded;
     s.UseEngine(s.PlainEngine());
@@ -137,6 +142,9 @@ Result<ChipRecord> Session::AutoSearch() {
 }
 void Session::SelectChip(const ChipRecord& record) {
     parts_->Chips.Select(record);
+}
+std::optional<ChipRecord> Session::ChipFound() const {
+    return parts_->Context.ChipFound;
 }
 Status Session::CheckChip() {
     return parts_->Work.Run(Programming::Operation::CheckChip);

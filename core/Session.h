@@ -9,6 +9,7 @@
 // returned as well, so a caller knows the outcome without reading the board.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,10 @@ namespace tondrel::core {
 // unknown.
 int ModeFromName(const std::string& name);
 
+// The LPT the settings hold (LPT1 where they hold none or nonsense): read before the port is
+// opened, so that the device opened is the one the stored choice names.
+int StoredLpt(db::Database& db);
+
 struct StartOptions {
     // A port base chosen for this run only (--lpt): it wins over the stored LPT and is not
     // stored; 0 = the stored one.
@@ -38,6 +43,12 @@ struct StartOptions {
     // The window restores the adapter's stored download mode at start; a command-line run
     // leaves the adapter (and the external tools) alone.
     bool RestoreMode = true;
+    // A mode switch starts the mode's external tool when the stored option says so; a
+    // command-line run never starts one.
+    bool LaunchTools = true;
+    // A speed given for this run only (--speed): the search probes every engine at it, and it
+    // wins over the speed stored for the chip found or chosen.
+    std::optional<int32_t> Speed;
 };
 
 // How long a plan given to SetPlan holds.
@@ -95,6 +106,9 @@ class Session {
     Result<ChipRecord> AutoSearch();
     // The chip dialog's choice: the record becomes current without touching the target.
     void SelectChip(const ChipRecord& record);
+    // After a check that found another catalogue chip in the socket than the chosen one
+    // ("CoreWrongChip"), that chip: the window offers to select it.
+    std::optional<ChipRecord> ChipFound() const;
     // The adapter answers and so does a chip. Chips without a signature pass with a note.
     Status CheckChip();
     // The chip's signature ("" for a chip that has none), after the same check.

@@ -56,7 +56,12 @@ class SessionContext {
     int StoredLaunch = 0;    // "launch" as read at start
     int StoredLpt = 1;       // the LPT the settings held, kept when --lpt overrides it
     int32_t PortBaseOverride = 0;
-    bool ToldUnchecked = false;  // the "no signature" note is said once per session
+    std::optional<int32_t> RunSpeed;  // StartOptions::Speed
+    bool LaunchTools = true;          // StartOptions::LaunchTools
+    bool ToldUnchecked = false;       // the "cannot be identified" note is said once per session
+    // The catalogue chip whose signature the socket answered with when the last check found
+    // another chip than the chosen one; empty otherwise.
+    std::optional<ChipRecord> ChipFound;
 
     // ---- engines ----
     Tpro& Engine() { return *current_; }

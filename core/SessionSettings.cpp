@@ -4,6 +4,18 @@
 
 namespace tondrel::core {
 
+namespace {
+// A stored port outside LPT1..3 would leave no base at all: LPT1 is where adapters sit.
+int ValidLpt(int stored) {
+    return stored >= 1 && stored <= 3 ? stored : 1;
+}
+}  // namespace
+
+int StoredLpt(db::Database& db) {
+    const auto read = db.ReadSettings();
+    return ValidLpt(read ? read->Lpt : 1);
+}
+
 Status SessionSettings::Load() {
     const auto read = s_.Db.ReadSettings();
     if (!read) {
@@ -16,10 +28,12 @@ Status SessionSettings::Load() {
     s_.LanguageCode = stored.Language == 1 || stored.Language == 2 ? stored.Language : 0;
     s_.Msound = db::IsOn(stored.Sound);
 
-    // A stored port outside LPT1..3 would leave no base at all: LPT1 is where adapters sit.
-    const int lpt = (stored.Lpt >= 1 && stored.Lpt <= 3) ? stored.Lpt : 1;
+    const int lpt = ValidLpt(stored.Lpt);
     s_.StoredLpt = lpt;
     s_.Ports.FollowStoredLpt(lpt);
+    // A device or base the user named is the port of this run; the stored LPT chooses only
+    // when none is named (and stays stored).
+    if (s_.PortBaseOverride == 0 && s_.Ports.NamedBase()) s_.PortBaseOverride = s_.Ports.HomeBase();
     s_.PortBase = s_.PortBaseOverride != 0 ? s_.PortBaseOverride : BaseForLpt(lpt);
 
     AutoPlan plan;

@@ -88,6 +88,9 @@ class View : public Prompts {
     virtual void SetProgress(int32_t position) = 0;
     // Called between bytes of a long operation: a window repaints here (throttled by the view).
     virtual void Breathe() = 0;
+    // True once the program was asked to end (Ctrl+C, SIGTERM): a long operation stops between
+    // bytes, leaving programming mode as any failure does.
+    virtual bool StopAsked() const { return false; }
 
     // The buffer of `memory` changed as a whole; `bringToFront`: show its grid now.
     virtual void ShowBuffer(Memory memory, bool bringToFront) = 0;

@@ -20,15 +20,24 @@ uint8_t FlashBlankByte(Method method, int32_t flashSize, size_t address) {
     return 0xFF;
 }
 
-void Buffers::BlankFillFlash() {
+std::vector<uint8_t> Buffers::BlankFlashImage() const {
     const auto cap = static_cast<size_t>(FlashCapacity());
-    FlashBuffer.assign(cap, 0xFF);
-    if (!IsPic(Chip.CurrentMethodCode)) return;
-    for (size_t i = 0; i < cap; ++i) FlashBuffer[i] = FlashBlank(i);
+    std::vector<uint8_t> image(cap, 0xFF);
+    if (IsPic(Chip.CurrentMethodCode))
+        for (size_t i = 0; i < cap; ++i) image[i] = FlashBlank(i);
+    return image;
+}
+
+std::vector<uint8_t> Buffers::BlankEEPROMImage() const {
+    return std::vector<uint8_t>(static_cast<size_t>(EEPROMCapacity()), 0xFF);
+}
+
+void Buffers::BlankFillFlash() {
+    FlashBuffer = BlankFlashImage();
 }
 
 void Buffers::BlankFillEEPROM() {
-    EEPROMBuffer.assign(static_cast<size_t>(EEPROMCapacity()), 0xFF);
+    EEPROMBuffer = BlankEEPROMImage();
 }
 
 bool Buffers::RecreateFlash() {

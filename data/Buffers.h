@@ -45,6 +45,9 @@ class Buffers {
         return FlashBlankByte(Chip.CurrentMethodCode, Chip.FlashSize, address);
     }
 
+    // A buffer of the capacity with every byte at its blank value.
+    std::vector<uint8_t> BlankFlashImage() const;
+    std::vector<uint8_t> BlankEEPROMImage() const;
     // Sizes the buffer to its capacity and gives every byte its blank value.
     void BlankFillFlash();
     void BlankFillEEPROM();

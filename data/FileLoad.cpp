@@ -42,6 +42,54 @@ Status NotHexLine(Memory side, int64_t lineNumber) {
     return Status::Error(Key(side, "FlashNotHexLine", "EEPROMNotHexLine"), lineNumber);
 }
 
+// A line that starts as a record does but is not one: odd or missing digits, fields cut short.
+Status BadRecord(int64_t lineNumber) {
+    return Status::Error("HexBadRecord", lineNumber);
+}
+
+// Blanks and tabs that an editor left at a line's end carry nothing.
+std::string_view TrimEnd(std::string_view line) {
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    return line;
+}
+
+std::vector<uint8_t> BlankImage(const Buffers& b, Memory side) {
+    return side == Memory::Flash ? b.BlankFlashImage() : b.BlankEEPROMImage();
+}
+
+// Whether the PIC word whose high byte is at `odd` fits the 14 bits the chip stores. The word
+// 0xFFFF passes: it is what a gap of a 0xFF-filled image holds, and it is written as blank.
+bool FitsPicWord(const std::vector<uint8_t>& image, size_t odd) {
+    const uint8_t high = image[odd];
+    return (high & 0xC0) == 0 || (high == 0xFF && image[odd - 1] == 0xFF);
+}
+
+// `line` is the file's line, left out for a binary file.
+template <typename... Line>
+Status PicWordTooWide(const std::vector<uint8_t>& image, size_t odd, const Line&... line) {
+    const unsigned word = image[odd - 1] | (image[odd] << 8);
+    return Status::Error("PicWordTooWide", HexText(odd / 2, 4), HexText(word, 4), line...);
+}
+
+// Where a PIC image from a list or binary file goes wrong: the first byte (the first `loaded`
+// ones count) of a word that does not fit 14 bits, or of a word that is not blank where the
+// chip has no memory (between program memory and the ID words).
+struct PicImageFault {
+    size_t Offset;
+    bool OutsideMemory;
+};
+std::optional<PicImageFault> FindPicImageFault(const std::vector<uint8_t>& image, int32_t flashSize,
+                                               size_t loaded) {
+    const auto programEnd = static_cast<size_t>(std::max(flashSize, 0));
+    for (size_t odd = 1; odd < std::min(loaded, image.size()); odd += 2) {
+        const bool hole = odd >= programEnd && odd < static_cast<size_t>(PicConfigAreaStart);
+        const bool blank = image[odd - 1] == 0xFF && (image[odd] == 0x3F || image[odd] == 0xFF);
+        if (hole && !blank) return PicImageFault{odd - 1, true};
+        if (!hole && !FitsPicWord(image, odd)) return PicImageFault{odd - 1, false};
+    }
+    return std::nullopt;
+}
+
 // A piece of a user's file quoted in a message: short, and not cut inside a UTF-8 character.
 std::string Quote(std::string_view text) {
     constexpr size_t kMax = 60;
@@ -49,13 +97,6 @@ std::string Quote(std::string_view text) {
     size_t n = kMax;
     while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
     return std::string(text.substr(0, n)) + "...";
-}
-
-// A decimal 32-bit integer with an optional sign, blanks around it allowed.
-std::optional<int32_t> ParseIdfInteger(std::string_view text) {
-    const auto value = ParseNumber(Trim(text), NumberStyle::Decimal, INT32_MIN, INT32_MAX);
-    if (!value) return std::nullopt;
-    return static_cast<int32_t>(*value);
 }
 
 // An Intel HEX line holds at most 255 data bytes: ':' and 2 * (1 + 2 + 1 + 255 + 1) digits. A
@@ -84,6 +125,9 @@ FileKind FileKindOf(std::string_view path, Memory side) {
     return FileKind::Idf;
 }
 
+HexLineParser::HexLineParser(const Buffers& buffers, Memory side)
+    : Image(BlankImage(buffers, side)), Bufs(buffers), Side(side), Loaded(Image.size(), false) {}
+
 Status HexLineParser::CapacityError(Memory side, int64_t lineNumber) const {
     // The size named is the chip's own memory, not the PIC buffer's configuration-area reach.
     return side == Memory::Flash
@@ -92,49 +136,75 @@ Status HexLineParser::CapacityError(Memory side, int64_t lineNumber) const {
 }
 
 Status HexLineParser::ParseHexLine(std::string_view line, int64_t lineNumber) {
-    const Status notHex = NotHexLine(Side, lineNumber);
-    uint8_t count = 0, addrHigh = 0, addrLow = 0, type = 0;
-    if (line.size() < 9 || line[0] != ':' || !ReadByte(line, 1, count) ||
-        !ReadByte(line, 3, addrHigh) || !ReadByte(line, 5, addrLow) || !ReadByte(line, 7, type))
-        return notHex;
-    if (type == 0x01) return Status();  // end of file; later lines are still read
-    if (type == 0x02 || type == 0x04) {
-        uint8_t d0 = 0, d1 = 0;
-        if (!ReadByte(line, 9, d0) || !ReadByte(line, 11, d1)) return notHex;
-        const int64_t value = d0 * 256 + d1;
-        HexBase = type == 0x02 ? value * 16 : value * 65536;
-    }
-    if (type == 0x00) {
-        // Data and checksum must all be there before a single byte is stored.
-        if (line.size() < 11 + 2 * static_cast<size_t>(count)) return notHex;
+    line = TrimEnd(line);
+    if (line.empty() || line[0] != ':') return NotHexLine(Side, lineNumber);
+    // Every field, the checksum included, before anything counts: a record is taken whole or
+    // not at all.
+    std::vector<uint8_t> bytes;
+    if (line.size() < 11 || (line.size() - 1) % 2 != 0) return BadRecord(lineNumber);
+    for (size_t pos = 1; pos < line.size(); pos += 2) {
         uint8_t b = 0;
-        for (size_t k = 0; k < count; ++k)
-            if (!ReadByte(line, 9 + 2 * k, b)) return notHex;
-        if (!ReadByte(line, line.size() - 2, b)) return notHex;
+        if (!ReadByte(line, pos, b)) return BadRecord(lineNumber);
+        bytes.push_back(b);
     }
-    const int64_t start = addrHigh * 256 + addrLow + HexBase;
-    if (Side == Memory::Flash && IsPic(Bufs.Chip.CurrentMethodCode) && start >= PicEEPROMImageStart)
-        return ParseIntoEEPROMImage(line, lineNumber, start, count, type,
-                                    count + addrHigh + addrLow + type);
+    const uint8_t count = bytes[0];
+    if (bytes.size() != size_t{count} + 5u)
+        return Status::Error("HexRecordLength", count, lineNumber);
+    unsigned sum = 0;
+    for (uint8_t b : bytes) sum += b;
+    if ((sum & 0xFF) != 0)
+        return Status::Error(Key(Side, "FlashChecksum", "EEPROMChecksum"), lineNumber);
+    const int64_t address = bytes[1] * 256 + bytes[2];
+    const uint8_t type = bytes[3];
+    const std::vector<uint8_t> data(bytes.begin() + 4, bytes.end() - 1);
 
-    std::vector<uint8_t>& buf = BufferOf(Bufs, Side);
+    if (EndSeen) return Status::Error("HexAfterEnd", lineNumber);
+    switch (type) {
+        case 0x00:
+            break;
+        case 0x01:
+            EndSeen = true;
+            return Status();
+        case 0x02:
+        case 0x04: {
+            if (count != 2) return BadRecord(lineNumber);
+            const int64_t value = data[0] * 256 + data[1];
+            HexBase = type == 0x02 ? value * 16 : value * 65536;
+            break;
+        }
+        case 0x03:
+        case 0x05:
+            // A start address: it says where a program begins to run, not what memory holds.
+            if (count != 4) return BadRecord(lineNumber);
+            return Status();
+        default:
+            return Status::Error("HexUnknownType", HexText(type), lineNumber);
+    }
+    const int64_t start = address + HexBase;
+    if (Side == Memory::Flash && IsPic(Bufs.Chip.CurrentMethodCode) && start >= PicEEPROMImageStart)
+        return StoreEEPROMData(data, start, lineNumber);
     if (!Fits(start, count)) return CapacityError(Side, lineNumber);
     // Raised only for an accepted record, so the data end always stays inside the buffer.
-    int32_t& dataEnd = DataEndOf(Bufs, Side);
-    dataEnd = std::max<int32_t>(dataEnd, static_cast<int32_t>(start + count - 1));
-    if (type != 0x00) return Status();  // 02, 03, 04, 05 and unknown types store nothing
+    DataEnd = std::max<int32_t>(DataEnd, static_cast<int32_t>(start + count - 1));
+    if (type != 0x00) return Status();  // the extended address records store nothing
+    return StoreData(data, start, lineNumber);
+}
 
-    unsigned sum = count + addrHigh + addrLow + type;
-    for (size_t k = 0; k < count; ++k) {
-        uint8_t b = 0;
-        ReadByte(line, 9 + 2 * k, b);
-        buf[static_cast<size_t>(start) + k] = b;
-        sum += b;
+Status HexLineParser::StoreData(const std::vector<uint8_t>& data, int64_t start,
+                                int64_t lineNumber) {
+    const bool pic = Side == Memory::Flash && IsPic(Bufs.Chip.CurrentMethodCode);
+    for (size_t k = 0; k < data.size(); ++k) {
+        const auto at = static_cast<size_t>(start) + k;
+        if (Loaded[at] && Image[at] != data[k])
+            return Status::Error("HexOverlap", HexText(at, 4), lineNumber);
+        Image[at] = data[k];
+        Loaded[at] = true;
     }
-    uint8_t checksum = 0;
-    ReadByte(line, line.size() - 2, checksum);
-    if (((sum + checksum) & 0xFF) != 0)
-        return Status::Error(Key(Side, "FlashChecksum", "EEPROMChecksum"), lineNumber);
+    if (!pic) return Status();
+    for (size_t k = 0; k < data.size(); ++k) {
+        const auto at = static_cast<size_t>(start) + k;
+        if (at % 2 == 1 && !FitsPicWord(Image, at)) return PicWordTooWide(Image, at, lineNumber);
+    }
     return Status();
 }
 
@@ -143,7 +213,7 @@ Status HexLineParser::ParseHexLine(std::string_view line, int64_t lineNumber) {
 // program memory, whose address counter wraps round onto its first words.
 bool HexLineParser::Fits(int64_t start, int count) const {
     const int64_t end = start + count;
-    const auto size = static_cast<int64_t>(BufferOf(Bufs, Side).size());
+    const auto size = static_cast<int64_t>(Image.size());
     if (Side == Memory::Flash && IsPic(Bufs.Chip.CurrentMethodCode))
         return end <= std::min<int64_t>(Bufs.Chip.FlashSize, size) ||
                (start >= PicConfigAreaStart && end <= size);
@@ -153,38 +223,49 @@ bool HexLineParser::Fits(int64_t start, int count) const {
 // A PIC Flash file's data-EEPROM records: byte k of the EEPROM is the low byte of the word at
 // 0x4200 + 2k. The first such record replaces the EEPROM buffer's content, as loading an
 // EEPROM file would.
-Status HexLineParser::ParseIntoEEPROMImage(std::string_view line, int64_t lineNumber, int64_t start,
-                                           int count, int type, unsigned headerSum) {
+Status HexLineParser::StoreEEPROMData(const std::vector<uint8_t>& data, int64_t start,
+                                      int64_t lineNumber) {
     const int64_t offset = start - PicEEPROMImageStart;
+    const auto count = static_cast<int64_t>(data.size());
     if (offset + count > 2 * static_cast<int64_t>(Bufs.EEPROMCapacity()))
         return CapacityError(Memory::EEPROM, lineNumber);
     if (!EEPROMTouched) {
         EEPROMImage.assign(static_cast<size_t>(Bufs.EEPROMCapacity()), 0xFF);
+        EEPROMLoaded.assign(EEPROMImage.size(), false);
         EEPROMImageEnd = 0;
         EEPROMTouched = true;
     }
     if (count > 0)
         EEPROMImageEnd =
             std::max<int32_t>(EEPROMImageEnd, static_cast<int32_t>((offset + count - 1) / 2));
-    if (type != 0x00) return Status();
-
-    unsigned sum = headerSum;
-    for (int k = 0; k < count; ++k) {
-        uint8_t b = 0;
-        ReadByte(line, 9 + 2 * static_cast<size_t>(k), b);
-        if (((offset + k) & 1) == 0) EEPROMImage[static_cast<size_t>((offset + k) / 2)] = b;
-        sum += b;
+    for (int64_t k = 0; k < count; ++k) {
+        if (((offset + k) & 1) != 0) continue;
+        const auto at = static_cast<size_t>((offset + k) / 2);
+        const uint8_t b = data[static_cast<size_t>(k)];
+        if (EEPROMLoaded[at] && EEPROMImage[at] != b)
+            return Status::Error("HexOverlap", HexText(static_cast<uint64_t>(start + k), 4),
+                                 lineNumber);
+        EEPROMImage[at] = b;
+        EEPROMLoaded[at] = true;
     }
-    uint8_t checksum = 0;
-    ReadByte(line, line.size() - 2, checksum);
-    if (((sum + checksum) & 0xFF) != 0) return Status::Error("FlashChecksum", lineNumber);
     return Status();
 }
 
-void HexLineParser::CommitEEPROMImage() {
-    Bufs.EEPROMBuffer = std::move(EEPROMImage);
-    Bufs.Chip.EEPROMDataEnd = EEPROMImageEnd;
-    EEPROMImage.clear();
+std::optional<int64_t> FailedLine(const Message& loadError) {
+    // Where each refusal keeps the line it names.
+    static constexpr std::pair<std::string_view, size_t> kLineArgument[] = {
+        {"FlashNotHexLine", 0}, {"EEPROMNotHexLine", 0}, {"HexBadRecord", 0},
+        {"HexRecordLength", 1}, {"FlashChecksum", 0},    {"EEPROMChecksum", 0},
+        {"FlashCapacity", 1},   {"EEPROMCapacity", 1},   {"HexUnknownType", 1},
+        {"HexOverlap", 1},      {"HexAfterEnd", 0},      {"PicWordTooWide", 2},
+        {"IdfNotInteger", 0},   {"IdfOutOfRange", 0},    {"IdfTooManyLines", 1},
+        {"IdfEmpty", 0},        {"FileLineTooLong", 0},
+    };
+    for (const auto& [key, index] : kLineArgument) {
+        if (loadError.Key != key || index >= loadError.Args.size()) continue;
+        return ParseNumber(loadError.Args[index], NumberStyle::Decimal, 1);
+    }
+    return std::nullopt;
 }
 
 std::string LocalTimeText() {
@@ -199,9 +280,9 @@ std::string LocalTimeText() {
 Result<LoadReport> LoadFile(Buffers& b, Memory side, const std::string& path) {
     const FileKind kind = FileKindOf(path, side);
     const bool flash = side == Memory::Flash;
+    const bool pic = flash && IsPic(b.Chip.CurrentMethodCode);
     const std::string shownPath = EscapeControls(path);
 
-    // The buffer is blanked only once the file is known to be there and readable.
     FilePtr file = OpenFile(path, "rb");
     if (!file) return Status::Error("FileCannotOpen", shownPath, ErrorText(errno));
     struct stat info {};
@@ -212,29 +293,26 @@ Result<LoadReport> LoadFile(Buffers& b, Memory side, const std::string& path) {
             return Status::Error("FileTooBig");
     }
 
-    int32_t& dataEnd = DataEndOf(b, side);
-    dataEnd = 0;
-    if (flash) b.FlashFileHadEEPROM = false;
-    if (flash)
-        b.BlankFillFlash();
-    else
-        b.BlankFillEEPROM();
-    std::vector<uint8_t>& buf = BufferOf(b, side);
-
+    // The file is read into an image of its own; the buffer changes only once all of it loaded.
     HexLineParser parser(b, side);
+    std::vector<uint8_t>& image = parser.Image;
     if (kind == FileKind::Binary) {
-        std::vector<uint8_t> data(buf.size() + 1);
+        std::vector<uint8_t> data(image.size() + 1);
         const size_t got = std::fread(data.data(), 1, data.size(), file.get());
         if (std::ferror(file.get()))
             return Status::Error("FileCannotRead", shownPath, ErrorText(errno));
-        if (got > buf.size()) {
-            std::error_code ec;
-            const auto total = std::filesystem::file_size(path, ec);
-            return Status::Error("BinaryTooBig", ec ? static_cast<uintmax_t>(got) : total,
-                                 static_cast<int64_t>(buf.size()));
+        std::error_code ec;
+        const auto total = std::filesystem::file_size(path, ec);
+        const uintmax_t size = ec ? static_cast<uintmax_t>(got) : total;
+        if (got > image.size())
+            return Status::Error("BinaryTooBig", size, static_cast<int64_t>(image.size()));
+        std::copy_n(data.begin(), got, image.begin());
+        if (pic) {
+            if (const auto fault = FindPicImageFault(image, b.Chip.FlashSize, got))
+                return fault->OutsideMemory ? Status::Error("BinaryTooBig", size, b.Chip.FlashSize)
+                                            : PicWordTooWide(image, fault->Offset + 1);
         }
-        std::copy_n(data.begin(), got, buf.begin());
-        dataEnd = got > 0 ? static_cast<int32_t>(got - 1) : 0;
+        parser.DataEnd = got > 0 ? static_cast<int32_t>(got - 1) : 0;
     } else {
         LineReader reader(file.get(), kind == FileKind::IntelHex ? kMaxHexLine : kMaxIdfLine,
                           kMaxInputBytes);
@@ -243,21 +321,21 @@ Result<LoadReport> LoadFile(Buffers& b, Memory side, const std::string& path) {
         while (reader.Next(line)) {
             if (kind == FileKind::IntelHex) {
                 // Blank lines (a trailing one after the end record, say) carry nothing.
-                if (Trim(line).empty()) {
-                    ++lineNo;
-                    continue;
+                if (!Trim(line).empty()) {
+                    if (Status parsed = parser.ParseHexLine(line, lineNo + 1); !parsed)
+                        return parsed;
                 }
-                Status parsed = parser.ParseHexLine(line, lineNo + 1);
-                if (!parsed) return parsed;
             } else {
-                if (lineNo >= static_cast<int64_t>(buf.size()))
-                    return Status::Error("IdfTooManyLines", static_cast<int64_t>(buf.size()),
+                if (lineNo >= static_cast<int64_t>(image.size()))
+                    return Status::Error("IdfTooManyLines", static_cast<int64_t>(image.size()),
                                          lineNo + 1);
-                const std::optional<int32_t> value = ParseIdfInteger(line);
+                const std::optional<int64_t> value = ParseNumber(Trim(line), NumberStyle::Decimal);
                 if (!value)
                     return Status::Error("IdfNotInteger", lineNo + 1, EscapeControls(Quote(line)));
-                buf[static_cast<size_t>(lineNo)] =
-                    static_cast<uint8_t>(static_cast<uint32_t>(*value) & 0xFF);
+                // A list holds bytes: any other number would be stored as something else.
+                if (*value < 0 || *value > 0xFF)
+                    return Status::Error("IdfOutOfRange", lineNo + 1, *value);
+                image[static_cast<size_t>(lineNo)] = static_cast<uint8_t>(*value);
             }
             ++lineNo;
         }
@@ -265,15 +343,32 @@ Result<LoadReport> LoadFile(Buffers& b, Memory side, const std::string& path) {
             return Status::Error("FileCannotRead", shownPath, ErrorText(reader.Error()));
         if (reader.TooLong()) return Status::Error("FileLineTooLong", lineNo + 1);
         if (reader.TooBig()) return Status::Error("FileTooBig");
+        if (kind == FileKind::Idf) {
+            if (lineNo == 0) return Status::Error("IdfEmpty", 1);
+            if (pic) {
+                if (const auto fault =
+                        FindPicImageFault(image, b.Chip.FlashSize, static_cast<size_t>(lineNo)))
+                    return fault->OutsideMemory
+                               ? Status::Error("IdfTooManyLines", b.Chip.FlashSize,
+                                               static_cast<int64_t>(fault->Offset) + 1)
+                               : PicWordTooWide(image, fault->Offset + 1,
+                                                static_cast<int64_t>(fault->Offset) + 2);
+            }
+            parser.DataEnd = 0;  // a list leaves the data end where a load starts it
+        }
     }
     file.reset();
+
+    BufferOf(b, side) = std::move(image);
+    DataEndOf(b, side) = parser.DataEnd;
     LoadReport report;
     report.Path = path;
-    report.Size = static_cast<int64_t>(dataEnd) + 1;
+    report.Size = static_cast<int64_t>(parser.DataEnd) + 1;
+    if (flash) b.FlashFileHadEEPROM = parser.EEPROMTouched;
     // EEPROM records of a PIC Flash file count only when the whole file loaded.
     if (parser.EEPROMTouched) {
-        parser.CommitEEPROMImage();
-        b.FlashFileHadEEPROM = true;
+        b.EEPROMBuffer = std::move(parser.EEPROMImage);
+        b.Chip.EEPROMDataEnd = parser.EEPROMImageEnd;
         report.EEPROMFromFlash = static_cast<int64_t>(b.Chip.EEPROMDataEnd) + 1;
     }
     report.OpenTime = LocalTimeText();

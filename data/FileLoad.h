@@ -19,32 +19,38 @@ enum class FileKind { IntelHex, Idf, Binary };
 // ".hex" (and ".eep" for the EEPROM) is Intel HEX, ".bin" raw binary, anything else idf.
 FileKind FileKindOf(std::string_view path, Memory side);
 
-// Applies the HEX lines of one load to one buffer. Holds the extended address base, which
-// starts at 0 for every load.
+// Checks the HEX lines of one load and builds the image they describe, apart from the buffer:
+// a file that fails anywhere leaves the buffer as it was. Holds the extended address base,
+// which starts at 0 for every load.
 class HexLineParser {
   public:
-    HexLineParser(Buffers& buffers, Memory side) : Bufs(buffers), Side(side) {}
+    HexLineParser(const Buffers& buffers, Memory side);
 
     // Fine when the line is accepted; a refusal names the line by lineNumber (counted from 1)
     // as its last argument. Never reads past the line.
     Status ParseHexLine(std::string_view line, int64_t lineNumber);
 
     int64_t HexBase = 0;
-    // A PIC Flash file carried data-EEPROM records. They are gathered apart and replace the
-    // EEPROM buffer only through CommitEEPROMImage, once the whole file has loaded.
+    bool EndSeen = false;  // the end-of-file record came: only blank lines may follow
+    // The side's buffer as the file fills it (blank where no record wrote) and its data end.
+    std::vector<uint8_t> Image;
+    int32_t DataEnd = 0;
+    // A PIC Flash file carried data-EEPROM records; they fill EEPROMImage, which replaces the
+    // EEPROM buffer only once the whole file has loaded.
     bool EEPROMTouched = false;
-    void CommitEEPROMImage();
+    std::vector<uint8_t> EEPROMImage;
+    int32_t EEPROMImageEnd = 0;
 
   private:
     bool Fits(int64_t start, int count) const;
     Status CapacityError(Memory side, int64_t lineNumber) const;
-    Status ParseIntoEEPROMImage(std::string_view line, int64_t lineNumber, int64_t start, int count,
-                                int type, unsigned headerSum);
+    Status StoreData(const std::vector<uint8_t>& data, int64_t start, int64_t lineNumber);
+    Status StoreEEPROMData(const std::vector<uint8_t>& data, int64_t start, int64_t lineNumber);
 
-    Buffers& Bufs;
+    const Buffers& Bufs;
     Memory Side;
-    std::vector<uint8_t> EEPROMImage;
-    int32_t EEPROMImageEnd = 0;
+    std::vector<bool> Loaded;  // bytes of Image some record of this file wrote
+    std::vector<bool> EEPROMLoaded;
 };
 
 // What a load that succeeded has to report.
@@ -56,10 +62,14 @@ struct LoadReport {
     std::string OpenTime;  // LocalTimeText() when the load finished
 };
 
-// Blanks the side's buffer and loads the whole file, the reader chosen by FileKindOf. On
-// failure the buffer holds what was applied before the failing line; a file that cannot be
-// opened leaves it untouched.
+// Loads the whole file, the reader chosen by FileKindOf, and only then replaces the side's
+// buffer (blank where the file has no data) and its data end. A file that fails anywhere leaves
+// the buffers as they were.
 Result<LoadReport> LoadFile(Buffers& buffers, Memory side, const std::string& path);
+
+// The line a failed load names (counted from 1), for the refusals that come from one line of
+// the file; nothing for the others (a file that cannot be opened, a binary file too large).
+std::optional<int64_t> FailedLine(const Message& loadError);
 
 // Local date and time as the report lines show it, "2026-12-08 03:17:47".
 std::string LocalTimeText();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -38,6 +39,36 @@ ChipRecord RowToChip(const Statement& row) {
     chip.EepromReadback = row.Int("EEPROM忙读回值");
     chip.CalibrationCount = row.Int("校准字节数");
     return chip;
+}
+
+// Every value a chip row gives the engines and the buffers, with the range it may take: a
+// hand-edited row beyond it would have the program allocate or wait without end.
+struct ChipBound {
+    const char* Column;
+    int32_t ChipRecord::*Field;
+    int32_t Min, Max;
+};
+constexpr ChipBound kChipBounds[] = {
+    // A size of 0 or less is a memory the chip does not have.
+    {"芯片FLASHROM容量(B)", &ChipRecord::FlashSize, INT32_MIN, 1 << 24},
+    {"芯片EEPROM容量(B)", &ChipRecord::EEPROMSize, INT32_MIN, 1 << 20},
+    {"页面大小(AVR)", &ChipRecord::PageSize, 0, 1 << 16},
+    {"擦除时间(ms)", &ChipRecord::EraseDelayMs, 0, 60'000},
+    {"FLASH写入时间(us)", &ChipRecord::FlashWriteDelayUs, 0, 10'000'000},
+    {"EEPROM写入时间(us)", &ChipRecord::EepromWriteDelayUs, 0, 10'000'000},
+    {"FLASH忙读回值", &ChipRecord::FlashReadback, -1, 0xFFFF},
+    {"EEPROM忙读回值", &ChipRecord::EepromReadback, -1, 0xFFFF},
+    {"校准字节数", &ChipRecord::CalibrationCount, 0, 256},
+};
+
+// The first value of a row outside its range, as the message arguments name it.
+std::optional<Status> OutOfBounds(const ChipRecord& chip) {
+    for (const ChipBound& b : kChipBounds) {
+        const int32_t v = chip.*b.Field;
+        if (v < b.Min || v > b.Max)
+            return Status::Error("DbChipValue", chip.Name, b.Column, v, b.Min, b.Max);
+    }
+    return std::nullopt;
 }
 
 // Makes a fragment literal inside LIKE '%...%' ESCAPE '\'.
@@ -225,25 +256,20 @@ bool AddPicCycleTimes(Connection& conn) {
     return r == Statement::StepResult::Done;
 }
 
+// The sixth auto-programming box, read-back after writing; on unless unticked. An adopted file
+// without a version may have the column already, and a version-2 file of the line of history
+// that added the part data first does not have it at all: it is looked for, not assumed.
+bool AddVerifyAfter(Connection& conn) {
+    return HasColumn(conn, "settings", "isVerifyAfter") ||
+           conn.Execute("ALTER TABLE settings ADD COLUMN isVerifyAfter INTEGER NOT NULL DEFAULT 1");
+}
+
 const std::array<MigrationStep, SchemaVersion>& Migrations() {
     static const std::array<MigrationStep, SchemaVersion> steps = {
         // 0 -> 1: a new, empty file (created with the current chip table).
         [](Connection& conn) { return conn.Execute(SchemaSql()) && conn.Execute(CatalogueSql()); },
-        // 1 -> 2: the sixth auto-programming box, read-back after writing; on unless unticked.
-        // An adopted file without a version may have the column already.
-        [](Connection& conn) {
-            int present = 0;
-            {
-                Statement has(conn,
-                              "select count(*) from pragma_table_info('settings') "
-                              "where name = 'isVerifyAfter'");
-                if (has.Step() != Statement::StepResult::Row) return false;
-                present = has.Int(0);
-            }
-            return present > 0 ||
-                   conn.Execute(
-                       "ALTER TABLE settings ADD COLUMN isVerifyAfter INTEGER NOT NULL DEFAULT 1");
-        },
+        // 1 -> 2: the sixth auto-programming box, read-back after writing.
+        AddVerifyAfter,
         // 2 -> 3: the chips' part data and the chips added since.
         AddPartData,
         // 3 -> 4: the PIC rows' erase/program cycle.
@@ -338,6 +364,8 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path) {
     std::error_code ec;
     const bool existed = fs::exists(file, ec);
     if (existed && fs::is_directory(file, ec)) return Status::Error("DbIsFolder", path);
+    // A device or a FIFO holds no database, and its journal would be left beside it.
+    if (existed && !fs::is_regular_file(file, ec)) return Status::Error("DbNotAFile", path);
     if (!existed && !folder.empty()) {
         fs::create_directories(folder, ec);
         if (ec) return Status::Error("DbCannotCreateFolder", folder.string(), ec.message());
@@ -370,6 +398,7 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path) {
         }
         int version = state->Version;
         if (version > SchemaVersion) return Status::Error("DbNewer", path, version, SchemaVersion);
+        if (version < 0) return Status::Error("DbBadVersion", path, version);
         if (version == 0 && state->Tables > 0) {
             // Tables but no version: a converted catalogue of ours is adopted as it is;
             // anything else belongs to another program and is not ours to change.
@@ -378,6 +407,9 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path) {
         }
         bool ok = true;
         for (int v = version; ok && v < SchemaVersion; ++v) ok = Migrations()[v](conn);
+        // Version 2 means two different files, depending on the history that made it: what
+        // each step adds is looked for by its columns, and the read-back box may still lack.
+        if (ok && version >= 2) ok = AddVerifyAfter(conn);
         ok = ok && conn.Execute(DefaultsSql());
         if (ok && state->Version != SchemaVersion) {
             ok = conn.Execute("PRAGMA user_version = " + std::to_string(SchemaVersion));
@@ -397,8 +429,10 @@ Result<std::vector<ChipRecord>> Database::QueryChips(Statement& statement) {
     if (!statement.Ok()) return Failure("DbChipList", statement.Error());
     std::vector<ChipRecord> chips;
     Statement::StepResult r;
-    while ((r = statement.Step()) == Statement::StepResult::Row)
+    while ((r = statement.Step()) == Statement::StepResult::Row) {
         chips.push_back(RowToChip(statement));
+        if (auto bad = OutOfBounds(chips.back())) return *bad;
+    }
     if (r == Statement::StepResult::Error) return Failure("DbChipList", statement.Error());
     return chips;
 }

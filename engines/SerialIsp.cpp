@@ -97,12 +97,13 @@ uint8_t SerialIsp::ReadAhead(Memory memory, int32_t address, int32_t size,
     return readAhead_.Bytes.front();
 }
 
-bool SerialIsp::PollFor(uint8_t value, const std::function<void()>& send) {
+bool SerialIsp::PollFor(uint8_t value, const std::function<void()>& send, uint8_t* last) {
     const size_t reads = Link().PollSize();
     return PollReadBack([&] {
         const std::vector<uint8_t> in = Batch([&] {
             for (size_t k = 0; k < reads; ++k) send();
         });
+        if (last != nullptr && !in.empty()) *last = in.back();
         return std::find(in.begin(), in.end(), value) != in.end();
     });
 }
@@ -175,27 +176,26 @@ void SerialIsp::SleepUs(int32_t us, uint32_t fallbackMs) {
 }
 
 Status SerialIsp::FinishWrite(Memory memory, int32_t address, uint8_t value,
-                              const std::function<void()>& sendRead) {
+                              const std::function<void()>& sendRead, bool alwaysPoll) {
     const bool eeprom = memory == Memory::EEPROM;
     const int32_t worstUs = eeprom ? Chip().EepromWriteDelayUs : Chip().FlashWriteDelayUs;
     const int32_t readback = eeprom ? Chip().EepromReadback : Chip().FlashReadback;
     const uint32_t fallbackMs = eeprom ? kEepromFallbackMs : kFlashFallbackMs;
-    if (!AutoVerify) {
+    if (!AutoVerify && !alwaysPoll) {
         SleepUs(worstUs, fallbackMs);
         return Outcome();
     }
     if (LooksBusy(value, readback)) SleepUs(worstUs, fallbackMs);
-    return Outcome(PollFor(value, sendRead) ? Status() : WriteTimeout(address));
+    uint8_t last = value;
+    const bool ok = PollFor(value, sendRead, &last);
+    return Outcome(ok ? Status()
+                      : WriteNeverReadBack(HexText(static_cast<uint32_t>(address)), last, value));
 }
 
 bool SerialIsp::LooksBusy(uint8_t value, int32_t readback) {
     if (value == 0xFF) return true;
     if (readback < 0) return false;
     return value == ((readback >> 8) & 0xFF) || value == (readback & 0xFF);
-}
-
-Status SerialIsp::WriteTimeout(int32_t address) {
-    return Status::Error("EngineWriteTimeout", HexText(static_cast<uint32_t>(address)));
 }
 
 }  // namespace tondrel

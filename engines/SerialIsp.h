@@ -98,8 +98,8 @@ class SerialIsp : public Tpro {
     // Whether the link sends many commands at once (reads ahead, polls in batches).
     bool Batching() { return Link().BatchSize() > 1; }
     // The read-back poll in batches the link sends at once: true as soon as one of the reads
-    // `send` queues answers `value`, false after the poll limit.
-    bool PollFor(uint8_t value, const std::function<void()>& send);
+    // `send` queues answers `value`, false after the poll limit (`last` gets the last byte read).
+    bool PollFor(uint8_t value, const std::function<void()>& send, uint8_t* last = nullptr);
     // Everything queued goes out, then the operation's outcome: the end of an operation that
     // leaves the lines as they should stay.
     Status Settled();
@@ -125,12 +125,12 @@ class SerialIsp : public Tpro {
     // the read-back poll, after that same wait for a value the chip also shows while busy (the
     // poll would end too early there, and could not tell a byte that never programs from one
     // that did). `sendRead` queues the read of the location; the failure names `address`.
+    // `alwaysPoll`: read back even with verification off.
     Status FinishWrite(Memory memory, int32_t address, uint8_t value,
-                       const std::function<void()>& sendRead);
+                       const std::function<void()>& sendRead, bool alwaysPoll = false);
     // Whether `value` is one the chip also shows while that write is still in progress (0xFF
     // always, plus the part data's read-back pair), so that reading it proves nothing.
     static bool LooksBusy(uint8_t value, int32_t readback);
-    static Status WriteTimeout(int32_t address);
 
   private:
     friend class ParallelLink;

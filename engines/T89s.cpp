@@ -64,7 +64,7 @@ Status At89Engine::EnterProgramming() {
     Sleep(10);
     SetRst(true);
     Sleep(variant_.ResetMs);
-    if (!variant_.Identifies) {
+    if (!variant_.Identifies && !variant_.Echoes) {
         SendEnable(kNoAnswer);
         return Outcome();
     }
@@ -102,14 +102,16 @@ Status At89Engine::WriteFlashByte(int32_t address, uint8_t value) {
     // An erased location already holds 0xFF: one read instead of a write and a poll.
     if (!WriteBlank && value == 0xFF && Send(Access::ReadCode, address) == 0xFF) return Outcome();
     Send(Access::WriteCode, address, value);
-    return FinishWrite(Memory::Flash, address, value, [&] { Send(Access::ReadCode, address); });
+    return FinishWrite(
+        Memory::Flash, address, value, [&] { Send(Access::ReadCode, address); }, Silent());
 }
 
 Status At89Engine::WriteEepromByte(int32_t address, uint8_t value) {
     if (!variant_.HasEeprom) return NotSupported();
     // Every EEPROM byte is sent, 0xFF included: the EEPROM is not cleared by a skipped write.
     Send(Access::WriteData, address, value);
-    return FinishWrite(Memory::EEPROM, address, value, [&] { Send(Access::ReadData, address); });
+    return FinishWrite(
+        Memory::EEPROM, address, value, [&] { Send(Access::ReadData, address); }, Silent());
 }
 
 Result<uint8_t> At89Engine::ReadEepromByte(int32_t address) {

@@ -32,8 +32,12 @@ struct At89Variant {
     // RST low, drivers off, `ReleaseMs`. The AT89S51/52 need less than the older chips.
     uint32_t SettleMs = 20, ResetMs = 20, ReleaseMs = 20;
     // Reads the three signature bytes and checks programming enable's echo in the fourth byte
-    // (with the speed search); the others cannot be identified and never answer enable.
+    // (with the speed search); the others cannot be identified.
     bool Identifies = false;
+    // Without a signature, answers programming enable with the same echo: a chip is there, though
+    // which one cannot be told. The other two answer nothing at all, so every write of theirs is
+    // read back, verification on or off: an empty socket then fails at the first byte.
+    bool Echoes = false;
     bool HasEeprom = false;
     // The data-memory read and write opcodes of the four-byte form (AT89S8253: 0xA0 / 0xC0).
     uint8_t ReadData = 0, WriteData = 0;
@@ -63,6 +67,7 @@ inline constexpr At89Variant kAt89s8253{.ClassName = "T89s8253",
                                         .FrameLength = 4,
                                         .Form = At89AddressForm::HighLow,
                                         .Erase2 = SerialIsp::kAvrErase2,
+                                        .Echoes = true,
                                         .HasEeprom = true,
                                         .ReadData = 0xA0,
                                         .WriteData = 0xC0};
@@ -91,6 +96,8 @@ class At89Engine : public SerialIsp {
     uint8_t Send(Access access, int32_t address, uint8_t data = 0);
     size_t DataByte() const { return variant_.FrameLength - 1; }
     bool Echoed();
+    // Neither a signature nor an echo: only reading a write back shows that a chip is there.
+    bool Silent() const { return !variant_.Identifies && !variant_.Echoes; }
 
     const At89Variant& variant_;
 };

@@ -152,9 +152,12 @@ Status Tavr::CommitPage(int32_t word) {
     const int32_t pollAddress = PendingAddress;
     const auto pollValue = static_cast<uint8_t>(PendingValue);
     if (LooksBusy(pollValue, chip.FlashReadback)) SleepUs(chip.FlashWriteDelayUs, kPageFallbackMs);
-    const bool ok = PollFor(pollValue, [&] { ReadCode(pollAddress); });
+    uint8_t last = pollValue;
+    const bool ok = PollFor(pollValue, [&] { ReadCode(pollAddress); }, &last);
     PendingAddress = -1;
-    return Outcome(ok ? Status() : WriteTimeout(pollAddress));
+    return Outcome(
+        ok ? Status()
+           : WriteNeverReadBack(HexText(static_cast<uint32_t>(pollAddress)), last, pollValue));
 }
 
 Status Tavr::WriteEepromByte(int32_t address, uint8_t value) {

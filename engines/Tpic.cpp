@@ -171,7 +171,7 @@ Status PicEngine::WriteFlashByte(int32_t address, uint8_t value) {
         TransferWord();
         return (RecvWord & mask) == (SendWord & mask);
     });
-    if (!ok) return Outcome(Status::Error("EngineWriteTimeout", HexText(w, 4)));
+    if (!ok) return Outcome(WriteNeverReadBack(HexText(w, 4), RecvWord & kBlankWord, SendWord));
     SendCommand(kIncrementAddress);
     return Outcome();
 }

@@ -5,6 +5,7 @@
 namespace tondrel {
 
 Status Tpro::PortStatus() {
+    if (!portFailure_.Ok()) return std::exchange(portFailure_, Status());
     return Io().TakeError();
 }
 
@@ -24,10 +25,22 @@ bool Tpro::PollReadBack(const std::function<bool()>& matches) {
     const uint64_t start = Clk().NowNs();
     for (;;) {
         if (matches()) return true;
+        // A port that failed reads back nothing: its failure is kept for the outcome.
+        if (Status port = Io().TakeError(); !port) {
+            portFailure_ = std::move(port);
+            return false;
+        }
         if (Clk().NowNs() - start > kLimitNs) return false;
     }
 }
 
-void Tpro::Sleep(uint32_t ms) { Clk().SleepMs(ms); }
+Status Tpro::WriteNeverReadBack(const std::string& address, uint32_t got, uint32_t want) {
+    if (got != want && (got & ~want) == 0) return Status::Error("EngineNotErased", address);
+    return Status::Error("EngineWriteTimeout", address);
+}
+
+void Tpro::Sleep(uint32_t ms) {
+    Clk().SleepMs(ms);
+}
 
 }  // namespace tondrel

@@ -92,11 +92,18 @@ class Tpro : public adapter::PinLayer {
     void BitDelayCountdown(int32_t bitDelay);
     // The read-back poll: true as soon as `matches` does, false once more than 1000 ms passed.
     bool PollReadBack(const std::function<bool()>& matches);
+    // Why a written value never read back, from what the location held at the end: bits still 1
+    // come from a slow or absent chip, but bits at 0 that the value wants at 1 only stay so on
+    // a location that was not erased, since programming only clears bits.
+    static Status WriteNeverReadBack(const std::string& address, uint32_t got, uint32_t want);
     void Sleep(uint32_t ms);
     Clock& Clk() { return *env_.Clk; }
     const CurrentChip& Chip() const { return *env_.Chip; }
 
     EngineEnv& env_;
+
+  private:
+    Status portFailure_;  // taken from the port by a poll, for the operation's outcome
 };
 
 }  // namespace tondrel

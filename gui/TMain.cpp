@@ -553,7 +553,10 @@ bool TMain::Initialize(QString& error) {
         return false;
     }
     db_ = std::move(*opened);
-    auto ports = core::PortSet::Open(options_.Port);
+    // Without --lpt the stored LPT names the port: read before any device is opened.
+    core::PortOptions portOptions = options_.Port;
+    if (portOptions.Lpt == 0) portOptions.Lpt = core::StoredLpt(*db_);
+    auto ports = core::PortSet::Open(portOptions);
     if (!ports) {
         error = QString::fromStdString(ports.Error().Text(Language::English));
         return false;
@@ -773,12 +776,14 @@ bool TMain::Ask(const Message& question, QuestionKind kind) {
     if (kind == QuestionKind::Routine)
         return QMessageBox::information(this, windowTitle(), q,
                                         QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-    // A Yes here can cost data or the chip's serial access: a plain Enter must not give it.
+    // A plain Enter or Escape gives the answer that destroys nothing: No where a Yes can cost
+    // data or the chip's serial access, Yes to "terminate?".
     QMessageBox box(QMessageBox::Question, windowTitle(), q, QMessageBox::Yes | QMessageBox::No,
                     this);
     box.setObjectName("QuestionBox");
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
+    const auto harmless = kind == QuestionKind::StopsOperation ? QMessageBox::Yes : QMessageBox::No;
+    box.setDefaultButton(harmless);
+    box.setEscapeButton(harmless);
     return box.exec() == QMessageBox::Yes;
 }
 
@@ -942,7 +947,7 @@ void TMain::OpenBuffer(Memory memory) {
 }
 
 void TMain::LoadInto(Memory memory, const QString& file) {
-    // A failed load leaves the buffer as the loader left it: the grid shows that too.
+    // A failed load leaves the buffer as it was; the grid is brought up to show that.
     if (!session_->LoadFile(memory, file.toStdString())) ShowBuffer(memory, true);
 }
 
@@ -987,31 +992,41 @@ void TMain::MmaunalClick() {
 }
 
 void TMain::MautoProgramClick() {
-    (void)session_->AutoProgram();
+    const Status done = session_->AutoProgram();
     ShowBuffer(Memory::Flash, false);
     ShowBuffer(Memory::EEPROM, false);
+    OfferChipFound(done);
 }
 
 void TMain::MearseClick() {
-    (void)session_->Erase();
+    OfferChipFound(session_->Erase());
 }
 void TMain::MreadFlashClick() {
-    (void)session_->Read(Memory::Flash);
+    OfferChipFound(session_->Read(Memory::Flash));
 }
 void TMain::MwriteFlashClick() {
-    (void)session_->Write(Memory::Flash);
+    OfferChipFound(session_->Write(Memory::Flash));
 }
 void TMain::MreadeepromClick() {
-    (void)session_->Read(Memory::EEPROM);
+    OfferChipFound(session_->Read(Memory::EEPROM));
 }
 void TMain::MwriteEEPromClick() {
-    (void)session_->Write(Memory::EEPROM);
+    OfferChipFound(session_->Write(Memory::EEPROM));
 }
 void TMain::MverifyFlashClick() {
-    (void)session_->Verify(Memory::Flash);
+    OfferChipFound(session_->Verify(Memory::Flash));
 }
 void TMain::MverifyEEPROMClick() {
-    (void)session_->Verify(Memory::EEPROM);
+    OfferChipFound(session_->Verify(Memory::EEPROM));
+}
+
+void TMain::OfferChipFound(const Status& outcome) {
+    if (!session_ || outcome.Key() != "CoreWrongChip") return;
+    const std::optional<ChipRecord> found = session_->ChipFound();
+    if (!found) return;
+    const Message offer =
+        Msg("Gui.SelectChipFound", Text(outcome.Error()).toStdString(), found->Name);
+    if (Ask(offer, QuestionKind::Routine)) session_->SelectChip(*found);
 }
 
 void TMain::MotherClick() {

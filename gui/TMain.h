@@ -82,6 +82,9 @@ class TMain : public QMainWindow, public core::View {
 
     // A line of the window's own on the board (not the session's).
     void AppendLine(const QString& line);
+    // An operation that failed because the socket holds another catalogue chip than the chosen
+    // one: its words in a box that offers to select the chip found.
+    void OfferChipFound(const Status& outcome);
     // The words of a message in the session's language.
     QString Text(const Message& m) const;
 

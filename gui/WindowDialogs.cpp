@@ -17,7 +17,10 @@ std::unique_ptr<ConfigDialog> MakeConfigDialog(TMain& window) {
     if (!s || s->State().ChipName.empty()) return nullptr;
     // A chip that does not answer, or one without a layout, opens nothing.
     auto form = s->OpenConfiguration(window);
-    if (!form) return nullptr;
+    if (!form) {
+        window.OfferChipFound(form.GetStatus());
+        return nullptr;
+    }
     return std::make_unique<ConfigDialog>(std::move(*form), window);
 }
 

@@ -1,9 +1,14 @@
 #include "port/DirectPort.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include "common/Text.h"
+#include "port/Lpt.h"
 #include "port/RegisterPort.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -70,6 +75,29 @@ Message Refused(uint16_t base, int err) {
 
 }  // namespace
 
+Status CheckDirectBase(uint16_t base, const std::string& ioports) {
+    if (LptForBase(base) != 0) return {};
+    // Lines as "  0378-037a : parport0", nested entries indented further.
+    std::istringstream in(ioports);
+    std::string what;
+    size_t depth = 0;
+    for (std::string line; std::getline(in, line);) {
+        const size_t indent = line.find_first_not_of(' ');
+        if (indent == std::string::npos) continue;
+        unsigned from = 0, to = 0;
+        char name[128] = {};
+        if (std::sscanf(line.c_str() + indent, "%x-%x : %127[^\n]", &from, &to, name) != 3)
+            continue;
+        if (base < from || base > to) continue;
+        if (from == base && std::string_view(name).starts_with("parport")) return {};
+        if (what.empty() || indent >= depth) {
+            what = name;
+            depth = indent;
+        }
+    }
+    return Status::Error("PortDirectNotParallel", Hex(base), what.empty() ? "-" : what);
+}
+
 bool DirectIoSupported() {
 #ifdef TONDREL_HAVE_PORT_IO
     return true;
@@ -81,6 +109,11 @@ bool DirectIoSupported() {
 Result<std::unique_ptr<PortIo>> OpenDirect(uint16_t base, bool shadow, IopermFunction ioperm) {
     if (!DirectIoSupported()) return Msg("PortDirectUnsupported", Range(base));
     if (base == 0 || base > 0xFFFD) return Msg("PortDirectBadBase", Hex(base));
+    if (LptForBase(base) == 0) {
+        std::ifstream listed("/proc/ioports");
+        const std::string text((std::istreambuf_iterator<char>(listed)), {});
+        if (Status allowed = CheckDirectBase(base, text); !allowed) return allowed.Error();
+    }
 #ifdef TONDREL_HAVE_PORT_IO
     if (!ioperm)
         ioperm = [](unsigned long from, unsigned long num, int on) {

@@ -18,6 +18,11 @@ using IopermFunction = std::function<int(unsigned long, unsigned long, int)>;
 // addresses and the fix. `ioperm` replaces the system call (tests make it refuse).
 Result<std::unique_ptr<PortIo>> OpenDirect(uint16_t base, bool shadow, IopermFunction ioperm = {});
 
+// Whether `base` may be driven: one of the three LPT bases, or a base that `ioports` (the text
+// of /proc/ioports) lists for a parallel port (a PCI or PCIe card). Anything else, a keyboard
+// controller or the PCI configuration registers, is refused naming what the system has there.
+Status CheckDirectBase(uint16_t base, const std::string& ioports);
+
 // True when this build can do direct port I/O at all (x86 and x86-64).
 bool DirectIoSupported();
 

@@ -161,8 +161,12 @@ void AvrChip::ByteDone(uint8_t byte, uint64_t nowNs) {
 std::optional<uint8_t> AvrChip::ReadAnswerFor(uint64_t nowNs) const {
     const uint8_t op = frame_[0], b1 = frame_[1], b2 = frame_[2];
     switch (op) {
-        case 0x30:
-            return (b2 & 3) < 3 ? facts_.Signature[b2 & 3] : uint8_t{0xFF};
+        case 0x30: {
+            const uint8_t byte = (b2 & 3) < 3 ? facts_.Signature[b2 & 3] : uint8_t{0xFF};
+            if (Faults.GarbledSignatureReads == 0) return byte;
+            --Faults.GarbledSignatureReads;
+            return static_cast<uint8_t>(byte ^ 1);
+        }
         case 0x20:
         case 0x28: {
             if (ReadProtected()) return std::nullopt;  // verify disabled: nothing is loaded

@@ -106,6 +106,27 @@ struct Bench::Impl {
         if (LockFd >= 0) ::close(LockFd);
     }
 
+    // A symbolic link is kept and the file it names is the one written (a save renames over
+    // its path); a device or a FIFO holds no state and would hang the load.
+    void ResolveStateFile() {
+        std::string& file = Options.StateFile;
+        std::error_code ec;
+        // Followed by hand: the file a link names may not exist yet.
+        for (int depth = 0; std::filesystem::is_symlink(file, ec); ++depth) {
+            const std::filesystem::path link(file);
+            const auto target = std::filesystem::read_symlink(link, ec);
+            if (ec || depth == 40) {
+                Error = Status::Error("SimStateUnreadable", file);
+                return;
+            }
+            file = (target.is_absolute() ? target : link.parent_path() / target).string();
+        }
+        const auto kind = std::filesystem::status(file, ec).type();
+        if (kind != std::filesystem::file_type::not_found &&
+            kind != std::filesystem::file_type::regular)
+            Error = Status::Error("SimStateNotAFile", file);
+    }
+
     void LockState() {
         const std::string& file = Options.StateFile;
         const std::string lock = file + ".lock";
@@ -280,6 +301,7 @@ Bench::Bench(Clock& clock, BenchOptions options, std::unique_ptr<TargetChip> chi
             }
         }
     }
+    if (impl_->Error.Ok() && !o.StateFile.empty() && impl_->Target) impl_->ResolveStateFile();
     if (impl_->Error.Ok() && !o.StateFile.empty() && impl_->Target) impl_->LockState();
     if (impl_->Error.Ok()) impl_->LoadState();
     impl_->Lines.Connected = !impl_->Connected();  // force the first update through

@@ -32,6 +32,9 @@ struct ChipFaults {
     uint32_t BoardHz = 0;
     // A program-memory byte address (word address on PIC) that never programs; -1 = none.
     int64_t StuckAddress = -1;
+    // So many signature-byte reads still to come back with their low bit flipped, as on a clock
+    // the chip only just follows (counted down by the reads, hence mutable).
+    mutable uint32_t GarbledSignatureReads = 0;
 };
 
 class TargetChip {

@@ -124,6 +124,34 @@ TEST(TerminalView, QuietKeepsResultsAndQuestionsFollowTheAnswerGiven) {
     EXPECT_EQ(yes.ChooseLanguage(), 2);
 }
 
+// At a terminal, Enter and the end of the input give the answer that destroys nothing.
+TEST(TerminalView, EnterAndEndOfInputGiveTheHarmlessAnswer) {
+    const struct {
+        const char* Typed;
+        bool Stop, Erase;  // the answers to "terminate?" and to "erase?"
+    } cases[] = {{"\n", true, false},
+                 {"", true, false},
+                 {"n\n", false, false},
+                 {"y\n", true, true},
+                 {"x\n", true, false}};
+    for (const auto& c : cases) {
+        for (const bool stop : {true, false}) {
+            FILE* in = std::tmpfile();
+            std::fputs(c.Typed, in);
+            std::rewind(in);
+            FILE* err = std::tmpfile();
+            TerminalOptions options;
+            options.AskOnTerminal = true;
+            TerminalView view(options, err, err, in);
+            const bool answer = view.Ask(
+                Verbatim("?"), stop ? QuestionKind::StopsOperation : QuestionKind::Destructive);
+            EXPECT_EQ(answer, stop ? c.Stop : c.Erase) << '"' << c.Typed << "\" " << stop;
+            std::fclose(in);
+            std::fclose(err);
+        }
+    }
+}
+
 // A configuration hazard is answered Yes only by --yes together with the option of its class;
 // the option alone, or --yes alone, answers No when nobody can be asked.
 TEST(TerminalView, ConfigurationHazardsNeedYesAndTheirOwnOption) {

@@ -56,6 +56,21 @@ TEST(SessionAdapter, IdentificationAnswersAndTheirLabels) {
     EXPECT_EQ(desk.view.Sounds, (std::vector<std::string>{"err"}));
 }
 
+// At rest the adapter lets the target run: its reset line is not held after the program ends,
+// nor after an operation that failed.
+TEST(SessionAdapter, TheRestStateReleasesTheTarget) {
+    Desk desk("sim:ATmega16");
+    desk.StartAndFind();
+    desk.Fill(Memory::Flash, 0, 0x40, 0x5A);
+    desk.ChipModel().Faults.StuckAddress = 0x10;
+    EXPECT_FALSE(desk.S().Write(Memory::Flash));
+    EXPECT_FALSE(desk.ports->GetBench()->TargetConnected());
+    ASSERT_TRUE(desk.S().SetTestPin(14, false));
+    ASSERT_TRUE(desk.ports->GetBench()->TargetConnected());
+    EXPECT_TRUE(desk.S().SaveSettings());
+    EXPECT_FALSE(desk.ports->GetBench()->TargetConnected());
+}
+
 TEST(SessionAdapter, HandshakeBytesAndTheRestHandshakeAtShutDown) {
     auto owned = std::make_unique<RecordingSet>();
     RecordingSet& set = *owned;
@@ -70,6 +85,10 @@ TEST(SessionAdapter, HandshakeBytesAndTheRestHandshakeAtShutDown) {
     const std::vector<std::pair<uint16_t, uint8_t>> expected = {
         {0x37A, 14 ^ 0x0B}, {0x378, 0xAC}, {0x378, 0xAA}, {0x378, 0x00}, {0x37A, 0x0B}};
     EXPECT_EQ(writes, expected);
+    // then pin 14 back high (control bit 1 cleared), the drivers off: the target is let go
+    ASSERT_FALSE(set.Port.Events().empty());
+    EXPECT_EQ(set.Port.Events().back().Op, tondrel::testsupport::PortOp::ClrBit);
+    EXPECT_EQ(set.Port.Events().back().Address, 0x37A);
     EXPECT_EQ(desk.database->ReadSettings()->Lpt, 1);
 
     // A mode without a code is neither sent nor stored.

@@ -158,6 +158,7 @@ TEST(SessionOps, AutoProgramReloadsTheRememberedFile) {
     EXPECT_FALSE(s.LoadFile(Memory::Flash, desk.dir.File("bad.hex")));
     EXPECT_EQ(desk.view.Sounds, (std::vector<std::string>{"err"}));
     EXPECT_EQ(desk.view.State.FlashFile, hex);
+    EXPECT_EQ(desk.Buf(Memory::Flash)[0], 0x01);  // and the buffer still holds that file
 }
 
 // The board lines of loading and saving, in the order and the language the user reads them.
@@ -168,8 +169,9 @@ TEST(SessionOps, FailedLoadsAndSavesSayWhy) {
     s.SetLanguageCode(2);
     std::ofstream(desk.dir.File("bad.eep")) << "x\r\n";
     EXPECT_FALSE(s.LoadFile(Memory::EEPROM, desk.dir.File("bad.eep")));
-    EXPECT_EQ(desk.view.Board, (std::vector<std::string>{"", ">>打开EEPROM文件",
-                                                         "第一个字母不为\":\",不是HEX文件！"}));
+    EXPECT_EQ(desk.view.Board,
+              (std::vector<std::string>{"", ">>打开EEPROM文件", "第一个字母不为\":\",不是HEX文件！",
+                                        "（文件" + desk.dir.File("bad.eep") + "第1行）"}));
     desk.view.Clear();
     ASSERT_TRUE(s.SaveFile(Memory::EEPROM, desk.dir.File("e.idf")));
     EXPECT_EQ(desk.view.Board,
@@ -317,6 +319,17 @@ TEST(SessionOps, AutoProgrammingStopsBeforeErasingWhenTheReloadFails) {
     }
 }
 
+// A signature that reads differently twice is no chip's: nothing is done to it.
+TEST(SessionOps, ASignatureThatReadsDifferentlyTwiceIsRefused) {
+    Desk desk("sim:ATmega16");
+    desk.StartAndFind();
+    desk.ChipModel().Faults.GarbledSignatureReads = 1;
+    desk.view.Clear();
+    EXPECT_EQ(desk.S().Erase().Key(), "CoreSignatureUnstable");
+    EXPECT_FALSE(desk.view.Said("CoreEraseDone"));
+    EXPECT_TRUE(desk.S().Erase());
+}
+
 TEST(SessionOps, WritesAreReadBackWhereTheEngineDoesNotLook) {
     Desk desk("sim:ATmega16");
     desk.StartAndFind();
@@ -325,7 +338,7 @@ TEST(SessionOps, WritesAreReadBackWhereTheEngineDoesNotLook) {
     desk.ChipModel().Faults.StuckAddress = 0x10;
     desk.Fill(Memory::Flash, 0, 0x40, 0x5A);
     EXPECT_FALSE(s.Write(Memory::Flash));
-    EXPECT_TRUE(desk.view.Said(Msg("CoreVerifyDiffers", "08", "FF", "5A")))
+    EXPECT_TRUE(desk.view.Said(Msg("CoreVerifyDiffers", "08", "5AFF", "5A5A")))
         << ::testing::PrintToString(desk.view.Board);
     EXPECT_FALSE(desk.view.Said("CoreWriteFlashDone"));
     desk.Plan([](AutoPlan& p) { p.VerifyAfter = false; });

@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "DataTestSupport.h"
+#include "common/Text.h"
 #include "data/FileLoad.h"
 
 namespace tondrel {
@@ -84,15 +85,60 @@ TEST_F(HexLoad, ReportsPathSizeAndTime) {
     EXPECT_EQ(eeprom->Size, 2);
 }
 
-TEST_F(HexLoad, EndOfFileRecordInMidFileChangesNothing) {
+TEST_F(HexLoad, ALoadReplacesTheBufferAndAFailedOneKeepsIt) {
     UseChip(Method::At89s, 4096, 0);
-    Bufs.FlashBuffer[0x100] = 0;  // a load blanks first
-    ASSERT_TRUE(LoadFlash("a.hex", Rec(0, 0, {1, 2}) + ":00000001FF\r\n" + Rec(0x10, 0, {3})));
+    Bufs.FlashBuffer[0x100] = 0;  // bytes the file does not name are blank afterwards
+    ASSERT_TRUE(LoadFlash("a.hex", Rec(0, 0, {1, 2}) + Rec(0x10, 0, {3}) + ":00000001FF\r\n\n"));
     EXPECT_EQ(Bufs.FlashBuffer[0], 1);
     EXPECT_EQ(Bufs.FlashBuffer[1], 2);
     EXPECT_EQ(Bufs.FlashBuffer[0x10], 3);
     EXPECT_EQ(Bufs.FlashBuffer[0x100], 0xFF);
     EXPECT_EQ(Chip.FlashDataEnd, 0x10);
+
+    // A file that fails on its last line leaves what the previous load put there, data end
+    // included: nothing of it is applied.
+    const std::vector<uint8_t> before = Bufs.FlashBuffer;
+    EXPECT_EQ(FlashRefusal("b.hex", Rec(0, 0, {9, 9, 9}) + Rec(0x20, 0, {4}) + ":0100300005CB\n"),
+              Msg("FlashChecksum", 3));
+    EXPECT_EQ(Bufs.FlashBuffer, before);
+    EXPECT_EQ(Chip.FlashDataEnd, 0x10);
+}
+
+// Every record is checked whole, and the file as a whole, before a byte of it counts.
+TEST_F(HexLoad, RecordsThatContradictThemselvesOrEachOtherAreRefused) {
+    UseChip(Method::Avr, 131072, 4096);  // ATmega128
+    struct Case {
+        const char* What;
+        std::string File;
+        Message Refusal;
+    };
+    const Case cases[] = {
+        {"bad checksum of an extended linear address", ":020000040001F8\n" + Rec(0, 0, {1}),
+         Msg("FlashChecksum", 1)},
+        {"bad checksum of an extended segment address", ":020000021000ED\n",
+         Msg("FlashChecksum", 1)},
+        {"bad checksum of a start address", ":0400000300001234B2\n", Msg("FlashChecksum", 1)},
+        {"bad checksum of the end record", Rec(0, 0, {1}) + ":00000001FE\n",
+         Msg("FlashChecksum", 2)},
+        {"longer than its count", ":0100000001020C\n", Msg("HexRecordLength", 1, 1)},
+        {"shorter than its count", ":030000000102FA\n", Msg("HexRecordLength", 3, 1)},
+        {"unknown record type", Rec(0, 6, {1}) + Rec(0, 7, {}), Msg("HexUnknownType", "06", 1)},
+        {"two records, different data at one address",
+         Rec(0x100, 0, {1, 2, 3}) + Rec(0x102, 0, {4}), Msg("HexOverlap", "0102", 2)},
+        {"data after the end record", Rec(0, 0, {1}) + ":00000001FF\n" + Rec(0x10, 0, {3}),
+         Msg("HexAfterEnd", 3)},
+        {"an extended address of the wrong length", ":03000004000100F8\n", Msg("HexBadRecord", 1)},
+    };
+    for (const Case& c : cases) {
+        Bufs.FlashBuffer[0] = 0x5A;
+        EXPECT_EQ(FlashRefusal("a.hex", c.File), c.Refusal) << c.What;
+        EXPECT_EQ(Bufs.FlashBuffer[0], 0x5A) << c.What;
+        EXPECT_EQ(FailedLine(c.Refusal), ParseNumber(c.Refusal.Args.back(), NumberStyle::Decimal));
+    }
+    // The same data twice is no contradiction; start addresses are taken and ignored.
+    ASSERT_TRUE(LoadFlash("a.hex", Rec(0x100, 0, {1, 2, 3}) + Rec(0x102, 0, {3}) +
+                                       ":0400000300001234B3\n:04000005000000CD2A\n"));
+    EXPECT_EQ(Chip.FlashDataEnd, 0x102);
 }
 
 TEST_F(HexLoad, ExtendedAddressRecords) {
@@ -135,29 +181,18 @@ TEST_F(HexLoad, LastByteOfChipAcceptedOneHigherRefusedWithNothingStored) {
 
     EXPECT_EQ(FlashRefusal("a.hex", Rec(0, 0, {7}) + Rec(0x1FF1, 0, Bytes(16, 0x40))),
               Msg("FlashCapacity", 8192, 2));
-    EXPECT_EQ(Bufs.FlashBuffer[0], 7);  // lines before the failure stay applied
-    for (size_t i = 0x1FF1; i < 0x2000; ++i) EXPECT_EQ(Bufs.FlashBuffer[i], 0xFF) << i;
-    EXPECT_LT(Chip.FlashDataEnd, 8192);
+    EXPECT_EQ(Bufs.FlashBuffer[0], 0xFF);  // nothing of the refused file is applied
+    EXPECT_EQ(Bufs.FlashBuffer[0x1FFF], 0x4F);
+    EXPECT_EQ(Chip.FlashDataEnd, 0x1FFF);
 }
 
-TEST_F(HexLoad, WrongChecksumStoresBytesThenFails) {
+TEST_F(HexLoad, WrongChecksumStoresNothing) {
     UseChip(Method::Avr, 8192, 512);
     EXPECT_EQ(EEPROMRefusal("e.hex", ":0300100011223300\n" + Rec(0x20, 0, {9})),
               Msg("EEPROMChecksum", 1));
-    EXPECT_EQ(Bufs.EEPROMBuffer[0x10], 0x11);
-    EXPECT_EQ(Bufs.EEPROMBuffer[0x12], 0x33);
-    EXPECT_EQ(Bufs.EEPROMBuffer[0x20], 0xFF);  // the load stopped at the bad line
+    EXPECT_EQ(Bufs.EEPROMBuffer[0x10], 0xFF);
     EXPECT_EQ(FlashRefusal("a.hex", "\n" + Rec(0, 0, {1}) + ":0300100011223300\n"),
               Msg("FlashChecksum", 3));  // blank lines count
-}
-
-TEST_F(HexLoad, Types03And05AreCheckedRaiseDataEndAndStoreNothing) {
-    UseChip(Method::At89s, 4096, 0);
-    // Start-address records with deliberately wrong checksums.
-    ASSERT_TRUE(LoadFlash("a.hex", ":0400000300001234FF\n:04020005000000CD00\n"));
-    EXPECT_EQ(Chip.FlashDataEnd, 0x203);
-    EXPECT_EQ(Bufs.FlashBuffer, std::vector<uint8_t>(4096, 0xFF));
-    EXPECT_EQ(FlashRefusal("a.hex", ":04FFFE0300001234FF\n"), Msg("FlashCapacity", 4096, 1));
 }
 
 TEST_F(HexLoad, LowerCaseDigitsAndLineEnds) {
@@ -174,18 +209,20 @@ TEST_F(HexLoad, LowerCaseDigitsAndLineEnds) {
 
 TEST_F(HexLoad, MalformedLinesAreRefusedWithoutReadingPastTheirEnd) {
     UseChip(Method::At89s, 4096, 0);
+    // Only a line that does not start with ':' is "not a HEX line"; the others are records
+    // that are not whole.
+    EXPECT_EQ(FlashRefusal("a.hex", "0100000001FE\n"), Msg("FlashNotHexLine", 1));
     const std::vector<std::string> bad = {
-        "0100000001FE",       // no colon
-        ":01000000",          // data record cut before its data
-        ":0400000001020304",  // data present, checksum missing
-        ":02000004000",       // extended address cut inside its value
-        ":01000000G1FE",      // not a hex digit
-        ":0100 00000AF5",     // blank inside a field
+        ":01000000",       // data record cut before its data
+        ":02000004000",    // extended address cut inside its value
+        ":01000000G1FE",   // not a hex digit
+        ":0100 00000AF5",  // blank inside a field
     };
     for (const std::string& line : bad) {
-        EXPECT_EQ(FlashRefusal("a.hex", line + "\n"), Msg("FlashNotHexLine", 1)) << line;
+        EXPECT_EQ(FlashRefusal("a.hex", line + "\n"), Msg("HexBadRecord", 1)) << line;
         EXPECT_EQ(Bufs.FlashBuffer[0], 0xFF) << line;
     }
+    EXPECT_EQ(FlashRefusal("a.hex", ":0400000001020304\n"), Msg("HexRecordLength", 4, 1));
     UseChip(Method::Avr, 2048, 128);
     EXPECT_EQ(EEPROMRefusal("e.hex", Rec(0, 0, {1}) + "x\n"), Msg("EEPROMNotHexLine", 2));
 }
@@ -201,9 +238,9 @@ TEST_F(HexLoad, ExtensionChoosesTheReader) {
     UseChip(Method::At89s, 4096, 0);
     ASSERT_TRUE(LoadFlash("UPPER.HEX", Rec(0, 0, {0x5A})));
     EXPECT_EQ(Bufs.FlashBuffer[0], 0x5A);
-    ASSERT_TRUE(LoadFlash("list.txt", "17\r\n300\n-1\n"));
+    ASSERT_TRUE(LoadFlash("list.txt", "17\r\n200\n0\n"));
     EXPECT_THAT(std::vector<uint8_t>(Bufs.FlashBuffer.begin(), Bufs.FlashBuffer.begin() + 4),
-                ElementsAre(17, 300 & 0xFF, 0xFF, 0xFF));
+                ElementsAre(17, 200, 0, 0xFF));
 }
 
 TEST_F(HexLoad, IdfReading) {
@@ -214,12 +251,16 @@ TEST_F(HexLoad, IdfReading) {
                 ElementsAre(1, 2, 255, 0xFF));
     EXPECT_EQ(loaded->Size, 1);  // idf reading leaves the data end at 0
 
-    // A line that is not an integer ends the load, naming the line and its text.
+    // A line that is not a byte value refuses the file, naming the line; nothing is applied.
     EXPECT_EQ(EEPROMRefusal("e.idf", "4\n5\nabc\n6\n"), Msg("IdfNotInteger", 3, "abc"));
     EXPECT_THAT(std::vector<uint8_t>(Bufs.EEPROMBuffer.begin(), Bufs.EEPROMBuffer.begin() + 4),
-                ElementsAre(4, 5, 0xFF, 0xFF));
-    for (const std::string text : {"", "1.5", "0x10", "99999999999", "+-3"})
+                ElementsAre(1, 2, 255, 0xFF));
+    for (const std::string text : {"", "1.5", "0x10", "99999999999999999999", "+-3", "12 abc"})
         EXPECT_EQ(EEPROMRefusal("e.idf", text + "\n"), Msg("IdfNotInteger", 1, text));
+    for (const char* text : {"256", "-1", "2147483647"})
+        EXPECT_EQ(EEPROMRefusal("e.idf", "7\n" + std::string(text) + "\n"),
+                  Msg("IdfOutOfRange", 2, text));
+    EXPECT_EQ(EEPROMRefusal("e.idf", ""), Msg("IdfEmpty", 1));
 
     // One line more than the chip holds is refused.
     std::string lines;
@@ -248,7 +289,23 @@ TEST_F(HexLoad, BinaryFiles) {
     EXPECT_EQ(Bufs.FlashBuffer[3], 0xFF);
     EXPECT_EQ(Chip.FlashDataEnd, 2);
     EXPECT_EQ(FlashRefusal("big.bin", std::string(1025, '\0')), Msg("BinaryTooBig", 1025, 1024));
-    EXPECT_EQ(Bufs.FlashBuffer, std::vector<uint8_t>(1024, 0xFF));
+    EXPECT_EQ(Bufs.FlashBuffer[1], 0);  // the file before stays
+
+    // A PIC image holds 14-bit words, and nothing but blank words where the chip has no memory.
+    UseChip(Method::Pic, 2048, 64);
+    EXPECT_EQ(FlashRefusal("p.bin", std::string("\x01\x00\xFF\x7F", 4)),
+              Msg("PicWordTooWide", "0001", "7FFF"));
+    EXPECT_EQ(FlashRefusal("p.idf", "1\n0\n255\n127\n"), Msg("PicWordTooWide", "0001", "7FFF", 4));
+    std::string beyond(2048, '\0');
+    beyond += std::string("\x01\x00", 2);
+    EXPECT_EQ(FlashRefusal("p.bin", beyond), Msg("BinaryTooBig", 2050, 2048));
+    std::string lines;
+    for (int i = 0; i < 2050; ++i) lines += i == 2048 ? "1\n" : "0\n";
+    EXPECT_EQ(FlashRefusal("p.idf", lines), Msg("IdfTooManyLines", 2048, 2049));
+    // A whole buffer as saved (blank words beyond program memory, 0xFFFF gaps) loads again.
+    std::string saved;
+    for (int w = 0; w < 0x2008; ++w) saved += w < 1024 && w % 3 ? "\xFF\xFF" : "\xFF\x3F";
+    EXPECT_TRUE(LoadFlash("p.bin", saved));
 }
 
 TEST_F(HexLoad, PicEEPROMRecordsOfAFlashFile) {
@@ -281,7 +338,10 @@ TEST_F(HexLoad, PicEEPROMRecordsOfAFlashFile) {
     // the whole file has loaded.
     const int32_t endBefore = Chip.EEPROMDataEnd;
     EXPECT_EQ(FlashRefusal("p.hex", Rec(0x4200, 0, {0x11, 0, 0x22, 0}) + ":0100000"),
-              Msg("FlashNotHexLine", 2));
+              Msg("HexBadRecord", 2));
+    // A program word with bits 14 and 15 set is no PIC word.
+    EXPECT_EQ(FlashRefusal("p.hex", Rec(0x10, 0, {0xFF, 0x7F})),
+              Msg("PicWordTooWide", "0008", "7FFF", 1));
     EXPECT_EQ(Bufs.EEPROMBuffer[0], 0xA1);
     EXPECT_EQ(Bufs.EEPROMBuffer[2], 0x42);
     EXPECT_EQ(Chip.EEPROMDataEnd, endBefore);
@@ -304,6 +364,7 @@ TEST_F(HexLoad, RandomLinesNeverLeaveTheBuffers) {
     for (Method method : {Method::Pic, Method::Avr, Method::PicA}) {
         UseChip(method, 4096, 64);
         HexLineParser parser(Bufs, Memory::Flash);
+        const size_t size = parser.Image.size();
         for (int i = 0; i < 20000; ++i) {
             std::string line = Rec(rng() & 0xFFFF, rng() % 6, Bytes(rng() % 20, 0));
             line.resize(line.size() - 2);
@@ -312,10 +373,10 @@ TEST_F(HexLoad, RandomLinesNeverLeaveTheBuffers) {
                 line[rng() % line.size()] = alphabet[rng() % alphabet.size()];
             if (rng() % 4 == 0 && line.size() >= 3) line.replace(1, 2, "FF");
             (void)parser.ParseHexLine(line, i + 1);
-            ASSERT_EQ(Bufs.FlashBuffer.size(), static_cast<size_t>(Bufs.FlashCapacity()));
-            ASSERT_EQ(Bufs.EEPROMBuffer.size(), 64u);
-            ASSERT_LT(Chip.FlashDataEnd, static_cast<int32_t>(Bufs.FlashBuffer.size()));
-            ASSERT_LT(Chip.EEPROMDataEnd, 64);
+            ASSERT_EQ(parser.Image.size(), size);
+            ASSERT_TRUE(parser.EEPROMImage.empty() || parser.EEPROMImage.size() == 64u);
+            ASSERT_LT(parser.DataEnd, static_cast<int32_t>(size));
+            ASSERT_LT(parser.EEPROMImageEnd, 64);
         }
     }
 }

@@ -1,7 +1,9 @@
 // tondrel-cli as a user runs it: separate processes sharing a database and a simulated chip's
 // state file, images made by independent tools.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -236,6 +238,35 @@ TEST_F(CliRun, WithoutAStateFileTheChipIsKeptPerBenchName) {
     ASSERT_EQ(std::system((base + "write-flash " + Quote(flash) + " >/dev/null").c_str()), 0);
     EXPECT_TRUE(fs::exists(Path("state/tondrel/AT89S52.state")));
     EXPECT_EQ(std::system((base + "verify-flash " + Quote(flash) + " >/dev/null").c_str()), 0);
+    // The file is the chip's, whatever the spelling, adapter or clock of the bench name.
+    const std::string env = "XDG_STATE_HOME=" + Quote(Path("state"));
+    for (const char* bench : {"sim:at89s52", "sim:AT89S52@gen1@12MHz"}) {
+        std::string err;
+        Result r = Run("", "--port " + std::string(bench) + " verify-flash " + Quote(flash), env);
+        EXPECT_EQ(r.Status, 0) << bench << "\n" << r.Output;
+    }
+    // A state folder that cannot be made fails the run before anything is written.
+    std::ofstream(Path("afile")) << "x";
+    Result lost = Run("", "--port sim:AT89S52 write-flash " + Quote(flash),
+                      "XDG_STATE_HOME=" + Quote(Path("afile")));
+    EXPECT_EQ(lost.Status, 1) << lost.Output;
+    EXPECT_FALSE(Has(lost, "begin writing")) << lost.Output;
+}
+
+// A state file given as a link is written through it; a FIFO or a device is refused at once.
+TEST_F(CliRun, TheStateFileIsWrittenThroughLinksAndNeverAPipe) {
+    const std::string flash = kSamples + "at89s52-blink.hex";
+    fs::create_directories(Path("real"));
+    fs::create_symlink(Path("real/chip.state"), Path("chip.state"));
+    ASSERT_EQ(Run("sim:AT89S52", "write-flash " + Quote(flash)).Status, 0);
+    EXPECT_TRUE(fs::is_symlink(Path("chip.state")));
+    EXPECT_TRUE(fs::is_regular_file(Path("real/chip.state")));
+    EXPECT_EQ(Run("sim:AT89S52", "verify-flash " + Quote(flash)).Status, 0);
+    fs::remove(Path("chip.state"));
+    ASSERT_EQ(::mkfifo(Path("chip.state").c_str(), 0600), 0);
+    Result fifo = Run("sim:AT89S52", "signature", "timeout 30");
+    EXPECT_EQ(fifo.Status, 1) << fifo.Output;
+    EXPECT_TRUE(Has(fifo, "is not a regular file")) << fifo.Output;
 }
 
 TEST_F(CliRun, FailuresAndUsageErrorsHaveTheirExitStatus) {
@@ -281,6 +312,31 @@ TEST_F(CliRun, ModesAndConfigurationFromTheShell) {
     EXPECT_EQ(write.Status, 0) << write.Output;
     Result again = Run("sim:ATmega16", "config show");
     EXPECT_NE(again.Output, show.Output);
+}
+
+// A mode switch from the shell never starts the stored external tool, "run program" on or not;
+// a generation-one adapter refuses Willem EPROM3, storing nothing.
+TEST_F(CliRun, ModeSwitchesStartNoToolAndFitTheAdapter) {
+    {
+        auto db = tondrel::db::Database::Open(Path("chip.db"));
+        ASSERT_TRUE(db);
+        ASSERT_TRUE((*db)->SetRunProgram(true));
+    }
+    const std::string marker = Path("started");
+    std::ofstream(Path("tool.sh")) << "#!/bin/sh\ntouch " << Quote(marker) << "\n";
+    fs::permissions(Path("tool.sh"), fs::perms::owner_all);
+    ASSERT_EQ(Run("sim:ATmega16", "tool-path ALTERA " + Quote(Path("tool.sh"))).Status, 0);
+    Result altera = Run("sim:ATmega16", "mode ALTERA");
+    EXPECT_EQ(altera.Status, 0) << altera.Output;
+    ::usleep(200'000);
+    EXPECT_FALSE(fs::exists(marker));
+
+    Result eprom3 = Run("sim:ATmega16@gen1", "mode EPROM3");
+    EXPECT_EQ(eprom3.Status, 1) << eprom3.Output;
+    EXPECT_TRUE(Has(eprom3, "has no Willem EPROM3 mode")) << eprom3.Output;
+    auto db = tondrel::db::Database::Open(Path("chip.db"));
+    ASSERT_TRUE(db);
+    EXPECT_EQ((*db)->ReadSettings()->Launch, 2);
 }
 
 // A PIC image as Intel HEX: `words` from address 0, and the configuration word at 0x2007.
@@ -445,7 +501,7 @@ TEST_F(CliRun, AnEmptySocketFailsEveryOperation) {
     // A chip without a signature cannot tell: it says so once, and the operation goes on.
     Result unchecked = Run("sim:AT89S8252", "--chip AT89S8252 erase");
     EXPECT_EQ(unchecked.Status, 0) << unchecked.Output;
-    const std::string note = ">>not checked: this chip has no signature";
+    const std::string note = ">>not checked: this chip cannot be identified";
     ASSERT_TRUE(Has(unchecked, note)) << unchecked.Output;
     EXPECT_EQ(unchecked.Output.find(note), unchecked.Output.rfind(note));
 }
@@ -519,6 +575,91 @@ TEST_F(CliRun, AutoProgrammingStopsBeforeErasingWhenItHasNothingToWrite) {
                     "--no auto --update-flash --no-erase --no-write-flash "
                     "--no-update-eeprom --no-write-eeprom");
     EXPECT_EQ(on.Status, 0) << on.Output;
+}
+
+// The chip named on the command line must be the one in the socket, or a twin that answers
+// alike; otherwise every operation fails naming both, with the chip untouched.
+TEST_F(CliRun, TheChipInTheSocketMustBeTheChosenOne) {
+    const std::string flash = kSamples + "atmega16-blink.hex";
+    ASSERT_EQ(Run("sim:ATmega16", "write-flash " + Quote(flash)).Status, 0);
+    const std::string wrong = ">>the socket holds ATmega16 (1E9403), not the chosen ATmega8";
+    const std::string commands[] = {"auto --flash " + Quote(flash),
+                                    "erase",
+                                    "signature",
+                                    "read-flash " + Quote(Path("out.hex")),
+                                    "write-flash " + Quote(flash),
+                                    "verify-flash " + Quote(flash),
+                                    "write-eeprom " + Quote(flash),
+                                    "config show"};
+    for (const std::string& command : commands) {
+        Result r = Run("sim:ATmega16", "--chip ATmega8 " + command);
+        EXPECT_EQ(r.Status, 1) << command << "\n" << r.Output;
+        EXPECT_TRUE(Has(r, wrong)) << command << "\n" << r.Output;
+        EXPECT_FALSE(Has(r, "successfully")) << command << "\n" << r.Output;
+    }
+    EXPECT_FALSE(fs::exists(Path("out.hex")));
+    EXPECT_EQ(Run("sim:ATmega16", "verify-flash " + Quote(flash)).Status, 0);
+    // The reason goes to standard error, quiet or not; the board stays on standard output.
+    for (const char* quiet : {"", "--quiet "}) {
+        std::string err;
+        Result r = RunSplit("sim:ATmega16", std::string(quiet) + "--chip ATmega8 erase", err);
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_NE(err.find(wrong), std::string::npos) << quiet << err;
+        EXPECT_FALSE(Has(r, wrong)) << quiet << r.Output;
+    }
+    // A twin with the same signature is the same chip to the adapter.
+    fs::remove(Path("chip.state"));
+    Result twin = Run("sim:ATmega8", "--chip ATmega8A signature");
+    EXPECT_EQ(twin.Status, 0) << twin.Output;
+    // A named chip is only found when the socket answers as it.
+    Result empty = Run("sim:empty", "--chip ATmega16 search");
+    EXPECT_EQ(empty.Status, 1) << empty.Output;
+    EXPECT_TRUE(Has(empty, ">>no chip answered")) << empty.Output;
+    // Without a signature: the AT89S8253 echoes programming enable, and a write of the others
+    // is read back, so an empty socket fails either way.
+    for (const char* args : {"--chip AT89S8253 erase",
+                             "--chip AT89S8252 --no-verify-after "
+                             "write-flash " TONDREL_SOURCE_ROOT "/samples/at89s52-blink.hex"}) {
+        Result r = Run("sim:empty", args);
+        EXPECT_EQ(r.Status, 1) << args << "\n" << r.Output;
+        EXPECT_FALSE(Has(r, "successfully")) << args << "\n" << r.Output;
+    }
+    Result unchecked = Run("sim:empty", "--chip AT89S53 erase");
+    EXPECT_TRUE(Has(unchecked, ">>not checked: this chip cannot be identified"))
+        << unchecked.Output;
+}
+
+// Nothing compared and nothing written are failures to a script, and an EEPROM file with no
+// data stops auto programming before the erase as the Flash file's does.
+TEST_F(CliRun, NothingToDoIsNoSuccess) {
+    const std::string flash = kSamples + "atmega16-blink.hex";
+    ASSERT_EQ(Run("sim:ATmega16", "write-flash " + Quote(flash)).Status, 0);
+    std::ofstream(Path("empty.hex")) << ":00000001FF\r\n";
+    std::ofstream(Path("blank.hex")) << ":02000000FFFF00\r\n:00000001FF\r\n";
+    const std::string empty = Quote(Path("empty.hex")), blank = Quote(Path("blank.hex"));
+    const struct {
+        std::string Args;
+        const char* Says;
+    } cases[] = {
+        {"verify-flash " + empty, ">>nothing to compare"},
+        {"verify-flash " + blank, ">>nothing to compare"},
+        {"verify-eeprom " + empty, ">>nothing to compare"},
+        {"write-flash " + empty, "holds no data: nothing was written"},
+        {"write-eeprom " + blank, "holds no data: nothing was written"},
+        {"auto --eeprom " + empty + " --no-write-flash --write-eeprom",
+         ">>the EEPROM file holds no data"},
+    };
+    for (const auto& c : cases) {
+        Result r = Run("sim:ATmega16", c.Args);
+        EXPECT_EQ(r.Status, 1) << c.Args << "\n" << r.Output;
+        EXPECT_TRUE(Has(r, c.Says)) << c.Args << "\n" << r.Output;
+        EXPECT_FALSE(Has(r, ">>begin erasing")) << c.Args << "\n" << r.Output;
+    }
+    EXPECT_EQ(Run("sim:ATmega16", "verify-flash " + Quote(flash)).Status, 0);
+    // A write onto data never erased says so, not "adjust the speed".
+    Result over = Run("sim:ATmega16", "write-flash " + Quote(MakeHex("other", 256, false, 7)));
+    EXPECT_EQ(over.Status, 1) << over.Output;
+    EXPECT_TRUE(Has(over, "the chip was not erased there")) << over.Output;
 }
 
 TEST_F(CliRun, WritingReadsTheWrittenRangeBack) {
@@ -661,15 +802,62 @@ TEST_F(CliRun, APortThatVanishesFailsTheOperationNamingTheDevice) {
         "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" + Quote(TONDREL_PRELOAD_LIBRARY) +
         " TONDREL_SIM_DEVICE=" + Quote(device) +
         " TONDREL_SIM_BENCH=sim:ATmega16@16MHz TONDREL_SIM_VANISH_AFTER=4000";
-    Result r = Run(
-        "",
-        "--port ppdev:" + Quote(device) + " --chip ATmega16 read-flash " + Quote(Path("out.hex")),
-        env);
-    EXPECT_EQ(r.Status, 1) << r.Output;
-    EXPECT_TRUE(Has(r, ">>the port failed: " + device + ": No such device")) << r.Output;
-    EXPECT_FALSE(Has(r, "successfully")) << r.Output;
+    // A write too: its read-back poll meets the failure and names it, not a time-out.
+    for (const std::string& command : {"read-flash " + Quote(Path("out.hex")),
+                                       "write-flash " + Quote(MakeHex("f", 8192, false, 3))}) {
+        Result r = Run("", "--port ppdev:" + Quote(device) + " --chip ATmega16 " + command, env);
+        EXPECT_EQ(r.Status, 1) << r.Output;
+        EXPECT_TRUE(Has(r, ">>the port failed: " + device + ": No such device")) << r.Output;
+        EXPECT_FALSE(Has(r, "successfully")) << r.Output;
+        EXPECT_FALSE(Has(r, "time out")) << r.Output;
+    }
     EXPECT_FALSE(fs::exists(Path("out.hex")));
 #endif
+}
+
+// A device the user names is the run's port whatever LPT is stored; with none named, the
+// stored LPT chooses the device, before any is opened.
+TEST_F(CliRun, TheNamedPortWinsAndTheStoredLptChoosesOtherwise) {
+#ifndef TONDREL_PRELOAD_LIBRARY
+    GTEST_SKIP() << "needs the preload library";
+#else
+    {
+        auto db = tondrel::db::Database::Open(Path("chip.db"));
+        ASSERT_TRUE(db);
+        ASSERT_TRUE((*db)->Raw().Execute("update settings set lpt = 2"));
+    }
+    const std::string env =
+        "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" + Quote(TONDREL_PRELOAD_LIBRARY) +
+        " TONDREL_SIM_BENCH=sim:ATmega16";
+    const std::string device = Path("parport");
+    Result named = Run("", "--port ppdev:" + Quote(device) + " --chip ATmega16 signature",
+                       env + " TONDREL_SIM_DEVICE=" + Quote(device));
+    EXPECT_EQ(named.Status, 0) << named.Output;
+    EXPECT_TRUE(Has(named, "1E9403")) << named.Output;
+    Result stored = Run("", "--chip ATmega16 signature", env + " TONDREL_SIM_DEVICE=/dev/parport1");
+    EXPECT_EQ(stored.Status, 0) << stored.Output;
+    EXPECT_TRUE(Has(stored, "1E9403")) << stored.Output;
+#endif
+}
+
+// Ctrl+C and SIGTERM stop a long read between bytes; the run still leaves programming mode,
+// keeps the simulated chip and exits as a shell expects of a signal.
+TEST_F(CliRun, StopSignalsEndTheRunThroughItsShutDown) {
+    for (const auto& [signal, status] : {std::pair{"INT", 130}, std::pair{"TERM", 143}}) {
+        fs::remove(Path("chip.state"));
+        const std::string command =
+            Quote(TONDREL_CLI) + " --database " + Quote(Path("chip.db")) +
+            " --lang en --port sim:ATmega2560 --sim-state " + Quote(Path("chip.state")) +
+            " read-flash " + Quote(Path("out.hex")) + " >" + Quote(Path("board.txt")) +
+            " 2>&1 </dev/null & pid=$!; sleep 0.5; kill -" + signal + " $pid; wait $pid; exit $?";
+        const int raw = std::system(("sh -c " + Quote(command)).c_str());
+        ASSERT_TRUE(WIFEXITED(raw));
+        EXPECT_EQ(WEXITSTATUS(raw), status) << signal;
+        const std::string board = ReadAll(Path("board.txt"));
+        EXPECT_NE(board.find(">>the program was asked to end"), std::string::npos) << board;
+        EXPECT_TRUE(fs::exists(Path("chip.state"))) << signal;
+        EXPECT_FALSE(fs::exists(Path("out.hex"))) << signal;
+    }
 }
 
 namespace {

@@ -522,34 +522,63 @@ class TMainTest : public QObject {
         }
     }
 
-    // Questions whose Yes can cost data carry the question icon, and Enter answers No; routine
-    // ones keep the designed information box.
+    // Questions whose Yes can cost data carry the question icon, and Enter and Escape give the
+    // answer that destroys nothing: No, but Yes to "terminate?"; routine ones keep the designed
+    // information box.
     void DestructiveQuestionsDefaultToNo() {
         Window w("sim:ATmega16", 1);
         w.main->Question = nullptr;
         const struct {
             QuestionKind kind;
             QMessageBox::Icon icon;
-            bool noIsDefault;
+            QMessageBox::StandardButton harmless;  // NoButton: not checked
         } cases[] = {
-            {QuestionKind::Destructive, QMessageBox::Question, true},
-            {QuestionKind::EndsSerialProgramming, QMessageBox::Question, true},
-            {QuestionKind::Routine, QMessageBox::Information, false},
+            {QuestionKind::Destructive, QMessageBox::Question, QMessageBox::No},
+            {QuestionKind::EndsSerialProgramming, QMessageBox::Question, QMessageBox::No},
+            {QuestionKind::StopsOperation, QMessageBox::Question, QMessageBox::Yes},
+            {QuestionKind::Routine, QMessageBox::Information, QMessageBox::NoButton},
         };
         for (const auto& c : cases) {
             QMessageBox::Icon icon = QMessageBox::NoIcon;
-            bool noIsDefault = false;
+            bool defaultIsHarmless = false, escapeIsHarmless = false, noIsDefault = true;
             QTimer::singleShot(0, [&] {
                 auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
                 QVERIFY(box);
                 icon = box->icon();
                 noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
+                defaultIsHarmless = box->defaultButton() == box->button(c.harmless);
+                escapeIsHarmless = box->escapeButton() == box->button(c.harmless);
                 box->button(QMessageBox::No)->click();
             });
             QVERIFY(!w.main->Ask(Verbatim("erase?"), c.kind));
             QCOMPARE(icon, c.icon);
-            QCOMPARE(noIsDefault, c.noIsDefault);
+            if (c.harmless == QMessageBox::NoButton) {
+                QVERIFY(!noIsDefault);
+                continue;
+            }
+            QVERIFY2(defaultIsHarmless, std::to_string(int(c.kind)).c_str());
+            QVERIFY2(escapeIsHarmless, std::to_string(int(c.kind)).c_str());
         }
+    }
+
+    // A chip chosen by hand that is not the one in the socket: nothing happens to the chip,
+    // and the box offers to select the chip found.
+    void AnotherChipInTheSocketIsOfferedForSelection() {
+        Window w("sim:ATmega16", 1);
+        core::Session* s = w.main->Session();
+        auto chosen = w.main->Db()->ChipByName("ATmega8");
+        QVERIFY(chosen && *chosen);
+        s->SelectChip(**chosen);
+        w.main->Question = [&w](const QString& q) {
+            w.questions << q;
+            return true;
+        };
+        w.Action("Mearse")->trigger();
+        QCOMPARE(w.questions.size(), 1);
+        QVERIFY2(w.questions.front().contains("ATmega16 (1E9403), not the chosen ATmega8"),
+                 qPrintable(w.questions.front()));
+        QVERIFY(!w.Board().contains("erase successfully"));
+        QCOMPARE(s->State().ChipName, std::string("ATmega16"));
     }
 
     // The manual is the one installed beside the program; the source tree's only when the

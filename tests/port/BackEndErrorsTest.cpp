@@ -142,6 +142,35 @@ TEST(DirectErrors, ImpossibleBaseIsRefusedBeforeAskingTheKernel) {
     EXPECT_EQ(calls, 0);
 }
 
+// Only parallel ports are driven: the LPT bases, and a card's base the system lists as one.
+TEST(DirectErrors, OnlyAParallelPortBaseIsDriven) {
+    const std::string ioports =
+        "0000-0cf7 : PCI Bus 0000:00\n"
+        "  0060-0060 : keyboard\n"
+        "  0064-0064 : keyboard\n"
+        "  0070-0071 : rtc_cmos\n"
+        "0cf8-0cff : PCI conf1\n"
+        "d000-dfff : PCI Bus 0000:05\n"
+        "  d010-d012 : parport1\n";
+    const struct {
+        uint16_t Base;
+        const char* Listed;  // nullptr: driven
+    } cases[] = {
+        {0x378, nullptr},   {0x278, nullptr},   {0x3BC, nullptr},     {0xD010, nullptr},
+        {0x60, "keyboard"}, {0x70, "rtc_cmos"}, {0xCF8, "PCI conf1"}, {0xD014, "PCI Bus 0000:05"},
+        {0xF000, "-"}};
+    for (const auto& c : cases) {
+        const Status s = CheckDirectBase(c.Base, ioports);
+        if (!c.Listed) {
+            EXPECT_TRUE(s.Ok()) << std::hex << c.Base;
+            continue;
+        }
+        ASSERT_FALSE(s.Ok()) << std::hex << c.Base;
+        EXPECT_EQ(s.Error().Key, "PortDirectNotParallel");
+        EXPECT_EQ(s.Error().Args.at(1), c.Listed) << std::hex << c.Base;
+    }
+}
+
 TEST(DirectErrors, GrantedAccessIsGivenBackOnClose) {
     if (!DirectIoSupported()) GTEST_SKIP() << "not x86";
     std::vector<std::tuple<unsigned long, unsigned long, int>> calls;
