@@ -3,6 +3,7 @@
 // current chip and its buffers, and the values the main window shows. Internal to core/: front
 // ends reach all of it through Session.
 #include <array>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,6 +57,9 @@ class SessionContext {
     int StoredLpt = 1;       // the LPT the settings held, kept when --lpt overrides it
     int32_t PortBaseOverride = 0;
     bool ToldUnchecked = false;  // the "no signature" note is said once per session
+    // A Stop asked for (the window's button, a signal handler): the running operation ends at
+    // its next byte. Lock-free, so a signal handler may set it; cleared when the operation ends.
+    std::atomic<bool> StopAsked = false;
 
     // ---- engines ----
     Tpro& Engine() { return *current_; }
@@ -87,6 +91,11 @@ class SessionContext {
         Out.Say(Msg(key, args...));
     }
     void Blank() { Out.Say(Message{}); }
+    // Between two bytes of a long operation: the view breathes, then says whether a Stop came.
+    bool BreatheStopped() {
+        Out.Breathe();
+        return StopAsked.load();
+    }
     void Sound(SoundName s) {
         if (Msound) Out.PlaySound(s);
     }

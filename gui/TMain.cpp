@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -39,6 +40,7 @@
 #include <QVBoxLayout>
 
 #include "common/Messages.h"
+#include "common/Text.h"
 #include "core/Maker.h"
 #include "data/FileLoad.h"
 #include "data/GridText.h"
@@ -135,6 +137,13 @@ constexpr std::pair<const char*, const char*> kButtonTips[] = {
     {"OpeneepromFileBtn", "MopenEEPROMfile"},
     {"readEEPROMbtn", "Mreadeeprom"},
     {"SpeedButton4", "MwriteEEProm"},
+};
+
+// The download-mode buttons' hints, in both languages.
+constexpr std::pair<const char*, const char*> kModeTips[] = {
+    {"SpeedButton6", "Gui.TipMcu"},    {"SpeedButton11", "Gui.TipAltera"},
+    {"SpeedButton7", "Gui.TipXilinx"}, {"SpeedButton8", "Gui.TipLattice"},
+    {"Mstop", "Gui.StopTip"},
 };
 
 // The designed width of a grid column (1-17), widened where today's fonts would cut a cell's
@@ -272,6 +281,7 @@ void TMain::BuildMenus() {
     Item(paths, "Meprom3Path", "手动设置<多功能编程器>程序路径", &TMain::Meprom3PathClick);
     fn->addSeparator();
     Item(fn, "Mclear", "清除信息", &TMain::MclearClick);
+    Item(fn, "MsaveLog", "保存信息…", &TMain::MsaveLogClick);
     Item(fn, "Msupport", "显示支持芯片信息", &TMain::MsupportClick)->setEnabled(false);
     fn->addSeparator();
     Item(fn, "Mquit", "退出", &TMain::MquitClick);
@@ -287,6 +297,8 @@ void TMain::BuildMenus() {
     Item(file, "MsaveEEProm", "保存EEPROM数据文件", &TMain::MsaveEEPromClick);
     Item(file, "MsaveFlashHex", "另存FLASH为Intel HEX...", &TMain::MsaveFlashHexClick);
     Item(file, "MsaveEEPromHex", "另存EEPROM为Intel HEX...", &TMain::MsaveEEPromHexClick);
+    file->addSeparator();
+    Item(file, "MgoTo", "转到地址…", &TMain::MgoToClick, Qt::CTRL | Qt::Key_G);
 
     QMenu* search = menu("MSearchChip", "芯片识别");
     Item(search, "Mautosearch", "自动搜索", &TMain::MautosearchClick, Qt::Key_F9);
@@ -320,6 +332,8 @@ void TMain::BuildMenus() {
     Item(option, "MportTest", "端口测试…", &TMain::MportTestClick);
 
     QMenu* help = menu("Mhelp", "帮助");
+    // F1 already switches to the MCU mode: the manual takes the next key to it.
+    Item(help, "Mmanual", "用户手册", &TMain::SpeedButton5Click, Qt::CTRL | Qt::Key_F1);
     Item(help, "Mabout", "关于...", &TMain::MaboutClick);
 }
 
@@ -376,6 +390,13 @@ void TMain::BuildToolBars() {
            &TMain::MopenEEPROMfileClick);
     Button(eeprom, "readEEPROMbtn", "go-up", "read-eeprom", &TMain::MreadeepromClick);
     Button(eeprom, "SpeedButton4", "go-down", "write-eeprom", &TMain::MwriteEEPromClick);
+    // The one control that works while an operation runs.
+    QToolBar* stopBar = bar("StopBar", false, Qt::ToolButtonTextBesideIcon);
+    QAction* stop = Button(stopBar, "Mstop", "process-stop", "quit", &TMain::MstopClick,
+                           QString::fromUtf8("停止"));
+    stop->setShortcut(Qt::Key_Escape);
+    stop->setShortcutContext(Qt::WindowShortcut);
+    stop->setEnabled(false);
 }
 
 void TMain::BuildCentre() {
@@ -436,6 +457,9 @@ void TMain::BuildCentre() {
     pb_->setRange(0, 100);
     pb_->setValue(0);
     speedLayout->addWidget(pb_);
+    progressText_ = new QLabel(speed);
+    Register("ProgressText", progressText_);
+    speedLayout->addWidget(progressText_);
     leftLayout->addWidget(speed);
 
     pages_ = new QTabWidget(splitter);
@@ -506,12 +530,6 @@ void TMain::BuildCentre() {
     Register("Memo1", memo1_);
     memo1_->setReadOnly(true);
     boxLayout->addWidget(memo1_, 1);
-    auto* link = new QPushButton(ManualUrl().toString(), box);
-    Register("SpeedButton5", link);
-    link->setFlat(true);
-    link->setCursor(Qt::PointingHandCursor);
-    connect(link, &QPushButton::clicked, this, &TMain::SpeedButton5Click);
-    boxLayout->addWidget(link);
     autoLayout->addWidget(box);
     pages_->addTab(autoPage, QString::fromUtf8("[自动编程]  的流程设置"));
     pages_->setCurrentWidget(autoPage);
@@ -677,6 +695,7 @@ void TMain::ApplyState(const core::SessionState& s) {
         if (s.Busy) it->second = false;
     }
     for (const auto& [name, on] : enabled) SetEnabled(name, on);
+    SetEnabled("Mstop", s.Busy);
 
     const std::pair<const char*, bool> checked[] = {
         {"Mchinese", s.LanguageCode == 2},
@@ -720,9 +739,32 @@ void TMain::ApplyState(const core::SessionState& s) {
     }
 }
 
-void TMain::SetProgressMax(int32_t max) {
-    pb_->setRange(0, std::max(max, 1));
+void TMain::SetProgressMax(int32_t total, const Message& phase) {
+    pb_->setRange(0, std::max(total, 1));
     pb_->setValue(0);
+    phase_ = Text(phase);
+    phaseClock_.start();
+    ShowProgressText();
+}
+
+namespace {
+
+QString Duration(qint64 ms) {
+    const qint64 s = (ms + 500) / 1000;
+    return QString("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QChar('0'));
+}
+
+}  // namespace
+
+void TMain::ShowProgressText() {
+    const qint64 elapsed = phaseClock_.isValid() ? phaseClock_.elapsed() : 0;
+    const int done = pb_->value();
+    const int total = pb_->maximum();
+    // The rate so far stands for the rest: bytes of one phase take about the same time.
+    const QString left = done > 0 ? Duration(elapsed * (total - done) / done) : "–";
+    progressText_->setText(QString::fromStdString(
+        TrFormat("Gui.Progress", state_.Lang(), phase_.toStdString(), done, total,
+                 Duration(elapsed).toStdString(), left.toStdString())));
 }
 
 void TMain::SetProgress(int32_t position) {
@@ -733,6 +775,7 @@ void TMain::Breathe() {
     // Repaint and take clicks now and then, not after every byte: event processing costs more
     // than a byte on the simulated bench.
     if (breath_.elapsed() < 30) return;
+    ShowProgressText();
     QCoreApplication::processEvents();
     breath_.restart();
 }
@@ -810,6 +853,7 @@ void TMain::ApplyLanguage() {
         qtTexts_.load("qtbase_zh_CN", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTexts_);
     auto apply = [&](Language lang) {
+        // Before the captions: SetCaption below replaces the stop button's text too.
         for (const char* name : kCaptioned) {
             QObject* o = Find(name);
             const std::string key = std::string("Cap.") + name;
@@ -826,8 +870,11 @@ void TMain::ApplyLanguage() {
                 a->setToolTip(QString::fromStdString(Tr(key, lang)));
             }
         }
-        for (const char* name :
-             {"MsaveFlashHex", "MsaveEEPromHex", "MverifyFlash", "MverifyEEPROM", "MportTest"}) {
+        for (const auto& [button, key] : kModeTips)
+            if (auto* a = qobject_cast<QAction*>(Find(button)))
+                a->setToolTip(QString::fromStdString(Tr(key, lang)));
+        for (const char* name : {"MsaveFlashHex", "MsaveEEPromHex", "MverifyFlash", "MverifyEEPROM",
+                                 "MportTest", "Mstop", "Mmanual", "MgoTo", "MsaveLog"}) {
             SetCaption(Find(name), QString::fromStdString(Tr(std::string("Gui.") + name, lang)));
         }
     };
@@ -838,7 +885,7 @@ void TMain::ApplyLanguage() {
     if (chinese) {
         apply(Language::Chinese);
         QStringList lines;
-        for (int i = 1; i <= 6; ++i)
+        for (int i = 1; i <= 7; ++i)
             lines << QString::fromStdString(Tr("Memo1." + std::to_string(i), Language::Chinese));
         memo1_->setPlainText(lines.join('\n'));
     }
@@ -1053,7 +1100,52 @@ void TMain::speedbarChange(int position) {
 }
 
 void TMain::SpeedButton5Click() {
-    QDesktopServices::openUrl(ManualUrl());
+    const QUrl manual = ManualUrl();
+    const bool opened = ManualOpener ? ManualOpener(manual) : QDesktopServices::openUrl(manual);
+    if (opened) return;
+    // No browser answered: the file is still there to open by hand.
+    AppendLine({});
+    AppendLine(QString::fromStdString(
+        TrFormat("Gui.ManualNoBrowser", state_.Lang(), manual.toLocalFile().toStdString())));
+}
+
+void TMain::MstopClick() {
+    if (session_ && state_.Busy) session_->Stop();
+}
+
+void TMain::MgoToClick() {
+    QTableView* grid = pages_->currentWidget() == Find("sheetEEPROM") ? eepromGrid_ : flashGrid_;
+    if (!session_ || !grid->isEnabled() || grid->model()->rowCount() == 0) return;
+    const QString text = AddressAsker
+                             ? AddressAsker()
+                             : QInputDialog::getText(this, T("Gui.GoToTitle"), T("Gui.GoToPrompt"),
+                                                     QLineEdit::Normal);
+    if (text.trimmed().isEmpty()) return;
+    // The address of a cell as its row header and column header read: bytes, or words in
+    // word mode.
+    const std::optional<int64_t> address =
+        ParseNumber(text.trimmed().toStdString(), NumberStyle::Hex);
+    if (!address) return;
+    const int64_t cells = int64_t{grid->model()->rowCount()} * 16;
+    const int64_t at = std::clamp<int64_t>(*address, 0, cells - 1);
+    if (grid == flashGrid_) pages_->setCurrentWidget(qobject_cast<QWidget*>(Find("sheetFlash")));
+    const QModelIndex index = grid->model()->index(int(at / 16), int(at % 16));
+    grid->setCurrentIndex(index);
+    grid->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    grid->setFocus();
+}
+
+void TMain::MsaveLogClick() {
+    const QString file = ChooseFile({}, {T("Gui.LogFilter"), T("Gui.AllFiles")}, true, "txt");
+    if (file.isEmpty()) return;
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) ||
+        out.write(msgboard_->toPlainText().toUtf8() + '\n') < 0) {
+        AppendLine(QString::fromStdString(
+            TrFormat("Gui.LogNotSaved", state_.Lang(), out.errorString().toStdString())));
+        return;
+    }
+    AppendLine(QString::fromStdString(TrFormat("SavedFileTo", state_.Lang(), file.toStdString())));
 }
 
 void TMain::BringToFront() {
@@ -1143,10 +1235,30 @@ bool TMain::eventFilter(QObject* watched, QEvent* event) {
 
 void TMain::RequestClose() {
     if (session_ && state_.Busy) {
-        closeWhenIdle_ = true;  // the end of the operation comes back here
+        // A signal or the desktop session ending will not wait minutes: the operation stops
+        // at its next byte, and its end comes back here.
+        closeWhenIdle_ = true;
+        session_->Stop();
         return;
     }
     close();
+}
+
+void TMain::ShowBusyCloseNotice() {
+    // Not modal: a modal box would hold the operation still while it is open.
+    if (!busyNotice_) {
+        busyNotice_ = new QMessageBox(QMessageBox::Information, windowTitle(), {},
+                                      QMessageBox::NoButton, this);
+        busyNotice_->setObjectName("BusyCloseNotice");
+        busyNotice_->setModal(false);
+        busyNotice_->setWindowModality(Qt::NonModal);
+        QPushButton* stop = busyNotice_->addButton(T("Gui.Mstop"), QMessageBox::RejectRole);
+        stop->setObjectName("BusyCloseStop");
+        connect(stop, &QPushButton::clicked, this, &TMain::MstopClick);
+        busyNotice_->addButton(QMessageBox::Ok);
+    }
+    busyNotice_->setText(T("Gui.BusyCloseNotice"));
+    busyNotice_->show();
 }
 
 void TMain::Shutdown() {
@@ -1162,11 +1274,16 @@ void TMain::Shutdown() {
 
 void TMain::closeEvent(QCloseEvent* event) {
     if (session_ && state_.Busy) {
-        // Leaving in the middle of a write would leave the chip half programmed.
-        if (!closeWhenIdle_) Inform(Msg("Gui.BusyClose"));
+        // Leaving in the middle of a write would leave the chip half programmed: the window
+        // closes when the operation ends, or sooner when the user stops it.
+        if (!closeWhenIdle_) {
+            closeWhenIdle_ = true;
+            ShowBusyCloseNotice();
+        }
         event->ignore();
         return;
     }
+    if (busyNotice_) busyNotice_->hide();
     Shutdown();
     event->accept();
 }

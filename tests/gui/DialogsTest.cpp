@@ -131,6 +131,41 @@ class DialogsTest : public QObject {
         QCOMPARE(w.main->FlashModel()->index(0, 3).data().toString(), QString("01A2"));
     }
 
+    // Only OK and Enter store what was typed; Escape and the close box leave the byte alone.
+    void ByteEditorStoresOnlyWhenAccepted() {
+        const struct {
+            const char* how;
+            int stored;
+        } cases[] = {{"enter", 0x01}, {"ok", 0x01}, {"escape", 0x5A}, {"closebox", 0x5A}};
+        for (const auto& c : cases) {
+            Window w("sim:ATmega16");
+            core::Session* s = w.main->Session();
+            QVERIFY(s->AutoSearch());
+            s->EditBuffer(Memory::EEPROM, GridMode::Byte, 2, "5A");
+            TModifyDataFrm editor(
+                s->Buffer(Memory::EEPROM), Memory::EEPROM, GridMode::Byte, 2, Language::English,
+                [s](const std::string& text) {
+                    s->EditBuffer(Memory::EEPROM, GridMode::Byte, 2, text);
+                },
+                w.main.get());
+            editor.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&editor));
+            editor.Editor()->clear();
+            QTest::keyClicks(editor.Editor(), "zz1");
+            const QString how = c.how;
+            if (how == "enter")
+                QTest::keyClick(editor.Editor(), Qt::Key_Return);
+            else if (how == "ok")
+                editor.findChild<QPushButton*>("BitBtn1")->click();
+            else if (how == "escape")
+                QTest::keyClick(editor.Editor(), Qt::Key_Escape);
+            else
+                editor.close();
+            QVERIFY2(!editor.isVisible(), c.how);
+            QCOMPARE(int(s->Buffer(Memory::EEPROM)[2]), c.stored);
+        }
+    }
+
     void PortTestDrivesPinsAndReadsInputs() {
         Window w("sim:ATmega16");
         core::Session* s = w.main->Session();

@@ -30,6 +30,7 @@
 #include "gui/SingleInstance.h"
 #include "gui/TAboutBox.h"
 #include "gui/TMain.h"
+#include "sim/AvrChip.h"
 #include "sim/Bench.h"
 #include "sim/backend/BenchBackEnd.h"
 
@@ -230,31 +231,81 @@ class TMainTest : public QObject {
         QVERIFY(!w.main->findChild<QToolBar*>("FlashToolBar")->isEnabled());
     }
 
-    void AnOperationLocksTheWindowAndRefusesToCloseUntilItEnds() {
+    // Closing mid-operation neither ends nor pauses it: a notice that is not modal says the
+    // window closes at the end, and it does.
+    void AnOperationLocksTheWindowAndClosesWhenItEnds() {
         Window w("sim:ATmega16", 1);
         w.main->show();
         w.Action("Mautosearch")->trigger();
         // A full 16 KiB image, so the write runs long enough to take events in between.
         w.LoadImage([](size_t i) { return uint8_t(i * 7 + 1); });
-        bool busy = false, locked = false, closed = true;
+        bool busy = false, locked = false, closed = true, stopOn = false, noticeShown = false;
+        int progressAtClose = 0;
+        auto* pb = w.main->findChild<QProgressBar*>("PB");
         QTimer::singleShot(0, [&] {
             busy = w.main->Session()->State().Busy;
             locked = !w.Menu("Moper")->isEnabled() && !w.Menu("Mfile")->isEnabled() &&
                      !w.main->findChild<QToolBar*>("FlashToolBar")->isEnabled() &&
                      !w.main->findChild<QWidget*>("speedbar")->isEnabled();
+            stopOn = w.Action("Mstop")->isEnabled();
+            progressAtClose = pb->value();
             closed = w.main->close();
+            auto* notice = w.main->findChild<QMessageBox*>("BusyCloseNotice");
+            noticeShown = notice && notice->isVisible() && !notice->isModal() &&
+                          QApplication::activeModalWidget() == nullptr;
         });
         w.Action("MwriteFlash")->trigger();
         QVERIFY(busy);
         QVERIFY(locked);
+        QVERIFY(stopOn);
         QVERIFY(!closed);
-        QVERIFY(
-            w.questions.contains("An operation is running; wait for it to end before quitting."));
-        QVERIFY(w.main->isVisible());
+        QVERIFY(noticeShown);
+        QVERIFY(w.questions.isEmpty());
+        // The write went on to its end while the notice stood, nobody clicking it.
+        QVERIFY(progressAtClose < pb->maximum());
         QVERIFY(w.Board().contains(">>write FLASH successfully"));
-        QVERIFY(w.Menu("Moper")->isEnabled());
-        QVERIFY(w.main->findChild<QWidget*>("speedbar")->isEnabled());
-        QVERIFY(w.main->close());
+        QVERIFY(!w.Action("Mstop")->isEnabled());
+        QTRY_VERIFY(!w.main->isVisible());
+    }
+
+    // Stop (the button or Esc) ends a slow write at the next byte: programming mode left,
+    // "stopped" said and never success, auto programming goes no further, a second run works.
+    void StopEndsTheRunningOperation() {
+        for (const bool autoProgram : {false, true}) {
+            Window w("sim:ATmega16", 1);
+            w.main->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w.main.get()));
+            w.Action("Mautosearch")->trigger();
+            w.LoadImage([](size_t i) { return uint8_t(i * 3 + 1); });
+            w.main->findChild<QSlider*>("speedbar")->setValue(core::kSpeedMax / 4);  // slow
+            QElapsedTimer clock;
+            qint64 stoppedAfter = -1;
+            QTimer::singleShot(300, [&] {
+                QVERIFY(w.main->Session()->State().Busy);
+                clock.start();
+                if (autoProgram)
+                    QTest::keyClick(w.main.get(), Qt::Key_Escape);
+                else
+                    w.Action("Mstop")->trigger();
+            });
+            w.Action(autoProgram ? "MautoProgram" : "MwriteFlash")->trigger();
+            stoppedAfter = clock.elapsed();
+            QVERIFY(clock.isValid());
+            QVERIFY2(stoppedAfter < 1000, qPrintable(QString::number(stoppedAfter)));
+            const QString board = w.Board();
+            QVERIFY(board.contains(QString::fromStdString(Tr("CoreStopped", Language::English))));
+            QVERIFY(!board.contains(">>write FLASH successfully"));
+            QVERIFY(!board.contains(QString::fromUtf8(">>auto program completed！")));
+            QVERIFY(!board.contains(">>write EEPROM"));
+            QVERIFY(!w.main->findChild<QLabel*>("ProgressText")->text().isEmpty());
+            sim::Bench* bench = w.main->Ports()->GetBench();
+            auto* chip = bench ? dynamic_cast<sim::AvrChip*>(bench->Chip()) : nullptr;
+            QVERIFY(chip && !chip->InProgrammingMode());
+            // The next operation runs to its end.
+            w.main->findChild<QSlider*>("speedbar")->setValue(0);
+            w.Action("MwriteFlash")->trigger();
+            QVERIFY(w.Board().contains(">>write FLASH successfully"));
+        }
     }
 
     void LptOptionPutsTheSessionOnThatConnector() {
@@ -484,7 +535,7 @@ class TMainTest : public QObject {
     }
 
     // SIGTERM (a logout, kill) runs the quit command's close: settings and the simulated chip
-    // kept; during a write, the write ends first.
+    // kept; during a write, the write stops at its next byte first, as Stop does.
     void TermSignalClosesInOrder() {
         for (const bool duringWrite : {false, true}) {
             Window w("sim:ATmega16", 1);
@@ -497,7 +548,9 @@ class TMainTest : public QObject {
                 w.LoadImage([](size_t i) { return uint8_t(i * 5 + 3); });
                 QTimer::singleShot(0, [] { std::raise(SIGTERM); });
                 w.Action("MwriteFlash")->trigger();
-                QVERIFY(w.Board().contains(">>write FLASH successfully"));
+                QVERIFY(w.Board().contains(
+                    QString::fromStdString(Tr("CoreStopped", Language::English))));
+                QVERIFY(!w.Board().contains(">>write FLASH successfully"));
             } else {
                 std::raise(SIGTERM);
             }
@@ -517,7 +570,8 @@ class TMainTest : public QObject {
             if (duringWrite) {
                 again.findChild<QAction*>("Mautosearch")->trigger();
                 again.findChild<QAction*>("MreadFlash")->trigger();
-                QCOMPARE(int(again.Session()->Buffer(Memory::Flash)[1000]), (1000 * 5 + 3) & 0xFF);
+                // The chip answers again and keeps what was written before the stop.
+                QCOMPARE(int(again.Session()->Buffer(Memory::Flash)[0]), 3);
             }
         }
     }
@@ -605,7 +659,7 @@ class TMainTest : public QObject {
         Window w("sim:ATmega16", 2);
         auto* memo = w.main->findChild<QPlainTextEdit*>("Memo1");
         QVERIFY(memo->toPlainText().startsWith(QString::fromUtf8("[自动编程] 的流程设置说明：")));
-        QCOMPARE(memo->toPlainText().split('\n').size(), 6);
+        QCOMPARE(memo->toPlainText().split('\n').size(), 7);  // the heading and six options
 
         w.Action("Menglish")->trigger();
         QVERIFY(w.Action("Menglish")->isChecked());
@@ -623,7 +677,7 @@ class TMainTest : public QObject {
         w.Action("Menglish")->trigger();
         QVERIFY(w.Action("Mchinese")->isChecked());
         QCOMPARE(w.Action("Mearse")->text(), QString::fromUtf8("擦除"));
-        QCOMPARE(memo->toPlainText().split('\n').size(), 6);
+        QCOMPARE(memo->toPlainText().split('\n').size(), 7);
     }
 
     void SettingsSurviveARestart() {
