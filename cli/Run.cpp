@@ -1,5 +1,6 @@
 #include "cli/Run.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +54,11 @@ std::string DefaultSimState(const std::string& port) {
     return (dir / (name + ".state")).string();
 }
 
+// The session of the run under way, for StopRunningOperation: a signal handler has no other
+// way to reach it.
+std::atomic<core::Session*> g_running{nullptr};
+static_assert(std::atomic<core::Session*>::is_always_lock_free);
+
 bool NeedsChip(const std::string& command) {
     return command != "hardware" && command != "mode" && command != "tool-path";
 }
@@ -60,7 +66,12 @@ bool NeedsChip(const std::string& command) {
 class Runner {
   public:
     Runner(const CliArgs& args, TerminalView& view, db::Database& db, core::PortSet& ports)
-        : args_(args), view_(view), session_(view, db, ports), db_(db) {}
+        : args_(args), view_(view), session_(view, db, ports), db_(db) {
+        g_running = &session_;
+    }
+    ~Runner() { g_running = nullptr; }
+    Runner(const Runner&) = delete;
+    Runner& operator=(const Runner&) = delete;
 
     int Go() {
         core::StartOptions start;
@@ -298,6 +309,13 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
     }
     if (status != kOk) view.ShowHeldReport();
     return status;
+}
+
+bool StopRunningOperation() {
+    core::Session* session = g_running.load();
+    if (!session) return false;
+    session->Stop();
+    return true;
 }
 
 }  // namespace tondrel::cli

@@ -1,6 +1,7 @@
 // tondrel-cli: every operation of the programmer from the shell.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -13,6 +14,13 @@
 #include "sim/backend/BenchBackEnd.h"
 
 namespace {
+
+// The first Ctrl-C stops the running operation at its next byte, so the chip leaves
+// programming mode and the run ends in order; a second one ends the program at once.
+void OnInterrupt(int) {
+    std::signal(SIGINT, SIG_DFL);
+    if (!tondrel::cli::StopRunningOperation()) std::raise(SIGINT);
+}
 
 std::string ExeDir() {
     std::error_code ec;
@@ -48,5 +56,6 @@ int main(int argc, char** argv) {
     options.ProgressBar = isatty(STDERR_FILENO) != 0;
     options.AskOnTerminal = isatty(STDIN_FILENO) != 0;
     TerminalView view(options, stdout, stderr, stdin);
+    std::signal(SIGINT, OnInterrupt);
     return Run(args, view, ExeDir());
 }
