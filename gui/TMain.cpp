@@ -11,6 +11,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -146,21 +147,50 @@ constexpr std::pair<const char*, const char*> kModeTips[] = {
     {"Mstop", "Gui.StopTip"},
 };
 
-// The designed width of a grid column (1-17), widened where today's fonts would cut a cell's
-// text.
-int FittedWidth(const QTableView* grid, GridMode mode, int column) {
-    const QFontMetrics fm(grid->font());
-    int digit = 0;
-    for (char c : std::string("0123456789ABCDEF"))
-        digit = std::max(digit, fm.horizontalAdvance(QChar(c)));
-    const int cell = digit * (mode == GridMode::Word ? 4 : 2) + 10;
-    const int width = ColumnWidth(column, mode);
-    return column < GridAsciiColumn ? std::max(width, cell) : width;
+// A grid column's width (1-17) in `font`: the hex digits of a cell, or a row's characters in
+// the ASCII column, with room for the cell's margins; never below the designed cell width.
+int FittedWidth(const QFont& font, GridMode mode, int column) {
+    const QFontMetrics fm(font);
+    // What the item delegate keeps each side of a cell's text, and the grid line.
+    const int margin =
+        2 * (QApplication::style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 1;
+    // Whole runs rather than one character times n: advances are fractional. The font is of
+    // fixed pitch, so any character stands for all.
+    auto run = [&fm](int n) { return fm.horizontalAdvance(QString(n, QChar('M'))); };
+    if (column == GridAsciiColumn) return run(BytesPerRow(mode)) + margin;
+    const int cell = run(mode == GridMode::Word ? 4 : 2) + margin;
+    return std::max(ColumnWidth(column, mode) * fm.height() / 20, cell);
 }
 
+int RowWidth(const QFont& font, GridMode mode) {
+    int width = 0;
+    for (int c = 1; c < GridColumnCount; ++c) width += FittedWidth(font, mode, c);
+    return width;
+}
+
+// The grids' own font: fixed pitch, so that the ASCII column lines up like a hex editor's.
+QFont GridFont() {
+    return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+}
+
+// Sets the columns for the grid's width: on a screen too narrow for a whole row in the usual
+// font, a smaller one (down to 6 points), so all sixteen cells and the ASCII column stay in
+// view without scrolling sideways.
 void FitColumns(QTableView* grid, GridMode mode) {
+    QFont font = GridFont();
+    if (grid->isVisible()) {
+        const int available = grid->viewport()->width();
+        while (font.pointSizeF() > 6 && RowWidth(font, mode) > available)
+            font.setPointSizeF(font.pointSizeF() - 0.5);
+    }
+    if (grid->font() != font) {
+        grid->setFont(font);
+        grid->horizontalHeader()->setFont(font);
+        grid->verticalHeader()->setFont(font);
+        grid->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
+    }
     for (int c = 1; c < GridColumnCount; ++c)
-        grid->setColumnWidth(c - 1, FittedWidth(grid, mode, c));
+        grid->setColumnWidth(c - 1, FittedWidth(font, mode, c));
 }
 
 // What the open dialogs list: the designed masks are the description, the same patterns in the
@@ -208,9 +238,9 @@ TMain::TMain(TMainOptions options, QWidget* parent)
 
 QSize TMain::DefaultSize(QSize available) const {
     const int frame = 2 * flashGrid_->frameWidth();
-    int grid = QFontMetrics(flashGrid_->font()).horizontalAdvance("00000") + 16 + frame +
-               flashGrid_->verticalScrollBar()->sizeHint().width();
-    for (int c = 1; c < GridColumnCount; ++c) grid += FittedWidth(flashGrid_, GridMode::Word, c);
+    int grid = QFontMetrics(GridFont()).horizontalAdvance("00000") + 16 + frame +
+               flashGrid_->verticalScrollBar()->sizeHint().width() +
+               RowWidth(GridFont(), GridMode::Word);
     // The tab page's margins and frame.
     grid += 2 * style()->pixelMetric(QStyle::PM_LayoutLeftMargin) + 8;
     grid += 40;  // splitter handle, tab frame, and what styles add to the measures above
@@ -1207,6 +1237,12 @@ bool TMain::eventFilter(QObject* watched, QEvent* event) {
             }
         }
         if (watched != grid->viewport()) continue;
+        if (event->type() == QEvent::Resize) {
+            BufferGridModel* model = flash ? flashModel_ : eepromModel_;
+            // After this event: the new width must be in place before the columns follow it.
+            QTimer::singleShot(0, grid, [grid, model] { FitColumns(grid, model->Mode()); });
+            continue;
+        }
         if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
             auto* drag = static_cast<QDropEvent*>(event);
             const QList<QUrl> urls = drag->mimeData()->urls();
@@ -1270,6 +1306,18 @@ void TMain::Shutdown() {
         QSettings kept(options_.WindowStatePath, QSettings::IniFormat);
         kept.setValue("window/geometry", saveGeometry());
     }
+}
+
+void TMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    // On a narrow screen the board gives up width first, so the grids keep a whole row.
+    const int wanted = RowWidth(GridFont(), GridMode::Word) + 120;
+    const int board = std::clamp(width() - wanted, panel1_->minimumSizeHint().width(),
+                                 panel1_->sizeHint().width());
+    if (auto* splitter = findChild<QSplitter*>("Splitter1"))
+        splitter->setSizes({board, std::max(width() - board, 1)});
 }
 
 void TMain::closeEvent(QCloseEvent* event) {

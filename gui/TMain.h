@@ -158,6 +158,7 @@ class TMain : public QMainWindow, public core::View {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -202,6 +203,7 @@ class TMain : public QMainWindow, public core::View {
     QTranslator qtTexts_;  // Qt's own dialog texts (file dialog, Yes/No) in Chinese
     bool closing_ = false;
     bool closeWhenIdle_ = false;
+    bool shownOnce_ = false;
 
     QPlainTextEdit* msgboard_ = nullptr;
     QPlainTextEdit* memo1_ = nullptr;

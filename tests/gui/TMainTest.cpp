@@ -717,6 +717,60 @@ class TMainTest : public QObject {
         w.Action("Mabout")->trigger();
     }
 
+    // On a laptop screen and on a netbook's, the window as it first comes up shows the sixteen
+    // cells and the whole ASCII column of a Flash row in words and of an EEPROM row.
+    void GridsFitSmallScreens() {
+        for (const QSize screen : {QSize(1366, 768), QSize(1024, 600)}) {
+            for (const int language : {1, 2}) {
+                Window w("sim:ATmega16", language);
+                w.main->resize(w.main->DefaultSize(screen));
+                w.main->show();
+                QVERIFY(QTest::qWaitForWindowExposed(w.main.get()));
+                w.Action("Mautosearch")->trigger();
+                w.LoadImage([](size_t i) { return uint8_t('A' + i % 26); });
+                QVERIFY(w.main->width() <= screen.width());
+                QVERIFY(w.main->height() <= screen.height());
+                for (const char* name : {"FlashDataBoard", "EEPROMdataBoard"}) {
+                    QTableView* grid = w.Grid(name);
+                    w.main->ShowBuffer(
+                        std::string(name) == "FlashDataBoard" ? Memory::Flash : Memory::EEPROM,
+                        true);
+                    QTest::qWait(50);
+                    const QString where =
+                        QString("%1 at %2x%3").arg(name).arg(screen.width()).arg(screen.height());
+                    const int visible = grid->viewport()->width();
+                    if (!qEnvironmentVariableIsEmpty("TONDREL_SHOTS"))
+                        w.main->grab().save(QString("%1/window-%2-%3-%4.png")
+                                                .arg(qEnvironmentVariable("TONDREL_SHOTS"))
+                                                .arg(screen.width())
+                                                .arg(language == 1 ? "en" : "zh")
+                                                .arg(name));
+                    for (int c = 0; c < 17; ++c) {
+                        const int right = grid->columnViewportPosition(c) + grid->columnWidth(c);
+                        QVERIFY2(right <= visible,
+                                 qPrintable(where + QString(" column %1: %2 > %3, %4 pt, window %5")
+                                                        .arg(c)
+                                                        .arg(right)
+                                                        .arg(visible)
+                                                        .arg(grid->font().pointSizeF())
+                                                        .arg(w.main->width())));
+                    }
+                    // As much as the item delegate keeps beside a text, so nothing is elided.
+                    const int margin =
+                        2 * (grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+                    const QString ascii = grid->model()->index(0, 16).data().toString();
+                    QVERIFY2(grid->columnWidth(16) >=
+                                 QFontMetrics(grid->font()).horizontalAdvance(ascii) + margin,
+                             qPrintable(where + " ASCII"));
+                    const QString cell = grid->model()->index(0, 15).data().toString();
+                    QVERIFY2(grid->columnWidth(15) >=
+                                 QFontMetrics(grid->font()).horizontalAdvance(cell) + margin,
+                             qPrintable(where + QString(" cell %1 < %2 + %3, %4 pt").arg(grid->columnWidth(15)).arg(QFontMetrics(grid->font()).horizontalAdvance(cell)).arg(margin).arg(grid->font().pointSizeF())));
+                }
+            }
+        }
+    }
+
     // The README's picture: the window after an auto programming on the bench, in Chinese.
     void Screenshot() {
         const QString target = qEnvironmentVariable("TONDREL_SCREENSHOT");
