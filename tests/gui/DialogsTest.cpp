@@ -1,7 +1,9 @@
 // The window's dialogs on a running main window and the simulated bench.
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -41,6 +43,28 @@ struct Window {
         if (!main->Initialize(error)) qFatal("window did not start: %s", qPrintable(error));
     }
 };
+
+// Every text a dialog shows: its title, captions, list entries and column titles.
+QStringList ShownTexts(const QWidget& dialog) {
+    QStringList texts{dialog.windowTitle()};
+    for (const auto* b : dialog.findChildren<QAbstractButton*>()) texts << b->text();
+    for (const auto* g : dialog.findChildren<QGroupBox*>()) texts << g->title();
+    for (const auto* l : dialog.findChildren<QLabel*>()) texts << l->text();
+    for (const auto* list : dialog.findChildren<QListWidget*>())
+        for (int i = 0; i < list->count(); ++i) texts << list->item(i)->text();
+    for (const auto* t : dialog.findChildren<QTableWidget*>())
+        for (int c = 0; c < t->columnCount(); ++c)
+            if (t->horizontalHeaderItem(c)) texts << t->horizontalHeaderItem(c)->text();
+    return texts;
+}
+
+// The first text holding a Chinese character, or nothing.
+QString FirstChinese(const QStringList& texts) {
+    for (const QString& t : texts)
+        for (const QChar c : t)
+            if (c.unicode() >= 0x2E80 && c.unicode() <= 0xFFEF) return t;
+    return {};
+}
 
 }  // namespace
 
@@ -85,6 +109,38 @@ class DialogsTest : public QObject {
         // Only the name column is wide enough to read.
         QVERIFY(grid->columnWidth(2) > 50);
         QCOMPARE(grid->columnWidth(0), 1);
+    }
+
+    // In English the chip dialog and every family's configuration dialog speak English only.
+    void EnglishDialogsHaveNoChineseText() {
+        {
+            Window w("sim:ATmega16");
+            TchipManageFrm dialog(*w.main->Db(), w.main.get(), Language::English);
+            QCOMPARE(FirstChinese(ShownTexts(dialog)), QString());
+        }
+        // Enter and a double click choose the row, as the button does.
+        for (const bool enter : {true, false}) {
+            Window w("sim:ATmega16");
+            TchipManageFrm dialog(*w.main->Db(), w.main.get(), Language::English);
+            dialog.findChild<QLineEdit*>("edtChipName")->setText("ATtiny85");
+            auto* grid = dialog.findChild<QTableWidget*>("DBGrid1");
+            grid->selectRow(0);
+            if (enter)
+                QTest::keyClick(dialog.findChild<QLineEdit*>("edtChipName"), Qt::Key_Return);
+            else
+                emit grid->cellDoubleClicked(0, 2);
+            QVERIFY(dialog.Chosen());
+            QCOMPARE(dialog.Chosen()->Name, std::string("ATtiny85"));
+        }
+        for (const char* bench : {"sim:ATmega16", "sim:AT89S52", "sim:PIC16F877A", "sim:ATtiny2313",
+                                  "sim:ATmega328P", "sim:ATtiny85"}) {
+            Window w(bench);
+            QVERIFY2(w.main->Session()->AutoSearch(), bench);
+            auto dialog = MakeConfigDialog(*w.main);
+            QVERIFY2(dialog, bench);
+            QVERIFY2(FirstChinese(ShownTexts(*dialog)).isEmpty(),
+                     qPrintable(QString(bench) + ": " + FirstChinese(ShownTexts(*dialog))));
+        }
     }
 
     void ConfigDialogShowsTheSimulatedChipsFuses() {
