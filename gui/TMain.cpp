@@ -482,6 +482,10 @@ void TMain::BuildCentre() {
     speedRow->addWidget(speedbar_, 1);
     speedRow->addWidget(slow);
     speedLayout->addLayout(speedRow);
+    speedValue_ = new QLabel(speed);
+    Register("SpeedValue", speedValue_);
+    speedValue_->setAlignment(Qt::AlignCenter);
+    speedLayout->addWidget(speedValue_);
     pb_ = new QProgressBar(speed);
     Register("PB", pb_);
     pb_->setRange(0, 100);
@@ -622,6 +626,7 @@ bool TMain::Initialize(QString& error) {
         const QSettings kept(options_.WindowStatePath, QSettings::IniFormat);
         const QByteArray geometry = kept.value("window/geometry").toByteArray();
         if (!geometry.isEmpty()) restoreGeometry(geometry);
+        lastDir_ = kept.value("window/folder").toString();
     }
     return true;
 }
@@ -763,6 +768,7 @@ void TMain::ApplyState(const core::SessionState& s) {
         status_[2]->setText(
             QString::fromStdString(TrFormat("CoreStatusEEPROMFile", lang, s.EEPROMFile)));
     ShowPortInStatus();
+    speedValue_->setText(QString::fromStdString(TrFormat("Gui.SpeedValue", lang, s.Speed)));
     if (speedbar_->value() != s.Speed) {
         const QSignalBlocker quiet(speedbar_);  // the session already told the engine
         speedbar_->setValue(s.Speed);
@@ -911,6 +917,19 @@ void TMain::ApplyLanguage() {
     if (english) {
         apply(Language::English);
         memo1_->clear();
+        // Alt and a letter opens a menu: the first letter of each title not taken yet.
+        QString taken;
+        for (QAction* top : menuBar()->actions()) {
+            QString title = top->text().remove('&');  // the language menu keeps its title
+            for (int i = 0; i < title.size(); ++i) {
+                const QChar c = title[i].toLower();
+                if (!c.isLetter() || c.unicode() > 0x7F || taken.contains(c)) continue;
+                taken += c;
+                title.insert(i, '&');
+                break;
+            }
+            top->setText(title);
+        }
     }
     if (chinese) {
         apply(Language::Chinese);
@@ -1092,7 +1111,11 @@ void TMain::MotherClick() {
 }
 
 void TMain::MresetClick() {
-    (void)session_->ResetTarget();
+    // The reset itself is silent on the board: say that it happened.
+    if (session_->ResetTarget()) {
+        AppendLine({});
+        AppendLine(T("Gui.ResetDone"));
+    }
 }
 void TMain::MisautoVerifyClick() {
     session_->SetAutoVerify(!state_.AutoVerify);
@@ -1305,6 +1328,7 @@ void TMain::Shutdown() {
     if (!options_.WindowStatePath.isEmpty()) {
         QSettings kept(options_.WindowStatePath, QSettings::IniFormat);
         kept.setValue("window/geometry", saveGeometry());
+        if (!lastDir_.isEmpty()) kept.setValue("window/folder", lastDir_);
     }
 }
 

@@ -209,7 +209,8 @@ class TMain : public QMainWindow, public core::View {
     QPlainTextEdit* memo1_ = nullptr;
     QSlider* speedbar_ = nullptr;
     QProgressBar* pb_ = nullptr;
-    QLabel* progressText_ = nullptr;  // the phase, the count and the times under the bar
+    QLabel* progressText_ = nullptr;
+    QLabel* speedValue_ = nullptr;  // the speed bar's value  // the phase, the count and the times under the bar
     QString phase_;
     QElapsedTimer phaseClock_;
     QMessageBox* busyNotice_ = nullptr;

@@ -1,8 +1,10 @@
 // The main window on the simulated bench, found by its component names.
+#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -10,14 +12,19 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QSlider>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -655,6 +662,81 @@ class TMainTest : public QObject {
         QVERIFY(w.Grid("FlashDataBoard")->model()->index(0, 0).data().toString() != "FFFF");
     }
 
+    // No caption, tool tip, tab or label of the window shows a message key in either language:
+    // a key without a row in the table would show as itself.
+    void EveryCaptionHasItsText() {
+        Window w("sim:ATmega16", 1);
+        for (int round = 0; round < 2; ++round) {
+            QStringList texts{w.main->windowTitle()};
+            for (const auto* a : w.main->findChildren<QAction*>())
+                texts << a->text() << a->toolTip();
+            for (const auto* m : w.main->findChildren<QMenu*>()) texts << m->title();
+            for (const auto* g : w.main->findChildren<QGroupBox*>()) texts << g->title();
+            for (const auto* c : w.main->findChildren<QAbstractButton*>()) texts << c->text();
+            for (const auto* l : w.main->findChildren<QLabel*>()) texts << l->text();
+            auto* tabs = w.main->findChild<QTabWidget*>("PageControl1");
+            for (int i = 0; i < tabs->count(); ++i) texts << tabs->tabText(i);
+            texts << w.main->findChild<QPlainTextEdit*>("Memo1")->toPlainText().split('\n');
+            static const QRegularExpression key(
+                "^(Cap|Gui|Chip|Core|Phase|Memo1)\\.?[A-Za-z0-9.]+$");
+            for (const QString& t : texts) QVERIFY2(!key.match(t).hasMatch(), qPrintable(t));
+            w.Action("Menglish")->trigger();  // the other language
+        }
+    }
+
+    // Help, reset, go to address, the speed's value, menu mnemonics and the folder kept for the
+    // next start: each reaches the user.
+    void CommandsAnswerTheUser() {
+        QTemporaryDir keep;
+        const QString state = keep.filePath("window.ini");
+        {
+            Window w("sim:ATmega16", 1, state);
+            auto said = [&](const char* key) {
+                return w.Board().contains(
+                    QString::fromStdString(Tr(key, Language::English)).section('{', 0, 0));
+            };
+            QUrl opened;
+            w.main->ManualOpener = [&](const QUrl& url) {
+                opened = url;
+                return true;
+            };
+            w.Action("Mmanual")->trigger();
+            QVERIFY(opened.isLocalFile() && opened.toLocalFile().endsWith("manual.html"));
+            QVERIFY(!said("Gui.ManualNoBrowser"));
+            w.main->ManualOpener = [](const QUrl&) { return false; };
+            w.Action("Mmanual")->trigger();
+            QVERIFY(said("Gui.ManualNoBrowser"));
+            QVERIFY(w.Board().contains(opened.toLocalFile()));
+
+            w.Action("Mautosearch")->trigger();
+            w.Action("Mreset")->trigger();
+            QVERIFY(said("Gui.ResetDone"));
+
+            w.main->AddressAsker = [] { return QString("1a3"); };
+            w.main->ShowBuffer(Memory::Flash, true);
+            w.Action("MgoTo")->trigger();
+            const QModelIndex at = w.Grid("FlashDataBoard")->currentIndex();
+            QCOMPARE(at.row(), 0x1A);
+            QCOMPARE(at.column(), 3);
+
+            w.main->findChild<QSlider*>("speedbar")->setValue(5000);
+            QVERIFY(w.main->findChild<QLabel*>("SpeedValue")->text().contains("5000"));
+
+            QString letters;
+            for (QAction* top : w.main->menuBar()->actions()) {
+                const int amp = top->text().indexOf('&');
+                QVERIFY2(amp >= 0, qPrintable(top->text()));
+                const QChar letter = top->text()[amp + 1].toLower();
+                QVERIFY2(!letters.contains(letter), qPrintable(top->text()));
+                letters += letter;
+            }
+            w.Load("atmega16-blink.hex");
+            w.main->close();
+        }
+        const QSettings kept(state, QSettings::IniFormat);
+        QCOMPARE(QDir(kept.value("window/folder").toString()), QDir(kSamples));
+    }
+
     void SwitchingLanguageSwapsEveryCaptionAndEmptiesTheNotes() {
         Window w("sim:ATmega16", 2);
         auto* memo = w.main->findChild<QPlainTextEdit*>("Memo1");
@@ -765,7 +847,12 @@ class TMainTest : public QObject {
                     const QString cell = grid->model()->index(0, 15).data().toString();
                     QVERIFY2(grid->columnWidth(15) >=
                                  QFontMetrics(grid->font()).horizontalAdvance(cell) + margin,
-                             qPrintable(where + QString(" cell %1 < %2 + %3, %4 pt").arg(grid->columnWidth(15)).arg(QFontMetrics(grid->font()).horizontalAdvance(cell)).arg(margin).arg(grid->font().pointSizeF())));
+                             qPrintable(where +
+                                        QString(" cell %1 < %2 + %3, %4 pt")
+                                            .arg(grid->columnWidth(15))
+                                            .arg(QFontMetrics(grid->font()).horizontalAdvance(cell))
+                                            .arg(margin)
+                                            .arg(grid->font().pointSizeF())));
                 }
             }
         }
