@@ -695,6 +695,7 @@ void TMain::StateChanged(const core::SessionState& state) {
     if (languageChanged) ApplyLanguage();
     ApplyState(state);
     if (state.Busy && !wasBusy) breath_.restart();
+    if (wasBusy && !state.Busy && phaseClock_.isValid()) ShowProgressText();  // the last count
     // A close asked for during the run (a signal, the session ending) happens now.
     if (wasBusy && !state.Busy && closeWhenIdle_) QTimer::singleShot(0, this, &TMain::RequestClose);
 }

@@ -866,11 +866,17 @@ class TMainTest : public QObject {
         w.main->show();
         w.main->resize(w.main->DefaultSize(QSize(1366, 768)));
         w.Action("Mautosearch")->trigger();
-        w.Load("atmega16-blink.hex");
+        // Loaded by its bare name from the current folder: no machine's paths in the picture.
+        const QString saved = QDir::currentPath();
+        const QString picture = QFileInfo(target).absoluteFilePath();
+        QVERIFY(QFile::copy(kSamples + "atmega16-blink.hex", w.dir.filePath("atmega16-blink.hex")));
+        QDir::setCurrent(w.dir.path());
+        QVERIFY(w.main->Session()->LoadFile(Memory::Flash, "atmega16-blink.hex"));
         w.Action("MautoProgram")->trigger();
+        QDir::setCurrent(saved);
         w.main->ShowBuffer(Memory::Flash, true);
         QTest::qWait(100);
-        QVERIFY(w.main->grab().save(target));
+        QVERIFY(w.main->grab().save(picture));
     }
 
     void SecondInstanceRaisesTheFirst() {
