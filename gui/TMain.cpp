@@ -327,6 +327,8 @@ void TMain::BuildMenus() {
     Item(file, "MsaveEEProm", "保存EEPROM数据文件", &TMain::MsaveEEPromClick);
     Item(file, "MsaveFlashHex", "另存FLASH为Intel HEX...", &TMain::MsaveFlashHexClick);
     Item(file, "MsaveEEPromHex", "另存EEPROM为Intel HEX...", &TMain::MsaveEEPromHexClick);
+    QMenu* recent = menu("Mrecent", "最近的文件", file);
+    connect(recent, &QMenu::aboutToShow, this, &TMain::FillRecentMenu);
     file->addSeparator();
     Item(file, "MgoTo", "转到地址…", &TMain::MgoToClick, Qt::CTRL | Qt::Key_G);
 
@@ -627,6 +629,8 @@ bool TMain::Initialize(QString& error) {
         const QByteArray geometry = kept.value("window/geometry").toByteArray();
         if (!geometry.isEmpty()) restoreGeometry(geometry);
         lastDir_ = kept.value("window/folder").toString();
+        recent_[0] = kept.value("recent/flash").toStringList().mid(0, kRecentFiles);
+        recent_[1] = kept.value("recent/eeprom").toStringList().mid(0, kRecentFiles);
     }
     return true;
 }
@@ -911,7 +915,7 @@ void TMain::ApplyLanguage() {
             if (auto* a = qobject_cast<QAction*>(Find(button)))
                 a->setToolTip(QString::fromStdString(Tr(key, lang)));
         for (const char* name : {"MsaveFlashHex", "MsaveEEPromHex", "MverifyFlash", "MverifyEEPROM",
-                                 "MportTest", "Mstop", "Mmanual", "MgoTo", "MsaveLog"}) {
+                                 "MportTest", "Mstop", "Mmanual", "MgoTo", "MsaveLog", "Mrecent"}) {
             SetCaption(Find(name), QString::fromStdString(Tr(std::string("Gui.") + name, lang)));
         }
     };
@@ -1036,7 +1040,30 @@ void TMain::OpenBuffer(Memory memory) {
 
 void TMain::LoadInto(Memory memory, const QString& file) {
     // A failed load leaves the buffer as the loader left it: the grid shows that too.
-    if (!session_->LoadFile(memory, file.toStdString())) ShowBuffer(memory, true);
+    if (!session_->LoadFile(memory, file.toStdString())) {
+        ShowBuffer(memory, true);
+        return;
+    }
+    QStringList& list = recent_[memory == Memory::Flash ? 0 : 1];
+    const QString path = QFileInfo(file).absoluteFilePath();
+    list.removeAll(path);
+    list.prepend(path);
+    while (list.size() > kRecentFiles) list.removeLast();
+}
+
+void TMain::FillRecentMenu() {
+    auto* menu = qobject_cast<QMenu*>(Find("Mrecent"));
+    menu->clear();
+    for (const Memory memory : {Memory::Flash, Memory::EEPROM}) {
+        const bool flash = memory == Memory::Flash;
+        const QStringList& list = recent_[flash ? 0 : 1];
+        if (list.isEmpty() || !(flash ? state_.HasFlash : state_.HasEEPROM)) continue;
+        if (!menu->isEmpty()) menu->addSeparator();
+        for (const QString& path : list) {
+            QAction* a = menu->addAction(QString("%1  %2").arg(flash ? "FLASH" : "EEPROM", path));
+            connect(a, &QAction::triggered, this, [this, memory, path] { LoadInto(memory, path); });
+        }
+    }
 }
 
 void TMain::MopenFlashFileClick() {
@@ -1330,6 +1357,8 @@ void TMain::Shutdown() {
         QSettings kept(options_.WindowStatePath, QSettings::IniFormat);
         kept.setValue("window/geometry", saveGeometry());
         if (!lastDir_.isEmpty()) kept.setValue("window/folder", lastDir_);
+        kept.setValue("recent/flash", recent_[0]);
+        kept.setValue("recent/eeprom", recent_[1]);
     }
 }
 

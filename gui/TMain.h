@@ -186,6 +186,7 @@ class TMain : public QMainWindow, public core::View {
     bool DropFile(Memory memory, const QString& file);
     void LoadInto(Memory memory, const QString& file);
     void ShowProgressText();
+    void FillRecentMenu();
     void ShowBusyCloseNotice();
     QString ChooseFile(const QString& title, const QStringList& filters, bool save,
                        const QString& suffix = {});
@@ -200,6 +201,8 @@ class TMain : public QMainWindow, public core::View {
     QElapsedTimer breath_;
     QString lastSaveName_;
     QString lastDir_;
+    static constexpr int kRecentFiles = 8;  // kept per memory
+    QStringList recent_[2];                 // Flash, EEPROM; the newest first
     QTranslator qtTexts_;  // Qt's own dialog texts (file dialog, Yes/No) in Chinese
     bool closing_ = false;
     bool closeWhenIdle_ = false;
@@ -210,7 +213,8 @@ class TMain : public QMainWindow, public core::View {
     QSlider* speedbar_ = nullptr;
     QProgressBar* pb_ = nullptr;
     QLabel* progressText_ = nullptr;
-    QLabel* speedValue_ = nullptr;  // the speed bar's value  // the phase, the count and the times under the bar
+    QLabel* speedValue_ =
+        nullptr;  // the speed bar's value  // the phase, the count and the times under the bar
     QString phase_;
     QElapsedTimer phaseClock_;
     QMessageBox* busyNotice_ = nullptr;

@@ -731,10 +731,16 @@ class TMainTest : public QObject {
                 letters += letter;
             }
             w.Load("atmega16-blink.hex");
+            w.Load("atmega16-blink.hex");  // once in the list however often it loads
+            auto* recent = w.Menu("Mrecent");
+            emit recent->aboutToShow();
+            QCOMPARE(recent->actions().size(), 1);
+            QVERIFY(recent->actions().front()->text().endsWith("atmega16-blink.hex"));
             w.main->close();
         }
         const QSettings kept(state, QSettings::IniFormat);
         QCOMPARE(QDir(kept.value("window/folder").toString()), QDir(kSamples));
+        QCOMPARE(kept.value("recent/flash").toStringList().size(), 1);
     }
 
     void SwitchingLanguageSwapsEveryCaptionAndEmptiesTheNotes() {
