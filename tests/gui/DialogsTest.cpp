@@ -236,6 +236,9 @@ class DialogsTest : public QObject {
         // The five inputs are shown.
         for (int pin : {10, 11, 12, 13, 15})
             QVERIFY(panel.findChild<QLabel*>(QString("pin%1").arg(pin))->text().contains("pin"));
+        panel.show();
+        panel.findChild<QPushButton*>("PortTestClose")->click();
+        QVERIFY(!panel.isVisible());
     }
 
     // The window reaches the chip only through the session: no engine is built or driven here.
