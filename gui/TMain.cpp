@@ -695,6 +695,11 @@ void TMain::SetChecked(std::string_view control, bool checked) {
 void TMain::StateChanged(const core::SessionState& state) {
     const bool languageChanged = state.LanguageCode != state_.LanguageCode;
     const bool wasBusy = state_.Busy;
+    // The status bar names the files loaded for the chip in hand: a chip change forgets the
+    // last chip's until a file is loaded again.
+    if (state.ChipName != state_.ChipName) filesShown_ = {false, false};
+    if (state.FlashFile != state_.FlashFile) filesShown_[0] = true;
+    if (state.EEPROMFile != state_.EEPROMFile) filesShown_[1] = true;
     state_ = state;
     if (languageChanged) ApplyLanguage();
     ApplyState(state);
@@ -766,12 +771,14 @@ void TMain::ApplyState(const core::SessionState& s) {
     const Language lang = s.Lang();
     if (!s.ChipName.empty())
         status_[0]->setText(QString::fromStdString(TrFormat("CoreStatusChip", lang, s.ChipName)));
-    if (!s.FlashFile.empty())
-        status_[1]->setText(
-            QString::fromStdString(TrFormat("CoreStatusFlashFile", lang, s.FlashFile)));
-    if (!s.EEPROMFile.empty())
-        status_[2]->setText(
-            QString::fromStdString(TrFormat("CoreStatusEEPROMFile", lang, s.EEPROMFile)));
+    status_[1]->setText(
+        filesShown_[0] && !s.FlashFile.empty()
+            ? QString::fromStdString(TrFormat("CoreStatusFlashFile", lang, s.FlashFile))
+            : QString());
+    status_[2]->setText(
+        filesShown_[1] && !s.EEPROMFile.empty()
+            ? QString::fromStdString(TrFormat("CoreStatusEEPROMFile", lang, s.EEPROMFile))
+            : QString());
     ShowPortInStatus();
     speedValue_->setText(QString::fromStdString(TrFormat("Gui.SpeedValue", lang, s.Speed)));
     if (speedbar_->value() != s.Speed) {
@@ -1044,6 +1051,8 @@ void TMain::LoadInto(Memory memory, const QString& file) {
         ShowBuffer(memory, true);
         return;
     }
+    filesShown_[memory == Memory::Flash ? 0 : 1] = true;  // the same file again counts too
+    ApplyState(state_);
     QStringList& list = recent_[memory == Memory::Flash ? 0 : 1];
     const QString path = QFileInfo(file).absoluteFilePath();
     list.removeAll(path);

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTranslator>
 #include <QUrl>
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -207,6 +208,7 @@ class TMain : public QMainWindow, public core::View {
     bool closing_ = false;
     bool closeWhenIdle_ = false;
     bool shownOnce_ = false;
+    std::array<bool, 2> filesShown_{};  // Flash, EEPROM: loaded since the chip changed
 
     QPlainTextEdit* msgboard_ = nullptr;
     QPlainTextEdit* memo1_ = nullptr;

@@ -732,6 +732,13 @@ class TMainTest : public QObject {
             }
             w.Load("atmega16-blink.hex");
             w.Load("atmega16-blink.hex");  // once in the list however often it loads
+            auto* flashPanel = w.main->findChild<QLabel*>("StatusPanel1");
+            QVERIFY(flashPanel->text().endsWith("atmega16-blink.hex"));
+            // Another chip: the last one's file leaves the status bar.
+            auto other = w.main->Db()->ChipByName("ATmega32");
+            QVERIFY(other && *other);
+            w.main->Session()->SelectChip(**other);
+            QVERIFY(flashPanel->text().isEmpty());
             auto* recent = w.Menu("Mrecent");
             emit recent->aboutToShow();
             QCOMPARE(recent->actions().size(), 1);
