@@ -20,17 +20,9 @@ namespace {
 
 // What a person calls the chips of a programming method.
 const char* FamilyOf(Method method) {
-    switch (method) {
-        case Method::Pic:
-        case Method::PicA:
-            return "PIC16";
-        case Method::Avr:
-            return "AVR";
-        case Method::None:
-            return "-";
-        default:
-            return "AT89S";
-    }
+    if (method == Method::None) return "-";
+    if (IsPic(method)) return "PIC16";
+    return method == Method::Avr ? "AVR" : "AT89S";
 }
 
 }  // namespace
