@@ -27,7 +27,7 @@ class QuietView : public core::View {
     void Inform(const Message&) override {}
     void StateChanged(const core::SessionState&) override {}
     void ClearBoard() override {}
-    void SetProgressMax(int32_t) override {}
+    void SetProgressMax(int32_t, const Message&) override {}
     void SetProgress(int32_t) override {}
     void Breathe() override {}
     void ShowBuffer(Memory, bool) override {}

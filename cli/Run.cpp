@@ -72,6 +72,8 @@ class Runner {
   public:
     Runner(const CliArgs& args, TerminalView& view, db::Database& db, core::PortSet& ports)
         : args_(args), view_(view), session_(view, db, ports), db_(db) {}
+    Runner(const Runner&) = delete;
+    Runner& operator=(const Runner&) = delete;
 
     int Go() {
         core::StartOptions start;

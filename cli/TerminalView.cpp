@@ -56,15 +56,16 @@ void TerminalView::StateChanged(const core::SessionState& state) {
     state_ = state;
 }
 
-void TerminalView::SetProgressMax(int32_t max) {
-    max_ = max;
+void TerminalView::SetProgressMax(int32_t total, const Message& phase) {
+    max_ = total;
+    phase_ = Text(phase);
     shownPercent_ = -1;
 }
 
 void TerminalView::SetProgress(int32_t position) {
     if (!options_.ProgressBar || options_.Quiet || max_ <= 0) return;
-    const int percent = static_cast<int>(
-        std::clamp<int64_t>(int64_t{position} * 100 / (int64_t{max_} + 1), 0, 100));
+    const int percent =
+        static_cast<int>(std::clamp<int64_t>(int64_t{position} * 100 / int64_t{max_}, 0, 100));
     if (percent == shownPercent_) return;  // redraw only when the figure changes
     shownPercent_ = percent;
     constexpr int kWidth = 40;
@@ -72,7 +73,8 @@ void TerminalView::SetProgress(int32_t position) {
     std::string bar(static_cast<size_t>(filled), '#');
     bar.resize(kWidth, '.');
     FlushPending();
-    std::fprintf(err_, "\r[%s] %3d%%", bar.c_str(), percent);
+    std::fprintf(err_, "\r[%s] %3d%%  %s %d/%d", bar.c_str(), percent, phase_.c_str(),
+                 std::min(position, max_), max_);
     std::fflush(err_);
     barOnScreen_ = true;
 }

@@ -38,7 +38,7 @@ class TerminalView : public core::View {
     void Inform(const Message& text) override;
     void StateChanged(const core::SessionState& state) override;
     void ClearBoard() override {}
-    void SetProgressMax(int32_t max) override;
+    void SetProgressMax(int32_t total, const Message& phase) override;
     void SetProgress(int32_t position) override;
     void Breathe() override {}
     bool StopAsked() const override { return StopSignal() != 0; }
@@ -72,6 +72,7 @@ class TerminalView : public core::View {
     std::FILE* in_;
     core::SessionState state_;
     int32_t max_ = 0;
+    std::string phase_;  // the phase the bar shows, in the session's language
     int shownPercent_ = -1;
     bool barOnScreen_ = false;
     std::vector<std::string> held_;

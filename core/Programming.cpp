@@ -30,6 +30,12 @@ std::string LowerExtension(const std::string& path) {
 // configuration word, word 0x2000 + n.
 constexpr int kPicConfigWords[] = {0, 1, 2, 3, 7};
 
+// The user's own choice, never a success and no error sound.
+Status Stopped(SessionContext& s) {
+    s.Say("CoreStopped");
+    return Status::Error("CoreStopped");
+}
+
 }  // namespace
 
 std::vector<uint8_t>& Programming::Buf(Memory m) {
@@ -244,12 +250,11 @@ Status Programming::DoWrite(Memory m) {
         return s_.Fail(Status::Error("CorePicDataProtected"));
     s_.Say(Key(m, "CoreWriteFlashBegin", "CoreWriteEEPROMBegin"));
     const auto& buffer = Buf(m);
-    // A PIC's configuration words come after the program memory and its verification.
-    const int32_t runEnd = flash && pic ? std::min(end, s_.Chip.FlashSize - 1) : end;
+    bool stopped = false;
     {
         ProgrammingMode mode(s_);
-        s_.Out.SetProgressMax(end);
-        for (int32_t i = 0; i <= runEnd; ++i) {
+        s_.Out.SetProgressMax(end + 1, Msg(Key(m, "PhaseWriteFlash", "PhaseWriteEEPROM")));
+        for (int32_t i = 0; i <= end && !stopped; ++i) {
             const Status written = s_.WriteByte(m, i, buffer[static_cast<size_t>(i)]);
             if (SessionContext::IsPortFailure(written)) break;  // said below
             if (!written) {
@@ -262,12 +267,12 @@ Status Programming::DoWrite(Memory m) {
                                                                  : "CoreWriteFlashFailByte";
                 return s_.Fail(Status::Error(key, AddressText(i, m)));
             }
-            s_.Out.Breathe();
-            if (s_.Out.StopAsked()) return s_.Fail(Status::Error("CoreStopAsked"));
+            stopped = s_.BreatheStopped();
             s_.Out.SetProgress(i + 1);
         }
     }
     if (auto port = s_.PortStatus(); !port) return port;
+    if (stopped) return Stopped(s_);
     // A page-mode engine polls one byte per page: only reading everything back shows a byte
     // that did not take.
     if (s_.Plan.VerifyAfter) {
@@ -298,21 +303,26 @@ Status Programming::DoRead(Memory m) {
         else
             s_.Bufs.BlankFillEEPROM();
     }
+    bool stopped = false;
     {
         ProgrammingMode mode(s_);
-        s_.Out.SetProgressMax(size);
-        for (int32_t i = 0; i < size; ++i) {
+        s_.Out.SetProgressMax(size, Msg(Key(m, "PhaseReadFlash", "PhaseReadEEPROM")));
+        for (int32_t i = 0; i < size && !stopped; ++i) {
             const auto byte = s_.ReadByte(m, i);
             if (SessionContext::IsPortFailure(byte.GetStatus())) break;  // said below
             buffer[static_cast<size_t>(i)] = byte.ValueOr(0);
-            s_.Out.Breathe();
-            if (s_.Out.StopAsked()) return s_.Fail(Status::Error("CoreStopAsked"));
+            stopped = s_.BreatheStopped();
             s_.Out.SetProgress(i + 1);
         }
     }
     // So that saving what was read keeps the chip's IDs and configuration word.
     if (flash && size > 0 && IsPic(s_.Chip.CurrentMethodCode)) ReadPicConfigWords(false);
     if (auto port = s_.PortStatus(); !port) return port;
+    if (stopped) {
+        // What was read so far is in the buffer: show it.
+        s_.Out.ShowBuffer(m, true);
+        return Stopped(s_);
+    }
     s_.Say(Key(m, "CoreReadFlashDone", "CoreReadEEPROMDone"));
     s_.Out.ShowBuffer(m, true);
     return {};
@@ -383,17 +393,21 @@ Status Programming::Compare(Memory m, int32_t end, bool skipBlank) {
         report(i, (low | got << 8) & mask, want & mask, 4);
     };
 
+    bool stopped = false;
     {
         ProgrammingMode mode(s_);
-        s_.Out.SetProgressMax(end);
-        for (int32_t i = 0; i <= sequentialEnd; ++i) {
+        s_.Out.SetProgressMax(end + 1, Msg(Key(m, "PhaseVerifyFlash", "PhaseVerifyEEPROM")));
+        for (int32_t i = 0; i <= sequentialEnd && !stopped; ++i) {
             const auto byte = s_.ReadByte(m, i);
             if (SessionContext::IsPortFailure(byte.GetStatus())) break;  // said below
             compare(i, byte.ValueOr(0));
-            s_.Out.Breathe();
-            if (s_.Out.StopAsked()) return s_.Fail(Status::Error("CoreStopAsked"));
+            stopped = s_.BreatheStopped();
             s_.Out.SetProgress(i + 1);
         }
+    }
+    if (stopped) {
+        if (auto port = s_.PortStatus(); !port) return port;
+        return Stopped(s_);
     }
     if (pic && end >= PicConfigAreaStart) {
         for (int n : kPicConfigWords) {
@@ -403,7 +417,7 @@ Status Programming::Compare(Memory m, int32_t end, bool skipBlank) {
             compare(at, static_cast<uint8_t>(word & 0xFF));
             compare(at + 1, static_cast<uint8_t>(word >> 8));
         }
-        s_.Out.SetProgress(end);
+        s_.Out.SetProgress(end + 1);
     }
     if (differences > kShown) s_.Say("CoreVerifyMore", differences - kShown);
     if (auto port = s_.PortStatus(); !port) return port;
@@ -463,6 +477,7 @@ Status Programming::DoAutoProgram() {
         return stop("CoreAutoEmptyEEPROM");
     if (plan.EraseAll) {
         if (auto erased = DoErase(false); !erased) return erased;
+        if (s_.StopWanted()) return Stopped(s_);  // came during the erase
     }
     if (plan.WriteFlash && s_.Chip.FlashSize >= 1) {
         deferPicConfig_ = true;

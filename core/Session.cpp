@@ -170,6 +170,9 @@ Status Session::Verify(Memory memory) {
 Status Session::AutoProgram() {
     return parts_->Work.Run(Programming::Operation::AutoProgram);
 }
+void Session::Stop() {
+    parts_->Context.StopAsked = true;
+}
 
 // ---- buffers and files ----
 

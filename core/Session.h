@@ -121,6 +121,11 @@ class Session {
     // Reads the chip back and compares it with the buffer up to the last byte a write sends.
     Status Verify(Memory memory);
     Status AutoProgram();
+    // Asks the running operation to end at its next byte: it leaves programming mode and says
+    // it stopped; auto programming skips its later steps. Only sets a lock-free flag, so a
+    // signal handler may call it; without an operation running the next one stops at once
+    // (a Ctrl-C between the steps of a command line ends the run there).
+    void Stop();
 
     // ---- buffers and files ----
     Status LoadFile(Memory memory, const std::string& path);

@@ -197,6 +197,7 @@ OperationScope::~OperationScope() {
         s_.SpeedPosition = std::clamp<int32_t>(working, 0, kSpeedMax);
     s_.Busy = false;
     s_.BusyShown = false;
+    s_.StopAsked = false;
     s_.Publish();
 }
 

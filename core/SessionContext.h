@@ -3,6 +3,7 @@
 // current chip and its buffers, and the values the main window shows. Internal to core/: front
 // ends reach all of it through Session.
 #include <array>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,6 +63,9 @@ class SessionContext {
     // The catalogue chip whose signature the socket answered with when the last check found
     // another chip than the chosen one; empty otherwise.
     std::optional<ChipRecord> ChipFound;
+    // A Stop asked for (the window's button, a signal handler): the running operation ends at
+    // its next byte. Lock-free, so a signal handler may set it; cleared when the operation ends.
+    std::atomic<bool> StopAsked = false;
 
     // ---- engines ----
     Tpro& Engine() { return *current_; }
@@ -95,6 +99,13 @@ class SessionContext {
         Out.Say(Msg(key, args...));
     }
     void Blank() { Out.Say(Message{}); }
+    // Between two bytes of a long operation: the view breathes, then says whether a Stop came.
+    bool BreatheStopped() {
+        Out.Breathe();
+        return StopWanted();
+    }
+    // A Stop from the window or the session, or the view's own (a terminal's stop signal).
+    bool StopWanted() const { return StopAsked.load() || Out.StopAsked(); }
     void Sound(SoundName s) {
         if (Msound) Out.PlaySound(s);
     }

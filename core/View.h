@@ -84,7 +84,9 @@ class View : public Prompts {
     virtual void ClearBoard() = 0;
 
     // ---- progress ----
-    virtual void SetProgressMax(int32_t max) = 0;
+    // A long operation's phase (writing Flash, verifying EEPROM, ...) begins: `total` bytes.
+    virtual void SetProgressMax(int32_t total, const Message& phase) = 0;
+    // `position` of those bytes are done.
     virtual void SetProgress(int32_t position) = 0;
     // Called between bytes of a long operation: a window repaints here (throttled by the view).
     virtual void Breathe() = 0;

@@ -10,15 +10,8 @@ std::string HexByte(uint8_t b) {
     return HexText(b);
 }
 
-void AppendChar(std::string& out, uint8_t b) {
-    if (b >= 0x20 && b < 0x7F) {
-        out += static_cast<char>(b);
-    } else if (b >= 0xA0) {
-        out += static_cast<char>(0xC0 | (b >> 6));
-        out += static_cast<char>(0x80 | (b & 0x3F));
-    } else {
-        out += '.';
-    }
+char Shown(uint8_t b) {
+    return b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.';
 }
 
 }  // namespace
@@ -77,13 +70,13 @@ std::string AsciiText(const std::vector<uint8_t>& buffer, GridMode mode, int32_t
         const std::optional<int32_t> p = CellPosition(buffer.size(), mode, row, column);
         if (!p) break;
         const auto i = static_cast<size_t>(*p);
+        // In memory order, as a string stored in Flash reads, also when the cells show words.
         if (mode == GridMode::Byte) {
-            AppendChar(out, buffer[i]);
+            out += Shown(buffer[i]);
         } else {
-            AppendChar(out, buffer[2 * i + 1]);
-            AppendChar(out, buffer[2 * i]);
+            out += Shown(buffer[2 * i]);
+            out += Shown(buffer[2 * i + 1]);
         }
-        out += ' ';
     }
     return out;
 }

@@ -38,9 +38,8 @@ std::string RowHeader(int32_t row);
 
 // Text of data cell (row >= 1, column 1-16); empty beyond the buffer's end.
 std::string CellText(const std::vector<uint8_t>& buffer, GridMode mode, int32_t row, int column);
-// The row's bytes as characters (word mode: high byte first), each byte or word followed by a
-// blank. Printable ASCII shows as itself, 0xA0-0xFF as Latin-1 (UTF-8 encoded), control
-// characters as '.'.
+// The row's bytes as characters, one for each byte in memory order (word mode too): printable
+// ASCII (0x20-0x7E) as itself, every other byte as '.'.
 std::string AsciiText(const std::vector<uint8_t>& buffer, GridMode mode, int32_t row);
 
 // The byte (byte mode) or word index (word mode) a data cell edits; nothing for the address
@@ -55,10 +54,9 @@ bool EditorAcceptsKey(char32_t key);
 std::string EditorTitle(Memory side);
 std::string EditorCaption(Memory side, GridMode mode, int32_t position, Language lang);
 
-// Stores what an editor holds when it closes (closing always stores) and returns the cell's
-// new text. Blanks are trimmed and anything but hex digits ignored; byte mode: the first two
-// digits, one digit is that value, none is 0; word mode: left-padded with "0" to four digits,
-// the first two the high byte.
+// Stores what an accepted editor holds and returns the cell's new text. Blanks are trimmed and
+// anything but hex digits ignored; byte mode: the first two digits, one digit is that value, none
+// is 0; word mode: left-padded with "0" to four digits, the first two the high byte.
 std::string ApplyEdit(std::vector<uint8_t>& buffer, GridMode mode, int32_t position,
                       std::string_view text);
 

@@ -23,15 +23,32 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+// A layout's caption as the language shows it: the layouts hold the chips' Chinese captions, and
+// the table keeps an English one beside each ("CfgCap." rows, found by the Chinese text).
+std::string CaptionIn(const std::string& caption, Language lang) {
+    if (lang == Language::Chinese) return caption;
+    for (const MessageEntry& e : AllMessages())
+        if (e.Chinese == caption && e.Key.substr(0, 7) == "CfgCap.") return std::string(e.English);
+    return caption;
+}
+
+QString WindowCaption(Language lang) {
+    return Q(CaptionIn(config::kWindowCaption, lang));
+}
+
 // The window's boxes, except for a question whose Yes costs more than routine: the dialog asks
 // that itself, with the question icon and No as the button Enter presses.
 class CarefulPrompts : public Prompts {
   public:
     CarefulPrompts(TMain& host, QWidget* parent) : host_(host), parent_(parent) {}
-    bool Ask(const Message& question, QuestionKind kind) override {
+    bool Ask(const Message& asked, QuestionKind kind) override {
+        // A question may quote a caption (a protection mode): in the question's language too.
+        Message question = asked;
+        const Language lang = host_.Session() ? host_.Session()->State().Lang() : Language::Chinese;
+        for (std::string& arg : question.Args) arg = CaptionIn(arg, lang);
         if (kind == QuestionKind::Routine) return host_.Ask(question, kind);
-        QMessageBox box(QMessageBox::Question, QString::fromUtf8(config::kWindowCaption),
-                        host_.Text(question), QMessageBox::Yes | QMessageBox::No, parent_);
+        QMessageBox box(QMessageBox::Question, WindowCaption(lang), host_.Text(question),
+                        QMessageBox::Yes | QMessageBox::No, parent_);
         box.setDefaultButton(QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes;
@@ -53,7 +70,9 @@ ConfigDialog::ConfigDialog(std::unique_ptr<config::ConfigForm> form, TMain& wind
     form_->SetPrompts(*prompts_);
     const config::LayoutDesc& layout = form_->Layout();
     setObjectName(Q(layout.ClassName));
-    setWindowTitle(QString::fromUtf8(config::kWindowCaption));
+    const Language lang = window.Session() ? window.Session()->State().Lang() : Language::Chinese;
+    auto C = [lang](const std::string& caption) { return Q(CaptionIn(caption, lang)); };
+    setWindowTitle(WindowCaption(lang));
     setModal(true);
     auto* outer = new QVBoxLayout(this);
 
@@ -66,7 +85,7 @@ ConfigDialog::ConfigDialog(std::unique_ptr<config::ConfigForm> form, TMain& wind
     };
     auto addButton = [&](QLayout* where, const config::ButtonDesc& b) {
         if (b.Name.empty()) return;
-        auto* button = new QPushButton(Q(b.Caption), this);
+        auto* button = new QPushButton(C(b.Caption), this);
         button->setObjectName(Q(b.Name));
         connect(button, &QPushButton::clicked, this, [press, name = b.Name] { press(name); });
         where->addWidget(button);
@@ -74,13 +93,13 @@ ConfigDialog::ConfigDialog(std::unique_ptr<config::ConfigForm> form, TMain& wind
 
     size_t editIndex = 0;
     for (const config::GroupDesc& g : layout.Groups) {
-        auto* group = new QGroupBox(Q(g.Caption), this);
+        auto* group = new QGroupBox(C(g.Caption), this);
         group->setObjectName(Q(g.Name));
         auto* groupLayout = new QVBoxLayout(group);
         auto* grid = new QGridLayout;
         int cell = 0;
         for (const config::BoxDesc& b : g.Boxes) {
-            auto* box = new QCheckBox(Q(b.Caption), group);
+            auto* box = new QCheckBox(C(b.Caption), group);
             box->setObjectName(Q(b.Name));
             // The form decides whether a click changes the box (disabled boxes and the boxes
             // that write at once), so the check box only reports the click.
@@ -139,12 +158,12 @@ ConfigDialog::ConfigDialog(std::unique_ptr<config::ConfigForm> form, TMain& wind
     }
     if (layout.Modes) {
         const config::ModeGroupDesc& m = *layout.Modes;
-        auto* group = new QGroupBox(Q(m.Caption), this);
+        auto* group = new QGroupBox(C(m.Caption), this);
         group->setObjectName(Q(m.Name));
         auto* groupLayout = new QVBoxLayout(group);
         for (size_t i = 0; i < m.Modes.size(); ++i) {
             const config::ModeDesc& mode = m.Modes[i];
-            auto* radio = new QRadioButton(Q(mode.Caption), group);
+            auto* radio = new QRadioButton(C(mode.Caption), group);
             radio->setObjectName(Q(mode.Name));
             connect(radio, &QRadioButton::toggled, this, [this, i](bool on) {
                 if (on) form_->SelectMode(i);
@@ -159,7 +178,7 @@ ConfigDialog::ConfigDialog(std::unique_ptr<config::ConfigForm> form, TMain& wind
         outer->addWidget(group);
     }
     for (const config::LabelDesc& l : layout.Labels) {
-        auto* label = new QLabel(Q(l.Caption), this);
+        auto* label = new QLabel(C(l.Caption), this);
         label->setObjectName(Q(l.Name));
         label->setWordWrap(true);
         outer->addWidget(label);
@@ -168,7 +187,7 @@ ConfigDialog::ConfigDialog(std::unique_ptr<config::ConfigForm> form, TMain& wind
     if (layout.CalibrationCount > 0) addButton(bottom, layout.Calibration);
     addButton(bottom, layout.Erase);
     if (!layout.Close.Name.empty()) {
-        auto* close = new QPushButton(Q(layout.Close.Caption), this);
+        auto* close = new QPushButton(C(layout.Close.Caption), this);
         close->setObjectName(Q(layout.Close.Name));
         connect(close, &QPushButton::clicked, this, &QDialog::accept);
         bottom->addWidget(close);

@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <string>
@@ -82,6 +83,10 @@ PortTestPanel::PortTestPanel(core::Session& session, QWidget* parent)
         inputs_[pin] = label;
     }
     layout->addWidget(in);
+    auto* close = new QPushButton(text("Chip.Close"), this);
+    close->setObjectName("PortTestClose");
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    layout->addWidget(close, 0, Qt::AlignRight);
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &PortTestPanel::Poll);
     timer_->start(100);

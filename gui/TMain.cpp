@@ -11,9 +11,11 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -39,6 +41,7 @@
 #include <QVBoxLayout>
 
 #include "common/Messages.h"
+#include "common/Text.h"
 #include "core/Maker.h"
 #include "data/FileLoad.h"
 #include "data/GridText.h"
@@ -138,21 +141,57 @@ constexpr std::pair<const char*, const char*> kButtonTips[] = {
     {"SpeedButton4", "MwriteEEProm"},
 };
 
-// The designed width of a grid column (1-17), widened where today's fonts would cut a cell's
-// text.
-int FittedWidth(const QTableView* grid, GridMode mode, int column) {
-    const QFontMetrics fm(grid->font());
-    int digit = 0;
-    for (char c : std::string("0123456789ABCDEF"))
-        digit = std::max(digit, fm.horizontalAdvance(QChar(c)));
-    const int cell = digit * (mode == GridMode::Word ? 4 : 2) + 10;
-    const int width = ColumnWidth(column, mode);
-    return column < GridAsciiColumn ? std::max(width, cell) : width;
+// The download-mode buttons' hints, in both languages.
+constexpr std::pair<const char*, const char*> kModeTips[] = {
+    {"SpeedButton6", "Gui.TipMcu"},    {"SpeedButton11", "Gui.TipAltera"},
+    {"SpeedButton7", "Gui.TipXilinx"}, {"SpeedButton8", "Gui.TipLattice"},
+    {"Mstop", "Gui.StopTip"},
+};
+
+// A grid column's width (1-17) in `font`: the hex digits of a cell, or a row's characters in
+// the ASCII column, with room for the cell's margins; never below the designed cell width.
+int FittedWidth(const QFont& font, GridMode mode, int column) {
+    const QFontMetrics fm(font);
+    // What the item delegate keeps each side of a cell's text, and the grid line.
+    const int margin =
+        2 * (QApplication::style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 1;
+    // Whole runs rather than one character times n: advances are fractional. The font is of
+    // fixed pitch, so any character stands for all.
+    auto run = [&fm](int n) { return fm.horizontalAdvance(QString(n, QChar('M'))); };
+    if (column == GridAsciiColumn) return run(BytesPerRow(mode)) + margin;
+    const int cell = run(mode == GridMode::Word ? 4 : 2) + margin;
+    return std::max(ColumnWidth(column, mode) * fm.height() / 20, cell);
 }
 
+int RowWidth(const QFont& font, GridMode mode) {
+    int width = 0;
+    for (int c = 1; c < GridColumnCount; ++c) width += FittedWidth(font, mode, c);
+    return width;
+}
+
+// The grids' own font: fixed pitch, so that the ASCII column lines up like a hex editor's.
+QFont GridFont() {
+    return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+}
+
+// Sets the columns for the grid's width: on a screen too narrow for a whole row in the usual
+// font, a smaller one (down to 6 points), so all sixteen cells and the ASCII column stay in
+// view without scrolling sideways.
 void FitColumns(QTableView* grid, GridMode mode) {
+    QFont font = GridFont();
+    if (grid->isVisible()) {
+        const int available = grid->viewport()->width();
+        while (font.pointSizeF() > 6 && RowWidth(font, mode) > available)
+            font.setPointSizeF(font.pointSizeF() - 0.5);
+    }
+    if (grid->font() != font) {
+        grid->setFont(font);
+        grid->horizontalHeader()->setFont(font);
+        grid->verticalHeader()->setFont(font);
+        grid->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
+    }
     for (int c = 1; c < GridColumnCount; ++c)
-        grid->setColumnWidth(c - 1, FittedWidth(grid, mode, c));
+        grid->setColumnWidth(c - 1, FittedWidth(font, mode, c));
 }
 
 // What the open dialogs list: the designed masks are the description, the same patterns in the
@@ -200,9 +239,9 @@ TMain::TMain(TMainOptions options, QWidget* parent)
 
 QSize TMain::DefaultSize(QSize available) const {
     const int frame = 2 * flashGrid_->frameWidth();
-    int grid = QFontMetrics(flashGrid_->font()).horizontalAdvance("00000") + 16 + frame +
-               flashGrid_->verticalScrollBar()->sizeHint().width();
-    for (int c = 1; c < GridColumnCount; ++c) grid += FittedWidth(flashGrid_, GridMode::Word, c);
+    int grid = QFontMetrics(GridFont()).horizontalAdvance("00000") + 16 + frame +
+               flashGrid_->verticalScrollBar()->sizeHint().width() +
+               RowWidth(GridFont(), GridMode::Word);
     // The tab page's margins and frame.
     grid += 2 * style()->pixelMetric(QStyle::PM_LayoutLeftMargin) + 8;
     grid += 40;  // splitter handle, tab frame, and what styles add to the measures above
@@ -273,6 +312,7 @@ void TMain::BuildMenus() {
     Item(paths, "Meprom3Path", "手动设置<多功能编程器>程序路径", &TMain::Meprom3PathClick);
     fn->addSeparator();
     Item(fn, "Mclear", "清除信息", &TMain::MclearClick);
+    Item(fn, "MsaveLog", "保存信息…", &TMain::MsaveLogClick);
     Item(fn, "Msupport", "显示支持芯片信息", &TMain::MsupportClick)->setEnabled(false);
     fn->addSeparator();
     Item(fn, "Mquit", "退出", &TMain::MquitClick);
@@ -288,6 +328,10 @@ void TMain::BuildMenus() {
     Item(file, "MsaveEEProm", "保存EEPROM数据文件", &TMain::MsaveEEPromClick);
     Item(file, "MsaveFlashHex", "另存FLASH为Intel HEX...", &TMain::MsaveFlashHexClick);
     Item(file, "MsaveEEPromHex", "另存EEPROM为Intel HEX...", &TMain::MsaveEEPromHexClick);
+    QMenu* recent = menu("Mrecent", "最近的文件", file);
+    connect(recent, &QMenu::aboutToShow, this, &TMain::FillRecentMenu);
+    file->addSeparator();
+    Item(file, "MgoTo", "转到地址…", &TMain::MgoToClick, Qt::CTRL | Qt::Key_G);
 
     QMenu* search = menu("MSearchChip", "芯片识别");
     Item(search, "Mautosearch", "自动搜索", &TMain::MautosearchClick, Qt::Key_F9);
@@ -324,6 +368,8 @@ void TMain::BuildMenus() {
     Item(option, "MportTest", "端口测试…", &TMain::MportTestClick);
 
     QMenu* help = menu("Mhelp", "帮助");
+    // F1 already switches to the MCU mode: the manual takes the next key to it.
+    Item(help, "Mmanual", "用户手册", &TMain::SpeedButton5Click, Qt::CTRL | Qt::Key_F1);
     Item(help, "Mabout", "关于...", &TMain::MaboutClick);
 }
 
@@ -380,6 +426,13 @@ void TMain::BuildToolBars() {
            &TMain::MopenEEPROMfileClick);
     Button(eeprom, "readEEPROMbtn", "go-up", "read-eeprom", &TMain::MreadeepromClick);
     Button(eeprom, "SpeedButton4", "go-down", "write-eeprom", &TMain::MwriteEEPromClick);
+    // The one control that works while an operation runs.
+    QToolBar* stopBar = bar("StopBar", false, Qt::ToolButtonTextBesideIcon);
+    QAction* stop = Button(stopBar, "Mstop", "process-stop", "quit", &TMain::MstopClick,
+                           QString::fromUtf8("停止"));
+    stop->setShortcut(Qt::Key_Escape);
+    stop->setShortcutContext(Qt::WindowShortcut);
+    stop->setEnabled(false);
 }
 
 void TMain::BuildCentre() {
@@ -435,11 +488,18 @@ void TMain::BuildCentre() {
     speedRow->addWidget(speedbar_, 1);
     speedRow->addWidget(slow);
     speedLayout->addLayout(speedRow);
+    speedValue_ = new QLabel(speed);
+    Register("SpeedValue", speedValue_);
+    speedValue_->setAlignment(Qt::AlignCenter);
+    speedLayout->addWidget(speedValue_);
     pb_ = new QProgressBar(speed);
     Register("PB", pb_);
     pb_->setRange(0, 100);
     pb_->setValue(0);
     speedLayout->addWidget(pb_);
+    progressText_ = new QLabel(speed);
+    Register("ProgressText", progressText_);
+    speedLayout->addWidget(progressText_);
     leftLayout->addWidget(speed);
 
     pages_ = new QTabWidget(splitter);
@@ -510,12 +570,6 @@ void TMain::BuildCentre() {
     Register("Memo1", memo1_);
     memo1_->setReadOnly(true);
     boxLayout->addWidget(memo1_, 1);
-    auto* link = new QPushButton(ManualUrl().toString(), box);
-    Register("SpeedButton5", link);
-    link->setFlat(true);
-    link->setCursor(Qt::PointingHandCursor);
-    connect(link, &QPushButton::clicked, this, &TMain::SpeedButton5Click);
-    boxLayout->addWidget(link);
     autoLayout->addWidget(box);
     pages_->addTab(autoPage, QString::fromUtf8("[自动编程]  的流程设置"));
     pages_->setCurrentWidget(autoPage);
@@ -581,6 +635,9 @@ bool TMain::Initialize(QString& error) {
         const QSettings kept(options_.WindowStatePath, QSettings::IniFormat);
         const QByteArray geometry = kept.value("window/geometry").toByteArray();
         if (!geometry.isEmpty()) restoreGeometry(geometry);
+        lastDir_ = kept.value("window/folder").toString();
+        recent_[0] = kept.value("recent/flash").toStringList().mid(0, kRecentFiles);
+        recent_[1] = kept.value("recent/eeprom").toStringList().mid(0, kRecentFiles);
     }
     return true;
 }
@@ -645,10 +702,16 @@ void TMain::SetChecked(std::string_view control, bool checked) {
 void TMain::StateChanged(const core::SessionState& state) {
     const bool languageChanged = state.LanguageCode != state_.LanguageCode;
     const bool wasBusy = state_.Busy;
+    // The status bar names the files loaded for the chip in hand: a chip change forgets the
+    // last chip's until a file is loaded again.
+    if (state.ChipName != state_.ChipName) filesShown_ = {false, false};
+    if (state.FlashFile != state_.FlashFile) filesShown_[0] = true;
+    if (state.EEPROMFile != state_.EEPROMFile) filesShown_[1] = true;
     state_ = state;
     if (languageChanged) ApplyLanguage();
     ApplyState(state);
     if (state.Busy && !wasBusy) breath_.restart();
+    if (wasBusy && !state.Busy && phaseClock_.isValid()) ShowProgressText();  // the last count
     // A close asked for during the run (a signal, the session ending) happens now.
     if (wasBusy && !state.Busy && closeWhenIdle_) QTimer::singleShot(0, this, &TMain::RequestClose);
 }
@@ -684,6 +747,7 @@ void TMain::ApplyState(const core::SessionState& s) {
         if (s.Busy) it->second = false;
     }
     for (const auto& [name, on] : enabled) SetEnabled(name, on);
+    SetEnabled("Mstop", s.Busy);
 
     const std::pair<const char*, bool> checked[] = {
         {"Mchinese", s.LanguageCode == 2},
@@ -714,22 +778,48 @@ void TMain::ApplyState(const core::SessionState& s) {
     const Language lang = s.Lang();
     if (!s.ChipName.empty())
         status_[0]->setText(QString::fromStdString(TrFormat("CoreStatusChip", lang, s.ChipName)));
-    if (!s.FlashFile.empty())
-        status_[1]->setText(
-            QString::fromStdString(TrFormat("CoreStatusFlashFile", lang, s.FlashFile)));
-    if (!s.EEPROMFile.empty())
-        status_[2]->setText(
-            QString::fromStdString(TrFormat("CoreStatusEEPROMFile", lang, s.EEPROMFile)));
+    status_[1]->setText(
+        filesShown_[0] && !s.FlashFile.empty()
+            ? QString::fromStdString(TrFormat("CoreStatusFlashFile", lang, s.FlashFile))
+            : QString());
+    status_[2]->setText(
+        filesShown_[1] && !s.EEPROMFile.empty()
+            ? QString::fromStdString(TrFormat("CoreStatusEEPROMFile", lang, s.EEPROMFile))
+            : QString());
     ShowPortInStatus();
+    speedValue_->setText(QString::fromStdString(TrFormat("Gui.SpeedValue", lang, s.Speed)));
     if (speedbar_->value() != s.Speed) {
         const QSignalBlocker quiet(speedbar_);  // the session already told the engine
         speedbar_->setValue(s.Speed);
     }
 }
 
-void TMain::SetProgressMax(int32_t max) {
-    pb_->setRange(0, std::max(max, 1));
+void TMain::SetProgressMax(int32_t total, const Message& phase) {
+    pb_->setRange(0, std::max(total, 1));
     pb_->setValue(0);
+    phase_ = Text(phase);
+    phaseClock_.start();
+    ShowProgressText();
+}
+
+namespace {
+
+QString Duration(qint64 ms) {
+    const qint64 s = (ms + 500) / 1000;
+    return QString("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QChar('0'));
+}
+
+}  // namespace
+
+void TMain::ShowProgressText() {
+    const qint64 elapsed = phaseClock_.isValid() ? phaseClock_.elapsed() : 0;
+    const int done = pb_->value();
+    const int total = pb_->maximum();
+    // The rate so far stands for the rest: bytes of one phase take about the same time.
+    const QString left = done > 0 ? Duration(elapsed * (total - done) / done) : "–";
+    progressText_->setText(QString::fromStdString(
+        TrFormat("Gui.Progress", state_.Lang(), phase_.toStdString(), done, total,
+                 Duration(elapsed).toStdString(), left.toStdString())));
 }
 
 void TMain::SetProgress(int32_t position) {
@@ -740,6 +830,7 @@ void TMain::Breathe() {
     // Repaint and take clicks now and then, not after every byte: event processing costs more
     // than a byte on the simulated bench.
     if (breath_.elapsed() < 30) return;
+    ShowProgressText();
     QCoreApplication::processEvents();
     breath_.restart();
 }
@@ -819,6 +910,7 @@ void TMain::ApplyLanguage() {
         qtTexts_.load("qtbase_zh_CN", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTexts_);
     auto apply = [&](Language lang) {
+        // Before the captions: SetCaption below replaces the stop button's text too.
         for (const char* name : kCaptioned) {
             QObject* o = Find(name);
             const std::string key = std::string("Cap.") + name;
@@ -835,19 +927,35 @@ void TMain::ApplyLanguage() {
                 a->setToolTip(QString::fromStdString(Tr(key, lang)));
             }
         }
-        for (const char* name :
-             {"MsaveFlashHex", "MsaveEEPromHex", "MverifyFlash", "MverifyEEPROM", "MportTest"}) {
+        for (const auto& [button, key] : kModeTips)
+            if (auto* a = qobject_cast<QAction*>(Find(button)))
+                a->setToolTip(QString::fromStdString(Tr(key, lang)));
+        for (const char* name : {"MsaveFlashHex", "MsaveEEPromHex", "MverifyFlash", "MverifyEEPROM",
+                                 "MportTest", "Mstop", "Mmanual", "MgoTo", "MsaveLog", "Mrecent"}) {
             SetCaption(Find(name), QString::fromStdString(Tr(std::string("Gui.") + name, lang)));
         }
     };
     if (english) {
         apply(Language::English);
         memo1_->clear();
+        // Alt and a letter opens a menu: the first letter of each title not taken yet.
+        QString taken;
+        for (QAction* top : menuBar()->actions()) {
+            QString title = top->text().remove('&');  // the language menu keeps its title
+            for (int i = 0; i < title.size(); ++i) {
+                const QChar c = title[i].toLower();
+                if (!c.isLetter() || c.unicode() > 0x7F || taken.contains(c)) continue;
+                taken += c;
+                title.insert(i, '&');
+                break;
+            }
+            top->setText(title);
+        }
     }
     if (chinese) {
         apply(Language::Chinese);
         QStringList lines;
-        for (int i = 1; i <= 6; ++i)
+        for (int i = 1; i <= 7; ++i)
             lines << QString::fromStdString(Tr("Memo1." + std::to_string(i), Language::Chinese));
         memo1_->setPlainText(lines.join('\n'));
     }
@@ -948,7 +1056,32 @@ void TMain::OpenBuffer(Memory memory) {
 
 void TMain::LoadInto(Memory memory, const QString& file) {
     // A failed load leaves the buffer as it was; the grid is brought up to show that.
-    if (!session_->LoadFile(memory, file.toStdString())) ShowBuffer(memory, true);
+    if (!session_->LoadFile(memory, file.toStdString())) {
+        ShowBuffer(memory, true);
+        return;
+    }
+    filesShown_[memory == Memory::Flash ? 0 : 1] = true;  // the same file again counts too
+    ApplyState(state_);
+    QStringList& list = recent_[memory == Memory::Flash ? 0 : 1];
+    const QString path = QFileInfo(file).absoluteFilePath();
+    list.removeAll(path);
+    list.prepend(path);
+    while (list.size() > kRecentFiles) list.removeLast();
+}
+
+void TMain::FillRecentMenu() {
+    auto* menu = qobject_cast<QMenu*>(Find("Mrecent"));
+    menu->clear();
+    for (const Memory memory : {Memory::Flash, Memory::EEPROM}) {
+        const bool flash = memory == Memory::Flash;
+        const QStringList& list = recent_[flash ? 0 : 1];
+        if (list.isEmpty() || !(flash ? state_.HasFlash : state_.HasEEPROM)) continue;
+        if (!menu->isEmpty()) menu->addSeparator();
+        for (const QString& path : list) {
+            QAction* a = menu->addAction(QString("%1  %2").arg(flash ? "FLASH" : "EEPROM", path));
+            connect(a, &QAction::triggered, this, [this, memory, path] { LoadInto(memory, path); });
+        }
+    }
 }
 
 void TMain::MopenFlashFileClick() {
@@ -1034,7 +1167,11 @@ void TMain::MotherClick() {
 }
 
 void TMain::MresetClick() {
-    (void)session_->ResetTarget();
+    // The reset itself is silent on the board: say that it happened.
+    if (session_->ResetTarget()) {
+        AppendLine({});
+        AppendLine(T("Gui.ResetDone"));
+    }
 }
 void TMain::MisautoVerifyClick() {
     session_->SetAutoVerify(!state_.AutoVerify);
@@ -1106,7 +1243,52 @@ void TMain::speedbarChange(int position) {
 }
 
 void TMain::SpeedButton5Click() {
-    QDesktopServices::openUrl(ManualUrl());
+    const QUrl manual = ManualUrl();
+    const bool opened = ManualOpener ? ManualOpener(manual) : QDesktopServices::openUrl(manual);
+    if (opened) return;
+    // No browser answered: the file is still there to open by hand.
+    AppendLine({});
+    AppendLine(QString::fromStdString(
+        TrFormat("Gui.ManualNoBrowser", state_.Lang(), manual.toLocalFile().toStdString())));
+}
+
+void TMain::MstopClick() {
+    if (session_ && state_.Busy) session_->Stop();
+}
+
+void TMain::MgoToClick() {
+    QTableView* grid = pages_->currentWidget() == Find("sheetEEPROM") ? eepromGrid_ : flashGrid_;
+    if (!session_ || !grid->isEnabled() || grid->model()->rowCount() == 0) return;
+    const QString text = AddressAsker
+                             ? AddressAsker()
+                             : QInputDialog::getText(this, T("Gui.GoToTitle"), T("Gui.GoToPrompt"),
+                                                     QLineEdit::Normal);
+    if (text.trimmed().isEmpty()) return;
+    // The address of a cell as its row header and column header read: bytes, or words in
+    // word mode.
+    const std::optional<int64_t> address =
+        ParseNumber(text.trimmed().toStdString(), NumberStyle::Hex);
+    if (!address) return;
+    const int64_t cells = int64_t{grid->model()->rowCount()} * 16;
+    const int64_t at = std::clamp<int64_t>(*address, 0, cells - 1);
+    if (grid == flashGrid_) pages_->setCurrentWidget(qobject_cast<QWidget*>(Find("sheetFlash")));
+    const QModelIndex index = grid->model()->index(int(at / 16), int(at % 16));
+    grid->setCurrentIndex(index);
+    grid->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    grid->setFocus();
+}
+
+void TMain::MsaveLogClick() {
+    const QString file = ChooseFile({}, {T("Gui.LogFilter"), T("Gui.AllFiles")}, true, "txt");
+    if (file.isEmpty()) return;
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) ||
+        out.write(msgboard_->toPlainText().toUtf8() + '\n') < 0) {
+        AppendLine(QString::fromStdString(
+            TrFormat("Gui.LogNotSaved", state_.Lang(), out.errorString().toStdString())));
+        return;
+    }
+    AppendLine(QString::fromStdString(TrFormat("SavedFileTo", state_.Lang(), file.toStdString())));
 }
 
 void TMain::BringToFront() {
@@ -1168,6 +1350,12 @@ bool TMain::eventFilter(QObject* watched, QEvent* event) {
             }
         }
         if (watched != grid->viewport()) continue;
+        if (event->type() == QEvent::Resize) {
+            BufferGridModel* model = flash ? flashModel_ : eepromModel_;
+            // After this event: the new width must be in place before the columns follow it.
+            QTimer::singleShot(0, grid, [grid, model] { FitColumns(grid, model->Mode()); });
+            continue;
+        }
         if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
             auto* drag = static_cast<QDropEvent*>(event);
             const QList<QUrl> urls = drag->mimeData()->urls();
@@ -1196,10 +1384,30 @@ bool TMain::eventFilter(QObject* watched, QEvent* event) {
 
 void TMain::RequestClose() {
     if (session_ && state_.Busy) {
-        closeWhenIdle_ = true;  // the end of the operation comes back here
+        // A signal or the desktop session ending will not wait minutes: the operation stops
+        // at its next byte, and its end comes back here.
+        closeWhenIdle_ = true;
+        session_->Stop();
         return;
     }
     close();
+}
+
+void TMain::ShowBusyCloseNotice() {
+    // Not modal: a modal box would hold the operation still while it is open.
+    if (!busyNotice_) {
+        busyNotice_ = new QMessageBox(QMessageBox::Information, windowTitle(), {},
+                                      QMessageBox::NoButton, this);
+        busyNotice_->setObjectName("BusyCloseNotice");
+        busyNotice_->setModal(false);
+        busyNotice_->setWindowModality(Qt::NonModal);
+        QPushButton* stop = busyNotice_->addButton(T("Gui.Mstop"), QMessageBox::RejectRole);
+        stop->setObjectName("BusyCloseStop");
+        connect(stop, &QPushButton::clicked, this, &TMain::MstopClick);
+        busyNotice_->addButton(QMessageBox::Ok);
+    }
+    busyNotice_->setText(T("Gui.BusyCloseNotice"));
+    busyNotice_->show();
 }
 
 void TMain::Shutdown() {
@@ -1210,16 +1418,36 @@ void TMain::Shutdown() {
     if (!options_.WindowStatePath.isEmpty()) {
         QSettings kept(options_.WindowStatePath, QSettings::IniFormat);
         kept.setValue("window/geometry", saveGeometry());
+        if (!lastDir_.isEmpty()) kept.setValue("window/folder", lastDir_);
+        kept.setValue("recent/flash", recent_[0]);
+        kept.setValue("recent/eeprom", recent_[1]);
     }
+}
+
+void TMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    // On a narrow screen the board gives up width first, so the grids keep a whole row.
+    const int wanted = RowWidth(GridFont(), GridMode::Word) + 120;
+    const int board = std::clamp(width() - wanted, panel1_->minimumSizeHint().width(),
+                                 panel1_->sizeHint().width());
+    if (auto* splitter = findChild<QSplitter*>("Splitter1"))
+        splitter->setSizes({board, std::max(width() - board, 1)});
 }
 
 void TMain::closeEvent(QCloseEvent* event) {
     if (session_ && state_.Busy) {
-        // Leaving in the middle of a write would leave the chip half programmed.
-        if (!closeWhenIdle_) Inform(Msg("Gui.BusyClose"));
+        // Leaving in the middle of a write would leave the chip half programmed: the window
+        // closes when the operation ends, or sooner when the user stops it.
+        if (!closeWhenIdle_) {
+            closeWhenIdle_ = true;
+            ShowBusyCloseNotice();
+        }
         event->ignore();
         return;
     }
+    if (busyNotice_) busyNotice_->hide();
     Shutdown();
     event->accept();
 }

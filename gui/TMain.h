@@ -3,8 +3,11 @@
 // session talks back through the View interface. Component names are the object names.
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPointer>
 #include <QTranslator>
+#include <QUrl>
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -65,6 +68,8 @@ class TMain : public QMainWindow, public core::View {
     std::function<bool(const QString& text)> Question;       // Yes/No box
     std::function<void(const QString& text)> Information;    // information box
     std::function<void(int32_t position, bool flash)> CellEditor;  // byte/word editors
+    std::function<bool(const QUrl& manual)> ManualOpener;          // the desktop's browser
+    std::function<QString()> AddressAsker;                         // Go to address
 
     // ---- core::View ----
     void Say(const Message& line) override;
@@ -72,7 +77,7 @@ class TMain : public QMainWindow, public core::View {
     void Inform(const Message& text) override;
     void StateChanged(const core::SessionState& state) override;
     void ClearBoard() override;
-    void SetProgressMax(int32_t max) override;
+    void SetProgressMax(int32_t total, const Message& phase) override;
     void SetProgress(int32_t position) override;
     void Breathe() override;
     void ShowBuffer(Memory memory, bool bringToFront) override;
@@ -148,12 +153,16 @@ class TMain : public QMainWindow, public core::View {
     void MaboutClick();
     void MportTestClick();
     void speedbarChange(int position);
-    void SpeedButton5Click();
+    void SpeedButton5Click();  // the user manual in the desktop's browser
+    void MstopClick();
+    void MgoToClick();
+    void MsaveLogClick();
     // A second start asked for this window: restore or raise it.
     void BringToFront();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -183,6 +192,9 @@ class TMain : public QMainWindow, public core::View {
     void OpenCell(Memory memory, const QModelIndex& index);
     bool DropFile(Memory memory, const QString& file);
     void LoadInto(Memory memory, const QString& file);
+    void ShowProgressText();
+    void FillRecentMenu();
+    void ShowBusyCloseNotice();
     QString ChooseFile(const QString& title, const QStringList& filters, bool save,
                        const QString& suffix = {});
 
@@ -196,14 +208,24 @@ class TMain : public QMainWindow, public core::View {
     QElapsedTimer breath_;
     QString lastSaveName_;
     QString lastDir_;
+    static constexpr int kRecentFiles = 8;  // kept per memory
+    QStringList recent_[2];                 // Flash, EEPROM; the newest first
     QTranslator qtTexts_;  // Qt's own dialog texts (file dialog, Yes/No) in Chinese
     bool closing_ = false;
     bool closeWhenIdle_ = false;
+    bool shownOnce_ = false;
+    std::array<bool, 2> filesShown_{};  // Flash, EEPROM: loaded since the chip changed
 
     QPlainTextEdit* msgboard_ = nullptr;
     QPlainTextEdit* memo1_ = nullptr;
     QSlider* speedbar_ = nullptr;
     QProgressBar* pb_ = nullptr;
+    QLabel* progressText_ = nullptr;
+    QLabel* speedValue_ =
+        nullptr;  // the speed bar's value  // the phase, the count and the times under the bar
+    QString phase_;
+    QElapsedTimer phaseClock_;
+    QMessageBox* busyNotice_ = nullptr;
     QTabWidget* pages_ = nullptr;
     QWidget* panel1_ = nullptr;
     QTableView* flashGrid_ = nullptr;

@@ -44,8 +44,9 @@ bool TModifyDataFrm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TModifyDataFrm::done(int result) {
-    // Closing stores, however the editor was closed.
-    if (store_) store_(edit_->text().toStdString());
+    // OK and Enter store; Escape and the close box leave the byte as it was, since a user who
+    // cancels does not mean to change it.
+    if (result == QDialog::Accepted && store_) store_(edit_->text().toStdString());
     QDialog::done(result);
 }
 

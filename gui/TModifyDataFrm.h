@@ -1,5 +1,5 @@
 #pragma once
-// The byte (word) editor of a grid cell: hex digits only, stored when it closes.
+// The byte (word) editor of a grid cell: hex digits only, stored on OK or Enter.
 #include <QDialog>
 #include <cstdint>
 #include <functional>
@@ -17,7 +17,7 @@ class TModifyDataFrm : public QDialog {
 
   public:
     // side picks the object name: TModifyFlashDataFrm or TModifyEEPROMDataFrm.
-    // `store` takes what the editor holds when it closes.
+    // `store` takes what the editor holds when it is accepted; a cancel stores nothing.
     TModifyDataFrm(const std::vector<uint8_t>& buffer, Memory side, GridMode mode, int32_t position,
                    Language lang, std::function<void(const std::string&)> store, QWidget* parent);
     QLineEdit* Editor() { return edit_; }

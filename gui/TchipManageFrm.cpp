@@ -12,12 +12,26 @@
 #include <QVBoxLayout>
 #include <iterator>
 
+#include "common/Messages.h"
+
 namespace tondrel::gui {
 
-TchipManageFrm::TchipManageFrm(db::Database& database, QWidget* parent)
-    : QDialog(parent), db_(database) {
+namespace {
+
+// What a person calls the chips of a programming method.
+const char* FamilyOf(Method method) {
+    if (method == Method::None) return "-";
+    if (IsPic(method)) return "PIC16";
+    return method == Method::Avr ? "AVR" : "AT89S";
+}
+
+}  // namespace
+
+TchipManageFrm::TchipManageFrm(db::Database& database, QWidget* parent, Language lang)
+    : QDialog(parent), db_(database), lang_(lang) {
+    auto text = [lang](const char* key) { return QString::fromStdString(Tr(key, lang)); };
     setObjectName("TchipManageFrm");
-    setWindowTitle(QString::fromUtf8("芯片选择管理"));
+    setWindowTitle(text("Chip.Title"));
     auto* outer = new QHBoxLayout(this);
 
     grid_ = new QTableWidget(this);
@@ -27,10 +41,12 @@ TchipManageFrm::TchipManageFrm(db::Database& database, QWidget* parent)
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
     grid_->verticalHeader()->hide();
     grid_->horizontalHeader()->setMinimumSectionSize(1);
+    // A double click on a row chooses it, as "选定" does.
+    connect(grid_, &QTableWidget::cellDoubleClicked, this, &TchipManageFrm::Button1Click);
     outer->addWidget(grid_, 1);
 
     auto* side = new QVBoxLayout;
-    auto* byName = new QGroupBox(QString::fromUtf8("芯片名称查找"), this);
+    auto* byName = new QGroupBox(text("Chip.ByName"), this);
     byName->setObjectName("GroupBox1");
     auto* byNameLayout = new QVBoxLayout(byName);
     name_ = new QLineEdit(byName);
@@ -39,23 +55,24 @@ TchipManageFrm::TchipManageFrm(db::Database& database, QWidget* parent)
     byNameLayout->addWidget(name_);
     side->addWidget(byName);
 
-    auto* byFamily = new QGroupBox(QString::fromUtf8("芯片分类查找"), this);
+    auto* byFamily = new QGroupBox(text("Chip.ByFamily"), this);
     byFamily->setObjectName("GroupBox2");
     auto* byFamilyLayout = new QVBoxLayout(byFamily);
     categories_ = new QListWidget(byFamily);
     categories_->setObjectName("ListChipCat");
-    for (const char* entry : {"所有", "PIC", "AT89", "AT90", "ATMEGA", "ATTINY"})
+    categories_->addItem(text("Chip.All"));  // row 0: the whole catalogue
+    for (const char* entry : {"PIC", "AT89", "AT90", "ATMEGA", "ATTINY"})
         categories_->addItem(QString::fromUtf8(entry));
     connect(categories_, &QListWidget::itemClicked, this, &TchipManageFrm::ListChipCatClick);
     byFamilyLayout->addWidget(categories_);
     side->addWidget(byFamily);
 
-    auto* choose = new QPushButton(QString::fromUtf8("选定"), this);
+    auto* choose = new QPushButton(text("Chip.Choose"), this);
     choose->setObjectName("Button1");
     choose->setAutoDefault(false);
     connect(choose, &QPushButton::clicked, this, &TchipManageFrm::Button1Click);
     side->addWidget(choose);
-    auto* close = new QPushButton(QString::fromUtf8("关闭"), this);
+    auto* close = new QPushButton(text("Chip.Close"), this);
     close->setObjectName("BitBtn2");
     close->setAutoDefault(false);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
@@ -68,37 +85,52 @@ TchipManageFrm::TchipManageFrm(db::Database& database, QWidget* parent)
 void TchipManageFrm::Show(Result<std::vector<ChipRecord>> chips) {
     if (!chips)
         QMessageBox::warning(this, windowTitle(),
-                             QString::fromStdString(chips.Error().Text(Language::English)));
+                             QString::fromStdString(chips.Error().Text(lang_)));
     rows_ = chips.ValueOr({});
     // Every catalogue column is there; only the name is wide enough to read.
     const auto columns = db_.ChipColumns().ValueOr({});
     grid_->clear();
     grid_->setColumnCount(static_cast<int>(columns.size()));
     QStringList titles;
-    for (const auto& c : columns) titles << QString::fromStdString(c);
+    for (const auto& c : columns) {
+        // The catalogue names its columns in Chinese; English has a title of its own for each.
+        std::string title = c;
+        if (lang_ == Language::English)
+            for (const MessageEntry& e : AllMessages())
+                if (e.Chinese == c && e.Key.substr(0, 9) == "Chip.Col.") title = e.English;
+        titles << QString::fromStdString(title);
+    }
     grid_->setHorizontalHeaderLabels(titles);
     grid_->setRowCount(static_cast<int>(rows_.size()));
     for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
         const ChipRecord& c = rows_[static_cast<size_t>(r)];
-        const QString cells[] = {QString::number(c.ChipId),
-                                 QString::number(MethodCode(c.MethodCode)),
-                                 QString::fromStdString(c.Name),
-                                 QString::fromStdString(c.Signature),
-                                 QString::number(c.FlashSize),
-                                 QString::number(c.EEPROMSize),
-                                 QString::number(c.PageSize),
-                                 QString::number(c.EraseDelayMs),
-                                 QString::number(c.FlashWriteDelayUs),
-                                 QString::number(c.EepromWriteDelayUs),
-                                 QString::number(c.FlashReadback),
-                                 QString::number(c.EepromReadback),
-                                 QString::number(c.CalibrationCount)};
+        const QString cells[] = {
+            QString::number(c.ChipId),
+            QString("%1 (%2)").arg(FamilyOf(c.MethodCode)).arg(MethodCode(c.MethodCode)),
+            QString::fromStdString(c.Name),
+            QString::fromStdString(c.Signature),
+            QString::number(c.FlashSize),
+            QString::number(c.EEPROMSize),
+            QString::number(c.PageSize),
+            QString::number(c.EraseDelayMs),
+            QString::number(c.FlashWriteDelayUs),
+            QString::number(c.EepromWriteDelayUs),
+            QString::number(c.FlashReadback),
+            QString::number(c.EepromReadback),
+            QString::number(c.CalibrationCount)};
         constexpr int kCells = static_cast<int>(std::size(cells));
         for (int col = 0; col < grid_->columnCount() && col < kCells; ++col)
             grid_->setItem(r, col, new QTableWidgetItem(cells[col]));
     }
-    for (int col = 0; col < grid_->columnCount(); ++col)
-        grid_->setColumnWidth(col, col == 2 ? 160 : 1);
+    // The name, the family, the signature and the two sizes are what a choice rests on; the
+    // timing columns stay narrow.
+    const QFontMetrics fm(grid_->font());
+    for (int col = 0; col < grid_->columnCount(); ++col) {
+        const bool read = col >= 1 && col <= 5;
+        grid_->setColumnWidth(col, col == 2 ? 160
+                                   : read   ? fm.horizontalAdvance("PIC16 (6)") + 16
+                                            : 1);
+    }
 }
 
 int TchipManageFrm::ListedCount() const {
@@ -115,8 +147,7 @@ void TchipManageFrm::ListChipCatClick() {
     const QListWidgetItem* item = categories_->currentItem();
     if (!item) return;
     const QString entry = item->text();
-    Show(entry == QString::fromUtf8("所有") ? db_.ListChips()
-                                            : db_.SearchChips(entry.toStdString()));
+    Show(categories_->currentRow() == 0 ? db_.ListChips() : db_.SearchChips(entry.toStdString()));
 }
 
 void TchipManageFrm::edtChipNameChange(const QString& text) {
@@ -132,8 +163,11 @@ void TchipManageFrm::Button1Click() {
 }
 
 void TchipManageFrm::keyPressEvent(QKeyEvent* event) {
-    // Enter in the name box neither chooses nor closes.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;
+    // Enter chooses the selected row; with none it neither chooses nor closes.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        Button1Click();
+        return;
+    }
     QDialog::keyPressEvent(event);
 }
 

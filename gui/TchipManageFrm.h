@@ -18,7 +18,7 @@ class TchipManageFrm : public QDialog {
     Q_OBJECT
 
   public:
-    TchipManageFrm(db::Database& database, QWidget* parent);
+    TchipManageFrm(db::Database& database, QWidget* parent, Language lang = Language::Chinese);
     // The chip chosen with "选定"; nothing when the dialog was closed without a choice.
     const std::optional<ChipRecord>& Chosen() const { return chosen_; }
     int ListedCount() const;
@@ -35,6 +35,7 @@ class TchipManageFrm : public QDialog {
   private:
     void Show(Result<std::vector<ChipRecord>> chips);
     db::Database& db_;
+    Language lang_;
     std::vector<ChipRecord> rows_;
     std::optional<ChipRecord> chosen_;
     QTableWidget* grid_ = nullptr;

@@ -26,7 +26,8 @@ std::unique_ptr<ConfigDialog> MakeConfigDialog(TMain& window) {
 
 void InstallWindowDialogs(TMain& window) {
     window.ChipChooser = [&window]() -> std::optional<ChipRecord> {
-        TchipManageFrm dialog(*window.Db(), &window);
+        const core::Session* s = window.Session();
+        TchipManageFrm dialog(*window.Db(), &window, s ? s->State().Lang() : Language::Chinese);
         dialog.exec();
         return dialog.Chosen();
     };

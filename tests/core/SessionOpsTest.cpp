@@ -347,4 +347,39 @@ TEST(SessionOps, WritesAreReadBackWhereTheEngineDoesNotLook) {
 }
 
 }  // namespace
+// A Stop between bytes ends each long operation there: said, never a success, the later steps
+// of auto programming skipped, and the next operation runs to its end. Each phase is named.
+TEST(SessionOps, StopEndsTheOperationAtTheNextByte) {
+    struct Case {
+        const char* name;
+        Status (*run)(Session&);
+        const char* phase;
+    };
+    const Case cases[] = {
+        {"write", [](Session& s) { return s.Write(Memory::Flash); }, "PhaseWriteFlash"},
+        {"read", [](Session& s) { return s.Read(Memory::EEPROM); }, "PhaseReadEEPROM"},
+        {"verify", [](Session& s) { return s.Verify(Memory::Flash); }, "PhaseVerifyFlash"},
+        {"auto", [](Session& s) { return s.AutoProgram(); }, "PhaseWriteFlash"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Desk desk("sim:ATmega16");
+        desk.StartAndFind();
+        desk.Fill(Memory::Flash, 0, 0x400, 0x5A);
+        desk.Fill(Memory::EEPROM, 0, 0x10, 0x33);
+        desk.view.OnBreathe = [&desk] {
+            if (desk.view.Progress == 20) desk.S().Stop();
+        };
+        const Status stopped = c.run(desk.S());
+        desk.view.OnBreathe = nullptr;
+        EXPECT_EQ(stopped.Error(), Msg("CoreStopped"));
+        EXPECT_EQ(desk.view.Lines().back(), Msg("CoreStopped"));
+        EXPECT_EQ(desk.view.Progress, 21);  // the byte under way, then no further
+        EXPECT_EQ(desk.view.Phases.back(), Msg(c.phase));
+        EXPECT_EQ(desk.view.Phases.size(), 1u);  // auto programming wrote no EEPROM after it
+        EXPECT_FALSE(desk.S().State().Busy);
+        EXPECT_TRUE(desk.S().Write(Memory::EEPROM));  // the stop does not outlive its operation
+    }
+}
+
 }  // namespace tondrel::core::testsupport

@@ -68,12 +68,17 @@ TEST(GridText, AsciiColumn) {
     std::vector<uint8_t> buf(32, 0x41);
     buf[1] = 0x00;
     buf[2] = 0x7F;
-    buf[3] = 0xE9;  // é in Latin-1
-    buf[4] = 0x85;  // C1 control
-    EXPECT_EQ(AsciiText(buf, GridMode::Byte, 1), "A . . \xC3\xA9 . A A A A A A A A A A A ");
-    buf[0] = 'l';
-    buf[1] = 'h';
-    EXPECT_EQ(AsciiText(buf, GridMode::Word, 1).substr(0, 6), "hl \xC3\xA9.");
+    buf[3] = 0xE9;  // Latin-1 letters and 0xFF are no ASCII: dots like the controls
+    buf[4] = 0x85;
+    buf[5] = 0xFF;
+    buf[6] = 0x20;
+    buf[7] = 0x7E;
+    EXPECT_EQ(AsciiText(buf, GridMode::Byte, 1), "A..... ~AAAAAAAA");
+    // Word cells show high byte first, the characters stay in memory order: "Hi!" reads.
+    const std::string text = "Hi! stored in Flash, 32 bytes...";
+    std::vector<uint8_t> words(text.begin(), text.end());
+    EXPECT_EQ(AsciiText(words, GridMode::Word, 1), text);
+    EXPECT_EQ(CellText(words, GridMode::Word, 1, 1), "6948");
 }
 
 TEST(GridText, EditorOpening) {

@@ -1,8 +1,10 @@
 // The window's dialogs on a running main window and the simulated bench.
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -42,6 +44,28 @@ struct Window {
         if (!main->Initialize(error)) qFatal("window did not start: %s", qPrintable(error));
     }
 };
+
+// Every text a dialog shows: its title, captions, list entries and column titles.
+QStringList ShownTexts(const QWidget& dialog) {
+    QStringList texts{dialog.windowTitle()};
+    for (const auto* b : dialog.findChildren<QAbstractButton*>()) texts << b->text();
+    for (const auto* g : dialog.findChildren<QGroupBox*>()) texts << g->title();
+    for (const auto* l : dialog.findChildren<QLabel*>()) texts << l->text();
+    for (const auto* list : dialog.findChildren<QListWidget*>())
+        for (int i = 0; i < list->count(); ++i) texts << list->item(i)->text();
+    for (const auto* t : dialog.findChildren<QTableWidget*>())
+        for (int c = 0; c < t->columnCount(); ++c)
+            if (t->horizontalHeaderItem(c)) texts << t->horizontalHeaderItem(c)->text();
+    return texts;
+}
+
+// The first text holding a Chinese character, or nothing.
+QString FirstChinese(const QStringList& texts) {
+    for (const QString& t : texts)
+        for (const QChar c : t)
+            if (c.unicode() >= 0x2E80 && c.unicode() <= 0xFFEF) return t;
+    return {};
+}
 
 }  // namespace
 
@@ -86,6 +110,38 @@ class DialogsTest : public QObject {
         // Only the name column is wide enough to read.
         QVERIFY(grid->columnWidth(2) > 50);
         QCOMPARE(grid->columnWidth(0), 1);
+    }
+
+    // In English the chip dialog and every family's configuration dialog speak English only.
+    void EnglishDialogsHaveNoChineseText() {
+        {
+            Window w("sim:ATmega16");
+            TchipManageFrm dialog(*w.main->Db(), w.main.get(), Language::English);
+            QCOMPARE(FirstChinese(ShownTexts(dialog)), QString());
+        }
+        // Enter and a double click choose the row, as the button does.
+        for (const bool enter : {true, false}) {
+            Window w("sim:ATmega16");
+            TchipManageFrm dialog(*w.main->Db(), w.main.get(), Language::English);
+            dialog.findChild<QLineEdit*>("edtChipName")->setText("ATtiny85");
+            auto* grid = dialog.findChild<QTableWidget*>("DBGrid1");
+            grid->selectRow(0);
+            if (enter)
+                QTest::keyClick(dialog.findChild<QLineEdit*>("edtChipName"), Qt::Key_Return);
+            else
+                emit grid->cellDoubleClicked(0, 2);
+            QVERIFY(dialog.Chosen());
+            QCOMPARE(dialog.Chosen()->Name, std::string("ATtiny85"));
+        }
+        for (const char* bench : {"sim:ATmega16", "sim:AT89S52", "sim:PIC16F877A", "sim:ATtiny2313",
+                                  "sim:ATmega328P", "sim:ATtiny85"}) {
+            Window w(bench);
+            QVERIFY2(w.main->Session()->AutoSearch(), bench);
+            auto dialog = MakeConfigDialog(*w.main);
+            QVERIFY2(dialog, bench);
+            QVERIFY2(FirstChinese(ShownTexts(*dialog)).isEmpty(),
+                     qPrintable(QString(bench) + ": " + FirstChinese(ShownTexts(*dialog))));
+        }
     }
 
     void ConfigDialogShowsTheSimulatedChipsFuses() {
@@ -147,6 +203,41 @@ class DialogsTest : public QObject {
         QCOMPARE(w.main->FlashModel()->index(0, 3).data().toString(), QString("01A2"));
     }
 
+    // Only OK and Enter store what was typed; Escape and the close box leave the byte alone.
+    void ByteEditorStoresOnlyWhenAccepted() {
+        const struct {
+            const char* how;
+            int stored;
+        } cases[] = {{"enter", 0x01}, {"ok", 0x01}, {"escape", 0x5A}, {"closebox", 0x5A}};
+        for (const auto& c : cases) {
+            Window w("sim:ATmega16");
+            core::Session* s = w.main->Session();
+            QVERIFY(s->AutoSearch());
+            s->EditBuffer(Memory::EEPROM, GridMode::Byte, 2, "5A");
+            TModifyDataFrm editor(
+                s->Buffer(Memory::EEPROM), Memory::EEPROM, GridMode::Byte, 2, Language::English,
+                [s](const std::string& text) {
+                    s->EditBuffer(Memory::EEPROM, GridMode::Byte, 2, text);
+                },
+                w.main.get());
+            editor.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&editor));
+            editor.Editor()->clear();
+            QTest::keyClicks(editor.Editor(), "zz1");
+            const QString how = c.how;
+            if (how == "enter")
+                QTest::keyClick(editor.Editor(), Qt::Key_Return);
+            else if (how == "ok")
+                editor.findChild<QPushButton*>("BitBtn1")->click();
+            else if (how == "escape")
+                QTest::keyClick(editor.Editor(), Qt::Key_Escape);
+            else
+                editor.close();
+            QVERIFY2(!editor.isVisible(), c.how);
+            QCOMPARE(int(s->Buffer(Memory::EEPROM)[2]), c.stored);
+        }
+    }
+
     void PortTestDrivesPinsAndReadsInputs() {
         Window w("sim:ATmega16");
         core::Session* s = w.main->Session();
@@ -161,6 +252,9 @@ class DialogsTest : public QObject {
         // The five inputs are shown.
         for (int pin : {10, 11, 12, 13, 15})
             QVERIFY(panel.findChild<QLabel*>(QString("pin%1").arg(pin))->text().contains("pin"));
+        panel.show();
+        panel.findChild<QPushButton*>("PortTestClose")->click();
+        QVERIFY(!panel.isVisible());
     }
 
     // The window reaches the chip only through the session: no engine is built or driven here.

@@ -1,8 +1,10 @@
 // The main window on the simulated bench, found by its component names.
+#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -10,14 +12,19 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QSlider>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -30,6 +37,7 @@
 #include "gui/SingleInstance.h"
 #include "gui/TAboutBox.h"
 #include "gui/TMain.h"
+#include "sim/AvrChip.h"
 #include "sim/Bench.h"
 #include "sim/backend/BenchBackEnd.h"
 
@@ -230,31 +238,81 @@ class TMainTest : public QObject {
         QVERIFY(!w.main->findChild<QToolBar*>("FlashToolBar")->isEnabled());
     }
 
-    void AnOperationLocksTheWindowAndRefusesToCloseUntilItEnds() {
+    // Closing mid-operation neither ends nor pauses it: a notice that is not modal says the
+    // window closes at the end, and it does.
+    void AnOperationLocksTheWindowAndClosesWhenItEnds() {
         Window w("sim:ATmega16", 1);
         w.main->show();
         w.Action("Mautosearch")->trigger();
         // A full 16 KiB image, so the write runs long enough to take events in between.
         w.LoadImage([](size_t i) { return uint8_t(i * 7 + 1); });
-        bool busy = false, locked = false, closed = true;
+        bool busy = false, locked = false, closed = true, stopOn = false, noticeShown = false;
+        int progressAtClose = 0;
+        auto* pb = w.main->findChild<QProgressBar*>("PB");
         QTimer::singleShot(0, [&] {
             busy = w.main->Session()->State().Busy;
             locked = !w.Menu("Moper")->isEnabled() && !w.Menu("Mfile")->isEnabled() &&
                      !w.main->findChild<QToolBar*>("FlashToolBar")->isEnabled() &&
                      !w.main->findChild<QWidget*>("speedbar")->isEnabled();
+            stopOn = w.Action("Mstop")->isEnabled();
+            progressAtClose = pb->value();
             closed = w.main->close();
+            auto* notice = w.main->findChild<QMessageBox*>("BusyCloseNotice");
+            noticeShown = notice && notice->isVisible() && !notice->isModal() &&
+                          QApplication::activeModalWidget() == nullptr;
         });
         w.Action("MwriteFlash")->trigger();
         QVERIFY(busy);
         QVERIFY(locked);
+        QVERIFY(stopOn);
         QVERIFY(!closed);
-        QVERIFY(
-            w.questions.contains("An operation is running; wait for it to end before quitting."));
-        QVERIFY(w.main->isVisible());
+        QVERIFY(noticeShown);
+        QVERIFY(w.questions.isEmpty());
+        // The write went on to its end while the notice stood, nobody clicking it.
+        QVERIFY(progressAtClose < pb->maximum());
         QVERIFY(w.Board().contains(">>write FLASH successfully"));
-        QVERIFY(w.Menu("Moper")->isEnabled());
-        QVERIFY(w.main->findChild<QWidget*>("speedbar")->isEnabled());
-        QVERIFY(w.main->close());
+        QVERIFY(!w.Action("Mstop")->isEnabled());
+        QTRY_VERIFY(!w.main->isVisible());
+    }
+
+    // Stop (the button or Esc) ends a slow write at the next byte: programming mode left,
+    // "stopped" said and never success, auto programming goes no further, a second run works.
+    void StopEndsTheRunningOperation() {
+        for (const bool autoProgram : {false, true}) {
+            Window w("sim:ATmega16", 1);
+            w.main->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w.main.get()));
+            w.Action("Mautosearch")->trigger();
+            w.LoadImage([](size_t i) { return uint8_t(i * 3 + 1); });
+            w.main->findChild<QSlider*>("speedbar")->setValue(core::kSpeedMax / 4);  // slow
+            QElapsedTimer clock;
+            qint64 stoppedAfter = -1;
+            QTimer::singleShot(300, [&] {
+                QVERIFY(w.main->Session()->State().Busy);
+                clock.start();
+                if (autoProgram)
+                    QTest::keyClick(w.main.get(), Qt::Key_Escape);
+                else
+                    w.Action("Mstop")->trigger();
+            });
+            w.Action(autoProgram ? "MautoProgram" : "MwriteFlash")->trigger();
+            stoppedAfter = clock.elapsed();
+            QVERIFY(clock.isValid());
+            QVERIFY2(stoppedAfter < 1000, qPrintable(QString::number(stoppedAfter)));
+            const QString board = w.Board();
+            QVERIFY(board.contains(QString::fromStdString(Tr("CoreStopped", Language::English))));
+            QVERIFY(!board.contains(">>write FLASH successfully"));
+            QVERIFY(!board.contains(QString::fromUtf8(">>auto program completed！")));
+            QVERIFY(!board.contains(">>write EEPROM"));
+            QVERIFY(!w.main->findChild<QLabel*>("ProgressText")->text().isEmpty());
+            sim::Bench* bench = w.main->Ports()->GetBench();
+            auto* chip = bench ? dynamic_cast<sim::AvrChip*>(bench->Chip()) : nullptr;
+            QVERIFY(chip && !chip->InProgrammingMode());
+            // The next operation runs to its end.
+            w.main->findChild<QSlider*>("speedbar")->setValue(0);
+            w.Action("MwriteFlash")->trigger();
+            QVERIFY(w.Board().contains(">>write FLASH successfully"));
+        }
     }
 
     void LptOptionPutsTheSessionOnThatConnector() {
@@ -484,7 +542,7 @@ class TMainTest : public QObject {
     }
 
     // SIGTERM (a logout, kill) runs the quit command's close: settings and the simulated chip
-    // kept; during a write, the write ends first.
+    // kept; during a write, the write stops at its next byte first, as Stop does.
     void TermSignalClosesInOrder() {
         for (const bool duringWrite : {false, true}) {
             Window w("sim:ATmega16", 1);
@@ -497,7 +555,9 @@ class TMainTest : public QObject {
                 w.LoadImage([](size_t i) { return uint8_t(i * 5 + 3); });
                 QTimer::singleShot(0, [] { std::raise(SIGTERM); });
                 w.Action("MwriteFlash")->trigger();
-                QVERIFY(w.Board().contains(">>write FLASH successfully"));
+                QVERIFY(w.Board().contains(
+                    QString::fromStdString(Tr("CoreStopped", Language::English))));
+                QVERIFY(!w.Board().contains(">>write FLASH successfully"));
             } else {
                 std::raise(SIGTERM);
             }
@@ -517,7 +577,8 @@ class TMainTest : public QObject {
             if (duringWrite) {
                 again.findChild<QAction*>("Mautosearch")->trigger();
                 again.findChild<QAction*>("MreadFlash")->trigger();
-                QCOMPARE(int(again.Session()->Buffer(Memory::Flash)[1000]), (1000 * 5 + 3) & 0xFF);
+                // The chip answers again and keeps what was written before the stop.
+                QCOMPARE(int(again.Session()->Buffer(Memory::Flash)[0]), 3);
             }
         }
     }
@@ -630,11 +691,99 @@ class TMainTest : public QObject {
         QVERIFY(w.Grid("FlashDataBoard")->model()->index(0, 0).data().toString() != "FFFF");
     }
 
+    // No caption, tool tip, tab or label of the window shows a message key in either language:
+    // a key without a row in the table would show as itself.
+    void EveryCaptionHasItsText() {
+        Window w("sim:ATmega16", 1);
+        for (int round = 0; round < 2; ++round) {
+            QStringList texts{w.main->windowTitle()};
+            for (const auto* a : w.main->findChildren<QAction*>())
+                texts << a->text() << a->toolTip();
+            for (const auto* m : w.main->findChildren<QMenu*>()) texts << m->title();
+            for (const auto* g : w.main->findChildren<QGroupBox*>()) texts << g->title();
+            for (const auto* c : w.main->findChildren<QAbstractButton*>()) texts << c->text();
+            for (const auto* l : w.main->findChildren<QLabel*>()) texts << l->text();
+            auto* tabs = w.main->findChild<QTabWidget*>("PageControl1");
+            for (int i = 0; i < tabs->count(); ++i) texts << tabs->tabText(i);
+            texts << w.main->findChild<QPlainTextEdit*>("Memo1")->toPlainText().split('\n');
+            static const QRegularExpression key(
+                "^(Cap|Gui|Chip|Core|Phase|Memo1)\\.?[A-Za-z0-9.]+$");
+            for (const QString& t : texts) QVERIFY2(!key.match(t).hasMatch(), qPrintable(t));
+            w.Action("Menglish")->trigger();  // the other language
+        }
+    }
+
+    // Help, reset, go to address, the speed's value, menu mnemonics and the folder kept for the
+    // next start: each reaches the user.
+    void CommandsAnswerTheUser() {
+        QTemporaryDir keep;
+        const QString state = keep.filePath("window.ini");
+        {
+            Window w("sim:ATmega16", 1, state);
+            auto said = [&](const char* key) {
+                return w.Board().contains(
+                    QString::fromStdString(Tr(key, Language::English)).section('{', 0, 0));
+            };
+            QUrl opened;
+            w.main->ManualOpener = [&](const QUrl& url) {
+                opened = url;
+                return true;
+            };
+            w.Action("Mmanual")->trigger();
+            QVERIFY(opened.isLocalFile() && opened.toLocalFile().endsWith("manual.html"));
+            QVERIFY(!said("Gui.ManualNoBrowser"));
+            w.main->ManualOpener = [](const QUrl&) { return false; };
+            w.Action("Mmanual")->trigger();
+            QVERIFY(said("Gui.ManualNoBrowser"));
+            QVERIFY(w.Board().contains(opened.toLocalFile()));
+
+            w.Action("Mautosearch")->trigger();
+            w.Action("Mreset")->trigger();
+            QVERIFY(said("Gui.ResetDone"));
+
+            w.main->AddressAsker = [] { return QString("1a3"); };
+            w.main->ShowBuffer(Memory::Flash, true);
+            w.Action("MgoTo")->trigger();
+            const QModelIndex at = w.Grid("FlashDataBoard")->currentIndex();
+            QCOMPARE(at.row(), 0x1A);
+            QCOMPARE(at.column(), 3);
+
+            w.main->findChild<QSlider*>("speedbar")->setValue(5000);
+            QVERIFY(w.main->findChild<QLabel*>("SpeedValue")->text().contains("5000"));
+
+            QString letters;
+            for (QAction* top : w.main->menuBar()->actions()) {
+                const int amp = top->text().indexOf('&');
+                QVERIFY2(amp >= 0, qPrintable(top->text()));
+                const QChar letter = top->text()[amp + 1].toLower();
+                QVERIFY2(!letters.contains(letter), qPrintable(top->text()));
+                letters += letter;
+            }
+            w.Load("atmega16-blink.hex");
+            w.Load("atmega16-blink.hex");  // once in the list however often it loads
+            auto* flashPanel = w.main->findChild<QLabel*>("StatusPanel1");
+            QVERIFY(flashPanel->text().endsWith("atmega16-blink.hex"));
+            // Another chip: the last one's file leaves the status bar.
+            auto other = w.main->Db()->ChipByName("ATmega32");
+            QVERIFY(other && *other);
+            w.main->Session()->SelectChip(**other);
+            QVERIFY(flashPanel->text().isEmpty());
+            auto* recent = w.Menu("Mrecent");
+            emit recent->aboutToShow();
+            QCOMPARE(recent->actions().size(), 1);
+            QVERIFY(recent->actions().front()->text().endsWith("atmega16-blink.hex"));
+            w.main->close();
+        }
+        const QSettings kept(state, QSettings::IniFormat);
+        QCOMPARE(QDir(kept.value("window/folder").toString()), QDir(kSamples));
+        QCOMPARE(kept.value("recent/flash").toStringList().size(), 1);
+    }
+
     void SwitchingLanguageSwapsEveryCaptionAndEmptiesTheNotes() {
         Window w("sim:ATmega16", 2);
         auto* memo = w.main->findChild<QPlainTextEdit*>("Memo1");
         QVERIFY(memo->toPlainText().startsWith(QString::fromUtf8("[自动编程] 的流程设置说明：")));
-        QCOMPARE(memo->toPlainText().split('\n').size(), 6);
+        QCOMPARE(memo->toPlainText().split('\n').size(), 7);  // the heading and six options
 
         w.Action("Menglish")->trigger();
         QVERIFY(w.Action("Menglish")->isChecked());
@@ -652,7 +801,7 @@ class TMainTest : public QObject {
         w.Action("Menglish")->trigger();
         QVERIFY(w.Action("Mchinese")->isChecked());
         QCOMPARE(w.Action("Mearse")->text(), QString::fromUtf8("擦除"));
-        QCOMPARE(memo->toPlainText().split('\n').size(), 6);
+        QCOMPARE(memo->toPlainText().split('\n').size(), 7);
     }
 
     void SettingsSurviveARestart() {
@@ -692,6 +841,65 @@ class TMainTest : public QObject {
         w.Action("Mabout")->trigger();
     }
 
+    // On a laptop screen and on a netbook's, the window as it first comes up shows the sixteen
+    // cells and the whole ASCII column of a Flash row in words and of an EEPROM row.
+    void GridsFitSmallScreens() {
+        for (const QSize screen : {QSize(1366, 768), QSize(1024, 600)}) {
+            for (const int language : {1, 2}) {
+                Window w("sim:ATmega16", language);
+                w.main->resize(w.main->DefaultSize(screen));
+                w.main->show();
+                QVERIFY(QTest::qWaitForWindowExposed(w.main.get()));
+                w.Action("Mautosearch")->trigger();
+                w.LoadImage([](size_t i) { return uint8_t('A' + i % 26); });
+                QVERIFY(w.main->width() <= screen.width());
+                QVERIFY(w.main->height() <= screen.height());
+                for (const char* name : {"FlashDataBoard", "EEPROMdataBoard"}) {
+                    QTableView* grid = w.Grid(name);
+                    w.main->ShowBuffer(
+                        std::string(name) == "FlashDataBoard" ? Memory::Flash : Memory::EEPROM,
+                        true);
+                    QTest::qWait(50);
+                    const QString where =
+                        QString("%1 at %2x%3").arg(name).arg(screen.width()).arg(screen.height());
+                    const int visible = grid->viewport()->width();
+                    if (!qEnvironmentVariableIsEmpty("TONDREL_SHOTS"))
+                        w.main->grab().save(QString("%1/window-%2-%3-%4.png")
+                                                .arg(qEnvironmentVariable("TONDREL_SHOTS"))
+                                                .arg(screen.width())
+                                                .arg(language == 1 ? "en" : "zh")
+                                                .arg(name));
+                    for (int c = 0; c < 17; ++c) {
+                        const int right = grid->columnViewportPosition(c) + grid->columnWidth(c);
+                        QVERIFY2(right <= visible,
+                                 qPrintable(where + QString(" column %1: %2 > %3, %4 pt, window %5")
+                                                        .arg(c)
+                                                        .arg(right)
+                                                        .arg(visible)
+                                                        .arg(grid->font().pointSizeF())
+                                                        .arg(w.main->width())));
+                    }
+                    // As much as the item delegate keeps beside a text, so nothing is elided.
+                    const int margin =
+                        2 * (grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+                    const QString ascii = grid->model()->index(0, 16).data().toString();
+                    QVERIFY2(grid->columnWidth(16) >=
+                                 QFontMetrics(grid->font()).horizontalAdvance(ascii) + margin,
+                             qPrintable(where + " ASCII"));
+                    const QString cell = grid->model()->index(0, 15).data().toString();
+                    QVERIFY2(grid->columnWidth(15) >=
+                                 QFontMetrics(grid->font()).horizontalAdvance(cell) + margin,
+                             qPrintable(where +
+                                        QString(" cell %1 < %2 + %3, %4 pt")
+                                            .arg(grid->columnWidth(15))
+                                            .arg(QFontMetrics(grid->font()).horizontalAdvance(cell))
+                                            .arg(margin)
+                                            .arg(grid->font().pointSizeF())));
+                }
+            }
+        }
+    }
+
     // The README's picture: the window after an auto programming on the bench, in Chinese.
     void Screenshot() {
         const QString target = qEnvironmentVariable("TONDREL_SCREENSHOT");
@@ -700,11 +908,17 @@ class TMainTest : public QObject {
         w.main->show();
         w.main->resize(w.main->DefaultSize(QSize(1366, 768)));
         w.Action("Mautosearch")->trigger();
-        w.Load("atmega16-blink.hex");
+        // Loaded by its bare name from the current folder: no machine's paths in the picture.
+        const QString saved = QDir::currentPath();
+        const QString picture = QFileInfo(target).absoluteFilePath();
+        QVERIFY(QFile::copy(kSamples + "atmega16-blink.hex", w.dir.filePath("atmega16-blink.hex")));
+        QDir::setCurrent(w.dir.path());
+        QVERIFY(w.main->Session()->LoadFile(Memory::Flash, "atmega16-blink.hex"));
         w.Action("MautoProgram")->trigger();
+        QDir::setCurrent(saved);
         w.main->ShowBuffer(Memory::Flash, true);
         QTest::qWait(100);
-        QVERIFY(w.main->grab().save(target));
+        QVERIFY(w.main->grab().save(picture));
     }
 
     void SecondInstanceRaisesTheFirst() {

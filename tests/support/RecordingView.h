@@ -39,6 +39,7 @@ class RecordingView : public core::View {
     std::vector<std::string> Tabs;     // "sheetFlash", "sheetEEPROM": a grid brought to the front
     std::vector<int32_t> SpeedPositions;  // every speed the session moved the bar to, in order
     int32_t ProgressMax = -1;
+    std::vector<Message> Phases;  // each long phase as it began
     int32_t Progress = -1;
     int64_t Breaths = 0;
     int FlashShows = 0;
@@ -126,7 +127,10 @@ class RecordingView : public core::View {
         Messages.clear();
         Board.clear();
     }
-    void SetProgressMax(int32_t max) override { ProgressMax = max; }
+    void SetProgressMax(int32_t total, const Message& phase) override {
+        ProgressMax = total;
+        Phases.push_back(phase);
+    }
     void SetProgress(int32_t position) override { Progress = position; }
     void Breathe() override {
         ++Breaths;
