@@ -250,11 +250,13 @@ Status Programming::DoWrite(Memory m) {
         return s_.Fail(Status::Error("CorePicDataProtected"));
     s_.Say(Key(m, "CoreWriteFlashBegin", "CoreWriteEEPROMBegin"));
     const auto& buffer = Buf(m);
+    // A PIC's configuration words come after the program memory and its verification.
+    const int32_t runEnd = flash && pic ? std::min(end, s_.Chip.FlashSize - 1) : end;
     bool stopped = false;
     {
         ProgrammingMode mode(s_);
         s_.Out.SetProgressMax(end + 1, Msg(Key(m, "PhaseWriteFlash", "PhaseWriteEEPROM")));
-        for (int32_t i = 0; i <= end && !stopped; ++i) {
+        for (int32_t i = 0; i <= runEnd && !stopped; ++i) {
             const Status written = s_.WriteByte(m, i, buffer[static_cast<size_t>(i)]);
             if (SessionContext::IsPortFailure(written)) break;  // said below
             if (!written) {
