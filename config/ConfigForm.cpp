@@ -382,10 +382,13 @@ Status ConfigForm::ApplyMode() {
             engine_.SetPortBase(portBase_);
         }
         for (const Command& c : mode.Commands) Bracketed(c);
-        if (!m.RefreshAfter.empty()) {
-            Refresh(m.RefreshAfter);
-            if (Status held = CheckLockBitsTook(m.RefreshAfter); !held) return held;
+        // A chip that cannot show its lock bits cannot confirm them either: say so, not "set".
+        if (m.RefreshAfter.empty()) {
+            prompts_->Inform(Msg("CfgLockSentUnchecked"));
+            return {};
         }
+        Refresh(m.RefreshAfter);
+        if (Status held = CheckLockBitsTook(m.RefreshAfter); !held) return held;
         prompts_->Inform(Msg(kMsgLockDone));
         return {};
     }
