@@ -53,6 +53,15 @@ for device in 0403:6001 0403:6014; do
   done
 done
 
+# The wrong chip in the socket: the chosen ATmega16 is not what answers, so nothing is written,
+# and the ATmega328P keeps the image it had.
+wrong=(TONDREL_SIM_BENCH=sim:ATmega328P TONDREL_SIM_STATE="$work/ATmega328P-6014.state")
+run wrong-chip "${wrong[@]}" -- --port ftdi:0403:6014 --lang en --chip ATmega16 --yes \
+  write-flash "$work/ATmega16-6014.hex"
+expect wrong-chip 1 "not the chosen ATmega16"
+run wrong-kept "${wrong[@]}" -- --port ftdi:0403:6014 --chip ATmega328P verify-flash "$work/ATmega328P-6014.hex"
+expect wrong-kept 0 "verified successfully"
+
 # A fuse written through one board reads back through the other.
 fuses=(TONDREL_SIM_BENCH=sim:ATmega16 TONDREL_SIM_STATE="$work/fuse.state")
 run fuse-write "${fuses[@]}" -- --port ftdi:0403:6014 --chip ATmega16 --yes config write GroupBox1 fh3=on
