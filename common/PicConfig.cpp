@@ -9,12 +9,14 @@ namespace {
 // Implemented bits: the union of the option bits in gputils' p16fXXX.inc (the unimplemented ones
 // read as 1: bit 10 on the 16F87x, bit 9 on the 16F628, bits 12, 5 and 4 on the 16F87xA). The
 // 16F84A's ten CP bits and the 16F87x's paired CP1:CP0 all protect; any of them at 0 hides the
-// program memory.
+// program memory. Program-only cycles: the longest programming time the sheets give (16F87x 4 ms,
+// 16F628 8 ms), and on the 16F87xA the externally timed 1 ms of its 5 V algorithm; the 16F84A
+// keeps its erase/program cycle.
 constexpr PicConfigFacts kFacts[] = {
-    {"PIC16F84A", 0x3FFF, 0x3FF0, 0x0000, PicErase::Bulk},
-    {"PIC16F628", 0x3DFF, 0x3C00, 0x0100, PicErase::Bulk},
-    {"PIC16F87x", 0x3BFF, 0x3030, 0x0100, PicErase::SetupSequence},
-    {"PIC16F87xA", 0x2FCF, 0x2000, 0x0100, PicErase::BulkAndChip},
+    {"PIC16F84A", 0x3FFF, 0x3FF0, 0x0000, PicErase::Bulk, 0},
+    {"PIC16F628", 0x3DFF, 0x3C00, 0x0100, PicErase::Bulk, 8000},
+    {"PIC16F87x", 0x3BFF, 0x3030, 0x0100, PicErase::SetupSequence, 4000},
+    {"PIC16F87xA", 0x2FCF, 0x2000, 0x0100, PicErase::BulkAndChip, 1000},
 };
 // The catalogue's members of the two families whose name has an x: its digit.
 constexpr std::string_view kFamilyDigits[] = {"", "", "0123467", "3467"};

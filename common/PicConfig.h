@@ -19,6 +19,10 @@ struct PicConfigFacts {
     uint16_t CodeProtect;  // all 1: program memory readable
     uint16_t DataProtect;  // CPD; 0 = data memory is never protected on its own
     PicErase Erase;
+    // Begin Programming Only on program memory that an erase left blank: how long it runs
+    // (internally timed, or before End Programming on the 16F87xA); 0 = the erase/program cycle
+    // every time.
+    uint16_t ProgramOnlyUs;
 };
 
 // Nothing for a name that is not a PIC of the catalogue (any case).

@@ -26,6 +26,7 @@ void PicEngine::SetSck(bool level) {
 }
 
 void PicEngine::SendCommand(uint8_t code) {
+    heldRead_ = -1;
     for (int i = 0; i < 6; ++i) {
         SetSck(true);
         SetMosi((code & 1) != 0);
@@ -36,7 +37,7 @@ void PicEngine::SendCommand(uint8_t code) {
     Clk().Spin(WrappedCount(BitDelay, 256));
 }
 
-void PicEngine::TransferWord() {
+void PicEngine::TransferWord(bool answer) {
     Clk().Spin(WrappedCount(BitDelay, 65536));
     uint16_t frame = static_cast<uint16_t>((SendWord * 2) & 0x7FFE);
     uint16_t mask = 1;
@@ -45,6 +46,7 @@ void PicEngine::TransferWord() {
         SetMosi((frame & 1) != 0);
         frame = static_cast<uint16_t>(frame >> 1);
         SetSck(false);
+        if (!answer) continue;
         if (GetMiso())
             RecvWord = static_cast<uint16_t>(RecvWord | mask);
         else
@@ -52,13 +54,13 @@ void PicEngine::TransferWord() {
         mask = static_cast<uint16_t>(mask << 1);
     }
     SetSck(false);
-    RecvWord = static_cast<uint16_t>((RecvWord & 0x7FFE) >> 1);
+    if (answer) RecvWord = static_cast<uint16_t>((RecvWord & 0x7FFE) >> 1);
 }
 
 void PicEngine::LoadWord(uint8_t command, uint16_t word) {
     SendCommand(command);
     SendWord = word;
-    TransferWord();
+    TransferWord(false);  // the chip only listens during a load
 }
 
 void PicEngine::StepTo(int index) {
@@ -72,14 +74,34 @@ int32_t PicEngine::ProgramWords() const {
 
 // ---- engine interface ----
 
+uint32_t PicEngine::ProgramOnlyUs() const {
+    const PicConfigFacts* facts = FindPicConfig(Chip().CurrentChipName);
+    return facts ? facts->ProgramOnlyUs : 0;
+}
+
 void PicEngine::InitPinMap() {
     AutoVerify = 1;
     WriteBlank = 0;
     BitDelay = 1;
+    // Another chip may sit in the socket now: nothing is known to be erased.
+    blankFrom_ = blankDataFrom_ = kNotErased;
     adapter::LoadPinFields(adapter::kPicWiring, *this);
 }
 
-void PicEngine::PowerUp() {
+Status PicEngine::PowerUp() {
+    Status row = FinishRow();
+    RaiseLines();
+    return row;
+}
+
+Status PicEngine::PowerDown() {
+    Status row = FinishRow();
+    DropLines();
+    return row;
+}
+
+void PicEngine::RaiseLines() {
+    heldRead_ = -1;
     WriteControlPort(0);
     SetPin(static_cast<uint8_t>(EnablePin), (EnableActiveLevel & 0xFF) != 0);
     Sleep(20);
@@ -96,7 +118,8 @@ void PicEngine::PowerUp() {
     Sleep(20);
 }
 
-void PicEngine::PowerDown() {
+void PicEngine::DropLines() {
+    heldRead_ = -1;
     SetMode(false);
     SetRst(false);
     Sleep(1);
@@ -106,13 +129,11 @@ void PicEngine::PowerDown() {
 }
 
 Status PicEngine::EnterProgramming() {
-    PowerUp();
-    return Outcome();
+    return Outcome(PowerUp());
 }
 
 Status PicEngine::LeaveProgramming() {
-    PowerDown();
-    return Outcome();
+    return Outcome(PowerDown());
 }
 
 Result<std::string> PicEngine::ReadSignature() {
@@ -140,40 +161,58 @@ Status PicEngine::WriteFlashByte(int32_t address, uint8_t value) {
         if (word == kBlankWord && (WriteBlank == 0 || beyond)) {
             // Nothing to program; a blank word past the chip's end is never written even with
             // WriteBlank on, since the counter has wrapped and it would land on real code.
+            if (Status row = beyond ? Status() : SkipWord(w); !row) return Outcome(row);
             SendCommand(kIncrementAddress);
             return Outcome();
         }
         // It would wrap onto word 0 and overwrite the program.
         if (beyond) return Outcome(Status::Error("EngineOutsideMemory", HexText(w, 4)));
-    } else if (w <= kConfigWord) {
-        if (w == 0x2005 || w == 0x2006) return Outcome();  // reserved and device ID: read-only
-        // Configuration memory is only reachable from a fresh Load Configuration.
-        PowerUp();
-        LoadConfiguration(word);
-        StepTo(w == kConfigWord ? 7 : w - kConfigStart);
-    }
-
-    SendCommand(kLoadProgram);
-    TransferWord();
-    if (w < kConfigStart)
-        ProgramLoadedWord();
-    else
-        EraseProgramCycle();
-    if (AutoVerify == 0) {
+        LoadWord(kLoadProgram, word);
+        if (Status programmed = ProgramWord(w, word); !programmed) return Outcome(programmed);
         SendCommand(kIncrementAddress);
         return Outcome();
     }
+    // Above 0x2007 nothing is positioned: the word goes to wherever the counter stands.
+    if (w <= kConfigWord) {
+        if (w == 0x2005 || w == 0x2006) return Outcome();  // reserved and device ID: read-only
+        // Configuration memory is only reachable from a fresh Load Configuration.
+        if (Status row = PowerUp(); !row) return Outcome(row);
+        LoadConfiguration(word);
+        StepTo(w == kConfigWord ? 7 : w - kConfigStart);
+    }
+    LoadWord(kLoadProgram, word);
+    EraseProgramCycle();
+    if (AutoVerify != 0) {
+        if (Status ok = PollProgramWord(w, word); !ok) return Outcome(ok);
+    }
+    SendCommand(kIncrementAddress);
+    return Outcome();
+}
+
+Status PicEngine::PollProgramWord(int32_t w, uint16_t word) {
     // The configuration word's unimplemented bits read back as 1 whatever was written.
     const PicConfigFacts* facts = FindPicConfig(Chip().CurrentChipName);
     const uint16_t mask = w == kConfigWord && facts ? facts->Implemented : kBlankWord;
-    const bool ok = PollReadBack([this, mask] {
+    const bool ok = PollReadBack([this, mask, word] {
         SendCommand(kReadProgram);
         TransferWord();
-        return (RecvWord & mask) == (SendWord & mask);
+        return (RecvWord & mask) == (word & mask);
     });
-    if (!ok) return Outcome(WriteNeverReadBack(HexText(w, 4), RecvWord & kBlankWord, SendWord));
-    SendCommand(kIncrementAddress);
-    return Outcome();
+    if (!ok) return WriteNeverReadBack(HexText(w, 4), RecvWord & kBlankWord, word);
+    return {};
+}
+
+Status PicEngine::ProgramWord(int32_t w, uint16_t word) {
+    // Right after an erase a word needs no erase of its own, where the family has the cycle.
+    const uint32_t programOnly = ProgramBlank(w) ? ProgramOnlyUs() : 0;
+    if (programOnly > 0) {
+        ProgramOnlyCycle(programOnly, false);
+        blankFrom_ = w + 1;
+    } else {
+        EraseProgramCycle();
+    }
+    if (AutoVerify == 0) return {};
+    return PollProgramWord(w, word);
 }
 
 void PicEngine::EraseProgramCycle() {
@@ -182,23 +221,50 @@ void PicEngine::EraseProgramCycle() {
     Sleep(us > 0 ? static_cast<uint32_t>((us + 999) / 1000) : fallbackCycleMs_);
 }
 
-void PicEngine::ProgramLoadedWord() {
-    EraseProgramCycle();
+void PicEngine::ProgramOnlyCycle(uint32_t us, bool endCommand) {
+    SendCommand(kBeginProgrammingOnly);
+    Sleep((us + 999) / 1000);
+    if (!endCommand) return;
+    SendCommand(kEndProgramming);
+    // The discharge, in port accesses of a microsecond each (what a real port takes) and, on a
+    // faster port, in time as well.
+    const uint64_t start = Clk().NowNs();
+    for (uint64_t ns = 0; ns < kDischargeNs; ns += 1000) (void)ReadStatusPort();
+    while (Clk().NowNs() - start < kDischargeNs) Clk().Spin(64);
 }
 
 Result<uint8_t> PicEngine::ReadFlashByte(int32_t address) {
-    SendCommand(kReadProgram);
-    TransferWord();
-    if (address % 2 != 0) {
-        SendCommand(kIncrementAddress);
-        return Outcome(static_cast<uint8_t>(RecvWord >> 8));
+    // The high byte right after its low byte comes from the same read: one read per word.
+    if (address % 2 == 0 || heldRead_ != address - 1) {
+        SendCommand(kReadProgram);
+        TransferWord();
     }
+    if (address % 2 != 0) {
+        const auto high = static_cast<uint8_t>(RecvWord >> 8);
+        SendCommand(kIncrementAddress);
+        return Outcome(high);
+    }
+    heldRead_ = address;
     return Outcome(static_cast<uint8_t>(RecvWord & 0xFF));
 }
 
 Status PicEngine::WriteEepromByte(int32_t address, uint8_t value) {
+    const bool blank = DataBlank(address);
+    if (blank) {
+        blankDataFrom_ = address + 1;
+        // An erased byte already holds it.
+        if (value == 0xFF) {
+            SendCommand(kIncrementAddress);
+            return Outcome();
+        }
+    }
     LoadWord(kLoadData, value);
-    EraseProgramCycle();
+    // Data memory takes the program-only cycle where it ends with End Programming (16F87xA).
+    const PicConfigFacts* facts = FindPicConfig(Chip().CurrentChipName);
+    if (blank && facts && facts->Erase == PicErase::BulkAndChip)
+        ProgramOnlyCycle(facts->ProgramOnlyUs, true);
+    else
+        EraseProgramCycle();
     if (AutoVerify == 0) {
         SendCommand(kIncrementAddress);
         return Outcome();
@@ -223,31 +289,32 @@ Result<uint8_t> PicEngine::ReadEepromByte(int32_t) {
 
 Result<uint16_t> PicEngine::ReadConfigWord(int index) {
     if (!IsConfigIndex(index)) return NotSupported();
-    PowerUp();
+    if (Status row = PowerUp(); !row) return Outcome(row);
     LoadConfiguration(kBlankWord);
     StepTo(index);
     SendCommand(kReadProgram);
     TransferWord();
     const uint16_t word = RecvWord;
-    PowerDown();
+    DropLines();
     return Outcome(word);
 }
 
 Status PicEngine::WriteConfigWord(int index, uint16_t word) {
     if (!IsConfigIndex(index)) return NotSupported();
-    PowerUp();
+    if (Status row = PowerUp(); !row) return Outcome(row);
     LoadConfiguration(kBlankWord);
     StepTo(index);
     LoadWord(kLoadProgram, word);
     EraseProgramCycle();
-    PowerDown();
+    DropLines();
     return Outcome();
 }
 
 Status PicEngine::EraseEverything() {
-    PowerUp();
+    if (Status row = PowerUp(); !row) return Outcome(row);
     ForcedErase();
-    PowerDown();
+    MarkErased();
+    DropLines();
     return Outcome();
 }
 
@@ -260,7 +327,7 @@ Result<uint16_t> PicEngine::RawCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8
     if ((b1 >= 10 && b1 <= 13) || b1 == 17)
         return none(WriteConfigWord(b1 - 10, static_cast<uint16_t>(b2 * 256 + b3)));
     if (b1 == 20) return none(EraseEverything());
-    PowerDown();
+    if (Status row = PowerDown(); !row) return Outcome(row);
     return Outcome(NotSupported());
 }
 
@@ -289,6 +356,7 @@ Status Tpic::EraseChip() {
         SendCommand(kBulkEraseData);
         SendCommand(kBeginProgramming);
         Sleep(11);
+        MarkErased();
         return Outcome();
     }
     LoadWord(kLoadData, kBlankWord);
@@ -297,6 +365,7 @@ Status Tpic::EraseChip() {
     LoadWord(kLoadProgram, kBlankWord);
     EraseSetupSequence();
     Sleep(10);
+    MarkErased();
     return Outcome();
 }
 

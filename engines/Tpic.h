@@ -52,6 +52,8 @@ class PicEngine : public Tpro {
     static constexpr uint8_t kEndProgramming = 0x17;
     static constexpr uint8_t kBeginProgrammingOnly = 0x18;
     static constexpr uint8_t kChipErase = 31;
+    // Time the 16F87xA's programming voltage needs after End Programming.
+    static constexpr uint64_t kDischargeNs = 100'000;
 
     static constexpr uint16_t kBlankWord = 0x3FFF;   // also the mask of a word's 14 bits
     static constexpr int32_t kConfigStart = 0x2000;  // word address of the first user ID
@@ -74,11 +76,29 @@ class PicEngine : public Tpro {
   protected:
     // The family's way to wipe a chip whatever its code protection.
     virtual void ForcedErase() = 0;
-    // Programs the word just loaded into program memory (below 0x2000) and waits for the end.
-    virtual void ProgramLoadedWord();
+    // Programs the word just loaded at program word `w` (below 0x2000) and, with AutoVerify,
+    // checks it; the counter stays on `w`. A family with write latches may only latch it here.
+    virtual Status ProgramWord(int32_t w, uint16_t word);
+    // A blank program word that is not written at `w`, the counter on it.
+    virtual Status SkipWord(int32_t) { return {}; }
+    // Whatever the write latches still hold goes into the chip before the supply drops, the
+    // counter moves to configuration memory or the caller reads.
+    virtual Status FinishRow() { return {}; }
     // Begin Erase/Programming and its full cycle, the chip record's (its Flash write time):
     // no command may go out before it ends, or the chip loses it.
     void EraseProgramCycle();
+    // Begin Programming Only for `us`: an erased cell needs no erase first. The 16F87xA runs it
+    // until End Programming, and its high voltage must discharge before the next command.
+    void ProgramOnlyCycle(uint32_t us, bool endCommand);
+    // The program-only time of the chip's family; 0 when every cycle must erase first.
+    uint32_t ProgramOnlyUs() const;
+    // The read-back of the word under the counter against `word`, as long as the chip may take.
+    Status PollProgramWord(int32_t w, uint16_t word);
+    // Bulk erase leaves program and data memory blank from word and byte 0 up: a cell there
+    // that nothing programmed since takes a program-only cycle.
+    void MarkErased() { blankFrom_ = blankDataFrom_ = 0; }
+    bool ProgramBlank(int32_t w) const { return w >= blankFrom_; }
+    bool DataBlank(int32_t a) const { return a >= blankDataFrom_; }
 
     void SetSck(bool level);
     void SetMosi(bool level) { SetPin(static_cast<uint8_t>(MosiPin), level); }
@@ -86,7 +106,9 @@ class PicEngine : public Tpro {
     void SetMode(bool level) { SetPin(static_cast<uint8_t>(ModePin), level); }
     bool GetMiso() { return GetPin(static_cast<uint8_t>(MisoPin)); }
     void SendCommand(uint8_t code);
-    void TransferWord();
+    // One data frame; `answer`: the chip's bits are sampled into RecvWord (it drives the line
+    // only for a read).
+    void TransferWord(bool answer = true);
     // A load command and its data word.
     void LoadWord(uint8_t command, uint16_t word);
     // Load Configuration with `word`: the counter jumps to 0x2000.
@@ -94,17 +116,27 @@ class PicEngine : public Tpro {
     // The counter from 0x2000 onto configuration word `index`.
     void StepTo(int index);
 
+    // Words and bytes below these were (or may have been) programmed since the last erase.
+    static constexpr int32_t kNotErased = 0x7FFFFFFF;
+    int32_t blankFrom_ = kNotErased;
+    int32_t blankDataFrom_ = kNotErased;
+
   private:
     // The lines of EnterProgramming and LeaveProgramming, for the operations that run a whole
-    // programming session themselves.
-    void PowerUp();
-    void PowerDown();
+    // programming session themselves; a row still in the latches is written first.
+    Status PowerUp();
+    Status PowerDown();
+    // The supply and VPP lines alone.
+    void RaiseLines();
+    void DropLines();
     // A configuration word the named operations reach: the user IDs and the configuration word.
     static bool IsConfigIndex(int index) { return (index >= 0 && index <= 3) || index == 7; }
     // Program words the current chip holds; 0 when the chip record does not say.
     int32_t ProgramWords() const;
 
     uint32_t fallbackCycleMs_;
+    // The byte address whose word the last read left in RecvWord; -1 after any other command.
+    int32_t heldRead_ = -1;
 };
 
 class Tpic final : public PicEngine {

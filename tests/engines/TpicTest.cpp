@@ -364,6 +364,41 @@ TEST(TpicFraming, AFamilyProgramsWordsWithoutErasingTheirBlock) {
     EXPECT_EQ(r.wire.Tokens(), (Tokens{"C3", "=005A", "C8", "C6"}));
 }
 
+// The 87xA takes program memory in 8-word rows: each word goes into its latch and the counter
+// moves on, and one Begin Programming Only / End Programming writes the row after its last word,
+// the last word of the data, or before the engine leaves. A row the file leaves blank is never
+// programmed.
+TEST(TpicFraming, AFamilyWritesProgramMemoryInEightWordRows) {
+    WireRig r;
+    TpicA& a = r.picA;
+    r.chip.FlashDataEnd = 2 * 21 + 1;  // the data ends with word 21
+    r.StartUnverified(a);
+    const Tokens load = {"C2", "=0100", "C6"};
+    const Tokens commit = {"C24", "C23"};
+    Tokens row;
+    const uint64_t start = r.clock.NowNs();
+    for (int32_t w = 0; w < 8; ++w) {
+        const auto t = r.WriteWord(a, 2 * w, w == 3 ? 0x3FFF : 0x0100);
+        row.insert(row.end(), t.begin(), t.end());
+    }
+    EXPECT_EQ(row,
+              Join({load, load, load, {"C6"}, load, load, load, {"C2", "=0100"}, commit, {"C6"}}));
+    // One program-only time and one discharge for the row, not one per word.
+    EXPECT_LT(r.clock.NowNs() - start, 2'000'000u);
+    for (int32_t w = 8; w < 16; ++w) EXPECT_EQ(r.WriteWord(a, 2 * w, 0x3FFF), Tokens{"C6"}) << w;
+    EXPECT_EQ(r.WriteWord(a, 32, 0x0100), load);
+    EXPECT_EQ(r.WriteWord(a, 34, 0x3FFF), Tokens{"C6"});
+    EXPECT_EQ(r.WriteWord(a, 36, 0x0100), load);
+    // A loop stopped inside the row: the latches go in before the supply drops.
+    r.wire.Clear();
+    (void)a.LeaveProgramming();
+    EXPECT_EQ(r.wire.Tokens(), Join({commit, {"L"}}));
+    // The data's last word ends its row early.
+    r.StartUnverified(a);
+    (void)r.WriteWord(a, 40, 0x0100);
+    EXPECT_EQ(r.WriteWord(a, 42, 0x0100), Join({{"C2", "=0100"}, commit, {"C6"}}));
+}
+
 // Countdowns: BitDelay + 1 after every clock edge (none when negative), and the extra ones after
 // a command (low 8 bits) and before a frame (low 16 bits), a zero count meaning a full turn.
 TEST(TpicFraming, CountdownsUseTheLowBitsOfBitDelay) {
@@ -421,7 +456,9 @@ struct BenchRig : testsupport::EngineOnBench {
     }
     sim::PicChip& Chip() { return *static_cast<sim::PicChip*>(bench.Chip()); }
 
+    // As the write loop does: the data end is the image's last byte.
     bool WriteImage(const std::vector<uint8_t>& image) {
+        chip.FlashDataEnd = static_cast<int32_t>(image.size()) - 1;
         (void)engine->EnterProgramming();
         for (size_t i = 0; i < image.size(); ++i)
             if (!engine->WriteFlashByte(static_cast<int32_t>(i), image[i])) return false;
@@ -540,6 +577,71 @@ TEST_P(PicEndToEnd, ConfigurationWordByRawOperationsAndProtectionUntilErased) {
 INSTANTIATE_TEST_SUITE_P(Chips, PicEndToEnd,
                          ::testing::Values(k16F84A, k16F628, k16F877, k16F873A, k16F877A),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// Right after an erase a word needs no erase of its own: the families that have Begin Programming
+// Only take it (the 87xA for its rows and its data memory too), and a word programmed since gets
+// the erase/program cycle again, so a second write without an erase still lands.
+TEST(PicEndToEnd, AfterAnEraseCellsTakeProgramOnlyCycles) {
+    const struct {
+        ChipCase Chip;
+        double MaxMsPerWord;  // 0: the erase/program cycle, at least
+        double MaxMsPerByte;
+        bool Rewrites;  // the 87xA's rows never erase: a write needs an erased chip
+    } cases[] = {{k16F84A, 0, 11, true},
+                 {k16F628, 8.5, 14, true},
+                 {k16F877, 4.5, 9, true},
+                 {k16F877A, 0.5, 1.5, false}};
+    for (const auto& c : cases) {
+        BenchRig r(c.Chip);
+        r.Erase();
+        uint64_t start = r.clock.NowNs();
+        (void)r.WriteImage({});
+        const uint64_t enterAndLeave = r.clock.NowNs() - start;
+        const auto first = RandomImage(40, 5);  // 34 words to program
+        start = r.clock.NowNs();
+        ASSERT_TRUE(r.WriteImage(first)) << c.Chip.Name;
+        const double msPerWord =
+            static_cast<double>(r.clock.NowNs() - start - enterAndLeave) / 34e6;
+        if (c.MaxMsPerWord > 0)
+            EXPECT_LT(msPerWord, c.MaxMsPerWord) << c.Chip.Name;
+        else
+            EXPECT_GE(msPerWord, c.Chip.CycleUs / 1000.0) << c.Chip.Name;
+        EXPECT_EQ(r.ReadImage(first.size()), first) << c.Chip.Name;
+        if (c.Rewrites) {
+            const auto second = RandomImage(40, 6);
+            ASSERT_TRUE(r.WriteImage(second)) << c.Chip.Name;
+            EXPECT_EQ(r.ReadImage(second.size()), second) << c.Chip.Name;
+        }
+
+        // Data memory: an erased byte already holds 0xFF, and nothing goes out for it.
+        (void)r.engine->EnterProgramming();
+        start = r.clock.NowNs();
+        for (int32_t i = 0; i < 16; ++i)
+            ASSERT_TRUE(r.engine->WriteEepromByte(i, i == 9 ? 0xFF : static_cast<uint8_t>(i * 3)));
+        EXPECT_LT(static_cast<double>(r.clock.NowNs() - start) / 15e6, c.MaxMsPerByte)
+            << c.Chip.Name;
+        (void)r.engine->LeaveProgramming();
+        for (uint32_t i = 0; i < 16; ++i)
+            EXPECT_EQ(r.Chip().DataCell(i), i == 9 ? 0xFF : i * 3) << c.Chip.Name << " " << i;
+    }
+}
+
+// The 87xA's latches reach the chip when the engine leaves inside a row: the words after the
+// last one loaded keep what they held.
+TEST(PicEndToEnd, AFamilyRowLeftUnfinishedIsProgrammedOnLeaving) {
+    BenchRig r(k16F877A);
+    r.Erase();
+    r.chip.FlashDataEnd = 2 * 64 - 1;
+    (void)r.engine->EnterProgramming();
+    for (int32_t w = 0; w < 13; ++w) {
+        ASSERT_TRUE(r.engine->WriteFlashByte(2 * w, static_cast<uint8_t>(w)));
+        ASSERT_TRUE(r.engine->WriteFlashByte(2 * w + 1, 0x11));
+    }
+    EXPECT_EQ(r.Chip().ProgramCell(12), 0x3FFF);  // still in its latch
+    ASSERT_TRUE(r.engine->LeaveProgramming());
+    for (uint32_t w = 0; w < 16; ++w)
+        EXPECT_EQ(r.Chip().ProgramCell(w), w < 13 ? 0x1100 + w : 0x3FFF) << w;
+}
 
 TEST(PicEndToEnd, SignatureOfA16F84AAtRevisionSevenIs0560) {
     BenchRig r(k16F84A);

@@ -348,6 +348,49 @@ TEST(PicChip, AFamilyProgramsEightWordBlocksThroughLatches) {
     for (uint32_t i = 0; i < 8; ++i) EXPECT_EQ(chip->ProgramCell(8 + i), 0x200 + i) << i;
 }
 
+// Where the 87xA's latches go: the block is the one the counter is in at Begin Programming, so
+// words loaded at 5 to 7 and committed from 8 land at 13 to 15. Programming only clears bits of a
+// word not erased, a command inside the discharge after End Programming is lost, and data memory
+// takes the same externally timed cycle.
+TEST(PicChip, AFamilyRowFollowsTheCounterAndProgramsOnlyClearBits) {
+    auto chip = Make("PIC16F877A");
+    Driver d(*chip);
+    d.Enter();
+    auto programOnly = [&d] {
+        d.Command(0x18);
+        d.Wait(1'000'000);
+        d.Command(0x17);
+    };
+    d.Steps(5);
+    for (int i = 5; i < 8; ++i) {
+        d.Load(2, static_cast<uint16_t>(0x0500 + i));
+        d.Command(6);
+    }
+    programOnly();
+    d.Command(6);  // inside the discharge: lost
+    EXPECT_EQ(chip->Counter(), 8);
+    d.Wait(PicChip::kDischargeNs);
+    for (uint32_t w = 5; w < 16; ++w)
+        EXPECT_EQ(chip->ProgramCell(w), w >= 13 ? 0x0500 + w - 8 : 0x3FFF) << w;
+
+    d.Steps(5);  // word 13 again, not erased
+    d.Load(2, 0x00FF);
+    programOnly();
+    d.Wait(PicChip::kDischargeNs);
+    EXPECT_EQ(chip->ProgramCell(13), 0x0505 & 0x00FF);
+
+    d.Leave();
+    d.Enter();
+    d.Steps(3);
+    d.Load(3, 0x5A);
+    programOnly();
+    d.Wait(PicChip::kDischargeNs);
+    EXPECT_EQ(chip->DataCell(3), 0x5A);
+    d.Load(3, 0xA5);
+    programOnly();
+    EXPECT_EQ(chip->DataCell(3), 0x5A & 0xA5);
+}
+
 TEST(PicChip, CounterWrapsAtTheEndOfProgramMemory) {
     auto chip = Make("PIC16F84A");  // 1K words
     Driver d(*chip);
