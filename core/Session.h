@@ -19,6 +19,7 @@
 #include "common/Status.h"
 #include "core/Ports.h"
 #include "core/View.h"
+#include "data/FileLoad.h"
 #include "data/GridText.h"
 #include "db/Database.h"
 
@@ -143,6 +144,11 @@ class Session {
     // The first port failure since the last look (a configuration command reaches the chip
     // outside the session's operations), naming the device; fine when the port is well.
     Status TakePortError();
+    // The fuse and lock bytes the loaded files carry (an avr-gcc ELF's .fuse and .lock), shown
+    // when loaded; WriteFileConfiguration writes them through the configuration form, with its
+    // questions and re-read, refused for another chip than the one in the socket.
+    std::optional<FileConfigBytes> FileConfiguration() const;
+    Status WriteFileConfiguration(Prompts& prompts, bool dryRun = false);
 
   private:
     struct Parts;
