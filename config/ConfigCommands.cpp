@@ -404,18 +404,10 @@ std::vector<AvrByte> FuseBytesOf(const AvrPartData& part) {
     return out;
 }
 
+// The names `config set` takes, in the order of AvrByte.
 const char* SettingName(AvrByte byte) {
-    switch (byte) {
-        case AvrByte::Low:
-            return "lfuse";
-        case AvrByte::High:
-            return "hfuse";
-        case AvrByte::Extended:
-            return "efuse";
-        case AvrByte::Lock:
-            break;
-    }
-    return "lock";
+    static constexpr const char* kNames[] = {"lfuse", "hfuse", "efuse", "lock"};
+    return kNames[static_cast<size_t>(byte)];
 }
 
 Message ByteMessage(const AvrPartData* part, AvrByte byte, uint8_t value, std::string name) {

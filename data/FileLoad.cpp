@@ -146,19 +146,10 @@ std::optional<FileKind> ContentKindOf(std::string_view head, FileKind byExtensio
 }
 
 const char* FileKindName(FileKind kind) {
-    switch (kind) {
-        case FileKind::IntelHex:
-            return "Intel HEX";
-        case FileKind::Idf:
-            return "idf";
-        case FileKind::Binary:
-            return "binary";
-        case FileKind::SRecord:
-            return "Motorola S-record";
-        case FileKind::Elf:
-            return "ELF";
-    }
-    return "?";
+    // In the order of FileKind.
+    static constexpr const char* kNames[] = {"Intel HEX", "idf", "binary", "Motorola S-record",
+                                             "ELF"};
+    return kNames[static_cast<size_t>(kind)];
 }
 
 HexLineParser::HexLineParser(const Buffers& buffers, Memory side)

@@ -6,43 +6,28 @@
 #include <random>
 
 #include "DataTestSupport.h"
+#include "tests/support/AvrGcc.h"
 
 namespace tondrel::testing {
 namespace {
 
-bool HaveTool(const std::string& name) {
-    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
+using testsupport::HaveTool;
 
 bool RunTool(const std::string& command) {
     return std::system((command + " 2>/dev/null").c_str()) == 0;
 }
 
-#define NEED_TOOL(name) \
-    if (!HaveTool(name)) GTEST_SKIP() << name << " not found (scripts/install-deps.sh installs it)"
-
 std::vector<uint8_t> Bytes(const std::string& s) {
     return {s.begin(), s.end()};
 }
-
-// An ATmega16 program with initialised data (loaded after .text), EEPROM data, fuses and lock
-// bits, as avr-gcc's macros make them.
-constexpr const char* kProgram = R"(#include <avr/io.h>
-#include <avr/eeprom.h>
-FUSES = { .low = 0xE4, .high = 0xD9 };
-LOCKBITS = 0xFE;
-uint8_t EEMEM table[5] = {1, 2, 3, 4, 5};
-volatile uint8_t ram[3] = {7, 8, 9};
-int main(void) { for (;;) PORTB = ram[1] + eeprom_read_byte(&table[1]); }
-)";
 
 class CompilerFiles : public ::testing::Test {
   protected:
     // The program compiled for `mcu` into name.elf; "" when avr-gcc failed.
     std::string Compile(const std::string& name, const std::string& mcu = "atmega16") {
-        const std::string source = Dir.Write(name + ".c", kProgram);
         const std::string elf = Dir.File(name + ".elf");
-        if (!RunTool("avr-gcc -mmcu=" + mcu + " -Os -o " + elf + " " + source)) return {};
+        if (!testsupport::CompileAvr(Dir.Write(name + ".c", testsupport::kFusedProgram), mcu, elf))
+            return {};
         return elf;
     }
     // What avr-objcopy puts into memory from `sections` (the EEPROM's moved down to 0).
@@ -64,7 +49,7 @@ class CompilerFiles : public ::testing::Test {
 };
 
 TEST_F(CompilerFiles, AvrGccElfLoadsWhatAvrObjcopyExtracts) {
-    NEED_TOOL("avr-gcc");
+    TONDREL_NEED_TOOL("avr-gcc");
     const std::string elf = Compile("prog");
     ASSERT_FALSE(elf.empty());
     const std::string flash = Objcopy(elf, "-j .text -j .data");
@@ -98,7 +83,7 @@ TEST_F(CompilerFiles, AvrGccElfLoadsWhatAvrObjcopyExtracts) {
 
 // Damaged or foreign ELF files are refused by name of what is wrong, the buffers untouched.
 TEST_F(CompilerFiles, BadElfFilesAreRefusedAndChangeNothing) {
-    NEED_TOOL("avr-gcc");
+    TONDREL_NEED_TOOL("avr-gcc");
     const std::string elf = Compile("prog");
     ASSERT_FALSE(elf.empty());
     const std::string good = ReadAll(elf);
@@ -156,7 +141,7 @@ TEST_F(CompilerFiles, BadElfFilesAreRefusedAndChangeNothing) {
 
 // srec_cat's S-records of each address width load the image they were made from.
 TEST_F(CompilerFiles, SrecCatSRecordsLoadTheirImage) {
-    NEED_TOOL("srec_cat");
+    TONDREL_NEED_TOOL("srec_cat");
     Chip.FlashSize = 131072;
     std::mt19937 rng(5);
     std::string img(100000, '\0');

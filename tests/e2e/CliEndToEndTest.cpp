@@ -15,6 +15,7 @@
 #include <string>
 
 #include "db/Database.h"
+#include "tests/support/AvrGcc.h"
 
 namespace {
 
@@ -767,25 +768,10 @@ TEST_F(CliRun, HostileInputFilesAreBoundedAndShownSafely) {
     EXPECT_EQ(Run("sim:ATmega16", "verify-flash " + Quote(Path("cr.hex"))).Status, 0);
 }
 
-bool HaveTool(const std::string& name) {
-    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// An avr-gcc program for the bench's ATmega16: code, initialised data, EEPROM data, fuses for
-// its internal 8 MHz RC without JTAG, and lock bits that stop further programming.
-constexpr const char* kElfProgram = R"(#include <avr/io.h>
-#include <avr/eeprom.h>
-FUSES = { .low = 0xE4, .high = 0xD9 };
-LOCKBITS = 0xFE;
-uint8_t EEMEM table[5] = {1, 2, 3, 4, 5};
-volatile uint8_t ram[3] = {7, 8, 9};
-int main(void) { for (;;) PORTB = ram[1] + eeprom_read_byte(&table[1]); }
-)";
-
 TEST_F(CliRun, CompilerOutputProgramsTheChipAndItsFusesOnlyWhenAsked) {
-    if (!HaveTool("avr-gcc") || !HaveTool("srec_cat"))
-        GTEST_SKIP() << "avr-gcc or srec_cat not found (scripts/install-deps.sh installs them)";
-    std::ofstream(Path("prog.c")) << kElfProgram;
+    TONDREL_NEED_TOOL("avr-gcc");
+    TONDREL_NEED_TOOL("srec_cat");
+    std::ofstream(Path("prog.c")) << tondrel::testsupport::kFusedProgram;
     // And a program too large for the ATmega16's 16 KiB.
     std::ofstream(Path("big.c")) << "#include <avr/pgmspace.h>\n"
                                     "const uint8_t big[20000] PROGMEM = {1};\n"
@@ -793,10 +779,8 @@ TEST_F(CliRun, CompilerOutputProgramsTheChipAndItsFusesOnlyWhenAsked) {
     for (const char* name : {"atmega16", "atmega328p", "big"}) {
         const std::string mcu = name == std::string("big") ? "atmega328p" : name;
         const std::string source = name == std::string("big") ? "big.c" : "prog.c";
-        ASSERT_EQ(std::system(("avr-gcc -mmcu=" + mcu + " -Os -o " +
-                               Quote(Path(std::string(name) + ".elf")) + " " + Quote(Path(source)))
-                                  .c_str()),
-                  0);
+        ASSERT_TRUE(
+            tondrel::testsupport::CompileAvr(Path(source), mcu, Path(std::string(name) + ".elf")));
     }
     const std::string elf = Quote(Path("atmega16.elf"));
     auto fuses = [&] {
@@ -822,6 +806,12 @@ TEST_F(CliRun, CompilerOutputProgramsTheChipAndItsFusesOnlyWhenAsked) {
     EXPECT_EQ(other.Status, 1) << other.Output;
     EXPECT_TRUE(Has(other, "the file's fuses are for the atmega328p, not the ATmega16"))
         << other.Output;
+    EXPECT_EQ(fuses(), "E199FF");
+
+    Result dryAuto = Run("sim:ATmega16", "--yes --yes-lock auto --flash " + elf +
+                                             " --write-fuses-from-file --dry-run");
+    EXPECT_EQ(dryAuto.Status, 0) << dryAuto.Output;
+    EXPECT_TRUE(Has(dryAuto, "low fuse 0xE1 → 0xE4")) << dryAuto.Output;
     EXPECT_EQ(fuses(), "E199FF");
 
     Result asked = Run("sim:ATmega16", "--yes --yes-lock auto --flash " + elf + " --eeprom " + elf +
