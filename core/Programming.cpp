@@ -494,9 +494,12 @@ Status Programming::DoAutoProgram() {
             if (auto config = pic::WriteConfiguration(s_, end); !config) return config;
         }
     }
-    // The sixth step: the file's own fuses and lock bits, only when asked for.
+    // The last step, only when asked for: the file's own fuses and lock bits. A file without
+    // them is said, not failed: the memories it asked for are written.
     if (plan.WriteFileFuses && s_.FileConfig) {
         if (auto written = DoWriteFileConfiguration(s_.Out, false); !written) return written;
+    } else if (plan.WriteFileFuses) {
+        s_.Say("CoreNoFileConfig");
     }
     s_.Say("CoreAutoDone");
     s_.Sound(SoundName::Done);

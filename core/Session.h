@@ -129,8 +129,11 @@ class Session {
     void Stop();
 
     // ---- buffers and files ----
+    // Intel HEX, S-records, ELF, idf or binary (data/FileLoad.h); an ELF file's fuse and lock
+    // bytes are kept for WriteFileConfiguration.
     Status LoadFile(Memory memory, const std::string& path);
-    // idf, Intel HEX (.hex; .eep for the EEPROM) or raw binary (.bin) by the extension.
+    // idf, Intel HEX (.hex; .eep for the EEPROM) or raw binary (.bin) by the extension; an ELF
+    // or S-record name is refused, since loading it again would not read what was saved.
     Status SaveFile(Memory memory, const std::string& path);
     // What a cell editor closing with `text` stores at `position`; returns the cell's text.
     std::string EditBuffer(Memory memory, GridMode mode, int32_t position, std::string_view text);

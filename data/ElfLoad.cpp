@@ -98,10 +98,12 @@ Status ReadElf(std::string_view file, const CurrentChip& chip, Memory side, HexL
     size_t segments = 0;
     if (elf_getshdrnum(elf.get(), &sections) != 0 || elf_getphdrnum(elf.get(), &segments) != 0)
         return Status::Error("ElfMalformed", LibElfError());
-    const uint64_t sectionTableEnd = ehdr.e_shoff + uint64_t{sections} * ehdr.e_shentsize;
-    const uint64_t segmentTableEnd = ehdr.e_phoff + uint64_t{segments} * ehdr.e_phentsize;
-    if (sections == 0 || ehdr.e_shoff == 0 || sectionTableEnd > file.size() ||
-        segmentTableEnd > file.size())
+    // Both tables inside the file, written so that no sum can wrap round.
+    const auto inside = [&](uint64_t offset, uint64_t count, uint64_t size) {
+        return offset <= file.size() && (size == 0 || count <= (file.size() - offset) / size);
+    };
+    if (sections == 0 || ehdr.e_shoff == 0 || !inside(ehdr.e_shoff, sections, ehdr.e_shentsize) ||
+        !inside(ehdr.e_phoff, segments, ehdr.e_phentsize))
         return Status::Error("ElfCut");
     size_t names = 0;
     if (elf_getshdrstrndx(elf.get(), &names) != 0)

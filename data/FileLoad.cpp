@@ -130,10 +130,7 @@ FileKind FileKindOf(std::string_view path, Memory side) {
 }
 
 std::optional<FileKind> ContentKindOf(std::string_view head, FileKind byExtension) {
-    if (head.substr(0, 4) == std::string_view("\x7F"
-                                              "ELF",
-                                              4))
-        return FileKind::Elf;
+    if (head.size() >= 4 && head[0] == '\x7F' && head.substr(1, 3) == "ELF") return FileKind::Elf;
     if (byExtension == FileKind::Binary) return std::nullopt;
     const size_t first = head.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos || first + 3 >= head.size()) return std::nullopt;

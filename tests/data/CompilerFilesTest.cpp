@@ -131,6 +131,19 @@ TEST_F(CompilerFiles, BadElfFilesAreRefusedAndChangeNothing) {
         EXPECT_EQ(Bufs.FlashBuffer[0], 0x5A);
         EXPECT_EQ(Bufs.EEPROMBuffer[0], 0x5A);
     }
+    // Any cut loses the section table at the end: never a partial program that loads.
+    for (size_t n = 0; n < good.size(); n += 41)
+        EXPECT_FALSE(LoadFile(Bufs, Memory::Flash, Dir.Write("cut.elf", good.substr(0, n)))) << n;
+    // Damage anywhere is refused or loaded, never read out of bounds (the sanitizer build).
+    std::mt19937 rng(11);
+    for (int i = 0; i < 300; ++i) {
+        std::string damaged = good;
+        // In the headers and tables, at the start and the end, where damage matters.
+        for (int k = 0; k < 4; ++k)
+            damaged[rng() % 2 ? rng() % 0x200 : good.size() - 1 - rng() % 0x300] =
+                static_cast<char>(rng());
+        (void)LoadFile(Bufs, Memory::Flash, Dir.Write("damaged.elf", damaged));
+    }
     // A program for another machine altogether, as the host compiler makes it.
     if (HaveTool("cc")) {
         const std::string host = Dir.File("host.o");
