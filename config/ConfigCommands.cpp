@@ -426,9 +426,15 @@ Message ByteMessage(const AvrPartData* part, AvrByte byte, uint8_t value, std::s
 }  // namespace
 
 Result<std::vector<std::string>> FileConfigSettings(std::string_view chip, const FileConfig& file) {
-    if (!file.Device.empty() && Lower(file.Device) != Lower(chip))
-        return Status::Error("CoreFileConfigOtherChip", file.Device, std::string(chip));
     const AvrPartData* part = FindAvrPart(std::string(chip));
+    if (!file.Device.empty() && Lower(file.Device) != Lower(chip)) {
+        // A variant with the same signature and fuse bytes (ATmega16 and ATmega16A) is the
+        // same chip to its fuses.
+        const AvrPartData* built = FindAvrPart(file.Device);
+        if (!part || !built || built->Signature != part->Signature ||
+            built->FuseBytes != part->FuseBytes)
+            return Status::Error("CoreFileConfigOtherChip", file.Device, std::string(chip));
+    }
     const std::vector<AvrByte> order = part ? FuseBytesOf(*part) : std::vector<AvrByte>{};
     // Without the device note, the section's size is all that says which chip it was for.
     if (!file.Fuses.empty() && file.Fuses.size() != order.size())
