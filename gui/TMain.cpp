@@ -967,7 +967,7 @@ void TMain::ApplyLanguage() {
     if (chinese) {
         apply(Language::Chinese);
         QStringList lines;
-        for (int i = 1; i <= 7; ++i)
+        for (int i = 1; i <= 8; ++i)
             lines << QString::fromStdString(Tr("Memo1." + std::to_string(i), Language::Chinese));
         memo1_->setPlainText(lines.join('\n'));
     }

@@ -791,7 +791,7 @@ class TMainTest : public QObject {
         Window w("sim:ATmega16", 2);
         auto* memo = w.main->findChild<QPlainTextEdit*>("Memo1");
         QVERIFY(memo->toPlainText().startsWith(QString::fromUtf8("[自动编程] 的流程设置说明：")));
-        QCOMPARE(memo->toPlainText().split('\n').size(), 7);  // the heading and six options
+        QCOMPARE(memo->toPlainText().split('\n').size(), 8);  // the heading and seven options
 
         w.Action("Menglish")->trigger();
         QVERIFY(w.Action("Menglish")->isChecked());
@@ -809,7 +809,7 @@ class TMainTest : public QObject {
         w.Action("Menglish")->trigger();
         QVERIFY(w.Action("Mchinese")->isChecked());
         QCOMPARE(w.Action("Mearse")->text(), QString::fromUtf8("擦除"));
-        QCOMPARE(memo->toPlainText().split('\n').size(), 7);
+        QCOMPARE(memo->toPlainText().split('\n').size(), 8);
     }
 
     void SettingsSurviveARestart() {
