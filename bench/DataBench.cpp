@@ -1,4 +1,5 @@
-// Intel HEX load throughput against the independent converters on the same 1 MiB file.
+// Intel HEX and S-record load throughput against the independent converters on the same 1 MiB
+// image.
 // The ratio counters say how many times faster our loader is than the tool (process start
 // included, since that is what a user pays for the tool).
 #include <benchmark/benchmark.h>
@@ -24,6 +25,7 @@ constexpr int32_t kImageSize = 1 << 20;
 struct Files {
     fs::path Dir;
     std::string Hex;
+    std::string Srec;
     Files() {
         Dir =
             fs::temp_directory_path() / ("tondrel-bench-" + std::to_string(std::random_device{}()));
@@ -35,6 +37,9 @@ struct Files {
         std::ofstream(bin, std::ios::binary) << img;
         Hex = (Dir / "img.hex").string();
         if (std::system(("objcopy -I binary -O ihex " + bin + " " + Hex).c_str()) != 0)
+            std::abort();
+        Srec = (Dir / "img.srec").string();
+        if (std::system(("srec_cat " + bin + " -binary -o " + Srec + " -motorola").c_str()) != 0)
             std::abort();
     }
     ~Files() {
@@ -48,9 +53,9 @@ const Files& TheFiles() {
     return files;
 }
 
-double LoadOnce(Buffers& b) {
+double LoadOnce(Buffers& b, const std::string& path) {
     const auto t0 = std::chrono::steady_clock::now();
-    if (!LoadFile(b, Memory::Flash, TheFiles().Hex)) std::abort();
+    if (!LoadFile(b, Memory::Flash, path)) std::abort();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
@@ -70,18 +75,19 @@ CurrentChip BigChip() {
 void BM_LoadIntelHex1MiB(benchmark::State& state) {
     CurrentChip chip = BigChip();
     Buffers b(chip);
-    for (auto _ : state) LoadOnce(b);
+    for (auto _ : state) LoadOnce(b, TheFiles().Hex);
     state.SetBytesProcessed(state.iterations() *
                             static_cast<int64_t>(fs::file_size(TheFiles().Hex)));
 }
 BENCHMARK(BM_LoadIntelHex1MiB)->Unit(benchmark::kMillisecond);
 
-void CompareWithTool(benchmark::State& state, const std::string& command) {
+void CompareWithTool(benchmark::State& state, const std::string& command,
+                     const std::string& path = TheFiles().Hex) {
     CurrentChip chip = BigChip();
     Buffers b(chip);
     double ours = 0, tool = 0;
     for (auto _ : state) {
-        ours += LoadOnce(b);
+        ours += LoadOnce(b, path);
         tool += ToolOnce(command);
     }
     state.counters["ours_ms"] = 1000 * ours / static_cast<double>(state.iterations());
@@ -101,6 +107,15 @@ void BM_VsSrecCat(benchmark::State& state) {
                     "srec_cat " + f.Hex + " -intel -o " + (f.Dir / "s.bin").string() + " -binary");
 }
 BENCHMARK(BM_VsSrecCat)->Unit(benchmark::kMillisecond);
+
+void BM_SRecordsVsSrecCat(benchmark::State& state) {
+    const Files& f = TheFiles();
+    CompareWithTool(state,
+                    "srec_cat " + f.Srec + " -motorola -o " + (f.Dir / "m.bin").string() +
+                        " -binary 2>/dev/null",
+                    f.Srec);
+}
+BENCHMARK(BM_SRecordsVsSrecCat)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -41,7 +41,8 @@ bool* FlagOf(const std::string& name, CliArgs& out) {
     if (name == "--yes-end-serial-programming") return &out.YesEndSerial;
     if (name == "--yes-external-clock") return &out.YesExternalClock;
     if (name == "--yes-lock") return &out.YesLock;
-    if (name == "--dry-run" && out.Command == "config") return &out.DryRun;
+    if (name == "--dry-run") return &out.DryRun;
+    if (name == "--write-fuses-from-file") return &out.WriteFusesFromFile;
     return nullptr;
 }
 
@@ -94,7 +95,10 @@ Commands:
   config erase             PIC: erase everything, code protection included
 
 FILE: .hex (and .eep for the EEPROM) is Intel HEX, .bin raw binary, anything else a
-decimal list (idf).
+decimal list (idf). Loading also reads .elf (an AVR program: its Flash sections, or .eeprom for
+the EEPROM) and Motorola S-records (.srec, .s19, .s28, .s37, .mot); an ELF file or S-records
+are recognised by their content whatever the name. Saving writes Intel HEX, raw binary or idf
+by the same extensions.
 
 Every chip command first checks that a chip answers (the programming-enable echo, a
 signature that is not all 00 or all FF, a PIC device ID) and fails when none does; the
@@ -132,6 +136,11 @@ Options:
                      with --yes: answer Yes to a clock source other than the internal RC
                      (the chip then runs only on the board's crystal or clock)
   --yes-lock         with --yes: answer Yes to lock bits and code protection (CP, CPD)
+  --write-fuses-from-file
+                     with write-flash, write-eeprom or auto: afterwards write the fuses and
+                     lock bits the ELF file carries (avr-gcc's FUSES and LOCKBITS) as config
+                     set would, with the same questions and read-back; refused when the file
+                     is for another chip; with --dry-run, say what they would change instead
                      --yes alone answers none of these three
   --quiet            print results and errors only (errors always go to standard error)
   -h, --help         this text
@@ -294,6 +303,15 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
     const int n = static_cast<int>(out.Args.size());
     if (n < arity->Min || (arity->Max >= 0 && n > arity->Max)) {
         error = "wrong number of arguments for " + out.Command + " (try --help)";
+        return false;
+    }
+    if (out.WriteFusesFromFile && out.Command != "write-flash" && out.Command != "write-eeprom" &&
+        out.Command != "auto") {
+        error = "--write-fuses-from-file goes with write-flash, write-eeprom or auto";
+        return false;
+    }
+    if (out.DryRun && out.Command != "config" && !out.WriteFusesFromFile) {
+        error = "--dry-run goes with config or --write-fuses-from-file";
         return false;
     }
     if (out.Command == "config") {

@@ -23,6 +23,7 @@ struct CliArgs {
     bool YesExternalClock = false;    // --yes-external-clock
     bool YesLock = false;             // --yes-lock
     bool DryRun = false;              // config --dry-run: say what a write would do, send nothing
+    bool WriteFusesFromFile = false;  // --write-fuses-from-file: the ELF's .fuse/.lock too
     bool Quiet = false;
     bool Help = false;
     bool Version = false;  // --version

@@ -194,7 +194,8 @@ class Runner {
                 view_.Error(view_.Text(Msg("CoreFileNoData", EscapeControls(args_.Args[0]))));
                 return kFailed;
             }
-            return Outcome(session_.Write(memory));
+            if (!session_.Write(memory)) return kFailed;
+            return FusesFromFile();
         }
         if (c == "read-flash" || c == "read-eeprom") {
             if (!HasMemory(memory) || !session_.Read(memory)) return kFailed;
@@ -214,7 +215,14 @@ class Runner {
             return kFailed;
         if (!args_.AutoEEPROM.empty() && !session_.LoadFile(Memory::EEPROM, args_.AutoEEPROM))
             return kFailed;
-        return Outcome(session_.AutoProgram());
+        if (!session_.AutoProgram()) return kFailed;
+        return FusesFromFile();
+    }
+
+    // Asked for with --write-fuses-from-file: after the memories, as a last step.
+    int FusesFromFile() {
+        if (!args_.WriteFusesFromFile) return kOk;
+        return Outcome(session_.WriteFileConfiguration(view_, args_.DryRun));
     }
 
     int Config() {

@@ -1,5 +1,6 @@
 #include "config/ConfigCommands.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "common/AvrPartData.h"
@@ -286,6 +287,9 @@ Status SetFields(ConfigForm& form, const std::vector<std::string>& settings) {
                                  ByteName(form.ChipName(), g));
         writes.emplace_back(&g, v);
     }
+    // Lock bits last: once set they may refuse the fuse writes that follow.
+    std::stable_partition(writes.begin(), writes.end(),
+                          [](const auto& w) { return w.first->Kind != GroupKind::LockBits; });
     for (const auto& [g, v] : writes)
         if (auto written = form.WriteValue(g->Name, v); !written) return written;
     return {};
@@ -387,6 +391,79 @@ Status EraseAll(ConfigForm& form) {
         return Status::Error("CfgNoFullErase", form.Layout().ClassName);
     if (!form.FullErase()) return Status::Error("CfgEraseCancelled");
     return {};
+}
+
+namespace {
+
+// The bytes of the .fuse section in the order avr-libc's FUSES struct gives them.
+std::vector<AvrByte> FuseBytesOf(const AvrPartData& part) {
+    std::vector<AvrByte> out;
+    if (part.FuseBytes & kHasLowFuse) out.push_back(AvrByte::Low);
+    if (part.FuseBytes & kHasHighFuse) out.push_back(AvrByte::High);
+    if (part.FuseBytes & kHasExtFuse) out.push_back(AvrByte::Extended);
+    return out;
+}
+
+// The names `config set` takes, in the order of AvrByte.
+const char* SettingName(AvrByte byte) {
+    static constexpr const char* kNames[] = {"lfuse", "hfuse", "efuse", "lock"};
+    return kNames[static_cast<size_t>(byte)];
+}
+
+Message ByteMessage(const AvrPartData* part, AvrByte byte, uint8_t value, std::string name) {
+    std::string fields;
+    if (part) {
+        for (const AvrField& f : AvrFieldsOf(*part)) {
+            if (f.Byte != byte) continue;
+            const uint8_t code = f.Code(value);
+            fields += (fields.empty() ? "" : ", ") + f.Name + "=" + f.Digits(code);
+            if (const std::string m = f.Meaning(code); !m.empty()) fields += " (" + m + ")";
+        }
+    }
+    return Msg("FileConfigByte", std::move(name), HexText(value), fields);
+}
+
+}  // namespace
+
+Result<std::vector<std::string>> FileConfigSettings(std::string_view chip, const FileConfig& file) {
+    const AvrPartData* part = FindAvrPart(std::string(chip));
+    if (!file.Device.empty() && Lower(file.Device) != Lower(chip)) {
+        // A variant with the same signature and fuse bytes (ATmega16 and ATmega16A) is the
+        // same chip to its fuses.
+        const AvrPartData* built = FindAvrPart(file.Device);
+        if (!part || !built || built->Signature != part->Signature ||
+            built->FuseBytes != part->FuseBytes)
+            return Status::Error("CoreFileConfigOtherChip", file.Device, std::string(chip));
+    }
+    const std::vector<AvrByte> order = part ? FuseBytesOf(*part) : std::vector<AvrByte>{};
+    // Without the device note, the section's size is all that says which chip it was for.
+    if (!file.Fuses.empty() && file.Fuses.size() != order.size())
+        return Status::Error("CoreFileConfigSize", static_cast<int64_t>(file.Fuses.size()),
+                             std::string(chip), static_cast<int64_t>(order.size()));
+    std::vector<std::string> settings;
+    for (size_t i = 0; i < file.Fuses.size(); ++i)
+        settings.push_back(std::string(SettingName(order[i])) + "=" + Hex(file.Fuses[i], 2));
+    if (file.Lock) settings.push_back(std::string("lock=") + Hex(*file.Lock, 2));
+    return settings;
+}
+
+std::vector<Message> DescribeFileConfig(std::string_view chip, const FileConfig& file) {
+    const AvrPartData* part = FindAvrPart(std::string(chip));
+    const std::vector<AvrByte> order = part ? FuseBytesOf(*part) : std::vector<AvrByte>{};
+    const bool fits = file.Fuses.size() == order.size();
+    std::vector<Message> out;
+    for (size_t i = 0; i < file.Fuses.size(); ++i) {
+        if (fits)
+            out.push_back(ByteMessage(part, order[i], file.Fuses[i], AvrByteName(*part, order[i])));
+        else
+            out.push_back(ByteMessage(nullptr, AvrByte::Low, file.Fuses[i],
+                                      ".fuse[" + std::to_string(i) + "]"));
+    }
+    if (file.Lock)
+        out.push_back(
+            part ? ByteMessage(part, AvrByte::Lock, *file.Lock, AvrByteName(*part, AvrByte::Lock))
+                 : ByteMessage(nullptr, AvrByte::Lock, *file.Lock, ".lock"));
+    return out;
 }
 
 }  // namespace tondrel::config

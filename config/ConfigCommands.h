@@ -62,4 +62,19 @@ Status WriteConfigWord(ConfigForm& form, const std::string& word);
 // `config erase`: the PIC full erase.
 Status EraseAll(ConfigForm& form);
 
+// Configuration bytes a program file carries for an AVR (avr-gcc's .fuse section: low, high,
+// extended as the chip has them; its .lock section), and the chip the file names ("" for none).
+struct FileConfig {
+    std::vector<uint8_t> Fuses;
+    std::optional<uint8_t> Lock;
+    std::string Device;
+};
+
+// The settings SetFields takes for them ("lfuse=0xE1", "hfuse=0x99", "lock=0xFC"). Refused when
+// the file names another chip than `chip`, or its fuse bytes are not as many as the chip has.
+Result<std::vector<std::string>> FileConfigSettings(std::string_view chip, const FileConfig& file);
+// The bytes as the board shows them: one message a byte, its name, value and fields decoded
+// ("FileConfigByte"). Bytes that do not fit the chip are shown as they are.
+std::vector<Message> DescribeFileConfig(std::string_view chip, const FileConfig& file);
+
 }  // namespace tondrel::config

@@ -6,6 +6,9 @@
 #include <algorithm>
 
 #include "common/Text.h"
+#include "config/ConfigCommands.h"
+#include "config/ConfigForm.h"
+#include "config/ConfigLayouts.h"
 #include "core/PicSteps.h"
 #include "data/FileLoad.h"
 #include "data/FileSave.h"
@@ -17,13 +20,6 @@ namespace {
 // The message of a memory: Flash and EEPROM each have their own text.
 const char* Key(Memory m, const char* flash, const char* eeprom) {
     return m == Memory::Flash ? flash : eeprom;
-}
-
-std::string LowerExtension(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    const auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    return Lower(path.substr(dot));
 }
 
 // Configuration-memory words a PIC keeps beside its program: the four IDs and the
@@ -498,6 +494,13 @@ Status Programming::DoAutoProgram() {
             if (auto config = pic::WriteConfiguration(s_, end); !config) return config;
         }
     }
+    // The last step, only when asked for: the file's own fuses and lock bits. A file without
+    // them is said, not failed: the memories it asked for are written.
+    if (plan.WriteFileFuses && s_.FileConfig) {
+        if (auto written = DoWriteFileConfiguration(s_.Out, false); !written) return written;
+    } else if (plan.WriteFileFuses) {
+        s_.Say("CoreNoFileConfig");
+    }
     s_.Say("CoreAutoDone");
     s_.Sound(SoundName::Done);
     return {};
@@ -516,11 +519,67 @@ Status Programming::Load(Memory m, const std::string& path) {
             s_.Say("FileErrorAt", EscapeControls(path), *line);
         return loaded.GetStatus();
     }
+    // The new readers, and a name the content overruled, are said: the user should know.
+    if (loaded->KindByContent || loaded->Kind == FileKind::Elf || loaded->Kind == FileKind::SRecord)
+        s_.Say("FileReadAs", FileKindName(loaded->Kind));
     s_.Say("FilePosition", EscapeControls(path));
     s_.Say("FileSize", loaded->Size);
     if (loaded->EEPROMFromFlash) s_.Say("EEPROMFromFlashFile", *loaded->EEPROMFromFlash);
+    if (loaded->Config) {
+        // The same file for the other memory shows them once.
+        if (s_.FileConfig != loaded->Config) SayFileConfig(*loaded->Config);
+        s_.FileConfig = loaded->Config;
+    } else if (flash) {
+        s_.FileConfig.reset();  // the program that came with them is gone
+    }
     s_.Say("FileOpenTime", loaded->OpenTime);
     s_.Say(flash ? "FlashFileOpened" : "EEPROMFileOpened");
+    return {};
+}
+
+namespace {
+config::FileConfig ConfigOf(const FileConfigBytes& bytes) {
+    return {bytes.Fuses, bytes.Lock, bytes.Device};
+}
+}  // namespace
+
+void Programming::SayFileConfig(const FileConfigBytes& bytes) {
+    const config::FileConfig file = ConfigOf(bytes);
+    for (const Message& m : config::DescribeFileConfig(s_.Chip.CurrentChipName, file)) s_.Say(m);
+    if (auto fits = config::FileConfigSettings(s_.Chip.CurrentChipName, file); !fits)
+        s_.Say(fits.Error());
+    else
+        s_.Say("FileConfigAsked");
+}
+
+Result<std::unique_ptr<config::ConfigForm>> Programming::OpenForm(Prompts& prompts) {
+    const config::LayoutDesc* layout = config::FindLayout(s_.Chip.CurrentChipName);
+    if (!layout) return Status::Error("CoreNoConfiguration", s_.Chip.CurrentChipName);
+    auto form = std::make_unique<config::ConfigForm>(*layout, s_.Engine(), s_.PortBase, prompts,
+                                                     s_.Chip.CurrentChipName);
+    form->Open();
+    return form;
+}
+
+Status Programming::WriteFileConfiguration(Prompts& prompts, bool dryRun) {
+    if (!s_.FileConfig) return s_.Fail(Status::Error("CoreNoFileConfig"));
+    if (auto answered = Run(Operation::CheckChip); !answered) return answered;
+    return DoWriteFileConfiguration(prompts, dryRun);
+}
+
+Status Programming::DoWriteFileConfiguration(Prompts& prompts, bool dryRun) {
+    if (!s_.FileConfig) return s_.Fail(Status::Error("CoreNoFileConfig"));
+    s_.Say("CoreWriteFileConfig", EscapeControls(s_.FileConfig->Path));
+    // Refused before the form opens: nothing of another chip's configuration is sent.
+    const auto settings =
+        config::FileConfigSettings(s_.Chip.CurrentChipName, ConfigOf(*s_.FileConfig));
+    if (!settings) return s_.Fail(settings.GetStatus());
+    auto form = OpenForm(prompts);
+    if (!form) return s_.Fail(form.GetStatus());
+    (*form)->SetDryRun(dryRun);
+    Status written = config::SetFields(**form, *settings);
+    if (written) written = s_.TakePortFailure();
+    if (!written) return s_.Fail(written);
     return {};
 }
 
@@ -552,13 +611,18 @@ Status Programming::SaveFile(Memory m, const std::string& path) {
         s_.Blank();
         return s_.Fail(Status::Error("CoreSaveOverDatabase", EscapeControls(path)));
     }
-    const std::string ext = LowerExtension(path);
+    // The names a load reads by extension, so that a saved file loads again as it was.
+    const FileKind kind = FileKindOf(path, m);
+    if (kind == FileKind::Elf || kind == FileKind::SRecord) {
+        s_.Blank();
+        return s_.Fail(Status::Error("CoreSaveKindUnsupported", FileKindName(kind)));
+    }
     const bool flash = m == Memory::Flash;
     const auto& buffer = Buf(m);
     Status saved;
-    if (ext == ".hex" || (!flash && ext == ".eep"))
+    if (kind == FileKind::IntelHex)
         saved = SaveIntelHex(buffer, flash ? FlashBlankOf(s_.Bufs) : EEPROMBlank(), path);
-    else if (ext == ".bin")
+    else if (kind == FileKind::Binary)
         saved = SaveBinary(buffer, path);
     else
         saved = SaveIdf(buffer, path);

@@ -2,6 +2,7 @@
 // Working on the chip: the chip check, erase, write, read, verify and auto programming, and the
 // buffer files those operations write from and read into.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,10 @@
 #include "core/ChipSelection.h"
 #include "core/SessionContext.h"
 #include "data/GridText.h"
+
+namespace tondrel::config {
+class ConfigForm;
+}
 
 namespace tondrel::core {
 
@@ -28,6 +33,13 @@ class Programming {
     std::string EditBuffer(Memory memory, GridMode mode, int32_t position, std::string_view text);
     int32_t LastAddress(Memory memory) const;
 
+    // The current chip's configuration form, opened; the caller has checked the chip.
+    Result<std::unique_ptr<config::ConfigForm>> OpenForm(Prompts& prompts);
+    // Writes the fuse and lock bytes the loaded file carries through the configuration form
+    // (its questions, the re-read); with dryRun says what would change and sends nothing.
+    // Checks the chip first.
+    Status WriteFileConfiguration(Prompts& prompts, bool dryRun);
+
     // The adapter answers and so does a chip: what every operation checks first.
     Result<std::string> Preamble();
 
@@ -43,6 +55,8 @@ class Programming {
     Status DoRead(Memory memory);
     Status DoVerify(Memory memory);
     Status DoAutoProgram();
+    Status DoWriteFileConfiguration(Prompts& prompts, bool dryRun);
+    void SayFileConfig(const FileConfigBytes& bytes);
     Status Compare(Memory memory, int32_t end, bool skipBlank = false);
     Status Load(Memory memory, const std::string& path);
     void ReadPicConfigWords(bool onlyWhereBlank);

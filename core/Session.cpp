@@ -193,15 +193,17 @@ int32_t Session::LastAddress(Memory memory) const {
 // ---- configuration ----
 
 Result<std::unique_ptr<config::ConfigForm>> Session::OpenConfiguration(Prompts& prompts) {
-    SessionContext& s = parts_->Context;
     // The configuration bits of an empty socket would read as all set and "write" fine.
     if (auto answered = CheckChip(); !answered) return answered;
-    const config::LayoutDesc* layout = config::FindLayout(s.Chip.CurrentChipName);
-    if (!layout) return Status::Error("CoreNoConfiguration", s.Chip.CurrentChipName);
-    auto form = std::make_unique<config::ConfigForm>(*layout, s.Engine(), s.PortBase, prompts,
-                                                     s.Chip.CurrentChipName);
-    form->Open();
-    return form;
+    return parts_->Work.OpenForm(prompts);
+}
+
+Status Session::WriteFileConfiguration(Prompts& prompts, bool dryRun) {
+    return parts_->Work.WriteFileConfiguration(prompts, dryRun);
+}
+
+std::optional<FileConfigBytes> Session::FileConfiguration() const {
+    return parts_->Context.FileConfig;
 }
 
 Status Session::TakePortError() {

@@ -19,6 +19,7 @@
 #include "common/Status.h"
 #include "core/Ports.h"
 #include "core/View.h"
+#include "data/FileLoad.h"
 #include "data/GridText.h"
 #include "db/Database.h"
 
@@ -128,8 +129,11 @@ class Session {
     void Stop();
 
     // ---- buffers and files ----
+    // Intel HEX, S-records, ELF, idf or binary (data/FileLoad.h); an ELF file's fuse and lock
+    // bytes are kept for WriteFileConfiguration.
     Status LoadFile(Memory memory, const std::string& path);
-    // idf, Intel HEX (.hex; .eep for the EEPROM) or raw binary (.bin) by the extension.
+    // idf, Intel HEX (.hex; .eep for the EEPROM) or raw binary (.bin) by the extension; an ELF
+    // or S-record name is refused, since loading it again would not read what was saved.
     Status SaveFile(Memory memory, const std::string& path);
     // What a cell editor closing with `text` stores at `position`; returns the cell's text.
     std::string EditBuffer(Memory memory, GridMode mode, int32_t position, std::string_view text);
@@ -143,6 +147,11 @@ class Session {
     // The first port failure since the last look (a configuration command reaches the chip
     // outside the session's operations), naming the device; fine when the port is well.
     Status TakePortError();
+    // The fuse and lock bytes the loaded files carry (an avr-gcc ELF's .fuse and .lock), shown
+    // when loaded; WriteFileConfiguration writes them through the configuration form, with its
+    // questions and re-read, refused for another chip than the one in the socket.
+    std::optional<FileConfigBytes> FileConfiguration() const;
+    Status WriteFileConfiguration(Prompts& prompts, bool dryRun = false);
 
   private:
     struct Parts;

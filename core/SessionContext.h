@@ -15,6 +15,7 @@
 #include "core/Ports.h"
 #include "core/View.h"
 #include "data/Buffers.h"
+#include "data/FileLoad.h"
 #include "db/Database.h"
 #include "engines/Tpro.h"
 
@@ -38,6 +39,9 @@ class SessionContext {
     AdapterInfo HardwareGen;  // the adapter found by the last identification
     std::string FlashFileName;
     std::string EEPROMFileName;
+    // The fuse and lock bytes of the last file that carried any, kept until a Flash file
+    // without them is loaded; written only when asked.
+    std::optional<FileConfigBytes> FileConfig;
     int32_t SpeedPosition = 0;
     bool Msound = true;
     bool MisRunProgram = false;

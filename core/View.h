@@ -23,6 +23,9 @@ struct AutoPlan {
     bool WriteFlash = true;
     bool WriteEEPROM = true;
     bool VerifyAfter = true;  // read the written range back after each write
+    // Write the fuse and lock bytes a loaded ELF file carries, after the EEPROM; a choice of
+    // this window's run, not stored.
+    bool WriteFileFuses = false;
     bool operator==(const AutoPlan&) const = default;
 };
 

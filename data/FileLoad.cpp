@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "common/Text.h"
+#include "data/ElfLoad.h"
 #include "data/LineReader.h"
 
 namespace tondrel {
@@ -122,7 +123,30 @@ FileKind FileKindOf(std::string_view path, Memory side) {
     if (ext == ".hex") return FileKind::IntelHex;
     if (ext == ".eep" && side == Memory::EEPROM) return FileKind::IntelHex;
     if (ext == ".bin") return FileKind::Binary;
+    if (ext == ".elf") return FileKind::Elf;
+    if (ext == ".srec" || ext == ".s19" || ext == ".s28" || ext == ".s37" || ext == ".mot")
+        return FileKind::SRecord;
     return FileKind::Idf;
+}
+
+std::optional<FileKind> ContentKindOf(std::string_view head, FileKind byExtension) {
+    if (head.size() >= 4 && head[0] == '\x7F' && head.substr(1, 3) == "ELF") return FileKind::Elf;
+    if (byExtension == FileKind::Binary) return std::nullopt;
+    const size_t first = head.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos || first + 3 >= head.size()) return std::nullopt;
+    // "S", a record type and two digits of a byte count: no HEX or idf line begins so.
+    const std::string_view start = head.substr(first, 4);
+    if ((start[0] == 'S' || start[0] == 's') && start[1] >= '0' && start[1] <= '9' &&
+        HexDigit(start[2]) >= 0 && HexDigit(start[3]) >= 0)
+        return FileKind::SRecord;
+    return std::nullopt;
+}
+
+const char* FileKindName(FileKind kind) {
+    // In the order of FileKind.
+    static constexpr const char* kNames[] = {"Intel HEX", "idf", "binary", "Motorola S-record",
+                                             "ELF"};
+    return kNames[static_cast<size_t>(kind)];
 }
 
 HexLineParser::HexLineParser(const Buffers& buffers, Memory side)
@@ -181,25 +205,92 @@ Status HexLineParser::ParseHexLine(std::string_view line, int64_t lineNumber) {
             return Status::Error("HexUnknownType", HexText(type), lineNumber);
     }
     const int64_t start = address + HexBase;
+    if (type == 0x00) return StoreAt(data, start, lineNumber);
     if (Side == Memory::Flash && IsPic(Bufs.Chip.CurrentMethodCode) && start >= PicEEPROMImageStart)
         return StoreEEPROMData(data, start, lineNumber);
+    // The extended address records store nothing in the image, but count as reaching their
+    // address.
+    if (!Fits(start, count)) return CapacityError(Side, lineNumber);
+    DataEnd = std::max<int32_t>(DataEnd, static_cast<int32_t>(start + count - 1));
+    return Status();
+}
+
+Status HexLineParser::ParseSRecordLine(std::string_view line, int64_t lineNumber) {
+    line = TrimEnd(line);
+    if (EndSeen) return Status::Error("HexAfterEnd", lineNumber);
+    if (line.size() < 2 || (line[0] != 'S' && line[0] != 's') || line[1] < '0' || line[1] > '9')
+        return Status::Error("SrecNotRecord", lineNumber);
+    const int type = line[1] - '0';
+    // The address width of each type; S4 is reserved.
+    static constexpr int kAddressBytes[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
+    const int addressBytes = kAddressBytes[type];
+    if (addressBytes == 0) return Status::Error("SrecUnknownType", type, lineNumber);
+    // Every field, the checksum included, before anything counts, as for a HEX record.
+    if (line.size() < 4 || line.size() % 2 != 0) return Status::Error("SrecBadRecord", lineNumber);
+    std::vector<uint8_t> bytes;
+    for (size_t pos = 2; pos < line.size(); pos += 2) {
+        uint8_t b = 0;
+        if (!ReadByte(line, pos, b)) return Status::Error("SrecBadRecord", lineNumber);
+        bytes.push_back(b);
+    }
+    const uint8_t count = bytes[0];
+    if (bytes.size() != size_t{count} + 1u || count < addressBytes + 1)
+        return Status::Error("SrecRecordLength", count, lineNumber);
+    unsigned sum = 0;
+    for (uint8_t b : bytes) sum += b;
+    if ((sum & 0xFF) != 0xFF) return Status::Error("SrecChecksum", lineNumber);
+    int64_t address = 0;
+    for (int k = 1; k <= addressBytes; ++k) address = address * 256 + bytes[static_cast<size_t>(k)];
+    const std::vector<uint8_t> data(bytes.begin() + 1 + addressBytes, bytes.end() - 1);
+    switch (type) {
+        case 0:  // the header: a name, not memory
+            return Status();
+        case 1:
+        case 2:
+        case 3:
+            ++DataRecords;
+            return StoreAt(data, address, lineNumber);
+        case 5:
+        case 6:
+            // The count of data records so far: a file cut or spliced shows here.
+            if (!data.empty()) return Status::Error("SrecRecordLength", count, lineNumber);
+            if (address != DataRecords)
+                return Status::Error("SrecCount", address, DataRecords, lineNumber);
+            return Status();
+        default:  // 7, 8, 9: the end, with a start address that is no memory content
+            if (!data.empty()) return Status::Error("SrecRecordLength", count, lineNumber);
+            EndSeen = true;
+            return Status();
+    }
+}
+
+Status HexLineParser::StoreAt(const std::vector<uint8_t>& data, int64_t start, int64_t lineNumber) {
+    if (Side == Memory::Flash && IsPic(Bufs.Chip.CurrentMethodCode) && start >= PicEEPROMImageStart)
+        return StoreEEPROMData(data, start, lineNumber);
+    const auto count = static_cast<int>(data.size());
     if (!Fits(start, count)) return CapacityError(Side, lineNumber);
     // Raised only for an accepted record, so the data end always stays inside the buffer.
     DataEnd = std::max<int32_t>(DataEnd, static_cast<int32_t>(start + count - 1));
-    if (type != 0x00) return Status();  // the extended address records store nothing
     return StoreData(data, start, lineNumber);
+}
+
+std::optional<size_t> HexLineParser::Place(const std::vector<uint8_t>& data, size_t start) {
+    for (size_t k = 0; k < data.size(); ++k) {
+        const size_t at = start + k;
+        if (Loaded[at] && Image[at] != data[k]) return at;
+        Image[at] = data[k];
+        Loaded[at] = true;
+    }
+    if (!data.empty())
+        DataEnd = std::max<int32_t>(DataEnd, static_cast<int32_t>(start + data.size() - 1));
+    return std::nullopt;
 }
 
 Status HexLineParser::StoreData(const std::vector<uint8_t>& data, int64_t start,
                                 int64_t lineNumber) {
     const bool pic = Side == Memory::Flash && IsPic(Bufs.Chip.CurrentMethodCode);
-    for (size_t k = 0; k < data.size(); ++k) {
-        const auto at = static_cast<size_t>(start) + k;
-        if (Loaded[at] && Image[at] != data[k])
-            return Status::Error("HexOverlap", HexText(at, 4), lineNumber);
-        Image[at] = data[k];
-        Loaded[at] = true;
-    }
+    if (const auto overlap = Place(data, static_cast<size_t>(start)))
+        return Status::Error("HexOverlap", HexText(*overlap, 4), lineNumber);
     if (!pic) return Status();
     for (size_t k = 0; k < data.size(); ++k) {
         const auto at = static_cast<size_t>(start) + k;
@@ -259,7 +350,9 @@ std::optional<int64_t> FailedLine(const Message& loadError) {
         {"FlashCapacity", 1},   {"EEPROMCapacity", 1},   {"HexUnknownType", 1},
         {"HexOverlap", 1},      {"HexAfterEnd", 0},      {"PicWordTooWide", 2},
         {"IdfNotInteger", 0},   {"IdfOutOfRange", 0},    {"IdfTooManyLines", 1},
-        {"IdfEmpty", 0},        {"FileLineTooLong", 0},
+        {"IdfEmpty", 0},        {"FileLineTooLong", 0},  {"SrecNotRecord", 0},
+        {"SrecUnknownType", 1}, {"SrecBadRecord", 0},    {"SrecRecordLength", 1},
+        {"SrecChecksum", 0},    {"SrecCount", 2},
     };
     for (const auto& [key, index] : kLineArgument) {
         if (loadError.Key != key || index >= loadError.Args.size()) continue;
@@ -278,7 +371,8 @@ std::string LocalTimeText() {
 }
 
 Result<LoadReport> LoadFile(Buffers& b, Memory side, const std::string& path) {
-    const FileKind kind = FileKindOf(path, side);
+    const FileKind byExtension = FileKindOf(path, side);
+    FileKind kind = byExtension;
     const bool flash = side == Memory::Flash;
     const bool pic = flash && IsPic(b.Chip.CurrentMethodCode);
     const std::string shownPath = EscapeControls(path);
@@ -291,12 +385,34 @@ Result<LoadReport> LoadFile(Buffers& b, Memory side, const std::string& path) {
             return Status::Error("FileCannotOpen", shownPath, ErrorText(EISDIR));
         if (S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) > kMaxInputBytes)
             return Status::Error("FileTooBig");
+        // The first bytes of a plain file can overrule its name; a device or pipe cannot be
+        // looked into and then read from the start again.
+        if (S_ISREG(info.st_mode)) {
+            char head[64];
+            const size_t got = std::fread(head, 1, sizeof head, file.get());
+            if (std::ferror(file.get()) || std::fseek(file.get(), 0, SEEK_SET) != 0)
+                return Status::Error("FileCannotRead", shownPath, ErrorText(errno));
+            if (const auto content = ContentKindOf({head, got}, byExtension)) kind = *content;
+        }
     }
 
     // The file is read into an image of its own; the buffer changes only once all of it loaded.
     HexLineParser parser(b, side);
     std::vector<uint8_t>& image = parser.Image;
-    if (kind == FileKind::Binary) {
+    std::optional<FileConfigBytes> config;
+    if (kind == FileKind::Elf) {
+        std::string content;
+        char chunk[1 << 16];
+        size_t got = 0;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+            content.append(chunk, got);
+            if (content.size() > kMaxInputBytes) return Status::Error("FileTooBig");
+        }
+        if (std::ferror(file.get()))
+            return Status::Error("FileCannotRead", shownPath, ErrorText(errno));
+        if (Status read = ReadElf(content, b.Chip, side, parser, config); !read) return read;
+        if (config) config->Path = path;
+    } else if (kind == FileKind::Binary) {
         std::vector<uint8_t> data(image.size() + 1);
         const size_t got = std::fread(data.data(), 1, data.size(), file.get());
         if (std::ferror(file.get()))
@@ -314,15 +430,19 @@ Result<LoadReport> LoadFile(Buffers& b, Memory side, const std::string& path) {
         }
         parser.DataEnd = got > 0 ? static_cast<int32_t>(got - 1) : 0;
     } else {
-        LineReader reader(file.get(), kind == FileKind::IntelHex ? kMaxHexLine : kMaxIdfLine,
-                          kMaxInputBytes);
+        const bool records = kind == FileKind::IntelHex || kind == FileKind::SRecord;
+        // An S-record is at most "S3", 255 bytes in digits and a little room for blanks.
+        LineReader reader(file.get(), records ? kMaxHexLine : kMaxIdfLine, kMaxInputBytes);
         std::string_view line;
         int64_t lineNo = 0;  // lines read before this one
         while (reader.Next(line)) {
-            if (kind == FileKind::IntelHex) {
+            if (records) {
                 // Blank lines (a trailing one after the end record, say) carry nothing.
                 if (!Trim(line).empty()) {
-                    if (Status parsed = parser.ParseHexLine(line, lineNo + 1); !parsed)
+                    if (Status parsed = kind == FileKind::IntelHex
+                                            ? parser.ParseHexLine(line, lineNo + 1)
+                                            : parser.ParseSRecordLine(line, lineNo + 1);
+                        !parsed)
                         return parsed;
                 }
             } else {
@@ -364,6 +484,9 @@ Result<LoadReport> LoadFile(Buffers& b, Memory side, const std::string& path) {
     LoadReport report;
     report.Path = path;
     report.Size = static_cast<int64_t>(parser.DataEnd) + 1;
+    report.Kind = kind;
+    report.KindByContent = kind != byExtension;
+    report.Config = std::move(config);
     if (flash) b.FlashFileHadEEPROM = parser.EEPROMTouched;
     // EEPROM records of a PIC Flash file count only when the whole file loaded.
     if (parser.EEPROMTouched) {

@@ -115,6 +115,7 @@ constexpr const char* kCaptioned[] = {
     "isWriteFlash",
     "isWriteEEPROM",
     "isVerifyAfter",
+    "isWriteFileFuses",
 };
 
 // The controls an operation must not be started from while another one runs.
@@ -198,13 +199,22 @@ void FitColumns(QTableView* grid, GridMode mode) {
 // form the file dialog reads them, and raw binary, which the loaders take as well.
 QString OpenFilter(const std::string& masks) {
     QStringList patterns = QString::fromStdString(masks).split(';', Qt::SkipEmptyParts);
-    patterns << "*.bin";
+    // Raw binary, and the compiler outputs the loader recognises by their content.
+    patterns << "*.bin"
+             << "*.elf"
+             << "*.srec"
+             << "*.s19"
+             << "*.s28"
+             << "*.s37"
+             << "*.mot";
     return QString::fromStdString(masks) + " (" + patterns.join(' ') + ")";
 }
 
 bool IsBufferFile(const QString& file) {
     const QString suffix = QFileInfo(file).suffix().toLower();
-    return suffix == "hex" || suffix == "eep" || suffix == "idf" || suffix == "bin";
+    return suffix == "hex" || suffix == "eep" || suffix == "idf" || suffix == "bin" ||
+           suffix == "elf" || suffix == "srec" || suffix == "s19" || suffix == "s28" ||
+           suffix == "s37" || suffix == "mot";
 }
 
 void SetCaption(QObject* o, const QString& text) {
@@ -555,6 +565,7 @@ void TMain::BuildCentre() {
         {"isWriteFlash", "4.  是否写FLASH"},
         {"isWriteEEPROM", "5.  是否写EEPROM(如果存在)"},
         {"isVerifyAfter", "6.  写后校验(读回全部写入的数据并比较)"},
+        {"isWriteFileFuses", "7.  是否写ELF文件中的熔丝位/锁定位(如果存在)"},
     };
     for (const auto& [name, caption] : boxes) {
         auto* c = new QCheckBox(QString::fromUtf8(caption), box);
@@ -765,6 +776,7 @@ void TMain::ApplyState(const core::SessionState& s) {
         {"isWriteFlash", s.Plan.WriteFlash},
         {"isWriteEEPROM", s.Plan.WriteEEPROM},
         {"isVerifyAfter", s.Plan.VerifyAfter},
+        {"isWriteFileFuses", s.Plan.WriteFileFuses},
     };
     for (const auto& [name, on] : checked) SetChecked(name, on);
 
@@ -955,7 +967,7 @@ void TMain::ApplyLanguage() {
     if (chinese) {
         apply(Language::Chinese);
         QStringList lines;
-        for (int i = 1; i <= 7; ++i)
+        for (int i = 1; i <= 8; ++i)
             lines << QString::fromStdString(Tr("Memo1." + std::to_string(i), Language::Chinese));
         memo1_->setPlainText(lines.join('\n'));
     }
@@ -1030,7 +1042,7 @@ void TMain::SpeedButton10Click() {
 }
 
 QString TMain::ChooseFile(const QString& title, const QStringList& filters, bool save,
-                          const QString& suffix) {
+                          const QString& suffix, QString* chosenFilter) {
     // A dialog object rather than the static helpers: a name typed without a folder is taken in
     // the folder the dialog shows, and the last folder is offered again.
     QFileDialog dialog(this, title, lastDir_, filters.join(";;"));
@@ -1042,6 +1054,7 @@ QString TMain::ChooseFile(const QString& title, const QStringList& filters, bool
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     const QString file = dialog.selectedFiles().constFirst();
     lastDir_ = QFileInfo(file).absolutePath();
+    if (chosenFilter) *chosenFilter = dialog.selectedNameFilter();
     return file;
 }
 
@@ -1094,10 +1107,19 @@ void TMain::MopenEEPROMfileClick() {
 void TMain::SaveBuffer(Memory memory, bool hex) {
     const QString masks = QString::fromStdString(Tr("SaveFileFilter", Language::English));
     const QString filter = hex ? T("Gui.HexFilter") : masks + " (" + masks + ")";
-    QString file = ChooseFile({}, {filter}, true, hex ? "hex" : "idf");
+    // The plain save offers every format the buffer saves as; a name without an extension
+    // takes the chosen filter's.
+    const QStringList filters =
+        hex ? QStringList{filter} : QStringList{filter, T("Gui.BinFilter"), T("Gui.HexFilter")};
+    QString chosen;
+    QString file = ChooseFile({}, filters, true, hex ? "hex" : QString(), &chosen);
     if (file.isEmpty()) return;
     const QString suffix = QFileInfo(file).suffix().toLower();
     if (hex && suffix != "hex" && suffix != "eep") file += ".hex";
+    if (!hex && suffix.isEmpty())
+        file += chosen == T("Gui.BinFilter")   ? ".bin"
+                : chosen == T("Gui.HexFilter") ? ".hex"
+                                               : ".idf";
     lastSaveName_ = file;
     (void)session_->SaveFile(memory, file.toStdString());
 }
@@ -1315,6 +1337,7 @@ void TMain::AutoBoxChanged() {
     plan.WriteFlash = ticked("isWriteFlash");
     plan.WriteEEPROM = ticked("isWriteEEPROM");
     plan.VerifyAfter = ticked("isVerifyAfter");
+    plan.WriteFileFuses = ticked("isWriteFileFuses");
     session_->SetPlan(plan);
 }
 

@@ -195,8 +195,9 @@ class TMain : public QMainWindow, public core::View {
     void ShowProgressText();
     void FillRecentMenu();
     void ShowBusyCloseNotice();
+    // `chosenFilter` gets the name filter the user left selected.
     QString ChooseFile(const QString& title, const QStringList& filters, bool save,
-                       const QString& suffix = {});
+                       const QString& suffix = {}, QString* chosenFilter = nullptr);
 
     TMainOptions options_;
     std::unique_ptr<db::Database> db_;

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   fonts-wqy-microhei qt6-translations-l10n
   srecord binutils gputils gcc-avr binutils-avr avr-libc avrdude python3
-  libftdi1-dev libusb-1.0-0-dev libusb-dev
+  libftdi1-dev libusb-1.0-0-dev libusb-dev libelf-dev
   xvfb xauth xdotool
 )
 missing=()

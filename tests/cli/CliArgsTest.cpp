@@ -70,6 +70,9 @@ TEST(CliArgs, UsageErrorsSayWhat) {
         {"config", "launch"},
         {"config", "mode"},
         {"config", "userid", "0"},
+        {"erase", "--write-fuses-from-file"},   // only after writing memories
+        {"write-flash", "f.elf", "--dry-run"},  // a dry run of what?
+        {"--write-fuses-from-file=yes", "auto"},
     };
     for (const auto& argv : bad) {
         EXPECT_FALSE(Parse(argv, a, error)) << (argv.empty() ? "(nothing)" : argv[0]);

@@ -9,6 +9,7 @@
 
 #include "common/AvrPartData.h"
 #include "config/AvrFields.h"
+#include "config/ConfigCommands.h"
 
 namespace tondrel::config {
 namespace {
@@ -135,6 +136,43 @@ TEST(AvrFieldTables, ValueByValueAsTheDatasheetsTableThem) {
             for (size_t code = 0; code < words.size(); ++code)
                 EXPECT_EQ(f.Meaning(static_cast<uint8_t>(code)), words[code])
                     << f.Name << "=" << f.Digits(static_cast<uint8_t>(code));
+        }
+    }
+}
+
+// A program file's .fuse bytes map onto the chip's fuse bytes in avr-libc's order; a file for
+// another chip (by its device note or its section's size) is refused, a variant of the same
+// silicon is not.
+TEST(FileConfig, SettingsComeFromTheFileOnlyForItsChip) {
+    struct Case {
+        const char* Chip;
+        FileConfig File;
+        std::vector<std::string> Settings;  // empty: refused with Refusal
+        const char* Refusal;
+    };
+    const Case cases[] = {
+        {"ATmega16",
+         {{0xE4, 0xD9}, 0xFE, "atmega16"},
+         {"lfuse=0xE4", "hfuse=0xD9", "lock=0xFE"},
+         ""},
+        {"ATmega16", {{0xE4, 0xD9}, {}, "atmega16a"}, {"lfuse=0xE4", "hfuse=0xD9"}, ""},
+        {"ATmega328P",
+         {{0x62, 0xD9, 0xFF}, {}, ""},
+         {"lfuse=0x62", "hfuse=0xD9", "efuse=0xFF"},
+         ""},
+        {"ATmega16", {{}, 0xFC, ""}, {"lock=0xFC"}, ""},
+        {"ATmega16", {{0xE4, 0xD9}, {}, "atmega328p"}, {}, "CoreFileConfigOtherChip"},
+        {"ATmega16", {{0x62, 0xD9, 0xFF}, {}, ""}, {}, "CoreFileConfigSize"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Chip) + " " + c.File.Device);
+        const auto settings = FileConfigSettings(c.Chip, c.File);
+        if (c.Settings.empty()) {
+            ASSERT_FALSE(settings);
+            EXPECT_EQ(settings.Error().Key, c.Refusal);
+        } else {
+            ASSERT_TRUE(settings);
+            EXPECT_EQ(*settings, c.Settings);
         }
     }
 }

@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "sim/AvrChip.h"
 #include "tests/core/SessionTestSupport.h"
+#include "tests/support/AvrGcc.h"
 
 namespace tondrel::core::testsupport {
 namespace {
@@ -382,4 +384,68 @@ TEST(SessionOps, StopEndsTheOperationAtTheNextByte) {
     }
 }
 
+namespace {
+
+// The window's seventh box writes an ELF file's fuses and lock bits after the memories,
+// through the configuration form and its questions; without it they are only shown.
+TEST(SessionOps, AutoProgrammingWritesTheFileFusesOnlyWithItsBox) {
+    TONDREL_NEED_TOOL("avr-gcc");
+    Desk desk("sim:ATmega16");
+    desk.StartAndFind();
+    Session& s = desk.S();
+    const std::string elf = desk.dir.File("prog.elf");
+    std::ofstream(desk.dir.File("prog.c")) << tondrel::testsupport::kFusedProgram;
+    ASSERT_TRUE(tondrel::testsupport::CompileAvr(desk.dir.File("prog.c"), "atmega16", elf));
+    ASSERT_TRUE(s.LoadFile(Memory::Flash, elf));
+    ASSERT_TRUE(s.LoadFile(Memory::EEPROM, elf));
+    EXPECT_EQ(desk.view.CountSaid("FileConfigAsked"), 1u);  // the same bytes are shown once
+    EXPECT_EQ(desk.view.CountSaid("FileConfigByte"), 3u);
+    auto& chip = dynamic_cast<sim::AvrChip&>(desk.ChipModel());
+
+    EXPECT_TRUE(s.AutoProgram());
+    EXPECT_EQ(chip.FuseLow(), 0xE1);
+    EXPECT_EQ(desk.Buf(Memory::EEPROM)[4], 5);
+
+    desk.Plan([](AutoPlan& p) { p.WriteFileFuses = true; });
+    desk.view.Answers = {true};  // the lock bits' question
+    desk.view.QuestionKinds.clear();
+    EXPECT_TRUE(s.AutoProgram());
+    EXPECT_EQ(desk.view.QuestionKinds, (std::vector<QuestionKind>{QuestionKind::Locks}));
+    EXPECT_EQ(chip.FuseLow(), 0xE4);
+    EXPECT_EQ(chip.FuseHigh(), 0xD9);
+    EXPECT_EQ(chip.Lock() & 0x03, 0x02);
+
+    // A Flash file without fuses leaves none to write.
+    const std::string hex = desk.dir.File("app.hex");
+    std::ofstream(hex) << ":0400000001020304F2\r\n:00000001FF\r\n";
+    ASSERT_TRUE(s.LoadFile(Memory::Flash, hex));
+    EXPECT_FALSE(s.FileConfiguration());
+    EXPECT_EQ(s.WriteFileConfiguration(desk.view).Key(), "CoreNoFileConfig");
+}
+
+// Every kind the buffer saves as loads back to the same bytes; a kind it cannot save is refused
+// rather than written as something else under that name.
+TEST(SessionOps, SavedFilesOfEveryKindLoadAgainUnchanged) {
+    Desk desk("sim:ATmega16");
+    desk.StartAndFind();
+    Session& s = desk.S();
+    desk.Put(Memory::EEPROM, {0x53, 0x31, 0x30, 0x3A});  // "S10:" leads the binary
+    desk.Poke(Memory::EEPROM, 300, 0x42);
+    const std::vector<uint8_t> image = desk.Buf(Memory::EEPROM);
+    for (const char* name : {"e.hex", "e.eep", "e.bin", "e.idf", "e.txt"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(s.SaveFile(Memory::EEPROM, desk.dir.File(name)));
+        desk.Fill(Memory::EEPROM, 0, 4, 0x11);
+        ASSERT_TRUE(s.LoadFile(Memory::EEPROM, desk.dir.File(name)));
+        EXPECT_EQ(desk.Buf(Memory::EEPROM), image);
+    }
+    for (const char* name : {"e.elf", "e.srec", "e.S19"}) {
+        desk.view.Clear();
+        EXPECT_FALSE(s.SaveFile(Memory::EEPROM, desk.dir.File(name)));
+        EXPECT_EQ(desk.view.Keys(), (std::vector<std::string>{"CoreSaveKindUnsupported"}));
+        EXPECT_FALSE(std::filesystem::exists(desk.dir.File(name)));
+    }
+}
+
+}  // namespace
 }  // namespace tondrel::core::testsupport

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "db/Database.h"
+#include "tests/support/AvrGcc.h"
 
 namespace {
 
@@ -764,6 +766,98 @@ TEST_F(CliRun, HostileInputFilesAreBoundedAndShownSafely) {
     Result cr = Run("sim:ATmega16", "write-flash " + Quote(Path("cr.hex")));
     EXPECT_EQ(cr.Status, 0) << cr.Output;
     EXPECT_EQ(Run("sim:ATmega16", "verify-flash " + Quote(Path("cr.hex"))).Status, 0);
+}
+
+TEST_F(CliRun, CompilerOutputProgramsTheChipAndItsFusesOnlyWhenAsked) {
+    TONDREL_NEED_TOOL("avr-gcc");
+    TONDREL_NEED_TOOL("srec_cat");
+    std::ofstream(Path("prog.c")) << tondrel::testsupport::kFusedProgram;
+    // And a program too large for the ATmega16's 16 KiB.
+    std::ofstream(Path("big.c")) << "#include <avr/pgmspace.h>\n"
+                                    "const uint8_t big[20000] PROGMEM = {1};\n"
+                                    "int main(void) { return pgm_read_byte(&big[7]); }\n";
+    for (const char* name : {"atmega16", "atmega328p", "big"}) {
+        const std::string mcu = name == std::string("big") ? "atmega328p" : name;
+        const std::string source = name == std::string("big") ? "big.c" : "prog.c";
+        ASSERT_TRUE(
+            tondrel::testsupport::CompileAvr(Path(source), mcu, Path(std::string(name) + ".elf")));
+    }
+    const std::string elf = Quote(Path("atmega16.elf"));
+    auto fuses = [&] {
+        Result shown = Run("sim:ATmega16", "config show");
+        std::string bytes;
+        for (const char* name : {"low fuse 0x", "high fuse 0x", "lock byte 0x"}) {
+            const auto at = shown.Output.find(name);
+            bytes += at == std::string::npos ? "?" : shown.Output.substr(at + strlen(name), 2);
+        }
+        return bytes;
+    };
+    // Without the option the bytes are shown, not written.
+    Result plain = Run("sim:ATmega16", "--yes auto --flash " + elf + " --eeprom " + elf);
+    ASSERT_EQ(plain.Status, 0) << plain.Output;
+    EXPECT_TRUE(Has(plain, "low fuse 0xE4: ")) << plain.Output;
+    EXPECT_TRUE(Has(plain, "written only when asked")) << plain.Output;
+    EXPECT_EQ(fuses(), "E199FF");
+
+    // A program for another chip: its fuses are refused, nothing of them sent.
+    Result other =
+        Run("sim:ATmega16", "--yes --yes-lock auto --flash " + Quote(Path("atmega328p.elf")) +
+                                " --write-fuses-from-file");
+    EXPECT_EQ(other.Status, 1) << other.Output;
+    EXPECT_TRUE(Has(other, "the file's fuses are for the atmega328p, not the ATmega16"))
+        << other.Output;
+    EXPECT_EQ(fuses(), "E199FF");
+
+    Result dryAuto = Run("sim:ATmega16", "--yes --yes-lock auto --flash " + elf +
+                                             " --write-fuses-from-file --dry-run");
+    EXPECT_EQ(dryAuto.Status, 0) << dryAuto.Output;
+    EXPECT_TRUE(Has(dryAuto, "low fuse 0xE1 → 0xE4")) << dryAuto.Output;
+    EXPECT_EQ(fuses(), "E199FF");
+
+    Result asked = Run("sim:ATmega16", "--yes --yes-lock auto --flash " + elf + " --eeprom " + elf +
+                                           " --write-fuses-from-file");
+    ASSERT_EQ(asked.Status, 0) << asked.Output;
+    EXPECT_EQ(fuses(), "E4D9FE");
+    // What was written is what avr-objcopy takes out of the program.
+    ASSERT_EQ(std::system(("avr-objcopy -O ihex -j .text -j .data " + elf + " " +
+                           Quote(Path("objcopy.hex")))
+                              .c_str()),
+              0);
+    EXPECT_EQ(Run("sim:ATmega16", "verify-flash " + Quote(Path("objcopy.hex"))).Status, 0);
+    std::string err;
+    Result eeprom = RunSplit("sim:ATmega16", "read-eeprom -", err);
+    EXPECT_EQ(eeprom.Output.substr(0, 20), "1\r\n2\r\n3\r\n4\r\n5\r\n255\r\n") << err;
+
+    // srec_cat's S-records of an image program and verify; broken ones are refused by line and
+    // leave the chip as it was.
+    const std::string hex = MakeHex("img", 4000, false, 9);
+    const std::string srec = Quote(Path("img.s19"));
+    ASSERT_EQ(std::system(("srec_cat " + Quote(hex) + " -intel -o " + srec + " -motorola").c_str()),
+              0);
+    Result erased = Run("sim:ATmega16", "erase");
+    ASSERT_EQ(erased.Status, 0) << erased.Output;
+    Result written = Run("sim:ATmega16", "write-flash " + srec);
+    ASSERT_EQ(written.Status, 0) << written.Output;
+    EXPECT_TRUE(Has(written, "read the file as Motorola S-record")) << written.Output;
+    EXPECT_EQ(Run("sim:ATmega16", "verify-flash " + srec).Status, 0);
+    std::string text = ReadAll(Path("img.s19"));
+    char& digit = text[text.find('\n') + 10];  // a data digit of line 2
+    digit = digit == '0' ? '1' : '0';
+    std::ofstream(Path("bad.srec")) << text;
+    std::string cut = ReadAll(Path("atmega16.elf"));
+    std::ofstream(Path("cut.elf")) << cut.substr(0, cut.size() / 2);
+    const std::pair<std::string, std::string> bad[] = {
+        {"bad.srec", "line 2: checksum error"},
+        {"cut.elf", "cut short"},
+        {"big.elf", "section .text"},
+    };
+    for (const auto& [name, words] : bad) {
+        Result refused = Run("sim:ATmega16", "write-flash " + Quote(Path(name)));
+        EXPECT_EQ(refused.Status, 1) << name;
+        EXPECT_TRUE(Has(refused, words)) << refused.Output;
+        EXPECT_FALSE(Has(refused, "begin writing")) << refused.Output;
+    }
+    EXPECT_EQ(Run("sim:ATmega16", "verify-flash " + srec).Status, 0);
 }
 
 TEST_F(CliRun, AOneOffLptIsNotStored) {

@@ -60,14 +60,16 @@ QStringList Listed(QFileDialog* dialog) {
     return names;
 }
 
-// Answers the next file dialog the window opens, the real one: opens `folder` in it, waits
-// until its list shows `expect` (when given), then types `name` and presses Enter.
+// Answers the next file dialog the window opens, the real one: opens `folder` in it (with
+// `filter` chosen, when given), waits until its list shows `expect` (when given), then types
+// `name` and presses Enter.
 void AnswerFileDialog(const QString& folder, const QString& name, QStringList expect = {},
-                      QStringList* shown = nullptr) {
+                      QStringList* shown = nullptr, const QString& filter = {}) {
     QTimer::singleShot(0, [=] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         QVERIFY(dialog);
         dialog->setDirectory(folder);
+        if (!filter.isEmpty()) dialog->selectNameFilter(filter);
         if (!expect.isEmpty()) QTRY_COMPARE_WITH_TIMEOUT(Listed(dialog), expect, 10000);
         if (shown) *shown = Listed(dialog);
         auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
@@ -368,6 +370,12 @@ class TMainTest : public QObject {
         QFile idf(w.dir.path() + "/plain.idf");
         QVERIFY(idf.open(QIODevice::ReadOnly));
         QCOMPARE(idf.readLine(), QByteArray("255\r\n"));
+        // The plain save's other formats take their own extension.
+        AnswerFileDialog(w.dir.path(), "raw", {}, nullptr, "raw binary (*.bin)");
+        w.Action("MsaveEEProm")->trigger();
+        QFile bin(w.dir.path() + "/raw.bin");
+        QVERIFY(bin.open(QIODevice::ReadOnly));
+        QCOMPARE(bin.readAll(), QByteArray(512, '\xFF'));
     }
 
     // The open dialogs list the files their masks name, .bin as well, and nothing else.
@@ -783,7 +791,7 @@ class TMainTest : public QObject {
         Window w("sim:ATmega16", 2);
         auto* memo = w.main->findChild<QPlainTextEdit*>("Memo1");
         QVERIFY(memo->toPlainText().startsWith(QString::fromUtf8("[自动编程] 的流程设置说明：")));
-        QCOMPARE(memo->toPlainText().split('\n').size(), 7);  // the heading and six options
+        QCOMPARE(memo->toPlainText().split('\n').size(), 8);  // the heading and seven options
 
         w.Action("Menglish")->trigger();
         QVERIFY(w.Action("Menglish")->isChecked());
@@ -801,7 +809,7 @@ class TMainTest : public QObject {
         w.Action("Menglish")->trigger();
         QVERIFY(w.Action("Mchinese")->isChecked());
         QCOMPARE(w.Action("Mearse")->text(), QString::fromUtf8("擦除"));
-        QCOMPARE(memo->toPlainText().split('\n').size(), 7);
+        QCOMPARE(memo->toPlainText().split('\n').size(), 8);
     }
 
     void SettingsSurviveARestart() {
@@ -815,6 +823,7 @@ class TMainTest : public QObject {
             QString error;
             QVERIFY(first.Initialize(error));
             first.findChild<QCheckBox*>("isEraseAll")->setChecked(false);
+            first.findChild<QCheckBox*>("isWriteFileFuses")->setChecked(true);
             first.findChild<QAction*>("Msound")->trigger();
             first.close();
         }
@@ -826,6 +835,8 @@ class TMainTest : public QObject {
         QCOMPARE(asked, 0);
         QVERIFY(second.findChild<QAction*>("Menglish")->isChecked());
         QVERIFY(!second.findChild<QCheckBox*>("isEraseAll")->isChecked());
+        // Writing a file's fuses is asked for each time, never a stored default.
+        QVERIFY(!second.findChild<QCheckBox*>("isWriteFileFuses")->isChecked());
         QVERIFY(!second.findChild<QAction*>("Msound")->isChecked());
     }
 
