@@ -7,6 +7,7 @@
 
 #include "common/Text.h"
 #include "core/PicSteps.h"
+#include "core/SerialStamp.h"
 #include "data/FileLoad.h"
 #include "data/FileSave.h"
 
@@ -477,6 +478,8 @@ Status Programming::DoAutoProgram() {
     if (plan.WriteEEPROM && s_.Chip.EEPROMSize >= 1 && !s_.EEPROMFileName.empty() &&
         LastAddress(Memory::EEPROM) == -1)
         return stop("CoreAutoEmptyEEPROM");
+    SerialStampScope serial(s_);
+    if (auto stamped = serial.Apply(); !stamped) return stamped;
     if (plan.EraseAll) {
         if (auto erased = DoErase(false); !erased) return erased;
         if (s_.StopWanted()) return Stopped(s_);  // came during the erase
