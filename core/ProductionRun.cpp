@@ -73,11 +73,12 @@ OperationRecord ProductionRun::ProgramChip(const std::string& signature) {
         record.ErrorText = outcome.Text(state.Lang());
     }
     record.Seconds = SecondsSince(start);
+    record.Outcome = outcome;
     return record;
 }
 
 std::optional<std::string> ProductionRun::WaitForNextChip(const std::string& programmed) {
-    view_.Say(Msg("RepeatWaitRemove"));
+    view_.Say(Msg(options_.WaitKey));
     // The chip programmed counts as gone only once the socket stops answering, so a chip left
     // in place is never counted twice; a chip with another signature may be a fresh one.
     bool removed = false;
@@ -99,7 +100,10 @@ std::optional<std::string> ProductionRun::WaitForNextChip(const std::string& pro
 
 RunSummary ProductionRun::Run() {
     const auto start = std::chrono::steady_clock::now();
-    std::string signature = session_.ProbeSocket().ValueOr({});
+    // Outside a loop the chip check of the auto programming is enough: the chip that passes it
+    // answers with the catalogue's signature.
+    std::string signature =
+        options_.Repeat ? session_.ProbeSocket().ValueOr({}) : session_.Chip().Signature;
     if (options_.Repeat && signature.empty() && !session_.Chip().Signature.empty() && !Stopped()) {
         // The first chip may not be there yet.
         if (auto placed = WaitForNextChip(""); placed) signature = *placed;

@@ -26,6 +26,8 @@ struct ProductionOptions {
     // How often the socket is looked at while waiting; a person takes longer to swap a chip.
     uint32_t PollMs = 500;
     std::vector<FileDigest> Files;  // what each record names
+    // What the board says while the loop waits: how this front end ends it.
+    std::string WaitKey = "RepeatWaitRemove";
 };
 
 struct ProductionHooks {

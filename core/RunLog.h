@@ -32,6 +32,7 @@ struct OperationRecord {
     std::string ErrorKey;           // the failure's message key, "" on a pass
     std::string ErrorText;          // ... in the run's language
     double Seconds = 0;
+    Status Outcome;  // what the operation returned, for the front end
 };
 
 struct RunSummary {
