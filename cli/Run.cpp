@@ -292,6 +292,14 @@ class Runner {
             view_.Error(view_.Text(Msg("RepeatNeedsSignature", session_.Chip().CurrentChipName)));
             return kFailed;
         }
+        // The stored plan may have the read-back off, and a number is kept only by a chip read
+        // back.
+        if (args_.Serial && !session_.State().Plan.VerifyAfter) {
+            view_.Error(
+                "--serial needs the read-back after writing: the stored plan has it off "
+                "(give --verify-after)");
+            return kFailed;
+        }
         core::ProductionOptions options;
         if (args_.Serial)
             options.Serial = core::SerialPlan{*args_.Serial, ProjectOf(args_), args_.SerialStart,

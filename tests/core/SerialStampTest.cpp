@@ -25,7 +25,7 @@ SerialStamp Stamp(const char* field, uint64_t value) {
 TEST(SerialStamp, RefusedBeforeTheChipIsTouched) {
     struct Case {
         const char* Field;
-        bool WriteEEPROM;
+        bool WriteEEPROM;  // the plan's fifth box
         Message Want;
     };
     const Case cases[] = {

@@ -1,40 +1,38 @@
 // A serial field as typed on the command line, and the bytes a number becomes in it.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <utility>
+
 #include "data/SerialField.h"
 
 namespace tondrel {
 namespace {
 
 TEST(SerialField, ParsesEveryPartAndRefusesTheRest) {
-    struct Case {
-        const char* Text;
-        bool Ok;
-        SerialField Want;
-    };
-    const Case cases[] = {
-        {"0x3FF0:2", true, {Memory::Flash, 0x3FF0, 2, false, SerialFormat::Binary}},
-        {"EEPROM:16:4:big", true, {Memory::EEPROM, 16, 4, true, SerialFormat::Binary}},
-        {"flash:0:8:bcd", true, {Memory::Flash, 0, 8, false, SerialFormat::Bcd}},
+    const std::pair<const char*, std::optional<SerialField>> cases[] = {
+        {"0x3FF0:2", SerialField{Memory::Flash, 0x3FF0, 2, false, SerialFormat::Binary}},
+        {"EEPROM:16:4:big", SerialField{Memory::EEPROM, 16, 4, true, SerialFormat::Binary}},
+        {"flash:0:8:bcd", SerialField{Memory::Flash, 0, 8, false, SerialFormat::Bcd}},
         // Text reads most significant digit first unless told otherwise.
-        {"eeprom:0:6:dec", true, {Memory::EEPROM, 0, 6, true, SerialFormat::Decimal}},
-        {"eeprom:0:6:little:hex", true, {Memory::EEPROM, 0, 6, false, SerialFormat::Hex}},
-        {"0:9", false, {}},             // more than a 64-bit number
-        {"0:0", false, {}},             // nothing to write
-        {"-1:2", false, {}},            // no negative addresses
-        {"0x10", false, {}},            // no length
-        {"0:2:bcd:big", false, {}},     // order after format
-        {"0:2:big:little", false, {}},  // twice
-        {"rom:0:2", false, {}},         // no such memory
-        {"0:2:bin:", false, {}},        // an empty part
+        {"eeprom:0:6:dec", SerialField{Memory::EEPROM, 0, 6, true, SerialFormat::Decimal}},
+        {"eeprom:0:6:little:hex", SerialField{Memory::EEPROM, 0, 6, false, SerialFormat::Hex}},
+        {"0:9", std::nullopt},             // more than a 64-bit number
+        {"0:0", std::nullopt},             // nothing to write
+        {"-1:2", std::nullopt},            // no negative addresses
+        {"0x10", std::nullopt},            // no length
+        {"0:2:bcd:big", std::nullopt},     // order after format
+        {"0:2:big:little", std::nullopt},  // twice
+        {"rom:0:2", std::nullopt},         // no such memory
+        {"0:2:bin:", std::nullopt},        // an empty part
     };
-    for (const Case& c : cases) {
-        const auto parsed = ParseSerialField(c.Text);
-        ASSERT_EQ(parsed.Ok(), c.Ok) << c.Text;
-        if (c.Ok)
-            EXPECT_EQ(parsed.Value(), c.Want) << c.Text;
+    for (const auto& [text, want] : cases) {
+        const auto parsed = ParseSerialField(text);
+        ASSERT_EQ(parsed.Ok(), want.has_value()) << text;
+        if (want)
+            EXPECT_EQ(parsed.Value(), *want) << text;
         else
-            EXPECT_EQ(parsed.Error().Key, "SerialBadField") << c.Text;
+            EXPECT_EQ(parsed.Error().Key, "SerialBadField") << text;
     }
 }
 

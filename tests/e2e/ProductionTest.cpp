@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/db/TempDir.h"
+
 extern char** environ;
 
 namespace {
@@ -97,15 +99,7 @@ class Child {
 
 class Production : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tondrel-production-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string Path(const std::string& name) const { return dir_.File(name); }
 
     std::vector<std::string> Args(const std::string& bench, const std::string& state) const {
         return {"--database", Path("chip.db"), "--lang",      "en",
@@ -139,7 +133,7 @@ class Production : public ::testing::Test {
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
 
-    fs::path dir_;
+    tondrel::testing::TempDir dir_;
 };
 
 TEST_F(Production, RepeatGivesFiveSwappedChipsConsecutiveNumbersUntilCtrlC) {
