@@ -346,6 +346,11 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
         error = "wrong number of arguments for " + out.Command + " (try --help)";
         return false;
     }
+    if (out.Json && out.Command.rfind("read-", 0) == 0 && out.Args.size() == 1 &&
+        out.Args[0] == "-") {
+        error = "--json keeps standard output for its lines: read into a file, not -";
+        return false;
+    }
     if (out.Serial) {
         // A number is counted as used only by a chip whose written bytes read back as written.
         if (out.VerifyAfter == false) {

@@ -70,6 +70,12 @@ TEST(CliArgs, UsageErrorsSayWhat) {
         {"config", "launch"},
         {"config", "mode"},
         {"config", "userid", "0"},
+        {"auto", "--flash", "f.hex", "--serial", "0:9"},
+        {"auto", "--serial", "eeprom:0:2"},  // no project file for the counter
+        {"--no-verify-after", "auto", "--flash", "f.hex", "--serial", "0:2"},
+        {"auto", "--flash", "f.hex", "--serial", "0:2", "--serial-step", "0"},
+        {"--repeat", "search"},
+        {"--json", "read-flash", "-"},  // the data and the log lines on one stream
     };
     for (const auto& argv : bad) {
         EXPECT_FALSE(Parse(argv, a, error)) << (argv.empty() ? "(nothing)" : argv[0]);
