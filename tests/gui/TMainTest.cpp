@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -183,6 +184,24 @@ class TMainTest : public QObject {
         QVERIFY(main.Initialize(error));
         QCOMPARE(entries, (QStringList{"English Version", QString::fromUtf8("简 体 中 文")}));
         QVERIFY(main.findChild<QAction*>("Mchinese")->isChecked());
+    }
+
+    void SerialDialogTakesOnlyWhatReadsAsAFieldAndTwoNumbers() {
+        SerialDialog dialog(nullptr, {}, Language::English);
+        auto* ok = dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        auto* field = dialog.findChild<QLineEdit*>("SerialField");
+        auto* step = dialog.findChild<QLineEdit*>("SerialStep");
+        QVERIFY(ok->isEnabled());  // empty: no serial numbers
+        field->setText("eeprom:0x10:9");
+        QVERIFY(!ok->isEnabled());
+        QVERIFY(!dialog.findChild<QLabel*>("SerialProblem")->text().isEmpty());
+        field->setText("eeprom:0x10:4:big");
+        step->setText("0");
+        QVERIFY(!ok->isEnabled());
+        step->setText("10");
+        QVERIFY(ok->isEnabled());
+        QCOMPARE(dialog.Choice()->Field, std::string("eeprom:0x10:4:big"));
+        QCOMPARE(dialog.Choice()->Step, int64_t{10});
     }
 
     void ChipAfterChipWithSerialNumbersUntilStopAndTheJsonLog() {
