@@ -309,7 +309,12 @@ class Runner {
             Digests({{Memory::Flash, args_.AutoFlash}, {Memory::EEPROM, args_.AutoEEPROM}});
         core::ProductionHooks hooks;
         hooks.StopWanted = [this] { return view_.StopAsked(); };
-        hooks.Sleep = [this](uint32_t ms) { ports_.GetClock().SleepMs(ms); };
+        hooks.Sleep = [this](uint32_t ms) {
+            ports_.GetClock().SleepMs(ms);
+            // The bench's clock sleeps at once: a tenth of it in real time keeps a loop that
+            // waits for a chip that never comes from taking a whole processor.
+            if (ports_.Simulated()) ::usleep(ms * 100);
+        };
         hooks.Report = [this](const core::OperationRecord& record) {
             if (sink_.Active()) sink_.Emit(core::JsonLine(record));
             if (args_.Repeat)
