@@ -1,5 +1,6 @@
 #include "cli/CliArgs.h"
 
+#include <cstdint>
 #include <set>
 
 #include "common/Text.h"
@@ -43,6 +44,8 @@ bool* FlagOf(const std::string& name, CliArgs& out) {
     if (name == "--yes-lock") return &out.YesLock;
     if (name == "--dry-run") return &out.DryRun;
     if (name == "--write-fuses-from-file") return &out.WriteFusesFromFile;
+    if (name == "--repeat" && out.Command == "auto") return &out.Repeat;
+    if (name == "--json") return &out.Json;
     return nullptr;
 }
 
@@ -76,6 +79,23 @@ Commands:
                            stops before erasing when a file does not load or holds no data
       --[no-]update-flash  --[no-]update-eeprom  --[no-]erase  --[no-]write-flash
       --[no-]write-eeprom  the five steps (default: the stored choice)
+      --serial [flash:|eeprom:]ADDRESS:LENGTH[:little|big][:bin|bcd|dec|hex]
+                           write a number of its own into each chip: LENGTH bytes at
+                           ADDRESS of the Flash (the default) or the EEPROM, as a binary
+                           number (bin, the default, least significant byte first unless
+                           big), packed BCD, or ASCII decimal or hexadecimal digits (most
+                           significant first unless little); refused before anything is
+                           written when the number does not fit, the field lies beyond the
+                           memory or overlaps the file's data
+      --serial-start N     the first number of a new counter (default 0)
+      --serial-step N      how far the counter moves per chip (default 1)
+                           The counter is kept in the database for the Flash file (else the
+                           EEPROM file) by its full path, and moves on only for a chip that
+                           was written and read back; a failed chip's number goes to the next
+                           chip. Runs at the same time never write the same number.
+      --repeat             after each chip, wait until it is taken out and the next one put
+                           in, and program that one, until Ctrl+C; a failed chip does not end
+                           the loop; the count and the tally of passed and failed chips close it
   reset                    restart the target (enter and leave programming mode)
   mode MCU|ALTERA|XILINX|LATTICE|EPROM3|ARM|MSP430
                            switch the adapter's download mode
@@ -143,6 +163,11 @@ Options:
                      is for another chip; with --dry-run, say what they would change instead
                      --yes alone answers none of these three
   --quiet            print results and errors only (errors always go to standard error)
+  --json             print one JSON object a line on standard output for each operation
+                     (each chip of auto): chip, signature, files and their CRC-32, bytes
+                     written and verified, speed, serial number, result, duration; and a
+                     last one for the run; everything else then goes to standard error
+  --log FILE         append the same JSON lines to FILE
   -h, --help         this text
   --version          print the program's version
 
@@ -236,6 +261,31 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
                 if (!take(out.AutoFlash)) return false;
             } else if (name == "--eeprom" && out.Command == "auto") {
                 if (!take(out.AutoEEPROM)) return false;
+            } else if (name == "--serial" && out.Command == "auto") {
+                if (!take(value)) return false;
+                auto field = ParseSerialField(value);
+                if (!field) {
+                    error =
+                        "--serial takes [flash:|eeprom:]ADDRESS:LENGTH[:little|big]"
+                        "[:bin|bcd|dec|hex], not '" +
+                        value + "'";
+                    return false;
+                }
+                out.Serial = *field;
+            } else if ((name == "--serial-start" || name == "--serial-step") &&
+                       out.Command == "auto") {
+                if (!take(value)) return false;
+                const bool step = name == "--serial-step";
+                const auto number =
+                    ParseNumber(value, NumberStyle::DecimalOrHex, step ? 1 : 0, INT64_MAX / 2);
+                if (!number) {
+                    error = name + " takes a number from " + (step ? "1" : "0") + ", not '" +
+                            value + "'";
+                    return false;
+                }
+                (step ? out.SerialStep : out.SerialStart) = *number;
+            } else if (name == "--log") {
+                if (!take(out.LogFile)) return false;
             } else if (bool* flag = FlagOf(name, out)) {
                 if (!noValue()) return false;
                 *flag = true;
@@ -313,6 +363,26 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
     if (out.DryRun && out.Command != "config" && !out.WriteFusesFromFile) {
         error = "--dry-run goes with config or --write-fuses-from-file";
         return false;
+    }
+    if (out.DryRun && out.Command == "auto" && (out.Repeat || out.Serial || out.Json)) {
+        error = "--dry-run goes with one auto programming, not with --repeat, --serial or --json";
+        return false;
+    }
+    if (out.Json && out.Command.rfind("read-", 0) == 0 && out.Args.size() == 1 &&
+        out.Args[0] == "-") {
+        error = "--json keeps standard output for its lines: read into a file, not -";
+        return false;
+    }
+    if (out.Serial) {
+        // A number is counted as used only by a chip whose written bytes read back as written.
+        if (out.VerifyAfter == false) {
+            error = "--serial needs the read-back after writing: drop --no-verify-after";
+            return false;
+        }
+        if (out.AutoFlash.empty() && out.AutoEEPROM.empty()) {
+            error = "--serial needs --flash or --eeprom: the counter belongs to the project file";
+            return false;
+        }
     }
     if (out.Command == "config") {
         const std::string& verb = out.Args[0];

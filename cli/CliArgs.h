@@ -1,8 +1,11 @@
 #pragma once
 // The command line of tondrel-cli: options, one command and its arguments.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "data/SerialField.h"
 
 namespace tondrel::cli {
 
@@ -35,6 +38,14 @@ struct CliArgs {
     std::string AutoFlash;
     std::string AutoEEPROM;
     std::optional<bool> UpdateFlash, UpdateEEPROM, Erase, WriteFlash, WriteEEPROM;
+    // auto: a serial number in each chip, and chip after chip until stopped
+    std::optional<SerialField> Serial;  // --serial
+    int64_t SerialStart = 0;            // --serial-start: a new counter's first number
+    int64_t SerialStep = 1;             // --serial-step
+    bool Repeat = false;                // --repeat
+
+    bool Json = false;    // --json: JSON lines on standard output, prose on standard error
+    std::string LogFile;  // --log: the same lines appended to this file
 };
 
 // Parses argv[1..]. On a usage error returns false with one line in error.

@@ -4,15 +4,19 @@
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
+#include "cli/LogSink.h"
 #include "common/Text.h"
 #include "config/ConfigCommands.h"
 #include "config/ConfigForm.h"
 #include "core/Ports.h"
+#include "core/ProductionRun.h"
+#include "core/RunLog.h"
 #include "core/Session.h"
 #include "core/View.h"
 #include "db/Database.h"
@@ -68,10 +72,36 @@ bool NeedsChip(const std::string& command) {
     return command != "hardware" && command != "mode" && command != "tool-path";
 }
 
+// The project a serial counter belongs to: the file written, by its full path, so that the
+// same firmware started from another folder continues the same counter.
+std::string ProjectOf(const CliArgs& args) {
+    const std::string& file = args.AutoFlash.empty() ? args.AutoEEPROM : args.AutoFlash;
+    std::error_code ec;
+    const auto full = std::filesystem::weakly_canonical(std::filesystem::absolute(file, ec), ec);
+    return ec ? file : full.string();
+}
+
+std::vector<core::FileDigest> Digests(const std::vector<std::pair<Memory, std::string>>& files) {
+    std::vector<core::FileDigest> digests;
+    for (const auto& [memory, path] : files) {
+        if (path.empty() || path == "-") continue;
+        digests.push_back(
+            {memory == Memory::Flash ? "flash" : "eeprom", path, core::FileCrc32(path)});
+    }
+    return digests;
+}
+
 class Runner {
   public:
-    Runner(const CliArgs& args, TerminalView& view, db::Database& db, core::PortSet& ports)
-        : args_(args), view_(view), session_(view, db, ports), db_(db) {}
+    Runner(const CliArgs& args, TerminalView& view, db::Database& db, core::PortSet& ports,
+           LogSink& sink, core::RunSummary& summary)
+        : args_(args),
+          view_(view),
+          session_(view, db, ports),
+          db_(db),
+          ports_(ports),
+          sink_(sink),
+          summary_(summary) {}
     Runner(const Runner&) = delete;
     Runner& operator=(const Runner&) = delete;
 
@@ -99,14 +129,51 @@ class Runner {
         if (args_.WriteFlash) plan.WriteFlash = *args_.WriteFlash;
         if (args_.WriteEEPROM) plan.WriteEEPROM = *args_.WriteEEPROM;
         session_.SetPlan(plan, core::PlanScope::ThisRun);
+        const auto began = std::chrono::steady_clock::now();
+        (void)view_.Counter().Take();
         const int status = Command();
+        if (sink_.Active() && !produced_ && NeedsChip(args_.Command))
+            Record(status,
+                   std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
         // A refused settings update is said on the board; the command's own result stands.
         (void)session_.SaveSettings();
         return status;
     }
 
   private:
-    static int Outcome(const Status& status) { return status ? kOk : kFailed; }
+    int Outcome(const Status& status) {
+        last_ = status;
+        return status ? kOk : kFailed;
+    }
+
+    // The log line of a command other than a production auto run.
+    void Record(int status, double seconds) {
+        core::OperationRecord record;
+        record.Operation = args_.Command;
+        const core::SessionState state = session_.State();
+        record.ChipName = state.ChipName;
+        record.Signature = session_.Chip().Signature;
+        if (!args_.Args.empty() && args_.Command.find("-flash") != std::string::npos)
+            record.Files = Digests({{Memory::Flash, args_.Args[0]}});
+        else if (!args_.Args.empty() && args_.Command.find("-eeprom") != std::string::npos)
+            record.Files = Digests({{Memory::EEPROM, args_.Args[0]}});
+        else if (args_.Command == "auto")
+            record.Files =
+                Digests({{Memory::Flash, args_.AutoFlash}, {Memory::EEPROM, args_.AutoEEPROM}});
+        const auto counts = view_.Counter().Take();
+        record.BytesWritten = counts.Written;
+        record.BytesVerified = counts.Verified;
+        record.Speed = state.Speed;
+        record.Result = status == kOk ? "pass" : view_.StopSignal() != 0 ? "stopped" : "fail";
+        if (status != kOk && !last_.Ok()) {
+            record.ErrorKey = last_.Key();
+            record.ErrorText = last_.Text(state.Lang());
+        }
+        record.Seconds = seconds;
+        sink_.Emit(core::JsonLine(record));
+        ++summary_.Operations;
+        ++(status == kOk ? summary_.Passed : summary_.Failed);
+    }
 
     // The chip: from the catalogue (--chip) or found on the adapter.
     bool GetChip() {
@@ -215,14 +282,69 @@ class Runner {
             return kFailed;
         if (!args_.AutoEEPROM.empty() && !session_.LoadFile(Memory::EEPROM, args_.AutoEEPROM))
             return kFailed;
-        if (!session_.AutoProgram()) return kFailed;
-        return FusesFromFile();
+        if (!args_.Serial && !args_.Repeat && !sink_.Active()) {
+            if (!session_.AutoProgram()) return kFailed;
+            return FusesFromFile();
+        }
+        // Chip after chip, the file's fuses are the last step of each chip's auto programming.
+        if (args_.WriteFusesFromFile) {
+            core::AutoPlan plan = session_.State().Plan;
+            plan.WriteFileFuses = true;
+            session_.SetPlan(plan, core::PlanScope::ThisRun);
+        }
+        return Production();
     }
 
     // Asked for with --write-fuses-from-file: after the memories, as a last step.
     int FusesFromFile() {
         if (!args_.WriteFusesFromFile) return kOk;
         return Outcome(session_.WriteFileConfiguration(view_, args_.DryRun));
+    }
+
+    // Auto programming chip by chip, each with its serial number and its log line.
+    int Production() {
+        if (args_.Repeat && session_.Chip().Signature.empty()) {
+            view_.Error(view_.Text(Msg("RepeatNeedsSignature", session_.Chip().CurrentChipName)));
+            return kFailed;
+        }
+        // The stored plan may have the read-back off, and a number is kept only by a chip read
+        // back.
+        if (args_.Serial && !session_.State().Plan.VerifyAfter) {
+            view_.Error(
+                "--serial needs the read-back after writing: the stored plan has it off "
+                "(give --verify-after)");
+            return kFailed;
+        }
+        core::ProductionOptions options;
+        if (args_.Serial)
+            options.Serial = core::SerialPlan{*args_.Serial, ProjectOf(args_), args_.SerialStart,
+                                              args_.SerialStep};
+        options.Repeat = args_.Repeat;
+        options.Files =
+            Digests({{Memory::Flash, args_.AutoFlash}, {Memory::EEPROM, args_.AutoEEPROM}});
+        core::ProductionHooks hooks;
+        hooks.StopWanted = [this] { return view_.StopAsked(); };
+        hooks.Sleep = [this](uint32_t ms) {
+            ports_.GetClock().SleepMs(ms);
+            // The bench's clock sleeps at once: a tenth of it in real time keeps a loop that
+            // waits for a chip that never comes from taking a whole processor.
+            if (ports_.Simulated()) ::usleep(ms * 100);
+        };
+        hooks.Report = [this](const core::OperationRecord& record) {
+            if (sink_.Active()) sink_.Emit(core::JsonLine(record));
+            if (args_.Repeat)
+                view_.Result("chip " + std::to_string(record.Chip) + ": " + record.Result +
+                             (record.Serial ? " serial " + std::to_string(*record.Serial) : ""));
+        };
+        hooks.Counter = &view_.Counter();
+        core::ProductionRun run(session_, view_, db_, std::move(options), std::move(hooks));
+        const core::RunSummary result = run.Run();
+        produced_ = true;
+        summary_.Operations += result.Operations;
+        summary_.Passed += result.Passed;
+        summary_.Failed += result.Failed;
+        summary_.Serials = result.Serials;
+        return result.Result == "pass" ? kOk : kFailed;
     }
 
     int Config() {
@@ -275,11 +397,15 @@ class Runner {
     TerminalView& view_;
     core::Session session_;
     db::Database& db_;
+    core::PortSet& ports_;
+    LogSink& sink_;
+    core::RunSummary& summary_;
+    Status last_;            // the last outcome a command returned
+    bool produced_ = false;  // the production run wrote its own log lines
 };
 
-}  // namespace
-
-int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
+int RunCommand(const CliArgs& args, TerminalView& view, const std::string& exeDir, LogSink& sink,
+               core::RunSummary& summary) {
     if ((args.Command == "read-flash" || args.Command == "read-eeprom") && args.Args.size() == 1 &&
         args.Args[0] == "-")
         view.KeepOutputForData();
@@ -332,7 +458,7 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
     const std::unique_ptr<core::PortSet> ports = std::move(port).Value();
     int status = kFailed;
     {
-        Runner runner(args, view, *database, *ports);
+        Runner runner(args, view, *database, *ports, sink, summary);
         status = runner.Go();
     }
     if (const Status closed = ports->Close(); !closed.Ok()) {
@@ -340,6 +466,32 @@ int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
         if (status == kOk) status = kFailed;
     }
     if (status != kOk) view.ShowHeldReport();
+    return status;
+}
+
+}  // namespace
+
+int Run(const CliArgs& args, TerminalView& view, const std::string& exeDir) {
+    LogSink sink;
+    if (args.Json) view.KeepOutputForData();  // standard output carries the JSON lines alone
+    if (const Status opened = sink.Open(args.Json, args.LogFile); !opened) {
+        view.Error(opened.Text(Language::English));
+        return kFailed;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    core::RunSummary summary;
+    int status = RunCommand(args, view, exeDir, sink, summary);
+    if (!sink.Active()) return status;
+    const int signal = view.StopSignal();
+    summary.ExitStatus = signal != 0 ? 128 + signal : status;
+    summary.Result = signal != 0 ? "stopped" : status == kOk ? "pass" : "fail";
+    summary.Seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    sink.Emit(core::JsonLine(summary));
+    if (sink.Failed()) {
+        view.Error(sink.FailureText());
+        if (status == kOk) status = kFailed;
+    }
     return status;
 }
 

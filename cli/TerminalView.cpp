@@ -58,11 +58,13 @@ void TerminalView::StateChanged(const core::SessionState& state) {
 
 void TerminalView::SetProgressMax(int32_t total, const Message& phase) {
     max_ = total;
+    counter_.Phase(phase);
     phase_ = Text(phase);
     shownPercent_ = -1;
 }
 
 void TerminalView::SetProgress(int32_t position) {
+    counter_.Position(position);
     if (!options_.ProgressBar || options_.Quiet || max_ <= 0) return;
     const int percent =
         static_cast<int>(std::clamp<int64_t>(int64_t{position} * 100 / int64_t{max_}, 0, 100));

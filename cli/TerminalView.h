@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/RunLog.h"
 #include "core/View.h"
 
 namespace tondrel::cli {
@@ -60,6 +61,8 @@ class TerminalView : public core::View {
     void ShowHeldReport();
     // Standard output carries data (read-flash -): board lines and results go to standard error.
     void KeepOutputForData() { out_ = err_; }
+    // How far the operations' phases went, for the machine-readable log.
+    core::PhaseCounter& Counter() { return counter_; }
 
   private:
     void EndProgressLine();
@@ -77,6 +80,7 @@ class TerminalView : public core::View {
     bool barOnScreen_ = false;
     std::vector<std::string> held_;
     std::optional<std::string> pending_;
+    core::PhaseCounter counter_;
 };
 
 }  // namespace tondrel::cli

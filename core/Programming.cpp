@@ -10,6 +10,7 @@
 #include "config/ConfigForm.h"
 #include "config/ConfigLayouts.h"
 #include "core/PicSteps.h"
+#include "core/SerialStamp.h"
 #include "data/FileLoad.h"
 #include "data/FileSave.h"
 
@@ -473,6 +474,8 @@ Status Programming::DoAutoProgram() {
     if (plan.WriteEEPROM && s_.Chip.EEPROMSize >= 1 && !s_.EEPROMFileName.empty() &&
         LastAddress(Memory::EEPROM) == -1)
         return stop("CoreAutoEmptyEEPROM");
+    SerialStampScope serial(s_);
+    if (auto stamped = serial.Apply(); !stamped) return stamped;
     if (plan.EraseAll) {
         if (auto erased = DoErase(false); !erased) return erased;
         if (s_.StopWanted()) return Stopped(s_);  // came during the erase

@@ -7,6 +7,7 @@
 #include "core/AdapterLink.h"
 #include "core/ChipSelection.h"
 #include "core/Programming.h"
+#include "core/SerialStamp.h"
 #include "core/SessionContext.h"
 #include "core/SessionSettings.h"
 
@@ -172,6 +173,12 @@ Status Session::AutoProgram() {
 }
 void Session::Stop() {
     parts_->Context.StopAsked = true;
+}
+void Session::SetSerialStamp(std::optional<SerialStamp> stamp) {
+    parts_->Context.Serial = std::move(stamp);
+}
+Result<std::string> Session::ProbeSocket() {
+    return core::ProbeSocket(parts_->Context);
 }
 
 // ---- buffers and files ----

@@ -21,6 +21,7 @@
 #include "core/View.h"
 #include "data/FileLoad.h"
 #include "data/GridText.h"
+#include "data/SerialField.h"
 #include "db/Database.h"
 
 namespace tondrel::config {
@@ -127,6 +128,11 @@ class Session {
     // signal handler may call it; without an operation running the next one stops at once
     // (a Ctrl-C between the steps of a command line ends the run there).
     void Stop();
+    // The serial number the next auto programmings write (none: the file alone).
+    void SetSerialStamp(std::optional<SerialStamp> stamp);
+    // The signature the socket answers with now, "" for an empty socket; quiet, for a loop that
+    // waits for the next chip.
+    Result<std::string> ProbeSocket();
 
     // ---- buffers and files ----
     // Intel HEX, S-records, ELF, idf or binary (data/FileLoad.h); an ELF file's fuse and lock

@@ -16,6 +16,7 @@
 #include "core/View.h"
 #include "data/Buffers.h"
 #include "data/FileLoad.h"
+#include "data/SerialField.h"
 #include "db/Database.h"
 #include "engines/Tpro.h"
 
@@ -70,6 +71,8 @@ class SessionContext {
     // A Stop asked for (the window's button, a signal handler): the running operation ends at
     // its next byte. Lock-free, so a signal handler may set it; cleared when the operation ends.
     std::atomic<bool> StopAsked = false;
+    // The number the next auto programming writes into the chip, over the file's data.
+    std::optional<SerialStamp> Serial;
 
     // ---- engines ----
     Tpro& Engine() { return *current_; }

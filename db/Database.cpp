@@ -280,6 +280,14 @@ const std::array<MigrationStep, SchemaVersion>& Migrations() {
                 "update chip set \"芯片EEPROM容量(B)\" = 2048 where chipid = 41 and "
                 "\"芯片名称\" = 'AT89S8253' collate nocase and \"芯片EEPROM容量(B)\" = 0");
         },
+        // 5 -> 6: serial-number counters per project file, and the numbers given back.
+        [](Connection& conn) {
+            return conn.Execute(
+                "create table if not exists serial (project text primary key, next integer not "
+                "null);"
+                "create table if not exists serial_free (project text not null, value integer not "
+                "null, primary key (project, value))");
+        },
     };
     return steps;
 }
@@ -596,6 +604,44 @@ Status Database::SetToolPath(const std::string& key, const std::string& path) {
     if (!update.Ok() || !update.Run()) return Failure("DbToolPath", update.Error());
     // An update that matched no row used to pass for success; the path would be gone.
     if (conn_.Changes() == 0) return Status::Error("DbNoToolKey", key);
+    return Status();
+}
+
+Result<int64_t> Database::ReserveSerial(const std::string& project, int64_t start, int64_t step) {
+    Transaction tx(conn_);
+    if (!tx.Begun()) return Failure("DbSerialReserve", conn_.ErrorMessage());
+    Statement returned(conn_, "select min(value) from serial_free where project = ?1");
+    returned.Bind(1, project);
+    if (returned.Step() != Statement::StepResult::Row)
+        return Failure("DbSerialReserve", returned.Error());
+    int64_t value = 0;
+    if (!returned.IsNull(0)) {
+        value = returned.Int64(0);
+        Statement take(conn_, "delete from serial_free where project = ?1 and value = ?2");
+        take.Bind(1, project).Bind(2, value);
+        if (!take.Ok() || !take.Run()) return Failure("DbSerialReserve", take.Error());
+    } else {
+        Statement counter(conn_, "select next from serial where project = ?1");
+        counter.Bind(1, project);
+        const Statement::StepResult found = counter.Step();
+        if (found == Statement::StepResult::Error)
+            return Failure("DbSerialReserve", counter.Error());
+        value = found == Statement::StepResult::Row ? counter.Int64(0) : start;
+        if (step > 0 && value > INT64_MAX - step) return Failure("DbSerialReserve", "overflow");
+        Statement advance(conn_,
+                          "insert into serial (project, next) values (?1, ?2) "
+                          "on conflict (project) do update set next = excluded.next");
+        advance.Bind(1, project).Bind(2, value + step);
+        if (!advance.Ok() || !advance.Run()) return Failure("DbSerialReserve", advance.Error());
+    }
+    if (!tx.Commit()) return Failure("DbSerialReserve", conn_.ErrorMessage());
+    return value;
+}
+
+Status Database::ReleaseSerial(const std::string& project, int64_t value) {
+    Statement give(conn_, "insert or ignore into serial_free (project, value) values (?1, ?2)");
+    give.Bind(1, project).Bind(2, value);
+    if (!give.Ok() || !give.Run()) return Failure("DbSerialRelease", give.Error());
     return Status();
 }
 

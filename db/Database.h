@@ -19,7 +19,7 @@ namespace tondrel::db {
 
 // The schema this build writes. A file with a lower user_version is migrated at open; one with
 // a higher version came from a newer release and is refused rather than damaged.
-inline constexpr int SchemaVersion = 5;
+inline constexpr int SchemaVersion = 6;
 
 // How long a statement waits for another program's lock before giving up.
 inline constexpr int BusyTimeoutMs = 1000;
@@ -108,6 +108,16 @@ class Database {
     Result<std::string> ToolPath(const std::string& key);
     // Stores the path under an existing key; an unknown key fails ("DbNoToolKey").
     Status SetToolPath(const std::string& key, const std::string& path);
+
+    // ---- serial numbers ----
+    // The next number of a project's counter (a file path), for one chip: a number an earlier
+    // chip gave back comes first, else the counter's value (`start` for a new counter), which
+    // then moves on by `step`. One immediate transaction, so two programs running at once never
+    // take the same number.
+    Result<int64_t> ReserveSerial(const std::string& project, int64_t start, int64_t step);
+    // A reserved number that no chip kept (the chip failed or the run stopped): the next
+    // reservation takes it again.
+    Status ReleaseSerial(const std::string& project, int64_t value);
 
     // ---- adapter texts ----
     // The chips an adapter kind serves (1 generation one, 2 generation two, 3 Altera cable);

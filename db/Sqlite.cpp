@@ -90,6 +90,11 @@ Statement& Statement::Bind(int index, int value) {
     return *this;
 }
 
+Statement& Statement::Bind(int index, int64_t value) {
+    if (stmt_ && sqlite3_bind_int64(stmt_.get(), index, value) != SQLITE_OK) Fail("bind");
+    return *this;
+}
+
 Statement& Statement::Bind(int index, std::string_view text) {
     if (stmt_ && sqlite3_bind_text(stmt_.get(), index, text.data(), static_cast<int>(text.size()),
                                    SQLITE_TRANSIENT) != SQLITE_OK) {
@@ -147,6 +152,16 @@ int Statement::ColumnIndex(std::string_view name) const {
 int Statement::Int(int column) const {
     if (!stmt_ || column < 0 || column >= ColumnCount()) return 0;
     return sqlite3_column_int(stmt_.get(), column);
+}
+
+int64_t Statement::Int64(int column) const {
+    if (!stmt_ || column < 0 || column >= ColumnCount()) return 0;
+    return sqlite3_column_int64(stmt_.get(), column);
+}
+
+bool Statement::IsNull(int column) const {
+    return !stmt_ || column < 0 || column >= ColumnCount() ||
+           sqlite3_column_type(stmt_.get(), column) == SQLITE_NULL;
 }
 
 std::string Statement::Text(int column) const {

@@ -1,6 +1,7 @@
 #pragma once
 // A thin RAII layer over the SQLite C API: a connection, and a prepared statement whose values
 // are always bound, never pasted into the SQL text.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,6 +58,7 @@ class Statement {
 
     // Parameters are numbered from 1, as in the SQL text (?1, ?2 ...).
     Statement& Bind(int index, int value);
+    Statement& Bind(int index, int64_t value);
     Statement& Bind(int index, std::string_view text);
 
     StepResult Step();
@@ -72,6 +74,8 @@ class Statement {
     int ColumnIndex(std::string_view name) const;
 
     int Int(int column) const;
+    int64_t Int64(int column) const;
+    bool IsNull(int column) const;
     std::string Text(int column) const;
     int Int(std::string_view name) const;
     std::string Text(std::string_view name) const;

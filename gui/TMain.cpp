@@ -376,6 +376,7 @@ void TMain::BuildMenus() {
     connect(usb, &QMenu::aboutToShow, this, [this, usb] { ListUsbAdapters(*usb); });
     Item(option, "Msound", "声音", &TMain::MsoundClick, {}, true)->setChecked(true);
     Item(option, "MportTest", "端口测试…", &TMain::MportTestClick);
+    Item(option, "Mserial", "序列号…", &TMain::MserialClick);
 
     QMenu* help = menu("Mhelp", "帮助");
     // F1 already switches to the MCU mode: the manual takes the next key to it.
@@ -577,6 +578,11 @@ void TMain::BuildCentre() {
     qobject_cast<QCheckBox*>(Find("isWriteFlash"))->setChecked(true);
     qobject_cast<QCheckBox*>(Find("isWriteEEPROM"))->setChecked(true);
     qobject_cast<QCheckBox*>(Find("isVerifyAfter"))->setChecked(true);
+    // Not part of the stored plan: a bench session's choice.
+    auto* repeat = new QCheckBox(
+        QString::fromUtf8("8.  连续编程：编完一片后等待换上下一片（停止键结束）"), box);
+    Register("isRepeat", repeat);
+    boxLayout->addWidget(repeat);
     memo1_ = new QPlainTextEdit(box);
     Register("Memo1", memo1_);
     memo1_->setReadOnly(true);
@@ -752,13 +758,14 @@ void TMain::ApplyState(const core::SessionState& s) {
         {"MEEProm3", s.Adapter.Kind != AdapterKind::Gen1},
         {"SbtnEEProm3", s.Adapter.Kind != AdapterKind::Gen1},
     };
-    // While an operation runs, nothing may start another one.
+    // While an operation runs, or a loop waits for the next chip, nothing may start another one.
+    const bool busy = s.Busy || looping_;
     for (const char* name : kOperationControls) {
         auto [it, added] = enabled.emplace(name, true);
-        if (s.Busy) it->second = false;
+        if (busy) it->second = false;
     }
     for (const auto& [name, on] : enabled) SetEnabled(name, on);
-    SetEnabled("Mstop", s.Busy);
+    SetEnabled("Mstop", busy);
 
     const std::pair<const char*, bool> checked[] = {
         {"Mchinese", s.LanguageCode == 2},
@@ -807,6 +814,7 @@ void TMain::ApplyState(const core::SessionState& s) {
 }
 
 void TMain::SetProgressMax(int32_t total, const Message& phase) {
+    counter_.Phase(phase);
     pb_->setRange(0, std::max(total, 1));
     pb_->setValue(0);
     phase_ = Text(phase);
@@ -835,6 +843,7 @@ void TMain::ShowProgressText() {
 }
 
 void TMain::SetProgress(int32_t position) {
+    counter_.Position(position);
     pb_->setValue(std::min(position, pb_->maximum()));
 }
 
@@ -942,8 +951,9 @@ void TMain::ApplyLanguage() {
         for (const auto& [button, key] : kModeTips)
             if (auto* a = qobject_cast<QAction*>(Find(button)))
                 a->setToolTip(QString::fromStdString(Tr(key, lang)));
-        for (const char* name : {"MsaveFlashHex", "MsaveEEPromHex", "MverifyFlash", "MverifyEEPROM",
-                                 "MportTest", "Mstop", "Mmanual", "MgoTo", "MsaveLog", "Mrecent"}) {
+        for (const char* name :
+             {"MsaveFlashHex", "MsaveEEPromHex", "MverifyFlash", "MverifyEEPROM", "MportTest",
+              "Mstop", "Mmanual", "MgoTo", "MsaveLog", "Mrecent", "Mserial", "isRepeat"}) {
             SetCaption(Find(name), QString::fromStdString(Tr(std::string("Gui.") + name, lang)));
         }
     };
@@ -1147,10 +1157,7 @@ void TMain::MmaunalClick() {
 }
 
 void TMain::MautoProgramClick() {
-    const Status done = session_->AutoProgram();
-    ShowBuffer(Memory::Flash, false);
-    ShowBuffer(Memory::EEPROM, false);
-    OfferChipFound(done);
+    RunProduction();
 }
 
 void TMain::MearseClick() {
@@ -1275,6 +1282,7 @@ void TMain::SpeedButton5Click() {
 }
 
 void TMain::MstopClick() {
+    if (looping_) stopLoop_ = true;
     if (session_ && state_.Busy) session_->Stop();
 }
 
@@ -1301,11 +1309,18 @@ void TMain::MgoToClick() {
 }
 
 void TMain::MsaveLogClick() {
-    const QString file = ChooseFile({}, {T("Gui.LogFilter"), T("Gui.AllFiles")}, true, "txt");
+    const QString file = ChooseFile(
+        {}, {T("Gui.LogFilter"), T("Gui.JsonLogFilter"), T("Gui.AllFiles")}, true, "txt");
     if (file.isEmpty()) return;
+    // .json and .jsonl take the machine-readable log of the auto programmings, anything else
+    // the board's words.
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    const QByteArray text = suffix == "json" || suffix == "jsonl"
+                                ? QByteArray::fromStdString(jsonLog_)
+                                : msgboard_->toPlainText().toUtf8() + '\n';
     QFile out(file);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) ||
-        out.write(msgboard_->toPlainText().toUtf8() + '\n') < 0) {
+        out.write(text) < 0) {
         AppendLine(QString::fromStdString(
             TrFormat("Gui.LogNotSaved", state_.Lang(), out.errorString().toStdString())));
         return;
@@ -1406,6 +1421,11 @@ bool TMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TMain::RequestClose() {
+    if (looping_ && !state_.Busy) {
+        // Between two chips: the loop ends at its next look at the socket, then the window closes.
+        closeWhenIdle_ = true;
+        return;
+    }
     if (session_ && state_.Busy) {
         // A signal or the desktop session ending will not wait minutes: the operation stops
         // at its next byte, and its end comes back here.
@@ -1460,7 +1480,7 @@ void TMain::showEvent(QShowEvent* event) {
 }
 
 void TMain::closeEvent(QCloseEvent* event) {
-    if (session_ && state_.Busy) {
+    if (session_ && (state_.Busy || looping_)) {
         // Leaving in the middle of a write would leave the chip half programmed: the window
         // closes when the operation ends, or sooner when the user stops it.
         if (!closeWhenIdle_) {

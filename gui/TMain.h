@@ -16,9 +16,11 @@
 
 #include "common/ChipRecord.h"
 #include "core/Ports.h"
+#include "core/RunLog.h"
 #include "core/Session.h"
 #include "core/View.h"
 #include "db/Database.h"
+#include "gui/SerialDialog.h"
 
 class QAction;
 class QCheckBox;
@@ -70,6 +72,7 @@ class TMain : public QMainWindow, public core::View {
     std::function<void(int32_t position, bool flash)> CellEditor;  // byte/word editors
     std::function<bool(const QUrl& manual)> ManualOpener;          // the desktop's browser
     std::function<QString()> AddressAsker;                         // Go to address
+    std::function<std::optional<SerialChoice>()> SerialAsker;      // Serial numbers…
 
     // ---- core::View ----
     void Say(const Message& line) override;
@@ -157,6 +160,7 @@ class TMain : public QMainWindow, public core::View {
     void MstopClick();
     void MgoToClick();
     void MsaveLogClick();
+    void MserialClick();
     // A second start asked for this window: restore or raise it.
     void BringToFront();
 
@@ -200,6 +204,16 @@ class TMain : public QMainWindow, public core::View {
                        const QString& suffix = {}, QString* chosenFilter = nullptr);
 
     TMainOptions options_;
+    // Auto programming through the production run: serial numbers, chip after chip, the JSON
+    // log the board's Save log can write.
+    void RunProduction();
+    bool LoopStopWanted() const { return stopLoop_ || closeWhenIdle_; }
+    SerialChoice serial_;
+    bool looping_ = false;  // waiting for the next chip: no other operation may start
+    bool stopLoop_ = false;
+    std::string jsonLog_;
+    core::PhaseCounter counter_;
+
     std::unique_ptr<db::Database> db_;
     std::unique_ptr<core::PortSet> ports_;
     std::unique_ptr<core::Session> session_;

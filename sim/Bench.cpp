@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -166,6 +167,41 @@ struct Bench::Impl {
 
     TargetLines Lines;  // last lines given to the chip
 
+    // The person swapping chips: what the chip in the socket held when it went in, whether the
+    // adapter has changed it since, and when the adapter last let go of it / the socket emptied.
+    int Spares = 0;
+    std::string PlacedState;
+    bool Programmed = false;
+    uint64_t ReleasedAtNs = 0;
+    uint64_t EmptySinceNs = 0;
+
+    std::string ChipState() const {
+        std::ostringstream out;
+        Target->SaveState(out);
+        return out.str();
+    }
+
+    // Called at every register access: the person acts between two of them, as time passes.
+    void Operator() {
+        if (Options.SpareChips == 0) return;
+        const uint64_t now = Clk.NowNs();
+        constexpr uint64_t kMs = 1'000'000;
+        if (Target && Programmed && !Connected() && now - ReleasedAtNs >= kTakeOutMs * kMs) {
+            Target.reset();
+            EmptySinceNs = now;
+            Lines = TargetLines{};
+        } else if (!Target && Spares > 0 && now - EmptySinceNs >= kPutInMs * kMs) {
+            --Spares;
+            Target = CreateChip(Options.ChipName);
+            Target->Faults = Options.Faults;
+            Target->FitToBoard();
+            PlacedState = ChipState();
+            Programmed = false;
+            Lines.Connected = !Connected();  // the new chip sees the lines as they are
+            UpdateTarget();
+        }
+    }
+
     Impl(Clock& clock, BenchOptions options) : Clk(clock), Options(std::move(options)) {}
 
     uint8_t DataLines() const { return Reverse ? 0xFF : Data; }  // undriven lines float high
@@ -218,8 +254,13 @@ struct Bench::Impl {
             lines.Mosi = DataPin(d, kLines.Mosi);
         }
         if (lines == Lines) return;
+        const bool released = Lines.Connected && !lines.Connected;
         Lines = lines;
         if (Target) Target->SetLines(lines, Clk.NowNs());
+        if (released && Target && Options.SpareChips > 0) {
+            ReleasedAtNs = Clk.NowNs();
+            if (!Programmed) Programmed = ChipState() != PlacedState;
+        }
     }
 
     // Physical levels of pins 11, 10, 12, 13, 15 as status bits 7..3.
@@ -306,21 +347,28 @@ Bench::Bench(Clock& clock, BenchOptions options, std::unique_ptr<TargetChip> chi
     if (impl_->Error.Ok()) impl_->LoadState();
     impl_->Lines.Connected = !impl_->Connected();  // force the first update through
     impl_->UpdateTarget();
+    if (impl_->Target && o.SpareChips > 0) {
+        impl_->Spares = o.SpareChips;
+        impl_->PlacedState = impl_->ChipState();
+    }
 }
 
 Bench::~Bench() = default;
 
 uint8_t Bench::ReadData() {
+    impl_->Operator();
     return impl_->DataLines();
 }
 
 void Bench::WriteData(uint8_t value) {
+    impl_->Operator();
     const uint8_t before = impl_->DataLines();
     impl_->Data = value;
     impl_->LinesChanged(impl_->DataLines() != before, false);
 }
 
 uint8_t Bench::ReadStatus() {
+    impl_->Operator();
     return static_cast<uint8_t>(adapter::FlipInverted(Register::Status, impl_->StatusLevels()) |
                                 kStatusUnused);
 }
@@ -330,6 +378,7 @@ uint8_t Bench::ReadControl() {
 }
 
 void Bench::WriteControl(uint8_t value) {
+    impl_->Operator();
     const uint8_t dataBefore = impl_->DataLines();
     const uint8_t controlBefore = impl_->Control;
     impl_->Control = value & adapter::kControlPins;
@@ -427,6 +476,10 @@ Result<BenchOptions> ParseBenchName(const std::string& text) {
             out.Adapter = suffix == "gen1"     ? AdapterKind::Gen1Fw1
                           : suffix == "gen1v2" ? AdapterKind::Gen1Fw2
                                                : AdapterKind::Gen2;
+        } else if (suffix.rfind("swap", 0) == 0 &&
+                   ParseNumber(suffix.substr(4), NumberStyle::Decimal, 1, 1000)) {
+            out.SpareChips =
+                static_cast<int>(*ParseNumber(suffix.substr(4), NumberStyle::Decimal, 1, 1000));
         } else if (const auto hz = ParseClock(suffix)) {
             out.Faults.BoardHz = *hz;
         } else {

@@ -27,7 +27,14 @@ struct BenchOptions {
     std::string StateFile;          // loaded at construction when it exists, saved by SaveState()
     std::optional<bool> MisoStuck;  // fault: the data-in line stuck high (true) or low (false)
     ChipFaults Faults;              // copied into the chip
+    // Someone beside the bench with so many more fresh chips of the same kind: a chip the adapter
+    // programmed is taken out once the adapter has let go of it for a while (kTakeOutMs), and
+    // the next fresh one is put in a while later (kPutInMs). "@swapN" in a bench name.
+    int SpareChips = 0;
 };
+
+inline constexpr uint32_t kTakeOutMs = 300;
+inline constexpr uint32_t kPutInMs = 1000;
 
 class Bench {
   public:
@@ -67,7 +74,8 @@ class Bench {
     std::unique_ptr<Impl> impl_;
 };
 
-// "sim:ATmega16", "sim:AT89S52@gen1" (@gen1 = generation one firmware 1.0, @gen1v2 = firmware
+// "sim:ATmega16", "sim:ATmega16@swap4" (four more fresh chips put in one after another),
+// "sim:AT89S52@gen1" (@gen1 = generation one firmware 1.0, @gen1v2 = firmware
 // 2.0, @gen2 the default), "sim:empty" (adapter, no chip), "sim:none" (nothing connected),
 // "sim:byteblaster", "sim:byteblastermv", the board's clock as in "sim:ATmega16@16MHz" (a 16 MHz
 // crystal; a new chip on it has its fuses set for it). Keywords are case-insensitive. Sets the

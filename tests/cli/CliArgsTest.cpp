@@ -73,6 +73,13 @@ TEST(CliArgs, UsageErrorsSayWhat) {
         {"erase", "--write-fuses-from-file"},   // only after writing memories
         {"write-flash", "f.elf", "--dry-run"},  // a dry run of what?
         {"--write-fuses-from-file=yes", "auto"},
+        {"auto", "--flash", "f.hex", "--serial", "0:9"},
+        {"auto", "--serial", "eeprom:0:2"},  // no project file for the counter
+        {"--no-verify-after", "auto", "--flash", "f.hex", "--serial", "0:2"},
+        {"auto", "--flash", "f.hex", "--serial", "0:2", "--serial-step", "0"},
+        {"--repeat", "search"},
+        {"--json", "read-flash", "-"},
+        {"auto", "--flash", "f.elf", "--write-fuses-from-file", "--dry-run", "--repeat"},  // the data and the log lines on one stream
     };
     for (const auto& argv : bad) {
         EXPECT_FALSE(Parse(argv, a, error)) << (argv.empty() ? "(nothing)" : argv[0]);

@@ -4,10 +4,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -183,6 +186,70 @@ class TMainTest : public QObject {
         QVERIFY(main.Initialize(error));
         QCOMPARE(entries, (QStringList{"English Version", QString::fromUtf8("简 体 中 文")}));
         QVERIFY(main.findChild<QAction*>("Mchinese")->isChecked());
+    }
+
+    void SerialDialogTakesOnlyWhatReadsAsAFieldAndTwoNumbers() {
+        SerialDialog dialog(nullptr, {}, Language::English);
+        auto* ok = dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        auto* field = dialog.findChild<QLineEdit*>("SerialField");
+        auto* step = dialog.findChild<QLineEdit*>("SerialStep");
+        QVERIFY(ok->isEnabled());  // empty: no serial numbers
+        field->setText("eeprom:0x10:9");
+        QVERIFY(!ok->isEnabled());
+        QVERIFY(!dialog.findChild<QLabel*>("SerialProblem")->text().isEmpty());
+        field->setText("eeprom:0x10:4:big");
+        step->setText("0");
+        QVERIFY(!ok->isEnabled());
+        step->setText("10");
+        QVERIFY(ok->isEnabled());
+        QCOMPARE(dialog.Choice()->Field, std::string("eeprom:0x10:4:big"));
+        QCOMPARE(dialog.Choice()->Step, int64_t{10});
+    }
+
+    void ChipAfterChipWithSerialNumbersUntilStopAndTheJsonLog() {
+        Window w("sim:ATmega16@swap2", 1);
+        w.Action("Mautosearch")->trigger();
+        QVERIFY(w.main->Session()->LoadFile(Memory::Flash,
+                                            (kSamples + "atmega16-blink.hex").toStdString()));
+        w.main->SerialAsker = [] { return SerialChoice{"eeprom:0x10:2:big", 500, 1}; };
+        w.Action("Mserial")->trigger();
+        w.main->findChild<QCheckBox*>("isRepeat")->setChecked(true);
+        // Stop once the third (and last) chip is done, while the loop waits for a fourth; the
+        // other operations stay shut meanwhile.
+        bool stopOpen = false, operOpen = true;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            if (!w.Board().contains("chip 3:")) return;
+            stopOpen = w.Action("Mstop")->isEnabled();
+            operOpen = w.Menu("Moper")->isEnabled();
+            if (qEnvironmentVariableIsSet("TONDREL_LOOP_SHOT")) {
+                w.main->findChild<QTabWidget*>()->setCurrentIndex(2);
+                w.main->grab().save(qEnvironmentVariable("TONDREL_LOOP_SHOT"));
+            }
+            w.Action("Mstop")->trigger();
+        });
+        watch.start(20);
+        w.Action("MautoProgram")->trigger();
+        watch.stop();
+        QVERIFY(stopOpen);
+        QVERIFY(!operOpen);
+        QVERIFY(!w.Action("Mstop")->isEnabled());
+        QVERIFY(w.Menu("Moper")->isEnabled());
+        for (const char* line : {">>chip 1: pass #500", ">>chip 2: pass #501",
+                                 ">>chip 3: pass #502", ">>3 chips: 3 passed, 0 failed"})
+            QVERIFY2(w.Board().contains(line), qPrintable(w.Board()));
+        AnswerFileDialog(w.dir.path(), "log.jsonl");
+        w.Action("MsaveLog")->trigger();
+        QFile log(w.dir.filePath("log.jsonl"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = log.readAll().trimmed().split('\n');
+        QCOMPARE(lines.size(), 4);
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject o = QJsonDocument::fromJson(lines[i]).object();
+            QCOMPARE(o["serial"].toInt(), 500 + i);
+            QCOMPARE(o["result"].toString(), QString("pass"));
+        }
+        QCOMPARE(QJsonDocument::fromJson(lines[3]).object()["passed"].toInt(), 3);
     }
 
     void AutoSearchFillsTheBoardAndOpensTheChipMenus() {
