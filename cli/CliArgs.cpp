@@ -137,7 +137,10 @@ Options:
                      (default: ~/.local/state/tondrel/CHIP.state)
   --database PATH    the chip database (default: $XDG_DATA_HOME/tondrel/chip.db)
   --lang en|zh       language of the messages (stored for the next run)
-  --speed N          clock delay 0..300000 (0 fastest); stored after a good Flash write
+  --speed N          each serial clock phase N ns long, 0..300000: SCK = 500000/N kHz, at
+                     most 500 kHz (a port access per phase); 2000 gives 250 kHz, 65536 7.6 kHz.
+                     Slowed down by itself for a chip that needs it; stored after a good
+                     Flash write
   --chip NAME        take the chip from the catalogue instead of searching
   --no-verify        do not poll each byte (or, in page mode, one byte of each page)
                      while writing it

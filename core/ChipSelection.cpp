@@ -19,6 +19,9 @@ Result<ChipRecord> ChipSelection::Search() {
         std::string signature, again;
         {
             ProgrammingMode probe(s_);
+            // No chip took programming enable at any speed: signature reads would only be
+            // frames for whatever chip is there to misread, at a clock it does not follow.
+            if (!probe.Entered()) continue;
             signature = s_.ReadSignature().ValueOr({});
             again = s_.ReadSignature().ValueOr({});
         }
@@ -106,7 +109,12 @@ void ChipSelection::SpeedRead() {
         s_.Out.Inform(text);
         return;
     }
-    if (!*stored) return;  // no speed stored for this chip yet
+    if (!*stored) {
+        // No speed stored for this chip yet: the one the search had to slow down to, if any.
+        const int32_t working = s_.Engine().WorkingBitDelay();
+        if (working > s_.SpeedPosition) SetSpeedPosition(std::min(working, kSpeedMax));
+        return;
+    }
     SetSpeedPosition(std::clamp<int32_t>(**stored, 0, kSpeedMax));
 }
 

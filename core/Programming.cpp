@@ -13,6 +13,7 @@
 #include "core/SerialStamp.h"
 #include "data/FileLoad.h"
 #include "data/FileSave.h"
+#include "engines/SerialIsp.h"
 
 namespace tondrel::core {
 
@@ -250,6 +251,7 @@ Status Programming::DoWrite(Memory m) {
     // A PIC's configuration words come after the program memory and its verification.
     const int32_t runEnd = flash && pic ? std::min(end, s_.Chip.FlashSize - 1) : end;
     bool stopped = false;
+    int32_t retriedFrom = -1;
     {
         ProgrammingMode mode(s_);
         s_.Out.SetProgressMax(end + 1, Msg(Key(m, "PhaseWriteFlash", "PhaseWriteEEPROM")));
@@ -259,6 +261,7 @@ Status Programming::DoWrite(Memory m) {
             if (!written) {
                 // Not "adjust the speed" when the chip shows why: old data never erased.
                 const bool notErased = written.Key() == "EngineNotErased";
+                if (!notErased && RetrySlower(m, i, retriedFrom)) continue;
                 const char* key =
                     notErased ? Key(m, "CoreWriteFlashNotErased", "CoreWriteEEPROMNotErased")
                     : !flash  ? "CoreWriteEEPROMFail"
@@ -284,6 +287,23 @@ Status Programming::DoWrite(Memory m) {
     s_.Say(Key(m, "CoreWriteFlashDone", "CoreWriteEEPROMDone"));
     if (flash) chips_.SpeedWrite();
     return {};
+}
+
+bool Programming::RetrySlower(Memory m, int32_t& i, int32_t& retriedFrom) {
+    // A chip at the edge of the clock it follows misreads a bit now and then, long after
+    // programming enable went through: a page or byte gets one more chance a step slower. The
+    // chip's page buffer does not outlive programming mode, so a page is loaded again whole.
+    const int32_t working = s_.Engine().WorkingBitDelay();
+    if (working < 0) return false;  // an engine without a speed of its own
+    const int32_t page = m == Memory::Flash ? s_.Chip.CurrentPageSize : 0;
+    const int32_t from = page > 0 ? i / page * page : i;
+    if (from == retriedFrom) return false;
+    retriedFrom = from;
+    s_.Leave();
+    s_.Engine().SetBitDelay(SerialIsp::NextSlower(working));
+    if (!s_.Enter()) return false;
+    i = from - 1;  // the loop goes on at `from`
+    return true;
 }
 
 // ---- read ----

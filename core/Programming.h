@@ -52,6 +52,9 @@ class Programming {
     void SayUnchecked();
     Status DoErase(bool checkChip);
     Status DoWrite(Memory memory);
+    // After byte `i` failed to write: once per page (or byte), programming mode again a step
+    // slower, and `i` back to where the page starts. False where that is not to be tried.
+    bool RetrySlower(Memory memory, int32_t& i, int32_t& retriedFrom);
     Status DoRead(Memory memory);
     Status DoVerify(Memory memory);
     Status DoAutoProgram();

@@ -1,8 +1,22 @@
 #include "core/View.h"
 
+#include <cstdio>
 #include <string>
 
 namespace tondrel::core {
+
+std::string SckText(int32_t speed) {
+    const uint32_t hz = SckHz(speed);
+    char text[32];
+    // Three significant digits are all a busy-wait clock is good for.
+    if (hz >= 100'000)
+        std::snprintf(text, sizeof text, "%u kHz", (hz + 500) / 1000);
+    else if (hz >= 10'000)
+        std::snprintf(text, sizeof text, "%.1f kHz", hz / 1000.0);
+    else
+        std::snprintf(text, sizeof text, "%.2f kHz", hz / 1000.0);
+    return text;
+}
 
 AdapterLabels LabelsOf(const AdapterInfo& adapter, bool checked) {
     (void)checked;  // before any identification the adapter is as unknown as after a failed one

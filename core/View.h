@@ -45,8 +45,17 @@ inline constexpr int kModeMcu = 1;
 inline constexpr int kModeEprom3 = 5;
 inline constexpr int kModeMsp430 = 7;
 
-// The speed bar's range: the serial clock's bit delay.
+// The speed bar's range: the length of each serial clock phase (half an SCK period) in
+// nanoseconds, 0 the fastest.
 inline constexpr int32_t kSpeedMax = 300000;
+// The SCK rate a speed gives on the parallel port, in Hz: no phase is shorter than the port
+// access that makes its edge, about a microsecond.
+constexpr uint32_t SckHz(int32_t speed) {
+    const int64_t phaseNs = speed < 1000 ? 1000 : speed;
+    return static_cast<uint32_t>(500'000'000 / phaseNs);
+}
+// The same as a text: "250 kHz", "1.67 kHz".
+std::string SckText(int32_t speed);
 
 struct SessionState {
     // 0 not chosen yet (English shown), 1 English, 2 Chinese.

@@ -32,15 +32,22 @@ void SerialIsp::SetEnable(bool active) {
     Link().SetLine(IspLine::Enable, active);
 }
 
-uint64_t SerialIsp::PhaseNs(int32_t bitDelay) {
-    const uint64_t spin = bitDelay < 0 ? 0 : (uint64_t(bitDelay) + 1) * VirtualClock::kSpinStepNs;
-    return VirtualClock::kPortAccessNs + spin;
+uint64_t SerialIsp::PhaseNs() const {
+    const uint64_t asked = BitDelay < 0 ? 0 : static_cast<uint64_t>(BitDelay);
+    return std::max({asked, MinPhaseNs(), VirtualClock::kPortAccessNs});
+}
+
+void SerialIsp::BitDelayCountdown(int32_t bitDelay) {
+    (void)bitDelay;  // the phase is PhaseNs, which BitDelay is part of
+    // A port access takes about a microsecond on a real port (its bus cycle), whatever the
+    // processor: only the rest of the phase is waited for.
+    Clk().WaitNs(PhaseNs() - VirtualClock::kPortAccessNs);
 }
 
 void SerialIsp::TransferBytes(size_t answer) {
     readAhead_.Bytes.clear();
     SerialLink& link = Link();
-    link.SetPhaseNs(PhaseNs(BitDelay));
+    link.SetPhaseNs(PhaseNs());
     const bool answered = answer < length_;
     link.Queue({TxBytes.data(), length_}, answered ? answer : SerialLink::kNoAnswer);
     for (size_t i = 0; i < length_; ++i) RxBytes[i] = 0;
@@ -144,16 +151,6 @@ Status SerialIsp::SendErase(uint8_t second) {
     return Outcome();
 }
 
-namespace {
-// The next slower delay the speed search tries after `delay`: four times slower per step, from
-// the fastest setting to the slowest in about ten tries.
-int32_t SlowerBitDelay(int32_t delay) {
-    if (delay < 16) return 16;
-    if (delay >= SerialIsp::kSlowestBitDelay / 4) return SerialIsp::kSlowestBitDelay;
-    return delay * 4;
-}
-}  // namespace
-
 bool SerialIsp::SearchSpeed(const std::function<bool()>& attempt,
                             const std::function<void()>& resync) {
     const int32_t start = BitDelay;
@@ -161,14 +158,46 @@ bool SerialIsp::SearchSpeed(const std::function<bool()>& attempt,
     // Once more at the same speed: a chip that only lost step (noise on SCK) keeps the clock.
     resync();
     if (attempt()) return true;
-    for (int32_t delay = start; delay < kSlowestBitDelay;) {
-        delay = SlowerBitDelay(delay);
+    auto at = [&](int32_t delay) {
         BitDelay = delay;
         resync();
-        if (attempt()) return true;
+        return attempt();
+    };
+    // Below the phase a port access gives, or the chip's limit, every setting is the same.
+    int32_t bad = std::max(start, static_cast<int32_t>(std::max(MinPhaseNs(), uint64_t{1000})));
+    int32_t good = -1;
+    while (bad < kSlowestBitDelay) {
+        const int32_t next = std::min(bad * 2, kSlowestBitDelay);
+        if (at(next)) {
+            good = next;
+            break;
+        }
+        bad = next;
     }
-    BitDelay = start;
-    return false;
+    if (good < 0) {
+        BitDelay = start;
+        return false;
+    }
+    // The fastest phase that works lies between the two, to within a 32nd.
+    while (good - bad > good / 32) {
+        const int32_t mid = bad + (good - bad) / 2;
+        if (at(mid))
+            good = mid;
+        else
+            bad = mid;
+    }
+    // One step of margin: a phase found at the very edge of what the chip follows works only
+    // until the next bit that comes a little early.
+    return at(MarginAbove(good)) || at(good);
+}
+
+int32_t SerialIsp::MarginAbove(int32_t delay) {
+    return std::min(delay + std::max(delay / 8, 16), kSpeedLimit);
+}
+
+int32_t SerialIsp::NextSlower(int32_t delay) {
+    const int32_t from = std::max(delay, 1000);
+    return std::min(from + from / 8, kSpeedLimit);
 }
 
 void SerialIsp::SleepUs(int32_t us, uint32_t fallbackMs) {

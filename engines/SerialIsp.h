@@ -2,8 +2,9 @@
 // SerialIsp: what the AT89S and AVR engines share. The adapter's pin fields, the four private pin
 // operations, one byte-shift routine (SPI mode 0, MSB first), the speed search that slows the
 // serial clock down for a chip on a slow clock, the chip erase, the raw command and the waits
-// after a byte write. Each engine adds its framing and its chip steps. Commands go over a
-// SerialLink: the parallel port's own, or the one the port set brings.
+// after a byte write. BitDelay is a time: the length of each clock phase in nanoseconds. Each
+// engine adds its framing and its chip steps. Commands go over a SerialLink: the parallel port's
+// own, or the one the port set brings.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -34,9 +35,16 @@ class SerialIsp : public Tpro {
     static constexpr uint8_t kWriteEeprom = 0xC0;
     static constexpr uint8_t kReadEeprom = 0xA0;
 
-    // Slowest clock the search tries: phases of some 60 us or more, enough for a chip running on
-    // a 32 kHz crystal. Slower settings stay for the user to choose on the speed bar.
+    // Slowest clock the search tries: phases of 65.5 us, enough for a chip running on a 32 kHz
+    // crystal (two of its cycles). Slower settings stay for the user to choose on the speed bar.
     static constexpr int32_t kSlowestBitDelay = 65536;
+    // The speed bar's slowest setting.
+    static constexpr int32_t kSpeedLimit = 300000;
+    // One step slower than `delay`, the margin the search keeps: an eighth, more than the
+    // phases of a busy-waited clock vary from one edge to the next.
+    static int32_t MarginAbove(int32_t delay);
+    // The next slower speed a write that failed is tried again at (an eighth slower).
+    static int32_t NextSlower(int32_t delay);
     // Byte-write waits where the chip's data gives none: the fixed waits for blank bytes.
     static constexpr uint32_t kFlashFallbackMs = 5;
     static constexpr uint32_t kEepromFallbackMs = 10;
@@ -71,9 +79,16 @@ class SerialIsp : public Tpro {
     std::array<uint8_t, 4> RxBytes{};
     std::array<uint8_t, 4> TxBytes{};
 
-    // The clock phase the parallel port gives at a bit delay (one port write and the countdown,
-    // as the virtual clock counts them): what a link with a rate of its own is asked for.
-    static uint64_t PhaseNs(int32_t bitDelay);
+    // The clock phase the engine gives now: BitDelay, at least the chip's own limit and one port
+    // access (the edge's write). What a link with a rate of its own is asked for.
+    uint64_t PhaseNs() const;
+    // The shortest clock phase the chip's datasheet allows where no answer of the chip tells
+    // (its SCK limit at the crystal it is normally run on); 0 where the search finds it.
+    virtual uint64_t MinPhaseNs() const { return 0; }
+
+    // The wait after a clock edge that makes the phase last PhaseNs: the edge's own port write
+    // counts as one access. Stands in for the pin layer's raw countdown.
+    void BitDelayCountdown(int32_t bitDelay);
 
   protected:
     void SetRst(bool level);
@@ -113,8 +128,10 @@ class SerialIsp : public Tpro {
     Status SendErase(uint8_t second);
 
     // Runs `attempt` at BitDelay; while it fails, `resync` (leaves the chip's programming mode
-    // and re-enters it) and tries again, first at the same speed, then ever slower. A chip that
-    // still misreads at the slowest speed leaves BitDelay as it was.
+    // and re-enters it) and tries again, first at the same speed, then twice as slow each time
+    // until it works, then by bisection back towards the fastest phase that works, and settles
+    // one step slower than that. A chip that still misreads at the slowest speed leaves BitDelay
+    // as it was.
     bool SearchSpeed(const std::function<bool()>& attempt, const std::function<void()>& resync);
 
     // Sleeps for a chip's worst-case time in microseconds, whole milliseconds rounded up;

@@ -41,7 +41,13 @@ struct At89Variant {
     bool HasEeprom = false;
     // The data-memory read and write opcodes of the four-byte form (AT89S8253: 0xA0 / 0xC0).
     uint8_t ReadData = 0, WriteData = 0;
+    // SCK at most the crystal over this (the AT89S53/8252/8253 datasheets: 1/40); 0 = no limit
+    // the port could reach. These chips give no answer that shows a misread clock.
+    uint32_t SckDivider = 0;
 };
+
+// The crystal an AT89S board usually carries, which the SCK limit is taken at.
+inline constexpr uint64_t kAt89CrystalHz = 12'000'000;
 
 // The AT89S51/52 answer programming enable with this byte in the fourth position.
 inline constexpr uint8_t kAt89EnableEcho = 0x69;
@@ -57,12 +63,14 @@ inline constexpr At89Variant kAt89s5x{.ClassName = "T89s",
 inline constexpr At89Variant kAt89s53{.ClassName = "T89s53",
                                       .FrameLength = 3,
                                       .Form = At89AddressForm::A13InBit2,
-                                      .Erase2 = SerialIsp::kOldErase2};
+                                      .Erase2 = SerialIsp::kOldErase2,
+                                      .SckDivider = 40};
 inline constexpr At89Variant kAt89s8252{.ClassName = "T89s8252",
                                         .FrameLength = 3,
                                         .Form = At89AddressForm::OpCodeInBits2to0,
                                         .Erase2 = SerialIsp::kOldErase2,
-                                        .HasEeprom = true};
+                                        .HasEeprom = true,
+                                        .SckDivider = 40};
 inline constexpr At89Variant kAt89s8253{.ClassName = "T89s8253",
                                         .FrameLength = 4,
                                         .Form = At89AddressForm::HighLow,
@@ -70,7 +78,8 @@ inline constexpr At89Variant kAt89s8253{.ClassName = "T89s8253",
                                         .Echoes = true,
                                         .HasEeprom = true,
                                         .ReadData = 0xA0,
-                                        .WriteData = 0xC0};
+                                        .WriteData = 0xC0,
+                                        .SckDivider = 40};
 
 class At89Engine : public SerialIsp {
   public:
@@ -88,6 +97,11 @@ class At89Engine : public SerialIsp {
     Status WriteEepromByte(int32_t address, uint8_t value) override;
     Result<uint8_t> ReadEepromByte(int32_t address) override;
     const char* ClassName() const override { return variant_.ClassName; }
+    // Half an SCK period at the chip's limit, rounded up.
+    uint64_t MinPhaseNs() const override {
+        const uint64_t cycles = variant_.SckDivider;
+        return (cycles * 1'000'000'000ull + 2 * kAt89CrystalHz - 1) / (2 * kAt89CrystalHz);
+    }
 
   private:
     enum class Access : uint8_t { ReadCode, WriteCode, ReadData, WriteData };

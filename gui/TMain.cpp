@@ -806,7 +806,7 @@ void TMain::ApplyState(const core::SessionState& s) {
             ? QString::fromStdString(TrFormat("CoreStatusEEPROMFile", lang, s.EEPROMFile))
             : QString());
     ShowPortInStatus();
-    speedValue_->setText(QString::fromStdString(TrFormat("Gui.SpeedValue", lang, s.Speed)));
+    speedValue_->setText(QString::fromStdString(TrFormat("Gui.SpeedValue", lang, s.Speed, core::SckText(s.Speed))));
     if (speedbar_->value() != s.Speed) {
         const QSignalBlocker quiet(speedbar_);  // the session already told the engine
         speedbar_->setValue(s.Speed);

@@ -1,12 +1,12 @@
 #pragma once
-// Time for the engines: the millisecond tick for poll limits, fixed sleeps, and the busy-loop
-// countdown that sets the serial clock rate.
+// Time for the engines: the millisecond tick for poll limits, fixed sleeps, and the busy wait
+// that sets the length of a serial clock phase.
 #include <cstdint>
 
 namespace tondrel {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Monotonic time in nanoseconds; 64 bits, so a poll limit can never be fooled by wrap-around.
     virtual uint64_t NowNs() = 0;
@@ -14,11 +14,18 @@ public:
     virtual void SleepMs(uint32_t ms) = 0;
     // Runs an empty countdown of `iterations` steps. The loop really executes on every clock.
     virtual void Spin(int64_t iterations);
+    // Busy-waits at least `ns` of this clock's time. The countdown's rate is measured against
+    // NowNs once, at the first wait; the clock has the last word, so a processor that runs
+    // faster than when it was measured (or a loaded one) still never waits too little.
+    virtual void WaitNs(uint64_t ns);
+
+  private:
+    double stepsPerNs_ = 0;  // the countdown's rate; 0 until measured
 };
 
 // Real time: steady clock and real sleeps.
 class SystemClock : public Clock {
-public:
+  public:
     uint64_t NowNs() override;
     void SleepMs(uint32_t ms) override;
 };
@@ -27,18 +34,19 @@ public:
 // With it a chip's self-timed write or a 1000 ms poll limit behave as on hardware while a test
 // runs at CPU speed.
 class VirtualClock : public Clock {
-public:
+  public:
     static constexpr uint64_t kPortAccessNs = 1000;  // one access on a real port costs ~1 us
     static constexpr uint64_t kSpinStepNs = 2;       // one countdown iteration
 
     uint64_t NowNs() override;
     void SleepMs(uint32_t ms) override;
     void Spin(int64_t iterations) override;
+    void WaitNs(uint64_t ns) override;
     void Advance(uint64_t ns) { now_ += ns; }
     void PortAccess() { now_ += kPortAccessNs; }
     uint64_t Peek() const { return now_; }
 
-private:
+  private:
     uint64_t now_ = 0;
 };
 

@@ -42,6 +42,11 @@ constexpr ChipTiming kTiming5x{2500 * kUs, 2500 * kUs, 16 * kMs, true};
 // milliseconds, erase instruction cycle 16 ms.
 constexpr ChipTiming kTiming8253{500 * kUs, 2500 * kUs, 16 * kMs, false};
 
+// SCK must stay below 1/40 of the crystal (the AT89S53, AT89S8252 and AT89S8253 datasheets): on
+// the bench's 12 MHz crystal each clock phase lasts at least 20 of its cycles.
+constexpr uint64_t kBoardCrystalHz = 12'000'000;
+constexpr uint64_t kMinSckPhaseNs = (20 * 1'000'000'000ull + kBoardCrystalHz - 1) / kBoardCrystalHz;
+
 class At89SerialChip : public TargetChip {
   public:
     At89SerialChip(std::string name, size_t frameLength, size_t flashSize, size_t eepromSize,
@@ -71,7 +76,8 @@ class At89SerialChip : public TargetChip {
             Restarted();
         }
         if (programming_) {
-            if (const auto byte = spi_.Step(sck, mosi, nowNs, Faults.MinPhaseNs))
+            if (const auto byte =
+                    spi_.Step(sck, mosi, nowNs, std::max(Faults.MinPhaseNs, kMinSckPhaseNs)))
                 ByteReceived(*byte, nowNs);
         }
         sck_ = sck;

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "sim/AvrChip.h"
+#include "engines/SerialIsp.h"
 #include "tests/core/SessionTestSupport.h"
 #include "tests/support/AvrGcc.h"
 
@@ -89,6 +90,28 @@ TEST(SessionOps, WriteFailureNamesByteAddressOn8051AndWordAddressOnAvr) {
         desk.view.OnBreathe = nullptr;
         EXPECT_EQ(desk.view.Lines().back(), Msg("CoreWriteEEPROMFail", "05"));
     }
+}
+
+TEST(SessionOps, WriteThatFailsAtAMarginalSpeedFinishesOneStepSlower) {
+    // A factory-fresh ATmega16 on its 1 MHz RC oscillator: the search settles just above its
+    // limit of 2 us a clock phase. Half-way through the second page the chip slows down (it
+    // warms up, say) and misreads every bit at that speed: that page is written again a step
+    // slower, in programming mode anew, and the speed that finished is the one stored.
+    Desk desk("sim:ATmega16");
+    desk.StartAndFind();
+    const int32_t found = desk.S().State().Speed;
+    EXPECT_EQ(found, 2000 + 2000 / 8);
+    desk.Fill(Memory::Flash, 0, 0x200, 0x12);
+    desk.view.OnBreathe = [&desk, found] {
+        if (desk.view.Progress >= 0x90)
+            desk.ChipModel().Faults.MinPhaseNs = static_cast<uint64_t>(found) + 100;
+    };
+    EXPECT_TRUE(desk.S().Write(Memory::Flash));
+    desk.view.OnBreathe = nullptr;
+    const int32_t slower = desk.S().State().Speed;
+    EXPECT_EQ(slower, SerialIsp::NextSlower(found));
+    EXPECT_EQ(desk.database->ReadSpeed(desk.S().Chip().CurrentChipId)->value_or(-1), slower);
+    EXPECT_TRUE(desk.S().Verify(Memory::Flash));
 }
 
 TEST(SessionOps, AutoProgramWithEveryBoxUncheckedOnlyChecksAdapterAndChip) {

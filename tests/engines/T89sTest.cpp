@@ -228,7 +228,7 @@ TEST(T89sSequence, EnterProgrammingFailsWithoutTheChipsEcho) {
 
 TEST(T89sSequence, TransferClocksMsbFirstAndRestsLow) {
     Bench b;
-    b.engine.SetBitDelay(9);
+    b.engine.SetBitDelay(3000);
     const uint64_t start = b.clock.Peek();
     EXPECT_EQ(Got(b.engine.RawCommand(0xA5, 0x01, 0x80, 0x7E)), 0x00);
     const uint64_t elapsed = b.clock.Peek() - start;
@@ -238,10 +238,10 @@ TEST(T89sSequence, TransferClocksMsbFirstAndRestsLow) {
     EXPECT_EQ(b.port.Count(PortOp::SetBit) + b.port.Count(PortOp::ClrBit), 4u * 25u);
     EXPECT_EQ(b.port.Count(PortOp::GetBit), 8u);
     EXPECT_EQ(b.port.Data() & 0x01, 0);
-    // Each SCK change is followed by BitDelay + 1 countdown steps: 68 countdowns per command,
-    // then the 20 ms settle of a raw command.
-    const uint64_t expected = b.port.Accesses() * VirtualClock::kPortAccessNs +
-                              68u * 10u * VirtualClock::kSpinStepNs + 20000000u;
+    // Each SCK change is followed by the rest of its 3 us phase (the edge's own access is 1 us):
+    // 68 waits per command, then the 20 ms settle of a raw command.
+    const uint64_t expected =
+        b.port.Accesses() * VirtualClock::kPortAccessNs + 68u * 2000u + 20000000u;
     EXPECT_EQ(elapsed, expected);
 
     // MOSI is set while SCK is low: the level never changes at a rising edge.

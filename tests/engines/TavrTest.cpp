@@ -294,16 +294,23 @@ TEST_F(TavrFraming, EnterProgrammingChecksTheEcho) {
 }
 
 TEST_F(TavrFraming, ChipThatEchoesOnlyOnASlowerClockIsKeptThere) {
-    // A stand-in for a chip on a slow clock: it echoes only once the phases are long enough.
+    // A stand-in for a chip on a slow clock: it echoes only once the phases last 5 us.
     avr.SetBitDelay(3);
-    port.SetResponder([this](const Bytes& c, size_t i) -> uint8_t {
-        if (i == 2 && c[0] == 0xAC && c[1] == 0x53) return avr.BitDelay >= 64 ? 0x53 : 0xFF;
+    std::vector<int32_t> tried;
+    port.SetResponder([this, &tried](const Bytes& c, size_t i) -> uint8_t {
+        if (i == 2 && c[0] == 0xAC && c[1] == 0x53) {
+            tried.push_back(avr.BitDelay);
+            return avr.BitDelay >= 5000 ? 0x53 : 0xFF;
+        }
         return fake.Answer(c, i);
     });
     EXPECT_TRUE(avr.EnterProgramming());
-    EXPECT_EQ(avr.BitDelay, 64);
-    EXPECT_EQ(avr.WorkingBitDelay(), 64);
-    EXPECT_EQ(Commands().size(), 4u);  // 3, 3 again, 16, 64
+    // Twice as slow until it works, bisection back to within a 32nd, then a step of margin: not
+    // the 8000 the doubling found first.
+    EXPECT_EQ(tried, (std::vector<int32_t>{3, 3, 2000, 4000, 8000, 6000, 5000, 4500, 4750, 4875,
+                                           5625}));
+    EXPECT_EQ(avr.BitDelay, 5625);
+    EXPECT_EQ(avr.WorkingBitDelay(), 5625);
 }
 
 // Whether a chip echoes is the chip record's, from its part data: the AT90S1200 never does and
