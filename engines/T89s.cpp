@@ -102,8 +102,10 @@ Status At89Engine::WriteFlashByte(int32_t address, uint8_t value) {
     // An erased location already holds 0xFF: one read instead of a write and a poll.
     if (!WriteBlank && value == 0xFF && Send(Access::ReadCode, address) == 0xFF) return Outcome();
     Send(Access::WriteCode, address, value);
+    // The AT89S51/52 show bit 7 inverted while the write runs: much shorter than the worst case.
     return FinishWrite(
-        Memory::Flash, address, value, [&] { Send(Access::ReadCode, address); }, Silent());
+        Memory::Flash, address, value, [&] { Send(Access::ReadCode, address); }, Silent(),
+        variant_.Identifies);
 }
 
 Status At89Engine::WriteEepromByte(int32_t address, uint8_t value) {
