@@ -66,6 +66,10 @@ class SessionContext {
     // A Stop asked for (the window's button, a signal handler): the running operation ends at
     // its next byte. Lock-free, so a signal handler may set it; cleared when the operation ends.
     std::atomic<bool> StopAsked = false;
+    // Programming mode held by an outer ProgrammingMode (auto programming keeps one through all
+    // its steps): the inner ones neither enter nor leave, and report how the outer one entered.
+    int ModeHolders = 0;
+    Status HeldEntry;
 
     // ---- engines ----
     Tpro& Engine() { return *current_; }
@@ -153,7 +157,7 @@ class OperationScope {
 };
 
 // Programming mode, held for the life of the object: entered at construction, left at the end,
-// whatever path the operation takes out.
+// whatever path the operation takes out. One made while another lives only shares it.
 class ProgrammingMode {
   public:
     explicit ProgrammingMode(SessionContext& s);

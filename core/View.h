@@ -23,6 +23,8 @@ struct AutoPlan {
     bool WriteFlash = true;
     bool WriteEEPROM = true;
     bool VerifyAfter = true;  // read the written range back after each write
+    // ... and check that what the file left out reads blank, not only what it defined
+    bool CheckRestBlank = false;
     bool operator==(const AutoPlan&) const = default;
 };
 

@@ -115,6 +115,7 @@ constexpr const char* kCaptioned[] = {
     "isWriteFlash",
     "isWriteEEPROM",
     "isVerifyAfter",
+    "isCheckBlank",
 };
 
 // The controls an operation must not be started from while another one runs.
@@ -555,6 +556,7 @@ void TMain::BuildCentre() {
         {"isWriteFlash", "4.  是否写FLASH"},
         {"isWriteEEPROM", "5.  是否写EEPROM(如果存在)"},
         {"isVerifyAfter", "6.  写后校验(读回全部写入的数据并比较)"},
+        {"isCheckBlank", "7.  校验时检查文件以外的地址为空"},
     };
     for (const auto& [name, caption] : boxes) {
         auto* c = new QCheckBox(QString::fromUtf8(caption), box);
@@ -765,6 +767,7 @@ void TMain::ApplyState(const core::SessionState& s) {
         {"isWriteFlash", s.Plan.WriteFlash},
         {"isWriteEEPROM", s.Plan.WriteEEPROM},
         {"isVerifyAfter", s.Plan.VerifyAfter},
+        {"isCheckBlank", s.Plan.CheckRestBlank},
     };
     for (const auto& [name, on] : checked) SetChecked(name, on);
 
@@ -1315,6 +1318,7 @@ void TMain::AutoBoxChanged() {
     plan.WriteFlash = ticked("isWriteFlash");
     plan.WriteEEPROM = ticked("isWriteEEPROM");
     plan.VerifyAfter = ticked("isVerifyAfter");
+    plan.CheckRestBlank = ticked("isCheckBlank");
     session_->SetPlan(plan);
 }
 
