@@ -192,7 +192,8 @@ Status SerialIsp::FinishWrite(Memory memory, int32_t address, uint8_t value,
         SleepUs(worstUs, fallbackMs);
         return Outcome();
     }
-    if (LooksBusy(value, readback)) SleepUs(worstUs, fallbackMs);
+    // A data-polling chip shows bit 7 inverted while busy, so no value reads as done early.
+    if (!dataPolling && LooksBusy(value, readback)) SleepUs(worstUs, fallbackMs);
     uint8_t last = value;
     const bool ok = PollFor(value, sendRead, &last);
     return Outcome(ok ? Status()

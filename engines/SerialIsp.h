@@ -127,7 +127,8 @@ class SerialIsp : public Tpro {
     // that did). `sendRead` queues the read of the location; the failure names `address`.
     // `alwaysPoll`: read back even with verification off.
     // `dataPolling`: a chip that reads bit 7 inverted until its write cycle ends; without
-    // verification it is polled for that bit, no longer than the worst-case time.
+    // verification it is polled for that bit, no longer than the worst-case time, and with it
+    // the read-back poll starts at once, 0xFF included.
     Status FinishWrite(Memory memory, int32_t address, uint8_t value,
                        const std::function<void()>& sendRead, bool alwaysPoll = false,
                        bool dataPolling = false);
