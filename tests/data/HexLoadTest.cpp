@@ -381,9 +381,6 @@ TEST_F(HexLoad, RandomLinesNeverLeaveTheBuffers) {
     }
 }
 
-}  // namespace
-}  // namespace tondrel
-
 // Each reader marks the addresses its file gave a value, a 0xFF it wrote on purpose included;
 // what the write may leave out after an erase is only what no file and no edit touched.
 TEST_F(HexLoad, EachReaderMarksTheAddressesItsFileDefined) {
@@ -393,8 +390,10 @@ TEST_F(HexLoad, EachReaderMarksTheAddressesItsFileDefined) {
         std::vector<size_t> Defined, Undefined;
     };
     const Case cases[] = {
-        {"a.hex", Rec(0x10, 0, {0xFF}) + Rec(0x20, 0, {1, 2, 3}) + ":00000001FF\n",
-         {0x10, 0x20, 0x22}, {0, 0x11, 0x1F, 0x23}},
+        {"a.hex",
+         Rec(0x10, 0, {0xFF}) + Rec(0x20, 0, {1, 2, 3}) + ":00000001FF\n",
+         {0x10, 0x20, 0x22},
+         {0, 0x11, 0x1F, 0x23}},
         {"a.bin", std::string("\x01\xFF\x03", 3), {0, 1, 2}, {3, 0x100}},
         {"a.txt", "1\n255\n", {0, 1}, {2}},
     };
@@ -414,3 +413,6 @@ TEST_F(HexLoad, EachReaderMarksTheAddressesItsFileDefined) {
     EXPECT_TRUE(Bufs.Defined(Memory::EEPROM, 2));
     EXPECT_FALSE(Bufs.Defined(Memory::EEPROM, 0));
 }
+
+}  // namespace
+}  // namespace tondrel
