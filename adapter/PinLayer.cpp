@@ -34,6 +34,26 @@ bool PinLayer::SetPin(uint8_t pin, bool level) {
     return true;
 }
 
+void PinLayer::SetPins(uint8_t first, bool firstLevel, uint8_t second, bool secondLevel) {
+    const Pin* a = FindPin(first);
+    const Pin* b = FindPin(second);
+    const bool together = a != nullptr && b != nullptr && a->Dir == Direction::Output &&
+                          b->Dir == Direction::Output && a->Reg == b->Reg && a != b;
+    if (!together) {
+        SetPin(first, firstLevel);
+        SetPin(second, secondLevel);
+        return;
+    }
+    const uint16_t address = a->Reg == Register::Data ? static_cast<uint16_t>(DataPort)
+                                                      : static_cast<uint16_t>(ControlPort);
+    const auto bitOf = [](const Pin& p, bool level) {
+        return static_cast<uint8_t>((level != p.Inverted ? 1u : 0u) << p.Bit);
+    };
+    const auto mask = static_cast<uint8_t>((1u << a->Bit) | (1u << b->Bit));
+    Io().ChangePortBits(address, mask,
+                        static_cast<uint8_t>(bitOf(*a, firstLevel) | bitOf(*b, secondLevel)));
+}
+
 bool PinLayer::GetPin(uint8_t pin) {
     const Pin* p = FindPin(pin);
     if (p == nullptr || p->Dir != Direction::Input) return false;  // no engine asks for one

@@ -27,6 +27,9 @@ class PinLayer {
     // One output pin to a level, by one bit operation; false (and nothing written) for a pin
     // that is not an output.
     bool SetPin(uint8_t pin, bool level);
+    // Two output pins at once: one register write when they share a register, else one after
+    // the other, `first` first.
+    void SetPins(uint8_t first, bool firstLevel, uint8_t second, bool secondLevel);
     // The level of an input pin; false for any other pin.
     bool GetPin(uint8_t pin);
 

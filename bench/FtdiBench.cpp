@@ -19,20 +19,15 @@
 #include <sstream>
 #include <string>
 
+#include "bench/Counts.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 constexpr size_t kImageBytes = 32768;
 
-std::map<std::string, uint64_t> ReadCounts(const fs::path& path) {
-    std::map<std::string, uint64_t> counts;
-    std::ifstream in(path);
-    std::string key;
-    uint64_t value = 0;
-    while (in >> key >> value) counts[key] = value;
-    return counts;
-}
+using tondrel::bench::ReadCounts;
 
 // Runs `command` with the simulated bus under it, the chip's memory in `state`; the counts.
 std::map<std::string, uint64_t> OnFakeBus(const fs::path& dir, const std::string& command) {

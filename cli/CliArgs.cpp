@@ -148,6 +148,9 @@ Options:
                      after a write, read the whole written range back and compare it,
                      naming the first differing addresses and their count (default: on,
                      the stored choice)
+  --check-blank, --no-check-blank
+                     with that read-back, also check that the addresses the file does not
+                     fill read blank (default: off, the stored choice)
   --write-ff         also write bytes that are 0xFF
   --yes, --no        answer every question Yes / No (but see below); without them and
                      without a terminal, the answer that destroys nothing (No to erasing
@@ -301,6 +304,9 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
             } else if (name == "--verify-after" || name == "--no-verify-after") {
                 if (!noValue()) return false;
                 out.VerifyAfter = name == "--verify-after";
+            } else if (name == "--check-blank" || name == "--no-check-blank") {
+                if (!noValue()) return false;
+                out.CheckBlank = name == "--check-blank";
             } else if (name == "--help") {
                 out.Help = true;
             } else if (name == "--version") {

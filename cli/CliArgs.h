@@ -21,6 +21,7 @@ struct CliArgs {
     bool NoVerify = false;
     bool WriteFF = false;
     std::optional<bool> VerifyAfter;  // --[no-]verify-after; unset = the stored choice
+    std::optional<bool> CheckBlank;   // --[no-]check-blank; unset = the stored choice
     std::optional<bool> Answer;       // --yes / --no
     bool YesEndSerial = false;        // --yes-end-serial-programming
     bool YesExternalClock = false;    // --yes-external-clock

@@ -123,6 +123,7 @@ class Runner {
         // run's defaults.
         core::AutoPlan plan = session_.State().Plan;
         if (args_.VerifyAfter) plan.VerifyAfter = *args_.VerifyAfter;
+        if (args_.CheckBlank) plan.CheckRestBlank = *args_.CheckBlank;
         if (args_.UpdateFlash) plan.UpdateFlashFile = *args_.UpdateFlash;
         if (args_.UpdateEEPROM) plan.UpdateEEPROMFile = *args_.UpdateEEPROM;
         if (args_.Erase) plan.EraseAll = *args_.Erase;

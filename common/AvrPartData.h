@@ -59,6 +59,9 @@ struct AvrPartData {
     uint8_t EesaveBit;
     // Programming enable echoes 0x53 in its third byte (every chip but the AT90S1200).
     bool EchoesEnable;
+    // Bytes per EEPROM page where the chip takes its EEPROM a page at a time (0xC1 loads,
+    // 0xC2 writes); 0: byte by byte.
+    int32_t EepromPageSize;
 };
 
 const std::vector<AvrPartData>& AllAvrParts();

@@ -20,6 +20,7 @@ void CurrentChip::Assign(const ChipRecord& r) {
     // What the catalogue row does not hold comes from the chip's part data.
     const AvrPartData* part = r.MethodCode == Method::Avr ? FindAvrPart(r.Name) : nullptr;
     EchoesEnable = part == nullptr || part->EchoesEnable;
+    EEPROMPageSize = part == nullptr ? 0 : part->EepromPageSize;
 }
 
 }  // namespace tondrel

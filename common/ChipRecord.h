@@ -51,6 +51,8 @@ struct CurrentChip {
     // Whether the chip answers programming enable with its echo (0x53 in the third byte of an
     // AVR's): its part data says so. A chip the part data does not know is taken to echo.
     bool EchoesEnable = true;
+    // Bytes per EEPROM page of a chip that writes its EEPROM a page at a time; 0: byte by byte.
+    int32_t EEPROMPageSize = 0;
 
     void Assign(const ChipRecord& r);
 };

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "common/Text.h"
 #include "config/ConfigCommands.h"
@@ -225,13 +226,16 @@ void Programming::ReadPicConfigWords(bool onlyWhereBlank) {
         if (onlyWhereBlank && !(b[at] == 0xFF && b[at + 1] == 0x3F)) continue;
         b[at] = static_cast<uint8_t>(word & 0xFF);
         b[at + 1] = static_cast<uint8_t>(word >> 8);
+        s_.Bufs.MarkDefined(Memory::Flash, at, 2);
     }
 }
 
 // ---- write ----
 
 Status Programming::DoWrite(Memory m) {
-    if (auto answer = Preamble(); !answer) return answer.GetStatus();
+    if (!held_) {
+        if (auto answer = Preamble(); !answer) return answer.GetStatus();
+    }
     s_.Blank();
     const bool flash = m == Memory::Flash;
     // A PIC keeps its IDs and configuration word unless the buffer brings new ones.
@@ -256,6 +260,11 @@ Status Programming::DoWrite(Memory m) {
         ProgrammingMode mode(s_);
         s_.Out.SetProgressMax(end + 1, Msg(Key(m, "PhaseWriteFlash", "PhaseWriteEEPROM")));
         for (int32_t i = 0; i <= runEnd && !stopped; ++i) {
+            if (const int32_t skip = Skippable(m, i, runEnd); skip > 0) {
+                i += skip - 1;
+                s_.Out.SetProgress(i + 1);
+                continue;
+            }
             const Status written = s_.WriteByte(m, i, buffer[static_cast<size_t>(i)]);
             if (SessionContext::IsPortFailure(written)) break;  // said below
             if (!written) {
@@ -278,7 +287,7 @@ Status Programming::DoWrite(Memory m) {
     // A page-mode engine polls one byte per page: only reading everything back shows a byte
     // that did not take.
     if (s_.Plan.VerifyAfter) {
-        if (auto same = Compare(m, runEnd, !s_.Miswrite0xff); !same) return same;
+        if (auto same = Compare(m, runEnd, !s_.Miswrite0xff, true); !same) return same;
     }
     if (flash && pic && end > runEnd && !deferPicConfig_) {
         ProgrammingMode mode(s_);
@@ -295,7 +304,8 @@ bool Programming::RetrySlower(Memory m, int32_t& i, int32_t& retriedFrom) {
     // chip's page buffer does not outlive programming mode, so a page is loaded again whole.
     const int32_t working = s_.Engine().WorkingBitDelay();
     if (working < 0) return false;  // an engine without a speed of its own
-    const int32_t page = m == Memory::Flash ? s_.Chip.CurrentPageSize : 0;
+    // An EEPROM written a page at a time goes back to its page start as a Flash page does.
+    const int32_t page = m == Memory::Flash ? s_.Chip.CurrentPageSize : s_.Chip.EEPROMPageSize;
     const int32_t from = page > 0 ? i / page * page : i;
     if (from == retriedFrom) return false;
     retriedFrom = from;
@@ -304,6 +314,27 @@ bool Programming::RetrySlower(Memory m, int32_t& i, int32_t& retriedFrom) {
     if (!s_.Enter()) return false;
     i = from - 1;  // the loop goes on at `from`
     return true;
+}
+
+int32_t Programming::Skippable(Memory m, int32_t i, int32_t runEnd) {
+    if (!erased_ || IsPic(s_.Chip.CurrentMethodCode)) return 0;
+    const bool flash = m == Memory::Flash;
+    // Byte-mode Flash is sent whole: the engine itself skips its blank bytes.
+    const int32_t page = flash ? s_.Chip.CurrentPageSize : std::max(s_.Chip.EEPROMPageSize, 1);
+    if (page <= 0 || i % page != 0) return 0;
+    const int32_t count = std::min(page, runEnd - i + 1);
+    const auto first = static_cast<size_t>(i);
+    const auto n = static_cast<size_t>(count);
+    if (flash) return s_.Bufs.AnyDefined(m, first, n) ? 0 : count;
+    const auto& buffer = Buf(m);
+    if (!std::all_of(buffer.begin() + i, buffer.begin() + i + count,
+                     [](uint8_t b) { return b == 0xFF; }))
+        return 0;
+    // A chip erase leaves the EEPROM alone when the chip is told to keep it (EESAVE): a blank
+    // byte is skipped only once it reads blank.
+    for (int32_t k = i; k < i + count; ++k)
+        if (s_.ReadByte(m, k).ValueOr(0) != 0xFF) return 0;
+    return count;
 }
 
 // ---- read ----
@@ -322,6 +353,8 @@ Status Programming::DoRead(Memory m) {
         else
             s_.Bufs.BlankFillEEPROM();
     }
+    // What the chip holds counts whole: written back, every byte goes.
+    s_.Bufs.DefineAll(m);
     bool stopped = false;
     {
         ProgrammingMode mode(s_);
@@ -365,14 +398,21 @@ Status Programming::DoVerify(Memory m) {
     return Compare(m, end);
 }
 
-Status Programming::Compare(Memory m, int32_t end, bool skipBlank) {
+Status Programming::Compare(Memory m, int32_t end, bool skipBlank, bool afterWrite) {
     s_.Say(Key(m, "CoreVerifyFlashBegin", "CoreVerifyEEPROMBegin"));
     const bool flash = m == Memory::Flash;
     const auto& buffer = Buf(m);
     const bool pic = flash && IsPic(s_.Chip.CurrentMethodCode);
     const bool words = flash && IsWordAddressed(s_.Chip.CurrentMethodCode);
     // A PIC reads its program memory only in sequence; the configuration words come apart.
-    const int32_t sequentialEnd = pic ? std::min(end, s_.Chip.FlashSize - 1) : end;
+    // The blank check of what the file left out reaches the end of the memory.
+    const bool checkRest = afterWrite && s_.Plan.CheckRestBlank;
+    const int32_t memoryEnd = std::min<int32_t>(static_cast<int32_t>(buffer.size()),
+                                                flash ? s_.Chip.FlashSize : s_.Chip.EEPROMSize) -
+                              1;
+    const int32_t sequentialEnd = pic         ? std::min(end, s_.Chip.FlashSize - 1)
+                                  : checkRest ? std::max(end, memoryEnd)
+                                              : end;
 
     // Differences are counted and shown in the memory's own unit: bytes, or the words a word-
     // addressed Flash is addressed by, each shown whole.
@@ -384,8 +424,16 @@ Status Programming::Compare(Memory m, int32_t end, bool skipBlank) {
         const auto w = static_cast<size_t>(i & ~1);
         return buffer[w] == 0xFF && (buffer[w + 1] & 0x3F) == 0x3F;
     };
+    // After a write, only the bytes the file defined count (a word counts whole), unless the
+    // rest is to read blank too; a byte the file left out holds its blank in the buffer.
+    auto counts = [&](int32_t i) {
+        const auto a = static_cast<size_t>(i);
+        return !afterWrite || s_.Bufs.Defined(m, a) || (words && s_.Bufs.Defined(m, a ^ 1u));
+    };
     auto differs = [&](int32_t i, uint8_t got) {
-        if (skipBlank && blank(i)) return false;
+        const bool defined = counts(i);
+        if (!defined && !checkRest) return false;
+        if (defined && skipBlank && blank(i)) return false;
         // A PIC word has 14 bits, and its configuration word fewer: the others are not stored.
         const uint8_t mask = pic ? pic::ConfigByteMask(s_, i) : 0xFF;
         return (got & mask) != (buffer[static_cast<size_t>(i)] & mask);
@@ -415,8 +463,11 @@ Status Programming::Compare(Memory m, int32_t end, bool skipBlank) {
     bool stopped = false;
     {
         ProgrammingMode mode(s_);
-        s_.Out.SetProgressMax(end + 1, Msg(Key(m, "PhaseVerifyFlash", "PhaseVerifyEEPROM")));
+        s_.Out.SetProgressMax(std::max(end, sequentialEnd) + 1,
+                              Msg(Key(m, "PhaseVerifyFlash", "PhaseVerifyEEPROM")));
         for (int32_t i = 0; i <= sequentialEnd && !stopped; ++i) {
+            // What is not compared need not be read, where reads need not run in sequence.
+            if (!pic && !checkRest && !counts(i)) continue;
             const auto byte = s_.ReadByte(m, i);
             if (SessionContext::IsPortFailure(byte.GetStatus())) break;  // said below
             compare(i, byte.ValueOr(0));
@@ -454,6 +505,16 @@ Status Programming::DoAutoProgram() {
     s_.SetBase();
     if (auto adapter = link_.Detect(); !adapter) return adapter.GetStatus();
     link_.SendModeCommand(kModeMcu);
+    // One programming session from the chip check to the last verify: each enter costs a reset
+    // and the chip's start-up waits. A PIC's steps bring their own sessions (a bulk erase and
+    // its configuration words need VPP cycled).
+    std::optional<ProgrammingMode> session;
+    if (!IsPic(s_.Chip.CurrentMethodCode)) session.emplace(s_);
+    struct Held {
+        bool& Flag;
+        bool& Erased;
+        ~Held() { Flag = Erased = false; }
+    } held{held_, erased_};
     {
         ProgrammingMode mode(s_);
         if (!mode.Entered()) {
@@ -462,6 +523,7 @@ Status Programming::DoAutoProgram() {
         }
     }
     if (auto answer = CheckAnswer(); !answer) return answer.GetStatus();
+    held_ = session.has_value();
 
     // Nothing is erased unless the data to write is there: a file that no longer loads, or
     // loads empty, stops the flow here.
@@ -499,6 +561,7 @@ Status Programming::DoAutoProgram() {
     if (plan.EraseAll) {
         if (auto erased = DoErase(false); !erased) return erased;
         if (s_.StopWanted()) return Stopped(s_);  // came during the erase
+        erased_ = held_;
     }
     if (plan.WriteFlash && s_.Chip.FlashSize >= 1) {
         deferPicConfig_ = true;
@@ -656,6 +719,9 @@ Status Programming::SaveFile(Memory m, const std::string& path) {
 
 std::string Programming::EditBuffer(Memory m, GridMode mode, int32_t position,
                                     std::string_view text) {
+    // An edited byte counts as the file's own, a blank one included.
+    const bool word = mode == GridMode::Word;
+    s_.Bufs.MarkDefined(m, static_cast<size_t>(word ? 2 * position : position), word ? 2 : 1);
     return ApplyEdit(Buf(m), mode, position, text);
 }
 

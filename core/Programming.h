@@ -60,7 +60,11 @@ class Programming {
     Status DoAutoProgram();
     Status DoWriteFileConfiguration(Prompts& prompts, bool dryRun);
     void SayFileConfig(const FileConfigBytes& bytes);
-    Status Compare(Memory memory, int32_t end, bool skipBlank = false);
+    // `afterWrite`: the read-back of a write, which compares the bytes the file defined (and,
+    // with the plan's CheckRestBlank, that the others read blank).
+    Status Compare(Memory memory, int32_t end, bool skipBlank = false, bool afterWrite = false);
+    // How many bytes from `i` on the write need not send (0: send byte `i`).
+    int32_t Skippable(Memory memory, int32_t i, int32_t runEnd);
     Status Load(Memory memory, const std::string& path);
     void ReadPicConfigWords(bool onlyWhereBlank);
     std::string AddressText(int32_t index, Memory memory) const;
@@ -73,6 +77,11 @@ class Programming {
     ChipSelection& chips_;
     // Auto programming writes a PIC's configuration word after the EEPROM, not with the Flash.
     bool deferPicConfig_ = false;
+    // Auto programming holds programming mode through its steps and checked the chip once:
+    // the steps do not check it again.
+    bool held_ = false;
+    // ... and erased the chip: what the file left undefined, and blank EEPROM, is there already.
+    bool erased_ = false;
 };
 
 }  // namespace tondrel::core

@@ -50,7 +50,12 @@ Status SerialStampScope::Apply() {
                                          HexText(static_cast<uint32_t>(at), 4)));
     }
     saved_.assign(from, from + f.Length);
+    savedDefined_.clear();
+    for (int32_t i = 0; i < f.Length; ++i)
+        savedDefined_.push_back(s_.Bufs.Defined(m, static_cast<size_t>(f.Address + i)));
     std::copy(stamp.Bytes.begin(), stamp.Bytes.end(), from);
+    // The number is written even where the file left the memory blank.
+    s_.Bufs.MarkDefined(m, static_cast<size_t>(f.Address), static_cast<size_t>(f.Length));
     applied_ = true;
     s_.Say("SerialStamped", std::to_string(stamp.Value), MemoryName(m), where);
     s_.Out.ShowBuffer(m, false);
@@ -63,6 +68,9 @@ SerialStampScope::~SerialStampScope() {
     auto& buffer = BufferOf(s_, f.Where);
     if (static_cast<size_t>(f.Address) + saved_.size() <= buffer.size())
         std::copy(saved_.begin(), saved_.end(), buffer.begin() + f.Address);
+    for (size_t i = 0; i < savedDefined_.size(); ++i)
+        if (!savedDefined_[i])
+            s_.Bufs.ForgetDefined(f.Where, static_cast<size_t>(f.Address) + i, 1);
     s_.Out.ShowBuffer(f.Where, false);
 }
 

@@ -26,6 +26,7 @@ class SerialStampScope {
   private:
     SessionContext& s_;
     std::vector<uint8_t> saved_;
+    std::vector<bool> savedDefined_;  // which of them the file had defined
     bool applied_ = false;
 };
 

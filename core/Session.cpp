@@ -13,6 +13,11 @@
 
 namespace tondrel::core {
 
+namespace {
+// From driving every port line low at start to the adapter detection.
+constexpr uint32_t kStartSettleMs = 50;
+}  // namespace
+
 struct Session::Parts {
     Parts(View& view, db::Database& database, PortSet& ports)
         : Context(view, database, ports),
@@ -48,7 +53,9 @@ Status Session::Start(const StartOptions& options) {
     s.SetBase();
     s.Engine().WriteControlPort(0);
     s.Engine().WriteDataPort(0);
-    s.Ports.GetClock().SleepMs(500);
+    // The lines settle in microseconds; the adapter's controller sees them low well before
+    // the detection handshake that follows.
+    s.Ports.GetClock().SleepMs(kStartSettleMs);
     s.ChipReady = false;
     s.Publish();
     if (options.RestoreMode) parts_->Link.RestoreStoredMode();

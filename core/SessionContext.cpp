@@ -19,6 +19,9 @@ class RoutedPort : public PortIo {
     void SetPortBit(uint16_t a, uint8_t bit) override { For(a).SetPortBit(a, bit); }
     void ClrPortBit(uint16_t a, uint8_t bit) override { For(a).ClrPortBit(a, bit); }
     bool GetPortBit(uint16_t a, uint8_t bit) override { return For(a).GetPortBit(a, bit); }
+    void ChangePortBits(uint16_t a, uint8_t mask, uint8_t values) override {
+        For(a).ChangePortBits(a, mask, values);
+    }
     std::string Describe() const override { return set_.Describe(); }
     // A failure reaches the engine that met it, so it is known where it happens.
     Status TakeError() override { return set_.TakeError(); }
@@ -201,10 +204,13 @@ OperationScope::~OperationScope() {
     s_.Publish();
 }
 
-ProgrammingMode::ProgrammingMode(SessionContext& s) : s_(s), entered_(s.Enter()) {}
+ProgrammingMode::ProgrammingMode(SessionContext& s)
+    : s_(s), entered_(s.ModeHolders > 0 ? s.HeldEntry : s.Enter()) {
+    if (s_.ModeHolders++ == 0) s_.HeldEntry = entered_;
+}
 
 ProgrammingMode::~ProgrammingMode() {
-    s_.Leave();
+    if (--s_.ModeHolders == 0) s_.Leave();
 }
 
 }  // namespace tondrel::core

@@ -73,6 +73,10 @@ class SessionContext {
     std::atomic<bool> StopAsked = false;
     // The number the next auto programming writes into the chip, over the file's data.
     std::optional<SerialStamp> Serial;
+    // Programming mode held by an outer ProgrammingMode (auto programming keeps one through all
+    // its steps): the inner ones neither enter nor leave, and report how the outer one entered.
+    int ModeHolders = 0;
+    Status HeldEntry;
 
     // ---- engines ----
     Tpro& Engine() { return *current_; }
@@ -160,7 +164,7 @@ class OperationScope {
 };
 
 // Programming mode, held for the life of the object: entered at construction, left at the end,
-// whatever path the operation takes out.
+// whatever path the operation takes out. One made while another lives only shares it.
 class ProgrammingMode {
   public:
     explicit ProgrammingMode(SessionContext& s);

@@ -43,6 +43,7 @@ Status SessionSettings::Load() {
     plan.WriteFlash = db::IsOn(stored.IsProgramFlash);
     plan.WriteEEPROM = db::IsOn(stored.IsProgramEEProm);
     plan.VerifyAfter = db::IsOn(stored.IsVerifyAfter);
+    plan.CheckRestBlank = db::IsOn(stored.IsCheckBlank);
     s_.Plan = s_.StoredPlan = plan;
     s_.MisRunProgram = db::IsOn(stored.IsRunProgram);
     s_.Publish();
@@ -66,6 +67,7 @@ Status SessionSettings::Save() {
         s_.Db.SaveSettings(s_.LanguageCode, s_.Msound, p.UpdateFlashFile, p.UpdateEEPROMFile,
                            p.EraseAll, p.WriteFlash, p.WriteEEPROM, lpt);
     if (saved) saved = s_.Db.SetVerifyAfter(p.VerifyAfter);
+    if (saved) saved = s_.Db.SetCheckBlank(p.CheckRestBlank);
     if (saved) return {};
     const Status failed = Status::Error("CoreSettingsSaveFail", saved.Text(s_.Lang()));
     s_.Say(failed.Error());

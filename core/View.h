@@ -26,6 +26,8 @@ struct AutoPlan {
     // Write the fuse and lock bytes a loaded ELF file carries, after the EEPROM; a choice of
     // this window's run, not stored.
     bool WriteFileFuses = false;
+    // ... and check that what the file left out reads blank, not only what it defined
+    bool CheckRestBlank = false;
     bool operator==(const AutoPlan&) const = default;
 };
 

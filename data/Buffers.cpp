@@ -34,10 +34,12 @@ std::vector<uint8_t> Buffers::BlankEEPROMImage() const {
 
 void Buffers::BlankFillFlash() {
     FlashBuffer = BlankFlashImage();
+    flashDefined_.clear();
 }
 
 void Buffers::BlankFillEEPROM() {
     EEPROMBuffer = BlankEEPROMImage();
+    eepromDefined_.clear();
 }
 
 bool Buffers::RecreateFlash() {
@@ -52,6 +54,37 @@ bool Buffers::RecreateEEPROM() {
     BlankFillEEPROM();
     Chip.EEPROMDataEnd = Chip.EEPROMSize - 1;
     return true;
+}
+
+void Buffers::TakeFile(Memory side, std::vector<uint8_t> image, std::vector<bool> defined) {
+    defined.resize(image.size(), false);
+    (side == Memory::Flash ? FlashBuffer : EEPROMBuffer) = std::move(image);
+    DefinedOf(side) = std::move(defined);
+}
+
+void Buffers::MarkDefined(Memory side, size_t first, size_t count) {
+    std::vector<bool>& d = DefinedOf(side);
+    for (size_t a = first; a < first + count && a < d.size(); ++a) d[a] = true;
+}
+
+void Buffers::ForgetDefined(Memory side, size_t first, size_t count) {
+    std::vector<bool>& d = DefinedOf(side);
+    for (size_t a = first; a < first + count && a < d.size(); ++a) d[a] = false;
+}
+
+bool Buffers::Defined(Memory side, size_t address) const {
+    const std::vector<bool>& d = DefinedOf(side);
+    return d.empty() || (address < d.size() && d[address]);
+}
+
+bool Buffers::AnyDefined(Memory side, size_t first, size_t count) const {
+    for (size_t a = first; a < first + count; ++a)
+        if (Defined(side, a)) return true;
+    return false;
+}
+
+void Buffers::DefineAll(Memory side) {
+    DefinedOf(side).clear();
 }
 
 }  // namespace tondrel

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/ChipRecord.h"
+#include "common/Memory.h"
 
 namespace tondrel {
 
@@ -56,6 +57,35 @@ class Buffers {
     // it is and false is returned: the caller disables that side's commands.
     bool RecreateFlash();
     bool RecreateEEPROM();
+
+    // ---- the addresses a file defined ----
+    // What every loader ends with: `image` becomes the side's buffer, and `defined` (one flag
+    // per byte of it) says which addresses the file gave a value, a 0xFF it wrote included.
+    // The others hold the blank the loader left and need not be written after an erase.
+    void TakeFile(Memory side, std::vector<uint8_t> image, std::vector<bool> defined);
+    // Bytes the user wrote on purpose (the byte editor), from `first` on.
+    void MarkDefined(Memory side, size_t first, size_t count);
+    // Back to not defined (a serial number taken out of the buffer again).
+    void ForgetDefined(Memory side, size_t first, size_t count);
+    // Whether the byte at `address` counts for writing and verifying. Every byte does unless
+    // the buffer came from a file: a blank fill, a read from the chip or an edit over them
+    // leaves nothing undefined.
+    bool Defined(Memory side, size_t address) const;
+    // Whether any byte from `first` on, `count` of them, is defined.
+    bool AnyDefined(Memory side, size_t first, size_t count) const;
+    // Every byte counts again (the buffer was filled from something other than a file).
+    void DefineAll(Memory side);
+
+  private:
+    // One flag per buffer byte; empty while every byte counts.
+    std::vector<bool> flashDefined_;
+    std::vector<bool> eepromDefined_;
+    std::vector<bool>& DefinedOf(Memory side) {
+        return side == Memory::Flash ? flashDefined_ : eepromDefined_;
+    }
+    const std::vector<bool>& DefinedOf(Memory side) const {
+        return side == Memory::Flash ? flashDefined_ : eepromDefined_;
+    }
 };
 
 }  // namespace tondrel

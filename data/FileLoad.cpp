@@ -27,10 +27,6 @@ bool ReadByte(std::string_view line, size_t pos, uint8_t& out) {
     return true;
 }
 
-std::vector<uint8_t>& BufferOf(Buffers& b, Memory side) {
-    return side == Memory::Flash ? b.FlashBuffer : b.EEPROMBuffer;
-}
-
 int32_t& DataEndOf(Buffers& b, Memory side) {
     return side == Memory::Flash ? b.Chip.FlashDataEnd : b.Chip.EEPROMDataEnd;
 }
@@ -150,7 +146,7 @@ const char* FileKindName(FileKind kind) {
 }
 
 HexLineParser::HexLineParser(const Buffers& buffers, Memory side)
-    : Image(BlankImage(buffers, side)), Bufs(buffers), Side(side), Loaded(Image.size(), false) {}
+    : Image(BlankImage(buffers, side)), Loaded(Image.size(), false), Bufs(buffers), Side(side) {}
 
 Status HexLineParser::CapacityError(Memory side, int64_t lineNumber) const {
     // The size named is the chip's own memory, not the PIC buffer's configuration-area reach.
@@ -423,6 +419,7 @@ Result<LoadReport> LoadFile(Buffers& b, Memory side, const std::string& path) {
         if (got > image.size())
             return Status::Error("BinaryTooBig", size, static_cast<int64_t>(image.size()));
         std::copy_n(data.begin(), got, image.begin());
+        std::fill_n(parser.Loaded.begin(), got, true);
         if (pic) {
             if (const auto fault = FindPicImageFault(image, b.Chip.FlashSize, got))
                 return fault->OutsideMemory ? Status::Error("BinaryTooBig", size, b.Chip.FlashSize)
@@ -456,6 +453,7 @@ Result<LoadReport> LoadFile(Buffers& b, Memory side, const std::string& path) {
                 if (*value < 0 || *value > 0xFF)
                     return Status::Error("IdfOutOfRange", lineNo + 1, *value);
                 image[static_cast<size_t>(lineNo)] = static_cast<uint8_t>(*value);
+                parser.Loaded[static_cast<size_t>(lineNo)] = true;
             }
             ++lineNo;
         }
@@ -479,7 +477,7 @@ Result<LoadReport> LoadFile(Buffers& b, Memory side, const std::string& path) {
     }
     file.reset();
 
-    BufferOf(b, side) = std::move(image);
+    b.TakeFile(side, std::move(image), std::move(parser.Loaded));
     DataEndOf(b, side) = parser.DataEnd;
     LoadReport report;
     report.Path = path;
@@ -490,7 +488,7 @@ Result<LoadReport> LoadFile(Buffers& b, Memory side, const std::string& path) {
     if (flash) b.FlashFileHadEEPROM = parser.EEPROMTouched;
     // EEPROM records of a PIC Flash file count only when the whole file loaded.
     if (parser.EEPROMTouched) {
-        b.EEPROMBuffer = std::move(parser.EEPROMImage);
+        b.TakeFile(Memory::EEPROM, std::move(parser.EEPROMImage), std::move(parser.EEPROMLoaded));
         b.Chip.EEPROMDataEnd = parser.EEPROMImageEnd;
         report.EEPROMFromFlash = static_cast<int64_t>(b.Chip.EEPROMDataEnd) + 1;
     }

@@ -65,6 +65,9 @@ class HexLineParser {
     bool EEPROMTouched = false;
     std::vector<uint8_t> EEPROMImage;
     int32_t EEPROMImageEnd = 0;
+    // The bytes of Image (EEPROMImage) some record of this file wrote.
+    std::vector<bool> Loaded;
+    std::vector<bool> EEPROMLoaded;
 
   private:
     bool Fits(int64_t start, int count) const;
@@ -74,8 +77,6 @@ class HexLineParser {
 
     const Buffers& Bufs;
     Memory Side;
-    std::vector<bool> Loaded;  // bytes of Image some record of this file wrote
-    std::vector<bool> EEPROMLoaded;
 };
 
 // What a load that succeeded has to report.

@@ -95,6 +95,7 @@ constexpr std::pair<const char*, int Settings::*> kSettingsColumns[] = {
     {"sound", &Settings::Sound},
     {"LPT", &Settings::Lpt},
     {"isVerifyAfter", &Settings::IsVerifyAfter},
+    {"isCheckBlank", &Settings::IsCheckBlank},
 };
 
 // A failed statement: what the program was doing (the key) and SQLite's reason.
@@ -264,6 +265,13 @@ bool AddVerifyAfter(Connection& conn) {
            conn.Execute("ALTER TABLE settings ADD COLUMN isVerifyAfter INTEGER NOT NULL DEFAULT 1");
 }
 
+// The seventh box, the blank check of what a file left out; off unless ticked. Looked for on
+// every open, as the read-back box is.
+bool AddCheckBlank(Connection& conn) {
+    return HasColumn(conn, "settings", "isCheckBlank") ||
+           conn.Execute("ALTER TABLE settings ADD COLUMN isCheckBlank INTEGER NOT NULL DEFAULT 0");
+}
+
 const std::array<MigrationStep, SchemaVersion>& Migrations() {
     static const std::array<MigrationStep, SchemaVersion> steps = {
         // 0 -> 1: a new, empty file (created with the current chip table).
@@ -418,6 +426,7 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path) {
         // Version 2 means two different files, depending on the history that made it: what
         // each step adds is looked for by its columns, and the read-back box may still lack.
         if (ok && version >= 2) ok = AddVerifyAfter(conn);
+        ok = ok && AddCheckBlank(conn);
         ok = ok && conn.Execute(DefaultsSql());
         if (ok && state->Version != SchemaVersion) {
             ok = conn.Execute("PRAGMA user_version = " + std::to_string(SchemaVersion));
@@ -586,6 +595,10 @@ Status Database::SetRunProgram(bool on) {
 
 Status Database::SetVerifyAfter(bool on) {
     return UpdateSettings("update settings set isVerifyAfter = ?1", {on}, "DbVerifyOption");
+}
+
+Status Database::SetCheckBlank(bool on) {
+    return UpdateSettings("update settings set isCheckBlank = ?1", {on}, "DbVerifyOption");
 }
 
 Status Database::SetLaunch(int mode) {

@@ -38,6 +38,7 @@ struct Settings {
     int Sound = 0;
     int Lpt = 0;            // 1 LPT1, 2 LPT2, 3 LPT3
     int IsVerifyAfter = 1;  // read the written range back after a write (the sixth box)
+    int IsCheckBlank = 0;   // ... and check that what the file left out reads blank
 
     bool operator==(const Settings&) const = default;
 };
@@ -101,6 +102,7 @@ class Database {
                         bool isEraseAll, bool isProgramFlash, bool isProgramEEProm, int lpt);
     Status SetRunProgram(bool on);
     Status SetVerifyAfter(bool on);
+    Status SetCheckBlank(bool on);
     Status SetLaunch(int mode);
 
     // ---- external tools ----

@@ -38,19 +38,26 @@ bool ParallelLink::GetMiso() {
     return engine_.GetPin(PinNumber(engine_.MisoPin));
 }
 
+void ParallelLink::FallingEdge(bool data) {
+    SerialIsp& e = engine_;
+    e.SetPins(PinNumber(e.SckPin), false, PinNumber(e.MosiPin), data);
+    e.BitDelayCountdown(e.BitDelay);
+}
+
 void ParallelLink::Queue(std::span<const uint8_t> command, size_t answer) {
-    // MISO is sampled only during the answer byte: a port read costs as much as a write.
+    // The data line changes together with the falling clock edge, half a bit before the chip
+    // samples it: two port writes per bit. MISO is sampled only during the answer byte: a port
+    // read costs as much as a write.
     for (size_t i = 0; i < command.size(); ++i) {
         uint8_t in = 0;
         for (int bit = 7; bit >= 0; --bit) {
-            SetLine(IspLine::Clock, false);
-            SetLine(IspLine::DataOut, ((command[i] >> bit) & 1u) != 0);
+            FallingEdge(((command[i] >> bit) & 1u) != 0);
             SetLine(IspLine::Clock, true);
             if (i == answer && GetMiso()) in = static_cast<uint8_t>(in | (1u << bit));
         }
-        SetLine(IspLine::Clock, false);
         if (i == answer) answers_.push_back(in);
     }
+    if (!command.empty()) SetLine(IspLine::Clock, false);
 }
 
 std::vector<uint8_t> ParallelLink::Collect() {

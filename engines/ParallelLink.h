@@ -1,8 +1,9 @@
 #pragma once
 // The serial link on the parallel-port adapter: every command is bit-banged through the pin layer
-// the moment it is queued, two port writes and a read per bit, with the bit-delay countdown after
-// each clock edge. The engine's pin fields and bit delay are read at each use, so whatever the
-// engine (or a test) last set is what drives the lines.
+// the moment it is queued, two port writes per bit (the data line moves with the falling clock
+// edge) and a read per answer bit, with the bit-delay countdown after each clock edge. The engine's
+// pin fields and bit delay are read at each use, so whatever the engine (or a test) last set is
+// what drives the lines.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -25,6 +26,8 @@ class ParallelLink : public SerialLink {
 
   private:
     bool GetMiso();
+    // SCK low and MOSI to `data` in one go, then the countdown.
+    void FallingEdge(bool data);
     SerialIsp& engine_;
     std::vector<uint8_t> answers_;
 };

@@ -205,20 +205,40 @@ void SerialIsp::SleepUs(int32_t us, uint32_t fallbackMs) {
 }
 
 Status SerialIsp::FinishWrite(Memory memory, int32_t address, uint8_t value,
-                              const std::function<void()>& sendRead, bool alwaysPoll) {
+                              const std::function<void()>& sendRead, bool alwaysPoll,
+                              bool dataPolling) {
     const bool eeprom = memory == Memory::EEPROM;
     const int32_t worstUs = eeprom ? Chip().EepromWriteDelayUs : Chip().FlashWriteDelayUs;
     const int32_t readback = eeprom ? Chip().EepromReadback : Chip().FlashReadback;
     const uint32_t fallbackMs = eeprom ? kEepromFallbackMs : kFlashFallbackMs;
+    if (!AutoVerify && !alwaysPoll && dataPolling) {
+        const uint64_t limitMs =
+            worstUs > 0 ? (static_cast<uint64_t>(worstUs) + 999) / 1000 : fallbackMs;
+        PollBit7(value, limitMs * 1'000'000ull, sendRead);
+        return Outcome();
+    }
     if (!AutoVerify && !alwaysPoll) {
         SleepUs(worstUs, fallbackMs);
         return Outcome();
     }
-    if (LooksBusy(value, readback)) SleepUs(worstUs, fallbackMs);
+    // A data-polling chip shows bit 7 inverted while busy, so no value reads as done early.
+    if (!dataPolling && LooksBusy(value, readback)) SleepUs(worstUs, fallbackMs);
     uint8_t last = value;
     const bool ok = PollFor(value, sendRead, &last);
     return Outcome(ok ? Status()
                       : WriteNeverReadBack(HexText(static_cast<uint32_t>(address)), last, value));
+}
+
+void SerialIsp::PollBit7(uint8_t value, uint64_t limitNs, const std::function<void()>& sendRead) {
+    const uint64_t start = Clk().NowNs();
+    // A read takes far more than a microsecond: the count bounds the poll on a clock that
+    // does not move (a port that failed).
+    for (uint64_t reads = 0; reads <= limitNs / 1000; ++reads) {
+        const std::vector<uint8_t> in = Batch(sendRead);
+        const bool done = std::any_of(in.begin(), in.end(),
+                                      [value](uint8_t b) { return ((b ^ value) & 0x80) == 0; });
+        if (done || Clk().NowNs() - start > limitNs) return;
+    }
 }
 
 bool SerialIsp::LooksBusy(uint8_t value, int32_t readback) {

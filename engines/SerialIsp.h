@@ -143,11 +143,17 @@ class SerialIsp : public Tpro {
     // poll would end too early there, and could not tell a byte that never programs from one
     // that did). `sendRead` queues the read of the location; the failure names `address`.
     // `alwaysPoll`: read back even with verification off.
+    // `dataPolling`: a chip that reads bit 7 inverted until its write cycle ends; without
+    // verification it is polled for that bit, no longer than the worst-case time, and with it
+    // the read-back poll starts at once, 0xFF included.
     Status FinishWrite(Memory memory, int32_t address, uint8_t value,
-                       const std::function<void()>& sendRead, bool alwaysPoll = false);
+                       const std::function<void()>& sendRead, bool alwaysPoll = false,
+                       bool dataPolling = false);
     // Whether `value` is one the chip also shows while that write is still in progress (0xFF
     // always, plus the part data's read-back pair), so that reading it proves nothing.
     static bool LooksBusy(uint8_t value, int32_t readback);
+    // Reads the location through `sendRead` until bit 7 reads as in `value`, at most `limitNs`.
+    void PollBit7(uint8_t value, uint64_t limitNs, const std::function<void()>& sendRead);
 
   private:
     friend class ParallelLink;

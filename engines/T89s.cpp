@@ -61,7 +61,8 @@ Status At89Engine::EnterProgramming() {
     SetRst(false);
     SetMosi(false);
     SetSck(false);
-    Sleep(10);
+    // The lines only need to have settled: a millisecond is margin enough.
+    Sleep(1);
     SetRst(true);
     Sleep(variant_.ResetMs);
     if (!variant_.Identifies && !variant_.Echoes) {
@@ -73,9 +74,11 @@ Status At89Engine::EnterProgramming() {
     // this speed either: it gets slower clocks, each after a fresh reset.
     const bool echoed = SearchSpeed([this] { return Echoed(); },
                                     [this] {
+                                        // The oscillator runs already: a fresh reset
+                                        // takes two machine cycles, well under 1 ms.
                                         SetRst(false);
                                         SetRst(true);
-                                        Sleep(10);
+                                        Sleep(1);
                                     });
     return Outcome(echoed ? Status() : Status::Error("EngineNoEcho"));
 }
@@ -102,16 +105,21 @@ Status At89Engine::WriteFlashByte(int32_t address, uint8_t value) {
     // An erased location already holds 0xFF: one read instead of a write and a poll.
     if (!WriteBlank && value == 0xFF && Send(Access::ReadCode, address) == 0xFF) return Outcome();
     Send(Access::WriteCode, address, value);
+    // The AT89S51/52 show bit 7 inverted while the write runs (data polling): the poll ends
+    // with the write cycle, much sooner than the worst case.
     return FinishWrite(
-        Memory::Flash, address, value, [&] { Send(Access::ReadCode, address); }, Silent());
+        Memory::Flash, address, value, [&] { Send(Access::ReadCode, address); }, Silent(),
+        variant_.Identifies);
 }
 
 Status At89Engine::WriteEepromByte(int32_t address, uint8_t value) {
     if (!variant_.HasEeprom) return NotSupported();
     // Every EEPROM byte is sent, 0xFF included: the EEPROM is not cleared by a skipped write.
     Send(Access::WriteData, address, value);
+    // The AT89S8252's EEPROM polls as its Flash does, bit 7 inverted while busy: 0xFF too.
     return FinishWrite(
-        Memory::EEPROM, address, value, [&] { Send(Access::ReadData, address); }, Silent());
+        Memory::EEPROM, address, value, [&] { Send(Access::ReadData, address); }, Silent(),
+        Silent());
 }
 
 Result<uint8_t> At89Engine::ReadEepromByte(int32_t address) {

@@ -28,9 +28,10 @@ struct At89Variant {
     size_t FrameLength;  // bytes per command: 4 or 3; RawCommand sends as many
     At89AddressForm Form;
     uint8_t Erase2;  // second byte of the chip erase 0xAC xx
-    // The power-up: drivers on, `SettleMs`, lines low, 10 ms, RST high, `ResetMs`. The release:
-    // RST low, drivers off, `ReleaseMs`. The AT89S51/52 need less than the older chips.
-    uint32_t SettleMs = 20, ResetMs = 20, ReleaseMs = 20;
+    // The power-up: drivers on, `SettleMs`, lines low, 1 ms, RST high, `ResetMs` (the
+    // datasheets' 10 ms for the oscillator after RST goes high). The release: RST low, drivers
+    // off, `ReleaseMs`: the chip runs at once, nothing waits for it.
+    uint32_t SettleMs = 1, ResetMs = 10, ReleaseMs = 0;
     // Reads the three signature bytes and checks programming enable's echo in the fourth byte
     // (with the speed search); the others cannot be identified.
     bool Identifies = false;
@@ -56,9 +57,6 @@ inline constexpr At89Variant kAt89s5x{.ClassName = "T89s",
                                       .FrameLength = 4,
                                       .Form = At89AddressForm::HighLow,
                                       .Erase2 = SerialIsp::kAvrErase2,
-                                      .SettleMs = 2,
-                                      .ResetMs = 10,
-                                      .ReleaseMs = 0,
                                       .Identifies = true};
 inline constexpr At89Variant kAt89s53{.ClassName = "T89s53",
                                       .FrameLength = 3,

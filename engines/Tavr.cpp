@@ -8,6 +8,9 @@ namespace tondrel {
 
 namespace {
 
+// From RESET low to the programming enable: the AVR datasheets' 20 ms.
+constexpr uint32_t kResetToEnableMs = 20;
+
 bool AllSame(const uint8_t (&bytes)[3], uint8_t v) {
     return bytes[0] == v && bytes[1] == v && bytes[2] == v;
 }
@@ -36,6 +39,7 @@ void Tavr::SendCode(uint8_t op, int32_t word, size_t answer) {
 void Tavr::InitPinMap() {
     SerialIsp::InitPinMap();
     PendingAddress = -1;
+    eepromPendingAddress_ = -1;
 }
 
 uint8_t Tavr::ReadCode(int32_t address) {
@@ -57,25 +61,26 @@ void Tavr::ResetPulse() {
     SetRst(true);
     Sleep(1);
     SetRst(false);
-    Sleep(25);
+    Sleep(kResetToEnableMs);
     extendedAddress_ = -1;
 }
 
 Status Tavr::EnterProgramming() {
     SetEnable(true);
-    Sleep(20);
+    // The line drivers follow within nanoseconds: a millisecond is margin enough.
+    Sleep(1);
     SetRst(true);
     SetMosi(false);
     SetSck(false);
     Sleep(1);
     SetRst(false);
-    Sleep(25);
+    Sleep(kResetToEnableMs);
     extendedAddress_ = -1;
     // The chip echoes 0x53 only when it read the command right: in step with our framing and
     // on a clock it can follow (a chip fresh from the factory runs at 1 MHz).
     echoChecked_ = Chip().EchoesEnable;
+    // The enable takes effect with its last bit: the next command may follow at once.
     const bool entered = SearchSpeed([this] { return EnableAccepted(); }, [this] { ResetPulse(); });
-    Sleep(25);
     return Outcome(entered ? Status() : Status::Error("EngineNoEcho"));
 }
 
@@ -83,7 +88,7 @@ Status Tavr::LeaveProgramming() {
     SetRst(true);
     SetMosi(true);
     SetSck(true);
-    Sleep(25);
+    // The chip runs as soon as RESET is released; nothing needs to wait for it here.
     SetEnable(false);
     return Settled();
 }
@@ -153,7 +158,8 @@ Status Tavr::CommitPage(int32_t word) {
     const auto pollValue = static_cast<uint8_t>(PendingValue);
     if (LooksBusy(pollValue, chip.FlashReadback)) SleepUs(chip.FlashWriteDelayUs, kPageFallbackMs);
     uint8_t last = pollValue;
-    const bool ok = PollFor(pollValue, [&] { ReadCode(pollAddress); }, &last);
+    const bool ok = PollFor(
+        pollValue, [&] { ReadCode(pollAddress); }, &last);
     PendingAddress = -1;
     return Outcome(
         ok ? Status()
@@ -161,9 +167,33 @@ Status Tavr::CommitPage(int32_t word) {
 }
 
 Status Tavr::WriteEepromByte(int32_t address, uint8_t value) {
+    if (const int32_t page = Chip().EEPROMPageSize; page > 0)
+        return LoadEepromPage(address, value, page);
     TxBytes[3] = value;
     SendAddressed(kWriteEeprom, address, kNoAnswer);
     return FinishWrite(Memory::EEPROM, address, value, [&] { ReadData(address); });
+}
+
+Status Tavr::LoadEepromPage(int32_t address, uint8_t value, int32_t pageSize) {
+    constexpr uint8_t kLoadEepromPage = 0xC1;
+    constexpr uint8_t kWriteEepromPage = 0xC2;
+    TxBytes[3] = value;
+    SendAddressed(kLoadEepromPage, address % pageSize, kNoAnswer);
+    if (value != 0xFF) {
+        eepromPendingAddress_ = address;
+        eepromPendingValue_ = value;
+    }
+    // Unlike Flash, a page of 0xFF bytes is written too: EEPROM keeps its old data otherwise.
+    if ((address + 1) % pageSize != 0 && address != Chip().EEPROMDataEnd) return Outcome();
+    SendAddressed(kWriteEepromPage, address / pageSize * pageSize, kNoAnswer);
+    const bool anyValue = eepromPendingAddress_ >= 0;
+    const int32_t pollAddress = anyValue ? eepromPendingAddress_ : address;
+    const uint8_t pollValue = anyValue ? eepromPendingValue_ : uint8_t{0xFF};
+    eepromPendingAddress_ = -1;
+    // The poll is the only wait for the page write, as for a Flash page.
+    return FinishWrite(
+        Memory::EEPROM, pollAddress, pollValue, [this, pollAddress] { ReadData(pollAddress); },
+        true);
 }
 
 Result<uint8_t> Tavr::ReadEepromByte(int32_t address) {

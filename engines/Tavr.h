@@ -50,7 +50,13 @@ class Tavr : public SerialIsp {
     // Commits the page just loaded and waits for it: the poll of its last byte with data, or the
     // chip's write time for a page that held none.
     Status CommitPage(int32_t word);
+    // EEPROM page mode: loads the byte into the chip's page buffer, and writes the page once
+    // its last byte (or the last of the run) is in.
+    Status LoadEepromPage(int32_t address, uint8_t value, int32_t pageSize);
 
+    // The last byte other than 0xFF loaded into the EEPROM page being filled; -1: none.
+    int32_t eepromPendingAddress_ = -1;
+    uint8_t eepromPendingValue_ = 0xFF;
     int32_t extendedAddress_ = -1;  // bank last selected by 0x4D; -1 = not since reset
     bool echoChecked_ = false;      // the last EnterProgramming went by the echo (seen or not)
 };

@@ -116,6 +116,7 @@ constexpr const char* kCaptioned[] = {
     "isWriteEEPROM",
     "isVerifyAfter",
     "isWriteFileFuses",
+    "isCheckBlank",
 };
 
 // The controls an operation must not be started from while another one runs.
@@ -567,6 +568,7 @@ void TMain::BuildCentre() {
         {"isWriteEEPROM", "5.  是否写EEPROM(如果存在)"},
         {"isVerifyAfter", "6.  写后校验(读回全部写入的数据并比较)"},
         {"isWriteFileFuses", "7.  是否写ELF文件中的熔丝位/锁定位(如果存在)"},
+        {"isCheckBlank", "8.  校验时检查文件以外的地址为空"},
     };
     for (const auto& [name, caption] : boxes) {
         auto* c = new QCheckBox(QString::fromUtf8(caption), box);
@@ -580,7 +582,7 @@ void TMain::BuildCentre() {
     qobject_cast<QCheckBox*>(Find("isVerifyAfter"))->setChecked(true);
     // Not part of the stored plan: a bench session's choice.
     auto* repeat = new QCheckBox(
-        QString::fromUtf8("8.  连续编程：编完一片后等待换上下一片（停止键结束）"), box);
+        QString::fromUtf8("9.  连续编程：编完一片后等待换上下一片（停止键结束）"), box);
     Register("isRepeat", repeat);
     boxLayout->addWidget(repeat);
     memo1_ = new QPlainTextEdit(box);
@@ -784,6 +786,7 @@ void TMain::ApplyState(const core::SessionState& s) {
         {"isWriteEEPROM", s.Plan.WriteEEPROM},
         {"isVerifyAfter", s.Plan.VerifyAfter},
         {"isWriteFileFuses", s.Plan.WriteFileFuses},
+        {"isCheckBlank", s.Plan.CheckRestBlank},
     };
     for (const auto& [name, on] : checked) SetChecked(name, on);
 
@@ -806,7 +809,8 @@ void TMain::ApplyState(const core::SessionState& s) {
             ? QString::fromStdString(TrFormat("CoreStatusEEPROMFile", lang, s.EEPROMFile))
             : QString());
     ShowPortInStatus();
-    speedValue_->setText(QString::fromStdString(TrFormat("Gui.SpeedValue", lang, s.Speed, core::SckText(s.Speed))));
+    speedValue_->setText(
+        QString::fromStdString(TrFormat("Gui.SpeedValue", lang, s.Speed, core::SckText(s.Speed))));
     if (speedbar_->value() != s.Speed) {
         const QSignalBlocker quiet(speedbar_);  // the session already told the engine
         speedbar_->setValue(s.Speed);
@@ -1353,6 +1357,7 @@ void TMain::AutoBoxChanged() {
     plan.WriteEEPROM = ticked("isWriteEEPROM");
     plan.VerifyAfter = ticked("isVerifyAfter");
     plan.WriteFileFuses = ticked("isWriteFileFuses");
+    plan.CheckRestBlank = ticked("isCheckBlank");
     session_->SetPlan(plan);
 }
 

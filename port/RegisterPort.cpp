@@ -42,10 +42,15 @@ void RegisterPort::PortOut(uint16_t address, uint8_t value) {
 }
 
 void RegisterPort::ChangeBit(uint16_t address, uint8_t bit, bool set) {
-    const Register reg = RegisterOf(address);
-    if (reg == kNone || reg == kStatus || bit > 7) return;
+    if (bit > 7) return;
     const auto mask = static_cast<uint8_t>(1u << bit);
-    auto changed = [&](uint8_t v) { return static_cast<uint8_t>(set ? (v | mask) : (v & ~mask)); };
+    ChangePortBits(address, mask, set ? mask : 0);
+}
+
+void RegisterPort::ChangePortBits(uint16_t address, uint8_t mask, uint8_t values) {
+    const Register reg = RegisterOf(address);
+    if (reg == kNone || reg == kStatus) return;
+    auto changed = [&](uint8_t v) { return static_cast<uint8_t>((v & ~mask) | (values & mask)); };
     if (shadow_ && ReadsLatch(reg, Shadow(reg)))
         Write(reg, changed(Shadow(reg)));
     else

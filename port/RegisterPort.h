@@ -20,6 +20,7 @@ class RegisterPort : public PortIo {
     void SetPortBit(uint16_t address, uint8_t bit) override;
     void ClrPortBit(uint16_t address, uint8_t bit) override;
     bool GetPortBit(uint16_t address, uint8_t bit) override;
+    void ChangePortBits(uint16_t address, uint8_t mask, uint8_t values) override;
 
     // Register accesses that really reached the hardware.
     uint64_t Reads() const { return reads_; }

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -132,9 +134,65 @@ mode_t ModeArg(int flags, va_list& args) {
     return NeedsMode(flags) ? static_cast<mode_t>(va_arg(args, unsigned int)) : 0;
 }
 
+// The sleeps the program asks for, for benchmarks that model its time: written at exit to
+// the file TONDREL_SIM_SLEEPS names, as "sleep_ns N".
+struct SleepTally {
+    std::atomic<uint64_t> Ns{0};
+    ~SleepTally() {
+        const char* path = std::getenv("TONDREL_SIM_SLEEPS");
+        if (path && *path) std::ofstream(path, std::ios::trunc) << "sleep_ns " << Ns.load() << "\n";
+    }
+};
+
+SleepTally& Slept() {
+    static SleepTally tally;
+    return tally;
+}
+
+void Tally(const timespec* duration) {
+    if (duration && duration->tv_sec >= 0 && duration->tv_nsec >= 0)
+        Slept().Ns += static_cast<uint64_t>(duration->tv_sec) * 1000000000ull +
+                      static_cast<uint64_t>(duration->tv_nsec);
+}
+
+using NanosleepFn = int (*)(const timespec*, timespec*);
+using ClockNanosleepFn = int (*)(clockid_t, int, const timespec*, timespec*);
+using UsleepFn = int (*)(useconds_t);
+
 }  // namespace
 
 extern "C" {
+
+__attribute__((visibility("default"))) int nanosleep(const timespec* duration, timespec* rest) {
+    static const auto real = Real<NanosleepFn>("nanosleep");
+    Tally(duration);
+    return real(duration, rest);
+}
+
+__attribute__((visibility("default"))) int clock_nanosleep(clockid_t clock, int flags,
+                                                           const timespec* time, timespec* rest) {
+    static const auto real = Real<ClockNanosleepFn>("clock_nanosleep");
+    if (time && (flags & TIMER_ABSTIME) != 0) {
+        timespec now{};
+        clock_gettime(clock, &now);
+        const int64_t ns =
+            (time->tv_sec - now.tv_sec) * 1000000000ll + (time->tv_nsec - now.tv_nsec);
+        const timespec left{static_cast<time_t>(ns > 0 ? ns / 1000000000ll : 0),
+                            static_cast<long>(ns > 0 ? ns % 1000000000ll : 0)};
+        Tally(&left);
+    } else {
+        Tally(time);
+    }
+    return real(clock, flags, time, rest);
+}
+
+__attribute__((visibility("default"))) int usleep(useconds_t us) {
+    static const auto real = Real<UsleepFn>("usleep");
+    const timespec duration{static_cast<time_t>(us / 1000000u),
+                            static_cast<long>(us % 1000000u) * 1000};
+    Tally(&duration);
+    return real(us);
+}
 
 __attribute__((visibility("default"))) int open(const char* path, int flags, ...) {
     va_list args;

@@ -495,6 +495,9 @@ def collect(conf):
                                       "1010.1100--1111.11ii"),
             # Programming enable echoes 0x53 in its third byte; the AT90S1200's never does.
             "echo": num(f.get("pollvalue"), 0x53) != 0xFF,
+            # EEPROM page mode: the part data gives the page's load and write commands.
+            "epage": num(eeprom.get("page_size"), 0)
+            if "loadpage_lo" in eeprom and "writepage" in eeprom else 0,
         })
     for name, facts in EXTRA_PARTS.items():
         fuses, libc = factory_fuses(name, None, lambda byte: True)
@@ -509,6 +512,7 @@ def collect(conf):
             "writable": [0xFF, 0xFF, 0xFF],
             "lock_b2": False,
             "echo": True,
+            "epage": 0,
         })
     for c in chips:
         c["serial"] = serial_view(c)
@@ -638,7 +642,7 @@ def render_inc(chips, idof):
             ' 0x%X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, %d,\n'
             ' %s,\n %s,\n %s,\n'
             ' %d, %d, %d, %d, %d, %d, %d, %d, %s, %s, 0x%02X, 0x%02X, 0x%02X,\n'
-            ' AvrConfigStyle::%s, 0x%02X, 0x%02X, %s, AvrFuseByte::%s, %d, %s},' %
+            ' AvrConfigStyle::%s, 0x%02X, 0x%02X, %s, AvrFuseByte::%s, %d, %s, %d},' %
             (idof(c), c["name"], *c["sig"], c["flash"], c["eeprom"], c["page"],
              present, v["low"], v["high"], v["ext"], v["low_used"], v["high_used"],
              v["ext_used"], v["lock"], c["cal"],
@@ -646,7 +650,7 @@ def render_inc(chips, idof):
              c["erase_us"], c["fmin"], c["fmax"], c["emin"], c["emax"], c["frb"], c["erb"],
              c["clock"], c_bool(c["standard"]), c_bool(c["lock_b2"]), *c["writable"],
              v["style"], v["low_fixed"], v["high_fixed"], c_bool(v["fuse_writable"]),
-             v["eesave"][0], v["eesave"][1], c_bool(c["echo"])))
+             v["eesave"][0], v["eesave"][1], c_bool(c["echo"]), c["epage"]))
     out.append("// clang-format on")
     return "\n".join(out) + "\n"
 

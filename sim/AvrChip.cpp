@@ -34,6 +34,7 @@ AvrChip::AvrChip(const AvrFacts& facts)
       flash_(static_cast<size_t>(facts.FlashSize), 0xFF),
       eeprom_(static_cast<size_t>(facts.EepromSize), 0xFF),
       pageBuffer_(static_cast<size_t>(std::max(facts.PageSize, 0)), 0xFF),
+      eepromPage_(static_cast<size_t>(std::max(facts.EepromPageSize, 0))),
       fuseLow_(facts.FuseLow),
       fuseHigh_(facts.FuseHigh),
       fuseExt_(facts.FuseExt),
@@ -131,6 +132,7 @@ void AvrChip::EnterReset() {
     byteInFrame_ = 0;
     frame_ = {};
     std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);  // the page buffer is volatile
+    std::fill(eepromPage_.begin(), eepromPage_.end(), std::nullopt);
 }
 
 void AvrChip::ByteDone(uint8_t byte, uint64_t nowNs) {
@@ -252,6 +254,22 @@ void AvrChip::Execute(uint64_t nowNs) {
             if (eeprom_.empty() || WriteProtected()) break;
             // The self-timed EEPROM write erases the byte first, so any value can be written.
             eeprom_[static_cast<size_t>(((b1 << 8) | b2) & (facts_.EepromSize - 1))] = b3;
+            StartBusy(Busy::Eeprom, nowNs, NextWriteNs(true));
+            break;
+        }
+        case 0xC1:
+            if (!eepromPage_.empty()) eepromPage_[b2 % eepromPage_.size()] = b3;
+            break;
+        case 0xC2: {
+            if (eepromPage_.empty() || eeprom_.empty() || WriteProtected()) break;
+            // Only the bytes loaded are written, each erased first, in one write cycle.
+            const auto size = static_cast<int32_t>(eepromPage_.size());
+            const int32_t pageStart = (((b1 << 8) | b2) & (facts_.EepromSize - 1)) / size * size;
+            for (int32_t i = 0; i < size; ++i) {
+                auto& loaded = eepromPage_[static_cast<size_t>(i)];
+                if (loaded) eeprom_[static_cast<size_t>(pageStart + i)] = *loaded;
+                loaded.reset();
+            }
             StartBusy(Busy::Eeprom, nowNs, NextWriteNs(true));
             break;
         }

@@ -50,6 +50,8 @@ struct AvrFacts {
     // Modern chips whose lock write carries the bits in the second byte (0xAC 1111 11ii 0x00
     // 0x00, ATtiny26) instead of the fourth.
     bool LockInByte2 = false;
+    // EEPROM page mode (0xC1 loads a byte, 0xC2 writes the bytes loaded); 0: none.
+    int32_t EepromPageSize = 0;
     // The part data the facts come from: the clock tables and the fuse bit names follow it.
     const AvrPartData* Part = nullptr;
 };
@@ -140,6 +142,8 @@ class AvrChip : public TargetChip {
     std::vector<uint8_t> flash_;
     std::vector<uint8_t> eeprom_;
     std::vector<uint8_t> pageBuffer_;
+    // The EEPROM page buffer: the bytes loaded since the last page write, by offset.
+    std::vector<std::optional<uint8_t>> eepromPage_;
     uint8_t fuseLow_, fuseHigh_, fuseExt_, lock_;
 
     // Serial interface.

@@ -38,6 +38,7 @@ AvrFacts FromPartData(const AvrPartData& p) {
     f.EepromReadback = p.EepromReadback;
     f.FactoryClockHz = p.FactoryClockHz;
     f.LockInByte2 = p.LockInByte2;
+    f.EepromPageSize = p.EepromPageSize;
     f.Part = &p;
     return f;
 }

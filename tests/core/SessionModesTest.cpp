@@ -54,10 +54,10 @@ TEST(SessionSettings, StoredPortOutsideLpt1To3FallsBackToLpt1) {
     EXPECT_EQ(desk.database->ReadSettings()->Lpt, 1);
 }
 
-TEST(SessionSettings, StartWaitsHalfASecondAndLeavesChipControlsOff) {
+TEST(SessionSettings, StartWaitsForTheLinesAndLeavesChipControlsOff) {
     Desk desk("sim:ATmega16");
     ASSERT_TRUE(desk.S().Start());
-    EXPECT_GE(desk.ports->GetClock().NowMs(), 500u);
+    EXPECT_GE(desk.ports->GetClock().NowMs(), 50u);
     EXPECT_FALSE(desk.view.State.ChipReady);
     EXPECT_TRUE(desk.view.State.SearchAllowed());  // the stored mode 1 offers the search
     EXPECT_EQ(desk.view.Keys(), (std::vector<std::string>{"CoreModeSwitched1", "CoreModeWarning"}));

@@ -372,6 +372,42 @@ TEST(SessionOps, WritesAreReadBackWhereTheEngineDoesNotLook) {
 }
 
 }  // namespace
+// A file's gaps are not the user's data: after a write only the bytes the file defined are
+// compared, unless the blank check asks that the rest reads blank too (to the chip's end).
+TEST(SessionOps, ReadBackComparesTheFileAndTheBlankCheckTheRest) {
+    Desk desk("sim:ATmega16");
+    desk.StartAndFind();
+    Session& s = desk.S();
+    // Something an earlier program left at word 0x1000.
+    std::ofstream(desk.dir.File("old.hex")) << ":0120000012CD\r\n:00000001FF\r\n";
+    ASSERT_TRUE(s.LoadFile(Memory::Flash, desk.dir.File("old.hex")));
+    ASSERT_TRUE(s.Write(Memory::Flash));
+    const std::string hex = desk.dir.File("app.hex");
+    std::ofstream(hex) << ":0400000001020304F2\r\n:00000001FF\r\n";
+    ASSERT_TRUE(s.LoadFile(Memory::Flash, hex));
+    desk.Plan([](AutoPlan& p) {
+        p.UpdateFlashFile = p.UpdateEEPROMFile = p.WriteEEPROM = p.EraseAll = false;
+        p.WriteFlash = p.VerifyAfter = true;
+    });
+    desk.view.Clear();
+    EXPECT_TRUE(s.AutoProgram()) << ::testing::PrintToString(desk.view.Board);
+
+    desk.Plan([](AutoPlan& p) { p.CheckRestBlank = true; });
+    desk.view.Clear();
+    EXPECT_FALSE(s.AutoProgram());
+    EXPECT_TRUE(desk.view.Said(Msg("CoreVerifyDiffers", "1000", "FF12", "FFFF")))
+        << ::testing::PrintToString(desk.view.Board);
+
+    // Erased first, the chip holds the file and blanks, the skipped pages included.
+    desk.Plan([](AutoPlan& p) { p.EraseAll = true; });
+    desk.view.Clear();
+    EXPECT_TRUE(s.AutoProgram()) << ::testing::PrintToString(desk.view.Board);
+    const auto& chip = dynamic_cast<sim::AvrChip&>(desk.ChipModel()).Flash();
+    std::vector<uint8_t> want(chip.size(), 0xFF);
+    std::copy_n(std::vector<uint8_t>{1, 2, 3, 4}.begin(), 4, want.begin());
+    EXPECT_TRUE(chip == want);
+}
+
 // A Stop between bytes ends each long operation there: said, never a success, the later steps
 // of auto programming skipped, and the next operation runs to its end. Each phase is named.
 TEST(SessionOps, StopEndsTheOperationAtTheNextByte) {

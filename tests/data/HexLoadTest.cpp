@@ -381,5 +381,38 @@ TEST_F(HexLoad, RandomLinesNeverLeaveTheBuffers) {
     }
 }
 
+// Each reader marks the addresses its file gave a value, a 0xFF it wrote on purpose included;
+// what the write may leave out after an erase is only what no file and no edit touched.
+TEST_F(HexLoad, EachReaderMarksTheAddressesItsFileDefined) {
+    struct Case {
+        const char* Name;
+        std::string Content;
+        std::vector<size_t> Defined, Undefined;
+    };
+    const Case cases[] = {
+        {"a.hex",
+         Rec(0x10, 0, {0xFF}) + Rec(0x20, 0, {1, 2, 3}) + ":00000001FF\n",
+         {0x10, 0x20, 0x22},
+         {0, 0x11, 0x1F, 0x23}},
+        {"a.bin", std::string("\x01\xFF\x03", 3), {0, 1, 2}, {3, 0x100}},
+        {"a.txt", "1\n255\n", {0, 1}, {2}},
+    };
+    for (const Case& c : cases) {
+        UseChip(Method::Avr, 4096, 0);
+        EXPECT_TRUE(Bufs.Defined(Memory::Flash, 0x123)) << "a blank buffer counts whole";
+        ASSERT_TRUE(LoadFlash(c.Name, c.Content)) << c.Name;
+        for (size_t a : c.Defined) EXPECT_TRUE(Bufs.Defined(Memory::Flash, a)) << c.Name << a;
+        for (size_t a : c.Undefined) EXPECT_FALSE(Bufs.Defined(Memory::Flash, a)) << c.Name << a;
+        Bufs.MarkDefined(Memory::Flash, 0x300, 2);  // the byte editor
+        EXPECT_TRUE(Bufs.AnyDefined(Memory::Flash, 0x2FF, 2));
+        EXPECT_FALSE(Bufs.AnyDefined(Memory::Flash, 0x280, 0x80));
+    }
+    // A PIC Flash file's EEPROM records mark the EEPROM buffer.
+    UseChip(Method::Pic, 2048, 64);
+    ASSERT_TRUE(LoadFlash("p.hex", Rec(0x4204, 0, {0x7E, 0x00}) + ":00000001FF\n"));
+    EXPECT_TRUE(Bufs.Defined(Memory::EEPROM, 2));
+    EXPECT_FALSE(Bufs.Defined(Memory::EEPROM, 0));
+}
+
 }  // namespace
 }  // namespace tondrel

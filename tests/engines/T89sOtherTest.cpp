@@ -147,7 +147,8 @@ TEST(T89sOtherFraming, EnterAndLeaveSequence) {
     EXPECT_TRUE(rig.engine.EnterProgramming());
     EXPECT_EQ(rig.port.SentBytes(), (Bytes{0xAC, 0x53, 0x23}));
 
-    // Drivers on first, RST high only after 20 + 10 ms, the command 20 ms after that.
+    // Drivers on first, RST high only after 1 + 1 ms, the command the datasheets' 10 ms after
+    // that.
     const auto& ev = rig.port.Events();
     ASSERT_FALSE(ev.empty());
     EXPECT_EQ(ev[0].Op, PortOp::Out);
@@ -158,8 +159,8 @@ TEST(T89sOtherFraming, EnterAndLeaveSequence) {
     uint64_t rstHigh = 0;
     for (const auto& e : ev)
         if (e.Op == PortOp::SetBit && e.Address == 0x378 && e.Arg == 1) rstHigh = e.TimeNs;
-    EXPECT_GE(rstHigh - start, 30 * kMs);
-    EXPECT_GE(rig.port.CommandEndNs(0) - rstHigh, 20 * kMs);
+    EXPECT_GE(rstHigh - start, 2 * kMs);
+    EXPECT_GE(rig.port.CommandEndNs(0) - rstHigh, 10 * kMs);
 
     rig.port.ClearLog();
     const uint64_t leave = rig.clock.Peek();
@@ -169,7 +170,7 @@ TEST(T89sOtherFraming, EnterAndLeaveSequence) {
     EXPECT_EQ(rig.port.Events()[0].Arg, 1);
     EXPECT_EQ(rig.port.Events()[1].Op, PortOp::ClrBit);  // pin 14 high: control bit 1 cleared
     EXPECT_EQ(rig.port.Events()[1].Address, 0x37A);
-    EXPECT_GE(rig.clock.Peek() - leave, 20 * kMs);
+    EXPECT_LT(rig.clock.Peek() - leave, 1 * kMs);  // the chip runs at once: nothing waits
 }
 
 TEST(T89sOtherFraming, ThreeByteEraseWaitsHalfASecond) {
@@ -197,14 +198,15 @@ TEST(T89sOtherFraming, FlashSkipRuleAndVerifyPoll) {
     EXPECT_LT(stuck.clock.Peek(), 1010 * kMs);
 }
 
-TEST(T89sOtherFraming, At89s8252EepromHasNoSkipRuleAndWaitsForFF) {
+TEST(T89sOtherFraming, At89s8252EepromHasNoSkipRuleAndPollsForFF) {
     Rig<T89s8252> rig(3);
     rig.Answer([](const Bytes&) { return uint8_t{0xFF}; });
-    // 0xFF is always written; the chip's write time (10 ms here), then one read confirms it.
+    // 0xFF is always written; the data poll confirms it with the first read that shows it (bit
+    // 7 reads inverted while the chip is busy), not after the worst-case 10 ms.
     const uint64_t t0 = rig.clock.Peek();
     EXPECT_TRUE(rig.engine.WriteEepromByte(0x07FF, 0xFF));
     EXPECT_EQ(rig.port.SentBytes(), (Bytes{0x3E, 0xFF, 0xFF, 0x3D, 0xFF, 0xFF}));
-    EXPECT_GE(rig.clock.Peek() - t0, 10 * kMs);
+    EXPECT_LT(rig.clock.Peek() - t0, 1 * kMs);
 
     // Other values are polled through the EEPROM read until they match.
     rig.port.ClearLog();

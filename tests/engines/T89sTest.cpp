@@ -133,13 +133,17 @@ TEST(T89sFraming, BlankBytesAreSkippedOnlyWhenTheyReadBlank) {
     }
 }
 
-TEST(T89sFraming, WithoutAutoVerifyOnlyTheWriteGoesOut) {
+// Without verification the write is followed by reads of bit 7 until the chip shows it, for no
+// longer than the worst-case write time: a byte that never programs is not a failure then.
+TEST(T89sFraming, WithoutAutoVerifyTheWritePollsBitSevenForTheWorstCaseAtMost) {
     Bench b;
-    b.fake.WritesStick = false;  // would fail a poll
+    b.fake.WritesStick = false;
     b.engine.SetAutoVerify(false);
     EXPECT_TRUE(b.engine.WriteFlashByte(0x0001, 0x00));
-    ASSERT_EQ(b.port.Commands().size(), 1u);
-    EXPECT_EQ(b.port.Commands()[0], (Bytes{0x40, 0x00, 0x01, 0x00}));
+    const auto cmds = b.port.Commands();
+    ASSERT_GT(cmds.size(), 1u);
+    EXPECT_EQ(cmds[0], (Bytes{0x40, 0x00, 0x01, 0x00}));
+    for (size_t k = 1; k < cmds.size(); ++k) EXPECT_EQ(cmds[k][0], 0x20) << k;
 }
 
 TEST(T89sFraming, AByteThatNeverProgramsFailsJustAfterOneSecond) {
@@ -194,7 +198,7 @@ TEST(T89sSequence, EnterProgrammingPowersUpResetsThenEnables) {
     EXPECT_EQ(ev[0].Arg, 0x0B);
     EXPECT_FALSE(b.port.OutputPin(14));
     EXPECT_TRUE(b.port.OutputPin(3));  // held in reset for programming
-    // 2 + 10 + 10 ms of waits pass before the first clock edge of the command.
+    // 1 + 1 + 10 ms of waits pass before the first clock edge of the command.
     ASSERT_FALSE(b.port.RisingEdgeBits().empty());
     uint64_t firstEdge = 0;
     for (const auto& e : ev)
@@ -202,8 +206,8 @@ TEST(T89sSequence, EnterProgrammingPowersUpResetsThenEnables) {
             firstEdge = e.TimeNs;
             break;
         }
-    EXPECT_GE(firstEdge, 22000000u);
-    EXPECT_LT(firstEdge, 23000000u);
+    EXPECT_GE(firstEdge, 12000000u);
+    EXPECT_LT(firstEdge, 13000000u);
 
     EXPECT_TRUE(b.engine.LeaveProgramming());
     EXPECT_FALSE(b.port.OutputPin(3));
@@ -234,22 +238,26 @@ TEST(T89sSequence, TransferClocksMsbFirstAndRestsLow) {
     const uint64_t elapsed = b.clock.Peek() - start;
     EXPECT_EQ(b.port.Commands()[0], (Bytes{0xA5, 0x01, 0x80, 0x7E}));
 
-    // Per byte: 17 clock calls and 8 data-out calls; data in only for the answer byte.
-    EXPECT_EQ(b.port.Count(PortOp::SetBit) + b.port.Count(PortOp::ClrBit), 4u * 25u);
+    // Per bit: one write for the falling edge and the data line together, one for the rising
+    // edge; one more to rest low at the end. Data in only for the answer byte.
+    EXPECT_EQ(b.port.Count(PortOp::Out), 32u);
+    EXPECT_EQ(b.port.Count(PortOp::SetBit) + b.port.Count(PortOp::ClrBit), 33u);
     EXPECT_EQ(b.port.Count(PortOp::GetBit), 8u);
     EXPECT_EQ(b.port.Data() & 0x01, 0);
     // Each SCK change is followed by the rest of its 3 us phase (the edge's own access is 1 us):
-    // 68 waits per command, then the 20 ms settle of a raw command.
+    // 65 waits per command (two per bit and the rest at the end), then the 20 ms settle of a raw
+    // command.
     const uint64_t expected =
-        b.port.Accesses() * VirtualClock::kPortAccessNs + 68u * 2000u + 20000000u;
+        b.port.Accesses() * VirtualClock::kPortAccessNs + 65u * 2000u + 20000000u;
     EXPECT_EQ(elapsed, expected);
 
-    // MOSI is set while SCK is low: the level never changes at a rising edge.
+    // MOSI changes with the falling edge before each rising one, never at a rising edge.
     const auto& ev = b.port.Events();
     for (size_t i = 1; i < ev.size(); ++i)
         if (ev[i].Op == PortOp::SetBit && ev[i].Arg == 0) {
+            EXPECT_EQ(ev[i - 1].Op, PortOp::Out);
             EXPECT_EQ(ev[i - 1].Address, 0x378);
-            EXPECT_EQ(ev[i - 1].Arg, 6);  // the MOSI change just before
+            EXPECT_EQ(ev[i - 1].Result & 0x01, 0);  // SCK low in that write
         }
 }
 

@@ -40,6 +40,7 @@ struct Desk {
         Current.FlashReadback = facts->FlashReadback;
         Current.EepromReadback = facts->EepromReadback;
         Current.EchoesEnable = facts->EchoesEnable;
+        Current.EEPROMPageSize = facts->EepromPageSize;
         Env = {&Port, &Clock, &Current};
         Engine.InitPinMap();
         Engine.SetPortBase(0x378);
@@ -124,21 +125,28 @@ TEST_P(TavrWholeChip, EraseWriteReadBackFlashAndEeprom) {
     EXPECT_TRUE(desk.ReadFlash(image.size()) == image);
     EXPECT_TRUE(desk.Chip().Flash() == image);
 
+    // Twice: the second image overwrites the first, a whole page of 0xFF (and a run that ends
+    // inside a page, where the chip has EEPROM pages) included.
     std::mt19937 random(11);
     std::vector<uint8_t> eeprom(static_cast<size_t>(f.EepromSize));
-    for (auto& b : eeprom) b = static_cast<uint8_t>(random());
-    eeprom[3] = 0xFF;
-    for (size_t a = 0; a < eeprom.size(); ++a) {
-        ASSERT_TRUE(desk.Engine.WriteEepromByte(static_cast<int32_t>(a), eeprom[a])) << a;
-    }
-    for (size_t a = 0; a < eeprom.size(); ++a) {
-        ASSERT_EQ(Got(desk.Engine.ReadEepromByte(static_cast<int32_t>(a))), eeprom[a]) << a;
+    for (size_t end : {eeprom.size(), eeprom.size() - 1}) {
+        for (auto& b : eeprom) b = static_cast<uint8_t>(random());
+        eeprom[3] = 0xFF;
+        std::fill_n(eeprom.begin() + 8, 4, 0xFF);
+        desk.Current.EEPROMDataEnd = static_cast<int32_t>(end) - 1;
+        for (size_t a = 0; a < end; ++a) {
+            ASSERT_TRUE(desk.Engine.WriteEepromByte(static_cast<int32_t>(a), eeprom[a])) << a;
+        }
+        for (size_t a = 0; a < end; ++a) {
+            ASSERT_EQ(Got(desk.Engine.ReadEepromByte(static_cast<int32_t>(a))), eeprom[a]) << a;
+        }
     }
     (void)desk.Engine.LeaveProgramming();
 }
 
 INSTANTIATE_TEST_SUITE_P(Avr, TavrWholeChip,
-                         ::testing::Values("ATmega16", "ATmega128", "ATtiny13", "AT90S2313"));
+                         ::testing::Values("ATmega16", "ATmega128", "ATtiny13", "AT90S2313",
+                                           "ATmega328P"));
 
 TEST(TavrOnBench, WritingWithoutEraseFailsInsteadOfReportingSuccess) {
     Desk desk("ATtiny13");

@@ -1,6 +1,7 @@
 // The AT89S51/52 engine against the simulated bench: what a user sees on a real desk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -52,12 +53,20 @@ TEST(T89sOnBench, EraseWriteVerifyReadBackFullChip) {
     ASSERT_TRUE(desk.Engine.WriteFlashByte(7, 0x00));
     EXPECT_FALSE(desk.Engine.WriteFlashByte(7, 0x5A));
 
-    (void)desk.Engine.EraseChip();
-    for (int32_t a = 0; a < 8192; ++a) ASSERT_TRUE(desk.Engine.WriteFlashByte(a, image[a])) << a;
-    (void)desk.Engine.LeaveProgramming();
+    // With verification and without: the data poll alone must keep every write out of the
+    // cycle of the one before.
+    for (bool verify : {true, false}) {
+        desk.Engine.SetAutoVerify(verify);
+        (void)desk.Engine.EraseChip();
+        for (int32_t a = 0; a < 8192; ++a)
+            ASSERT_TRUE(desk.Engine.WriteFlashByte(a, image[a])) << a;
+        (void)desk.Engine.LeaveProgramming();
 
-    (void)desk.Engine.EnterProgramming();
-    for (int32_t a = 0; a < 8192; ++a) ASSERT_EQ(Got(desk.Engine.ReadFlashByte(a)), image[a]) << a;
+        (void)desk.Engine.EnterProgramming();
+        for (int32_t a = 0; a < 8192; ++a)
+            ASSERT_EQ(Got(desk.Engine.ReadFlashByte(a)), image[a]) << a << verify;
+        std::reverse(image.begin(), image.end());
+    }
     (void)desk.Engine.LeaveProgramming();
 }
 

@@ -100,6 +100,11 @@ class RecordingPort : public PortIo {
         Write(address, static_cast<uint8_t>(Reg(address) & ~(1u << bit)));
         Log(PortOp::ClrBit, address, bit, Reg(address));
     }
+    // One register write, logged as one: the value is the register afterwards.
+    void ChangePortBits(uint16_t address, uint8_t mask, uint8_t values) override {
+        Write(address, static_cast<uint8_t>((Reg(address) & ~mask) | (values & mask)));
+        Log(PortOp::Out, address, Reg(address), Reg(address));
+    }
     bool GetPortBit(uint16_t address, uint8_t bit) override {
         const bool v = (Read(address) >> bit) & 1u;
         Log(PortOp::GetBit, address, bit, v ? 1 : 0);
