@@ -20,13 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/Counts.h"
 #include "common/PicConfig.h"
 #include "db/Database.h"
 #include "engines/Tpic.h"
 #include "engines/TpicA.h"
 #include "port/PpdevPort.h"
-
-extern char** environ;
 
 namespace {
 
@@ -155,12 +154,7 @@ Measured OverPreloadedPpdev(const PicJob& job) {
         "TONDREL_SIM_COUNTS=" + counts,
         "ASAN_OPTIONS=verify_asan_link_order=0",
     };
-    for (char** e = environ; *e; ++e) {
-        const std::string_view v(*e);
-        if (v.rfind("TONDREL_SIM_", 0) != 0 && v.rfind("LD_PRELOAD=", 0) != 0 &&
-            v.rfind("ASAN_OPTIONS=", 0) != 0)
-            env.emplace_back(v);
-    }
+    env = bench::ChildEnvironment(std::move(env));
     std::vector<char*> envp;
     for (auto& v : env) envp.push_back(v.data());
     envp.push_back(nullptr);

@@ -21,11 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/Counts.h"
 #include "db/Database.h"
 #include "engines/Tavr.h"
 #include "port/PpdevPort.h"
-
-extern char** environ;
 
 namespace {
 
@@ -108,12 +107,7 @@ Outcome Run(const fs::path& dir) {
         std::string("LD_PRELOAD=") + TONDREL_PRELOAD_LIBRARY,
         "ASAN_OPTIONS=verify_asan_link_order=0", "TONDREL_SIM_DEVICE=" + device,
         "TONDREL_SIM_BENCH=sim:ATmega16", "TONDREL_SIM_COUNTS=" + counts};
-    for (char** e = environ; *e; ++e) {
-        const std::string v = *e;
-        if (v.rfind("TONDREL_SIM_", 0) != 0 && v.rfind("LD_PRELOAD=", 0) != 0 &&
-            v.rfind("ASAN_OPTIONS=", 0) != 0)
-            vars.push_back(v);
-    }
+    vars = bench::ChildEnvironment(std::move(vars));
     std::vector<char*> envp;
     for (auto& v : vars) envp.push_back(v.data());
     envp.push_back(nullptr);
