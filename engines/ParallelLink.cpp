@@ -52,8 +52,15 @@ void ParallelLink::Queue(std::span<const uint8_t> command, size_t answer) {
         uint8_t in = 0;
         for (int bit = 7; bit >= 0; --bit) {
             FallingEdge(((command[i] >> bit) & 1u) != 0);
-            SetLine(IspLine::Clock, true);
-            if (i == answer && GetMiso()) in = static_cast<uint8_t>(in | (1u << bit));
+            if (i != answer) {
+                SetLine(IspLine::Clock, true);
+                continue;
+            }
+            // The read of MISO late in the high phase is part of that phase's time.
+            SerialIsp& e = engine_;
+            e.SetPin(PinNumber(e.SckPin), true);
+            e.WaitRestOfPhase(2);
+            if (GetMiso()) in = static_cast<uint8_t>(in | (1u << bit));
         }
         if (i == answer) answers_.push_back(in);
     }

@@ -39,9 +39,14 @@ uint64_t SerialIsp::PhaseNs() const {
 
 void SerialIsp::BitDelayCountdown(int32_t bitDelay) {
     (void)bitDelay;  // the phase is PhaseNs, which BitDelay is part of
+    WaitRestOfPhase(1);
+}
+
+void SerialIsp::WaitRestOfPhase(uint64_t accesses) {
     // A port access takes about a microsecond on a real port (its bus cycle), whatever the
     // processor: only the rest of the phase is waited for.
-    Clk().WaitNs(PhaseNs() - VirtualClock::kPortAccessNs);
+    const uint64_t phase = PhaseNs(), spent = accesses * VirtualClock::kPortAccessNs;
+    if (phase > spent) Clk().WaitNs(phase - spent);
 }
 
 void SerialIsp::TransferBytes(size_t answer) {
@@ -178,8 +183,8 @@ bool SerialIsp::SearchSpeed(const std::function<bool()>& attempt,
         BitDelay = start;
         return false;
     }
-    // The fastest phase that works lies between the two, to within a 32nd.
-    while (good - bad > good / 32) {
+    // The fastest phase that works lies between the two, to within a 64th.
+    while (good - bad > good / 64) {
         const int32_t mid = bad + (good - bad) / 2;
         if (at(mid))
             good = mid;
@@ -192,7 +197,7 @@ bool SerialIsp::SearchSpeed(const std::function<bool()>& attempt,
 }
 
 int32_t SerialIsp::MarginAbove(int32_t delay) {
-    return std::min(delay + std::max(delay / 8, 16), kSpeedLimit);
+    return std::min(delay + std::max(delay / 16, 16), kSpeedLimit);
 }
 
 int32_t SerialIsp::NextSlower(int32_t delay) {

@@ -40,8 +40,9 @@ class SerialIsp : public Tpro {
     static constexpr int32_t kSlowestBitDelay = 65536;
     // The speed bar's slowest setting.
     static constexpr int32_t kSpeedLimit = 300000;
-    // One step slower than `delay`, the margin the search keeps: an eighth, more than the
-    // phases of a busy-waited clock vary from one edge to the next.
+    // One step slower than `delay`, the margin the search keeps: a sixteenth. The waits never
+    // come short (the monotonic clock has the last word), so it only has to cover the chip's own
+    // drift during a run; a write that fails all the same is retried at NextSlower.
     static int32_t MarginAbove(int32_t delay);
     // The next slower speed a write that failed is tried again at (an eighth slower).
     static int32_t NextSlower(int32_t delay);
@@ -89,6 +90,9 @@ class SerialIsp : public Tpro {
     // The wait after a clock edge that makes the phase last PhaseNs: the edge's own port write
     // counts as one access. Stands in for the pin layer's raw countdown.
     void BitDelayCountdown(int32_t bitDelay);
+    // The same for a phase that holds `accesses` port accesses (the edge's write and, while SCK
+    // is high in an answer byte, the read of MISO).
+    void WaitRestOfPhase(uint64_t accesses);
 
   protected:
     void SetRst(bool level);

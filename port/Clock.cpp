@@ -1,6 +1,5 @@
 #include "port/Clock.h"
 
-#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -17,25 +16,12 @@ void Clock::Spin(int64_t iterations) {
 
 void Clock::WaitNs(uint64_t ns) {
     if (ns == 0) return;
+    // The clock is read at every turn. A countdown whose rate was measured once runs long
+    // whenever the processor is busier than it was then (a loaded sibling thread, another
+    // frequency), and a phase that comes out long during the speed search makes the chip look
+    // faster than it is: the speed found then fails once the load goes away.
     const uint64_t start = NowNs();
-    if (stepsPerNs_ <= 0) {
-        // The fastest of a few rounds: a round the scheduler interrupted only looks slower, and
-        // a rate guessed too slow would make the countdown below overshoot.
-        for (int round = 0; round < 5; ++round) {
-            constexpr int64_t kSteps = 20000;
-            const uint64_t t0 = NowNs();
-            Spin(kSteps);
-            const uint64_t took = NowNs() - t0;
-            stepsPerNs_ =
-                std::max(stepsPerNs_, double(kSteps) / double(std::max<uint64_t>(took, 1)));
-        }
-    }
-    const uint64_t elapsed = NowNs() - start;
-    if (elapsed >= ns) return;
-    // Most of the wait in one countdown, so that the clock is read only a few times; the rest
-    // in short ones until the clock says the time is up.
-    Spin(static_cast<int64_t>(double(ns - elapsed) * stepsPerNs_ * 0.8));
-    while (NowNs() - start < ns) Spin(8);
+    while (NowNs() - start < ns) Spin(4);
 }
 
 uint64_t SystemClock::NowNs() {

@@ -14,13 +14,9 @@ class Clock {
     virtual void SleepMs(uint32_t ms) = 0;
     // Runs an empty countdown of `iterations` steps. The loop really executes on every clock.
     virtual void Spin(int64_t iterations);
-    // Busy-waits at least `ns` of this clock's time. The countdown's rate is measured against
-    // NowNs once, at the first wait; the clock has the last word, so a processor that runs
-    // faster than when it was measured (or a loaded one) still never waits too little.
+    // Busy-waits at least `ns` of this clock's time, and as little more as reading the clock
+    // allows, on a loaded processor too.
     virtual void WaitNs(uint64_t ns);
-
-  private:
-    double stepsPerNs_ = 0;  // the countdown's rate; 0 until measured
 };
 
 // Real time: steady clock and real sleeps.

@@ -206,7 +206,15 @@ int SimDevice::Ioctl(unsigned long request, void* arg) {
 }
 
 int SimDevice::Access(unsigned long request, void* arg) {
-    if (ownClock_) ownClock_->PortAccess();
+    struct During {
+        AccessClock* Clock;
+        explicit During(AccessClock* c) : Clock(c) {
+            if (Clock) Clock->BeginAccess();
+        }
+        ~During() {
+            if (Clock) Clock->EndAccess();
+        }
+    } during(ownClock_.get());
     if (virtualClock_) virtualClock_->PortAccess();
     const auto control = [&](uint8_t lines) {
         bench_->WriteControl(

@@ -27,17 +27,35 @@ struct DeviceConfig {
 // cannot be used, one message naming the variable.
 Result<DeviceConfig> ConfigFromEnvironment(const std::function<const char*(const char*)>& lookup);
 
-// Real time as the client sees it, plus one microsecond per port access, so that a program
-// polling in a tight loop also moves the chip's time forward as a real port's cost would.
+// Real time as the client sees it, where every port access costs exactly one microsecond: the
+// chip sees the access at one instant, and the time the simulation itself spends answering it
+// does not pass for the chip. So a program polling in a tight loop moves the chip's time forward
+// as a real port's cost would, and the clock phases the chip sees are the client's waits plus one
+// microsecond per access, however fast or loaded the processor running the simulation is.
 class AccessClock : public Clock {
   public:
-    uint64_t NowNs() override { return real_.NowNs() + extra_; }
+    uint64_t NowNs() override {
+        return inAccess_ ? accessNs_ : real_.NowNs() - hiddenNs_ + extraNs_;
+    }
     void SleepMs(uint32_t ms) override { real_.SleepMs(ms); }
-    void PortAccess() { extra_ += VirtualClock::kPortAccessNs; }
+    void BeginAccess() {
+        enteredNs_ = real_.NowNs();
+        extraNs_ += VirtualClock::kPortAccessNs;
+        accessNs_ = enteredNs_ - hiddenNs_ + extraNs_;
+        inAccess_ = true;
+    }
+    void EndAccess() {
+        hiddenNs_ += real_.NowNs() - enteredNs_;
+        inAccess_ = false;
+    }
 
   private:
     SystemClock real_;
-    uint64_t extra_ = 0;
+    uint64_t extraNs_ = 0;   // the accesses' cost
+    uint64_t hiddenNs_ = 0;  // real time spent inside accesses
+    uint64_t enteredNs_ = 0;
+    uint64_t accessNs_ = 0;  // the chip's time during the current access
+    bool inAccess_ = false;
 };
 
 class SimDevice {

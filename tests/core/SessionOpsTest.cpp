@@ -100,7 +100,7 @@ TEST(SessionOps, WriteThatFailsAtAMarginalSpeedFinishesOneStepSlower) {
     Desk desk("sim:ATmega16");
     desk.StartAndFind();
     const int32_t found = desk.S().State().Speed;
-    EXPECT_EQ(found, 2000 + 2000 / 8);
+    EXPECT_EQ(found, 2000 + 2000 / 16);
     desk.Fill(Memory::Flash, 0, 0x200, 0x12);
     desk.view.OnBreathe = [&desk, found] {
         if (desk.view.Progress >= 0x90)

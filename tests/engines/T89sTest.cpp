@@ -244,11 +244,11 @@ TEST(T89sSequence, TransferClocksMsbFirstAndRestsLow) {
     EXPECT_EQ(b.port.Count(PortOp::SetBit) + b.port.Count(PortOp::ClrBit), 33u);
     EXPECT_EQ(b.port.Count(PortOp::GetBit), 8u);
     EXPECT_EQ(b.port.Data() & 0x01, 0);
-    // Each SCK change is followed by the rest of its 3 us phase (the edge's own access is 1 us):
-    // 65 waits per command (two per bit and the rest at the end), then the 20 ms settle of a raw
-    // command.
-    const uint64_t expected =
-        b.port.Accesses() * VirtualClock::kPortAccessNs + 65u * 2000u + 20000000u;
+    // Each SCK change is followed by the rest of its 3 us phase (the edge's own access is 1 us,
+    // and in the answer byte the read of MISO takes one more of the high phase): 65 waits per
+    // command (two per bit and the rest at the end), then the 20 ms settle of a raw command.
+    const uint64_t expected = b.port.Accesses() * VirtualClock::kPortAccessNs + 57u * 2000u +
+                              8u * 1000u + 20000000u;
     EXPECT_EQ(elapsed, expected);
 
     // MOSI changes with the falling edge before each rising one, never at a rising edge.

@@ -305,12 +305,12 @@ TEST_F(TavrFraming, ChipThatEchoesOnlyOnASlowerClockIsKeptThere) {
         return fake.Answer(c, i);
     });
     EXPECT_TRUE(avr.EnterProgramming());
-    // Twice as slow until it works, bisection back to within a 32nd, then a step of margin: not
+    // Twice as slow until it works, bisection back to within a 64th, then a step of margin: not
     // the 8000 the doubling found first.
     EXPECT_EQ(tried, (std::vector<int32_t>{3, 3, 2000, 4000, 8000, 6000, 5000, 4500, 4750, 4875,
-                                           5625}));
-    EXPECT_EQ(avr.BitDelay, 5625);
-    EXPECT_EQ(avr.WorkingBitDelay(), 5625);
+                                           4937, 5312}));
+    EXPECT_EQ(avr.BitDelay, 5312);
+    EXPECT_EQ(avr.WorkingBitDelay(), 5312);
 }
 
 // Whether a chip echoes is the chip record's, from its part data: the AT90S1200 never does and

@@ -70,6 +70,24 @@ TEST(SimDevice, RegistersNeedAClaimAndASecondClaimFails) {
     EXPECT_EQ(late.Device.Ioctl(PPRSTATUS, nullptr), -EFAULT);
 }
 
+// The chip's time is the client's, with one microsecond for each access: however long the
+// simulation takes to answer one (a loaded machine, a sanitizer build), that time does not pass
+// for the chip, and within an access its time stands still.
+TEST(AccessClock, AnAccessCostsTheChipOneMicrosecondHoweverLongItsSimulationTakes) {
+    AccessClock clock;
+    const uint64_t before = clock.NowNs();
+    clock.BeginAccess();
+    const uint64_t during = clock.NowNs();
+    SystemClock().SleepMs(20);
+    EXPECT_EQ(clock.NowNs(), during);
+    clock.EndAccess();
+    const uint64_t after = clock.NowNs();
+    EXPECT_GE(after, before + 1000);
+    EXPECT_LT(after - before, 5'000'000u);  // far less than the 20 ms the access took
+    SystemClock().SleepMs(5);
+    EXPECT_GE(clock.NowNs() - after, 5'000'000u);  // time outside the accesses is real
+}
+
 TEST(SimDevice, ControlWritesDriveOnlyTheFourControlLines) {
     Rig rig;
     ASSERT_EQ(rig.Claim(), 0);

@@ -89,10 +89,10 @@ TEST(T89sOnBench, SlowChipNeedsALongerBitDelay) {
     o.Faults.MinPhaseNs = 40'000;  // 40 us per clock phase
     Desk desk(o);
     // The chip does not echo programming enable at full speed: the engine slows down by itself
-    // and stays a step above the slowest phase that worked to within a 32nd (40 us).
+    // and stays a step above the slowest phase that worked to within a 64th (40 us).
     desk.Engine.SetBitDelay(0);
     EXPECT_EQ(desk.Signature(), "1E5206");
-    EXPECT_EQ(desk.Engine.BitDelay, 40000 + 40000 / 8);
+    EXPECT_EQ(desk.Engine.BitDelay, 40000 + 40000 / 16);
     (void)desk.Engine.EnterProgramming();
     EXPECT_TRUE(desk.Engine.WriteFlashByte(0x10, 0xA5));
     EXPECT_EQ(Got(desk.Engine.ReadFlashByte(0x10)), 0xA5);
