@@ -176,8 +176,9 @@ int main(int argc, char** argv) {
         kill(hog, SIGKILL);
         waitpid(hog, nullptr, 0);
     }
-    std::printf("under CPU load: %d failures in %d runs (slowest %.2f s) %s\n", failures,
-                kLoadedRuns, worst, failures == 0 ? "PASS" : "FAIL");
+    std::printf(
+        "target ATmega16 at 1 MHz under CPU load: %d failures in %d runs (slowest %.2f s) %s\n",
+        failures, kLoadedRuns, worst, failures == 0 ? "PASS" : "FAIL");
     std::error_code ec;
     fs::remove_all(dir, ec);
     return pass && failures == 0 ? 0 : 1;

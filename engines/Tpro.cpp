@@ -15,8 +15,8 @@ Status Tpro::Outcome(Status own) {
 }
 
 void Tpro::BitDelayCountdown(int32_t bitDelay) {
-    if (bitDelay < 0) return;
-    Clk().Spin(int64_t{bitDelay} + 1);
+    constexpr int64_t kAccessNs = VirtualClock::kPortAccessNs;
+    if (bitDelay > kAccessNs) Clk().WaitNs(static_cast<uint64_t>(bitDelay - kAccessNs));
 }
 
 bool Tpro::PollReadBack(const std::function<bool()>& matches) {

@@ -88,7 +88,8 @@ class Tpro : public adapter::PinLayer {
         return value;
     }
 
-    // The bit-delay countdown after a clock edge: BitDelay + 1 iterations, none when negative.
+    // The wait after a clock edge: the speed is the clock phase in nanoseconds, of which the
+    // edge's own port access takes one microsecond; none at or below that.
     void BitDelayCountdown(int32_t bitDelay);
     // The read-back poll: true as soon as `matches` does, false once more than 1000 ms passed.
     bool PollReadBack(const std::function<bool()>& matches);

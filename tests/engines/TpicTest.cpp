@@ -2,6 +2,7 @@
 // simulated chips through the bench.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <string>
@@ -411,18 +412,20 @@ TEST(TpicFraming, CountdownsUseTheLowBitsOfBitDelay) {
         int64_t afterCommand;
         int64_t beforeFrame;
     };
-    for (const Case c : {Case{1, 2, 2}, Case{255, 256, 256}, Case{256, 1, 257},
-                         Case{65535, 256, 65536}, Case{65536, 1, 1}, Case{-1, 256, 65536}}) {
+    for (const Case c :
+         {Case{1, 2, 2}, Case{255, 256, 256}, Case{256, 1, 257}, Case{3000, 185, 3001},
+          Case{65535, 256, 65536}, Case{65536, 1, 1}, Case{-1, 256, 65536}}) {
         r.pic.SetBitDelay(c.bitDelay);
         const uint64_t t0 = r.clock.NowNs();
         const uint64_t a0 = r.wire.Accesses;
         (void)r.pic.ReadFlashByte(0);  // one command and one frame: 13 + 33 clock edges
         const uint64_t spinNs =
             r.clock.NowNs() - t0 - (r.wire.Accesses - a0) * VirtualClock::kPortAccessNs;
-        const int64_t perEdge = c.bitDelay < 0 ? 0 : int64_t{c.bitDelay} + 1;
-        const int64_t iterations = 46 * perEdge + c.afterCommand + c.beforeFrame;
-        EXPECT_EQ(spinNs, static_cast<uint64_t>(iterations) * VirtualClock::kSpinStepNs)
-            << c.bitDelay;
+        // Each clock edge waits the rest of a phase of BitDelay ns after its own access (in
+        // whole steps of the virtual countdown).
+        const int64_t perEdgeNs = (std::max<int64_t>(int64_t{c.bitDelay} - 1000, 0) + 1) / 2 * 2;
+        const int64_t countdowns = c.afterCommand + c.beforeFrame;
+        EXPECT_EQ(spinNs, static_cast<uint64_t>(46 * perEdgeNs + countdowns * 2)) << c.bitDelay;
     }
     r.pic.InitPinMap();
     EXPECT_EQ(r.pic.BitDelay, 1);

@@ -173,15 +173,16 @@ TEST(TproPinLayer, PlainTproOperationsLeaveThePortAlone) {
     EXPECT_EQ(b.clock.Peek(), 0u);
 }
 
-TEST(TproHelpers, BitDelayCountdownRunsDelayPlusOneSteps) {
+// The speed is a clock phase in nanoseconds, the edge's port access (1 us) included.
+TEST(TproHelpers, BitDelayCountdownWaitsThePhaseLessTheEdgesAccess) {
     PinBench b;
     ProbeTpro pro(b.env);
-    const std::pair<int32_t, uint64_t> cases[] = {
-        {-1, 0}, {-300, 0}, {0, 1}, {1, 2}, {300000, 300001}};
-    for (auto [delay, steps] : cases) {
+    const std::pair<int32_t, uint64_t> cases[] = {{-1, 0},   {-300, 0}, {0, 0},
+                                                  {1000, 0}, {1002, 2}, {300000, 299000}};
+    for (auto [delay, ns] : cases) {
         const uint64_t before = b.clock.Peek();
         pro.BitDelayCountdown(delay);
-        EXPECT_EQ(b.clock.Peek() - before, steps * VirtualClock::kSpinStepNs) << delay;
+        EXPECT_EQ(b.clock.Peek() - before, ns) << delay;
     }
 }
 
