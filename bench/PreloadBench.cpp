@@ -40,8 +40,6 @@
 #include "sim/Bench.h"
 #include "sim/SimPort.h"
 
-extern char** environ;
-
 namespace {
 
 using namespace tondrel;
@@ -146,16 +144,11 @@ Traffic OverPpdev() {
     fs::create_directories(dir);
     const std::string device = (dir / "parport-sim").string();
     const std::string counts = (dir / "counts").string();
-    std::vector<std::string> vars;
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "TONDREL_SIM_", 12) != 0 && std::strncmp(*e, "LD_PRELOAD=", 11) != 0 &&
-            std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0)
-            vars.emplace_back(*e);
-    vars.push_back(std::string("LD_PRELOAD=") + TONDREL_PRELOAD_LIBRARY);
-    vars.push_back("ASAN_OPTIONS=verify_asan_link_order=0");  // harmless in a sanitizer build
-    vars.push_back("TONDREL_SIM_DEVICE=" + device);
-    vars.push_back("TONDREL_SIM_BENCH=" + benchName);
-    vars.push_back("TONDREL_SIM_COUNTS=" + counts);
+    std::vector<std::string> vars = bench::ChildEnvironment(
+        {std::string("LD_PRELOAD=") + TONDREL_PRELOAD_LIBRARY,
+         "ASAN_OPTIONS=verify_asan_link_order=0",  // harmless in a sanitizer build
+         "TONDREL_SIM_DEVICE=" + device, "TONDREL_SIM_BENCH=" + benchName,
+         "TONDREL_SIM_COUNTS=" + counts});
     std::vector<char*> envp;
     for (auto& v : vars) envp.push_back(v.data());
     envp.push_back(nullptr);
