@@ -556,6 +556,11 @@ Status Programming::DoAutoProgram() {
     if (plan.WriteEEPROM && s_.Chip.EEPROMSize >= 1 && !s_.EEPROMFileName.empty() &&
         LastAddress(Memory::EEPROM) == -1)
         return stop("CoreAutoEmptyEEPROM");
+    // The file's fuses are the last step, but a file for another chip is refused before the
+    // erase: otherwise that chip would end up with a program that was never meant for it.
+    if (plan.WriteFileFuses) {
+        if (auto fits = CheckFileConfiguration(); !fits) return fits;
+    }
     SerialStampScope serial(s_);
     if (auto stamped = serial.Apply(); !stamped) return stamped;
     if (plan.EraseAll) {
@@ -651,6 +656,13 @@ Status Programming::WriteFileConfiguration(Prompts& prompts, bool dryRun) {
     if (!s_.FileConfig) return s_.Fail(Status::Error("CoreNoFileConfig"));
     if (auto answered = Run(Operation::CheckChip); !answered) return answered;
     return DoWriteFileConfiguration(prompts, dryRun);
+}
+
+Status Programming::CheckFileConfiguration() {
+    if (!s_.FileConfig) return {};
+    const auto settings =
+        config::FileConfigSettings(s_.Chip.CurrentChipName, ConfigOf(*s_.FileConfig));
+    return settings ? Status() : s_.Fail(settings.GetStatus());
 }
 
 Status Programming::DoWriteFileConfiguration(Prompts& prompts, bool dryRun) {

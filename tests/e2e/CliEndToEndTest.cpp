@@ -14,6 +14,7 @@
 #include <random>
 #include <string>
 
+#include "common/Text.h"
 #include "db/Database.h"
 #include "tests/support/AvrGcc.h"
 
@@ -577,6 +578,40 @@ TEST_F(CliRun, AutoProgrammingStopsBeforeErasingWhenItHasNothingToWrite) {
                     "--no auto --update-flash --no-erase --no-write-flash "
                     "--no-update-eeprom --no-write-eeprom");
     EXPECT_EQ(on.Status, 0) << on.Output;
+}
+
+// The hex bytes the simulated chip's state file holds after `tag` ("eeprom", "config").
+std::string StateWords(const std::string& state, const std::string& tag) {
+    const auto at = state.find("\n" + tag + " ");
+    if (at == std::string::npos) return "";
+    const auto end = state.find('\n', at + 1);
+    return state.substr(at + tag.size() + 2, end - at - tag.size() - 2);
+}
+
+// The file's fuses name the chip they are for: on another chip the run stops before anything
+// is erased or written, whichever command carries them.
+TEST_F(CliRun, FileFusesForAnotherChipLeaveTheChipInTheSocketAlone) {
+    TONDREL_NEED_TOOL("avr-gcc");
+    std::ofstream(Path("prog.c")) << tondrel::testsupport::kFusedProgram;
+    ASSERT_TRUE(tondrel::testsupport::CompileAvr(Path("prog.c"), "atmega16", Path("m16.elf")));
+    const std::string elf = Quote(Path("m16.elf"));
+    const std::string image = Quote(MakeHex("old", 600, false, 4));
+    ASSERT_EQ(Run("sim:ATmega32", "write-flash " + image).Status, 0);
+    ASSERT_EQ(Run("sim:ATmega32", "write-eeprom " + image).Status, 0);
+    const std::string before = ReadAll(Path("chip.state"));
+    const std::string runs[] = {
+        "auto --flash " + elf + " --eeprom " + elf + " --write-fuses-from-file",
+        "auto --flash " + elf + " --write-fuses-from-file --json",  // chip by chip
+        "write-flash " + elf + " --write-fuses-from-file",
+    };
+    for (const std::string& args : runs) {
+        Result r = Run("sim:ATmega32", "--yes --yes-lock " + args);
+        EXPECT_EQ(r.Status, 1) << args << "\n" << r.Output;
+        EXPECT_TRUE(Has(r, "the file's fuses are for the atmega16, not the ATmega32"))
+            << args << "\n"
+            << r.Output;
+        EXPECT_TRUE(ReadAll(Path("chip.state")) == before) << args << "\n" << r.Output;
+    }
 }
 
 // The chip named on the command line must be the one in the socket, or a twin that answers
