@@ -614,6 +614,42 @@ TEST_F(CliRun, FileFusesForAnotherChipLeaveTheChipInTheSocketAlone) {
     }
 }
 
+// A clock source the board may not have, or a lock, needs its own flag besides --yes; without
+// it nothing of the file's configuration is written, the fuses before the lock included.
+TEST_F(CliRun, HazardousFileFusesNeedTheirOwnYes) {
+    TONDREL_NEED_TOOL("avr-gcc");
+    struct Case {
+        const char* Name;
+        const char* Config;  // avr-libc's FUSES and LOCKBITS
+        const char* Flag;
+        const char* Written;  // the state file's configuration line after the write
+    };
+    const Case cases[] = {
+        {"crystal", "FUSES = { .low = 0xEF, .high = 0x99 };", "--yes-external-clock",
+         "EF 99 FF FF"},
+        {"lock", "FUSES = { .low = 0xE4, .high = 0xD9 };\nLOCKBITS = 0xFE;", "--yes-lock",
+         "E4 D9 FF FE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string elf = Path(std::string(c.Name) + ".elf");
+        std::ofstream(Path("fuses.c")) << "#include <avr/io.h>\n"
+                                       << c.Config << "\nint main(void) { for (;;) PORTB = 1; }\n";
+        ASSERT_TRUE(tondrel::testsupport::CompileAvr(Path("fuses.c"), "atmega16", elf));
+        fs::remove(Path("chip.state"));
+        const std::string args = "auto --flash " + Quote(elf) + " --write-fuses-from-file";
+        Result refused = Run("sim:ATmega16", "--yes " + args);
+        EXPECT_EQ(refused.Status, 1) << refused.Output;
+        EXPECT_TRUE(Has(refused, std::string("give --yes ") + c.Flag + " to answer yes"))
+            << refused.Output;
+        EXPECT_TRUE(Has(refused, "cancelled, nothing written")) << refused.Output;
+        EXPECT_EQ(StateWords(ReadAll(Path("chip.state")), "config"), "E1 99 FF FF");
+        Result written = Run("sim:ATmega16", std::string("--yes ") + c.Flag + " " + args);
+        EXPECT_EQ(written.Status, 0) << written.Output;
+        EXPECT_EQ(StateWords(ReadAll(Path("chip.state")), "config"), c.Written);
+    }
+}
+
 // The chip named on the command line must be the one in the socket, or a twin that answers
 // alike; otherwise every operation fails naming both, with the chip untouched.
 TEST_F(CliRun, TheChipInTheSocketMustBeTheChosenOne) {
