@@ -285,9 +285,12 @@ Status Programming::DoWrite(Memory m) {
     if (auto port = s_.PortStatus(); !port) return port;
     if (stopped) return Stopped(s_);
     // A page-mode engine polls one byte per page: only reading everything back shows a byte
-    // that did not take.
+    // that did not take. Blank Flash bytes may be left alone (an erased cell holds them), but
+    // every EEPROM byte is sent, 0xFF too, and an EEPROM kept through the erase shows old data
+    // where one did not take: the EEPROM's blanks are compared.
     if (s_.Plan.VerifyAfter) {
-        if (auto same = Compare(m, runEnd, !s_.Miswrite0xff, true); !same) return same;
+        const bool skipBlank = flash && !s_.Miswrite0xff;
+        if (auto same = Compare(m, runEnd, skipBlank, true); !same) return same;
     }
     if (flash && pic && end > runEnd && !deferPicConfig_) {
         ProgrammingMode mode(s_);

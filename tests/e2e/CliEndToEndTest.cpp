@@ -650,6 +650,33 @@ TEST_F(CliRun, HazardousFileFusesNeedTheirOwnYes) {
     }
 }
 
+// With EESAVE the erase keeps the EEPROM: the file's 0xFF bytes over old data are written, and
+// the read-back checks them too.
+TEST_F(CliRun, AnEepromKeptThroughTheEraseReadsBackAsTheFile) {
+    const std::string old = MakeHex("old", 64, false, 5);
+    ASSERT_EQ(Run("sim:ATmega16", "write-eeprom " + Quote(old)).Status, 0);
+    ASSERT_EQ(Run("sim:ATmega16", "--yes config set EESAVE=0").Status, 0);
+    // 0xFF over old data at 0-7 and 12-39, new data at 8-11 and 40-47; 48-63 not in the file.
+    std::string bin(48, '\xFF');
+    for (int i : {8, 9, 10, 11, 40, 41, 42, 43, 44, 45, 46, 47})
+        bin[static_cast<size_t>(i)] = static_cast<char>(0x40 + i);
+    std::ofstream(Path("new.bin"), std::ios::binary) << bin;
+    ASSERT_EQ(std::system(("objcopy -I binary -O ihex " + Quote(Path("new.bin")) + " " +
+                           Quote(Path("new.hex")))
+                              .c_str()),
+              0);
+    const std::string oldWords = StateWords(ReadAll(Path("chip.state")), "eeprom");
+    Result r = Run("sim:ATmega16", "--yes auto --flash " + Quote(kSamples + "atmega16-blink.hex") +
+                                       " --eeprom " + Quote(Path("new.hex")));
+    ASSERT_EQ(r.Status, 0) << r.Output;
+    std::string want;
+    for (char b : bin) want += tondrel::HexText(static_cast<uint8_t>(b));
+    // "512 " and the hex digits of 48 bytes, then what the file left alone.
+    const std::string words = StateWords(ReadAll(Path("chip.state")), "eeprom");
+    EXPECT_EQ(words.substr(4, 96), want);
+    EXPECT_EQ(words.substr(100, 32), oldWords.substr(100, 32));
+}
+
 // The chip named on the command line must be the one in the socket, or a twin that answers
 // alike; otherwise every operation fails naming both, with the chip untouched.
 TEST_F(CliRun, TheChipInTheSocketMustBeTheChosenOne) {
