@@ -311,12 +311,10 @@ class Runner {
             view_.Error(view_.Text(Msg("RepeatNeedsSignature", session_.Chip().CurrentChipName)));
             return kFailed;
         }
-        // The stored plan may have the read-back off, and a number is kept only by a chip read
-        // back.
+        // A number is kept only by a chip read back; --no-verify-after or the stored plan may
+        // have the read-back off.
         if (args_.Serial && !session_.State().Plan.VerifyAfter) {
-            view_.Error(
-                "--serial needs the read-back after writing: the stored plan has it off "
-                "(give --verify-after)");
+            view_.Error(view_.Text(Msg("SerialNeedsVerify")));
             return kFailed;
         }
         core::ProductionOptions options;
