@@ -859,7 +859,7 @@ class TMainTest : public QObject {
         Window w("sim:ATmega16", 2);
         auto* memo = w.main->findChild<QPlainTextEdit*>("Memo1");
         QVERIFY(memo->toPlainText().startsWith(QString::fromUtf8("[自动编程] 的流程设置说明：")));
-        QCOMPARE(memo->toPlainText().split('\n').size(), 8);  // the heading and seven options
+        QCOMPARE(memo->toPlainText().split('\n').size(), 10);  // the heading and nine options
 
         w.Action("Menglish")->trigger();
         QVERIFY(w.Action("Menglish")->isChecked());
@@ -877,7 +877,7 @@ class TMainTest : public QObject {
         w.Action("Menglish")->trigger();
         QVERIFY(w.Action("Mchinese")->isChecked());
         QCOMPARE(w.Action("Mearse")->text(), QString::fromUtf8("擦除"));
-        QCOMPARE(memo->toPlainText().split('\n').size(), 8);
+        QCOMPARE(memo->toPlainText().split('\n').size(), 10);
     }
 
     void SettingsSurviveARestart() {
