@@ -651,8 +651,16 @@ TEST_F(CliRun, HazardousFileFusesNeedTheirOwnYes) {
 }
 
 // With EESAVE the erase keeps the EEPROM: the file's 0xFF bytes over old data are written, and
-// the read-back checks them too.
+// the read-back checks them too, so a write that did not take fails even where the page's poll
+// read a byte the chip already held.
 TEST_F(CliRun, AnEepromKeptThroughTheEraseReadsBackAsTheFile) {
+    auto hex = [this](const std::string& name, const std::string& bytes) {
+        std::ofstream(Path(name + ".bin"), std::ios::binary) << bytes;
+        const std::string command = "objcopy -I binary -O ihex " + Quote(Path(name + ".bin")) +
+                                    " " + Quote(Path(name + ".hex"));
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return Quote(Path(name + ".hex"));
+    };
     const std::string old = MakeHex("old", 64, false, 5);
     ASSERT_EQ(Run("sim:ATmega16", "write-eeprom " + Quote(old)).Status, 0);
     ASSERT_EQ(Run("sim:ATmega16", "--yes config set EESAVE=0").Status, 0);
@@ -660,14 +668,9 @@ TEST_F(CliRun, AnEepromKeptThroughTheEraseReadsBackAsTheFile) {
     std::string bin(48, '\xFF');
     for (int i : {8, 9, 10, 11, 40, 41, 42, 43, 44, 45, 46, 47})
         bin[static_cast<size_t>(i)] = static_cast<char>(0x40 + i);
-    std::ofstream(Path("new.bin"), std::ios::binary) << bin;
-    ASSERT_EQ(std::system(("objcopy -I binary -O ihex " + Quote(Path("new.bin")) + " " +
-                           Quote(Path("new.hex")))
-                              .c_str()),
-              0);
     const std::string oldWords = StateWords(ReadAll(Path("chip.state")), "eeprom");
     Result r = Run("sim:ATmega16", "--yes auto --flash " + Quote(kSamples + "atmega16-blink.hex") +
-                                       " --eeprom " + Quote(Path("new.hex")));
+                                       " --eeprom " + hex("new", bin));
     ASSERT_EQ(r.Status, 0) << r.Output;
     std::string want;
     for (char b : bin) want += tondrel::HexText(static_cast<uint8_t>(b));
@@ -675,6 +678,14 @@ TEST_F(CliRun, AnEepromKeptThroughTheEraseReadsBackAsTheFile) {
     const std::string words = StateWords(ReadAll(Path("chip.state")), "eeprom");
     EXPECT_EQ(words.substr(4, 96), want);
     EXPECT_EQ(words.substr(100, 32), oldWords.substr(100, 32));
+
+    // LB1 programmed: the chip takes no more writes. The page at 8 is polled at 9, which still
+    // holds 0x49; only the 0xFF bytes beside it show that nothing was written.
+    ASSERT_EQ(Run("sim:ATmega16", "--yes --yes-lock config set lock=0xFE").Status, 0);
+    Result held =
+        Run("sim:ATmega16", "write-eeprom " + hex("held", bin.substr(0, 8) + "\xFF\x49\xFF\xFF"));
+    EXPECT_EQ(held.Status, 1) << held.Output;
+    EXPECT_TRUE(Has(held, "address<0x08> differs: chip 48, buffer FF")) << held.Output;
 }
 
 // The chip named on the command line must be the one in the socket, or a twin that answers
