@@ -382,16 +382,10 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
         error = "--json keeps standard output for its lines: read into a file, not -";
         return false;
     }
-    if (out.Serial) {
-        // A number is counted as used only by a chip whose written bytes read back as written.
-        if (out.VerifyAfter == false) {
-            error = "--serial needs the read-back after writing: drop --no-verify-after";
-            return false;
-        }
-        if (out.AutoFlash.empty() && out.AutoEEPROM.empty()) {
-            error = "--serial needs --flash or --eeprom: the counter belongs to the project file";
-            return false;
-        }
+    // Whether the read-back is on is known once the stored plan is read: checked then.
+    if (out.Serial && out.AutoFlash.empty() && out.AutoEEPROM.empty()) {
+        error = "--serial needs --flash or --eeprom: the counter belongs to the project file";
+        return false;
     }
     if (out.Command == "config") {
         const std::string& verb = out.Args[0];

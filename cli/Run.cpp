@@ -262,7 +262,7 @@ class Runner {
                 view_.Error(view_.Text(Msg("CoreFileNoData", EscapeControls(args_.Args[0]))));
                 return kFailed;
             }
-            if (!session_.Write(memory)) return kFailed;
+            if (!FileFusesFit() || !session_.Write(memory)) return kFailed;
             return FusesFromFile();
         }
         if (c == "read-flash" || c == "read-eeprom") {
@@ -284,7 +284,7 @@ class Runner {
         if (!args_.AutoEEPROM.empty() && !session_.LoadFile(Memory::EEPROM, args_.AutoEEPROM))
             return kFailed;
         if (!args_.Serial && !args_.Repeat && !sink_.Active()) {
-            if (!session_.AutoProgram()) return kFailed;
+            if (!FileFusesFit() || !session_.AutoProgram()) return kFailed;
             return FusesFromFile();
         }
         // Chip after chip, the file's fuses are the last step of each chip's auto programming.
@@ -295,6 +295,9 @@ class Runner {
         }
         return Production();
     }
+
+    // Fuses for another chip stop the run before the memories are written, not after.
+    bool FileFusesFit() { return !args_.WriteFusesFromFile || session_.CheckFileConfiguration(); }
 
     // Asked for with --write-fuses-from-file: after the memories, as a last step.
     int FusesFromFile() {
@@ -308,12 +311,10 @@ class Runner {
             view_.Error(view_.Text(Msg("RepeatNeedsSignature", session_.Chip().CurrentChipName)));
             return kFailed;
         }
-        // The stored plan may have the read-back off, and a number is kept only by a chip read
-        // back.
+        // A number is kept only by a chip read back; --no-verify-after or the stored plan may
+        // have the read-back off.
         if (args_.Serial && !session_.State().Plan.VerifyAfter) {
-            view_.Error(
-                "--serial needs the read-back after writing: the stored plan has it off "
-                "(give --verify-after)");
+            view_.Error(view_.Text(Msg("SerialNeedsVerify")));
             return kFailed;
         }
         core::ProductionOptions options;

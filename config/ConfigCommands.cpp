@@ -290,8 +290,12 @@ Status SetFields(ConfigForm& form, const std::vector<std::string>& settings) {
     // Lock bits last: once set they may refuse the fuse writes that follow.
     std::stable_partition(writes.begin(), writes.end(),
                           [](const auto& w) { return w.first->Kind != GroupKind::LockBits; });
+    // Every question before the first write: a No to the lock bits must not leave the fuses
+    // written.
     for (const auto& [g, v] : writes)
-        if (auto written = form.WriteValue(g->Name, v); !written) return written;
+        if (!form.ConfirmValue(g->Name, v)) return Status::Error("CfgCancelled");
+    for (const auto& [g, v] : writes)
+        if (auto written = form.WriteValue(g->Name, v, true); !written) return written;
     return {};
 }
 

@@ -189,7 +189,7 @@ void ConfigForm::WriteUserIds(size_t group) {
     }
 }
 
-Status ConfigForm::WriteValue(const std::string& groupName, uint16_t value) {
+Status ConfigForm::WriteValue(const std::string& groupName, uint16_t value, bool confirmed) {
     const size_t gi = GroupIndex(groupName);
     const GroupDesc& g = layout_.Groups[gi];
     for (size_t i = 0; i < g.Boxes.size(); ++i) {
@@ -203,7 +203,14 @@ Status ConfigForm::WriteValue(const std::string& groupName, uint16_t value) {
                                  g.Boxes[i].Name, g.Boxes[i].Caption);
         state.Ticked = ticked;
     }
-    return Write(groupName);
+    return Write(groupName, confirmed);
+}
+
+bool ConfigForm::ConfirmValue(const std::string& groupName, uint16_t value) {
+    if (dryRun_) return true;
+    const size_t gi = GroupIndex(groupName);
+    const GroupDesc& g = layout_.Groups[gi];
+    return Confirm(g, DescribeWrite(chip_, g, readValue_[gi], value));
 }
 
 bool ConfigForm::Confirm(const GroupDesc& g, const WriteChange& change) {
@@ -260,7 +267,7 @@ Status ConfigForm::CheckLockBitsTook(const std::string& display) {
     return Status::Error("CfgWriteRefused", ByteName(chip_, Group(display)), missing);
 }
 
-Status ConfigForm::Write(const std::string& groupName) {
+Status ConfigForm::Write(const std::string& groupName, bool confirmed) {
     const size_t gi = GroupIndex(groupName);
     const GroupDesc& g = layout_.Groups[gi];
     if (g.Form == WriteForm::None) return Status::Error("CfgGroupNotWritable", g.Name);
@@ -287,7 +294,7 @@ Status ConfigForm::Write(const std::string& groupName) {
                 }
         return {};
     }
-    if (!Confirm(g, change)) return Status::Error("CfgCancelled");
+    if (!confirmed && !Confirm(g, change)) return Status::Error("CfgCancelled");
 
     Command c = g.Write;
     switch (g.Form) {

@@ -72,9 +72,15 @@ class ConfigForm {
     // reads it back: fine only when the chip holds what was written. Fails when a question
     // was answered other than Yes ("CfgCancelled"), the group cannot be written, or the chip
     // kept other bits ("CfgWriteRefused", naming them).
-    Status Write(const std::string& groupName);
+    // `confirmed`: the caller has had ConfirmValue's Yes for this write, so it is not asked
+    // again.
+    Status Write(const std::string& groupName, bool confirmed = false);
     // Writes the group as `value` would tick its boxes, as Write does.
-    Status WriteValue(const std::string& groupName, uint16_t value);
+    Status WriteValue(const std::string& groupName, uint16_t value, bool confirmed = false);
+    // The questions writing `value` to the group needs, asked now; false at the first answer
+    // other than Yes. Several writes ask all theirs before the first is sent. A dry run asks
+    // nothing: its write says the questions.
+    bool ConfirmValue(const std::string& groupName, uint16_t value);
     // Reads the calibration bytes and shows them; returns what was shown.
     Message ReadCalibration();
     // Sets the protection mode selected, after its question; "CfgCancelled" when the user did

@@ -285,9 +285,12 @@ Status Programming::DoWrite(Memory m) {
     if (auto port = s_.PortStatus(); !port) return port;
     if (stopped) return Stopped(s_);
     // A page-mode engine polls one byte per page: only reading everything back shows a byte
-    // that did not take.
+    // that did not take. Blank Flash bytes may be left alone (an erased cell holds them), but
+    // every EEPROM byte is sent, 0xFF too, and an EEPROM kept through the erase shows old data
+    // where one did not take: the EEPROM's blanks are compared.
     if (s_.Plan.VerifyAfter) {
-        if (auto same = Compare(m, runEnd, !s_.Miswrite0xff, true); !same) return same;
+        const bool skipBlank = flash && !s_.Miswrite0xff;
+        if (auto same = Compare(m, runEnd, skipBlank, true); !same) return same;
     }
     if (flash && pic && end > runEnd && !deferPicConfig_) {
         ProgrammingMode mode(s_);
@@ -556,6 +559,11 @@ Status Programming::DoAutoProgram() {
     if (plan.WriteEEPROM && s_.Chip.EEPROMSize >= 1 && !s_.EEPROMFileName.empty() &&
         LastAddress(Memory::EEPROM) == -1)
         return stop("CoreAutoEmptyEEPROM");
+    // The file's fuses are the last step, but a file for another chip is refused before the
+    // erase: otherwise that chip would end up with a program that was never meant for it.
+    if (plan.WriteFileFuses) {
+        if (auto fits = CheckFileConfiguration(); !fits) return fits;
+    }
     SerialStampScope serial(s_);
     if (auto stamped = serial.Apply(); !stamped) return stamped;
     if (plan.EraseAll) {
@@ -651,6 +659,13 @@ Status Programming::WriteFileConfiguration(Prompts& prompts, bool dryRun) {
     if (!s_.FileConfig) return s_.Fail(Status::Error("CoreNoFileConfig"));
     if (auto answered = Run(Operation::CheckChip); !answered) return answered;
     return DoWriteFileConfiguration(prompts, dryRun);
+}
+
+Status Programming::CheckFileConfiguration() {
+    if (!s_.FileConfig) return {};
+    const auto settings =
+        config::FileConfigSettings(s_.Chip.CurrentChipName, ConfigOf(*s_.FileConfig));
+    return settings ? Status() : s_.Fail(settings.GetStatus());
 }
 
 Status Programming::DoWriteFileConfiguration(Prompts& prompts, bool dryRun) {

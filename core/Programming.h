@@ -39,6 +39,9 @@ class Programming {
     // (its questions, the re-read); with dryRun says what would change and sends nothing.
     // Checks the chip first.
     Status WriteFileConfiguration(Prompts& prompts, bool dryRun);
+    // Fails (and says why) when the loaded file carries fuses or lock bits for another chip
+    // than the current one; fine without them.
+    Status CheckFileConfiguration();
 
     // The adapter answers and so does a chip: what every operation checks first.
     Result<std::string> Preamble();

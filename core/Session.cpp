@@ -216,6 +216,10 @@ Status Session::WriteFileConfiguration(Prompts& prompts, bool dryRun) {
     return parts_->Work.WriteFileConfiguration(prompts, dryRun);
 }
 
+Status Session::CheckFileConfiguration() {
+    return parts_->Work.CheckFileConfiguration();
+}
+
 std::optional<FileConfigBytes> Session::FileConfiguration() const {
     return parts_->Context.FileConfig;
 }

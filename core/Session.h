@@ -158,6 +158,9 @@ class Session {
     // questions and re-read, refused for another chip than the one in the socket.
     std::optional<FileConfigBytes> FileConfiguration() const;
     Status WriteFileConfiguration(Prompts& prompts, bool dryRun = false);
+    // Fails, saying so, when those bytes are for another chip than the current one: a front
+    // end that writes them after the memories asks first, so that nothing is written at all.
+    Status CheckFileConfiguration();
 
   private:
     struct Parts;

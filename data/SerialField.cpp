@@ -41,9 +41,11 @@ Result<SerialField> ParseSerialField(std::string_view text) {
         parts.erase(parts.begin());
     }
     if (parts.size() < 2 || parts.size() > 4) return Msg("SerialBadField", std::string(text));
+    // Each refusal names the part that is wrong: the format alone does not show which.
     const auto address = ParseNumber(parts[0], NumberStyle::DecimalOrHex, 0, INT32_MAX);
+    if (!address) return Msg("SerialFieldAddress", std::string(text), std::string(parts[0]));
     const auto length = ParseNumber(parts[1], NumberStyle::DecimalOrHex, 1, 8);
-    if (!address || !length) return Msg("SerialBadField", std::string(text));
+    if (!length) return Msg("SerialFieldLength", std::string(text), std::string(parts[1]));
     field.Address = static_cast<int32_t>(*address);
     field.Length = static_cast<int32_t>(*length);
     bool formatGiven = false;
@@ -60,7 +62,7 @@ Result<SerialField> ParseSerialField(std::string_view text) {
                                            : SerialFormat::Hex;
             formatGiven = true;
         } else {
-            return Msg("SerialBadField", std::string(text));
+            return Msg("SerialFieldWord", std::string(text), std::string(parts[i]));
         }
     }
     const bool textual = field.Format == SerialFormat::Decimal || field.Format == SerialFormat::Hex;

@@ -981,7 +981,8 @@ void TMain::ApplyLanguage() {
     if (chinese) {
         apply(Language::Chinese);
         QStringList lines;
-        for (int i = 1; i <= 8; ++i)
+        // The heading, then one note for each of the tab's nine boxes.
+        for (int i = 1; i <= 10; ++i)
             lines << QString::fromStdString(Tr("Memo1." + std::to_string(i), Language::Chinese));
         memo1_->setPlainText(lines.join('\n'));
     }

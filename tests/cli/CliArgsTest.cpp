@@ -75,7 +75,6 @@ TEST(CliArgs, UsageErrorsSayWhat) {
         {"--write-fuses-from-file=yes", "auto"},
         {"auto", "--flash", "f.hex", "--serial", "0:9"},
         {"auto", "--serial", "eeprom:0:2"},  // no project file for the counter
-        {"--no-verify-after", "auto", "--flash", "f.hex", "--serial", "0:2"},
         {"auto", "--flash", "f.hex", "--serial", "0:2", "--serial-step", "0"},
         {"--repeat", "search"},
         {"--json", "read-flash", "-"},

@@ -10,29 +10,34 @@ namespace tondrel {
 namespace {
 
 TEST(SerialField, ParsesEveryPartAndRefusesTheRest) {
-    const std::pair<const char*, std::optional<SerialField>> cases[] = {
+    struct Case {
+        const char* Text;
+        std::optional<SerialField> Want;
+        const char* Refusal = "";  // the key naming what is wrong, when refused
+    };
+    const Case cases[] = {
         {"0x3FF0:2", SerialField{Memory::Flash, 0x3FF0, 2, false, SerialFormat::Binary}},
         {"EEPROM:16:4:big", SerialField{Memory::EEPROM, 16, 4, true, SerialFormat::Binary}},
         {"flash:0:8:bcd", SerialField{Memory::Flash, 0, 8, false, SerialFormat::Bcd}},
         // Text reads most significant digit first unless told otherwise.
         {"eeprom:0:6:dec", SerialField{Memory::EEPROM, 0, 6, true, SerialFormat::Decimal}},
         {"eeprom:0:6:little:hex", SerialField{Memory::EEPROM, 0, 6, false, SerialFormat::Hex}},
-        {"0:9", std::nullopt},             // more than a 64-bit number
-        {"0:0", std::nullopt},             // nothing to write
-        {"-1:2", std::nullopt},            // no negative addresses
-        {"0x10", std::nullopt},            // no length
-        {"0:2:bcd:big", std::nullopt},     // order after format
-        {"0:2:big:little", std::nullopt},  // twice
-        {"rom:0:2", std::nullopt},         // no such memory
-        {"0:2:bin:", std::nullopt},        // an empty part
+        {"0:9", std::nullopt, "SerialFieldLength"},           // more than a 64-bit number
+        {"0:0", std::nullopt, "SerialFieldLength"},           // nothing to write
+        {"-1:2", std::nullopt, "SerialFieldAddress"},         // no negative addresses
+        {"0x10", std::nullopt, "SerialBadField"},             // no length
+        {"0:2:bcd:big", std::nullopt, "SerialFieldWord"},     // order after format
+        {"0:2:big:little", std::nullopt, "SerialFieldWord"},  // twice
+        {"rom:0:2", std::nullopt, "SerialFieldAddress"},      // no such memory
+        {"0:2:bin:", std::nullopt, "SerialFieldWord"},        // an empty part
     };
-    for (const auto& [text, want] : cases) {
-        const auto parsed = ParseSerialField(text);
-        ASSERT_EQ(parsed.Ok(), want.has_value()) << text;
-        if (want)
-            EXPECT_EQ(parsed.Value(), *want) << text;
+    for (const Case& c : cases) {
+        const auto parsed = ParseSerialField(c.Text);
+        ASSERT_EQ(parsed.Ok(), c.Want.has_value()) << c.Text;
+        if (c.Want)
+            EXPECT_EQ(parsed.Value(), *c.Want) << c.Text;
         else
-            EXPECT_EQ(parsed.Error().Key, "SerialBadField") << text;
+            EXPECT_EQ(parsed.Error().Key, c.Refusal) << c.Text;
     }
 }
 

@@ -14,6 +14,7 @@
 #include <random>
 #include <string>
 
+#include "common/Text.h"
 #include "db/Database.h"
 #include "tests/support/AvrGcc.h"
 
@@ -577,6 +578,114 @@ TEST_F(CliRun, AutoProgrammingStopsBeforeErasingWhenItHasNothingToWrite) {
                     "--no auto --update-flash --no-erase --no-write-flash "
                     "--no-update-eeprom --no-write-eeprom");
     EXPECT_EQ(on.Status, 0) << on.Output;
+}
+
+// The hex bytes the simulated chip's state file holds after `tag` ("eeprom", "config").
+std::string StateWords(const std::string& state, const std::string& tag) {
+    const auto at = state.find("\n" + tag + " ");
+    if (at == std::string::npos) return "";
+    const auto end = state.find('\n', at + 1);
+    return state.substr(at + tag.size() + 2, end - at - tag.size() - 2);
+}
+
+// The file's fuses name the chip they are for: on another chip the run stops before anything
+// is erased or written, whichever command carries them.
+TEST_F(CliRun, FileFusesForAnotherChipLeaveTheChipInTheSocketAlone) {
+    TONDREL_NEED_TOOL("avr-gcc");
+    std::ofstream(Path("prog.c")) << tondrel::testsupport::kFusedProgram;
+    ASSERT_TRUE(tondrel::testsupport::CompileAvr(Path("prog.c"), "atmega16", Path("m16.elf")));
+    const std::string elf = Quote(Path("m16.elf"));
+    const std::string image = Quote(MakeHex("old", 600, false, 4));
+    ASSERT_EQ(Run("sim:ATmega32", "write-flash " + image).Status, 0);
+    ASSERT_EQ(Run("sim:ATmega32", "write-eeprom " + image).Status, 0);
+    const std::string before = ReadAll(Path("chip.state"));
+    const std::string runs[] = {
+        "auto --flash " + elf + " --eeprom " + elf + " --write-fuses-from-file",
+        "auto --flash " + elf + " --write-fuses-from-file --json",  // chip by chip
+        "write-flash " + elf + " --write-fuses-from-file",
+    };
+    for (const std::string& args : runs) {
+        Result r = Run("sim:ATmega32", "--yes --yes-lock " + args);
+        EXPECT_EQ(r.Status, 1) << args << "\n" << r.Output;
+        EXPECT_TRUE(Has(r, "the file's fuses are for the atmega16, not the ATmega32"))
+            << args << "\n"
+            << r.Output;
+        EXPECT_TRUE(ReadAll(Path("chip.state")) == before) << args << "\n" << r.Output;
+    }
+}
+
+// A clock source the board may not have, or a lock, needs its own flag besides --yes; without
+// it nothing of the file's configuration is written, the fuses before the lock included.
+TEST_F(CliRun, HazardousFileFusesNeedTheirOwnYes) {
+    TONDREL_NEED_TOOL("avr-gcc");
+    struct Case {
+        const char* Name;
+        const char* Config;  // avr-libc's FUSES and LOCKBITS
+        const char* Flag;
+        const char* Written;  // the state file's configuration line after the write
+    };
+    const Case cases[] = {
+        {"crystal", "FUSES = { .low = 0xEF, .high = 0x99 };", "--yes-external-clock",
+         "EF 99 FF FF"},
+        {"lock", "FUSES = { .low = 0xE4, .high = 0xD9 };\nLOCKBITS = 0xFE;", "--yes-lock",
+         "E4 D9 FF FE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string elf = Path(std::string(c.Name) + ".elf");
+        std::ofstream(Path("fuses.c")) << "#include <avr/io.h>\n"
+                                       << c.Config << "\nint main(void) { for (;;) PORTB = 1; }\n";
+        ASSERT_TRUE(tondrel::testsupport::CompileAvr(Path("fuses.c"), "atmega16", elf));
+        fs::remove(Path("chip.state"));
+        const std::string args = "auto --flash " + Quote(elf) + " --write-fuses-from-file";
+        Result refused = Run("sim:ATmega16", "--yes " + args);
+        EXPECT_EQ(refused.Status, 1) << refused.Output;
+        EXPECT_TRUE(Has(refused, std::string("give --yes ") + c.Flag + " to answer yes"))
+            << refused.Output;
+        EXPECT_TRUE(Has(refused, "cancelled, nothing written")) << refused.Output;
+        EXPECT_EQ(StateWords(ReadAll(Path("chip.state")), "config"), "E1 99 FF FF");
+        Result written = Run("sim:ATmega16", std::string("--yes ") + c.Flag + " " + args);
+        EXPECT_EQ(written.Status, 0) << written.Output;
+        EXPECT_EQ(StateWords(ReadAll(Path("chip.state")), "config"), c.Written);
+    }
+}
+
+// With EESAVE the erase keeps the EEPROM: the file's 0xFF bytes over old data are written, and
+// the read-back checks them too, so a write that did not take fails even where the page's poll
+// read a byte the chip already held.
+TEST_F(CliRun, AnEepromKeptThroughTheEraseReadsBackAsTheFile) {
+    auto hex = [this](const std::string& name, const std::string& bytes) {
+        std::ofstream(Path(name + ".bin"), std::ios::binary) << bytes;
+        const std::string command = "objcopy -I binary -O ihex " + Quote(Path(name + ".bin")) +
+                                    " " + Quote(Path(name + ".hex"));
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return Quote(Path(name + ".hex"));
+    };
+    const std::string old = MakeHex("old", 64, false, 5);
+    ASSERT_EQ(Run("sim:ATmega16", "write-eeprom " + Quote(old)).Status, 0);
+    ASSERT_EQ(Run("sim:ATmega16", "--yes config set EESAVE=0").Status, 0);
+    // 0xFF over old data at 0-7 and 12-39, new data at 8-11 and 40-47; 48-63 not in the file.
+    std::string bin(48, '\xFF');
+    for (int i : {8, 9, 10, 11, 40, 41, 42, 43, 44, 45, 46, 47})
+        bin[static_cast<size_t>(i)] = static_cast<char>(0x40 + i);
+    const std::string oldWords = StateWords(ReadAll(Path("chip.state")), "eeprom");
+    Result r = Run("sim:ATmega16", "--yes auto --flash " + Quote(kSamples + "atmega16-blink.hex") +
+                                       " --eeprom " + hex("new", bin));
+    ASSERT_EQ(r.Status, 0) << r.Output;
+    std::string want;
+    for (char b : bin) want += tondrel::HexText(static_cast<uint8_t>(b));
+    // "512 " and the hex digits of 48 bytes, then what the file left alone.
+    const std::string words = StateWords(ReadAll(Path("chip.state")), "eeprom");
+    EXPECT_EQ(words.substr(4, 96), want);
+    EXPECT_EQ(words.substr(100, 32), oldWords.substr(100, 32));
+
+    // LB1 programmed: the chip takes no more writes. The page at 8 is polled at 9, which still
+    // holds 0x49; only the 0xFF bytes beside it show that nothing was written.
+    ASSERT_EQ(Run("sim:ATmega16", "--yes --yes-lock config set lock=0xFE").Status, 0);
+    Result held =
+        Run("sim:ATmega16", "write-eeprom " + hex("held", bin.substr(0, 8) + "\xFF\x49\xFF\xFF"));
+    EXPECT_EQ(held.Status, 1) << held.Output;
+    EXPECT_TRUE(Has(held, "address<0x08> differs: chip 48, buffer FF")) << held.Output;
 }
 
 // The chip named on the command line must be the one in the socket, or a twin that answers

@@ -229,6 +229,16 @@ TEST_F(Production, RefusedSerialsAndLogsSayWhyAndTouchNothing) {
     EXPECT_NE(ReadAll(Path("stderr2.txt")).find("cannot open the log /nonexistent/x.log"),
               std::string::npos);
     EXPECT_EQ(ReadAll(Path("chip.state")), blank);
+    // Without the read-back no number could be kept: refused before the chip is written.
+    auto unread = Args("sim:ATmega16", "chip.state");
+    for (const char* a :
+         {"--no-verify-after", "auto", "--flash", firmware.c_str(), "--serial", "eeprom:0:2"})
+        unread.emplace_back(a);
+    Child off(unread, Path("stderr4.txt"));
+    EXPECT_EQ(off.Wait(), 1);
+    EXPECT_NE(ReadAll(Path("stderr4.txt")).find("this run has the read-back off"),
+              std::string::npos);
+    EXPECT_EQ(ReadAll(Path("chip.state")), blank);
     // A field that fits: the number refused above was given back, so this chip gets it.
     args[args.size() - 4] = "eeprom:0:2:big";
     {
