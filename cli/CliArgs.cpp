@@ -166,7 +166,8 @@ Options:
                      with write-flash, write-eeprom or auto: afterwards write the fuses and
                      lock bits the ELF file carries (avr-gcc's FUSES and LOCKBITS) as config
                      set would, with the same questions and read-back; refused when the file
-                     is for another chip; with --dry-run, say what they would change instead
+                     is for another chip; with --dry-run, write nothing and say what they
+                     would change
                      --yes alone answers none of these three
   --quiet            print results and errors only (errors always go to standard error)
   --json             print one JSON object a line on standard output for each operation

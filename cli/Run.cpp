@@ -262,7 +262,8 @@ class Runner {
                 view_.Error(view_.Text(Msg("CoreFileNoData", EscapeControls(args_.Args[0]))));
                 return kFailed;
             }
-            if (!FileFusesFit() || !session_.Write(memory)) return kFailed;
+            if (!FileFusesFit() || !MemoriesUnlessDryRun([&] { return session_.Write(memory); }))
+                return kFailed;
             return FusesFromFile();
         }
         if (c == "read-flash" || c == "read-eeprom") {
@@ -284,7 +285,8 @@ class Runner {
         if (!args_.AutoEEPROM.empty() && !session_.LoadFile(Memory::EEPROM, args_.AutoEEPROM))
             return kFailed;
         if (!args_.Serial && !args_.Repeat && !sink_.Active()) {
-            if (!FileFusesFit() || !session_.AutoProgram()) return kFailed;
+            if (!FileFusesFit() || !MemoriesUnlessDryRun([&] { return session_.AutoProgram(); }))
+                return kFailed;
             return FusesFromFile();
         }
         // Chip after chip, the file's fuses are the last step of each chip's auto programming.
@@ -298,6 +300,15 @@ class Runner {
 
     // Fuses for another chip stop the run before the memories are written, not after.
     bool FileFusesFit() { return !args_.WriteFusesFromFile || session_.CheckFileConfiguration(); }
+
+    // --dry-run writes nothing at all: a preview of the file's fuses must not program the chip
+    // on the way.
+    template <typename Write>
+    bool MemoriesUnlessDryRun(Write write) {
+        if (!args_.DryRun) return static_cast<bool>(write());
+        view_.Say(Msg("CliDryRunNoMemories"));
+        return session_.CheckChip().Ok();
+    }
 
     // Asked for with --write-fuses-from-file: after the memories, as a last step.
     int FusesFromFile() {

@@ -614,6 +614,25 @@ TEST_F(CliRun, FileFusesForAnotherChipLeaveTheChipInTheSocketAlone) {
     }
 }
 
+// A dry run of the file's fuses writes nothing at all: not the fuses, and not the memories that
+// would have come before them.
+TEST_F(CliRun, DryRunOfTheFilesFusesLeavesTheChipAsItWas) {
+    TONDREL_NEED_TOOL("avr-gcc");
+    std::ofstream(Path("prog.c")) << tondrel::testsupport::kFusedProgram;
+    ASSERT_TRUE(tondrel::testsupport::CompileAvr(Path("prog.c"), "atmega16", Path("m16.elf")));
+    const std::string elf = Quote(Path("m16.elf"));
+    ASSERT_EQ(Run("sim:ATmega16", "write-flash " + Quote(MakeHex("old", 600, false, 4))).Status, 0);
+    const std::string before = ReadAll(Path("chip.state"));
+    for (const std::string& args : {"auto --flash " + elf + " --eeprom " + elf, "write-flash " + elf,
+                                   "write-eeprom " + elf}) {
+        Result r =
+            Run("sim:ATmega16", "--yes --yes-lock --dry-run --write-fuses-from-file " + args);
+        EXPECT_EQ(r.Status, 0) << args << "\n" << r.Output;
+        EXPECT_TRUE(Has(r, "(dry run, nothing written)")) << args << "\n" << r.Output;
+        EXPECT_TRUE(ReadAll(Path("chip.state")) == before) << args << "\n" << r.Output;
+    }
+}
+
 // A clock source the board may not have, or a lock, needs its own flag besides --yes; without
 // it nothing of the file's configuration is written, the fuses before the lock included.
 TEST_F(CliRun, HazardousFileFusesNeedTheirOwnYes) {
