@@ -272,10 +272,10 @@ bool ParseArgs(const std::vector<std::string>& argv, CliArgs& out, std::string& 
                 if (!take(value)) return false;
                 auto field = ParseSerialField(value);
                 if (!field) {
-                    error =
-                        "--serial takes [flash:|eeprom:]ADDRESS:LENGTH[:little|big]"
-                        "[:bin|bcd|dec|hex], not '" +
-                        value + "'";
+                    // The parser names the part that is wrong; the board's ">>" has no place here.
+                    std::string why = field.Error().Text(Language::English);
+                    if (why.rfind(">>", 0) == 0) why.erase(0, 2);
+                    error = "--serial: " + why;
                     return false;
                 }
                 out.Serial = *field;
