@@ -83,13 +83,21 @@ Result<std::string> Programming::CheckAnswer(bool lockedMayPass) {
     s_.ChipFound.reset();
     Status entered;
     std::string first, second;
-    {
-        ProgrammingMode mode(s_);
-        entered = mode.Entered();
-        // Twice: on a clock the chip only just follows, a read can come back garbled, and a
-        // garbled answer must not pass for a chip.
-        first = s_.ReadSignature().ValueOr({});
-        second = s_.ReadSignature().ValueOr({});
+    for (int slower = 0;; ++slower) {
+        {
+            ProgrammingMode mode(s_);
+            entered = mode.Entered();
+            // Twice: on a clock the chip only just follows, a read can come back garbled, and a
+            // garbled answer must not pass for a chip.
+            first = s_.ReadSignature().ValueOr({});
+            second = s_.ReadSignature().ValueOr({});
+        }
+        // The enable's echo is one command; a speed that carried it can still be a little too
+        // fast for the chip (a busy processor made the search's clock phases longer than the
+        // ones that follow). Two reads that differ get a few more chances, a step slower each.
+        const int32_t working = s_.Engine().WorkingBitDelay();
+        if (Trim(first) == Trim(second) || slower == kSlowerSignatureReads || working < 0) break;
+        s_.Engine().SetBitDelay(SerialIsp::NextSlower(working));
     }
     if (auto port = s_.PortStatus(); !port) return port;
     const std::string signature(Trim(first));

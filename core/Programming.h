@@ -47,6 +47,8 @@ class Programming {
     Result<std::string> Preamble();
 
   private:
+    // How many steps slower the chip check reads the signature again before it gives up.
+    static constexpr int kSlowerSignatureReads = 3;
     // `lockedMayPass`: an AT89S51/52 picked by name that answers programming enable passes
     // without its signature, which lock modes 3 and 4 hide (so that it can be erased).
     Result<std::string> CheckAnswer(bool lockedMayPass = false);

@@ -1050,7 +1050,7 @@ TEST_F(CliRun, TheNamedPortWinsAndTheStoredLptChoosesOtherwise) {
     }
     const std::string env =
         "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" + Quote(TONDREL_PRELOAD_LIBRARY) +
-        " TONDREL_SIM_BENCH=sim:ATmega16";
+        " TONDREL_SIM_BENCH=sim:ATmega16@16MHz";
     const std::string device = Path("parport");
     Result named = Run("", "--port ppdev:" + Quote(device) + " --chip ATmega16 signature",
                        env + " TONDREL_SIM_DEVICE=" + Quote(device));
