@@ -94,9 +94,12 @@ Result<std::string> Programming::CheckAnswer(bool lockedMayPass) {
         }
         // The enable's echo is one command; a speed that carried it can still be a little too
         // fast for the chip (a busy processor made the search's clock phases longer than the
-        // ones that follow). Two reads that differ get a few more chances, a step slower each.
+        // ones that follow). Two reads that differ, or a signature no chip has, get a few more
+        // chances, a step slower each.
         const int32_t working = s_.Engine().WorkingBitDelay();
-        if (Trim(first) == Trim(second) || slower == kSlowerSignatureReads || working < 0) break;
+        const std::string got(Trim(first));
+        const bool garbled = got != Trim(second) || (Answered(got) && !Recognised(got));
+        if (!garbled || slower == kSlowerSignatureReads || working < 0) break;
         s_.Engine().SetBitDelay(SerialIsp::NextSlower(working));
     }
     if (auto port = s_.PortStatus(); !port) return port;
@@ -133,6 +136,13 @@ bool Programming::Answered(const std::string& signature) {
         // A PIC device ID keeps its five revision bits cleared: a floating line reads 3FE0.
         return !all('0') && signature != "3FE0";
     return !all('0') && !all('F');
+}
+
+bool Programming::Recognised(const std::string& signature) {
+    const std::string& chosen = s_.Chip.Signature;
+    if (chosen.empty() || Lower(chosen).find(Lower(signature)) != std::string::npos) return true;
+    const auto found = s_.Db.FindChip(s_.Chip.CurrentMethodCode, signature);
+    return found && *found;
 }
 
 // The chip in the socket must be the chosen one, or a catalogue twin that answers alike.

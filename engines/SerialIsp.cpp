@@ -183,6 +183,7 @@ bool SerialIsp::SearchSpeed(const std::function<bool()>& attempt,
         BitDelay = start;
         return false;
     }
+    const int32_t doubled = good;
     // The fastest phase that works lies between the two, to within a 64th.
     while (good - bad > good / 64) {
         const int32_t mid = bad + (good - bad) / 2;
@@ -192,8 +193,15 @@ bool SerialIsp::SearchSpeed(const std::function<bool()>& attempt,
             bad = mid;
     }
     // One step of margin: a phase found at the very edge of what the chip follows works only
-    // until the next bit that comes a little early.
-    return at(MarginAbove(good)) || at(good);
+    // until the next bit that comes a little early. Where even that fails, a phase that came
+    // out long (a busy processor) let a too-fast one pass: on slower, as far as twice the phase
+    // the doubling found.
+    for (int32_t delay = MarginAbove(good);; delay = NextSlower(delay)) {
+        if (at(delay)) return true;
+        if (delay >= std::min(doubled * 2, kSpeedLimit)) break;
+    }
+    BitDelay = start;
+    return false;
 }
 
 int32_t SerialIsp::MarginAbove(int32_t delay) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "engines/Tavr.h"
@@ -311,6 +312,27 @@ TEST_F(TavrFraming, ChipThatEchoesOnlyOnASlowerClockIsKeptThere) {
                                            4937, 5312}));
     EXPECT_EQ(avr.BitDelay, 5312);
     EXPECT_EQ(avr.WorkingBitDelay(), 5312);
+}
+
+// A probe can pass by luck, below the chip's limit (a clock phase that came out long on a busy
+// processor). When the margin above that speed fails, the search goes on slower, never back to
+// the lucky speed, and never gives up on a chip that echoed.
+TEST_F(TavrFraming, ASpeedThatPassedByLuckIsLeftForASlowerOne) {
+    avr.SetBitDelay(3);
+    std::vector<int32_t> tried;
+    bool lucky = true;
+    port.SetResponder([&](const Bytes& c, size_t i) -> uint8_t {
+        if (i == 2 && c[0] == 0xAC && c[1] == 0x53) {
+            tried.push_back(avr.BitDelay);
+            const bool once = avr.BitDelay == 4500 && std::exchange(lucky, false);
+            return avr.BitDelay >= 5000 || once ? 0x53 : 0xFF;
+        }
+        return fake.Answer(c, i);
+    });
+    EXPECT_TRUE(avr.EnterProgramming());
+    EXPECT_EQ(tried, (std::vector<int32_t>{3, 3, 2000, 4000, 8000, 6000, 5000, 4500, 4250, 4375,
+                                           4437, 4781, 5378}));
+    EXPECT_EQ(avr.BitDelay, 5378);
 }
 
 // Whether a chip echoes is the chip record's, from its part data: the AT90S1200 never does and
