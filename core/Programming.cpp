@@ -138,9 +138,13 @@ bool Programming::Answered(const std::string& signature) {
     return !all('0') && !all('F');
 }
 
-bool Programming::Recognised(const std::string& signature) {
+bool Programming::IsChosen(const std::string& signature) const {
     const std::string& chosen = s_.Chip.Signature;
-    if (chosen.empty() || Lower(chosen).find(Lower(signature)) != std::string::npos) return true;
+    return !chosen.empty() && Lower(chosen).find(Lower(signature)) != std::string::npos;
+}
+
+bool Programming::Recognised(const std::string& signature) {
+    if (s_.Chip.Signature.empty() || IsChosen(signature)) return true;
     const auto found = s_.Db.FindChip(s_.Chip.CurrentMethodCode, signature);
     return found && *found;
 }
@@ -148,8 +152,7 @@ bool Programming::Recognised(const std::string& signature) {
 // The chip in the socket must be the chosen one, or a catalogue twin that answers alike.
 Result<std::string> Programming::CheckIdentity(const std::string& signature) {
     const std::string& chosen = s_.Chip.Signature;
-    if (!chosen.empty() && Lower(chosen).find(Lower(signature)) != std::string::npos)
-        return signature;
+    if (IsChosen(signature)) return signature;
     const auto found = s_.Db.FindChip(s_.Chip.CurrentMethodCode, signature);
     if (found && *found) {
         s_.ChipFound = **found;

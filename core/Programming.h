@@ -53,6 +53,8 @@ class Programming {
     // without its signature, which lock modes 3 and 4 hide (so that it can be erased).
     Result<std::string> CheckAnswer(bool lockedMayPass = false);
     bool Answered(const std::string& signature);
+    // The chosen chip's signature (the row may list its twins' too).
+    bool IsChosen(const std::string& signature) const;
     // The chosen chip's signature, a catalogue chip's, or any where the row has none.
     bool Recognised(const std::string& signature);
     Result<std::string> CheckIdentity(const std::string& signature);
